@@ -1,0 +1,47 @@
+#pragma once
+// appConfig.xml in the data folder: the process-wide document, its start-up
+// steps, the reading pattern of settings and the save.
+//
+// Only the controlling (UI) thread touches the document; it has no lock.
+
+#include <optional>
+#include <string>
+
+#include "app/XMLParser.h"
+
+extern XMLParser gAppConfigDoc;
+
+// data folder + "appConfig.xml"
+[[nodiscard]] std::string GetAppConfigPath();
+
+// Start-up steps 1 and 2: read the file into gAppConfigDoc (a parse error keeps
+// what was parsed); when there is no top-level AppConfig element, append an empty
+// one and save at once. Returns the AppConfig element.
+XMLNode LoadAppConfig();
+
+// Writes gAppConfigDoc to GetAppConfigPath(): to a temporary file in the same folder,
+// flushed, then renamed over the old file, so an interrupted save never leaves a
+// truncated file. True on success; callers ignore failures.
+bool SaveAppConfig();
+
+// The reading pattern of every numeric setting: when the attribute has a non-empty
+// value, DigtalStringToValue with the type code into field; otherwise the field
+// keeps its default.
+void ReadConfigValue(XMLNode node, const char* name, int type, void* field);
+
+// Paths: read absolute against the data folder (relative and absolute values both
+// work), cut to 259 characters; written relative to the data folder when inside it.
+// A missing or empty attribute keeps the field.
+void ReadConfigPath(XMLNode node, const char* name, std::string& field);
+void WriteConfigPath(XMLNode node, const char* name, const std::string& path);
+
+// Start-up step 4: the locale name chosen by the Language value. "ENG" -> "en-US",
+// "CHS" -> "zh-cn", "CHT" -> "zh-tw" (without regard to case); other names pass
+// unchanged. Empty when the value is absent, empty, or longer than 31 characters.
+[[nodiscard]] std::string LanguageNameFromConfig(const std::optional<std::string>& value);
+
+// Reads Language of AppConfig, selects the UI language of the string table from it
+// (Simplified Chinese for zh-cn and other "zh" names but zh-tw/zh-hk, English
+// otherwise; with no name, the environment's LANG decides) and returns the locale
+// name (empty = no change).
+std::string ApplyConfiguredLanguage(XMLNode appConfig);

@@ -1,0 +1,29 @@
+#pragma once
+// The user-interface texts by numeric id, and the dialog captions, in English and
+// Simplified Chinese. One process-wide language; code never picks one itself
+// except at start-up.
+
+#include <string>
+#include <vector>
+
+enum class UiLanguage { English, SimplifiedChinese };
+
+void SetUiLanguage(UiLanguage language);
+[[nodiscard]] UiLanguage GetUiLanguage();
+
+// The text of the id in the current (or given) language; empty when the id has no entry.
+[[nodiscard]] std::string LoadStringText(int id);
+[[nodiscard]] std::string LoadStringText(int id, UiLanguage language);
+
+// The text of the id used as a printf format.
+[[nodiscard]] std::string FormatStringText(int id, ...);
+
+// A caption of a dialog template: key is the control id ("1187"), "label:<id>" for
+// the label in front of a control, "group:<id>" for the group box around it, or
+// "caption" for the dialog's own caption. Empty when unknown.
+[[nodiscard]] std::string LoadCaption(int templateId, const std::string& key);
+[[nodiscard]] std::string LoadCaption(int templateId, const std::string& key, UiLanguage language);
+
+// Every string id and every caption key ("<template>/<key>") of a language, for checks.
+[[nodiscard]] std::vector<int> StringTableIds(UiLanguage language);
+[[nodiscard]] std::vector<std::string> CaptionKeys(UiLanguage language);

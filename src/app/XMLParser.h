@@ -1,0 +1,62 @@
+#pragma once
+// The configuration document and cheap node handles over pugixml.
+//
+// Names of elements and attributes are compared without regard to ASCII case and
+// the first match in document order wins. A handle may be empty; every operation
+// on an empty handle does nothing and finds nothing. Handles never own nodes.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include <pugixml.hpp>
+
+class XMLNode {
+public:
+    XMLNode() = default;
+    explicit XMLNode(pugi::xml_node node) : node_(node) {}
+
+    [[nodiscard]] explicit operator bool() const { return !node_.empty(); }
+    [[nodiscard]] pugi::xml_node Raw() const { return node_; }
+
+    // First child element of that name, or an empty handle.
+    [[nodiscard]] XMLNode FindChild(const char* name) const;
+    // FindChild; when absent (and this is the document or an element) appends an empty element.
+    XMLNode GetOrAddChild(const char* name);
+
+    // Value of the first matching attribute ("" when it has none); nullopt when there is no such attribute.
+    [[nodiscard]] std::optional<std::string> GetAttributeText(const char* name) const;
+    // Sets the first matching attribute, appending it first when missing. True unless the handle is empty.
+    bool SetAttributeText(const char* name, const char* text);
+    bool SetAttributeText(const char* name, const std::string& text) { return SetAttributeText(name, text.c_str()); }
+    // Formatted with "%lld", "%llu", "0x%08x" or the given format, cut to 15 characters.
+    bool SetAttributeInt64(const char* name, long long value);
+    bool SetAttributeUInt64(const char* name, unsigned long long value);
+    bool SetAttributeHex32(const char* name, uint32_t value);
+    bool SetAttributeDouble(const char* name, double value, const char* format);
+
+private:
+    pugi::xml_node node_;
+};
+
+class XMLParser {
+public:
+    // Discards the tree and parses the buffer (encoding detected); the buffer is not kept.
+    // Returns whether the parse succeeded; a failed parse keeps what pugixml kept.
+    bool LoadBuffer(const void* data, size_t size);
+    // Writes the declaration (when the document has none ahead of its first element),
+    // then the tree. True when the stream reported no error.
+    bool SaveFile(FILE* file) const;
+    // The document as text, as SaveFile writes it.
+    [[nodiscard]] std::string SaveToString() const;
+    // First top-level element of that name, or an empty handle.
+    [[nodiscard]] XMLNode FindElement(const char* name) const;
+    // The document node itself (for appending top-level elements).
+    [[nodiscard]] XMLNode Document() { return XMLNode(doc_); }
+    void Clear() { doc_.reset(); }
+
+private:
+    pugi::xml_document doc_;
+};

@@ -1,0 +1,45 @@
+#pragma once
+// Paths, folders and whole-file reads. Paths are UTF-8 text; folders are joined with '/'.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The data folder ("program folder"): the --data-dir override when set, else the
+// executable's folder when it is writable, else $XDG_DATA_HOME/palo520g
+// (~/.local/share/palo520g). Created on first use where possible.
+[[nodiscard]] std::string GetProgramPath();
+// Makes every later GetProgramPath return this folder (empty = automatic choice again).
+void SetProgramPathOverride(const std::string& folder);
+// The folder of the running executable.
+[[nodiscard]] std::string GetExecutableFolder();
+// A read-only resource (images, skins) by relative path: beside the executable,
+// then in the install prefix's share/palo520g, then in the source tree's resources/.
+// Empty when found nowhere.
+[[nodiscard]] std::string FindResourcePath(const std::string& relative);
+
+[[nodiscard]] std::string CombinePathName(const std::string& folder, const std::string& name);
+// Creates the folder and every missing parent; true when it exists afterwards.
+bool RecursiveCreateDirectory(const std::string& folder);
+// The path relative to base when it lies inside base, else the path unchanged; empty for an empty path.
+[[nodiscard]] std::string GetFileRelativePath(const std::string& path, const std::string& base);
+// A relative path joined to base, an absolute one unchanged; both normalised.
+[[nodiscard]] std::string GetFileAbsolutePath(const std::string& path, const std::string& base);
+// True for an existing file that is not a folder.
+[[nodiscard]] bool IsFileExist(const std::string& path);
+// The extension of the file name without the dot ("photo.TIF" gives "TIF"); empty when none.
+[[nodiscard]] std::string GetFileExtName(const std::string& path);
+// Names (not paths) of the regular files in the folder, sorted; with an extension
+// ("bin", compared without case) only those files.
+[[nodiscard]] std::vector<std::string> GetLocalFolderFileList(const std::string& folder,
+                                                              const std::string& extension = {});
+// prefix + local date and time ("20261210_143005_123") + suffix + extension.
+[[nodiscard]] std::string GetFileNameByDate(const std::string& extension, const std::string& prefix,
+                                            const std::string& suffix = {});
+
+// Reads the whole file into a new buffer (with one extra zero byte after the data)
+// that the caller frees with ReleaseFileData. Returns the length; 0 on failure or
+// for an empty file, and *data is then null.
+size_t ReadFileData(const std::string& path, uint8_t** data);
+void ReleaseFileData(uint8_t* data);
