@@ -1,0 +1,134 @@
+#pragma once
+// The sensor's bootloader: firmware information query and image download over the
+// firmware page's own device object. The port is opened at the start of each
+// procedure and closed on every path after a successful open.
+//
+// Everything the procedures show goes to an IBootloaderSink, each text with its
+// string id so that a window shows it and the command-line tool prints it.
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/BaseEvent.h"
+#include "device/RadarDevice.h"
+
+class CBaseBuffer;
+
+// Bootloader commands.
+enum : uint16_t {
+    BOOT_CMD_READ_MODE = 0x60,
+    BOOT_CMD_READ_PARTITIONS = 0x61,
+    BOOT_CMD_FILE_INFO = 0x62,
+    BOOT_CMD_DATA_PACKET = 0x63,
+    BOOT_CMD_SOFTWARE_RESET = 0x64,
+    BOOT_CMD_READ_DEVICE_ID = 0x65,
+};
+
+// ReadBootAck's result for a reply that is not 6 bytes long.
+constexpr uint16_t BOOT_ACK_BAD_LENGTH = 0xA005;
+constexpr int BOOT_REPLY_LENGTH = 6;
+constexpr int BOOT_COMMAND_TIMEOUT_MS = 3500;
+constexpr int BOOT_FILE_INFO_TIMEOUT_MS = 10000;
+constexpr int BOOT_RESET_WAIT_MS = 2000;
+constexpr int BOOT_PACKET_HEADER = 8;        // serial number and checksum
+constexpr uint32_t BOOT_PACKET_RESERVE = 20; // data size D = M - 20
+constexpr int kDefaultBootBaudRate = 256000;
+
+// Running modes.
+enum : uint32_t {
+    RUNNING_MODE_BOOTLOADER = 1,
+    RUNNING_MODE_APP0 = 2,
+    RUNNING_MODE_APP1 = 4,
+};
+// "BootLoader", "App0", "App1" or "Unknown".
+[[nodiscard]] const char* RunningModeName(uint32_t mode);
+
+// Reply check: a 6-byte reply stores its value field (bytes 2..5) into the
+// uint32_t whose address the context carries and returns its status (bytes 0..1);
+// any other length returns BOOT_ACK_BAD_LENGTH and stores nothing.
+uint16_t ReadBootAck(eRADAR_PROTOCOL_VERSION version, const uint8_t* reply, int length, uint64_t context);
+
+// Pad count p of an image of length L: 4 - L mod 4, or 0 when L is a multiple of 4.
+[[nodiscard]] uint32_t ImagePadCount(size_t length);
+// Wrapping 32-bit byte sum of the image plus 0xFF for each pad byte.
+[[nodiscard]] uint32_t ImageChecksum(const uint8_t* image, size_t length);
+// File information payload: partition mask (1 << partition), length (unpadded), checksum.
+[[nodiscard]] std::array<uint8_t, 12> BuildFileInfoPayload(int partition, uint32_t length, uint32_t checksum);
+// Sizes buffer to 8 + n + p bytes: serial number, checksum of the bytes from offset 8
+// on, n source bytes, p bytes 0xFF.
+void BuildDownloadPack(CBaseBuffer& buffer, uint32_t serial, const uint8_t* source, size_t n, size_t p);
+
+// Labels of the firmware page that the procedures set.
+enum class BootLabel { RunningMode, DeviceId, FileSize, FileVerifyNum, DownloadProgressText };
+
+// One entry of the partition list: text "App%d" and the partition index as its tag.
+struct PartitionItem {
+    std::string text;
+    int tag;
+};
+
+// Where the procedures report. Called on the thread that runs the procedure.
+class IBootloaderSink {
+public:
+    virtual ~IBootloaderSink() = default;
+    // A message box: caption 10001 ("Note"), information icon, topmost.
+    virtual void ShowMessage(int stringId, const std::string& text) = 0;
+    // A text appended to the log box (it carries its own "\r\n" where it has one).
+    virtual void AppendLog(int stringId, const std::string& text) = 0;
+    virtual void SetLabel(BootLabel label, const std::string& text) = 0;
+    virtual void SetProgressRange(uint32_t maximum) = 0;
+    virtual void SetProgressValue(uint32_t value) = 0;
+    // The busy label shown during a transfer.
+    virtual void SetBusyVisible(bool visible) = 0;
+    // Replaces the partition list; selected is the index of the selected item or -1.
+    virtual void SetPartitionList(const std::vector<PartitionItem>& items, int selected) = 0;
+    // The procedure has ended: bring the log's last line into view.
+    virtual void ScrollLogToEnd() = 0;
+};
+
+class CBootloader {
+public:
+    // Creates the page's own device object.
+    explicit CBootloader(IBootloaderSink& sink);
+    ~CBootloader();  // closes the port and destroys the device object
+    CBootloader(const CBootloader&) = delete;
+    CBootloader& operator=(const CBootloader&) = delete;
+
+    // Copied in by the main window; changed only while no procedure runs.
+    int portNumber = 0;
+    int baudRate = kDefaultBootBaudRate;
+    // Set only by UpdateFWInfo from the running-mode reply.
+    int inBootloader = 0;
+    // Partition chosen for the download; -1 = none.
+    int selectedPartition = -1;
+
+    // Reads running mode, device ID and partitions; fills the partition list.
+    // True when the partition information was read.
+    bool UpdateFWInfo();
+    // Downloads the image to the partition; true when every packet was acknowledged.
+    bool DownloadFW(int partition, const std::string& imagePath);
+
+    // From any thread: cuts the wait after the software reset short and ends a
+    // running download before its next packet (the procedure returns false).
+    void RequestStop();
+    // Clears a stop request before the next procedure.
+    void ClearStop();
+
+    [[nodiscard]] TAVO_RadarDeviceHandle Device() const { return device_; }
+
+private:
+    bool OpenPort();
+    uint16_t SendWithAck(uint16_t command, const void* payload, int length, uint32_t& result, int timeoutMs);
+    bool EnterBootloader(uint32_t& result);
+    void Log(int stringId, const std::string& text);
+
+    IBootloaderSink& sink_;
+    TAVO_RadarDeviceHandle device_;
+    std::atomic<int> stop_{0};
+    CBaseEvent stopEvent_{true, false};  // manual reset: set by RequestStop, cleared by ClearStop
+};
