@@ -1,0 +1,42 @@
+#include "app/LogOutput.h"
+
+#include <mutex>
+
+#include "common/DbgOutput.h"
+#include "common/FileUtils.h"
+
+namespace {
+std::mutex gLogWriteMutex;  //!< Serialises writes to the log file from any thread.
+}
+
+void LogWriteCallback(void* context, uint64_t /*reserved*/, const char* text, size_t length) {
+    auto* file = static_cast<FILE*>(context);
+    if (!file || !text) return;
+    std::lock_guard<std::mutex> lock(gLogWriteMutex);
+    while (length > 0) {
+        const size_t written = std::fwrite(text, 1, length, file);
+        if (written == 0 || std::ferror(file)) return;
+        text += written;
+        length -= written;
+    }
+}
+
+FILE* OpenLogOutput(const std::string& dataFolder) {
+    const std::string folder = CombinePathName(dataFolder, "Log");
+    FILE* file = nullptr;
+    if (RecursiveCreateDirectory(folder)) {
+        const std::string path = CombinePathName(folder, GetFileNameByDate(".log", "Palo520G_TOOL_"));
+        file = std::fopen(path.c_str(), "wb");
+    }
+    DbgOutputAddCallback(LogWriteCallback, file);
+    DbgOutputSetTag(nullptr, 0);
+    DbgOutputSetTimeType(1);
+    DbgOutputSetIncludePIDTID(0);
+    return file;
+}
+
+void CloseLogOutput(FILE*& file) {
+    DbgOutputDelCallback(LogWriteCallback);
+    if (file) std::fclose(file);
+    file = nullptr;
+}

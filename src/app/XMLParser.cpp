@@ -1,0 +1,115 @@
+#include "app/XMLParser.h"
+
+#include <cstring>
+#include <sstream>
+#include <strings.h>
+
+namespace {
+
+bool SameName(const char* a, const char* b) { return a && b && strcasecmp(a, b) == 0; }
+
+pugi::xml_node FirstChildElement(pugi::xml_node parent, const char* name) {
+    for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling())
+        if (child.type() == pugi::node_element && SameName(child.name(), name)) return child;
+    return {};
+}
+
+pugi::xml_attribute FirstAttribute(pugi::xml_node node, const char* name) {
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+        if (SameName(a.name(), name)) return a;
+    return {};
+}
+
+// The fixed formats write into a 16-byte buffer, so at most 15 characters survive.
+std::string Cut15(const char* text) { return std::string(text, strnlen(text, 15)); }
+
+// pugixml writer over a C stream that remembers a failed write.
+struct FileWriter : pugi::xml_writer {
+    explicit FileWriter(FILE* f) : file(f) {}
+    void write(const void* data, size_t size) override {
+        if (std::fwrite(data, 1, size, file) != size) failed = true;
+    }
+    FILE* file;
+    bool failed = false;
+};
+
+}  // namespace
+
+XMLNode XMLNode::FindChild(const char* name) const {
+    if (!*this || !name) return {};
+    return XMLNode(FirstChildElement(node_, name));
+}
+
+XMLNode XMLNode::GetOrAddChild(const char* name) {
+    if (!*this || !name) return {};
+    if (XMLNode found = FindChild(name)) return found;
+    if (node_.type() != pugi::node_document && node_.type() != pugi::node_element) return {};
+    return XMLNode(node_.append_child(name));
+}
+
+std::optional<std::string> XMLNode::GetAttributeText(const char* name) const {
+    if (!*this || !name) return std::nullopt;
+    const pugi::xml_attribute a = FirstAttribute(node_, name);
+    if (!a) return std::nullopt;
+    return std::string(a.value());
+}
+
+bool XMLNode::SetAttributeText(const char* name, const char* text) {
+    if (!*this || !name) return true;
+    pugi::xml_attribute a = FirstAttribute(node_, name);
+    if (!a && (node_.type() == pugi::node_element || node_.type() == pugi::node_declaration))
+        a = node_.append_attribute(name);
+    if (a) a.set_value(text ? text : "");
+    return true;
+}
+
+bool XMLNode::SetAttributeInt64(const char* name, long long value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%lld", value);
+    return SetAttributeText(name, Cut15(text));
+}
+
+bool XMLNode::SetAttributeUInt64(const char* name, unsigned long long value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%llu", value);
+    return SetAttributeText(name, Cut15(text));
+}
+
+bool XMLNode::SetAttributeHex32(const char* name, uint32_t value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    return SetAttributeText(name, Cut15(text));
+}
+
+bool XMLNode::SetAttributeDouble(const char* name, double value, const char* format) {
+    char text[512];
+    std::snprintf(text, sizeof text, format ? format : "%f", value);
+    return SetAttributeText(name, Cut15(text));
+}
+
+bool XMLParser::LoadBuffer(const void* data, size_t size) {
+    doc_.reset();
+    if (!data || size == 0) return false;
+    // Comments, processing instructions and the declaration are kept so that a save writes them back.
+    const unsigned flags = pugi::parse_default | pugi::parse_declaration | pugi::parse_comments | pugi::parse_pi;
+    return static_cast<bool>(doc_.load_buffer(data, size, flags));
+}
+
+bool XMLParser::SaveFile(FILE* file) const {
+    if (!file) return false;
+    FileWriter writer(file);
+    // pugixml writes the declaration only when the document has none ahead of its first element.
+    doc_.save(writer, "\t", pugi::format_default, pugi::encoding_utf8);
+    return !writer.failed && !std::ferror(file);
+}
+
+std::string XMLParser::SaveToString() const {
+    std::ostringstream out;
+    doc_.save(out, "\t", pugi::format_default, pugi::encoding_utf8);
+    return out.str();
+}
+
+XMLNode XMLParser::FindElement(const char* name) const {
+    if (!name) return {};
+    return XMLNode(FirstChildElement(doc_, name));
+}

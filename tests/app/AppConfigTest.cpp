@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/AppConfig.h"
+#include "app/AppConfigSaveHook.h"
+#include "common/FileUtils.h"
+#include "common/ValueParse.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// Every test gets its own data folder, so appConfig.xml starts fresh.
+class AppConfigTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetProgramPathOverride(dir_.Path()); }
+    void TearDown() override {
+        SetAppConfigBeforeRenameHook(nullptr);
+        SetProgramPathOverride("");
+        gAppConfigDoc.Clear();
+    }
+    std::string ConfigText() const { return ReadWholeFile(dir_.File("appConfig.xml")); }
+    TempDir dir_;
+};
+
+TEST_F(AppConfigTest, FirstStartCreatesFileWithDeclarationAndEmptyAppConfig) {
+    XMLNode appConfig = LoadAppConfig();
+    ASSERT_TRUE(appConfig);
+    const std::string text = ConfigText();
+    EXPECT_EQ(text.rfind("<?xml version=\"1.0\"?>", 0), 0u) << text;
+    EXPECT_NE(text.find("<AppConfig />"), std::string::npos) << text;
+    int32_t baud = 115200;
+    ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+    EXPECT_EQ(baud, 115200);
+}
+
+TEST_F(AppConfigTest, NamesMatchWithoutCaseAndFirstMatchWins) {
+    WriteWholeFile(dir_.File("appConfig.xml"),
+                   "<appconfig baudrate=\"256000\" BAUDRATE=\"9600\"><paramsetting/></appconfig>"
+                   "<AppConfig BaudRate=\"1\"/>");
+    XMLNode appConfig = LoadAppConfig();
+    int32_t baud = 115200;
+    ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+    EXPECT_EQ(baud, 256000);
+    EXPECT_TRUE(appConfig.FindChild("ParamSetting"));
+    EXPECT_EQ(appConfig.GetOrAddChild("PARAMSETTING").Raw(), appConfig.FindChild("ParamSetting").Raw());
+}
+
+TEST_F(AppConfigTest, EmptyOrMalformedValuesKeepDefaults) {
+    WriteWholeFile(dir_.File("appConfig.xml"), "<AppConfig BaudRate=\"\" ReplayInterval=\"fast\" SaveData=\"1\"/>");
+    XMLNode appConfig = LoadAppConfig();
+    int32_t baud = 115200, interval = 500, save = 0;
+    ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+    ReadConfigValue(appConfig, "ReplayInterval", DIGITAL_VALUE_INT32, &interval);
+    ReadConfigValue(appConfig, "SaveData", DIGITAL_VALUE_FLAG, &save);
+    ReadConfigValue(appConfig, "Missing", DIGITAL_VALUE_INT32, &baud);
+    EXPECT_EQ(baud, 115200);
+    EXPECT_EQ(interval, 500);
+    EXPECT_EQ(save, 1);
+}
+
+TEST_F(AppConfigTest, FixedFormatsRoundTrip) {
+    XMLNode appConfig = LoadAppConfig();
+    XMLNode info = appConfig.GetOrAddChild("ObjectInfo");
+    XMLNode params = appConfig.GetOrAddChild("ParamSetting");
+    info.SetAttributeHex32("DistanceWaveWnd_NobodyColor", 0xFF15BC59);
+    info.SetAttributeDouble("CurrentLPValueMA", 0.00712, "%.5f");
+    params.SetAttributeUInt64("Gate5TriggerThreshold", 31);
+    params.SetAttributeDouble("RangeResolution", 0.7, "%.2f");
+    params.SetAttributeDouble("StateReportFreq", 4.0, "%.1f");
+    params.SetAttributeInt64("Big", -1234567890123456789LL);  // cut to 15 characters
+    ASSERT_TRUE(SaveAppConfig());
+    gAppConfigDoc.Clear();
+
+    appConfig = LoadAppConfig();
+    info = appConfig.FindChild("ObjectInfo");
+    params = appConfig.FindChild("ParamSetting");
+    EXPECT_EQ(info.GetAttributeText("DistanceWaveWnd_NobodyColor").value(), "0xff15bc59");
+    EXPECT_EQ(info.GetAttributeText("CurrentLPValueMA").value(), "0.00712");
+    EXPECT_EQ(params.GetAttributeText("RangeResolution").value(), "0.70");
+    EXPECT_EQ(params.GetAttributeText("StateReportFreq").value(), "4.0");
+    EXPECT_EQ(params.GetAttributeText("Big").value(), "-12345678901234");
+    uint32_t colour = 0, threshold = 0;
+    ReadConfigValue(info, "DistanceWaveWnd_NobodyColor", DIGITAL_VALUE_UINT32, &colour);
+    ReadConfigValue(params, "Gate5TriggerThreshold", DIGITAL_VALUE_UINT32, &threshold);
+    EXPECT_EQ(colour, 0xFF15BC59u);
+    EXPECT_EQ(threshold, 31u);
+}
+
+TEST_F(AppConfigTest, PathsInsideTheDataFolderAreStoredRelative) {
+    XMLNode appConfig = LoadAppConfig();
+    WriteConfigPath(appConfig, "SaveDataPath", dir_.File("SaveData"));
+    WriteConfigPath(appConfig, "LastReplayFile", "/srv/records/RadarData.dat");
+    EXPECT_EQ(appConfig.GetAttributeText("SaveDataPath").value(), "SaveData");
+    EXPECT_EQ(appConfig.GetAttributeText("LastReplayFile").value(), "/srv/records/RadarData.dat");
+    std::string saveDataPath = "unchanged", replay;
+    ReadConfigPath(appConfig, "SaveDataPath", saveDataPath);
+    ReadConfigPath(appConfig, "LastReplayFile", replay);
+    EXPECT_EQ(saveDataPath, dir_.File("SaveData"));
+    EXPECT_EQ(replay, "/srv/records/RadarData.dat");
+    std::string kept = "kept";
+    ReadConfigPath(appConfig, "Absent", kept);
+    EXPECT_EQ(kept, "kept");
+}
+
+TEST_F(AppConfigTest, UnknownContentSurvivesASave) {
+    WriteWholeFile(dir_.File("appConfig.xml"),
+                   "<?xml version=\"1.0\"?>\n<!-- kept --><AppConfig Custom=\"x\"><Plugin a=\"1\"><Deep/></Plugin>"
+                   "</AppConfig>");
+    XMLNode appConfig = LoadAppConfig();
+    appConfig.SetAttributeInt64("BaudRate", 9600);
+    ASSERT_TRUE(SaveAppConfig());
+    const std::string text = ConfigText();
+    EXPECT_EQ(text.find("<?xml"), text.rfind("<?xml")) << "one declaration only";
+    for (const char* piece : {"<!-- kept -->", "Custom=\"x\"", "<Plugin a=\"1\">", "<Deep />", "BaudRate=\"9600\""})
+        EXPECT_NE(text.find(piece), std::string::npos) << piece << "\n" << text;
+}
+
+TEST_F(AppConfigTest, MalformedFileKeepsWhatWasParsed) {
+    // Well-formed up to a broken tail: the parsed AppConfig stays and nothing is re-added.
+    WriteWholeFile(dir_.File("appConfig.xml"), "<AppConfig BaudRate=\"9600\"><ParamSetting DetectRangeMax=\"7.70\"/><Broken");
+    XMLNode appConfig = LoadAppConfig();
+    int32_t baud = 115200;
+    ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+    EXPECT_EQ(baud, 9600);
+    EXPECT_TRUE(appConfig.FindChild("ParamSetting"));
+
+    // Without an AppConfig element the file is rewritten with the other content plus a new one.
+    WriteWholeFile(dir_.File("appConfig.xml"), "<Other k=\"v\"/>");
+    appConfig = LoadAppConfig();
+    ASSERT_TRUE(appConfig);
+    const std::string text = ConfigText();
+    EXPECT_NE(text.find("<Other k=\"v\" />"), std::string::npos) << text;
+    EXPECT_NE(text.find("<AppConfig />"), std::string::npos) << text;
+}
+
+TEST_F(AppConfigTest, SaveStoppedBeforeTheRenameLeavesTheOldFileWhole) {
+    const std::string original = "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\" />\n";
+    WriteWholeFile(dir_.File("appConfig.xml"), original);
+    XMLNode appConfig = LoadAppConfig();
+    appConfig.SetAttributeInt64("BaudRate", 256000);
+
+    // The child dies between writing the new file and replacing the old one.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SetAppConfigBeforeRenameHook([](const char*) { _exit(0); });
+        SaveAppConfig();
+        _exit(1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "the hook ran";
+    EXPECT_EQ(ConfigText(), original);
+
+    // A save that completes replaces the file.
+    ASSERT_TRUE(SaveAppConfig());
+    EXPECT_NE(ConfigText().find("BaudRate=\"256000\""), std::string::npos);
+}
+
+TEST_F(AppConfigTest, SaveIntoAReadOnlyFolderFailsQuietly) {
+    LoadAppConfig();
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    chmod(dir_.Path().c_str(), 0500);
+    EXPECT_FALSE(SaveAppConfig());
+    chmod(dir_.Path().c_str(), 0700);
+}
+
+TEST(LanguageName, FromConfigValue) {
+    struct Case {
+        std::optional<std::string> value;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"ENG", "en-US"}, {"chs", "zh-cn"},  {"Cht", "zh-tw"}, {"de-DE", "de-DE"},
+        {"", ""},         {std::nullopt, ""}, {std::string(32, 'a'), ""}, {std::string(31, 'a'), ""},
+    };
+    for (const Case& c : cases) {
+        std::string expected = c.expected;
+        if (c.value && c.value->size() == 31) expected = *c.value;
+        EXPECT_EQ(LanguageNameFromConfig(c.value), expected) << c.value.value_or("(absent)");
+    }
+}
+
+}  // namespace

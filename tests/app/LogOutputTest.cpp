@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "app/LogOutput.h"
+#include "common/DbgOutput.h"
+#include "common/FileUtils.h"
+#include "support/TempDir.h"
+
+namespace {
+
+TEST(LogOutput, DebugLinesFromSeveralThreadsReachTheDatedFileWhole) {
+    TempDir dir;
+    FILE* file = OpenLogOutput(dir.Path());
+    ASSERT_NE(file, nullptr);
+    DbgOutputA(2, "before threads\r\n");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 100; ++i) DbgOutputA(2, "%s, result: Success %d/%d\r\n", "RadarOperatorConfig_WriteDetectSetting", t, i);
+        });
+    for (auto& th : threads) th.join();
+    CloseLogOutput(file);
+    EXPECT_EQ(file, nullptr);
+    DbgOutputA(2, "after close\r\n");
+
+    const auto names = GetLocalFolderFileList(dir.File("Log"), "log");
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].rfind("Palo520G_TOOL_", 0), 0u);
+    const std::string text = ReadWholeFile(dir.File("Log/" + names[0]));
+    size_t lines = 0;
+    for (size_t pos = 0; (pos = text.find("\r\n", pos)) != std::string::npos; pos += 2) ++lines;
+    EXPECT_EQ(lines, 401u);
+    EXPECT_NE(text.find("before threads\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("after close"), std::string::npos);
+    // Every line is whole: time stamp, text, line end.
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find("\r\n", start);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = text.substr(start, end - start);
+        EXPECT_TRUE(line.find("before threads") != std::string::npos ||
+                    line.find("RadarOperatorConfig_WriteDetectSetting, result: Success ") == 24)
+            << line;
+        start = end + 2;
+    }
+}
+
+TEST(LogOutput, UnwritableFolderGivesNoLogAndNoError) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    TempDir dir;
+    chmod(dir.Path().c_str(), 0500);
+    FILE* file = OpenLogOutput(dir.Path());
+    EXPECT_EQ(file, nullptr);
+    DbgOutputA(2, "dropped\r\n");
+    CloseLogOutput(file);
+    chmod(dir.Path().c_str(), 0700);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("Log")));
+}
+
+TEST(LogOutput, PathThatIsAFileGivesNoLog) {
+    // Works as root too: "Log" exists as a plain file, so no folder can be made.
+    TempDir dir;
+    WriteWholeFile(dir.File("Log"), "not a folder");
+    FILE* file = OpenLogOutput(dir.Path());
+    EXPECT_EQ(file, nullptr);
+    DbgOutputA(2, "dropped\r\n");
+    CloseLogOutput(file);
+    EXPECT_EQ(ReadWholeFile(dir.File("Log")), "not a folder");
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/AppConfig.h"
+#include "app/StringTable.h"
+
+namespace {
+
+// The printf conversions of a text, in order ("%%" is not one).
+std::vector<std::string> Placeholders(const std::string& text) {
+    static const std::regex conversion(R"(%[-+ #0]*\d*(?:\.\d+)?(?:ll|l|h)?[diouxXeEfgGcsp%])");
+    std::vector<std::string> out;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), conversion); it != std::sregex_iterator(); ++it)
+        if (it->str() != "%%") out.push_back(it->str());
+    return out;
+}
+
+TEST(StringTable, BothLanguagesHaveTheSameIdsAndPlaceholders) {
+    const auto english = StringTableIds(UiLanguage::English);
+    const auto chinese = StringTableIds(UiLanguage::SimplifiedChinese);
+    ASSERT_EQ(english, chinese);
+    EXPECT_GE(english.size(), 63u);
+    for (int id : english) {
+        const std::string en = LoadStringText(id, UiLanguage::English);
+        const std::string zh = LoadStringText(id, UiLanguage::SimplifiedChinese);
+        EXPECT_FALSE(en.empty()) << id;
+        EXPECT_FALSE(zh.empty()) << id;
+        EXPECT_EQ(Placeholders(en), Placeholders(zh)) << id << ": " << en << " / " << zh;
+    }
+    EXPECT_EQ(CaptionKeys(UiLanguage::English), CaptionKeys(UiLanguage::SimplifiedChinese));
+}
+
+TEST(StringTable, TextsByIdInTheCurrentLanguage) {
+    SetUiLanguage(UiLanguage::English);
+    EXPECT_EQ(LoadStringText(10101), "Disconn.");
+    EXPECT_EQ(LoadStringText(10515), "Downloading… \r\n");
+    EXPECT_EQ(FormatStringText(10518, 0x225u), "Checksum: 0x00000225\r\n");
+    EXPECT_EQ(FormatStringText(10300, "Presence", 2.5, 0.05535),
+              "Target Status: Presence\r\nTarget Distance: 2.50m\r\nEstimated average operating current\r\n"
+              "  (current configuration):0.05535 mA\r\n");
+    EXPECT_EQ(LoadCaption(2000, "label:2011"), "Max. Range (m):");
+    EXPECT_EQ(LoadCaption(1000, "caption"), "TAVO_Palo520G_Tool");
+    EXPECT_EQ(LoadStringText(424242), "");
+    EXPECT_EQ(LoadCaption(2000, "label:9999"), "");
+
+    SetUiLanguage(UiLanguage::SimplifiedChinese);
+    EXPECT_EQ(LoadStringText(10101), "断开设备");
+    EXPECT_EQ(FormatStringText(10300, "有人", 2.5, 0.05535),
+              "目标状态: 有人\r\n目标距离: 2.50米\r\n预估平均工作电流（当前配置）：0.05535 mA\r\n");
+    EXPECT_EQ(LoadCaption(2000, "group:2020"), "触发门限（10~95dB）");
+    EXPECT_EQ(LoadCaption(3500, "caption"), "门限生成");
+    SetUiLanguage(UiLanguage::English);
+}
+
+TEST(StringTable, ConfiguredLanguageSelectsTheTable) {
+    XMLParser doc;
+    const std::string text = "<AppConfig Language=\"chs\"/>";
+    doc.LoadBuffer(text.data(), text.size());
+    EXPECT_EQ(ApplyConfiguredLanguage(doc.FindElement("AppConfig")), "zh-cn");
+    EXPECT_EQ(GetUiLanguage(), UiLanguage::SimplifiedChinese);
+    const std::string eng = "<AppConfig Language=\"ENG\"/>";
+    doc.LoadBuffer(eng.data(), eng.size());
+    EXPECT_EQ(ApplyConfiguredLanguage(doc.FindElement("AppConfig")), "en-US");
+    EXPECT_EQ(GetUiLanguage(), UiLanguage::English);
+}
+
+}  // namespace
