@@ -1,0 +1,71 @@
+#include "device/CommandFraming.h"
+
+#include <cstring>
+
+namespace {
+
+uint16_t ReadU16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+}  // namespace
+
+std::vector<uint8_t> BuildCommandFrame(uint16_t command, const uint8_t* payload, size_t length)
+{
+    const size_t body = length + 2;
+    std::vector<uint8_t> frame;
+    frame.reserve(body + 10);
+    frame.insert(frame.end(), std::begin(kCommandHeader), std::end(kCommandHeader));
+    frame.push_back(static_cast<uint8_t>(body & 0xFF));
+    frame.push_back(static_cast<uint8_t>((body >> 8) & 0xFF));
+    frame.push_back(static_cast<uint8_t>(command & 0xFF));
+    frame.push_back(static_cast<uint8_t>(command >> 8));
+    if (length > 0) {
+        frame.insert(frame.end(), payload, payload + length);
+    }
+    frame.insert(frame.end(), std::begin(kCommandTail), std::end(kCommandTail));
+    return frame;
+}
+
+AckScanResult ScanForAck(const uint8_t* data, size_t size, uint16_t ackWord)
+{
+    AckScanResult result;
+    size_t i = 0;
+    while (i + 4 <= size) {
+        const uint8_t* p = data + i;
+        const bool isAck = std::memcmp(p, kCommandHeader, 4) == 0;
+        const bool isReport = !isAck && std::memcmp(p, kReportHeader, 4) == 0;
+        if (!isAck && !isReport) {
+            ++i;
+            continue;
+        }
+        if (i + 6 > size) {
+            break;  // the length field has not arrived
+        }
+        const size_t body = ReadU16(p + 4);
+        if (body > kMaxFrameBody || (isAck && body < 2)) {
+            ++i;  // a header pattern in noise
+            continue;
+        }
+        const size_t frameSize = body + 10;
+        if (i + frameSize > size) {
+            break;  // wait for the rest of this frame
+        }
+        const uint8_t* tail = p + 6 + body;
+        if (std::memcmp(tail, isAck ? kCommandTail : kReportTail, 4) != 0) {
+            ++i;  // damaged, or not a frame at all: resynchronise one byte on
+            continue;
+        }
+        if (isAck && ReadU16(p + 6) == ackWord) {
+            result.status = AckScan::Found;
+            result.payloadOffset = i + 8;
+            result.payloadLength = body - 2;
+            result.consumed = i + frameSize;
+            return result;
+        }
+        i += frameSize;  // a report or someone else's acknowledgement
+    }
+    result.consumed = i;
+    return result;
+}

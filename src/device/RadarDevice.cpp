@@ -1,0 +1,436 @@
+// The device handle: one serial line, the command exchange over it, and the
+// named operations the tool calls.
+
+#include "device/RadarDevice.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "device/CommandFraming.h"
+#include "device/SerialPort.h"
+#include "device/SerialPortRegistry.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint16_t kCmdEnterCommandMode = 0x00FF;
+constexpr uint16_t kCmdLeaveCommandMode = 0x00FE;
+constexpr uint16_t kCmdReadVersion = 0x0000;
+constexpr uint16_t kCmdReadSerialNumber = 0x0011;
+// Chunk size until a command-mode reply names the sensor's.
+constexpr int kDefaultBufferSize = 64;
+// Calls without a time-out of their own wait at least this long for their reply.
+constexpr int kMinimumReplyMs = 100;
+constexpr int kWriteTimeoutMs = 2000;
+// Bytes read at a time while waiting for a reply.
+constexpr size_t kReadChunk = 512;
+
+int RemainingMs(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+void PutU16(std::vector<uint8_t>& out, uint16_t value)
+{
+    out.push_back(static_cast<uint8_t>(value & 0xFF));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void PutU32(std::vector<uint8_t>& out, uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<uint8_t>((value >> shift) & 0xFF));
+    }
+}
+
+uint16_t GetU16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t GetU32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+
+eRADAR_OPEN_ERROR ToOpenError(SerialOpenResult result)
+{
+    switch (result) {
+    case SerialOpenResult::Ok:
+        return eRADAR_OPEN_OK;
+    case SerialOpenResult::NoSuchPort:
+        return eRADAR_OPEN_NO_SUCH_PORT;
+    case SerialOpenResult::Busy:
+        return eRADAR_OPEN_BUSY;
+    case SerialOpenResult::PermissionDenied:
+        return eRADAR_OPEN_PERMISSION_DENIED;
+    case SerialOpenResult::BadBaudRate:
+        return eRADAR_OPEN_BAD_BAUD_RATE;
+    case SerialOpenResult::Other:
+        break;
+    }
+    return eRADAR_OPEN_OTHER;
+}
+
+}  // namespace
+
+struct TAVO_RadarDevice {
+    std::unique_ptr<SerialPort> port = CreateSerialPort();
+    // Serialises every use of the line and of the fields below it between the
+    // controlling thread and the worker. CancelRead, IsConnected and the two
+    // atomics need no lock.
+    std::mutex ioMutex;
+    std::vector<uint8_t> pending;   //!< Bytes received after a reply, handed out by ReadData first.
+    int protocolVersion = eRADAR_PROTOCOL_VERSION_2;
+    int replyTimeoutMs = kMinimumReplyMs;  //!< For calls that have no time-out argument.
+    std::atomic<int> bufferSize{kDefaultBufferSize};
+    std::atomic<int> lastOpenError{eRADAR_OPEN_OK};
+};
+
+namespace {
+
+// Sends one command and waits for its acknowledgement; the reply payload lands
+// in `reply`. Caller holds ioMutex.
+uint16_t Exchange(TAVO_RadarDevice& device, uint16_t command, const uint8_t* payload, size_t length, int timeoutMs,
+                  std::vector<uint8_t>& reply)
+{
+    reply.clear();
+    if (!device.port->IsOpen()) {
+        return RADAR_ERR_NOT_CONNECTED;
+    }
+    // Whatever arrived before the command cannot be its reply, but it could be a
+    // late reply to an earlier command with the same word.
+    device.pending.clear();
+    device.port->DiscardInput();
+
+    const std::vector<uint8_t> frame = BuildCommandFrame(command, payload, length);
+    if (!device.port->Write(frame.data(), frame.size(), kWriteTimeoutMs)) {
+        return RADAR_ERR_WRITE_FAILED;
+    }
+
+    const uint16_t ackWord = static_cast<uint16_t>(command | kAckFlag);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    std::vector<uint8_t> received;
+    uint8_t chunk[kReadChunk];
+    for (;;) {
+        const AckScanResult scan = ScanForAck(received.data(), received.size(), ackWord);
+        if (scan.status == AckScan::Found) {
+            reply.assign(received.begin() + static_cast<std::ptrdiff_t>(scan.payloadOffset),
+                         received.begin() + static_cast<std::ptrdiff_t>(scan.payloadOffset + scan.payloadLength));
+            device.pending.assign(received.begin() + static_cast<std::ptrdiff_t>(scan.consumed), received.end());
+            return RADAR_STATUS_OK;
+        }
+        received.erase(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(scan.consumed));
+        const int left = RemainingMs(deadline);
+        if (left == 0) {
+            return RADAR_ERR_TIMEOUT;
+        }
+        // Not cancellable: CancelRead is meant for the report reads of a worker.
+        const int n = device.port->Read(chunk, sizeof(chunk), left, false);
+        if (n < 0) {
+            return RADAR_ERR_NOT_CONNECTED;
+        }
+        received.insert(received.end(), chunk, chunk + n);
+    }
+}
+
+int EnterCommandMode(TAVO_RadarDevice& device, int protocolVersion, int timeoutMs)
+{
+    std::vector<uint8_t> payload;
+    PutU16(payload, static_cast<uint16_t>(protocolVersion));
+    std::vector<uint8_t> reply;
+    if (Exchange(device, kCmdEnterCommandMode, payload.data(), payload.size(), timeoutMs, reply) != RADAR_STATUS_OK) {
+        return 0;
+    }
+    if (reply.size() < 2 || GetU16(reply.data()) != 0) {
+        return 0;
+    }
+    if (reply.size() >= 6) {
+        const int size = GetU16(reply.data() + 4);
+        if (size > 0) {
+            device.bufferSize.store(size);
+        }
+    }
+    return 1;
+}
+
+// Version and serial number replies: u16 status, u16 length, text.
+int ReadText(TAVO_RadarDevice* device, uint16_t command, std::string& text)
+{
+    text.clear();
+    if (device == nullptr) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(device->ioMutex);
+    std::vector<uint8_t> reply;
+    if (Exchange(*device, command, nullptr, 0, device->replyTimeoutMs, reply) != RADAR_STATUS_OK) {
+        return 0;
+    }
+    if (reply.size() < 4 || GetU16(reply.data()) != 0) {
+        return 0;
+    }
+    const size_t length = GetU16(reply.data() + 2);
+    if (reply.size() < 4 + length) {
+        return 0;
+    }
+    text.assign(reinterpret_cast<const char*>(reply.data() + 4), length);
+    // Some firmware pads the text with NULs.
+    while (!text.empty() && text.back() == '\0') {
+        text.pop_back();
+    }
+    return 1;
+}
+
+int OpenPath(TAVO_RadarDevice* device, const std::string& path, int baudRate, int protocolVersion,
+             int flagEnterCmdMode, int timeoutMs)
+{
+    if (device == nullptr) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(device->ioMutex);
+    device->pending.clear();
+    device->bufferSize.store(kDefaultBufferSize);
+    const SerialOpenResult result = device->port->Open(path, baudRate);
+    device->lastOpenError.store(ToOpenError(result));
+    if (result != SerialOpenResult::Ok) {
+        return 0;
+    }
+    device->protocolVersion = protocolVersion;
+    device->replyTimeoutMs = timeoutMs > kMinimumReplyMs ? timeoutMs : kMinimumReplyMs;
+    if (flagEnterCmdMode != 0) {
+        // A sensor that does not answer still leaves the port open: the caller
+        // finds out from its next call.
+        EnterCommandMode(*device, protocolVersion, timeoutMs);
+    }
+    return 1;
+}
+
+}  // namespace
+
+uint16_t CheckCmdAckData_RetCode(eRADAR_PROTOCOL_VERSION /*version*/, const uint8_t* reply, int length,
+                                 uint64_t /*context*/)
+{
+    if (reply == nullptr || length < 2) {
+        return RADAR_ERR_MALFORMED_REPLY;
+    }
+    return GetU16(reply);
+}
+
+TAVO_RadarDeviceHandle TAVO_Interface_RadarDevice_Serial_Create()
+{
+    return new TAVO_RadarDevice();
+}
+
+void TAVO_Interface_RadarDevice_Serial_Destroy(TAVO_RadarDeviceHandle device)
+{
+    delete device;
+}
+
+int TAVO_Interface_RadarDevice_Serial_OpenByPortNum(TAVO_RadarDeviceHandle device, int portNumber, int baudRate,
+                                                     int protocolVersion, int /*flagA*/, int flagEnterCmdMode,
+                                                     int /*flagB*/, int timeoutMs)
+{
+    if (device == nullptr) {
+        return 0;
+    }
+    const std::string path = SerialPortPathFromNumber(portNumber);
+    if (path.empty()) {
+        TAVO_Interface_RadarDevice_Serial_Close(device);
+        device->lastOpenError.store(eRADAR_OPEN_NO_SUCH_PORT);
+        return 0;
+    }
+    return OpenPath(device, path, baudRate, protocolVersion, flagEnterCmdMode, timeoutMs);
+}
+
+int TAVO_Interface_RadarDevice_Serial_OpenByPath(TAVO_RadarDeviceHandle device, const char* path, int baudRate,
+                                                  int protocolVersion, int /*flagA*/, int flagEnterCmdMode,
+                                                  int /*flagB*/, int timeoutMs)
+{
+    return OpenPath(device, path == nullptr ? std::string() : std::string(path), baudRate, protocolVersion,
+                    flagEnterCmdMode, timeoutMs);
+}
+
+eRADAR_OPEN_ERROR TAVO_Interface_RadarDevice_GetLastOpenError(TAVO_RadarDeviceHandle device)
+{
+    if (device == nullptr) {
+        return eRADAR_OPEN_OTHER;
+    }
+    return static_cast<eRADAR_OPEN_ERROR>(device->lastOpenError.load());
+}
+
+int TAVO_Interface_RadarDevice_IsConnected(TAVO_RadarDeviceHandle device)
+{
+    return device != nullptr && device->port->IsOpen() ? 1 : 0;
+}
+
+void TAVO_Interface_RadarDevice_Serial_Close(TAVO_RadarDeviceHandle device)
+{
+    if (device == nullptr) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(device->ioMutex);
+    device->port->Close();
+    device->pending.clear();
+}
+
+int TAVO_Interface_RadarDevice_StartCmdMode(TAVO_RadarDeviceHandle device, int protocolVersion, int timeoutMs)
+{
+    if (device == nullptr) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(device->ioMutex);
+    return EnterCommandMode(*device, protocolVersion, timeoutMs);
+}
+
+void TAVO_Interface_RadarDevice_StopCmdMode(TAVO_RadarDeviceHandle device)
+{
+    if (device == nullptr) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(device->ioMutex);
+    std::vector<uint8_t> reply;
+    Exchange(*device, kCmdLeaveCommandMode, nullptr, 0, device->replyTimeoutMs, reply);
+}
+
+int TAVO_Interface_RadarDevice_GetVersion(TAVO_RadarDeviceHandle device, std::string& version)
+{
+    return ReadText(device, kCmdReadVersion, version);
+}
+
+int TAVO_Interface_RadarDevice_GetSerialNumber(TAVO_RadarDeviceHandle device, std::string& serialNumber)
+{
+    return ReadText(device, kCmdReadSerialNumber, serialNumber);
+}
+
+int TAVO_Interface_RadarDevice_Protocol_GetParameter(TAVO_RadarDeviceHandle device, uint16_t paramId, int count,
+                                                     const uint16_t* keys, uint32_t* values, int timeoutMs)
+{
+    if (device == nullptr || count <= 0 || keys == nullptr || values == nullptr) {
+        return 0;
+    }
+    std::vector<uint8_t> payload;
+    for (int i = 0; i < count; ++i) {
+        PutU16(payload, keys[i]);
+    }
+    std::lock_guard<std::mutex> lock(device->ioMutex);
+    std::vector<uint8_t> reply;
+    if (Exchange(*device, paramId, payload.data(), payload.size(), timeoutMs, reply) != RADAR_STATUS_OK) {
+        return 0;
+    }
+    const size_t expected = 2 + 4 * static_cast<size_t>(count);
+    if (reply.size() != expected || GetU16(reply.data()) != 0) {
+        return 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        values[i] = GetU32(reply.data() + 2 + 4 * i);
+    }
+    return 1;
+}
+
+int TAVO_Interface_RadarDevice_Protocol_SetParameter(TAVO_RadarDeviceHandle device, uint16_t paramId, int count,
+                                                     const uint16_t* keys, const uint32_t* values, int timeoutMs)
+{
+    if (device == nullptr || count <= 0 || keys == nullptr || values == nullptr) {
+        return 0;
+    }
+    std::vector<uint8_t> payload;
+    for (int i = 0; i < count; ++i) {
+        PutU16(payload, keys[i]);
+        PutU32(payload, values[i]);
+    }
+    std::lock_guard<std::mutex> lock(device->ioMutex);
+    std::vector<uint8_t> reply;
+    if (Exchange(*device, paramId, payload.data(), payload.size(), timeoutMs, reply) != RADAR_STATUS_OK) {
+        return 0;
+    }
+    return reply.size() >= 2 && GetU16(reply.data()) == 0 ? 1 : 0;
+}
+
+uint16_t TAVO_Interface_RadarDevice_Protocol_SendCommand(TAVO_RadarDeviceHandle device, uint16_t command,
+                                                         const void* payload, int length, RadarAckCheckFunc check,
+                                                         uint64_t context, int timeoutMs)
+{
+    if (device == nullptr) {
+        return RADAR_ERR_NOT_CONNECTED;
+    }
+    if (length < 0 || (length > 0 && payload == nullptr)) {
+        return RADAR_ERR_WRITE_FAILED;
+    }
+    std::vector<uint8_t> reply;
+    eRADAR_PROTOCOL_VERSION version;
+    {
+        std::lock_guard<std::mutex> lock(device->ioMutex);
+        const uint16_t status = Exchange(*device, command, static_cast<const uint8_t*>(payload),
+                                         static_cast<size_t>(length), timeoutMs, reply);
+        if (status != RADAR_STATUS_OK) {
+            return status;
+        }
+        version = static_cast<eRADAR_PROTOCOL_VERSION>(device->protocolVersion);
+    }
+    // The check runs without the lock: it is the caller's code.
+    const RadarAckCheckFunc checker = check != nullptr ? check : &CheckCmdAckData_RetCode;
+    return checker(version, reply.data(), static_cast<int>(reply.size()), context);
+}
+
+void TAVO_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(TAVO_RadarDeviceHandle device, uint16_t command,
+                                                                const void* payload, int length)
+{
+    if (device == nullptr || length < 0 || (length > 0 && payload == nullptr)) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(device->ioMutex);
+    if (!device->port->IsOpen()) {
+        return;
+    }
+    const std::vector<uint8_t> frame =
+        BuildCommandFrame(command, static_cast<const uint8_t*>(payload), static_cast<size_t>(length));
+    device->port->Write(frame.data(), frame.size(), kWriteTimeoutMs);
+}
+
+int TAVO_Interface_RadarDevice_ReadData(TAVO_RadarDeviceHandle device, void* buffer, int capacity, int timeoutMs,
+                                        int /*flags*/)
+{
+    if (device == nullptr || buffer == nullptr || capacity <= 0) {
+        return -1;
+    }
+    {
+        std::lock_guard<std::mutex> lock(device->ioMutex);
+        if (!device->pending.empty()) {
+            const size_t n = std::min(device->pending.size(), static_cast<size_t>(capacity));
+            std::memcpy(buffer, device->pending.data(), n);
+            device->pending.erase(device->pending.begin(), device->pending.begin() + static_cast<std::ptrdiff_t>(n));
+            return static_cast<int>(n);
+        }
+        if (device->port->IsOpen()) {
+            const int n = device->port->Read(static_cast<uint8_t*>(buffer), static_cast<size_t>(capacity), timeoutMs,
+                                              true);
+            if (n >= 0 || !device->port->IsOpen()) {
+                return n;  // bytes, a time-out or cancel, or the read that met the hang-up
+            }
+        }
+    }
+    // No line: idle like a read that times out, so that a retrying worker does not
+    // spin, but stay cancellable.
+    device->port->WaitForCancel(timeoutMs);
+    return -1;
+}
+
+void TAVO_Interface_RadarDevice_CancelRead(TAVO_RadarDeviceHandle device)
+{
+    if (device != nullptr) {
+        device->port->CancelRead();
+    }
+}
+
+int TAVO_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(TAVO_RadarDeviceHandle device)
+{
+    return device != nullptr ? device->bufferSize.load() : kDefaultBufferSize;
+}
