@@ -1,0 +1,176 @@
+#include "controls/widgets/CXEdit.h"
+
+#include <QFocusEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QPalette>
+
+#include "controls/widgets/CBalloonWnd.h"
+
+namespace {
+
+// Stands for an editing key that changed the text without producing a character
+// (Delete, or a clipboard shortcut on platforms that give it no text).
+const QChar kEditingKey(0x7F);
+
+bool IsEnterOrTab(const QKeyEvent* key)
+{
+    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    switch (key->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+CXEdit::CXEdit(QWidget* parent) : QLineEdit(parent)
+{
+    // Black on white while editable; disabled and read-only edits keep the style's colours.
+    QPalette pal = palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::Base, Qt::white);
+        pal.setColor(group, QPalette::Text, Qt::black);
+    }
+    setPalette(pal);
+    connect(this, &QLineEdit::textChanged, this, &CXEdit::OnTextChanged);
+}
+
+CXEdit::~CXEdit()
+{
+    delete balloon_.data();
+}
+
+void CXEdit::ShowBalloonTip(const std::string& title, const std::string& text, int icon, int key)
+{
+    if (!balloon_)
+        balloon_ = CBalloonWnd::CreateBalloon(this);
+    if (!balloon_)
+        return;
+    QPoint anchor = mapToGlobal(QPoint(0, height()));
+    anchor.ry() -= 2;
+    balloon_->ShowBalloon(title, text, icon, anchor, key);
+}
+
+bool CXEdit::CheckInputChar(QChar, int, int)
+{
+    return true;
+}
+
+bool CXEdit::OnEditChange()
+{
+    return false;
+}
+
+bool CXEdit::CheckInputValue()
+{
+    return true;
+}
+
+void CXEdit::Commit()
+{
+    if (CommitOnlyIfChanged == 1 && ChangePending == 0)
+        return;
+    ChangePending = 0;
+    if (!CheckInputValue())
+        return;
+    SuppressNotify = 0;
+    NotifyOwner();
+    SuppressNotify = DeferNotify;
+}
+
+void CXEdit::NotifyOwner()
+{
+    emit editChanged();
+}
+
+void CXEdit::OnTextChanged()
+{
+    if (SuppressNotify == 1)
+        return;
+    if (!OnEditChange())
+        NotifyOwner();
+}
+
+bool CXEdit::event(QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (IsEnterOrTab(key)) {
+            // Enter and Tab move on to the next control, which commits the value;
+            // they never reach the dialog's default button.
+            focusNextPrevChild(true);
+            if (hasFocus())
+                Commit();
+            event->accept();
+            return true;
+        }
+    }
+    return QLineEdit::event(event);
+}
+
+void CXEdit::keyPressEvent(QKeyEvent* event)
+{
+    const QString before = text();
+    const int cursorBefore = cursorPosition();
+    SuppressNotify = 1;
+    QLineEdit::keyPressEvent(event);
+
+    const QString typed = event->text();
+    QChar character;
+    if (!typed.isEmpty())
+        character = typed.at(0);
+    else if (text() != before)
+        character = kEditingKey;
+    if (character.isNull()) {
+        // No character and no change (arrows, Home, selection): nothing to check.
+        SuppressNotify = DeferNotify;
+        return;
+    }
+    AfterCharacter(before, cursorBefore, character, event->isAutoRepeat() ? 2 : 1);
+}
+
+void CXEdit::inputMethodEvent(QInputMethodEvent* event)
+{
+    const QString before = text();
+    const int cursorBefore = cursorPosition();
+    SuppressNotify = 1;
+    QLineEdit::inputMethodEvent(event);
+    const QString committed = event->commitString();
+    if (committed.isEmpty()) {
+        SuppressNotify = DeferNotify;
+        return;
+    }
+    AfterCharacter(before, cursorBefore, committed.at(0), 1);
+}
+
+void CXEdit::AfterCharacter(const QString& before, int cursorBefore, QChar character, int repeatCount)
+{
+    if (CheckInputChar(character, repeatCount, 0)) {
+        SuppressNotify = DeferNotify;
+        if (DeferNotify == 1)
+            ChangePending = 1;
+        else
+            NotifyOwner();
+        return;
+    }
+    // Rejected: the previous text comes back unreported, the caret where it was.
+    setText(before);
+    setCursorPosition(cursorBefore);
+    SuppressNotify = DeferNotify;
+}
+
+void CXEdit::focusOutEvent(QFocusEvent* event)
+{
+    QLineEdit::focusOutEvent(event);
+    // A context menu opening over the edit does not end the edit.
+    if (event->reason() != Qt::PopupFocusReason)
+        Commit();
+}
