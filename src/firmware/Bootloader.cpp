@@ -1,0 +1,255 @@
+#include "firmware/Bootloader.h"
+
+#include <cstring>
+
+#include "app/StringTable.h"
+#include "common/BaseBuffer.h"
+#include "common/FileUtils.h"
+
+namespace {
+
+void WriteU32(uint8_t* p, uint32_t v) {
+    for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
+}
+
+uint32_t ByteSum(const uint8_t* bytes, size_t length) {
+    uint32_t sum = 0;
+    for (size_t k = 0; k < length; ++k) sum += bytes[k];
+    return sum;
+}
+
+// The fixed open arguments of the firmware page: protocol 2, no command mode on
+// open, 50 ms.
+int OpenPortNumber(TAVO_RadarDeviceHandle device, int portNumber, int baudRate) {
+    return TAVO_Interface_RadarDevice_Serial_OpenByPortNum(device, portNumber, baudRate, 2, 0, 0, 0, 50);
+}
+
+constexpr int kMaxPartition = 31;
+
+}  // namespace
+
+// ---- Commands, checksums and packets ------------------------------------------
+
+const char* RunningModeName(uint32_t mode) {
+    switch (mode) {
+    case RUNNING_MODE_BOOTLOADER:
+        return "BootLoader";
+    case RUNNING_MODE_APP0:
+        return "App0";
+    case RUNNING_MODE_APP1:
+        return "App1";
+    default:
+        return "Unknown";
+    }
+}
+
+uint16_t ReadBootAck(eRADAR_PROTOCOL_VERSION, const uint8_t* reply, int length, uint64_t context) {
+    if (length != BOOT_REPLY_LENGTH || !reply) return BOOT_ACK_BAD_LENGTH;
+    auto* result = reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(context));
+    if (result)
+        *result = static_cast<uint32_t>(reply[2]) | (static_cast<uint32_t>(reply[3]) << 8) |
+                  (static_cast<uint32_t>(reply[4]) << 16) | (static_cast<uint32_t>(reply[5]) << 24);
+    return static_cast<uint16_t>(reply[0] | (reply[1] << 8));
+}
+
+uint32_t ImagePadCount(size_t length) { return length % 4 ? static_cast<uint32_t>(4 - length % 4) : 0; }
+
+uint32_t ImageChecksum(const uint8_t* image, size_t length) {
+    return ByteSum(image, length) + 0xFFu * ImagePadCount(length);
+}
+
+std::array<uint8_t, 12> BuildFileInfoPayload(int partition, uint32_t length, uint32_t checksum) {
+    std::array<uint8_t, 12> payload{};
+    const uint32_t mask = partition >= 0 && partition <= kMaxPartition ? 1u << partition : 0u;
+    WriteU32(payload.data(), mask);
+    WriteU32(payload.data() + 4, length);
+    WriteU32(payload.data() + 8, checksum);
+    return payload;
+}
+
+void BuildDownloadPack(CBaseBuffer& buffer, uint32_t serial, const uint8_t* source, size_t n, size_t p) {
+    buffer.SetBufferSize(BOOT_PACKET_HEADER + n + p);
+    buffer.SetAvailSize(BOOT_PACKET_HEADER + n + p);
+    uint8_t* out = buffer.GetBuffer();
+    if (n) std::memcpy(out + BOOT_PACKET_HEADER, source, n);
+    std::memset(out + BOOT_PACKET_HEADER + n, 0xFF, p);
+    WriteU32(out, serial);
+    WriteU32(out + 4, ByteSum(out + BOOT_PACKET_HEADER, n + p));
+}
+
+// ---- Procedures -----------------------------------------------------------------
+
+CBootloader::CBootloader(IBootloaderSink& sink) : sink_(sink), device_(TAVO_Interface_RadarDevice_Serial_Create()) {}
+
+CBootloader::~CBootloader() {
+    if (device_) {
+        TAVO_Interface_RadarDevice_Serial_Close(device_);
+        TAVO_Interface_RadarDevice_Serial_Destroy(device_);
+    }
+}
+
+void CBootloader::RequestStop() {
+    stop_ = 1;
+    stopEvent_.Set();
+}
+
+void CBootloader::ClearStop() {
+    stop_ = 0;
+    stopEvent_.Reset();
+}
+
+void CBootloader::Log(int stringId, const std::string& text) { sink_.AppendLog(stringId, text); }
+
+bool CBootloader::OpenPort() {
+    if (portNumber <= 0) {
+        sink_.ShowMessage(10503, LoadStringText(10503));
+        return false;
+    }
+    if (!OpenPortNumber(device_, portNumber, baudRate)) {
+        sink_.ShowMessage(10504, LoadStringText(10504));
+        return false;
+    }
+    return true;
+}
+
+uint16_t CBootloader::SendWithAck(uint16_t command, const void* payload, int length, uint32_t& result,
+                                  int timeoutMs) {
+    return TAVO_Interface_RadarDevice_Protocol_SendCommand(device_, command, payload, length, ReadBootAck,
+                                                           reinterpret_cast<uintptr_t>(&result), timeoutMs);
+}
+
+bool CBootloader::UpdateFWInfo() {
+    if (!OpenPort()) return false;
+    Log(10505, LoadStringText(10505));
+    if (!TAVO_Interface_RadarDevice_StartCmdMode(device_, eRADAR_PROTOCOL_VERSION_2, 50)) Log(10506, LoadStringText(10506));
+
+    bool ok = false;
+    uint32_t result = 0;
+    if (SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, BOOT_COMMAND_TIMEOUT_MS) != 0) {
+        Log(10507, LoadStringText(10507));
+        sink_.SetLabel(BootLabel::RunningMode, FormatStringText(10522, "Unknown"));
+    } else {
+        inBootloader = result == RUNNING_MODE_BOOTLOADER ? 1 : 0;
+        sink_.SetLabel(BootLabel::RunningMode, FormatStringText(10522, RunningModeName(result)));
+        uint32_t deviceId = 0;
+        if (SendWithAck(BOOT_CMD_READ_DEVICE_ID, nullptr, 0, deviceId, BOOT_COMMAND_TIMEOUT_MS) != 0) {
+            Log(10508, LoadStringText(10508));
+            sink_.SetLabel(BootLabel::DeviceId, LoadStringText(10523));
+        } else {
+            const std::string text = FormatStringText(10521, deviceId);
+            Log(10521, text);
+            sink_.SetLabel(BootLabel::DeviceId, text);
+            if (SendWithAck(BOOT_CMD_READ_PARTITIONS, nullptr, 0, result, BOOT_COMMAND_TIMEOUT_MS) != 0) {
+                Log(10509, LoadStringText(10509));
+            } else {
+                std::vector<PartitionItem> items;
+                for (int bit = 0; bit <= kMaxPartition; ++bit)
+                    if (result & (1u << bit)) items.push_back({"App" + std::to_string(bit), bit});
+                selectedPartition = items.empty() ? -1 : items.front().tag;
+                sink_.SetPartitionList(items, items.empty() ? -1 : 0);
+                ok = true;
+            }
+        }
+    }
+
+    if (!inBootloader) TAVO_Interface_RadarDevice_StopCmdMode(device_);
+    sink_.ScrollLogToEnd();
+    TAVO_Interface_RadarDevice_Serial_Close(device_);
+    return ok;
+}
+
+bool CBootloader::EnterBootloader(uint32_t& result) {
+    TAVO_Interface_RadarDevice_StartCmdMode(device_, eRADAR_PROTOCOL_VERSION_2, 50);
+    TAVO_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(device_, BOOT_CMD_SOFTWARE_RESET, nullptr, 0);
+    // The sensor restarts into its bootloader meanwhile; the owner may cut the wait short.
+    if (stopEvent_.Wait(BOOT_RESET_WAIT_MS) || stop_.load()) return false;
+    if (!OpenPortNumber(device_, portNumber, baudRate)) {
+        Log(10512, LoadStringText(10512));
+        return false;
+    }
+    if (SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, BOOT_COMMAND_TIMEOUT_MS) != 0 ||
+        result != RUNNING_MODE_BOOTLOADER) {
+        Log(10512, LoadStringText(10512));
+        return false;
+    }
+    return true;
+}
+
+bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
+    if (!OpenPort()) return false;
+
+    bool ok = false;
+    uint8_t* image = nullptr;
+    do {
+        // Only 0..31 can be named in the partition mask; anything else is no choice at all.
+        if (partition < 0 || partition > kMaxPartition) {
+            sink_.ShowMessage(10511, LoadStringText(10511));
+            break;
+        }
+        const size_t length = ReadFileData(imagePath, &image);
+        if (length == 0 || !image) {
+            sink_.ShowMessage(10510, LoadStringText(10510));
+            break;
+        }
+        uint32_t result = 0;
+        if (!inBootloader && !EnterBootloader(result)) break;
+
+        const uint32_t pad = ImagePadCount(length);
+        const uint32_t checksum = ImageChecksum(image, length);
+        sink_.SetLabel(BootLabel::FileSize, FormatStringText(10517, static_cast<int>(length)));
+        sink_.SetLabel(BootLabel::FileVerifyNum, FormatStringText(10518, checksum));
+        sink_.SetLabel(BootLabel::DownloadProgressText, FormatStringText(10519, 0.0));
+        sink_.SetProgressRange(static_cast<uint32_t>(length));
+        sink_.SetProgressValue(0);
+        sink_.SetBusyVisible(true);
+
+        const auto info = BuildFileInfoPayload(partition, static_cast<uint32_t>(length), checksum);
+        if (SendWithAck(BOOT_CMD_FILE_INFO, info.data(), static_cast<int>(info.size()), result,
+                        BOOT_FILE_INFO_TIMEOUT_MS) != 0) {
+            Log(10513, FormatStringText(10513, static_cast<int>(result)));
+            break;
+        }
+        const uint32_t maxPacket = result & 0xFFFF;
+        if (maxPacket <= BOOT_PACKET_RESERVE) {
+            Log(10520, LoadStringText(10520));
+            break;
+        }
+
+        Log(10515, LoadStringText(10515));
+        const size_t dataSize = maxPacket - BOOT_PACKET_RESERVE;
+        size_t offset = 0;
+        size_t remaining = length;
+        uint32_t serial = 0;
+        CBaseBuffer pack;
+        bool failed = false;
+        while (remaining > 0) {
+            if (stop_.load()) {  // the owner is closing: end before the next packet
+                failed = true;
+                break;
+            }
+            const bool full = remaining >= dataSize;
+            const size_t n = full ? dataSize : remaining;
+            BuildDownloadPack(pack, serial, image + offset, n, full ? 0 : pad);
+            if (SendWithAck(BOOT_CMD_DATA_PACKET, pack.GetBuffer(), static_cast<int>(pack.GetAvailSize()), result,
+                            BOOT_COMMAND_TIMEOUT_MS) != 0) {
+                Log(10514, FormatStringText(10514, static_cast<int>(serial), static_cast<int>(result)));
+                failed = true;
+                break;
+            }
+            offset += n;
+            serial += 1;
+            remaining -= n;
+            sink_.SetLabel(BootLabel::DownloadProgressText, FormatStringText(10519, offset * 100.0 / length));
+            sink_.SetProgressValue(static_cast<uint32_t>(offset));
+        }
+        if (failed) break;
+        Log(10516, LoadStringText(10516));
+        ok = true;
+    } while (false);
+
+    sink_.ScrollLogToEnd();
+    ReleaseFileData(image);
+    TAVO_Interface_RadarDevice_Serial_Close(device_);
+    sink_.SetBusyVisible(false);
+    return ok;
+}

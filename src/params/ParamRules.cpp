@@ -1,0 +1,120 @@
+#include "params/ParamRules.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "params/ParamSetting.h"
+
+namespace {
+
+std::string FormatDistance(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+constexpr const char* kMinMustBeAtMost = "Range Min Value Must <= %.2f";
+constexpr const char* kMaxMustBeAtLeast = "Range Max Value Must >= %.2f";
+constexpr const char* kSpanMustBeAtLeast = "Range Value Max - Min  Must >= %.2f";
+
+// The gate numbers of the rules are fixed by the sensor's 8.4 m limit; they do
+// not follow RangeResolution.
+constexpr int kLastMinGate = 11;
+constexpr double kLastMinGatePosition = 10.5;
+
+}  // namespace
+
+std::vector<RangeNotice> CommitRangeMin(ParamSetting& setting) {
+    std::vector<RangeNotice> notices;
+    const double r = setting.RangeResolution;
+    if (setting.DetectRangeMin < 0.0) {
+        setting.DetectRangeMin = 0.0;
+        notices.push_back({RangeField::DetectRangeMin, "Range Min Value Must >= 0.0", RANGE_NOTICE_KEY_TOO_SMALL});
+    } else if (setting.DetectRangeMin > kMaxDetectRange - r) {
+        setting.DetectRangeMin = kMaxDetectRange - r;
+        notices.push_back({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, kMaxDetectRange - r),
+                           RANGE_NOTICE_KEY_TOO_LARGE});
+    }
+
+    const int gMin = GateOfDistance(setting.DetectRangeMin, r);
+    const int gMax = GateOfDistance(setting.DetectRangeMax, r);
+    if (gMin == gMax) {
+        if (gMin >= kLastMinGate) {
+            setting.DetectRangeMin = kLastMinGatePosition * r;
+            notices.push_back({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, setting.DetectRangeMin),
+                               RANGE_NOTICE_KEY_TOO_LARGE});
+        } else {
+            setting.DetectRangeMax = (gMin + 1.5) * r;
+            notices.push_back({RangeField::DetectRangeMax, FormatDistance(kMaxMustBeAtLeast, (gMin + 1) * r),
+                               RANGE_NOTICE_KEY_TOO_SMALL});
+        }
+    } else if (setting.DetectRangeMin + r / 2 > setting.DetectRangeMax) {
+        setting.DetectRangeMax = setting.DetectRangeMin + r / 2;
+        notices.push_back(
+            {RangeField::DetectRangeMax, FormatDistance(kSpanMustBeAtLeast, r / 2), RANGE_NOTICE_KEY_SPAN});
+    }
+    return notices;
+}
+
+std::vector<RangeNotice> CommitRangeMax(ParamSetting& setting) {
+    std::vector<RangeNotice> notices;
+    const double r = setting.RangeResolution;
+    if (setting.DetectRangeMax < r) {
+        setting.DetectRangeMax = r;
+        notices.push_back({RangeField::DetectRangeMax, FormatDistance(kMaxMustBeAtLeast, r), RANGE_NOTICE_KEY_TOO_SMALL});
+    } else if (setting.DetectRangeMax > kMaxDetectRange) {
+        setting.DetectRangeMax = kMaxDetectRange;
+        notices.push_back({RangeField::DetectRangeMax, "Range Max Value Must <= 8.4", RANGE_NOTICE_KEY_TOO_LARGE});
+    }
+
+    const int gMin = GateOfDistance(setting.DetectRangeMin, r);
+    const int gMax = GateOfDistance(setting.DetectRangeMax, r);
+    if (gMin == gMax) {
+        setting.DetectRangeMin = std::max(0.0, (gMax - 1.5) * r);
+        notices.push_back({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, (gMax - 1) * r),
+                           RANGE_NOTICE_KEY_TOO_LARGE});
+    } else if (setting.DetectRangeMin > setting.DetectRangeMax - r / 2) {
+        setting.DetectRangeMin = setting.DetectRangeMax - r / 2;
+        notices.push_back(
+            {RangeField::DetectRangeMin, FormatDistance(kSpanMustBeAtLeast, r / 2), RANGE_NOTICE_KEY_SPAN});
+    }
+    return notices;
+}
+
+std::vector<std::string> ReportFreqList() {
+    std::vector<std::string> list;
+    for (double v = 0.5; v <= 8.1; v += 0.5) list.push_back(FormatDistance("%.1f", v));
+    return list;
+}
+
+std::vector<std::string> FillStateReportFreqList(double rangeReportFreq) {
+    std::vector<std::string> list;
+    for (double v = 0.5; v <= 8.1; v += 0.5) {
+        const double q = v / rangeReportFreq;
+        if (std::fabs(q - std::trunc(q)) <= 0.001) list.push_back(FormatDistance("%.1f", v));
+    }
+    return list;
+}
+
+int SelectNearestFreq(const std::vector<std::string>& list, double& field) {
+    int chosen = -1;
+    double chosenValue = 0.0;
+    double bestDifference = 0.0;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const double value = std::strtod(list[i].c_str(), nullptr);
+        const double difference = std::fabs(value - field);
+        if (chosen < 0 || difference < bestDifference) {
+            chosen = static_cast<int>(i);
+            chosenValue = value;
+            bestDifference = difference;
+        }
+    }
+    if (chosen >= 0) field = chosenValue;
+    return chosen;
+}
+
+double ResponseFreqOfSpeed(bool fast) { return fast ? kResponseFreqFast : kResponseFreqNormal; }
+
+bool IsFastResponse(double responseFreq) { return std::fabs(responseFreq - kResponseFreqFast) < 0.1; }

@@ -1,0 +1,153 @@
+#include "params/RadarOperatorConfig.h"
+
+#include <cmath>
+
+#include "common/DbgOutput.h"
+#include "params/ParamSetting.h"
+
+const uint16_t kDetectSettingKeys[DETECT_SETTING_COUNT] = {
+    DETECT_KEY_RANGE_MIN,         DETECT_KEY_RANGE_MAX,         DETECT_KEY_RESPONSE_FREQ,
+    DETECT_KEY_STATE_REPORT_FREQ, DETECT_KEY_RANGE_REPORT_FREQ, DETECT_KEY_DISAPPEAR_TIME,
+};
+
+const uint16_t kPrivConfigKeys[PRIV_CONFIG_COUNT] = {1, 3, 4, 7, 8, 9, 13};
+const uint32_t kPrivConfigValues[PRIV_CONFIG_COUNT] = {4, 2, 2, 6, 1, 1, 120};
+const uint32_t kAppearThresholdTable[16] = {51, 50, 30, 28, 25, 25, 25, 25, 25, 25, 25, 25, 25, 22, 22, 22};
+const uint32_t kMotionThresholdTable[16] = {52, 49, 26, 25, 25, 21, 22, 24, 23, 22, 21, 21, 20, 21, 21, 20};
+
+namespace {
+
+const uint16_t kGateKeys[PARAM_GATE_COUNT] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+
+// The sensor takes gates 0..16; the comparison is unsigned, so a negative gate
+// (only from a hand-edited file) wraps to a large number and is sent as 16.
+uint32_t GateValue(double distance, double resolution) {
+    const auto gate = static_cast<uint32_t>(GateOfDistance(distance, resolution));
+    return gate > 16 ? 16 : gate;
+}
+
+// Frequency in tenths of a hertz, truncated; wraps like the sensor's unsigned field.
+uint32_t TenthsValue(double frequency) {
+    const double tenths = std::trunc(frequency * 10.0);
+    if (!std::isfinite(tenths) || std::fabs(tenths) > 4e9) return 0;
+    return static_cast<uint32_t>(static_cast<int64_t>(tenths));
+}
+
+void LogResult(const char* operation, bool ok) {
+    DbgOutputA(2, "%s, result: %s\r\n", operation, ok ? "Success" : "Failed");
+}
+
+int ReadGateTable(TAVO_RadarDeviceHandle device, uint16_t id, uint32_t (&table)[PARAM_GATE_COUNT],
+                  const char* operation) {
+    if (!TAVO_Interface_RadarDevice_IsConnected(device)) return OPERATOR_NOT_CONNECTED;
+    uint32_t values[PARAM_GATE_COUNT] = {};
+    const bool ok = TAVO_Interface_RadarDevice_Protocol_GetParameter(device, id, PARAM_GATE_COUNT, kGateKeys, values,
+                                                                     PARAM_TIMEOUT_MS) != 0;
+    LogResult(operation, ok);
+    if (!ok) return OPERATOR_FAILED;
+    for (int g = 0; g < PARAM_GATE_COUNT; ++g) table[g] = values[g];
+    return OPERATOR_OK;
+}
+
+int WriteTable(TAVO_RadarDeviceHandle device, uint16_t id, int count, const uint16_t* keys, const uint32_t* values,
+               const char* operation) {
+    if (!TAVO_Interface_RadarDevice_IsConnected(device)) return OPERATOR_NOT_CONNECTED;
+    const bool ok =
+        TAVO_Interface_RadarDevice_Protocol_SetParameter(device, id, count, keys, values, PARAM_TIMEOUT_MS) != 0;
+    LogResult(operation, ok);
+    return ok ? OPERATOR_OK : OPERATOR_FAILED;
+}
+
+}  // namespace
+
+void DetectSettingToValues(const ParamSetting& setting, uint32_t values[DETECT_SETTING_COUNT]) {
+    values[0] = GateValue(setting.DetectRangeMin, setting.RangeResolution);
+    values[1] = GateValue(setting.DetectRangeMax, setting.RangeResolution);
+    values[2] = TenthsValue(setting.ResponseFreq);
+    values[3] = TenthsValue(setting.StateReportFreq);
+    values[4] = TenthsValue(setting.RangeReportFreq);
+    values[5] = setting.ObjectDisappearReportTime;
+}
+
+void DetectSettingFromValues(const uint32_t values[DETECT_SETTING_COUNT], ParamSetting& setting) {
+    setting.DetectRangeMin = values[0] * setting.RangeResolution;
+    setting.DetectRangeMax = values[1] * setting.RangeResolution;
+    setting.ResponseFreq = values[2] / 10.0;
+    setting.StateReportFreq = values[3] / 10.0;
+    setting.RangeReportFreq = values[4] / 10.0;
+    setting.ObjectDisappearReportTime = values[5];
+}
+
+int RadarOperatorConfig_ReadDetectSetting(TAVO_RadarDeviceHandle device, ParamSetting& setting) {
+    if (!TAVO_Interface_RadarDevice_IsConnected(device)) return OPERATOR_NOT_CONNECTED;
+    uint32_t values[DETECT_SETTING_COUNT] = {};
+    const bool ok = TAVO_Interface_RadarDevice_Protocol_GetParameter(device, PARAM_ID_READ_DETECT_SETTING,
+                                                                     DETECT_SETTING_COUNT, kDetectSettingKeys,
+                                                                     values, PARAM_TIMEOUT_MS) != 0;
+    // This one line has always ended its failure with a full stop.
+    DbgOutputA(2, ok ? "%s, result: Success\r\n" : "%s, result: Failed.\r\n", "RadarOperatorConfig_ReadDetectSetting");
+    if (!ok) return OPERATOR_FAILED;
+    DetectSettingFromValues(values, setting);
+    return OPERATOR_OK;
+}
+
+int RadarOperatorConfig_WriteDetectSetting(TAVO_RadarDeviceHandle device, const ParamSetting& setting) {
+    uint32_t values[DETECT_SETTING_COUNT];
+    DetectSettingToValues(setting, values);
+    return WriteTable(device, PARAM_ID_WRITE_DETECT_SETTING, DETECT_SETTING_COUNT, kDetectSettingKeys, values,
+                      "RadarOperatorConfig_WriteDetectSetting");
+}
+
+int RadarOperatorConfig_ReadTriggerThreshold(TAVO_RadarDeviceHandle device, ParamSetting& setting) {
+    return ReadGateTable(device, PARAM_ID_READ_TRIGGER_THRESHOLD, setting.GateTriggerThreshold,
+                         "RadarOperatorConfig_ReadTriggerThreshold");
+}
+
+int RadarOperatorConfig_WriteTriggerThreshold(TAVO_RadarDeviceHandle device, const ParamSetting& setting) {
+    return WriteTable(device, PARAM_ID_WRITE_TRIGGER_THRESHOLD, PARAM_GATE_COUNT, kGateKeys,
+                      setting.GateTriggerThreshold, "RadarOperatorConfig_WriteTriggerThreshold");
+}
+
+int RadarOperatorConfig_ReadHoldThreshold(TAVO_RadarDeviceHandle device, ParamSetting& setting) {
+    return ReadGateTable(device, PARAM_ID_READ_HOLD_THRESHOLD, setting.GateHoldThreshold,
+                         "RadarOperatorConfig_ReadHoldThreshold");
+}
+
+int RadarOperatorConfig_WriteHoldThreshold(TAVO_RadarDeviceHandle device, const ParamSetting& setting) {
+    return WriteTable(device, PARAM_ID_WRITE_HOLD_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, setting.GateHoldThreshold,
+                      "RadarOperatorConfig_WriteHoldThreshold");
+}
+
+int RadarOperatorConfig_WritePrivConfig(TAVO_RadarDeviceHandle device) {
+    return WriteTable(device, PARAM_ID_WRITE_DETECT_SETTING, PRIV_CONFIG_COUNT, kPrivConfigKeys, kPrivConfigValues,
+                      "RadarOperatorConfig_WritePrivConfig");
+}
+
+int RadarOperatorConfig_WriteAppearThreshold(TAVO_RadarDeviceHandle device) {
+    return WriteTable(device, PARAM_ID_WRITE_APPEAR_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, kAppearThresholdTable,
+                      "RadarOperatorConfig_WriteAppearThreshold");
+}
+
+int RadarOperatorConfig_WriteMotionThreshold(TAVO_RadarDeviceHandle device) {
+    return WriteTable(device, PARAM_ID_WRITE_HOLD_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, kMotionThresholdTable,
+                      "RadarOperatorConfig_WriteMotionThreshold");
+}
+
+int ReadAllParams(TAVO_RadarDeviceHandle device, ParamSetting& setting) {
+    if (int result = RadarOperatorConfig_ReadDetectSetting(device, setting)) return result;
+    if (int result = RadarOperatorConfig_ReadTriggerThreshold(device, setting)) return result;
+    return RadarOperatorConfig_ReadHoldThreshold(device, setting);
+}
+
+int WriteAllParams(TAVO_RadarDeviceHandle device, const ParamSetting& setting) {
+    if (int result = RadarOperatorConfig_WriteDetectSetting(device, setting)) return result;
+    if (int result = RadarOperatorConfig_WriteTriggerThreshold(device, setting)) return result;
+    return RadarOperatorConfig_WriteHoldThreshold(device, setting);
+}
+
+int FactoryResetSequence(TAVO_RadarDeviceHandle device, const ParamSetting& setting) {
+    if (int result = WriteAllParams(device, setting)) return result;
+    if (int result = RadarOperatorConfig_WritePrivConfig(device)) return result;
+    if (int result = RadarOperatorConfig_WriteAppearThreshold(device)) return result;
+    return RadarOperatorConfig_WriteMotionThreshold(device);
+}

@@ -1,0 +1,114 @@
+#include "params/ThresholdGeneration.h"
+
+#include "common/BaseBuffer.h"
+#include "common/DbgOutput.h"
+
+namespace {
+
+constexpr uint32_t kFrameHeader = 0xF1F2F3F4;  // bytes F4 F3 F2 F1
+constexpr uint32_t kFrameTail = 0xF5F6F7F8;    // bytes F8 F7 F6 F5
+constexpr uint16_t kProgressLength = 3;
+constexpr uint8_t kProgressType = 3;
+constexpr size_t kProgressFrameSize = 13;
+
+uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t ReadU32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+std::array<uint8_t, 6> BuildSensingGeneratePayload(int triggerCoefficient, int holdCoefficient, int scanTime) {
+    std::array<uint8_t, 6> payload{};
+    const int values[3] = {triggerCoefficient, holdCoefficient, scanTime};
+    for (int k = 0; k < 3; ++k) {
+        payload[2 * k] = static_cast<uint8_t>(values[k] & 0xFF);
+        payload[2 * k + 1] = static_cast<uint8_t>((values[k] >> 8) & 0xFF);
+    }
+    return payload;
+}
+
+// This scanner differs from the report scanner on purpose: a header with another
+// length skips only the 4 header bytes, and a wrong tail skips 6.
+int ScanProgressFrames(CBaseBuffer& buffer, const std::atomic<int>& stop, const std::function<void(int)>& onProgress) {
+    const uint8_t* b = buffer.GetBuffer();
+    const size_t n = buffer.GetAvailSize();
+    int progress = 0;
+    size_t i = 0;
+    while (!stop.load() && i + 10 <= n) {
+        if (ReadU32(b + i) != kFrameHeader) {
+            i += 1;
+        } else if (ReadU16(b + i + 4) != kProgressLength) {
+            i += 4;
+        } else if (i + kProgressFrameSize > n) {
+            break;  // the frame is not complete yet
+        } else if (ReadU32(b + i + 9) != kFrameTail) {
+            i += 6;
+        } else {
+            if (b[i + 6] == kProgressType) {
+                progress = ReadU16(b + i + 7);
+                DbgOutputA(2, "process=%d\r\n", progress);
+                if (onProgress) onProgress(progress);
+            }
+            i += kProgressFrameSize;
+        }
+    }
+    buffer.Delete(i);
+    return progress;
+}
+
+CSensingGenerateWorker::CSensingGenerateWorker(TAVO_RadarDeviceHandle device, ISensingGenerateSink& sink)
+    : device_(device), sink_(sink) {}
+
+CSensingGenerateWorker::~CSensingGenerateWorker() { Stop(); }
+
+bool CSensingGenerateWorker::Start(int triggerCoefficient, int holdCoefficient, int scanTime) {
+    if (IsRunning()) return false;
+    success_ = 0;
+    triggerCoefficient_ = triggerCoefficient;
+    holdCoefficient_ = holdCoefficient;
+    scanTime_ = scanTime;
+    stop_ = 0;
+    return thread_.StartThread("SensingGenerate", this, 1, 0, 0x400000, 0) != 0;
+}
+
+void CSensingGenerateWorker::Stop() {
+    stop_ = 1;
+    // Cut a blocked read short instead of waiting out its 2000 ms; only while a
+    // worker runs, since a cancel with no blocked read is kept for the next one.
+    if (device_ && IsRunning()) TAVO_Interface_RadarDevice_CancelRead(device_);
+    thread_.StopThread();
+}
+
+bool CSensingGenerateWorker::IsRunning() const { return thread_.IsThreadExit() == 0; }
+
+void CSensingGenerateWorker::ThreadFunc(uint64_t) {
+    const auto payload = BuildSensingGeneratePayload(triggerCoefficient_, holdCoefficient_, scanTime_);
+    TAVO_Interface_RadarDevice_StartCmdMode(device_, eRADAR_PROTOCOL_VERSION_2, 150);
+    const uint16_t status =
+        TAVO_Interface_RadarDevice_Protocol_SendCommand(device_, SENSING_GENERATE_COMMAND, payload.data(),
+                                                        static_cast<int>(payload.size()), CheckCmdAckData_RetCode, 0,
+                                                        SENSING_COMMAND_TIMEOUT_MS);
+    TAVO_Interface_RadarDevice_StopCmdMode(device_);
+    if (status != 0) {
+        sink_.OnSensingFinished(0);
+        return;
+    }
+
+    CBaseBuffer buffer;
+    int progress = 0;
+    const std::function<void(int)> onProgress = [this](int p) { sink_.OnSensingProgress(p); };
+    while (!stop_.load()) {
+        uint8_t chunk[SENSING_READ_CHUNK];
+        const int n = TAVO_Interface_RadarDevice_ReadData(device_, chunk, SENSING_READ_CHUNK, 2000, 0);
+        if (n < 0) break;  // the port has gone: no progress can come any more
+        if (n == 0) continue;
+        buffer.AppendBuffer(chunk, static_cast<size_t>(n));
+        progress = ScanProgressFrames(buffer, stop_, onProgress);
+        if (progress >= 100) break;
+    }
+    success_ = progress >= 100 ? 1 : 0;
+    sink_.OnSensingFinished(success_.load());
+}
