@@ -175,6 +175,7 @@ void CBalloonWnd::RebuildLayout()
 
     // The window's shape: every pixel that is not the key colour.
     QImage mask(width, height, QImage::Format_Mono);
+    mask.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});  // 0 = outside, 1 = inside
     mask.fill(0);
     for (int y = 0; y < height; ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(bitmap_.constScanLine(y));
