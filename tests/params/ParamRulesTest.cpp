@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "params/ParamRules.h"
+#include "params/ParamSetting.h"
+
+namespace {
+
+struct ExpectedNotice {
+    RangeField field;
+    const char* text;
+    int key;
+};
+
+struct RangeCase {
+    const char* name;
+    double min;
+    double max;
+    bool commitMin;  // which edit was committed
+    double expectedMin;
+    double expectedMax;
+    std::vector<ExpectedNotice> notices;
+};
+
+void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.name; }
+
+class RangeRules : public ::testing::TestWithParam<RangeCase> {};
+
+TEST_P(RangeRules, CorrectTheRecordAndExplainEachChange) {
+    const RangeCase& c = GetParam();
+    ParamSetting s;
+    s.DetectRangeMin = c.min;
+    s.DetectRangeMax = c.max;
+    const auto notices = c.commitMin ? CommitRangeMin(s) : CommitRangeMax(s);
+    EXPECT_NEAR(s.DetectRangeMin, c.expectedMin, 1e-12);
+    EXPECT_NEAR(s.DetectRangeMax, c.expectedMax, 1e-12);
+    ASSERT_EQ(notices.size(), c.notices.size());
+    for (size_t k = 0; k < notices.size(); ++k) {
+        EXPECT_EQ(notices[k].field, c.notices[k].field) << k;
+        EXPECT_EQ(notices[k].text, c.notices[k].text) << k;
+        EXPECT_EQ(notices[k].key, c.notices[k].key) << k;
+    }
+}
+
+constexpr RangeField kMin = RangeField::DetectRangeMin;
+constexpr RangeField kMax = RangeField::DetectRangeMax;
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, RangeRules,
+    ::testing::Values(
+        RangeCase{"MinClampedToLastGateThenPasses", 7.9, 8.4, true, 7.7, 8.4,
+                  {{kMin, "Range Min Value Must <= 7.70", 12}}},
+        RangeCase{"MinClampedThenMovedOutOfTheMaxGate", 7.8, 8.3, true, 7.35, 8.3,
+                  {{kMin, "Range Min Value Must <= 7.70", 12}, {kMin, "Range Min Value Must <= 7.35", 12}}},
+        RangeCase{"NegativeMin", -1.0, 8.4, true, 0.0, 8.4, {{kMin, "Range Min Value Must >= 0.0", 11}}},
+        RangeCase{"MinInMaxGateBelowEleven", 1.5, 1.9, true, 1.5, 3.5 * 0.7,
+                  {{kMax, "Range Max Value Must >= 2.10", 11}}},
+        RangeCase{"MinTooCloseToMaxAcrossGates", 1.3, 1.5, true, 1.3, 1.65,
+                  {{kMax, "Range Value Max - Min  Must >= 0.35", 1001}}},
+        RangeCase{"MinEqualToBoundPasses", 8.4 - 0.7, 8.4, true, 8.4 - 0.7, 8.4, {}},
+        RangeCase{"MaxBothInGateOne", 0.8, 1.0, false, 0.0, 1.0, {{kMin, "Range Min Value Must <= 0.00", 12}}},
+        RangeCase{"MaxAboveLimit", 0.0, 9.0, false, 0.0, 8.4, {{kMax, "Range Max Value Must <= 8.4", 12}}},
+        RangeCase{"MaxBelowResolution", 0.0, 0.3, false, 0.0, 0.7, {{kMax, "Range Max Value Must >= 0.70", 11}}},
+        RangeCase{"MaxBelowResolutionAndSameGateAsMin", 0.71, 0.3, false, 0.0, 0.7,
+                  {{kMax, "Range Max Value Must >= 0.70", 11}, {kMin, "Range Min Value Must <= 0.00", 12}}},
+        RangeCase{"MaxInMinGateHigher", 4.3, 4.5, false, 4.5 * 0.7, 4.5,
+                  {{kMin, "Range Min Value Must <= 3.50", 12}}},
+        RangeCase{"MaxTooCloseToMinAcrossGates", 1.3, 1.5, false, 1.15, 1.5,
+                  {{kMin, "Range Value Max - Min  Must >= 0.35", 1001}}},
+        RangeCase{"MaxEqualToLimitPasses", 0.0, 8.4, false, 0.0, 8.4, {}}),
+    [](const ::testing::TestParamInfo<RangeCase>& info) { return std::string(info.param.name); });
+
+TEST(FrequencyLists, StateListFollowsTheRangeReportFrequency) {
+    struct Case {
+        double range;
+        std::vector<std::string> offered;
+    } cases[] = {
+        {0.5, {"0.5", "1.0", "1.5", "2.0", "2.5", "3.0", "3.5", "4.0", "4.5", "5.0", "5.5", "6.0", "6.5", "7.0", "7.5",
+               "8.0"}},
+        {2.0, {"2.0", "4.0", "6.0", "8.0"}},
+        {3.0, {"3.0", "6.0"}},
+        {8.0, {"8.0"}},
+        {0.0, {}},  // only from a hand-edited file: nothing divides by zero
+    };
+    for (const auto& c : cases) EXPECT_EQ(FillStateReportFreqList(c.range), c.offered) << c.range;
+    EXPECT_EQ(ReportFreqList(), cases[0].offered);
+}
+
+TEST(FrequencyLists, SelectNearestSnapsTheFieldAndPrefersTheEarlierEntryOnATie) {
+    struct Case {
+        std::vector<std::string> list;
+        double field;
+        int index;
+        double snapped;
+    } cases[] = {
+        {{"3.0", "6.0"}, 4.0, 0, 3.0},
+        {{"3.0", "6.0"}, 5.0, 1, 6.0},
+        {{"2.0", "4.0", "6.0", "8.0"}, 3.0, 0, 2.0},  // differences 1.0 and 1.0
+        {{"0.5", "1.0"}, 1.0, 1, 1.0},
+        {{}, 4.2, -1, 4.2},
+    };
+    for (const auto& c : cases) {
+        double field = c.field;
+        EXPECT_EQ(SelectNearestFreq(c.list, field), c.index) << c.field;
+        EXPECT_DOUBLE_EQ(field, c.snapped);
+    }
+}
+
+TEST(ResponseSpeed, NormalAndFastMapBothWays) {
+    EXPECT_DOUBLE_EQ(ResponseFreqOfSpeed(false), 0.5);
+    EXPECT_DOUBLE_EQ(ResponseFreqOfSpeed(true), 1.0);
+    EXPECT_TRUE(IsFastResponse(1.0));
+    EXPECT_TRUE(IsFastResponse(0.95));
+    EXPECT_FALSE(IsFastResponse(0.85));
+    EXPECT_FALSE(IsFastResponse(0.5));
+    EXPECT_FALSE(IsFastResponse(2.0));
+}
+
+}  // namespace
