@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "ReportStream.h"
+#include "TestSink.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Replay needs no sensor: the output switch goes to a port that is not open and is ignored.
+class Replay : public ::testing::Test {
+protected:
+    Replay() : device(TAVO_Interface_RadarDevice_Serial_Create()), worker(device, sink) {}
+    ~Replay() override {
+        worker.Stop();
+        TAVO_Interface_RadarDevice_Serial_Destroy(device);
+    }
+
+    void StartReplay(const Bytes& content, int intervalMs) {
+        const std::string path = dir.File("replay.dat");
+        ASSERT_TRUE(WriteWholeFile(path, std::string(content.begin(), content.end())));
+        worker.lastReplayFile = path;
+        worker.replayInterval = intervalMs;
+        worker.replayMode = 1;
+        ASSERT_EQ(worker.Start(), ACQUISITION_STARTED);
+    }
+
+    TempDir dir;
+    TAVO_RadarDeviceHandle device;
+    RecordingSink sink;
+    CAcquisitionWorker worker;
+};
+
+TEST_F(Replay, ThreeWholeFramesAndAPartialFourthArePacedThenTheEndIsReported) {
+    const Bytes fourth = ReportFrame(2, 400);
+    StartReplay(Join({ReportFrame(0, 100), ReportFrame(2, 200), ReportFrame(3, 300),
+                      Bytes(fourth.begin(), fourth.begin() + 40)}),
+                60);
+    ASSERT_TRUE(sink.WaitFor([&] { return sink.replayEnds > 0; }, 5000));
+    const auto reports = sink.Reports();
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(reports[0].distanceCm, 100);
+    EXPECT_EQ(reports[1].state, 2);
+    EXPECT_EQ(reports[2].distanceCm, 300);
+    // Each report is followed by the interval's pause before the next.
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(sink.times[2] - sink.times[0]).count(), 110);
+    EXPECT_TRUE(worker.IsRunning());  // the owner stops the run on the end notice
+    worker.Stop();
+    EXPECT_FALSE(worker.IsRunning());
+    EXPECT_EQ(worker.LastReport().state, 0);
+    EXPECT_EQ(worker.LastReport().distanceCm, 0);
+    EXPECT_EQ(worker.LastReport().gateRaw[5], 5);  // only state and distance are cleared
+}
+
+TEST_F(Replay, EmptyFileEndsAtOnce) {
+    StartReplay({}, 500);
+    ASSERT_TRUE(sink.WaitFor([&] { return sink.replayEnds > 0; }, 3000));
+    EXPECT_TRUE(sink.Reports().empty());
+}
+
+TEST_F(Replay, MissingFileEndsTheWorkerWithoutANotice) {
+    worker.lastReplayFile = dir.File("absent.dat");
+    worker.replayMode = 1;
+    ASSERT_EQ(worker.Start(), ACQUISITION_STARTED);
+    for (int i = 0; i < 200 && worker.IsWorkerActive(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_FALSE(worker.IsWorkerActive());
+    EXPECT_TRUE(worker.IsRunning());
+    EXPECT_EQ(sink.replayEnds, 0);
+}
+
+TEST_F(Replay, ForeignTypeFrameIsPacedButNotReported) {
+    const auto start = Clock::now();
+    StartReplay(Join({ReportFrame(2, 1, 0, 2), ProgressFrame(50), ReportFrame(2, 2)}), 150);
+    ASSERT_TRUE(sink.WaitFor([&] { return sink.replayEnds > 0; }, 5000));
+    const auto reports = sink.Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].distanceCm, 2);
+    // The type-2 frame paused once; the progress frame did not.
+    const auto firstReportMs = std::chrono::duration_cast<std::chrono::milliseconds>(sink.times[0] - start).count();
+    EXPECT_GE(firstReportMs, 140);
+}
+
+TEST_F(Replay, StopDuringAPauseEndsAtOnce) {
+    StartReplay(Join({ReportFrame(2, 1), ReportFrame(2, 2)}), 10000);
+    ASSERT_TRUE(sink.WaitFor([&] { return !sink.reports.empty(); }, 3000));
+    const auto start = Clock::now();
+    worker.Stop();
+    EXPECT_LT(MsSince(start), 100);
+    EXPECT_EQ(sink.Reports().size(), 1u);
+    EXPECT_FALSE(worker.IsWorkerActive());
+}
+
+TEST_F(Replay, HistoryKeepsTheLast240StatesOldestFirst) {
+    Bytes content;
+    for (int k = 0; k < 250; ++k) {
+        const Bytes f = ReportFrame(static_cast<uint8_t>(k % 4 == 0 ? 7 : k % 4), static_cast<uint16_t>(k));
+        content.insert(content.end(), f.begin(), f.end());
+    }
+    StartReplay(content, 0);
+    ASSERT_TRUE(sink.WaitFor([&] { return sink.replayEnds > 0; }, 5000));
+    TargetReport last;
+    StateHistory history;
+    worker.GetSnapshot(last, history);
+    EXPECT_EQ(last.distanceCm, 249);
+    for (int i = 0; i < STATE_HISTORY_LENGTH; ++i) {
+        const int k = 10 + i;
+        ASSERT_EQ(history[i], k % 4 == 0 ? 7 : k % 4) << i;
+    }
+    EXPECT_TRUE(worker.TakeBandDirty());
+    EXPECT_FALSE(worker.TakeBandDirty());
+}
+
+TEST_F(Replay, ANewRunStartsWithAnEmptyHistoryAndReport) {
+    StartReplay(ReportFrame(3, 123, 500), 0);
+    ASSERT_TRUE(sink.WaitFor([&] { return sink.replayEnds > 0; }, 3000));
+    worker.Stop();
+    EXPECT_EQ(worker.GetStateHistory().back(), 3);
+
+    StartReplay({}, 0);
+    const StateHistory history = worker.GetStateHistory();
+    for (uint8_t v : history) ASSERT_EQ(v, STATE_NO_REPORT);
+    EXPECT_EQ(worker.LastReport().gateRaw[0], 0);
+}
+
+TEST(AcquisitionStart, LiveStartWithoutAConnectedDeviceChangesNothing) {
+    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
+    RecordingSink sink;
+    {
+        CAcquisitionWorker worker(device, sink);
+        EXPECT_EQ(worker.Start(), ACQUISITION_NOT_CONNECTED);
+        EXPECT_FALSE(worker.IsRunning());
+        EXPECT_FALSE(worker.IsWorkerActive());
+    }
+    TAVO_Interface_RadarDevice_Serial_Destroy(device);
+}
+
+}  // namespace
