@@ -77,6 +77,23 @@ void BuildDownloadPack(CBaseBuffer& buffer, uint32_t serial, const uint8_t* sour
     WriteU32(out + 4, ByteSum(out + BOOT_PACKET_HEADER, n + p));
 }
 
+std::vector<DownloadPacket> PlanDownloadPackets(size_t length, uint32_t maxPacketSize) {
+    std::vector<DownloadPacket> packets;
+    if (maxPacketSize <= BOOT_PACKET_RESERVE || length == 0) return packets;
+    const size_t dataSize = maxPacketSize - BOOT_PACKET_RESERVE;
+    const size_t pad = ImagePadCount(length);
+    size_t offset = 0;
+    uint32_t serial = 0;
+    while (offset < length) {
+        const size_t remaining = length - offset;
+        const bool full = remaining >= dataSize;
+        const size_t n = full ? dataSize : remaining;
+        packets.push_back({serial++, offset, n, full ? 0 : pad});
+        offset += n;
+    }
+    return packets;
+}
+
 // ---- Procedures -----------------------------------------------------------------
 
 CBootloader::CBootloader(IBootloaderSink& sink) : sink_(sink), device_(TAVO_Interface_RadarDevice_Serial_Create()) {}
@@ -194,7 +211,6 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
         uint32_t result = 0;
         if (!inBootloader && !EnterBootloader(result)) break;
 
-        const uint32_t pad = ImagePadCount(length);
         const uint32_t checksum = ImageChecksum(image, length);
         sink_.SetLabel(BootLabel::FileSize, FormatStringText(10517, static_cast<int>(length)));
         sink_.SetLabel(BootLabel::FileVerifyNum, FormatStringText(10518, checksum));
@@ -216,29 +232,21 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
         }
 
         Log(10515, LoadStringText(10515));
-        const size_t dataSize = maxPacket - BOOT_PACKET_RESERVE;
-        size_t offset = 0;
-        size_t remaining = length;
-        uint32_t serial = 0;
         CBaseBuffer pack;
         bool failed = false;
-        while (remaining > 0) {
+        for (const DownloadPacket& packet : PlanDownloadPackets(length, maxPacket)) {
             if (stop_.load()) {  // the owner is closing: end before the next packet
                 failed = true;
                 break;
             }
-            const bool full = remaining >= dataSize;
-            const size_t n = full ? dataSize : remaining;
-            BuildDownloadPack(pack, serial, image + offset, n, full ? 0 : pad);
+            BuildDownloadPack(pack, packet.serial, image + packet.offset, packet.n, packet.p);
             if (SendWithAck(BOOT_CMD_DATA_PACKET, pack.GetBuffer(), static_cast<int>(pack.GetAvailSize()), result,
                             BOOT_COMMAND_TIMEOUT_MS) != 0) {
-                Log(10514, FormatStringText(10514, static_cast<int>(serial), static_cast<int>(result)));
+                Log(10514, FormatStringText(10514, static_cast<int>(packet.serial), static_cast<int>(result)));
                 failed = true;
                 break;
             }
-            offset += n;
-            serial += 1;
-            remaining -= n;
+            const size_t offset = packet.offset + packet.n;
             sink_.SetLabel(BootLabel::DownloadProgressText, FormatStringText(10519, offset * 100.0 / length));
             sink_.SetProgressValue(static_cast<uint32_t>(offset));
         }

@@ -59,6 +59,17 @@ uint16_t ReadBootAck(eRADAR_PROTOCOL_VERSION version, const uint8_t* reply, int 
 [[nodiscard]] uint32_t ImageChecksum(const uint8_t* image, size_t length);
 // File information payload: partition mask (1 << partition), length (unpadded), checksum.
 [[nodiscard]] std::array<uint8_t, 12> BuildFileInfoPayload(int partition, uint32_t length, uint32_t checksum);
+// One data packet of a download: n image bytes from offset, then p pad bytes.
+struct DownloadPacket {
+    uint32_t serial;
+    size_t offset;
+    size_t n;
+    size_t p;
+};
+// The packets of an image of the length for the maximum packet size M (data size
+// M - 20); empty when M is not greater than 20 or the image is empty. Only a final
+// packet shorter than the data size carries the pad bytes.
+[[nodiscard]] std::vector<DownloadPacket> PlanDownloadPackets(size_t length, uint32_t maxPacketSize);
 // Sizes buffer to 8 + n + p bytes: serial number, checksum of the bytes from offset 8
 // on, n source bytes, p bytes 0xFF.
 void BuildDownloadPack(CBaseBuffer& buffer, uint32_t serial, const uint8_t* source, size_t n, size_t p);
