@@ -13,15 +13,17 @@ constexpr size_t kHeaderFixed = sizeof(kImageMagic) + 2;
 std::vector<uint8_t> BuildSimFirmwareImage(const std::string& version, size_t bodySize)
 {
     const size_t textLength = version.size() > 0xFFFF ? 0xFFFF : version.size();
-    std::vector<uint8_t> image;
-    image.reserve(kHeaderFixed + textLength + bodySize);
-    image.insert(image.end(), kImageMagic, kImageMagic + sizeof(kImageMagic));
-    image.push_back(static_cast<uint8_t>(textLength & 0xFF));
-    image.push_back(static_cast<uint8_t>(textLength >> 8));
-    image.insert(image.end(), version.begin(), version.begin() + static_cast<std::ptrdiff_t>(textLength));
+    std::vector<uint8_t> image(kHeaderFixed + textLength + bodySize);
+    std::memcpy(image.data(), kImageMagic, sizeof(kImageMagic));
+    image[8] = static_cast<uint8_t>(textLength & 0xFF);
+    image[9] = static_cast<uint8_t>(textLength >> 8);
+    if (textLength > 0) {
+        std::memcpy(image.data() + kHeaderFixed, version.data(), textLength);
+    }
     // Filler that depends on the position, so that a lost or reordered packet changes the checksum.
+    uint8_t* body = image.data() + kHeaderFixed + textLength;
     for (size_t i = 0; i < bodySize; ++i) {
-        image.push_back(static_cast<uint8_t>((i * 131 + 7) ^ (i >> 8)));
+        body[i] = static_cast<uint8_t>((i * 131 + 7) ^ (i >> 8));
     }
     return image;
 }

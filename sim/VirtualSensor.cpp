@@ -1,26 +1,426 @@
-// Placeholder while the sensor is being written; Start reports failure.
+// The virtual sensor's terminal and thread: a pseudo-terminal whose master side
+// this thread serves, paced output, injected faults, and the model behind it.
+
 #include "sim/VirtualSensor.h"
+
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "sim/ReportScenario.h"
+#include "sim/SensorModel.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Rate used for pacing when the line's own rate cannot be read.
+constexpr int kFallbackBaud = 115200;
+// Longest sleep of the thread between looks at its clock.
+constexpr double kMaxWaitMs = 200.0;
+
+void CloseFd(int& fd)
+{
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+// Raw mode on the line from the start, so nothing is echoed or translated
+// before the tool sets the line up itself.
+void MakeRaw(int fd)
+{
+    struct termios2 tio {};
+    if (::ioctl(fd, TCGETS2, &tio) != 0) {
+        return;
+    }
+    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+    tio.c_oflag &= ~OPOST;
+    tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~(CSIZE | PARENB);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::ioctl(fd, TCSETS2, &tio);
+}
+
+}  // namespace
 
 struct VirtualSensor::Impl {
     VirtualSensorOptions options;
+
+    mutable std::mutex mutex;             //!< Protects model, portPath and the counters inside the model.
+    std::unique_ptr<SensorModel> model;
+    std::string portPath;
+
+    // Owned by the sensor's thread while it runs; by Start/Stop otherwise.
+    int masterFd = -1;
+    int slaveFd = -1;    //!< Kept open so the master never sees a hang-up while no tool has the port.
+    int wakeFd = -1;
+    std::vector<uint8_t> sending;  //!< Taken from the model, corrupted, not yet written.
+    double nextSendMs = 0;
+    std::mt19937 faultRandom;
+    Clock::time_point origin;
+
+    std::thread thread;
+    std::atomic<bool> running{false};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> hangUpRequested{false};
+    std::atomic<int> lineBaud{0};
+
+    [[nodiscard]] double NowMs() const
+    {
+        return std::chrono::duration<double, std::milli>(Clock::now() - origin).count();
+    }
+
+    void Wake() const
+    {
+        const uint64_t one = 1;
+        if (wakeFd >= 0) {
+            [[maybe_unused]] const ssize_t n = ::write(wakeFd, &one, sizeof(one));
+        }
+    }
+
+    void ReadLineBaud()
+    {
+        struct termios2 tio {};
+        if (masterFd >= 0 && ::ioctl(masterFd, TCGETS2, &tio) == 0) {
+            lineBaud.store(static_cast<int>(tio.c_ospeed));
+        }
+    }
+
+    void CloseLine()
+    {
+        CloseFd(masterFd);
+        CloseFd(slaveFd);
+        if (!options.linkPath.empty()) {
+            struct stat st {};
+            if (::lstat(options.linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+                ::unlink(options.linkPath.c_str());
+            }
+        }
+    }
+
+    // Moves the next chunk from the model into `sending`, applying corruption.
+    // Caller holds mutex.
+    void TakeChunk(size_t count)
+    {
+        std::deque<uint8_t>& output = model->Output();
+        count = std::min(count, output.size());
+        VirtualSensorCounters& counters = model->MutableCounters();
+        std::uniform_real_distribution<double> chance(0.0, 1.0);
+        std::uniform_int_distribution<int> flip(1, 255);
+        for (size_t i = 0; i < count; ++i) {
+            uint8_t byte = output.front();
+            output.pop_front();
+            if (options.corruptByteRate > 0.0 && chance(faultRandom) < options.corruptByteRate) {
+                byte = static_cast<uint8_t>(byte ^ flip(faultRandom));
+                ++counters.bytesCorrupted;
+            }
+            sending.push_back(byte);
+        }
+    }
+
+    // Writes what pacing allows; returns the time of the next write (ms), or a
+    // large value when nothing is waiting.
+    double Send(double nowMs)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (sending.empty() && model->Output().empty()) {
+            return 1e300;
+        }
+        if (!options.pacing) {
+            TakeChunk(model->Output().size());
+        } else {
+            if (nowMs < nextSendMs) {
+                return nextSendMs;
+            }
+            const int baud = options.baudRate > 0 ? options.baudRate : (lineBaud.load() > 0 ? lineBaud.load() : kFallbackBaud);
+            const double bytesPerMs = baud / 10000.0;  // 10 bits per byte: start, 8 data, stop
+            if (sending.empty()) {
+                TakeChunk(static_cast<size_t>(std::max(1.0, std::floor(bytesPerMs * 2.0))));
+            }
+            nextSendMs = std::max(nextSendMs, nowMs - 1.0) + sending.size() / bytesPerMs;
+        }
+        while (!sending.empty()) {
+            const ssize_t n = ::write(masterFd, sending.data(), sending.size());
+            if (n > 0) {
+                sending.erase(sending.begin(), sending.begin() + n);
+                model->MutableCounters().bytesSent += static_cast<uint64_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            // Nobody reads the line and its queue is full: like a UART with no
+            // listener, the bytes go nowhere.
+            sending.clear();
+            model->Output().clear();
+            break;
+        }
+        return options.pacing ? nextSendMs : (model->Output().empty() ? 1e300 : nowMs);
+    }
+
+    void Run()
+    {
+        const double hangUpAt = options.hangUpAfterMs >= 0 ? options.hangUpAfterMs : 1e300;
+        uint8_t buffer[4096];
+        while (!stopRequested.load()) {
+            double now = NowMs();
+            if (hangUpRequested.load() || now >= hangUpAt) {
+                break;
+            }
+            ReadLineBaud();
+            double next;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                model->Tick(now);
+                next = model->NextEventMs();
+            }
+            next = std::min({next, Send(now), hangUpAt});
+            now = NowMs();
+            const double waitMs = std::clamp(next - now, 0.0, kMaxWaitMs);
+            const timespec timeout{static_cast<time_t>(waitMs / 1000.0),
+                                   static_cast<long>(std::fmod(waitMs, 1000.0) * 1e6)};
+            pollfd pfds[2] = {{masterFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+            const int ready = ::ppoll(pfds, 2, &timeout, nullptr);
+            if (ready < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                break;
+            }
+            if (pfds[1].revents & POLLIN) {
+                uint64_t count = 0;
+                [[maybe_unused]] const ssize_t n = ::read(wakeFd, &count, sizeof(count));
+            }
+            if (pfds[0].revents & POLLIN) {
+                const ssize_t n = ::read(masterFd, buffer, sizeof(buffer));
+                if (n > 0) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    model->Receive(buffer, static_cast<size_t>(n), NowMs());
+                }
+            } else if (pfds[0].revents & (POLLERR | POLLNVAL)) {
+                break;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            CloseLine();
+        }
+        running.store(false);
+    }
 };
 
-VirtualSensor::VirtualSensor(VirtualSensorOptions options) : impl_(std::make_unique<Impl>()) { impl_->options = std::move(options); }
-VirtualSensor::~VirtualSensor() = default;
-bool VirtualSensor::Start(std::string* error) { if (error) *error = "not available yet"; return false; }
-void VirtualSensor::Stop() {}
-bool VirtualSensor::IsRunning() const { return false; }
-std::string VirtualSensor::PortPath() const { return {}; }
-void VirtualSensor::HangUp() {}
-void VirtualSensor::SetSilent(bool) {}
-void VirtualSensor::InjectBytes(const std::vector<uint8_t>&) {}
-std::optional<uint32_t> VirtualSensor::ConfigValue(uint16_t) const { return std::nullopt; }
-std::array<uint32_t, 16> VirtualSensor::GateTable(uint16_t) const { return {}; }
-bool VirtualSensor::ReportOutputOn() const { return false; }
-bool VirtualSensor::InCommandMode() const { return false; }
-uint32_t VirtualSensor::RunningMode() const { return SIM_MODE_APP0; }
-std::string VirtualSensor::Version() const { return impl_->options.version; }
-bool VirtualSensor::Generating() const { return false; }
-std::vector<uint8_t> VirtualSensor::FlashPartition(int) const { return {}; }
-int VirtualSensor::LineBaudRate() const { return 0; }
-VirtualSensorCounters VirtualSensor::Counters() const { return {}; }
+VirtualSensor::VirtualSensor(VirtualSensorOptions options) : impl_(std::make_unique<Impl>())
+{
+    impl_->options = std::move(options);
+    impl_->model = std::make_unique<SensorModel>(impl_->options, nullptr);
+}
+
+VirtualSensor::~VirtualSensor()
+{
+    Stop();
+}
+
+bool VirtualSensor::Start(std::string* error)
+{
+    auto fail = [&](const std::string& reason) {
+        if (error != nullptr) {
+            *error = reason;
+        }
+        impl_->CloseLine();
+        CloseFd(impl_->wakeFd);
+        return false;
+    };
+    if (impl_->thread.joinable()) {
+        return fail("already started");
+    }
+    Impl& d = *impl_;
+    std::unique_ptr<ReportScenario> scenario;
+    if (!d.options.replayFile.empty()) {
+        auto recording = std::make_unique<RecordedScenario>();
+        std::string reason;
+        if (!recording->Load(d.options.replayFile, reason)) {
+            return fail(reason);
+        }
+        scenario = std::move(recording);
+    }
+
+    d.masterFd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (d.masterFd < 0 || ::grantpt(d.masterFd) != 0 || ::unlockpt(d.masterFd) != 0) {
+        return fail(std::string("cannot create a pseudo-terminal: ") + std::strerror(errno));
+    }
+    char name[256] = {};
+    if (::ptsname_r(d.masterFd, name, sizeof(name)) != 0) {
+        return fail("cannot name the pseudo-terminal");
+    }
+    d.slaveFd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (d.slaveFd < 0) {
+        return fail(std::string("cannot open ") + name + ": " + std::strerror(errno));
+    }
+    MakeRaw(d.slaveFd);
+    d.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (d.wakeFd < 0) {
+        return fail("cannot create an event descriptor");
+    }
+    if (!d.options.linkPath.empty()) {
+        struct stat st {};
+        if (::lstat(d.options.linkPath.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                return fail(d.options.linkPath + " exists and is not a symbolic link");
+            }
+            ::unlink(d.options.linkPath.c_str());
+        }
+        if (::symlink(name, d.options.linkPath.c_str()) != 0) {
+            const std::string reason = std::strerror(errno);
+            d.options.linkPath.clear();  // not ours to remove
+            return fail("cannot make the link: " + reason);
+        }
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(d.mutex);
+        d.model = std::make_unique<SensorModel>(d.options, std::move(scenario));
+        d.portPath = name;
+    }
+    d.faultRandom.seed(d.options.seed);
+    d.origin = Clock::now();
+    d.nextSendMs = 0;
+    d.sending.clear();
+    d.stopRequested.store(false);
+    d.hangUpRequested.store(false);
+    d.running.store(true);
+    d.thread = std::thread([&d] { d.Run(); });
+    return true;
+}
+
+void VirtualSensor::Stop()
+{
+    Impl& d = *impl_;
+    d.stopRequested.store(true);
+    d.Wake();
+    if (d.thread.joinable()) {
+        d.thread.join();
+    }
+    d.CloseLine();
+    CloseFd(d.wakeFd);
+}
+
+bool VirtualSensor::IsRunning() const
+{
+    return impl_->running.load();
+}
+
+std::string VirtualSensor::PortPath() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->portPath;
+}
+
+void VirtualSensor::HangUp()
+{
+    impl_->hangUpRequested.store(true);
+    impl_->Wake();
+    if (impl_->thread.joinable()) {
+        impl_->thread.join();
+    }
+}
+
+void VirtualSensor::SetSilent(bool silent)
+{
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        impl_->model->SetSilent(silent);
+    }
+    impl_->Wake();
+}
+
+void VirtualSensor::InjectBytes(const std::vector<uint8_t>& bytes)
+{
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        impl_->model->Inject(bytes);
+    }
+    impl_->Wake();
+}
+
+std::optional<uint32_t> VirtualSensor::ConfigValue(uint16_t key) const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    const auto& config = impl_->model->Config();
+    const auto found = config.find(key);
+    if (found == config.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::array<uint32_t, 16> VirtualSensor::GateTable(uint16_t writeId) const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model->TableByWriteId(writeId);
+}
+
+bool VirtualSensor::ReportOutputOn() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model->ReportOutputOn();
+}
+
+bool VirtualSensor::InCommandMode() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model->InCommandMode();
+}
+
+uint32_t VirtualSensor::RunningMode() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model->RunningMode();
+}
+
+std::string VirtualSensor::Version() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model->Version();
+}
+
+bool VirtualSensor::Generating() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model->Generating();
+}
+
+std::vector<uint8_t> VirtualSensor::FlashPartition(int partition) const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model->FlashPartition(partition);
+}
+
+int VirtualSensor::LineBaudRate() const
+{
+    return impl_->lineBaud.load();
+}
+
+VirtualSensorCounters VirtualSensor::Counters() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model->Counters();
+}

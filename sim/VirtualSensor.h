@@ -106,7 +106,7 @@ public:
     [[nodiscard]] bool Generating() const;        // threshold generation in progress
     // Bytes stored in a flash partition (the image last written to it).
     [[nodiscard]] std::vector<uint8_t> FlashPartition(int partition) const;
-    // The baud rate the tool last set on the line (0 before it set one).
+    // The baud rate set on the line now: what the tool chose, or the terminal's default.
     [[nodiscard]] int LineBaudRate() const;
     [[nodiscard]] VirtualSensorCounters Counters() const;
 

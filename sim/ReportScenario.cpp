@@ -1,0 +1,131 @@
+#include "sim/ReportScenario.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "device/CommandFraming.h"
+
+const GateTable& EmptyRoomEnergyDb()
+{
+    static const GateTable energies = {37, 34, 25, 24, 20, 20, 20, 20, 20, 20, 20, 20, 20, 20, 20, 20};
+    return energies;
+}
+
+uint16_t RawFromDb(double db)
+{
+    if (db <= 0.0) {
+        return 0;
+    }
+    const double raw = 100.0 * std::pow(10.0, db / 20.0);
+    return static_cast<uint16_t>(std::clamp(raw, 0.0, 65535.0));
+}
+
+ReportPayload MakeReportPayload(uint8_t state, uint16_t distanceCm, const std::array<uint16_t, kGateCount>& gateRaw)
+{
+    ReportPayload payload{};
+    payload[0] = 1;
+    payload[1] = state;
+    payload[2] = static_cast<uint8_t>(distanceCm & 0xFF);
+    payload[3] = static_cast<uint8_t>(distanceCm >> 8);
+    for (int g = 0; g < kGateCount; ++g) {
+        payload[6 + 4 * g] = static_cast<uint8_t>(gateRaw[g] & 0xFF);
+        payload[7 + 4 * g] = static_cast<uint8_t>(gateRaw[g] >> 8);
+    }
+    return payload;
+}
+
+// ---------------------------------------------------------------- built-in scene
+
+BuiltInScenario::BuiltInScenario(uint32_t seed) : random_(seed) {}
+
+ReportPayload BuiltInScenario::ReportAt(double sceneSeconds, const SceneSettings& settings)
+{
+    // Where the person is during one cycle; distance < 0 means nobody in the room.
+    constexpr double kWalkInStart = 8.0, kStandStart = 14.0, kLeaveStart = 24.0, kGone = 30.0;
+    constexpr double kDoor = 9.0, kSpot = 2.5;
+    const double t = std::fmod(std::max(sceneSeconds, 0.0), kCycleSeconds);
+    double distance = -1.0;
+    bool moving = false;
+    if (t >= kWalkInStart && t < kStandStart) {
+        distance = kDoor + (kSpot - kDoor) * (t - kWalkInStart) / (kStandStart - kWalkInStart);
+        moving = true;
+    } else if (t >= kStandStart && t < kLeaveStart) {
+        distance = kSpot + 0.05 * std::sin(t * 1.3);  // breathing, a little sway
+    } else if (t >= kLeaveStart && t < kGone) {
+        distance = kSpot + (kDoor - kSpot) * (t - kLeaveStart) / (kGone - kLeaveStart);
+        moving = true;
+    }
+
+    std::uniform_real_distribution<double> jitter(-2.0, 2.0);
+    const double gateLength = settings.gateLengthM > 0.0 ? settings.gateLengthM : 0.7;
+    const int targetGate = distance >= 0.0 ? static_cast<int>(distance / gateLength) : -1;
+    const bool inRoom = targetGate >= 0 && targetGate < kGateCount;
+    // A moving person rises well above the trigger threshold of their gate; a still
+    // one stays between hold and trigger, which keeps presence without re-triggering.
+    double peak = 0.0;
+    if (inRoom) {
+        peak = moving ? settings.trigger[targetGate] + 8.0 : settings.hold[targetGate] + 4.0;
+        peak = std::min(peak, 56.0);
+    }
+    std::array<uint16_t, kGateCount> raw{};
+    for (int g = 0; g < kGateCount; ++g) {
+        double db = EmptyRoomEnergyDb()[g] + jitter(random_);
+        if (inRoom) {
+            db = std::max(db, peak - 7.0 * std::abs(g - targetGate) + jitter(random_) * 0.5);
+        }
+        raw[g] = RawFromDb(db);
+    }
+
+    const bool detected = inRoom && static_cast<uint32_t>(targetGate) >= settings.minGate &&
+                          static_cast<uint32_t>(targetGate) <= settings.maxGate;
+    const uint8_t state = detected ? (moving ? 2 : 3) : 0;
+    const uint16_t distanceCm = detected ? static_cast<uint16_t>(std::lround(distance * 100.0)) : 0;
+    return MakeReportPayload(state, distanceCm, raw);
+}
+
+// ---------------------------------------------------------------- recording
+
+bool RecordedScenario::Load(const std::string& path, std::string& error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read " + path;
+        return false;
+    }
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    reports_.clear();
+    size_t i = 0;
+    while (i + 10 <= bytes.size()) {
+        if (std::memcmp(&bytes[i], kReportHeader, 4) != 0) {
+            ++i;
+            continue;
+        }
+        const size_t length = bytes[i + 4] | (static_cast<size_t>(bytes[i + 5]) << 8);
+        if (i + length + 10 > bytes.size() || std::memcmp(&bytes[i + 6 + length], kReportTail, 4) != 0) {
+            ++i;
+            continue;
+        }
+        if (length == kReportPayloadSize && bytes[i + 6] == 1) {
+            ReportPayload payload{};
+            std::memcpy(payload.data(), &bytes[i + 6], kReportPayloadSize);
+            reports_.push_back(payload);
+        }
+        i += length + 10;
+    }
+    next_ = 0;
+    if (reports_.empty()) {
+        error = path + " holds no target report frames";
+        return false;
+    }
+    return true;
+}
+
+ReportPayload RecordedScenario::ReportAt(double /*sceneSeconds*/, const SceneSettings& /*settings*/)
+{
+    const ReportPayload& payload = reports_[next_];
+    next_ = (next_ + 1) % reports_.size();
+    return payload;
+}

@@ -1,0 +1,713 @@
+#include "sim/SensorModel.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "device/CommandFraming.h"
+
+namespace {
+
+constexpr uint16_t kEnterCommandMode = 0x00FF;
+constexpr uint16_t kLeaveCommandMode = 0x00FE;
+constexpr uint16_t kReadVersion = 0x0000;
+constexpr uint16_t kReadSerialNumber = 0x0011;
+constexpr uint16_t kGenerateThresholds = 0x0009;
+constexpr uint16_t kBootReadMode = 0x60;
+constexpr uint16_t kBootReadPartitions = 0x61;
+constexpr uint16_t kBootFileInfo = 0x62;
+constexpr uint16_t kBootPacket = 0x63;
+constexpr uint16_t kBootSoftReset = 0x64;
+constexpr uint16_t kBootReadDeviceId = 0x65;
+constexpr uint16_t kWriteConfig = 112, kReadConfig = 113;
+constexpr uint16_t kWriteTrigger = 114, kReadTrigger = 115;
+constexpr uint16_t kWriteAppear = 116, kReadAppear = 117;
+constexpr uint16_t kWriteHold = 118, kReadHold = 119;
+constexpr uint16_t kOutputSwitch = 0x7A;
+
+constexpr uint16_t kProtocolVersion = 2;
+constexpr uint32_t kPartitionCapacity = 1u << 20;
+// An incomplete command that holds the input this long is taken for noise.
+constexpr double kInputStallMs = 1000.0;
+// A verified image starts this long after the last packet's reply, so the reply leaves first.
+constexpr double kAppStartDelayMs = 20.0;
+constexpr double kNever = std::numeric_limits<double>::max();
+
+constexpr GateTable kDefaultTrigger = {48, 42, 36, 34, 32, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31};
+constexpr GateTable kDefaultHold = {45, 42, 33, 32, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28};
+constexpr GateTable kFactoryAppear = {51, 50, 30, 28, 25, 25, 25, 25, 25, 25, 25, 25, 25, 22, 22, 22};
+
+uint16_t U16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t U32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void PutU16(std::vector<uint8_t>& out, uint16_t v)
+{
+    out.push_back(static_cast<uint8_t>(v & 0xFF));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void PutU32(std::vector<uint8_t>& out, uint32_t v)
+{
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<uint8_t>((v >> shift) & 0xFF));
+    }
+}
+
+uint32_t ClampDb(int value)
+{
+    return static_cast<uint32_t>(std::clamp(value, 10, 95));
+}
+
+}  // namespace
+
+SensorModel::SensorModel(const VirtualSensorOptions& options, std::unique_ptr<ReportScenario> scenario)
+    : options_(options), scenario_(std::move(scenario)), random_(options.seed ^ 0x9E3779B9u)
+{
+    config_ = {{10, 0}, {5, 12}, {11, 5}, {2, 40}, {12, 5}, {6, 40},
+               {1, 4},  {3, 2},  {4, 2},  {7, 6},  {8, 1},  {9, 1}, {13, 120}};
+    trigger_ = kDefaultTrigger;
+    hold_ = kDefaultHold;
+    appear_ = kFactoryAppear;
+    flash_[0] = BuildSimFirmwareImage(options.version, 1024);
+    outputOn_ = options.reportOutputOn;
+    silent_ = options.silent;
+    if (!scenario_) {
+        scenario_ = std::make_unique<BuiltInScenario>(options.seed);
+    }
+}
+
+GateTable SensorModel::GeneratedTrigger(int coefficient)
+{
+    GateTable table{};
+    for (int g = 0; g < kGateCount; ++g) {
+        table[g] = ClampDb(static_cast<int>(EmptyRoomEnergyDb()[g]) + 6 + coefficient);
+    }
+    return table;
+}
+
+GateTable SensorModel::GeneratedHold(int coefficient)
+{
+    GateTable table{};
+    for (int g = 0; g < kGateCount; ++g) {
+        table[g] = ClampDb(static_cast<int>(EmptyRoomEnergyDb()[g]) + 3 + coefficient);
+    }
+    return table;
+}
+
+GateTable SensorModel::TableByWriteId(uint16_t writeId) const
+{
+    switch (writeId) {
+    case kWriteTrigger:
+    case kReadTrigger:
+        return trigger_;
+    case kWriteAppear:
+    case kReadAppear:
+        return appear_;
+    case kWriteHold:
+    case kReadHold:
+        return hold_;
+    default:
+        return {};
+    }
+}
+
+uint32_t SensorModel::RunningMode() const
+{
+    return runningPartition_ < 0 ? SIM_MODE_BOOTLOADER : (2u << runningPartition_);
+}
+
+std::string SensorModel::Version() const
+{
+    if (runningPartition_ < 0) {
+        return {};
+    }
+    const auto found = flash_.find(runningPartition_);
+    if (found == flash_.end()) {
+        return {};
+    }
+    return SimFirmwareImageVersion(found->second).value_or(std::string());
+}
+
+std::vector<uint8_t> SensorModel::FlashPartition(int partition) const
+{
+    const auto found = flash_.find(partition);
+    return found == flash_.end() ? std::vector<uint8_t>() : found->second;
+}
+
+void SensorModel::Inject(const std::vector<uint8_t>& bytes)
+{
+    output_.insert(output_.end(), bytes.begin(), bytes.end());
+    counters_.noiseBytesSent += bytes.size();
+}
+
+// ---------------------------------------------------------------- input
+
+void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
+{
+    counters_.bytesReceived += length;
+    if (silent_ || (resetUntilMs_ >= 0 && nowMs < resetUntilMs_)) {
+        return;  // nobody listening
+    }
+    input_.insert(input_.end(), data, data + length);
+
+    size_t i = 0;
+    while (i + 4 <= input_.size()) {
+        if (std::memcmp(&input_[i], kCommandHeader, 4) != 0) {
+            ++i;
+            continue;
+        }
+        if (i + 6 > input_.size()) {
+            break;
+        }
+        const size_t body = U16(&input_[i + 4]);
+        if (body < 2 || body > kMaxFrameBody) {
+            ++i;
+            continue;
+        }
+        if (i + body + 10 > input_.size()) {
+            if (inputStallSinceMs_ < 0) {
+                inputStallSinceMs_ = nowMs;
+            }
+            if (nowMs - inputStallSinceMs_ < kInputStallMs) {
+                break;
+            }
+            inputStallSinceMs_ = -1;
+            ++i;  // a header in noise whose frame never completes
+            continue;
+        }
+        inputStallSinceMs_ = -1;
+        if (std::memcmp(&input_[i + 6 + body], kCommandTail, 4) != 0) {
+            ++i;
+            continue;
+        }
+        const std::vector<uint8_t> frame(input_.begin() + static_cast<std::ptrdiff_t>(i + 6),
+                                         input_.begin() + static_cast<std::ptrdiff_t>(i + 6 + body));
+        i += body + 10;
+        ++counters_.commandsReceived;
+        HandleFrame(U16(frame.data()), frame.data() + 2, frame.size() - 2, nowMs);
+        if (resetUntilMs_ >= 0) {
+            i = input_.size();  // a reset drops whatever followed
+        }
+    }
+    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+void SensorModel::HandleFrame(uint16_t word, const uint8_t* payload, size_t length, double nowMs)
+{
+    if (runningPartition_ < 0) {
+        HandleBootloader(word, payload, length, nowMs);
+    } else {
+        HandleApplication(word, payload, length, nowMs);
+    }
+}
+
+void SensorModel::HandleApplication(uint16_t word, const uint8_t* payload, size_t length, double nowMs)
+{
+    if (word == kEnterCommandMode) {
+        if (length < 2 || U16(payload) != kProtocolVersion) {
+            AckStatus(word, SIM_STATUS_BAD_PAYLOAD);
+            return;
+        }
+        commandMode_ = true;
+        std::vector<uint8_t> reply;
+        PutU16(reply, SIM_STATUS_OK);
+        PutU16(reply, kProtocolVersion);
+        PutU16(reply, options_.bufferSize);
+        Ack(word, reply);
+        return;
+    }
+    if (word == kLeaveCommandMode) {
+        commandMode_ = false;
+        AckStatus(word, SIM_STATUS_OK);
+        return;
+    }
+    if (options_.requireCmdMode && !commandMode_) {
+        return;  // a streaming sensor ignores commands
+    }
+    switch (word) {
+    case kReadVersion:
+    case kReadSerialNumber: {
+        const std::string text = word == kReadVersion ? Version() : options_.serialNumber;
+        std::vector<uint8_t> reply;
+        PutU16(reply, SIM_STATUS_OK);
+        PutU16(reply, static_cast<uint16_t>(text.size()));
+        reply.insert(reply.end(), text.begin(), text.end());
+        Ack(word, reply);
+        return;
+    }
+    case kGenerateThresholds: {
+        if (length != 6 || U16(payload + 4) == 0) {
+            AckStatus(word, SIM_STATUS_BAD_PAYLOAD);
+            return;
+        }
+        generation_ = Generation{};
+        generation_.active = true;
+        generation_.triggerCoefficient = static_cast<int16_t>(U16(payload));
+        generation_.holdCoefficient = static_cast<int16_t>(U16(payload + 2));
+        generation_.scanMs = U16(payload + 4) * 1000.0;
+        generation_.startMs = nowMs;
+        generation_.nextFrameMs = nowMs;
+        AckStatus(word, SIM_STATUS_OK);
+        return;
+    }
+    case kBootReadMode:
+        AckBoot(word, SIM_STATUS_OK, RunningMode());
+        return;
+    case kBootReadPartitions:
+        AckBoot(word, SIM_STATUS_OK, options_.partitionMask);
+        return;
+    case kBootReadDeviceId:
+        AckBoot(word, SIM_STATUS_OK, options_.deviceId);
+        return;
+    case kBootSoftReset:
+        break;
+    case kBootFileInfo:
+    case kBootPacket:
+        AckBoot(word, SIM_STATUS_WRONG_MODE, SIM_STATUS_WRONG_MODE);
+        return;
+    default:
+        if (!HandleParameter(word, payload, length)) {
+            AckStatus(word, SIM_STATUS_UNKNOWN_COMMAND);
+        }
+        return;
+    }
+
+    // Software reset into the bootloader: no reply, quiet for a while, all
+    // volatile state gone.
+    commandMode_ = false;
+    generation_ = Generation{};
+    download_ = Download{};
+    runningPartition_ = -1;
+    resetUntilMs_ = nowMs + options_.resetDelayMs;
+    nextReportMs_ = -1;
+    output_.clear();
+    input_.clear();
+}
+
+bool SensorModel::HandleParameter(uint16_t word, const uint8_t* payload, size_t length)
+{
+    GateTable* table = nullptr;
+    bool write = false;
+    switch (word) {
+    case kWriteConfig:
+    case kWriteTrigger:
+    case kWriteAppear:
+    case kWriteHold:
+    case kOutputSwitch:
+        write = true;
+        break;
+    case kReadConfig:
+    case kReadTrigger:
+    case kReadAppear:
+    case kReadHold:
+        break;
+    default:
+        return false;
+    }
+    switch (word) {
+    case kWriteTrigger:
+    case kReadTrigger:
+        table = &trigger_;
+        break;
+    case kWriteAppear:
+    case kReadAppear:
+        table = &appear_;
+        break;
+    case kWriteHold:
+    case kReadHold:
+        table = &hold_;
+        break;
+    default:
+        break;
+    }
+    // The switch is write-only in the tool's use; one key alone reads it back.
+    if (word == kOutputSwitch && length == 2) {
+        write = false;
+    }
+    auto keyKnown = [&](uint16_t key) {
+        if (word == kOutputSwitch) {
+            return key == 0;
+        }
+        if (table != nullptr) {
+            return key < kGateCount;
+        }
+        return key >= 1 && key <= 13;
+    };
+
+    const size_t stride = write ? 6 : 2;
+    if (length == 0 || length % stride != 0) {
+        AckStatus(word, SIM_STATUS_BAD_PAYLOAD);
+        return true;
+    }
+    const size_t count = length / stride;
+    for (size_t i = 0; i < count; ++i) {
+        if (!keyKnown(U16(payload + i * stride))) {
+            AckStatus(word, SIM_STATUS_BAD_KEY);  // nothing is changed
+            return true;
+        }
+    }
+    if (write) {
+        for (size_t i = 0; i < count; ++i) {
+            const uint16_t key = U16(payload + i * 6);
+            const uint32_t value = U32(payload + i * 6 + 2);
+            if (word == kOutputSwitch) {
+                outputOn_ = value != 0;
+            } else if (table != nullptr) {
+                (*table)[key] = value;
+            } else {
+                config_[key] = value;
+            }
+        }
+        AckStatus(word, SIM_STATUS_OK);
+        return true;
+    }
+    std::vector<uint8_t> reply;
+    PutU16(reply, SIM_STATUS_OK);
+    for (size_t i = 0; i < count; ++i) {
+        const uint16_t key = U16(payload + i * 2);
+        uint32_t value = 0;
+        if (word == kOutputSwitch) {
+            value = outputOn_ ? 1 : 0;
+        } else if (table != nullptr) {
+            value = (*table)[key];
+        } else {
+            value = config_[key];
+        }
+        PutU32(reply, value);
+    }
+    Ack(word, reply);
+    return true;
+}
+
+// ---------------------------------------------------------------- bootloader
+
+void SensorModel::HandleBootloader(uint16_t word, const uint8_t* payload, size_t length, double nowMs)
+{
+    switch (word) {
+    case kEnterCommandMode: {
+        std::vector<uint8_t> reply;
+        PutU16(reply, SIM_STATUS_OK);
+        PutU16(reply, kProtocolVersion);
+        PutU16(reply, options_.bufferSize);
+        Ack(word, reply);
+        return;
+    }
+    case kLeaveCommandMode:
+        AckStatus(word, SIM_STATUS_OK);
+        return;
+    case kBootReadMode:
+        AckBoot(word, SIM_STATUS_OK, SIM_MODE_BOOTLOADER);
+        return;
+    case kBootReadPartitions:
+        AckBoot(word, SIM_STATUS_OK, options_.partitionMask);
+        return;
+    case kBootReadDeviceId:
+        AckBoot(word, SIM_STATUS_OK, options_.deviceId);
+        return;
+    case kBootFileInfo:
+        HandleFileInfo(payload, length);
+        return;
+    case kBootPacket:
+        HandlePacket(payload, length, nowMs);
+        return;
+    case kBootSoftReset:
+        download_ = Download{};
+        resetUntilMs_ = nowMs + options_.resetDelayMs;
+        output_.clear();
+        input_.clear();
+        return;
+    default:
+        AckStatus(word, SIM_STATUS_UNKNOWN_COMMAND);
+        return;
+    }
+}
+
+void SensorModel::HandleFileInfo(const uint8_t* payload, size_t length)
+{
+    if (length != 12) {
+        AckBoot(kBootFileInfo, SIM_STATUS_BAD_PAYLOAD, SIM_STATUS_BAD_PAYLOAD);
+        return;
+    }
+    const uint32_t mask = U32(payload);
+    const uint32_t imageLength = U32(payload + 4);
+    if (!std::has_single_bit(mask) || (mask & options_.partitionMask) == 0) {
+        AckBoot(kBootFileInfo, SIM_STATUS_BAD_PARTITION, SIM_STATUS_BAD_PARTITION);
+        return;
+    }
+    if (imageLength == 0 || imageLength > kPartitionCapacity) {
+        AckBoot(kBootFileInfo, SIM_STATUS_BAD_PAYLOAD, SIM_STATUS_BAD_PAYLOAD);
+        return;
+    }
+    download_ = Download{};
+    download_.active = true;
+    download_.partition = std::countr_zero(mask);
+    download_.length = imageLength;
+    download_.checksum = U32(payload + 8);
+    download_.data.reserve(imageLength + 3);
+    AckBoot(kBootFileInfo, SIM_STATUS_OK, options_.maxPacketSize);
+}
+
+void SensorModel::HandlePacket(const uint8_t* payload, size_t length, double nowMs)
+{
+    if (!download_.active) {
+        AckBoot(kBootPacket, SIM_STATUS_WRONG_MODE, SIM_STATUS_WRONG_MODE);
+        return;
+    }
+    if (length <= 8 || length > options_.maxPacketSize) {
+        AckBoot(kBootPacket, SIM_STATUS_BAD_PAYLOAD, SIM_STATUS_BAD_PAYLOAD);
+        return;
+    }
+    const uint32_t serial = U32(payload);
+    if (serial != download_.nextSerial) {
+        AckBoot(kBootPacket, SIM_STATUS_SEQUENCE, download_.nextSerial);
+        return;
+    }
+    uint32_t sum = 0;
+    for (size_t i = 8; i < length; ++i) {
+        sum += payload[i];
+    }
+    if (sum != U32(payload + 4)) {
+        AckBoot(kBootPacket, SIM_STATUS_CHECKSUM, SIM_STATUS_CHECKSUM);
+        return;  // the same serial number may be sent again
+    }
+    download_.data.insert(download_.data.end(), payload + 8, payload + length);
+    ++download_.nextSerial;
+    if (download_.data.size() < download_.length) {
+        AckBoot(kBootPacket, SIM_STATUS_OK, 0);
+        return;
+    }
+
+    // The whole image is in: check it against the announced checksum, with the
+    // 0xFF pad bytes the checksum counts whether or not they were sent.
+    const uint32_t length32 = download_.length;
+    const uint32_t pad = length32 % 4 == 0 ? 0 : 4 - length32 % 4;
+    uint32_t imageSum = 0;
+    for (uint32_t i = 0; i < length32; ++i) {
+        imageSum += download_.data[i];
+    }
+    imageSum += 255u * pad;
+    const bool intact = imageSum == download_.checksum;
+    const int partition = download_.partition;
+    std::vector<uint8_t> image(download_.data.begin(), download_.data.begin() + length32);
+    download_ = Download{};
+    if (!intact) {
+        AckBoot(kBootPacket, SIM_STATUS_CHECKSUM, SIM_STATUS_CHECKSUM);
+        return;
+    }
+    const bool startable = SimFirmwareImageVersion(image).has_value();
+    flash_[partition] = std::move(image);
+    AckBoot(kBootPacket, SIM_STATUS_OK, 0);
+    if (startable) {
+        startAppAtMs_ = nowMs + kAppStartDelayMs;
+        startAppPartition_ = partition;
+    }
+}
+
+void SensorModel::StartApplication(int partition, double /*nowMs*/)
+{
+    runningPartition_ = partition;
+    commandMode_ = false;
+    outputOn_ = options_.reportOutputOn;
+    generation_ = Generation{};
+    download_ = Download{};
+    nextReportMs_ = -1;
+    nextRangeMs_ = -1;
+}
+
+// ---------------------------------------------------------------- output
+
+void SensorModel::Ack(uint16_t word, const std::vector<uint8_t>& payload)
+{
+    if (options_.lostAckRate > 0.0 && std::uniform_real_distribution<double>(0.0, 1.0)(random_) < options_.lostAckRate) {
+        ++counters_.acksDropped;
+        return;
+    }
+    const std::vector<uint8_t> frame =
+        BuildCommandFrame(static_cast<uint16_t>(word | kAckFlag), payload.data(), payload.size());
+    output_.insert(output_.end(), frame.begin(), frame.end());
+    ++counters_.acksSent;
+}
+
+void SensorModel::AckStatus(uint16_t word, uint16_t status)
+{
+    std::vector<uint8_t> reply;
+    PutU16(reply, status);
+    Ack(word, reply);
+}
+
+void SensorModel::AckBoot(uint16_t word, uint16_t status, uint32_t value)
+{
+    std::vector<uint8_t> reply;
+    PutU16(reply, status);
+    PutU32(reply, value);
+    Ack(word, reply);
+}
+
+void SensorModel::SendFrame(const uint8_t* payload, size_t length)
+{
+    output_.insert(output_.end(), std::begin(kReportHeader), std::end(kReportHeader));
+    output_.push_back(static_cast<uint8_t>(length & 0xFF));
+    output_.push_back(static_cast<uint8_t>(length >> 8));
+    output_.insert(output_.end(), payload, payload + length);
+    output_.insert(output_.end(), std::begin(kReportTail), std::end(kReportTail));
+    SendNoise(static_cast<size_t>(std::max(options_.noiseBytesBetweenFrames, 0)));
+}
+
+void SensorModel::SendNoise(size_t count)
+{
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (size_t i = 0; i < count; ++i) {
+        output_.push_back(static_cast<uint8_t>(byte(random_)));
+    }
+    counters_.noiseBytesSent += count;
+}
+
+// ---------------------------------------------------------------- timed work
+
+bool SensorModel::Streaming() const
+{
+    return !silent_ && runningPartition_ >= 0 && resetUntilMs_ < 0 && !commandMode_ && outputOn_ &&
+           !generation_.active;
+}
+
+double SensorModel::ReportPeriodMs() const
+{
+    const auto found = config_.find(2);
+    const uint32_t tenthsHz = found == config_.end() || found->second == 0 ? 40 : found->second;
+    return 10000.0 / tenthsHz / std::max(options_.streamTimeScale, 1e-6);
+}
+
+double SensorModel::RangePeriodMs() const
+{
+    const auto found = config_.find(12);
+    const uint32_t tenthsHz = found == config_.end() || found->second == 0 ? 5 : found->second;
+    return 10000.0 / tenthsHz / std::max(options_.streamTimeScale, 1e-6);
+}
+
+SceneSettings SensorModel::Scene() const
+{
+    SceneSettings scene;
+    scene.minGate = config_.count(10) ? config_.at(10) : 0;
+    scene.maxGate = config_.count(5) ? config_.at(5) : 12;
+    scene.trigger = trigger_;
+    scene.hold = hold_;
+    return scene;
+}
+
+void SensorModel::StreamReport(double nowMs)
+{
+    ReportPayload payload = scenario_->ReportAt((nowMs - sceneOriginMs_) / 1000.0 * options_.streamTimeScale, Scene());
+    if (!scenario_->IsRecording()) {
+        // The distance is refreshed at the range report frequency, the state at every report.
+        if (nextRangeMs_ < 0 || nowMs >= nextRangeMs_) {
+            heldDistanceCm_ = static_cast<uint16_t>(payload[2] | (payload[3] << 8));
+            nextRangeMs_ = nowMs + RangePeriodMs();
+        }
+        const uint16_t distance = payload[1] >= 2 ? heldDistanceCm_ : 0;
+        payload[2] = static_cast<uint8_t>(distance & 0xFF);
+        payload[3] = static_cast<uint8_t>(distance >> 8);
+    }
+    SendFrame(payload.data(), payload.size());
+    ++counters_.reportFramesSent;
+}
+
+void SensorModel::TickGeneration(double nowMs)
+{
+    if (!generation_.active) {
+        return;
+    }
+    const double scale = std::max(options_.timeScale, 1e-6);
+    const double elapsed = (nowMs - generation_.startMs) * scale;
+    bool justFinished = false;
+    if (elapsed >= generation_.scanMs && !generation_.finishPending) {
+        trigger_ = GeneratedTrigger(generation_.triggerCoefficient);
+        hold_ = GeneratedHold(generation_.holdCoefficient);
+        generation_.finishPending = true;
+        justFinished = true;
+    }
+    if (!justFinished && nowMs < generation_.nextFrameMs && !(generation_.finishPending && !commandMode_)) {
+        return;
+    }
+    if (nowMs >= generation_.nextFrameMs || justFinished || generation_.finishPending) {
+        generation_.nextFrameMs = nowMs + std::max(generation_.scanMs / 100.0 / scale, 5.0);
+        if (commandMode_ || silent_) {
+            return;  // progress waits until the tool leaves command mode
+        }
+        const uint16_t percent =
+            generation_.finishPending ? 100 : static_cast<uint16_t>(std::min(99.0, std::floor(100.0 * elapsed / generation_.scanMs)));
+        const uint8_t frame[3] = {3, static_cast<uint8_t>(percent & 0xFF), static_cast<uint8_t>(percent >> 8)};
+        SendFrame(frame, sizeof(frame));
+        ++counters_.progressFramesSent;
+        if (generation_.finishPending) {
+            generation_ = Generation{};
+        }
+    }
+}
+
+void SensorModel::Tick(double nowMs)
+{
+    if (sceneOriginMs_ < 0) {
+        sceneOriginMs_ = nowMs;
+    }
+    if (resetUntilMs_ >= 0 && nowMs >= resetUntilMs_) {
+        resetUntilMs_ = -1;
+    }
+    if (startAppAtMs_ >= 0 && nowMs >= startAppAtMs_) {
+        startAppAtMs_ = -1;
+        StartApplication(startAppPartition_, nowMs);
+    }
+    if (silent_) {
+        return;
+    }
+    TickGeneration(nowMs);
+    if (!Streaming()) {
+        nextReportMs_ = -1;
+        return;
+    }
+    if (nextReportMs_ < 0) {
+        nextReportMs_ = nowMs;  // the stream starts at once when it is switched on
+    }
+    if (nowMs >= nextReportMs_) {
+        StreamReport(nowMs);
+        const double period = ReportPeriodMs();
+        nextReportMs_ += period;
+        if (nextReportMs_ < nowMs) {
+            nextReportMs_ = nowMs + period;  // fell behind (paced output, a busy machine): do not burst
+        }
+    }
+}
+
+double SensorModel::NextEventMs() const
+{
+    double next = kNever;
+    if (resetUntilMs_ >= 0) {
+        next = std::min(next, resetUntilMs_);
+    }
+    if (startAppAtMs_ >= 0) {
+        next = std::min(next, startAppAtMs_);
+    }
+    if (silent_) {
+        return next;
+    }
+    if (generation_.active) {
+        const double scale = std::max(options_.timeScale, 1e-6);
+        next = std::min(next, generation_.nextFrameMs);
+        if (!generation_.finishPending) {
+            next = std::min(next, generation_.startMs + generation_.scanMs / scale);
+        }
+    }
+    if (Streaming()) {
+        next = std::min(next, nextReportMs_ < 0 ? 0.0 : nextReportMs_);
+    }
+    return next;
+}
