@@ -33,6 +33,8 @@ constexpr uint32_t kPartitionCapacity = 1u << 20;
 constexpr double kInputStallMs = 1000.0;
 // A verified image starts this long after the last packet's reply, so the reply leaves first.
 constexpr double kAppStartDelayMs = 20.0;
+// A report is skipped while this much is still waiting to be sent.
+constexpr size_t kMaxQueuedOutput = 512;
 constexpr double kNever = std::numeric_limits<double>::max();
 
 constexpr GateTable kDefaultTrigger = {48, 42, 36, 34, 32, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31};
@@ -155,7 +157,7 @@ void SensorModel::Inject(const std::vector<uint8_t>& bytes)
 void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
 {
     counters_.bytesReceived += length;
-    if (silent_ || (resetUntilMs_ >= 0 && nowMs < resetUntilMs_)) {
+    if (resetUntilMs_ >= 0 && nowMs < resetUntilMs_) {
         return;  // nobody listening
     }
     input_.insert(input_.end(), data, data + length);
@@ -204,6 +206,9 @@ void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
 
 void SensorModel::HandleFrame(uint16_t word, const uint8_t* payload, size_t length, double nowMs)
 {
+    if (silent_) {
+        return;  // hears the command, does nothing
+    }
     if (runningPartition_ < 0) {
         HandleBootloader(word, payload, length, nowMs);
     } else {
@@ -606,6 +611,9 @@ SceneSettings SensorModel::Scene() const
 
 void SensorModel::StreamReport(double nowMs)
 {
+    if (output_.size() > kMaxQueuedOutput) {
+        return;  // the line is still busy with earlier reports: this one is skipped
+    }
     ReportPayload payload = scenario_->ReportAt((nowMs - sceneOriginMs_) / 1000.0 * options_.streamTimeScale, Scene());
     if (!scenario_->IsRecording()) {
         // The distance is refreshed at the range report frequency, the state at every report.

@@ -82,7 +82,7 @@ struct VirtualSensor::Impl {
     std::atomic<bool> running{false};
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> hangUpRequested{false};
-    std::atomic<int> lineBaud{0};
+    mutable std::atomic<int> lineBaud{0};
 
     [[nodiscard]] double NowMs() const
     {
@@ -97,7 +97,7 @@ struct VirtualSensor::Impl {
         }
     }
 
-    void ReadLineBaud()
+    void ReadLineBaud() const
     {
         struct termios2 tio {};
         if (masterFd >= 0 && ::ioctl(masterFd, TCGETS2, &tio) == 0) {
@@ -416,6 +416,8 @@ std::vector<uint8_t> VirtualSensor::FlashPartition(int partition) const
 
 int VirtualSensor::LineBaudRate() const
 {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->ReadLineBaud();
     return impl_->lineBaud.load();
 }
 
