@@ -1,0 +1,79 @@
+#include "app/widgets/CTAVO_Palo520G_ToolApp.h"
+
+#include <curl/curl.h>
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include "app/AppConfig.h"
+#include "app/StringTable.h"
+#include "common/FileUtils.h"
+#include "controls/widgets/MessageBox.h"
+#include "controls/widgets/UiFont.h"
+
+#ifndef PALO_VERSION_TEXT
+#define PALO_VERSION_TEXT "0.0.0"
+#endif
+
+const char* PaloVersionText()
+{
+    return PALO_VERSION_TEXT;
+}
+
+CTAVO_Palo520G_ToolApp::CTAVO_Palo520G_ToolApp() = default;
+
+CTAVO_Palo520G_ToolApp::~CTAVO_Palo520G_ToolApp()
+{
+    for (const auto& translator : translators_)
+        QCoreApplication::removeTranslator(translator.get());
+}
+
+std::string CTAVO_Palo520G_ToolApp::LoadConfigurationAndLanguage(const AppOptions& options)
+{
+    if (!options.dataDir.empty())
+        SetProgramPathOverride(options.dataDir);
+
+    XMLNode appConfig = LoadAppConfig();
+    const std::string localeName = ApplyConfiguredLanguage(appConfig);
+
+    // Qt's own texts (dialog buttons, context menus) follow the same language.
+    for (const auto& translator : translators_)
+        QCoreApplication::removeTranslator(translator.get());
+    translators_.clear();
+    if (GetUiLanguage() == UiLanguage::SimplifiedChinese) {
+        const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+        for (const char* name : {"qtbase_zh_CN", "qt_zh_CN"}) {
+            auto translator = std::make_unique<QTranslator>();
+            if (translator->load(QString::fromLatin1(name), folder)) {
+                QCoreApplication::installTranslator(translator.get());
+                translators_.push_back(std::move(translator));
+            }
+        }
+        QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    } else {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
+    QApplication::setFont(HeiFont(9));
+    return localeName;
+}
+
+int CTAVO_Palo520G_ToolApp::InitInstance(const AppOptions& options)
+{
+    LoadConfigurationAndLanguage(options);
+
+    // The network library serves the firmware download; the tool does not start without it.
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        ShowMessageBox(nullptr, LoadStringText(102), LoadStringText(10000), MessageIcon::Error);
+        return 1;
+    }
+
+    {
+        CTAVO_Palo520G_ToolDlg window(options.window);
+        window.exec();
+    }
+
+    curl_global_cleanup();
+    return 0;
+}

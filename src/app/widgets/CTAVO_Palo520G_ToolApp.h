@@ -1,0 +1,37 @@
+#pragma once
+// The application object: start-up (configuration, language, network library,
+// main window) and shut-down.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/widgets/CTAVO_Palo520G_ToolDlg.h"
+
+class QTranslator;
+
+// The project version from the build, as shown in the title ("1.0.0").
+[[nodiscard]] const char* PaloVersionText();
+
+struct AppOptions {
+    std::string dataDir;  // --data-dir; empty = automatic choice
+    MainWindowOptions window;
+};
+
+class CTAVO_Palo520G_ToolApp {
+public:
+    CTAVO_Palo520G_ToolApp();
+    ~CTAVO_Palo520G_ToolApp();
+
+    // Runs the start-up sequence and the main window until it closes, then shuts
+    // down. Returns the process exit code: 0 normally, 1 when start-up failed.
+    int InitInstance(const AppOptions& options);
+
+    // Start-up steps before the main window, separately for tests: reads (or
+    // creates) appConfig.xml and applies the configured language, including
+    // Qt's own translations. Returns the locale name applied (empty = none).
+    std::string LoadConfigurationAndLanguage(const AppOptions& options);
+
+private:
+    std::vector<std::unique_ptr<QTranslator>> translators_;
+};

@@ -1,0 +1,69 @@
+// palo520g-tool: the windowed configuration tool for the Palo520G sensor.
+
+#include <clocale>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+#include "app/StringTable.h"
+#include "app/widgets/CTAVO_Palo520G_ToolApp.h"
+#include "sim/VirtualSensor.h"
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("palo520g-tool"));
+    QApplication::setApplicationVersion(QString::fromLatin1(PaloVersionText()));
+    // Numbers in the configuration file and the edits always use a decimal point,
+    // whatever the user's locale (Qt set the process locale from the environment).
+    std::setlocale(LC_NUMERIC, "C");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Sets up a Palo520G radar presence sensor over a serial port."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption dataDirOption(QStringLiteral("data-dir"),
+                                           QStringLiteral("Keep appConfig.xml, Log and SaveData in DIR."),
+                                           QStringLiteral("DIR"));
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Add the serial port PATH to the port list and select it."),
+                                        QStringLiteral("PATH"));
+    const QCommandLineOption demoOption(QStringLiteral("demo"),
+                                        QStringLiteral("Run a virtual sensor in the tool and select its port."));
+    parser.addOption(dataDirOption);
+    parser.addOption(portOption);
+    parser.addOption(demoOption);
+    parser.process(application);
+
+    AppOptions options;
+    options.dataDir = parser.value(dataDirOption).toStdString();
+    for (const QString& path : parser.values(portOption)) {
+        options.window.extraPortPaths.push_back(path.toStdString());
+        options.window.selectPortPath = path.toStdString();
+    }
+
+    CTAVO_Palo520G_ToolApp app;
+    std::unique_ptr<VirtualSensor> sensor;
+    if (parser.isSet(demoOption)) {
+        // The language decides the demo title, so the configuration comes first.
+        app.LoadConfigurationAndLanguage(options);
+        sensor = std::make_unique<VirtualSensor>();
+        std::string error;
+        if (!sensor->Start(&error)) {
+            std::fprintf(stderr, "palo520g-tool: the virtual sensor did not start: %s\n", error.c_str());
+            return 1;
+        }
+        const std::string path = sensor->PortPath();
+        options.window.extraPortPaths.push_back(path);
+        options.window.selectPortPath = path;
+        options.window.titleSuffix = FormatStringText(22005, path.c_str());
+    }
+
+    const int result = app.InitInstance(options);
+    if (sensor)
+        sensor->Stop();
+    return result;
+}

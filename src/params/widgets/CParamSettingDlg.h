@@ -1,0 +1,78 @@
+#pragma once
+// The parameter page: shows the main window's parameter record in numeric edits,
+// combo boxes and radio buttons, reads it from and writes it to the sensor,
+// resets the sensor to factory values and keeps the record in the ParamSetting
+// section of the configuration.
+//
+// The page borrows the device handle and the record; it owns neither. Controls
+// carry their numeric ids as object names ("2010", "2020", ...).
+
+#include <array>
+#include <string>
+
+#include <QWidget>
+
+#include "device/RadarDevice.h"
+#include "params/ParamRules.h"
+#include "params/ParamSetting.h"
+
+class CDigitalEdit;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+
+class CParamSettingDlg : public QWidget {
+    Q_OBJECT
+
+public:
+    // Builds the page (template 2000) and initialises it: loads the ParamSetting
+    // section into the record and shows it.
+    CParamSettingDlg(TAVO_RadarDeviceHandle device, ParamSetting* setting, QWidget* parent = nullptr);
+    // Saves the record into the ParamSetting section and the file.
+    ~CParamSettingDlg() override;
+
+    // Record to controls (no rule runs: the edits do not report these changes).
+    void UpdateControls();
+    // Controls to record, as Write uses it.
+    void ReadControls();
+
+    void OnRead();
+    void OnWrite();
+    void OnReset();
+    void OnGenThreshold();
+    void OnSaveConfig();
+    void OnStateReportFreqSelected();
+    void OnRangeReportFreqSelected();
+    void OnRangeMinChanged();
+    void OnRangeMaxChanged();
+
+    // The design size of the page.
+    static constexpr int kDesignWidth = 680;
+    static constexpr int kDesignHeight = 424;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void BuildControls();
+    void ApplyNotices(const std::vector<RangeNotice>& notices);
+    void ShowResult(int result, int successId, int failureId);
+    [[nodiscard]] CDigitalEdit* EditOf(RangeField field) const;
+    [[nodiscard]] std::string FormatDistance(double metres) const;
+
+    TAVO_RadarDeviceHandle device_;
+    ParamSetting* setting_;
+
+    CDigitalEdit* rangeMinEdit_ = nullptr;    // 2010
+    CDigitalEdit* rangeMaxEdit_ = nullptr;    // 2011
+    QComboBox* stateFreqCombo_ = nullptr;     // 2012
+    QComboBox* rangeFreqCombo_ = nullptr;     // 2013
+    QRadioButton* normalRadio_ = nullptr;     // 2014
+    QRadioButton* fastRadio_ = nullptr;       // 2015
+    CDigitalEdit* disappearEdit_ = nullptr;   // 2016
+    std::array<CDigitalEdit*, PARAM_GATE_COUNT> triggerEdits_{};  // 2020-2035
+    std::array<CDigitalEdit*, PARAM_GATE_COUNT> holdEdits_{};     // 2040-2055
+};
