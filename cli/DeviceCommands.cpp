@@ -1,0 +1,96 @@
+// ports, info
+#include <cstdio>
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include "CliStrings.h"
+#include "Commands.h"
+#include "Output.h"
+#include "device/SerialPortRegistry.h"
+
+namespace {
+
+std::string UsbId(const SerialPortInfo& port) {
+    if (port.usbVendorId < 0 || port.usbProductId < 0) return {};
+    char text[16];
+    std::snprintf(text, sizeof text, "%04x:%04x", port.usbVendorId & 0xFFFF, port.usbProductId & 0xFFFF);
+    return text;
+}
+
+int RunPorts(bool json) {
+    const std::vector<SerialPortInfo> ports = EnumSerialPortName();
+    if (json) {
+        std::vector<std::string> items;
+        for (const SerialPortInfo& port : ports) {
+            JsonObject object;
+            object.Str("path", port.path).Str("description", port.description);
+            const std::string usb = UsbId(port);
+            object.Raw("usb_id", usb.empty() ? "null" : JsonString(usb));
+            object.Raw("usb_vendor_id", port.usbVendorId < 0 ? "null" : JsonNumber(static_cast<long long>(port.usbVendorId)));
+            object.Raw("usb_product_id",
+                       port.usbProductId < 0 ? "null" : JsonNumber(static_cast<long long>(port.usbProductId)));
+            items.push_back(object.Text());
+        }
+        PrintLine(JsonArray(items));
+        return EXIT_OK;
+    }
+    if (ports.empty()) {
+        PrintError(Text(CLI_TEXT_NO_PORTS));
+        return EXIT_OK;
+    }
+    std::vector<std::vector<std::string>> rows = {
+        {Text(CLI_TEXT_COLUMN_PORT), Text(CLI_TEXT_COLUMN_USB_ID), Text(CLI_TEXT_COLUMN_DESCRIPTION)}};
+    for (const SerialPortInfo& port : ports) {
+        const std::string usb = UsbId(port);
+        rows.push_back({port.path, usb.empty() ? "-" : usb, port.description.empty() ? "-" : port.description});
+    }
+    for (const std::string& line : FormatTable(rows)) PrintLine(line);
+    return EXIT_OK;
+}
+
+int RunInfo(const PortOptions& options, bool json) {
+    DeviceSession session;
+    if (const int rc = session.Open(options); rc != EXIT_OK) return rc;
+    std::string version;
+    std::string serialNumber;
+    bool ok = false;
+    bool entered = false;
+    {
+        CommandModeScope mode(session.Handle());
+        entered = mode.Entered();
+        ok = TAVO_Interface_RadarDevice_GetVersion(session.Handle(), version) != 0;
+        ok = TAVO_Interface_RadarDevice_GetSerialNumber(session.Handle(), serialNumber) != 0 && ok;
+    }
+    if (!ok) {
+        PrintError(Text(CLI_TEXT_INFO_FAILED));
+        if (!entered) PrintError(Text(CLI_TEXT_SENSOR_SILENT));
+        return EXIT_FAILED;
+    }
+    if (json) {
+        PrintLine(JsonObject().Str("version", version).Str("serial_number", serialNumber).Text());
+    } else {
+        PrintLine(Text(CLI_TEXT_FIRMWARE_VERSION, version.c_str()));
+        PrintLine(Text(CLI_TEXT_SERIAL_NUMBER, serialNumber.c_str()));
+    }
+    return EXIT_OK;
+}
+
+}  // namespace
+
+void AddDeviceCommands(CLI::App& app, CommandList& commands) {
+    {
+        CLI::App* ports = app.add_subcommand("ports", "List the serial ports with description and USB ids");
+        auto json = std::make_shared<bool>(false);
+        ports->add_flag("--json", *json, "Print JSON");
+        commands.push_back({ports, [json] { return RunPorts(*json); }});
+    }
+    {
+        CLI::App* info = app.add_subcommand("info", "Show the sensor's firmware version and serial number");
+        auto options = std::make_shared<PortOptions>();
+        auto json = std::make_shared<bool>(false);
+        AddPortOptions(info, *options);
+        info->add_flag("--json", *json, "Print JSON");
+        commands.push_back({info, [options, json] { return RunInfo(*options, *json); }});
+    }
+}

@@ -1,0 +1,276 @@
+// monitor, replay: target reports of the acquisition worker, live or from a record file.
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+#include <CLI/CLI.hpp>
+
+#include "CliStrings.h"
+#include "Commands.h"
+#include "Output.h"
+#include "app/StringTable.h"
+#include "app/XMLParser.h"
+#include "monitor/AcquisitionWorker.h"
+#include "monitor/CurrentEstimate.h"
+#include "params/ParamSetting.h"
+#include "params/RadarOperatorConfig.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum class RunEnd { None, Count, ReplayEnd, DeviceLost, Interrupted, WorkerEnded, Timeout };
+
+std::string StateText(int state) {
+    switch (state) {
+    case TARGET_STATE_NONE:
+    case TARGET_STATE_NONE_ALT: return CleanText(LoadStringText(10301));
+    case TARGET_STATE_MOVING: return CleanText(LoadStringText(10302));
+    case TARGET_STATE_MOTIONLESS: return CleanText(LoadStringText(10303));
+    default: return "-";
+    }
+}
+
+// Prints each decoded report as it arrives (on the worker thread) and tells the
+// waiting main thread how the run ended.
+class ReportPrinter : public IAcquisitionSink {
+public:
+    ReportPrinter(bool json, long long count, const ParamSetting& setting, const CurrentConstants& constants)
+        : json_(json), count_(count), setting_(setting), constants_(constants), lastReport_(Clock::now()) {}
+
+    void OnNewReport(const TargetReport& report) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (end_ != RunEnd::None) return;  // nothing after the count or a stop
+        PrintLine(Format(report));
+        lastReport_ = Clock::now();
+        if (count_ > 0 && ++printed_ >= count_) Finish(RunEnd::Count);
+    }
+    void OnReplayEnd() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Finish(RunEnd::ReplayEnd);
+    }
+    void OnDeviceLost() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Finish(RunEnd::DeviceLost);
+    }
+
+    // Waits until the run ends by itself, Ctrl+C is pressed, the worker is gone or no
+    // report came for timeoutSeconds (0 = no limit). Later reports are not printed.
+    RunEnd Wait(const CAcquisitionWorker& worker, int timeoutSeconds) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (end_ == RunEnd::None) {
+            changed_.wait_for(lock, std::chrono::milliseconds(50));
+            if (end_ != RunEnd::None) break;
+            if (InterruptRequested()) {
+                end_ = RunEnd::Interrupted;
+            } else if (!worker.IsWorkerActive()) {
+                end_ = RunEnd::WorkerEnded;
+            } else if (timeoutSeconds > 0 && Clock::now() - lastReport_ > std::chrono::seconds(timeoutSeconds)) {
+                end_ = RunEnd::Timeout;
+            }
+        }
+        return end_;
+    }
+
+private:
+    void Finish(RunEnd end) {
+        if (end_ == RunEnd::None) end_ = end;
+        changed_.notify_all();
+    }
+
+    std::string Format(const TargetReport& report) const {
+        const double current = EstimateCurrent(report.state, setting_, constants_);
+        if (json_) {
+            std::vector<std::string> raw;
+            std::vector<std::string> db;
+            for (int g = 0; g < TARGET_GATE_COUNT; ++g) {
+                raw.push_back(JsonNumber(static_cast<long long>(report.gateRaw[g])));
+                db.push_back(JsonNumber(report.gateEnergyDb[g]));
+            }
+            return JsonObject()
+                .Int("state", report.state)
+                .Int("distance_cm", report.distanceCm)
+                .Raw("gates_raw", JsonArray(raw))
+                .Raw("gates_db", JsonArray(db))
+                .Raw("current_ma", JsonFixed(current, 5))
+                .Text();
+        }
+        char head[128];
+        std::snprintf(head, sizeof head, "%6.2f m  %.5f mA  |", report.distanceCm / 100.0, current);
+        std::string line = StateText(report.state);
+        // Pad the state to a fixed number of characters (the Chinese texts are UTF-8).
+        size_t chars = 0;
+        for (unsigned char c : line) chars += (c & 0xC0) != 0x80;
+        if (chars < 22) line.append(22 - chars, ' ');
+        line += head;
+        for (int g = 0; g < TARGET_GATE_COUNT; ++g) {
+            char cell[16];
+            std::snprintf(cell, sizeof cell, " %4.1f", report.gateEnergyDb[g]);
+            line += cell;
+        }
+        return line;
+    }
+
+    const bool json_;
+    const long long count_;
+    const ParamSetting setting_;
+    const CurrentConstants constants_;
+    std::mutex mutex_;  //!< Protects end_, printed_ and lastReport_.
+    std::condition_variable changed_;
+    RunEnd end_ = RunEnd::None;
+    long long printed_ = 0;
+    Clock::time_point lastReport_;
+};
+
+struct MonitorOptions {
+    PortOptions port;
+    bool json = false;
+    long long count = 0;
+    std::string recordFolder;
+    std::string configPath;
+    int timeoutSeconds = 0;
+};
+
+struct ReplayOptions {
+    std::string file;
+    bool json = false;
+    long long count = 0;
+    int intervalMs = 0;
+    std::string configPath;
+};
+
+// Parameters and current constants of a configuration file; sections that are
+// missing keep the defaults. False after printing why the file could not be used.
+bool LoadEstimateInputs(const std::string& path, ParamSetting* setting, CurrentConstants& constants) {
+    XMLParser doc;
+    if (!LoadConfigFile(path, doc)) return false;
+    const XMLNode root = doc.FindElement("AppConfig");
+    if (setting) {
+        if (const XMLNode section = root.FindChild("ParamSetting")) LoadParamSetting(section, *setting);
+    }
+    if (const XMLNode objectInfo = root.FindChild("ObjectInfo")) LoadCurrentConstants(objectInfo, constants);
+    return true;
+}
+
+int FinishRun(RunEnd end, CAcquisitionWorker& worker, bool recording) {
+    // Stop cancels the read, joins the worker and switches the report output off.
+    worker.Stop();
+    if (recording && !worker.RecordFilePath().empty()) PrintError(Text(CLI_TEXT_RECORDED, worker.RecordFilePath().c_str()));
+    switch (end) {
+    case RunEnd::Interrupted: PrintError(Text(CLI_TEXT_STOPPED)); return EXIT_OK;
+    case RunEnd::DeviceLost: PrintError(Text(CLI_TEXT_DEVICE_LOST)); return EXIT_FAILED;
+    default: return EXIT_OK;
+    }
+}
+
+int RunMonitor(const MonitorOptions& options) {
+    ParamSetting setting;
+    InitParamSetting(setting);
+    CurrentConstants constants;
+    if (!options.configPath.empty() && !LoadEstimateInputs(options.configPath, nullptr, constants)) return EXIT_FAILED;
+
+    DeviceSession session;
+    if (const int rc = session.Open(options.port); rc != EXIT_OK) return rc;
+    TAVO_RadarDeviceHandle device = session.Handle();
+    // The current estimate follows the sensor's own configuration.
+    {
+        CommandModeScope mode(device);
+        const int result = ReadAllParams(device, setting);
+        if (result != OPERATOR_OK) {
+            PrintOperatorFailure(result, 10151, mode.Entered());
+            return EXIT_FAILED;
+        }
+    }
+
+    ReportPrinter printer(options.json, options.count, setting, constants);
+    CAcquisitionWorker worker(device, printer);
+    worker.replayMode = 0;
+    if (!options.recordFolder.empty()) {
+        worker.saveData = 1;
+        worker.saveDataPath = std::filesystem::absolute(options.recordFolder).lexically_normal().string();
+    }
+    InstallInterruptHandler();
+    if (worker.Start() != ACQUISITION_STARTED) {
+        PrintError(Text(10103));
+        return EXIT_FAILED;
+    }
+    PrintError(Text(CLI_TEXT_MONITORING, options.port.port.c_str()));
+    const RunEnd end = printer.Wait(worker, options.timeoutSeconds);
+    const int rc = FinishRun(end, worker, worker.saveData != 0);
+    if (end == RunEnd::Timeout) {
+        PrintError(Text(CLI_TEXT_NO_REPORT_TIMEOUT, options.timeoutSeconds));
+        return EXIT_FAILED;
+    }
+    if (end == RunEnd::WorkerEnded) return EXIT_FAILED;
+    return rc;
+}
+
+int RunReplay(const ReplayOptions& options) {
+    ParamSetting setting;
+    InitParamSetting(setting);
+    CurrentConstants constants;
+    if (!options.configPath.empty() && !LoadEstimateInputs(options.configPath, &setting, constants)) return EXIT_FAILED;
+
+    const std::string path = std::filesystem::absolute(options.file).lexically_normal().string();
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        std::fclose(file);
+    } else {
+        PrintError(Text(CLI_TEXT_RECORD_UNREADABLE, path.c_str()));
+        return EXIT_FAILED;
+    }
+
+    // Replay needs no sensor; the worker's report-output switch goes to a closed
+    // handle and fails harmlessly, as it does in the window without a device.
+    DeviceSession session;
+    ReportPrinter printer(options.json, options.count, setting, constants);
+    CAcquisitionWorker worker(session.Handle(), printer);
+    worker.replayMode = 1;
+    worker.replayInterval = options.intervalMs;
+    worker.lastReplayFile = path;
+    InstallInterruptHandler();
+    if (worker.Start() != ACQUISITION_STARTED) {
+        PrintError(Text(CLI_TEXT_RECORD_UNREADABLE, path.c_str()));
+        return EXIT_FAILED;
+    }
+    const RunEnd end = printer.Wait(worker, 0);
+    if (end == RunEnd::WorkerEnded) {
+        worker.Stop();
+        PrintError(Text(CLI_TEXT_RECORD_UNREADABLE, path.c_str()));
+        return EXIT_FAILED;
+    }
+    return FinishRun(end, worker, false);
+}
+
+}  // namespace
+
+void AddMonitorCommands(CLI::App& app, CommandList& commands) {
+    {
+        CLI::App* monitor = app.add_subcommand("monitor", "Print live target reports");
+        auto options = std::make_shared<MonitorOptions>();
+        AddPortOptions(monitor, options->port);
+        monitor->add_flag("--json", options->json, "One JSON object per report");
+        monitor->add_option("-n,--count", options->count, "Stop after this many reports")->check(CLI::PositiveNumber);
+        monitor->add_option("--record", options->recordFolder, "Record the raw stream into a file in this folder");
+        monitor->add_option("--config", options->configPath, "appConfig.xml whose ObjectInfo supplies the current constants")
+            ->check(CLI::ExistingFile);
+        monitor->add_option("--timeout", options->timeoutSeconds, "Fail when no report arrives for this many seconds")
+            ->check(CLI::NonNegativeNumber);
+        commands.push_back({monitor, [options] { return RunMonitor(*options); }});
+    }
+    {
+        CLI::App* replay = app.add_subcommand("replay", "Decode a record file");
+        auto options = std::make_shared<ReplayOptions>();
+        replay->add_option("FILE", options->file, "Record file (RadarData_*.dat)")->required()->check(CLI::ExistingFile);
+        replay->add_flag("--json", options->json, "One JSON object per report");
+        replay->add_option("-n,--count", options->count, "Stop after this many reports")->check(CLI::PositiveNumber);
+        replay->add_option("--interval", options->intervalMs, "Pause after each report frame, ms")
+            ->capture_default_str()
+            ->check(CLI::Range(0, 3600000));
+        replay->add_option("--config", options->configPath, "appConfig.xml with the parameters for the current estimate")
+            ->check(CLI::ExistingFile);
+        commands.push_back({replay, [options] { return RunReplay(*options); }});
+    }
+}

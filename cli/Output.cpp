@@ -1,0 +1,193 @@
+#include "Output.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+#include "app/StringTable.h"
+
+namespace {
+
+std::mutex gOutputMutex;  //!< Serialises whole lines on stdout and stderr.
+
+// Characters, not bytes: the Chinese texts are UTF-8.
+size_t DisplayLength(const std::string& text) {
+    size_t count = 0;
+    for (unsigned char c : text) {
+        if ((c & 0xC0) != 0x80) ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+std::string CleanText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r') out.push_back(c);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    return out;
+}
+
+std::string Text(int id, ...) {
+    const std::string format = LoadStringText(id);
+    va_list args;
+    va_start(args, id);
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(nullptr, 0, format.c_str(), copy);
+    va_end(copy);
+    std::string out;
+    if (needed > 0) {
+        out.resize(static_cast<size_t>(needed));
+        std::vsnprintf(out.data(), out.size() + 1, format.c_str(), args);
+    }
+    va_end(args);
+    return CleanText(out);
+}
+
+void PrintLine(const std::string& line) {
+    std::lock_guard<std::mutex> lock(gOutputMutex);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void PrintError(const std::string& line) {
+    std::lock_guard<std::mutex> lock(gOutputMutex);
+    std::fflush(stdout);
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+// ---------------------------------------------------------------- JSON
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buffer[8];
+                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+                out += buffer;
+            } else {
+                out.push_back(static_cast<char>(c));
+            }
+        }
+    }
+    out += "\"";
+    return out;
+}
+
+std::string JsonNumber(double value) {
+    if (!std::isfinite(value)) return "null";
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+std::string JsonNumber(long long value) { return std::to_string(value); }
+
+std::string JsonFixed(double value, int decimals) {
+    if (!std::isfinite(value)) return "null";
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return buffer;
+}
+
+JsonObject& JsonObject::Raw(const std::string& key, const std::string& json) {
+    if (!body_.empty()) body_ += ",";
+    body_ += JsonString(key) + ":" + json;
+    return *this;
+}
+
+std::string JsonArray(const std::vector<std::string>& jsonValues) {
+    std::string out = "[";
+    for (size_t i = 0; i < jsonValues.size(); ++i) {
+        if (i) out += ",";
+        out += jsonValues[i];
+    }
+    return out + "]";
+}
+
+// ---------------------------------------------------------------- tables
+
+std::vector<std::string> FormatTable(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<size_t> widths;
+    for (const auto& row : rows) {
+        if (widths.size() < row.size()) widths.resize(row.size(), 0);
+        for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayLength(row[c]));
+    }
+    std::vector<std::string> lines;
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t c = 0; c < row.size(); ++c) {
+            line += row[c];
+            if (c + 1 < row.size()) line.append(widths[c] - DisplayLength(row[c]) + 2, ' ');
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// ---------------------------------------------------------------- progress
+
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+ProgressBar::ProgressBar() : enabled_(StderrIsTerminal()) {}
+
+ProgressBar::~ProgressBar() { Finish(); }
+
+void ProgressBar::SetMaximum(uint64_t maximum) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    maximum_ = maximum;
+    lastPercent_ = -1;
+    Draw();
+}
+
+void ProgressBar::SetValue(uint64_t value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    value_ = value;
+    Draw();
+}
+
+void ProgressBar::Draw() {
+    if (!enabled_) return;
+    const uint64_t value = std::min(value_, maximum_);
+    const int percent = maximum_ == 0 ? 100 : static_cast<int>(value * 100 / maximum_);
+    if (percent == lastPercent_) return;  // a redraw per percent is enough
+    lastPercent_ = percent;
+    constexpr int kWidth = 40;
+    const int filled = percent * kWidth / 100;
+    std::string bar = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] ";
+    char number[16];
+    std::snprintf(number, sizeof number, "%3d%%", percent);
+    bar += number;
+    std::lock_guard<std::mutex> out(gOutputMutex);
+    std::fwrite(bar.data(), 1, bar.size(), stderr);
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void ProgressBar::Finish() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!drawn_) return;
+    drawn_ = false;
+    lastPercent_ = -1;
+    std::lock_guard<std::mutex> out(gOutputMutex);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}

@@ -1,0 +1,81 @@
+#pragma once
+// Terminal output of the command-line tool: texts from the string table, JSON
+// values, aligned tables and a progress bar that only a terminal gets.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Exit codes of every command.
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;      // the sensor or the operation failed
+constexpr int EXIT_USAGE = 2;       // the command line is wrong
+constexpr int EXIT_PORT_ERROR = 3;  // the port could not be opened
+
+// The text of a string id formatted like printf, with the Windows line ends of the
+// table ("\r\n") reduced to what a terminal wants and any trailing line end removed.
+[[nodiscard]] std::string Text(int id, ...);
+// Cleans a text that came from the string table elsewhere (a sink, a rule).
+[[nodiscard]] std::string CleanText(const std::string& text);
+
+// Writes one line to standard output / standard error. Both are serialised, so
+// lines of a worker thread and of the main thread never interleave.
+void PrintLine(const std::string& line);
+void PrintError(const std::string& line);
+
+// --- JSON ---
+[[nodiscard]] std::string JsonString(const std::string& text);
+// Shortest text that reads back as the same double; "null" when not finite.
+[[nodiscard]] std::string JsonNumber(double value);
+[[nodiscard]] std::string JsonNumber(long long value);
+// A fixed number of decimals ("%.5f"), for values the tool itself shows rounded.
+[[nodiscard]] std::string JsonFixed(double value, int decimals);
+
+// Builds one object in insertion order; values are JSON texts already.
+class JsonObject {
+public:
+    JsonObject& Raw(const std::string& key, const std::string& json);
+    JsonObject& Str(const std::string& key, const std::string& text) { return Raw(key, JsonString(text)); }
+    JsonObject& Num(const std::string& key, double value) { return Raw(key, JsonNumber(value)); }
+    JsonObject& Int(const std::string& key, long long value) { return Raw(key, JsonNumber(value)); }
+    [[nodiscard]] std::string Text() const { return "{" + body_ + "}"; }
+
+private:
+    std::string body_;
+};
+[[nodiscard]] std::string JsonArray(const std::vector<std::string>& jsonValues);
+
+// --- tables ---
+// Rows of cells printed with columns padded to their widest cell (in characters).
+[[nodiscard]] std::vector<std::string> FormatTable(const std::vector<std::vector<std::string>>& rows);
+
+// --- progress ---
+// A one-line bar on standard error, redrawn in place; nothing at all when standard
+// error is not a terminal. Safe to update from a worker thread.
+class ProgressBar {
+public:
+    ProgressBar();
+    ~ProgressBar();  // ends the line when a bar was drawn
+    ProgressBar(const ProgressBar&) = delete;
+    ProgressBar& operator=(const ProgressBar&) = delete;
+
+    void SetMaximum(uint64_t maximum);
+    void SetValue(uint64_t value);
+    // Ends the bar's line so that later lines start clean.
+    void Finish();
+    [[nodiscard]] bool Visible() const { return enabled_; }
+
+private:
+    void Draw();
+
+    const bool enabled_;
+    std::mutex mutex_;  //!< Protects maximum_, value_, drawn_ and lastPercent_.
+    uint64_t maximum_ = 100;
+    uint64_t value_ = 0;
+    bool drawn_ = false;
+    int lastPercent_ = -1;
+};
+
+// True when standard error is a terminal.
+[[nodiscard]] bool StderrIsTerminal();

@@ -1,0 +1,512 @@
+// params read | write | check | reset | save | load
+#include <unistd.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include "CliStrings.h"
+#include "Commands.h"
+#include "Output.h"
+#include "ParamEdits.h"
+#include "app/StringTable.h"
+#include "app/XMLParser.h"
+#include "common/FileUtils.h"
+#include "params/ParamRules.h"
+#include "params/ParamSetting.h"
+#include "params/RadarOperatorConfig.h"
+
+namespace {
+
+// ---------------------------------------------------------------- output
+
+std::string Fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::string GateArrayJson(const uint32_t (&table)[PARAM_GATE_COUNT]) {
+    std::vector<std::string> values;
+    for (uint32_t v : table) values.push_back(JsonNumber(static_cast<long long>(v)));
+    return JsonArray(values);
+}
+
+// ---------------------------------------------------------------- edits from the command line
+
+enum class EditKind { Min, Max, StateFreq, RangeFreq, Response, Absence, Trigger, Hold };
+
+struct EditStep {
+    EditKind kind;
+    std::string text;
+    double value = 0.0;
+    std::vector<double> gates;
+};
+
+struct EditOptions {
+    std::map<CLI::Option*, EditKind> kinds;
+    std::string configPath;
+    bool json = false;
+    bool verify = false;
+};
+
+void AddEditOptions(CLI::App* command, EditOptions& options) {
+    const auto add = [&](const char* name, EditKind kind, const char* type, const char* help) {
+        CLI::Option* option = command->add_option(name);
+        option->description(help);
+        option->type_name(type)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->expected(1);
+        options.kinds[option] = kind;
+    };
+    add("--min", EditKind::Min, "METRES", "Detection range start, m");
+    add("--max", EditKind::Max, "METRES", "Detection range end, m");
+    add("--state-freq", EditKind::StateFreq, "HZ", "State report frequency, Hz");
+    add("--range-freq", EditKind::RangeFreq, "HZ", "Range report frequency, Hz");
+    add("--response", EditKind::Response, "normal|fast", "Response speed");
+    add("--absence", EditKind::Absence, "SECONDS", "Absence report delay, 10-255 s");
+    add("--trigger", EditKind::Trigger, "LIST", "16 comma-separated trigger thresholds, 10-95 dB");
+    add("--hold", EditKind::Hold, "LIST", "16 comma-separated hold thresholds, 10-95 dB");
+}
+
+std::string OptionName(EditKind kind) {
+    switch (kind) {
+    case EditKind::Min: return "--min";
+    case EditKind::Max: return "--max";
+    case EditKind::StateFreq: return "--state-freq";
+    case EditKind::RangeFreq: return "--range-freq";
+    case EditKind::Response: return "--response";
+    case EditKind::Absence: return "--absence";
+    case EditKind::Trigger: return "--trigger";
+    case EditKind::Hold: return "--hold";
+    }
+    return {};
+}
+
+// The options in the order they stand on the command line, each checked. False
+// after printing the first bad value.
+bool CollectEditSteps(const CLI::App* command, const EditOptions& options, std::vector<EditStep>& steps) {
+    std::map<const CLI::Option*, size_t> used;
+    for (const CLI::Option* option : command->parse_order()) {
+        const auto found = options.kinds.find(const_cast<CLI::Option*>(option));
+        if (found == options.kinds.end()) continue;
+        const size_t index = used[option]++;
+        if (index >= option->results().size()) continue;
+        EditStep step{found->second, option->results()[index], 0.0, {}};
+        const std::string name = OptionName(step.kind);
+        switch (step.kind) {
+        case EditKind::Min:
+        case EditKind::Max:
+        case EditKind::StateFreq:
+        case EditKind::RangeFreq:
+            if (!ParseDecimal(step.text, step.value)) {
+                PrintError(Text(CLI_TEXT_NOT_A_NUMBER, name.c_str(), step.text.c_str()));
+                return false;
+            }
+            break;
+        case EditKind::Response: {
+            std::string lower;
+            for (char c : step.text) lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+            if (lower != "normal" && lower != "fast") {
+                PrintError("--response: " + step.text + " (normal|fast)");
+                return false;
+            }
+            step.value = lower == "fast" ? 1.0 : 0.0;
+            break;
+        }
+        case EditKind::Absence:
+            if (!ParseWholeNumber(step.text, step.value)) {
+                PrintError(Text(CLI_TEXT_NOT_A_WHOLE_NUMBER, name.c_str(), step.text.c_str()));
+                return false;
+            }
+            break;
+        case EditKind::Trigger:
+        case EditKind::Hold: {
+            std::vector<std::string> items;
+            std::string item;
+            for (char c : step.text + ",") {
+                if (c == ',') {
+                    items.push_back(item);
+                    item.clear();
+                } else if (c != ' ') {
+                    item.push_back(c);
+                }
+            }
+            bool ok = items.size() == PARAM_GATE_COUNT;
+            for (const std::string& text : items) {
+                double value = 0.0;
+                if (!ok || !ParseWholeNumber(text, value)) {
+                    ok = false;
+                    break;
+                }
+                step.gates.push_back(value);
+            }
+            if (!ok) {
+                PrintError(Text(CLI_TEXT_BAD_LIST, name.c_str(), PARAM_GATE_COUNT, step.text.c_str()));
+                return false;
+            }
+            break;
+        }
+        }
+        steps.push_back(std::move(step));
+    }
+    return true;
+}
+
+void ApplyEditSteps(ParamEditSession& session, const std::vector<EditStep>& steps) {
+    for (const EditStep& step : steps) {
+        switch (step.kind) {
+        case EditKind::Min: session.CommitRangeMin(step.text, step.value); break;
+        case EditKind::Max: session.CommitRangeMax(step.text, step.value); break;
+        case EditKind::StateFreq: session.SelectStateReportFreq(step.value); break;
+        case EditKind::RangeFreq: session.SelectRangeReportFreq(step.value); break;
+        case EditKind::Response: session.SelectResponse(step.value != 0.0); break;
+        case EditKind::Absence: session.CommitAbsence(step.value); break;
+        case EditKind::Trigger:
+            for (int g = 0; g < PARAM_GATE_COUNT; ++g) session.CommitTriggerThreshold(g, step.gates[g]);
+            break;
+        case EditKind::Hold:
+            for (int g = 0; g < PARAM_GATE_COUNT; ++g) session.CommitHoldThreshold(g, step.gates[g]);
+            break;
+        }
+    }
+}
+
+std::string CheckResultJson(const ParamSetting& record, const std::vector<ParamNotice>& notices) {
+    std::vector<std::string> items;
+    for (const ParamNotice& notice : notices) items.push_back(ParamNoticeJson(notice));
+    return JsonObject().Raw("record", ParamRecordJson(record)).Raw("notices", JsonArray(items)).Text();
+}
+
+// ---------------------------------------------------------------- configuration files
+
+// The ParamSetting section of the file over the defaults. False after printing why not.
+bool LoadRecordFromConfig(const std::string& path, ParamSetting& record) {
+    XMLParser doc;
+    if (!LoadConfigFile(path, doc)) return false;
+    const XMLNode section = doc.FindElement("AppConfig").FindChild("ParamSetting");
+    if (!section) {
+        PrintError(Text(CLI_TEXT_CONFIG_NO_SECTION, path.c_str()));
+        return false;
+    }
+    InitParamSetting(record);
+    LoadParamSetting(section, record);
+    return true;
+}
+
+// Writes the document next to the file and renames it over, so that a failed
+// write never leaves the user's file truncated.
+bool SaveConfigFile(const std::string& path, const XMLParser& doc) {
+    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) return false;
+    bool ok = doc.SaveFile(file);
+    ok = std::fflush(file) == 0 && ok;
+    ok = ::fsync(::fileno(file)) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
+    if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) std::remove(temporary.c_str());
+    return ok;
+}
+
+// ---------------------------------------------------------------- device sequences
+
+// Reads all parameters in one command-mode bracket. EXIT_OK or EXIT_FAILED (printed).
+int ReadRecord(TAVO_RadarDeviceHandle device, ParamSetting& record) {
+    CommandModeScope mode(device);
+    const int result = ReadAllParams(device, record);
+    if (result != OPERATOR_OK) {
+        PrintOperatorFailure(result, 10151, mode.Entered());
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
+
+// Compares what was written with what reads back, as the sensor holds it. True when equal.
+bool VerifyRecord(const ParamSetting& written, const ParamSetting& read) {
+    static const char* const kNames[6] = {"DetectRangeMin",  "DetectRangeMax",  "ResponseFreq",
+                                          "StateReportFreq", "RangeReportFreq", "ObjectDisappearReportTime"};
+    uint32_t sent[6];
+    uint32_t held[6];
+    WireValuesOfWrite(written, sent);
+    WireValuesOfRead(read, held);
+    bool same = true;
+    for (int i = 0; i < 6; ++i) {
+        if (sent[i] == held[i]) continue;
+        same = false;
+        std::string a;
+        std::string b;
+        if (i < 2) {
+            a = FormatDistance(sent[i] * written.RangeResolution);
+            b = FormatDistance(held[i] * read.RangeResolution);
+        } else if (i < 5) {
+            a = Fixed(sent[i] / 10.0, 1);
+            b = Fixed(held[i] / 10.0, 1);
+        } else {
+            a = std::to_string(sent[i]);
+            b = std::to_string(held[i]);
+        }
+        PrintError(Text(CLI_TEXT_VERIFY_MISMATCH, kNames[i], a.c_str(), b.c_str()));
+    }
+    for (int g = 0; g < PARAM_GATE_COUNT; ++g) {
+        const std::pair<const char*, std::pair<uint32_t, uint32_t>> tables[2] = {
+            {"GateTriggerThreshold", {written.GateTriggerThreshold[g], read.GateTriggerThreshold[g]}},
+            {"GateHoldThreshold", {written.GateHoldThreshold[g], read.GateHoldThreshold[g]}}};
+        for (const auto& [name, values] : tables) {
+            if (values.first == values.second) continue;
+            same = false;
+            const std::string field = std::string(name) + "[" + std::to_string(g) + "]";
+            PrintError(Text(CLI_TEXT_VERIFY_MISMATCH, field.c_str(), std::to_string(values.first).c_str(),
+                            std::to_string(values.second).c_str()));
+        }
+    }
+    return same;
+}
+
+// Starting record (the sensor's, or the file's section), the edits, the write and
+// the optional read-back: params write and params load.
+int RunWrite(const PortOptions& port, const CLI::App* command, const EditOptions& options) {
+    std::vector<EditStep> steps;
+    if (!CollectEditSteps(command, options, steps)) return EXIT_USAGE;
+
+    ParamSetting start;
+    InitParamSetting(start);
+    if (!options.configPath.empty() && !LoadRecordFromConfig(options.configPath, start)) return EXIT_FAILED;
+
+    DeviceSession session;
+    if (const int rc = session.Open(port); rc != EXIT_OK) return rc;
+    TAVO_RadarDeviceHandle device = session.Handle();
+    if (options.configPath.empty()) {
+        if (const int rc = ReadRecord(device, start); rc != EXIT_OK) return rc;
+    }
+
+    ParamEditSession edits(start);
+    ApplyEditSteps(edits, steps);
+    const ParamSetting record = edits.Result();
+    for (const ParamNotice& notice : edits.Notices()) PrintError(ParamNoticeLine(notice));
+
+    {
+        CommandModeScope mode(device);
+        const int result = WriteAllParams(device, record);
+        if (result != OPERATOR_OK) {
+            PrintOperatorFailure(result, 10153, mode.Entered());
+            return EXIT_FAILED;
+        }
+    }
+    if (options.verify) {
+        ParamSetting readBack = record;
+        if (const int rc = ReadRecord(device, readBack); rc != EXIT_OK) return rc;
+        if (!VerifyRecord(record, readBack)) return EXIT_FAILED;
+        PrintError(Text(CLI_TEXT_VERIFIED));
+    }
+    if (options.json) {
+        PrintLine(CheckResultJson(record, edits.Notices()));
+    } else {
+        PrintLine(Text(10152));
+    }
+    return EXIT_OK;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- shared output
+
+std::string ParamRecordJson(const ParamSetting& s) {
+    return JsonObject()
+        .Num("RangeResolution", s.RangeResolution)
+        .Num("DetectRangeMin", s.DetectRangeMin)
+        .Num("DetectRangeMax", s.DetectRangeMax)
+        .Num("ResponseFreq", s.ResponseFreq)
+        .Num("StateReportFreq", s.StateReportFreq)
+        .Num("RangeReportFreq", s.RangeReportFreq)
+        .Int("ObjectDisappearReportTime", s.ObjectDisappearReportTime)
+        .Raw("GateTriggerThreshold", GateArrayJson(s.GateTriggerThreshold))
+        .Raw("GateHoldThreshold", GateArrayJson(s.GateHoldThreshold))
+        .Text();
+}
+
+std::vector<std::string> GateTableLines(const ParamSetting& s) {
+    std::vector<std::vector<std::string>> rows(3);
+    rows[0].push_back(Text(CLI_TEXT_COLUMN_GATE));
+    rows[1].push_back("GateTriggerThreshold");
+    rows[2].push_back("GateHoldThreshold");
+    for (int g = 0; g < PARAM_GATE_COUNT; ++g) {
+        char label[8];
+        std::snprintf(label, sizeof label, "%02d", g);
+        rows[0].push_back(label);
+        rows[1].push_back(std::to_string(s.GateTriggerThreshold[g]));
+        rows[2].push_back(std::to_string(s.GateHoldThreshold[g]));
+    }
+    return FormatTable(rows);
+}
+
+std::vector<std::string> ParamRecordLines(const ParamSetting& s) {
+    // Captions of the page's radio buttons: "Normal" / "Fast".
+    const std::string speed = LoadCaption(2000, IsFastResponse(s.ResponseFreq) ? "2015" : "2014");
+    std::vector<std::vector<std::string>> rows = {
+        {"RangeResolution", Fixed(s.RangeResolution, 2) + " m"},
+        {"DetectRangeMin", Fixed(s.DetectRangeMin, 2) + " m"},
+        {"DetectRangeMax", Fixed(s.DetectRangeMax, 2) + " m"},
+        {"ResponseFreq", Fixed(s.ResponseFreq, 1) + " Hz (" + speed + ")"},
+        {"StateReportFreq", Fixed(s.StateReportFreq, 1) + " Hz"},
+        {"RangeReportFreq", Fixed(s.RangeReportFreq, 1) + " Hz"},
+        {"ObjectDisappearReportTime", std::to_string(s.ObjectDisappearReportTime) + " s"},
+    };
+    std::vector<std::string> lines = FormatTable(rows);
+    lines.push_back("");
+    for (std::string& line : GateTableLines(s)) lines.push_back(std::move(line));
+    return lines;
+}
+
+std::string ParamNoticeJson(const ParamNotice& notice) {
+    JsonObject object;
+    object.Str("field", notice.field);
+    if (notice.gate >= 0) object.Int("gate", notice.gate);
+    object.Int("key", notice.key).Str("text", notice.text);
+    return object.Text();
+}
+
+std::string ParamNoticeLine(const ParamNotice& notice) {
+    std::string field = notice.field;
+    if (notice.gate >= 0) field += "[" + std::to_string(notice.gate) + "]";
+    if (notice.key != 0) return Text(CLI_TEXT_NOTICE_WITH_KEY, field.c_str(), notice.text.c_str(), notice.key);
+    return Text(CLI_TEXT_NOTICE, field.c_str(), notice.text.c_str());
+}
+
+bool LoadConfigFile(const std::string& path, XMLParser& doc) {
+    uint8_t* data = nullptr;
+    const size_t length = ReadFileData(path, &data);
+    // pugixml keeps what it could parse of a damaged file; this tool refuses it
+    // rather than act on half a configuration.
+    const bool ok = length > 0 && doc.LoadBuffer(data, length);
+    ReleaseFileData(data);
+    if (!ok) PrintError(Text(CLI_TEXT_CONFIG_UNREADABLE, path.c_str()));
+    return ok;
+}
+
+// ---------------------------------------------------------------- commands
+
+void AddParamsCommands(CLI::App& app, CommandList& commands) {
+    CLI::App* params = app.add_subcommand("params", "Read, write, check, reset, save and load the parameters");
+    params->require_subcommand(1);
+
+    {
+        CLI::App* read = params->add_subcommand("read", "Read all parameters from the sensor");
+        auto port = std::make_shared<PortOptions>();
+        auto json = std::make_shared<bool>(false);
+        AddPortOptions(read, *port);
+        read->add_flag("--json", *json, "Print JSON");
+        commands.push_back({read, [port, json] {
+                                DeviceSession session;
+                                if (const int rc = session.Open(*port); rc != EXIT_OK) return rc;
+                                ParamSetting record;
+                                InitParamSetting(record);
+                                if (const int rc = ReadRecord(session.Handle(), record); rc != EXIT_OK) return rc;
+                                if (*json) {
+                                    PrintLine(ParamRecordJson(record));
+                                } else {
+                                    for (const std::string& line : ParamRecordLines(record)) PrintLine(line);
+                                }
+                                return EXIT_OK;
+                            }});
+    }
+    {
+        CLI::App* write = params->add_subcommand("write", "Correct and write parameters to the sensor");
+        auto port = std::make_shared<PortOptions>();
+        auto options = std::make_shared<EditOptions>();
+        AddPortOptions(write, *port);
+        write->add_option("--config", options->configPath, "Start from the ParamSetting section of this appConfig.xml")
+            ->check(CLI::ExistingFile);
+        AddEditOptions(write, *options);
+        write->add_flag("--verify", options->verify, "Read the parameters back and fail when they differ");
+        write->add_flag("--json", options->json, "Print the written record and the notices as JSON");
+        commands.push_back({write, [port, options, write] { return RunWrite(*port, write, *options); }});
+    }
+    {
+        CLI::App* check = params->add_subcommand("check", "Apply the corrections without a sensor");
+        auto options = std::make_shared<EditOptions>();
+        check->add_option("--config", options->configPath, "Start from the ParamSetting section of this appConfig.xml")
+            ->check(CLI::ExistingFile);
+        AddEditOptions(check, *options);
+        check->add_flag("--json", options->json, "Print JSON");
+        commands.push_back({check, [options, check] {
+                                std::vector<EditStep> steps;
+                                if (!CollectEditSteps(check, *options, steps)) return EXIT_USAGE;
+                                ParamSetting start;
+                                InitParamSetting(start);
+                                if (!options->configPath.empty() && !LoadRecordFromConfig(options->configPath, start)) {
+                                    return EXIT_FAILED;
+                                }
+                                ParamEditSession edits(start);
+                                ApplyEditSteps(edits, steps);
+                                const ParamSetting record = edits.Result();
+                                if (options->json) {
+                                    PrintLine(CheckResultJson(record, edits.Notices()));
+                                } else {
+                                    for (const std::string& line : ParamRecordLines(record)) PrintLine(line);
+                                    if (!edits.Notices().empty()) PrintLine("");
+                                    for (const ParamNotice& notice : edits.Notices()) PrintLine(ParamNoticeLine(notice));
+                                }
+                                return EXIT_OK;
+                            }});
+    }
+    {
+        CLI::App* reset = params->add_subcommand("reset", "Write the factory parameters and tables");
+        auto port = std::make_shared<PortOptions>();
+        AddPortOptions(reset, *port);
+        commands.push_back({reset, [port] {
+                                DeviceSession session;
+                                if (const int rc = session.Open(*port); rc != EXIT_OK) return rc;
+                                ParamSetting defaults;
+                                InitParamSetting(defaults);
+                                CommandModeScope mode(session.Handle());
+                                const int result = FactoryResetSequence(session.Handle(), defaults);
+                                if (result != OPERATOR_OK) {
+                                    PrintOperatorFailure(result, 10153, mode.Entered());
+                                    return EXIT_FAILED;
+                                }
+                                PrintLine(Text(10152));
+                                return EXIT_OK;
+                            }});
+    }
+    {
+        CLI::App* save = params->add_subcommand("save", "Read the sensor's parameters into a configuration file");
+        auto port = std::make_shared<PortOptions>();
+        auto path = std::make_shared<std::string>();
+        AddPortOptions(save, *port);
+        save->add_option("--config", *path, "appConfig.xml to update (created when missing)")->required();
+        commands.push_back({save, [port, path] {
+                                XMLParser doc;
+                                const bool exists = ::access(path->c_str(), F_OK) == 0;
+                                if (exists && !LoadConfigFile(*path, doc)) return EXIT_FAILED;
+                                DeviceSession session;
+                                if (const int rc = session.Open(*port); rc != EXIT_OK) return rc;
+                                ParamSetting record;
+                                InitParamSetting(record);
+                                if (const int rc = ReadRecord(session.Handle(), record); rc != EXIT_OK) return rc;
+                                XMLNode root = doc.FindElement("AppConfig");
+                                if (!root) root = doc.Document().GetOrAddChild("AppConfig");
+                                SaveParamSetting(root.GetOrAddChild("ParamSetting"), record);
+                                if (!SaveConfigFile(*path, doc)) {
+                                    PrintError(Text(CLI_TEXT_CONFIG_UNWRITABLE, path->c_str()));
+                                    return EXIT_FAILED;
+                                }
+                                PrintLine(Text(CLI_TEXT_CONFIG_SAVED, path->c_str()));
+                                return EXIT_OK;
+                            }});
+    }
+    {
+        CLI::App* load = params->add_subcommand("load", "Write a configuration file's parameters to the sensor");
+        auto port = std::make_shared<PortOptions>();
+        auto options = std::make_shared<EditOptions>();
+        AddPortOptions(load, *port);
+        load->add_option("--config", options->configPath, "appConfig.xml with a ParamSetting section")
+            ->required()
+            ->check(CLI::ExistingFile);
+        load->add_flag("--verify", options->verify, "Read the parameters back and fail when they differ");
+        load->add_flag("--json", options->json, "Print the written record and the notices as JSON");
+        commands.push_back({load, [port, options, load] { return RunWrite(*port, load, *options); }});
+    }
+}
