@@ -48,6 +48,11 @@ CXEdit::~CXEdit()
     delete balloon_.data();
 }
 
+CBalloonWnd* CXEdit::Balloon() const
+{
+    return balloon_.data();
+}
+
 void CXEdit::ShowBalloonTip(const std::string& title, const std::string& text, int icon, int key)
 {
     if (!balloon_)

@@ -41,7 +41,7 @@ public:
     // Shows a message in the edit's balloon, under the edit's bottom-left corner.
     void ShowBalloonTip(const std::string& title, const std::string& text, int icon, int key);
     // The balloon, or null before the first message.
-    [[nodiscard]] CBalloonWnd* Balloon() const { return balloon_; }
+    [[nodiscard]] CBalloonWnd* Balloon() const;
 
     // The commit step: validates and reports a typed change (see the class comment).
     void Commit();

@@ -1,0 +1,108 @@
+#include "MainWindowFixture.h"
+
+#include <QTest>
+
+#include "QtTestEnvironment.h"
+#include "app/AppConfig.h"
+#include "app/StringTable.h"
+#include "common/FileUtils.h"
+#include "controls/widgets/CBalloonWnd.h"
+#include "controls/widgets/CDigitalEdit.h"
+
+void MainWindowFixture::SetUp()
+{
+    dataDir = std::make_unique<TempDir>();
+    SetProgramPathOverride(dataDir->Path());
+    // The licence was shown in this folder before: keeps the window alone on screen.
+    WriteWholeFile(dataDir->File("LicenseShown"), "shown\n");
+    SetUiLanguage(UiLanguage::English);
+    previousHook = SetMessageBoxHook([this](const MessageBoxRecord& record) { boxes.push_back(record); });
+    sensorOptions.pacing = false;
+}
+
+void MainWindowFixture::TearDown()
+{
+    window.reset();
+    if (sensor)
+        sensor->Stop();
+    sensor.reset();
+    SetMessageBoxHook(previousHook);
+    SetUiLanguage(UiLanguage::English);
+    gAppConfigDoc.Clear();
+    SetProgramPathOverride(std::string());
+    dataDir.reset();
+}
+
+void MainWindowFixture::WriteConfig(const std::string& xml)
+{
+    ASSERT_TRUE(WriteWholeFile(dataDir->File("appConfig.xml"), xml));
+}
+
+void MainWindowFixture::OpenWindow(bool withSensorPort)
+{
+    LoadAppConfig();
+    MainWindowOptions options;
+    if (withSensorPort) {
+        if (!sensor) {
+            sensor = std::make_unique<VirtualSensor>(sensorOptions);
+            std::string error;
+            ASSERT_TRUE(sensor->Start(&error)) << error;
+        }
+        options.extraPortPaths.push_back(sensor->PortPath());
+        options.selectPortPath = sensor->PortPath();
+    }
+    window = std::make_unique<CTAVO_Palo520G_ToolDlg>(options);
+    ASSERT_TRUE(ShowAndActivate(window.get()));
+}
+
+void MainWindowFixture::CloseWindow()
+{
+    window->close();
+    window.reset();
+}
+
+void MainWindowFixture::Connect()
+{
+    QTest::mouseClick(Button("1103"), Qt::LeftButton);
+    QCoreApplication::processEvents();
+}
+
+CDigitalEdit* MainWindowFixture::Edit(const char* id) const
+{
+    return Find<CDigitalEdit>(id);
+}
+
+std::vector<std::string> MainWindowFixture::ComboItems(const char* id) const
+{
+    std::vector<std::string> items;
+    QComboBox* combo = Combo(id);
+    for (int i = 0; i < combo->count(); ++i)
+        items.push_back(combo->itemText(i).toStdString());
+    return items;
+}
+
+std::vector<std::string> MainWindowFixture::BalloonTexts(CDigitalEdit* edit) const
+{
+    std::vector<std::string> texts;
+    if (edit->Balloon()) {
+        for (const BalloonItem& item : edit->Balloon()->Items())
+            texts.push_back(item.text);
+    }
+    return texts;
+}
+
+void MainWindowFixture::TypeAndLeave(CDigitalEdit* edit, const QString& text, bool clearFirst)
+{
+    ASSERT_TRUE(FocusWidget(edit));
+    if (clearFirst) {
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Backspace);
+    }
+    TypeText(edit, text);
+    ASSERT_TRUE(FocusWidget(Button("2002")));
+}
+
+std::string MainWindowFixture::ConfigFileText() const
+{
+    return ReadWholeFile(dataDir->File("appConfig.xml"));
+}

@@ -1,0 +1,62 @@
+#pragma once
+// The main window on a fresh data folder, with a virtual sensor on a
+// pseudo-terminal selected in its port list and message boxes recorded.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/widgets/CTAVO_Palo520G_ToolDlg.h"
+#include "controls/widgets/MessageBox.h"
+#include "sim/VirtualSensor.h"
+#include "support/TempDir.h"
+
+class CDigitalEdit;
+
+class MainWindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes the configuration file the window starts from (before OpenWindow).
+    void WriteConfig(const std::string& xml);
+    // Starts the sensor (when not started yet) and opens the window with its port selected.
+    void OpenWindow(bool withSensorPort = true);
+    // Closes the window as the close box does and destroys it.
+    void CloseWindow();
+    // Presses Connect and waits for the connection to settle.
+    void Connect();
+
+    template <class T>
+    T* Find(const char* name) const
+    {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    [[nodiscard]] QPushButton* Button(const char* id) const { return Find<QPushButton>(id); }
+    [[nodiscard]] CDigitalEdit* Edit(const char* id) const;
+    [[nodiscard]] CDigitalEdit* Edit(int id) const { return Edit(std::to_string(id).c_str()); }
+    [[nodiscard]] QComboBox* Combo(const char* id) const { return Find<QComboBox>(id); }
+    [[nodiscard]] std::vector<std::string> ComboItems(const char* id) const;
+    // Texts of the balloon under an edit, top first.
+    [[nodiscard]] std::vector<std::string> BalloonTexts(CDigitalEdit* edit) const;
+    // Types into an edit and leaves it (focus to Read Config. is not enough: a
+    // button takes the focus, so the edit commits).
+    void TypeAndLeave(CDigitalEdit* edit, const QString& text, bool clearFirst = true);
+    // The last message box, or an empty record.
+    [[nodiscard]] MessageBoxRecord LastBox() const { return boxes.empty() ? MessageBoxRecord{} : boxes.back(); }
+    [[nodiscard]] std::string ConfigFileText() const;
+
+    std::unique_ptr<TempDir> dataDir;
+    VirtualSensorOptions sensorOptions;
+    std::unique_ptr<VirtualSensor> sensor;
+    std::unique_ptr<CTAVO_Palo520G_ToolDlg> window;
+    std::vector<MessageBoxRecord> boxes;
+    MessageBoxHook previousHook;
+};

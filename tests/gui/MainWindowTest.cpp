@@ -1,0 +1,288 @@
+// The main window against the virtual sensor: connecting, page switching, keys,
+// proportional resize, the configuration it saves and the licence dialog.
+
+#include <QFontInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTest>
+
+#include "MainWindowFixture.h"
+#include "QtTestEnvironment.h"
+#include "app/AppConfig.h"
+#include "app/widgets/EULADlg.h"
+#include "common/FileUtils.h"
+#include "controls/widgets/CDigitalEdit.h"
+#include "device/RadarDevice.h"
+#include "device/SerialPortRegistry.h"
+#include "params/RadarOperatorConfig.h"
+#include "params/widgets/CParamSettingDlg.h"
+
+namespace {
+
+using MainWindowTest = MainWindowFixture;
+
+// Writes a parameter set into the sensor through a handle of its own.
+void PrimeSensor(const std::string& path, const ParamSetting& setting)
+{
+    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
+    ASSERT_NE(TAVO_Interface_RadarDevice_Serial_OpenByPath(device, path.c_str(), 115200, 2, 1, 1, 1, 150), 0);
+    EXPECT_EQ(WriteAllParams(device, setting), OPERATOR_OK);
+    TAVO_Interface_RadarDevice_StopCmdMode(device);
+    TAVO_Interface_RadarDevice_Serial_Close(device);
+    TAVO_Interface_RadarDevice_Serial_Destroy(device);
+}
+
+TEST_F(MainWindowTest, ConnectShowsVersionSerialNumberAndTheSensorsParameters)
+{
+    sensorOptions.version = "v2.3.4";
+    sensorOptions.serialNumber = "SN-TEST-42";
+    sensor = std::make_unique<VirtualSensor>(sensorOptions);
+    ASSERT_TRUE(sensor->Start());
+    ParamSetting primed;
+    primed.DetectRangeMin = 1.4;
+    primed.DetectRangeMax = 5.6;
+    primed.ResponseFreq = 1.0;
+    primed.RangeReportFreq = 2.0;
+    primed.StateReportFreq = 6.0;
+    primed.ObjectDisappearReportTime = 120;
+    for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
+        primed.GateTriggerThreshold[gate] = 60 + gate;
+        primed.GateHoldThreshold[gate] = 20 + gate;
+    }
+    PrimeSensor(sensor->PortPath(), primed);
+
+    OpenWindow();
+    QLabel* version = Find<QLabel>("1104");
+    EXPECT_FALSE(version->isVisible());
+    EXPECT_EQ(Button("1103")->text(), "Connect");
+    EXPECT_EQ(window->PortNumber(), RegisterSerialPortPath(sensor->PortPath()));
+
+    Connect();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(Button("1103")->text(), "Disconn.");
+    EXPECT_TRUE(version->isVisible());
+    EXPECT_EQ(version->text().toStdString(), "Version\xEF\xBC\x9Av2.3.4\nSN:SN-TEST-42");
+
+    EXPECT_EQ(Edit(2010)->text(), "1.4");
+    EXPECT_EQ(Edit(2011)->text(), "5.6");
+    EXPECT_EQ(Combo("2013")->currentText(), "2.0");
+    EXPECT_EQ(Combo("2012")->currentText(), "6.0");
+    EXPECT_TRUE(Find<QAbstractButton>("2015")->isChecked());
+    EXPECT_EQ(Edit(2016)->text(), "120");
+    for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
+        EXPECT_EQ(Edit(2020 + gate)->text(), QString::number(60 + gate));
+        EXPECT_EQ(Edit(2040 + gate)->text(), QString::number(20 + gate));
+    }
+    EXPECT_NE(ConfigFileText().find("BaudRate=\"115200\""), std::string::npos);
+
+    // Disconnect.
+    Connect();
+    EXPECT_EQ(Button("1103")->text(), "Connect");
+    EXPECT_FALSE(version->isVisible());
+    EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(window->Device()), 0);
+}
+
+TEST_F(MainWindowTest, WithoutAPortConnectSaysNoDeviceDetected)
+{
+    OpenWindow(false);
+    Combo("1101")->clear();
+    Combo("1101")->setEditText(QString());
+    Connect();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "No Device Detected");
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].icon, MessageIcon::Error);
+    EXPECT_EQ(Button("1103")->text(), "Connect");
+}
+
+TEST_F(MainWindowTest, AFailedOpenSaysWhyAndStaysNotConnected)
+{
+    OpenWindow();
+    // Another program holds the port.
+    TAVO_RadarDeviceHandle other = TAVO_Interface_RadarDevice_Serial_Create();
+    ASSERT_NE(TAVO_Interface_RadarDevice_Serial_OpenByPath(other, sensor->PortPath().c_str(), 115200, 2, 0, 0, 0, 50), 0);
+    Connect();
+    TAVO_Interface_RadarDevice_Serial_Close(other);
+    TAVO_Interface_RadarDevice_Serial_Destroy(other);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.rfind("Failed to open device", 0), 0u) << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find("is in use by another program"), std::string::npos) << boxes[0].text;
+    EXPECT_EQ(Button("1103")->text(), "Connect");
+    EXPECT_FALSE(Find<QLabel>("1104")->isVisible());
+
+    // A typed path that does not exist.
+    boxes.clear();
+    QComboBox* ports = Combo("1101");
+    ports->setEditText("/dev/palo-no-such-port");
+    Connect();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].text.find("/dev/palo-no-such-port does not exist."), std::string::npos) << boxes[0].text;
+    EXPECT_EQ(ports->currentText(), "/dev/palo-no-such-port") << "a typed path stays in the list";
+    EXPECT_EQ(window->PortNumber(), RegisterSerialPortPath("/dev/palo-no-such-port"));
+}
+
+TEST_F(MainWindowTest, ATypedPathConnects)
+{
+    sensor = std::make_unique<VirtualSensor>(sensorOptions);
+    ASSERT_TRUE(sensor->Start());
+    OpenWindow(false);
+    QComboBox* ports = Combo("1101");
+    ASSERT_TRUE(FocusWidget(ports));
+    ports->lineEdit()->selectAll();
+    QTest::keyClicks(ports->lineEdit(), QString::fromStdString(sensor->PortPath()));
+    QTest::keyClick(ports->lineEdit(), Qt::Key_Return);  // Enter in the port list presses Connect
+    EXPECT_TRUE(boxes.empty()) << LastBox().text;
+    EXPECT_EQ(Button("1103")->text(), "Disconn.");
+    EXPECT_EQ(window->FirmwarePortNumber(), RegisterSerialPortPath(sensor->PortPath()));
+}
+
+TEST_F(MainWindowTest, EnterInTheBaudEditConnectsAndTheBaudIsSaved)
+{
+    OpenWindow();
+    auto* baud = Find<QLineEdit>("1102");
+    EXPECT_EQ(baud->text(), "115200");
+    ASSERT_TRUE(FocusWidget(baud));
+    baud->selectAll();
+    QTest::keyClicks(baud, "57600");
+    EXPECT_EQ(window->BaudRate(), 57600);
+    QTest::keyClick(baud, Qt::Key_Return);
+    EXPECT_EQ(Button("1103")->text(), "Disconn.");
+    EXPECT_EQ(sensor->LineBaudRate(), 57600);
+    EXPECT_NE(ConfigFileText().find("BaudRate=\"57600\""), std::string::npos);
+
+    // Text that is not a number gives baud rate 0.
+    baud->setText("fast");
+    EXPECT_EQ(window->BaudRate(), 0);
+}
+
+TEST_F(MainWindowTest, UpdateFirmwareClosesTheConnectionAndDisablesConnect)
+{
+    OpenWindow();
+    Connect();
+    ASSERT_EQ(Button("1103")->text(), "Disconn.");
+
+    QTest::mouseClick(Button("1189"), Qt::LeftButton);
+    EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(window->Device()), 0);
+    EXPECT_FALSE(Find<QLabel>("1104")->isVisible());
+    EXPECT_EQ(Button("1103")->text(), "Connect");
+    EXPECT_FALSE(Button("1103")->isEnabled());
+    EXPECT_TRUE(window->FirmwareWindow()->isVisible());
+    EXPECT_FALSE(window->ParamPage()->isVisible());
+
+    QTest::mouseClick(Button("1188"), Qt::LeftButton);
+    EXPECT_TRUE(window->TargetPage()->isVisible());
+    EXPECT_FALSE(window->FirmwareWindow()->isVisible());
+    EXPECT_TRUE(Button("1103")->isEnabled());
+
+    QTest::mouseClick(Button("1187"), Qt::LeftButton);
+    EXPECT_TRUE(window->ParamPage()->isVisible());
+    EXPECT_FALSE(window->TargetPage()->isVisible());
+    EXPECT_TRUE(Button("1103")->isEnabled());
+    EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(window->Device()), 0) << "leaving the page does not reconnect";
+}
+
+TEST_F(MainWindowTest, AHangUpReturnsTheWindowToNotConnected)
+{
+    OpenWindow();
+    Connect();
+    ASSERT_EQ(Button("1103")->text(), "Disconn.");
+    sensor->HangUp();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Button("1103")->text() == "Connect"; }, 5000));
+    EXPECT_FALSE(Find<QLabel>("1104")->isVisible());
+    EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(window->Device()), 0);
+}
+
+TEST_F(MainWindowTest, EscapeDoesNotCloseTheWindowButTheCloseBoxDoes)
+{
+    OpenWindow();
+    for (QWidget* target : {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(Button("1187")),
+                            static_cast<QWidget*>(Edit(2020))}) {
+        ASSERT_TRUE(FocusWidget(target));
+        QTest::keyClick(target, Qt::Key_Escape);
+        EXPECT_TRUE(window->isVisible());
+    }
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->result(), QDialog::Rejected);
+}
+
+TEST_F(MainWindowTest, ResizingScalesControlsAndFontsFollowTheSmallerFactor)
+{
+    OpenWindow();
+    QPushButton* connect = Button("1103");
+    CDigitalEdit* gate = Edit(2020);
+    const QSize design(CTAVO_Palo520G_ToolDlg::kDesignWidth, CTAVO_Palo520G_ToolDlg::kDesignHeight);
+    ASSERT_EQ(window->size(), design);
+    const QRect connectRect = connect->geometry();
+    const QRect gateRect = gate->geometry();
+    const int pixelSize = QFontInfo(connect->font()).pixelSize();
+
+    window->resize(design.width() * 2, design.height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(connect->width(), connectRect.width() * 2);
+    EXPECT_EQ(connect->x(), connectRect.x() * 2);
+    EXPECT_EQ(connect->height(), connectRect.height());
+    EXPECT_EQ(gate->width(), gateRect.width() * 2);
+    EXPECT_EQ(QFontInfo(connect->font()).pixelSize(), pixelSize);
+    EXPECT_EQ(QFontInfo(gate->font()).pixelSize(), pixelSize);
+    EXPECT_DOUBLE_EQ(window->LayoutScale(), 1.0);
+
+    window->resize(design.width() * 2, design.height() * 2);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(connect->height(), connectRect.height() * 2);
+    EXPECT_EQ(QFontInfo(connect->font()).pixelSize(), pixelSize * 2);
+    EXPECT_DOUBLE_EQ(window->LayoutScale(), 2.0);
+
+    window->resize(design);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(connect->geometry(), connectRect);
+    EXPECT_EQ(QFontInfo(connect->font()).pixelSize(), pixelSize);
+}
+
+TEST_F(MainWindowTest, ClosingSavesTheParametersAndTheBaudRate)
+{
+    WriteConfig("<?xml version=\"1.0\"?>\n<AppConfig Language=\"ENG\" baudrate=\"9600\" Other=\"kept\"/>\n");
+    OpenWindow(false);
+    EXPECT_EQ(Find<QLineEdit>("1102")->text(), "9600") << "names match without regard to case";
+    window->Params().ObjectDisappearReportTime = 77;
+    Find<QLineEdit>("1102")->setText("38400");
+    CloseWindow();
+    const std::string text = ConfigFileText();
+    EXPECT_NE(text.find("baudrate=\"38400\""), std::string::npos) << text;
+    EXPECT_NE(text.find("Other=\"kept\""), std::string::npos) << text;
+    EXPECT_NE(text.find("<ParamSetting"), std::string::npos) << text;
+    EXPECT_NE(text.find("ObjectDisappearReportTime=\"77\""), std::string::npos) << text;
+    EXPECT_NE(text.find("Gate15HoldThreshold=\"28\""), std::string::npos) << text;
+    // The run's log file exists.
+    EXPECT_FALSE(GetLocalFolderFileList(dataDir->File("Log"), "log").empty());
+}
+
+TEST_F(MainWindowTest, TheLicenceIsShownAtTheFirstStartAndFromTheAboutItem)
+{
+    std::remove(dataDir->File("LicenseShown").c_str());
+    OpenWindow(false);
+    QWidget* licence = TAVO_EULADlg_Window(window->Agreement());
+    ASSERT_NE(licence, nullptr);
+    EXPECT_TRUE(licence->isVisible());
+    auto* text = licence->findChild<QWidget*>("LicenseText");
+    ASSERT_NE(text, nullptr);
+    EXPECT_NE(LoadLicenseText().find("MIT License"), std::string::npos);
+    licence->hide();
+    CloseWindow();
+
+    OpenWindow(false);  // a second start in the same folder
+    licence = TAVO_EULADlg_Window(window->Agreement());
+    EXPECT_FALSE(licence->isVisible());
+    window->OnSysCommand(CTAVO_Palo520G_ToolDlg::kAboutCommand);
+    EXPECT_TRUE(licence->isVisible());
+    EXPECT_TRUE(window->isVisible()) << "the licence guards nothing";
+}
+
+TEST_F(MainWindowTest, TheTitleCarriesTheVersion)
+{
+    OpenWindow(false);
+    EXPECT_TRUE(window->windowTitle().startsWith("TAVO_Palo520G_Tool(v")) << window->windowTitle().toStdString();
+    EXPECT_TRUE(window->windowTitle().endsWith(")"));
+}
+
+}  // namespace
