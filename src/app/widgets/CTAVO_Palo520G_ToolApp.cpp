@@ -2,7 +2,11 @@
 
 #include <curl/curl.h>
 
+#include <cstdio>
+
 #include <QApplication>
+#include <QPixmap>
+#include <QTimer>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -21,6 +25,33 @@ const char* PaloVersionText()
 {
     return PALO_VERSION_TEXT;
 }
+
+namespace {
+
+// Message boxes would wait for a user who is not there: their texts go to stderr.
+void ReportMessagesOnStderr()
+{
+    SetMessageBoxHook([](const MessageBoxRecord& record) {
+        std::fprintf(stderr, "%s: %s\n", record.caption.c_str(), record.text.c_str());
+    });
+}
+
+void TakeScreenshotOnceShown(CTAVO_Palo520G_ToolDlg& window, const std::string& path)
+{
+    ReportMessagesOnStderr();
+    QTimer::singleShot(0, &window, [&window, path] {
+        if (window.PortNumber() > 0)
+            window.OnConnect();
+        // Let the page and the version text settle before the picture.
+        QTimer::singleShot(400, &window, [&window, path] {
+            if (!window.grab().save(QString::fromStdString(path)))
+                std::fprintf(stderr, "palo520g-tool: cannot write %s\n", path.c_str());
+            window.close();
+        });
+    });
+}
+
+}  // namespace
 
 CTAVO_Palo520G_ToolApp::CTAVO_Palo520G_ToolApp() = default;
 
@@ -71,6 +102,8 @@ int CTAVO_Palo520G_ToolApp::InitInstance(const AppOptions& options)
 
     {
         CTAVO_Palo520G_ToolDlg window(options.window);
+        if (!options.screenshotPath.empty())
+            TakeScreenshotOnceShown(window, options.screenshotPath);
         window.exec();
     }
 

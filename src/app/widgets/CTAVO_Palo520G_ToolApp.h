@@ -16,6 +16,9 @@ class QTranslator;
 struct AppOptions {
     std::string dataDir;  // --data-dir; empty = automatic choice
     MainWindowOptions window;
+    // Connects to the selected port, saves a picture of the main window there and
+    // ends, instead of running the window for the user (documentation pictures).
+    std::string screenshotPath;
 };
 
 class CTAVO_Palo520G_ToolApp {

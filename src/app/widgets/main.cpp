@@ -33,13 +33,19 @@ int main(int argc, char** argv)
                                         QStringLiteral("PATH"));
     const QCommandLineOption demoOption(QStringLiteral("demo"),
                                         QStringLiteral("Run a virtual sensor in the tool and select its port."));
+    const QCommandLineOption screenshotOption(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Connect to the selected port, save a picture of the window to FILE and end."),
+        QStringLiteral("FILE"));
     parser.addOption(dataDirOption);
+    parser.addOption(screenshotOption);
     parser.addOption(portOption);
     parser.addOption(demoOption);
     parser.process(application);
 
     AppOptions options;
     options.dataDir = parser.value(dataDirOption).toStdString();
+    options.screenshotPath = parser.value(screenshotOption).toStdString();
     for (const QString& path : parser.values(portOption)) {
         options.window.extraPortPaths.push_back(path.toStdString());
         options.window.selectPortPath = path.toStdString();
