@@ -1,6 +1,9 @@
 // The main window against the virtual sensor: connecting, page switching, keys,
 // proportional resize, the configuration it saves and the licence dialog.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -121,6 +124,19 @@ TEST_F(MainWindowTest, AFailedOpenSaysWhyAndStaysNotConnected)
     EXPECT_EQ(window->PortNumber(), RegisterSerialPortPath("/dev/palo-no-such-port"));
 }
 
+TEST_F(MainWindowTest, APortWithoutPermissionSaysToJoinTheDialoutGroup)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root opens every port";
+    OpenWindow();
+    ASSERT_EQ(chmod(sensor->PortPath().c_str(), 0), 0);
+    Connect();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.rfind("Failed to open device", 0), 0u) << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find("Permission denied on " + sensor->PortPath()), std::string::npos) << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find("dialout"), std::string::npos) << boxes[0].text;
+}
+
 TEST_F(MainWindowTest, ATypedPathConnects)
 {
     sensor = std::make_unique<VirtualSensor>(sensorOptions);
@@ -174,8 +190,11 @@ TEST_F(MainWindowTest, UpdateFirmwareClosesTheConnectionAndDisablesConnect)
     EXPECT_FALSE(window->FirmwareWindow()->isVisible());
     EXPECT_TRUE(Button("1103")->isEnabled());
 
+    // Showing the parameter page shows the record as it is now.
+    window->Params().GateHoldThreshold[7] = 55;
     QTest::mouseClick(Button("1187"), Qt::LeftButton);
     EXPECT_TRUE(window->ParamPage()->isVisible());
+    EXPECT_EQ(Edit(2047)->text(), "55");
     EXPECT_FALSE(window->TargetPage()->isVisible());
     EXPECT_TRUE(Button("1103")->isEnabled());
     EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(window->Device()), 0) << "leaving the page does not reconnect";
