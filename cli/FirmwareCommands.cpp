@@ -40,7 +40,7 @@ public:
     }
     void AppendLog(int stringId, const std::string& text) override {
         if (stringId == kMessageDeviceId) deviceId_ = ParseHex(text);
-        Log(text);
+        Log(text, IsFailure(stringId));
     }
     void SetLabel(BootLabel label, const std::string& text) override {
         switch (label) {
@@ -70,11 +70,16 @@ public:
     void FinishBar() { bar_.Finish(); }
 
 private:
-    void Log(const std::string& text) {
+    // The log lines that report a failed step; they go where errors go.
+    static bool IsFailure(int stringId) {
+        return (stringId >= 10506 && stringId <= 10509) || (stringId >= 10512 && stringId <= 10514) ||
+               stringId == 10520;
+    }
+    void Log(const std::string& text, bool failure = false) {
         const std::string line = CleanText(text);
         if (line.empty()) return;
         bar_.Finish();
-        if (logToStderr_) {
+        if (logToStderr_ || failure) {
             PrintError(line);
         } else {
             PrintLine(line);

@@ -1,0 +1,158 @@
+// ports, info, the port errors of every device command, languages and usage errors.
+#include <string>
+#include <vector>
+
+#include "SimFixture.h"
+#include "app/StringTable.h"
+#include "device/RadarDevice.h"
+
+namespace {
+
+TEST(CliPorts, ListsPortsAsTableOrJsonArray) {
+    const CliResult text = RunCli({"ports"});
+    EXPECT_EQ(text.exitCode, 0) << text.err;
+
+    const CliResult json = RunCli({"ports", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    JsonValue ports;
+    ASSERT_TRUE(ParseJson(json.out, ports)) << json.out;
+    ASSERT_EQ(ports.kind, JsonValue::Kind::Array);
+    for (const JsonValue& port : ports.items) {
+        EXPECT_EQ(port["path"].kind, JsonValue::Kind::String);
+        EXPECT_TRUE(port.Has("description"));
+        EXPECT_TRUE(port.Has("usb_id"));
+    }
+}
+
+class CliInfoTest : public CliSimTest {};
+
+TEST_F(CliInfoTest, ShowsTheSensorsVersionAndSerialNumber) {
+    VirtualSensorOptions options = FastOptions();
+    options.version = "v7.3.1";
+    options.serialNumber = "P520G-TEST-4242";
+    StartSim(options);
+
+    const CliResult text = RunOnSim({"info"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_TRUE(Contains(text.out, "Firmware version: v7.3.1"));
+    EXPECT_TRUE(Contains(text.out, "Serial number: P520G-TEST-4242"));
+
+    const CliResult json = RunOnSim({"info", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    JsonValue info;
+    ASSERT_TRUE(ParseJson(json.out, info)) << json.out;
+    EXPECT_EQ(info["version"].text, "v7.3.1");
+    EXPECT_EQ(info["serial_number"].text, "P520G-TEST-4242");
+}
+
+// --- the main errors of every command that talks to a sensor ---
+
+struct DeviceCommand {
+    const char* name;
+    std::vector<std::string> args;  // "{dir}" stands for a fresh folder
+};
+
+class CliPortErrorTest : public CliSimTest, public ::testing::WithParamInterface<DeviceCommand> {
+protected:
+    std::vector<std::string> Args(const std::string& port) {
+        // Files the commands need so that only the port can fail.
+        WriteWholeFile(dir_.File("with-section.xml"),
+                       "<AppConfig><ParamSetting DetectRangeMin=\"0.70\" DetectRangeMax=\"4.20\"/></AppConfig>");
+        WriteWholeFile(dir_.File("image.bin"), std::string(512, '\x5A'));
+        std::vector<std::string> args;
+        for (const std::string& arg : GetParam().args) {
+            std::string value = arg;
+            const size_t at = value.find("{dir}");
+            if (at != std::string::npos) value.replace(at, 5, dir_.Path());
+            args.push_back(value);
+        }
+        args.push_back("--port");
+        args.push_back(port);
+        return args;
+    }
+};
+
+TEST_P(CliPortErrorTest, MissingPortExitsWith3AndSaysSo) {
+    const CliResult result = RunCli(Args("/dev/palo520g-no-such-port"));
+    EXPECT_EQ(result.exitCode, 3) << result.err;
+    EXPECT_TRUE(Contains(result.err, "Cannot open the port /dev/palo520g-no-such-port: The port does not exist."));
+}
+
+TEST_P(CliPortErrorTest, BusyPortExitsWith3AndSaysSo) {
+    StartSim();
+    // Another program holds the port.
+    TAVO_RadarDeviceHandle holder = TAVO_Interface_RadarDevice_Serial_Create();
+    ASSERT_TRUE(TAVO_Interface_RadarDevice_Serial_OpenByPath(holder, Port().c_str(), 115200, 2, 0, 0, 0, 150));
+    const CliResult result = RunCli(Args(Port()));
+    TAVO_Interface_RadarDevice_Serial_Close(holder);
+    TAVO_Interface_RadarDevice_Serial_Destroy(holder);
+    EXPECT_EQ(result.exitCode, 3) << result.err;
+    EXPECT_TRUE(Contains(result.err, "The port is in use by another program."));
+}
+
+TEST_P(CliPortErrorTest, SilentSensorExitsWith1) {
+    VirtualSensorOptions options = FastOptions();
+    options.silent = true;
+    StartSim(options);
+    const std::vector<uint8_t> firmware = sim_->FlashPartition(0);
+    const CliResult result = RunCli(Args(Port()), 60000);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 1) << result.out << result.err;
+    EXPECT_FALSE(result.err.empty());
+    // Nothing was written to the sensor's store in any case.
+    EXPECT_EQ(sim_->ConfigValue(10), std::optional<uint32_t>(0));
+    EXPECT_EQ(sim_->FlashPartition(0), firmware);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryDeviceCommand, CliPortErrorTest,
+    ::testing::Values(DeviceCommand{"info", {"info"}},
+                      DeviceCommand{"params_read", {"params", "read"}},
+                      DeviceCommand{"params_write", {"params", "write", "--min", "1.4"}},
+                      DeviceCommand{"params_reset", {"params", "reset"}},
+                      DeviceCommand{"params_save", {"params", "save", "--config", "{dir}/saved.xml"}},
+                      DeviceCommand{"params_load", {"params", "load", "--config", "{dir}/with-section.xml"}},
+                      DeviceCommand{"monitor", {"monitor", "--count", "1"}},
+                      DeviceCommand{"threshold", {"threshold"}},
+                      DeviceCommand{"fw_info", {"fw", "info"}},
+                      DeviceCommand{"fw_flash", {"fw", "flash", "{dir}/image.bin", "--partition", "0"}}),
+    [](const ::testing::TestParamInfo<DeviceCommand>& info) { return std::string(info.param.name); });
+
+TEST(CliLanguage, LangChoosesTheTextsOfErrors) {
+    const CliResult chinese = RunCli({"--lang", "CHS", "info", "--port", "/dev/palo520g-no-such-port"});
+    EXPECT_EQ(chinese.exitCode, 3);
+    EXPECT_TRUE(Contains(chinese.err, LoadStringText(20003, UiLanguage::SimplifiedChinese)));
+    EXPECT_EQ(chinese.err.find("does not exist"), std::string::npos);
+
+    // The option may also follow the command.
+    const CliResult english = RunCli({"info", "--port", "/dev/palo520g-no-such-port", "--lang", "eng"});
+    EXPECT_TRUE(Contains(english.err, "The port does not exist."));
+}
+
+TEST(CliUsage, BadCommandLinesExitWith2BeforeTouchingAPort) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"bogus"},
+        {"info"},  // no --port
+        {"params"},
+        {"--lang", "FR", "ports"},
+        {"monitor", "--port", "/dev/palo520g-no-such-port", "--count", "0"},
+        {"replay", "/nonexistent/RadarData.dat"},
+        {"fw", "flash", "/nonexistent/APP0.bin", "--partition", "0", "--port", "/dev/palo520g-no-such-port"},
+        // Checked before the port is opened: 2, not 3.
+        {"params", "write", "--port", "/dev/palo520g-no-such-port", "--trigger", "20,20,20"},
+        {"params", "write", "--port", "/dev/palo520g-no-such-port", "--min", "near"},
+        {"params", "write", "--port", "/dev/palo520g-no-such-port", "--response", "slow"},
+        {"threshold", "--port", "/dev/palo520g-no-such-port", "--scan", "2.5"},
+    };
+    for (const auto& args : cases) {
+        std::string line;
+        for (const auto& arg : args) line += arg + " ";
+        const CliResult result = RunCli(args);
+        EXPECT_EQ(result.exitCode, 2) << line << "\n" << result.err;
+        EXPECT_FALSE(result.err.empty()) << line;
+    }
+    EXPECT_EQ(RunCli({"--help"}).exitCode, 0);
+}
+
+}  // namespace
