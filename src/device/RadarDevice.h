@@ -6,9 +6,10 @@
 // Threads: one handle serves one controlling thread (the UI thread, or the CLI's
 // main thread) and at most one worker at a time. CancelRead may be called from any
 // thread at any time and makes a ReadData that blocks on another thread return at
-// once. IsConnected may be called from any thread. Every other call on a handle
-// must not run concurrently with another call on the same handle except ReadData
-// on the worker while the controlling thread only calls CancelRead/IsConnected.
+// once. IsConnected, GetLastOpenError and Protocol_GetWriteBufferMaxSize may be
+// called from any thread. Every other call uses the line and is serialised by the
+// handle: it waits while another such call runs, so a command issued while a
+// worker blocks in ReadData waits for that read to end (cancel it first).
 // Serial_Destroy must be the last call, after every worker has been joined.
 
 #include <cstddef>
@@ -74,10 +75,12 @@ void TAVO_Interface_RadarDevice_Serial_Close(TAVO_RadarDeviceHandle device);
 
 // Enter command mode (0x00FF); non-zero when the sensor acknowledged it.
 int TAVO_Interface_RadarDevice_StartCmdMode(TAVO_RadarDeviceHandle device, int protocolVersion, int timeoutMs);
-// Leave command mode (0x00FE); the sensor goes back to streaming reports.
+// Leave command mode (0x00FE); the sensor goes back to streaming reports. Waits for
+// the reply as long as GetVersion does.
 void TAVO_Interface_RadarDevice_StopCmdMode(TAVO_RadarDeviceHandle device);
 
-// Firmware version and serial number texts; non-zero on success, the text empty otherwise.
+// Firmware version and serial number texts; non-zero on success, the text empty
+// otherwise. They wait for the reply as long as the open call's time-out, at least 100 ms.
 int TAVO_Interface_RadarDevice_GetVersion(TAVO_RadarDeviceHandle device, std::string& version);
 int TAVO_Interface_RadarDevice_GetSerialNumber(TAVO_RadarDeviceHandle device, std::string& serialNumber);
 
@@ -92,7 +95,9 @@ int TAVO_Interface_RadarDevice_Protocol_SetParameter(TAVO_RadarDeviceHandle devi
 
 // Sends a command and waits for its acknowledgement; the reply payload goes to the
 // check (CheckCmdAckData_RetCode when null), whose status is returned. 0 = ok;
-// RADAR_ERR_* when nothing usable came back.
+// RADAR_ERR_* when nothing usable came back. Report frames, noise and replies to
+// other commands that arrive meanwhile are skipped; bytes received before the
+// command was sent are discarded. The check runs on the calling thread.
 uint16_t TAVO_Interface_RadarDevice_Protocol_SendCommand(TAVO_RadarDeviceHandle device, uint16_t command,
                                                          const void* payload, int length, RadarAckCheckFunc check,
                                                          uint64_t context, int timeoutMs);
@@ -100,8 +105,12 @@ uint16_t TAVO_Interface_RadarDevice_Protocol_SendCommand(TAVO_RadarDeviceHandle 
 void TAVO_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(TAVO_RadarDeviceHandle device, uint16_t command,
                                                                 const void* payload, int length);
 
-// Reads whatever bytes arrive within the time-out, up to capacity. Returns the
-// count; 0 on time-out or CancelRead, negative when the port is closed or failed.
+// Reads whatever bytes arrive within the time-out, up to capacity; bytes that
+// came right behind a command's reply are returned first. Returns the count; 0 on
+// time-out or CancelRead; negative when the port is closed or failed. The read
+// that meets a hang-up returns at once; a read on a closed port waits out its
+// time-out (or a CancelRead) before it returns negative, so that a worker which
+// retries does not spin.
 int TAVO_Interface_RadarDevice_ReadData(TAVO_RadarDeviceHandle device, void* buffer, int capacity, int timeoutMs,
                                         int flags);
 // Makes a ReadData blocked on another thread return at once (and the next one, if
