@@ -367,3 +367,30 @@ TEST(WaveWnd, WorkerAppendsWhileTheUiPaints) {
     EXPECT_FALSE(wnd.IsRepaintPending()) << "the queued request ran";
     EXPECT_EQ(wnd.waves[0].buffer.GetValues().size(), 480u);
 }
+
+TEST(WaveWnd, HorizontalRangeFollowsTheFirstSampleCountUntilSetExplicitly) {
+    CWaveWnd wnd;
+    wnd.SetSampleCount(240);
+    for (auto* strip : {&wnd.top, &wnd.bottom}) {
+        EXPECT_EQ(strip->axis.minValue, 0.0);
+        EXPECT_EQ(strip->axis.maxValue, 239.0);
+        EXPECT_EQ(strip->axis.wrapMax, 239.0);
+        EXPECT_EQ(strip->axis.period, 240.0);
+        EXPECT_EQ(strip->dirty, 1);
+    }
+    EXPECT_EQ(wnd.waves[255].buffer.GetBlockLength(), 240);
+    EXPECT_EQ(wnd.waves[255].buffer.GetBlockCount(), 2);
+    wnd.SetSampleCount(100);
+    EXPECT_EQ(wnd.bottom.axis.maxValue, 239.0) << "only the first call sets the axes";
+    EXPECT_EQ(wnd.waves[0].buffer.GetBlockLength(), 100);
+    wnd.SetXRange(60, 0, -1);
+    EXPECT_EQ(wnd.bottom.axis.minValue, 60.0);
+    EXPECT_EQ(wnd.bottom.axis.maxValue, 0.0);
+    EXPECT_EQ(wnd.top.axis.period, -1.0);
+
+    CWaveWnd explicitFirst;
+    explicitFirst.SetXRange(0, 15, -1);
+    explicitFirst.SetSampleCount(0);
+    EXPECT_EQ(explicitFirst.bottom.axis.maxValue, 15.0) << "an explicit range is kept";
+    EXPECT_EQ(explicitFirst.sampleCount, 1) << "at least one sample";
+}
