@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <thread>
@@ -188,6 +189,67 @@ TEST_F(DeviceParameterTest, LostRepliesFailSomeCallsWithoutDisturbingTheNext)
     EXPECT_GT(ok, 0);
     EXPECT_GT(failed, 0);
     EXPECT_GT(sensor_->Counters().acksDropped, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The generator's sequence: the command in command mode, progress frames in the
+// stream after leaving it, then the new tables read back.
+TEST_F(DeviceParameterTest, ThresholdGenerationProgressesToHundredAndChangesTheTables)
+{
+    VirtualSensorOptions options = FastOptions();
+    options.timeScale = 400.0;  // 120 s in 0.3 s
+    StartSensor(options);
+    ASSERT_EQ(OpenInCommandMode(), 1);
+    TAVO_Interface_RadarDevice_StopCmdMode(device_);
+
+    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 150), 1);
+    const uint8_t command[6] = {4, 0, 2, 0, 120, 0};
+    ASSERT_EQ(TAVO_Interface_RadarDevice_Protocol_SendCommand(device_, 9, command, 6, nullptr, 0, 2000), 0);
+    TAVO_Interface_RadarDevice_StopCmdMode(device_);
+
+    std::vector<uint8_t> stream;
+    std::vector<int> progress;
+    uint8_t chunk[32];
+    while ((progress.empty() || progress.back() < 100) && progress.size() < 1000) {
+        const int n = TAVO_Interface_RadarDevice_ReadData(device_, chunk, sizeof(chunk), 2000, 0);
+        ASSERT_GT(n, 0) << "the stream stopped before 100 %";
+        stream.insert(stream.end(), chunk, chunk + n);
+        size_t i = 0;
+        while (i + 13 <= stream.size()) {
+            const bool frame = stream[i] == 0xF4 && stream[i + 1] == 0xF3 && stream[i + 2] == 0xF2 &&
+                               stream[i + 3] == 0xF1 && stream[i + 4] == 3 && stream[i + 5] == 0 && stream[i + 6] == 3 &&
+                               stream[i + 9] == 0xF8 && stream[i + 12] == 0xF5;
+            if (frame) {
+                progress.push_back(stream[i + 7] | (stream[i + 8] << 8));
+                i += 13;
+            } else {
+                ++i;
+            }
+        }
+        stream.erase(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), 100);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+
+    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 150), 1);
+    uint16_t gates[16];
+    for (uint16_t g = 0; g < 16; ++g) {
+        gates[g] = g;
+    }
+    uint32_t trigger[16] = {};
+    uint32_t hold[16] = {};
+    ASSERT_EQ(TAVO_Interface_RadarDevice_Protocol_GetParameter(device_, 115, 16, gates, trigger, 2000), 1);
+    ASSERT_EQ(TAVO_Interface_RadarDevice_Protocol_GetParameter(device_, 119, 16, gates, hold, 2000), 1);
+    // Both tables come from the same empty-room scan: trigger = room + 6 + 4, hold = room + 3 + 2.
+    for (int g = 0; g < 16; ++g) {
+        EXPECT_EQ(trigger[g], hold[g] + 5) << "gate " << g;
+        EXPECT_EQ(trigger[g], sensor_->GateTable(114)[g]) << "gate " << g;
+    }
+    EXPECT_NE(trigger[0], 48u) << "no longer the default table";
 }
 
 }  // namespace
