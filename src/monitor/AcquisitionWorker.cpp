@@ -183,8 +183,8 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
             if (got < 1) continue;
             n = static_cast<size_t>(got);
         }
-        sink_.OnRawChunk(chunk.data(), n);
         if (record) WriteAll(record, chunk.data(), n);
+        sink_.OnRawChunk(chunk.data(), n);
         ScanFrames(carry, chunk.data(), n, handler, stopRequested_);
     }
 

@@ -46,7 +46,7 @@ public:
     // A live read found the port closed (hang-up, unplugged); the run has ended and
     // the owner should call Stop.
     virtual void OnDeviceLost() = 0;
-    // Every chunk read during a run, before it is recorded and scanned (for
+    // Every chunk read during a run, after it is recorded and before it is scanned (for
     // traffic views and checks); the bytes are valid only during the call.
     virtual void OnRawChunk(const uint8_t* /*bytes*/, size_t /*length*/) {}
 };
