@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/AppConfig.h"
+#include "app/XMLParser.h"
 #include "common/BaseBuffer.h"
 #include "common/DbgOutput.h"
 #include "common/FileUtils.h"
+#include "common/ValueParse.h"
 #include "params/RadarOperatorConfig.h"
 
 namespace {
@@ -195,4 +198,23 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
         DbgOutputA(2, "Device lost during realtime data show.\r\n");
         sink_.OnDeviceLost();
     }
+}
+
+void LoadAcquisitionSettings(XMLNode appConfig, CAcquisitionWorker& worker) {
+    const std::string dataFolder = GetProgramPath();
+    worker.saveDataPath = CombinePathName(dataFolder, "SaveData");
+    worker.lastReplayFile = CombinePathName(worker.saveDataPath, "RadarData.dat");
+    worker.replayInterval = kDefaultReplayInterval;
+    worker.saveData = 0;
+    ReadConfigValue(appConfig, "ReplayInterval", DIGITAL_VALUE_INT32, &worker.replayInterval);
+    ReadConfigValue(appConfig, "SaveData", DIGITAL_VALUE_FLAG, &worker.saveData);
+    ReadConfigPath(appConfig, "SaveDataPath", worker.saveDataPath);
+    ReadConfigPath(appConfig, "LastReplayFile", worker.lastReplayFile);
+}
+
+void SaveAcquisitionSettings(XMLNode appConfig, const CAcquisitionWorker& worker) {
+    appConfig.SetAttributeInt64("ReplayInterval", worker.replayInterval);
+    appConfig.SetAttributeInt64("SaveData", worker.saveData);
+    WriteConfigPath(appConfig, "SaveDataPath", worker.saveDataPath);
+    WriteConfigPath(appConfig, "LastReplayFile", worker.lastReplayFile);
 }

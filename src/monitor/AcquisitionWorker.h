@@ -58,6 +58,8 @@ enum : int {
     ACQUISITION_THREAD_FAILED = 3,
 };
 
+class XMLNode;
+
 class CAcquisitionWorker : public IThreadFuncInterface {
 public:
     CAcquisitionWorker(TAVO_RadarDeviceHandle device, IAcquisitionSink& sink);
@@ -114,3 +116,11 @@ private:
     bool bandDirty_ = false;
     std::string recordFile_;
 };
+
+// The run settings kept as attributes of the AppConfig element: the defaults
+// (data folder + "SaveData", + "SaveData/RadarData.dat", 500 ms, no recording)
+// overwritten by ReplayInterval, SaveData, SaveDataPath and LastReplayFile when
+// present. Paths are read absolute against the data folder.
+void LoadAcquisitionSettings(XMLNode appConfig, CAcquisitionWorker& worker);
+// Writes the four keys back ("%lld"; paths relative to the data folder when inside it).
+void SaveAcquisitionSettings(XMLNode appConfig, const CAcquisitionWorker& worker);
