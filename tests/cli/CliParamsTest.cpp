@@ -1,0 +1,324 @@
+// params check | read | write | reset | save | load
+#include <cmath>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "SimFixture.h"
+
+namespace {
+
+struct Notice {
+    std::string field;
+    int key;
+    std::string text;
+};
+
+std::vector<Notice> NoticesOf(const JsonValue& result) {
+    std::vector<Notice> notices;
+    for (const JsonValue& item : result["notices"].items) {
+        notices.push_back({item["field"].text, static_cast<int>(item["key"].number), item["text"].text});
+    }
+    return notices;
+}
+
+void ExpectNotices(const std::vector<Notice>& actual, const std::vector<Notice>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(actual[i].field, expected[i].field) << "notice " << i;
+        EXPECT_EQ(actual[i].key, expected[i].key) << "notice " << i;
+        EXPECT_EQ(actual[i].text, expected[i].text) << "notice " << i;
+    }
+}
+
+// --- params check: the page's corrections without a sensor ---
+
+struct CheckCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, double>> fields;  // expected record values
+    std::vector<Notice> notices;                          // in the order the rules produced them
+};
+
+class CliParamsCheckTest : public ::testing::TestWithParam<CheckCase> {};
+
+TEST_P(CliParamsCheckTest, CorrectsLikeTheParameterPage) {
+    std::vector<std::string> args = {"params", "check", "--json"};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    const CliResult result = RunCli(args);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    JsonValue output;
+    ASSERT_TRUE(ParseJson(result.out, output)) << result.out;
+    for (const auto& [field, value] : GetParam().fields) {
+        ASSERT_EQ(output["record"][field].kind, JsonValue::Kind::Number) << field;
+        EXPECT_NEAR(output["record"][field].number, value, 1e-9) << field;
+    }
+    ExpectNotices(NoticesOf(output), GetParam().notices);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, CliParamsCheckTest,
+    ::testing::Values(
+        CheckCase{"Defaults", {}, {{"DetectRangeMin", 0.0}, {"DetectRangeMax", 8.4}, {"StateReportFreq", 4.0}}, {}},
+        CheckCase{"MinClampedBelowLastGate",
+                  {"--min", "7.9"},
+                  {{"DetectRangeMin", 7.7}, {"DetectRangeMax", 8.4}},
+                  {{"DetectRangeMin", 12, "Range Min Value Must <= 7.70"}}},
+        CheckCase{"MinIntoTheGateOfMax",
+                  {"--max", "8.3", "--min", "7.8"},
+                  {{"DetectRangeMin", 7.35}, {"DetectRangeMax", 8.3}},
+                  {{"DetectRangeMin", 12, "Range Min Value Must <= 7.70"},
+                   {"DetectRangeMin", 12, "Range Min Value Must <= 7.35"}}},
+        // The same two values in the other order: the maximum now lands in the gate of the minimum.
+        CheckCase{"OrderOfOptionsMatters",
+                  {"--min", "7.8", "--max", "8.3"},
+                  {{"DetectRangeMin", 6.65}, {"DetectRangeMax", 8.3}},
+                  {{"DetectRangeMin", 12, "Range Min Value Must <= 7.70"},
+                   {"DetectRangeMin", 12, "Range Min Value Must <= 7.00"}}},
+        CheckCase{"MaxIntoTheGateOfMin",
+                  {"--min", "0.8", "--max", "1.0"},
+                  {{"DetectRangeMin", 0.0}, {"DetectRangeMax", 1.0}},
+                  {{"DetectRangeMin", 12, "Range Min Value Must <= 0.00"}}},
+        CheckCase{"MaxAboveLimit", {"--max", "9"}, {{"DetectRangeMax", 8.4}}, {{"DetectRangeMax", 12, "Range Max Value Must <= 8.4"}}},
+        CheckCase{"NegativeMin", {"--min", "-1"}, {{"DetectRangeMin", 0.0}}, {{"DetectRangeMin", 11, "Range Min Value Must >= 0.0"}}},
+        CheckCase{"SpanTooSmall",
+                  {"--max", "3", "--min", "2.7"},
+                  {{"DetectRangeMin", 2.7}, {"DetectRangeMax", 3.05}},
+                  {{"DetectRangeMax", 1001, "Range Value Max - Min  Must >= 0.35"}}},
+        CheckCase{"StateFrequencyMustBeAMultiple",
+                  {"--range-freq", "3", "--state-freq", "4"},
+                  {{"RangeReportFreq", 3.0}, {"StateReportFreq", 3.0}},
+                  // Once when the range frequency rebuilds the list, once for the option itself.
+                  {{"StateReportFreq", 0, "4.0 Hz is not offered, 3.0 Hz is used"},
+                   {"StateReportFreq", 0, "4.0 Hz is not offered, 3.0 Hz is used"}}},
+        CheckCase{"NewRangeFrequencyRebuildsTheStateList",
+                  {"--state-freq", "3", "--range-freq", "2"},
+                  {{"RangeReportFreq", 2.0}, {"StateReportFreq", 2.0}},
+                  {{"StateReportFreq", 0, "3.0 Hz is not offered, 2.0 Hz is used"}}},
+        CheckCase{"RangeFrequencyOutsideTheList",
+                  {"--range-freq", "9.3"},
+                  {{"RangeReportFreq", 8.0}, {"StateReportFreq", 8.0}},
+                  {{"RangeReportFreq", 0, "9.3 Hz is not offered, 8.0 Hz is used"},
+                   {"StateReportFreq", 0, "4.0 Hz is not offered, 8.0 Hz is used"}}},
+        CheckCase{"AbsenceDelayLimits",
+                  {"--absence", "300", "--response", "FAST"},
+                  {{"ObjectDisappearReportTime", 255}, {"ResponseFreq", 1.0}},
+                  {{"ObjectDisappearReportTime", 14, "MaxValue Must <= 255"}}}),
+    [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+
+TEST(CliParamsCheck, ThresholdListsAreForcedIntoTheirLimitsPerGate) {
+    const CliResult result = RunCli({"params", "check", "--json", "--trigger", "9,10,95,96,20,20,20,20,20,20,20,20,20,20,20,20",
+                                     "--hold", "30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 1000"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    JsonValue output;
+    ASSERT_TRUE(ParseJson(result.out, output)) << result.out;
+    const std::vector<double> trigger = output["record"]["GateTriggerThreshold"].Numbers();
+    ASSERT_EQ(trigger.size(), 16u);
+    EXPECT_EQ(trigger[0], 10);
+    EXPECT_EQ(trigger[1], 10);
+    EXPECT_EQ(trigger[2], 95);
+    EXPECT_EQ(trigger[3], 95);
+    EXPECT_EQ(output["record"]["GateHoldThreshold"].Numbers()[15], 95);
+    const JsonValue& notices = output["notices"];
+    ASSERT_EQ(notices.items.size(), 3u);
+    EXPECT_EQ(notices[0]["gate"].number, 0);
+    EXPECT_EQ(notices[0]["key"].number, 13);
+    EXPECT_EQ(notices[0]["text"].text, "MinValue Must >= 10");
+    EXPECT_EQ(notices[1]["gate"].number, 3);
+    EXPECT_EQ(notices[1]["text"].text, "MaxValue Must <= 95");
+    EXPECT_EQ(notices[2]["field"].text, "GateHoldThreshold");
+    EXPECT_EQ(notices[2]["gate"].number, 15);
+}
+
+TEST(CliParamsCheck, TextOutputShowsTheRecordAndEachNoticeWithItsKey) {
+    const CliResult result = RunCli({"params", "check", "--max", "9"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(Contains(result.out, "DetectRangeMax             8.40 m"));
+    EXPECT_TRUE(Contains(result.out, "DetectRangeMax: Range Max Value Must <= 8.4 (key 12)"));
+}
+
+TEST(CliParamsCheck, StartsFromTheConfigurationSectionAsThePageShowsIt) {
+    TempDir dir;
+    const std::string config = dir.File("appConfig.xml");
+    // Values as a hand-edited file may hold them: taken as they come, then the
+    // lists and radio buttons of the page snap them.
+    WriteWholeFile(config,
+                   "<?xml version=\"1.0\"?>\n<AppConfig Language=\"ENG\"><ParamSetting DetectRangeMin=\"2.10\" "
+                   "DetectRangeMax=\"4.90\" ResponseFreq=\"0.7\" StateReportFreq=\"3.0\" RangeReportFreq=\"2.0\" "
+                   "ObjectDisappearReportTime=\"5\" Gate3TriggerThreshold=\"7\"/></AppConfig>");
+    const CliResult result = RunCli({"params", "check", "--json", "--config", config});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    JsonValue output;
+    ASSERT_TRUE(ParseJson(result.out, output)) << result.out;
+    const JsonValue& record = output["record"];
+    EXPECT_NEAR(record["DetectRangeMin"].number, 2.1, 1e-12);
+    EXPECT_NEAR(record["DetectRangeMax"].number, 4.9, 1e-12);
+    EXPECT_EQ(record["ResponseFreq"].number, 0.5);
+    EXPECT_EQ(record["StateReportFreq"].number, 2.0);
+    // Stored values are not limits-checked; only typed ones are.
+    EXPECT_EQ(record["ObjectDisappearReportTime"].number, 5);
+    EXPECT_EQ(record["GateTriggerThreshold"].Numbers()[3], 7);
+    ExpectNotices(NoticesOf(output), {{"StateReportFreq", 0, "3.0 Hz is not offered, 2.0 Hz is used"},
+                                      {"ResponseFreq", 0, "0.7 Hz is not offered, 0.5 Hz is used"}});
+
+    WriteWholeFile(config, "<AppConfig><ObjectInfo/></AppConfig>");
+    const CliResult noSection = RunCli({"params", "check", "--config", config});
+    EXPECT_EQ(noSection.exitCode, 1);
+    EXPECT_TRUE(Contains(noSection.err, "has no ParamSetting section"));
+}
+
+// --- with a sensor ---
+
+class CliParamsDeviceTest : public CliSimTest {
+protected:
+    void SetUp() override { StartSim(); }
+
+    [[nodiscard]] uint32_t Config(uint16_t key) const { return sim_->ConfigValue(key).value_or(0xFFFFFFFF); }
+};
+
+TEST_F(CliParamsDeviceTest, ReadPrintsTheSensorsRecordWithItsFieldNames) {
+    const CliResult json = RunOnSim({"params", "read", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    JsonValue record;
+    ASSERT_TRUE(ParseJson(json.out, record)) << json.out;
+    EXPECT_EQ(record.Keys(), (std::vector<std::string>{"RangeResolution", "DetectRangeMin", "DetectRangeMax",
+                                                       "ResponseFreq", "StateReportFreq", "RangeReportFreq",
+                                                       "ObjectDisappearReportTime", "GateTriggerThreshold",
+                                                       "GateHoldThreshold"}));
+    EXPECT_NEAR(record["DetectRangeMax"].number, Config(5) * 0.7, 1e-9);
+    EXPECT_EQ(record["ObjectDisappearReportTime"].number, Config(6));
+    const std::array<uint32_t, 16> trigger = sim_->GateTable(114);
+    const std::array<uint32_t, 16> hold = sim_->GateTable(118);
+    const std::vector<double> readTrigger = record["GateTriggerThreshold"].Numbers();
+    const std::vector<double> readHold = record["GateHoldThreshold"].Numbers();
+    ASSERT_EQ(readTrigger.size(), 16u);
+    ASSERT_EQ(readHold.size(), 16u);
+    for (int g = 0; g < 16; ++g) {
+        EXPECT_EQ(readTrigger[g], trigger[g]) << g;
+        EXPECT_EQ(readHold[g], hold[g]) << g;
+    }
+
+    const CliResult text = RunOnSim({"params", "read"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_TRUE(Contains(text.out, "ResponseFreq               0.5 Hz (Normal)"));
+    EXPECT_TRUE(Contains(text.out, "GateTriggerThreshold"));
+}
+
+TEST_F(CliParamsDeviceTest, WriteCommitsOptionsInOrderPrintsCorrectionsAndVerifies) {
+    const CliResult result =
+        RunOnSim({"params", "write", "--max", "8.3", "--min", "7.8", "--range-freq", "1", "--state-freq", "3",
+                  "--response", "fast", "--absence", "60", "--trigger",
+                  "50,45,40,35,30,30,30,30,30,30,30,30,30,30,30,99", "--verify"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(Contains(result.out, "Succeed setting parameters"));
+    EXPECT_TRUE(Contains(result.err, "DetectRangeMin: Range Min Value Must <= 7.70 (key 12)"));
+    EXPECT_TRUE(Contains(result.err, "DetectRangeMin: Range Min Value Must <= 7.35 (key 12)"));
+    EXPECT_TRUE(Contains(result.err, "GateTriggerThreshold[15]: MaxValue Must <= 95 (key 14)"));
+    EXPECT_TRUE(Contains(result.err, "Parameters verified."));
+    EXPECT_EQ(Config(10), 10u);  // 7.35 m
+    EXPECT_EQ(Config(5), 11u);   // 8.3 m
+    EXPECT_EQ(Config(11), 10u);  // fast
+    EXPECT_EQ(Config(2), 30u);
+    EXPECT_EQ(Config(12), 10u);
+    EXPECT_EQ(Config(6), 60u);
+    EXPECT_EQ(sim_->GateTable(114)[0], 50u);
+    EXPECT_EQ(sim_->GateTable(114)[15], 95u);
+}
+
+TEST_F(CliParamsDeviceTest, RewritingKeepsTheGateOfADistanceReadFromTheSensor) {
+    ASSERT_EQ(RunOnSim({"params", "write", "--min", "2.1"}).exitCode, 0);
+    ASSERT_EQ(Config(10), 3u);
+    // The sensor answers gate 3 as 3 × 0.7 = 2.0999999999999996 m, whose own gate is 2;
+    // writing it back unchanged must still send gate 3.
+    const CliResult result = RunOnSim({"params", "write", "--absence", "90", "--verify"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(Config(10), 3u);
+    EXPECT_EQ(Config(6), 90u);
+}
+
+TEST_F(CliParamsDeviceTest, WriteStartsFromAConfigurationFileWhenGiven) {
+    const std::string config = dir_.File("appConfig.xml");
+    WriteWholeFile(config,
+                   "<AppConfig><ParamSetting DetectRangeMin=\"1.40\" DetectRangeMax=\"4.20\" StateReportFreq=\"2.0\" "
+                   "RangeReportFreq=\"1.0\" ObjectDisappearReportTime=\"30\" Gate0HoldThreshold=\"44\"/></AppConfig>");
+    const CliResult result =
+        RunOnSim({"params", "write", "--config", config, "--hold", "40,40,40,40,40,40,40,40,40,40,40,40,40,40,40,41"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(Config(10), 2u);
+    EXPECT_EQ(Config(5), 6u);
+    EXPECT_EQ(Config(2), 20u);
+    EXPECT_EQ(Config(12), 10u);
+    EXPECT_EQ(Config(6), 30u);
+    EXPECT_EQ(sim_->GateTable(118)[0], 40u);  // the option came after the file
+    EXPECT_EQ(sim_->GateTable(118)[15], 41u);
+}
+
+TEST_F(CliParamsDeviceTest, UsageErrorSendsNothing) {
+    const uint64_t before = sim_->Counters().commandsReceived;
+    const CliResult result = RunOnSim({"params", "write", "--min", "1.4", "--hold", "40,40"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_TRUE(Contains(result.err, "--hold: expected 16 comma-separated whole numbers"));
+    EXPECT_EQ(sim_->Counters().commandsReceived, before);
+}
+
+TEST_F(CliParamsDeviceTest, ResetWritesTheFactoryValuesAndTables) {
+    ASSERT_EQ(RunOnSim({"params", "write", "--min", "2.1", "--absence", "90",
+                        "--hold", "60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60"}).exitCode, 0);
+    const CliResult result = RunOnSim({"params", "reset"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(Contains(result.out, "Succeed setting parameters"));
+
+    const std::vector<std::pair<uint16_t, uint32_t>> config = {
+        {10, 0}, {5, 12}, {11, 5}, {2, 40}, {12, 5}, {6, 40},                   // detection defaults
+        {1, 4},  {3, 2},  {4, 2},  {7, 6},  {8, 1},  {9, 1}, {13, 120}};        // private configuration
+    for (const auto& [key, value] : config) EXPECT_EQ(Config(key), value) << "key " << key;
+    const std::array<uint32_t, 16> trigger = {48, 42, 36, 34, 32, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31};
+    const std::array<uint32_t, 16> appear = {51, 50, 30, 28, 25, 25, 25, 25, 25, 25, 25, 25, 25, 22, 22, 22};
+    const std::array<uint32_t, 16> motion = {52, 49, 26, 25, 25, 21, 22, 24, 23, 22, 21, 21, 20, 21, 21, 20};
+    EXPECT_EQ(sim_->GateTable(114), trigger);
+    EXPECT_EQ(sim_->GateTable(116), appear);
+    // The motion table goes out under the hold table's id and replaces it.
+    EXPECT_EQ(sim_->GateTable(118), motion);
+}
+
+TEST_F(CliParamsDeviceTest, SaveUpdatesOnlyTheSectionAndLoadWritesItBack) {
+    ASSERT_EQ(RunOnSim({"params", "write", "--min", "2.1", "--max", "4.9", "--absence", "77"}).exitCode, 0);
+    const std::string config = dir_.File("appConfig.xml");
+    WriteWholeFile(config,
+                   "<?xml version=\"1.0\"?>\n<AppConfig Language=\"CHS\"><ObjectInfo CurrentLPValueMA=\"0.00800\"/>"
+                   "<ParamSetting DetectRangeMin=\"0.00\" Extra=\"kept\"/></AppConfig>");
+    const CliResult save = RunOnSim({"params", "save", "--config", config});
+    ASSERT_EQ(save.exitCode, 0) << save.err;
+    const std::string saved = ReadWholeFile(config);
+    EXPECT_TRUE(Contains(saved, "DetectRangeMin=\"2.10\""));
+    EXPECT_TRUE(Contains(saved, "DetectRangeMax=\"4.90\""));
+    EXPECT_TRUE(Contains(saved, "ObjectDisappearReportTime=\"77\""));
+    EXPECT_TRUE(Contains(saved, "Gate15HoldThreshold="));
+    EXPECT_TRUE(Contains(saved, "Language=\"CHS\""));
+    EXPECT_TRUE(Contains(saved, "CurrentLPValueMA=\"0.00800\""));
+    EXPECT_TRUE(Contains(saved, "Extra=\"kept\""));
+
+    ASSERT_EQ(RunOnSim({"params", "reset"}).exitCode, 0);
+    ASSERT_EQ(Config(10), 0u);
+    const CliResult load = RunOnSim({"params", "load", "--config", config, "--verify"});
+    ASSERT_EQ(load.exitCode, 0) << load.err;
+    EXPECT_EQ(Config(10), 3u);
+    EXPECT_EQ(Config(5), 7u);
+    EXPECT_EQ(Config(6), 77u);
+}
+
+TEST_F(CliParamsDeviceTest, SaveCreatesAMissingFileAndRefusesADamagedOne) {
+    const std::string fresh = dir_.File("new.xml");
+    ASSERT_EQ(RunOnSim({"params", "save", "--config", fresh}).exitCode, 0);
+    EXPECT_TRUE(Contains(ReadWholeFile(fresh), "<ParamSetting RangeResolution=\"0.70\""));
+
+    const std::string damaged = dir_.File("damaged.xml");
+    const std::string content = "<AppConfig><ParamSetting DetectRangeMin=\"1.40\"";
+    WriteWholeFile(damaged, content);
+    const CliResult result = RunOnSim({"params", "save", "--config", damaged});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.err, "Cannot read the configuration file"));
+    EXPECT_EQ(ReadWholeFile(damaged), content);
+}
+
+}  // namespace
