@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -70,14 +72,31 @@ TEST_F(DeviceConnectionTest, OpenFailuresSayWhy)
 
 TEST_F(DeviceConnectionTest, PortWithoutReadPermissionIsReportedAsPermissionDenied)
 {
-    if (geteuid() == 0) {
-        GTEST_SKIP() << "root opens any device node";
-    }
     StartSensor();
     const std::string path = sensor_->PortPath();
-    ASSERT_EQ(chmod(path.c_str(), 0), 0);
-    EXPECT_EQ(OpenPlain(), 0);
-    EXPECT_EQ(TAVO_Interface_RadarDevice_GetLastOpenError(device_), eRADAR_OPEN_PERMISSION_DENIED);
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(path.c_str(), 0), 0);
+        EXPECT_EQ(OpenPlain(), 0);
+        EXPECT_EQ(TAVO_Interface_RadarDevice_GetLastOpenError(device_), eRADAR_OPEN_PERMISSION_DENIED);
+        return;
+    }
+    // Root opens any device node: try as an ordinary user in a child process,
+    // which reports the open error as its exit code.
+    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(100);
+        }
+        TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
+        const int opened = TAVO_Interface_RadarDevice_Serial_OpenByPath(device, path.c_str(), 256000, 2, 0, 0, 0, 50);
+        _exit(opened != 0 ? 101 : static_cast<int>(TAVO_Interface_RadarDevice_GetLastOpenError(device)));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), eRADAR_OPEN_PERMISSION_DENIED);
 }
 
 TEST_F(DeviceConnectionTest, OpensAt256000BaudThroughThePortNumberRegistry)
