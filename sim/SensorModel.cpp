@@ -643,22 +643,24 @@ void SensorModel::TickGeneration(double nowMs)
         generation_.finishPending = true;
         justFinished = true;
     }
-    if (!justFinished && nowMs < generation_.nextFrameMs && !(generation_.finishPending && !commandMode_)) {
+    // A frame is due every hundredth of the scan, at the end, and as soon as the
+    // tool leaves command mode after the end.
+    const bool due = justFinished || nowMs >= generation_.nextFrameMs || (generation_.finishPending && !commandMode_);
+    if (!due) {
         return;
     }
-    if (nowMs >= generation_.nextFrameMs || justFinished || generation_.finishPending) {
-        generation_.nextFrameMs = nowMs + std::max(generation_.scanMs / 100.0 / scale, 5.0);
-        if (commandMode_ || silent_) {
-            return;  // progress waits until the tool leaves command mode
-        }
-        const uint16_t percent =
-            generation_.finishPending ? 100 : static_cast<uint16_t>(std::min(99.0, std::floor(100.0 * elapsed / generation_.scanMs)));
-        const uint8_t frame[3] = {3, static_cast<uint8_t>(percent & 0xFF), static_cast<uint8_t>(percent >> 8)};
-        SendFrame(frame, sizeof(frame));
-        ++counters_.progressFramesSent;
-        if (generation_.finishPending) {
-            generation_ = Generation{};
-        }
+    generation_.nextFrameMs = nowMs + std::max(generation_.scanMs / 100.0 / scale, 5.0);
+    if (commandMode_ || silent_) {
+        return;  // progress waits until the tool leaves command mode
+    }
+    const uint16_t percent = generation_.finishPending
+                                 ? 100
+                                 : static_cast<uint16_t>(std::min(99.0, std::floor(100.0 * elapsed / generation_.scanMs)));
+    const uint8_t frame[3] = {3, static_cast<uint8_t>(percent & 0xFF), static_cast<uint8_t>(percent >> 8)};
+    SendFrame(frame, sizeof(frame));
+    ++counters_.progressFramesSent;
+    if (generation_.finishPending) {
+        generation_ = Generation{};
     }
 }
 

@@ -154,9 +154,10 @@ struct VirtualSensor::Impl {
             const int baud = options.baudRate > 0 ? options.baudRate : (lineBaud.load() > 0 ? lineBaud.load() : kFallbackBaud);
             const double bytesPerMs = baud / 10000.0;  // 10 bits per byte: start, 8 data, stop
             if (sending.empty()) {
+                // About 2 ms of the line at a time; the next chunk may start when this one is through.
                 TakeChunk(static_cast<size_t>(std::max(1.0, std::floor(bytesPerMs * 2.0))));
+                nextSendMs = std::max(nextSendMs, nowMs - 1.0) + sending.size() / bytesPerMs;
             }
-            nextSendMs = std::max(nextSendMs, nowMs - 1.0) + sending.size() / bytesPerMs;
         }
         while (!sending.empty()) {
             const ssize_t n = ::write(masterFd, sending.data(), sending.size());

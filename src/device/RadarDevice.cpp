@@ -410,11 +410,8 @@ int TAVO_Interface_RadarDevice_ReadData(TAVO_RadarDeviceHandle device, void* buf
             return static_cast<int>(n);
         }
         if (device->port->IsOpen()) {
-            const int n = device->port->Read(static_cast<uint8_t*>(buffer), static_cast<size_t>(capacity), timeoutMs,
-                                              true);
-            if (n >= 0 || !device->port->IsOpen()) {
-                return n;  // bytes, a time-out or cancel, or the read that met the hang-up
-            }
+            // Bytes, 0 on a time-out or cancel, or -1 from the read that met a hang-up.
+            return device->port->Read(static_cast<uint8_t*>(buffer), static_cast<size_t>(capacity), timeoutMs, true);
         }
     }
     // No line: idle like a read that times out, so that a retrying worker does not
