@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     }
 
     if (!language.empty()) {
-        const bool chinese = language == "CHS" || language == "chs";
+        const bool chinese = language.size() == 3 && (language[0] == 'C' || language[0] == 'c');
         SetUiLanguage(chinese ? UiLanguage::SimplifiedChinese : UiLanguage::English);
     }
     if (verbose) {

@@ -1,5 +1,9 @@
 // threshold, fw info, fw flash
+#include <signal.h>
+
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SimFixture.h"
@@ -46,6 +50,24 @@ TEST_F(CliThresholdTest, ProgressBarOnlyOnATerminal) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(Contains(result.err, "\r["));
     EXPECT_TRUE(Contains(result.err, "] 100%"));
+}
+
+TEST_F(CliThresholdTest, CtrlCStopsTheRunAsAFailure) {
+    // Real time: a 120 s scan that is still running when Ctrl+C comes.
+    sim_->Stop();
+    VirtualSensorOptions options = FastOptions();
+    options.timeScale = 1.0;
+    StartSim(options);
+    CliProcess run({"threshold", "--port", Port()});
+    for (int i = 0; i < 100 && !sim_->Generating(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(sim_->Generating());
+    run.Signal(SIGINT);
+    const CliResult result = run.Wait(10000);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.err, "Stopped."));
+    EXPECT_TRUE(Contains(result.err, "Generate failed."));
+    EXPECT_TRUE(result.out.empty());
 }
 
 class CliFirmwareTest : public CliSimTest {};

@@ -202,6 +202,11 @@ TEST_F(CliParamsDeviceTest, ReadPrintsTheSensorsRecordWithItsFieldNames) {
     ASSERT_EQ(text.exitCode, 0) << text.err;
     EXPECT_TRUE(Contains(text.out, "ResponseFreq               0.5 Hz (Normal)"));
     EXPECT_TRUE(Contains(text.out, "GateTriggerThreshold"));
+
+    // -v shows the operations' debug lines.
+    const CliResult verbose = RunOnSim({"-v", "params", "read"});
+    ASSERT_EQ(verbose.exitCode, 0) << verbose.err;
+    EXPECT_TRUE(Contains(verbose.err, "RadarOperatorConfig_ReadHoldThreshold, result: Success"));
 }
 
 TEST_F(CliParamsDeviceTest, WriteCommitsOptionsInOrderPrintsCorrectionsAndVerifies) {
