@@ -268,7 +268,16 @@ eRADAR_OPEN_ERROR TAVO_Interface_RadarDevice_GetLastOpenError(TAVO_RadarDeviceHa
 
 int TAVO_Interface_RadarDevice_IsConnected(TAVO_RadarDeviceHandle device)
 {
-    return device != nullptr && device->port->IsOpen() ? 1 : 0;
+    if (device == nullptr || !device->port->IsOpen()) {
+        return 0;
+    }
+    // An idle line is looked at, so that an unplugged adapter shows before the next
+    // command. A line in use by another call is left alone: that call notices.
+    std::unique_lock<std::mutex> lock(device->ioMutex, std::try_to_lock);
+    if (lock.owns_lock()) {
+        return device->port->CheckLine() ? 1 : 0;
+    }
+    return device->port->IsOpen() ? 1 : 0;
 }
 
 void TAVO_Interface_RadarDevice_Serial_Close(TAVO_RadarDeviceHandle device)

@@ -69,7 +69,8 @@ int TAVO_Interface_RadarDevice_Serial_OpenByPath(TAVO_RadarDeviceHandle device, 
 // Why the last open failed (eRADAR_OPEN_OK after a successful one).
 [[nodiscard]] eRADAR_OPEN_ERROR TAVO_Interface_RadarDevice_GetLastOpenError(TAVO_RadarDeviceHandle device);
 
-// Non-zero while the port is open. A hang-up or an I/O error on the port closes it.
+// Non-zero while the port is open. A hang-up or an I/O error on the port closes it;
+// an idle port is looked at on each call, so an unplugged adapter shows at once.
 [[nodiscard]] int TAVO_Interface_RadarDevice_IsConnected(TAVO_RadarDeviceHandle device);
 void TAVO_Interface_RadarDevice_Serial_Close(TAVO_RadarDeviceHandle device);
 

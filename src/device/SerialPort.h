@@ -4,7 +4,7 @@
 // another thread, and a hang-up that closes the line. The operating-system part
 // lives in SerialPort<OS>.cpp behind CreateSerialPort().
 //
-// Threads: Open, Close, Write, Read and DiscardInput are called by one thread at a
+// Threads: Open, Close, Write, Read, DiscardInput and CheckLine are called by one thread at a
 // time (the device handle serialises them). CancelRead and IsOpen may be called
 // from any thread at any time.
 
@@ -40,6 +40,9 @@ public:
     virtual int Read(uint8_t* buffer, size_t capacity, int timeoutMs, bool cancellable) = 0;
     // Drops whatever the driver has received but nobody read yet.
     virtual void DiscardInput() = 0;
+    // Looks, without waiting, whether the line has hung up, and closes it if so.
+    // True while it is open.
+    virtual bool CheckLine() = 0;
 
     // Makes a cancellable Read blocked now return 0 at once; without one, the next
     // cancellable Read returns 0 at once.

@@ -211,6 +211,19 @@ public:
         }
     }
 
+    bool CheckLine() override
+    {
+        if (fd_ < 0) {
+            return false;
+        }
+        pollfd pfd{fd_, 0, 0};
+        if (::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            HangUp("check", EIO);
+            return false;
+        }
+        return true;
+    }
+
     void CancelRead() override
     {
         const uint64_t one = 1;

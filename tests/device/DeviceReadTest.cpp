@@ -131,6 +131,16 @@ TEST_F(DeviceReadTest, HangUpClosesThePortAndReadsFailWithoutSpinning)
     EXPECT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 100), 0);
 }
 
+TEST_F(DeviceReadTest, HangUpOfAnIdlePortShowsInIsConnected)
+{
+    StartSensor(QuietLineOptions());
+    ASSERT_EQ(OpenInCommandMode(), 1);
+    EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(device_), 1);
+    sensor_->HangUp();
+    EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(device_), 0) << "no call used the line in between";
+    EXPECT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 100), 0);
+}
+
 TEST_F(DeviceReadTest, SensorThatHangsUpByItselfEndsAStreamingReader)
 {
     VirtualSensorOptions options = FastOptions();
