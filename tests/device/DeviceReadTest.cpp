@@ -47,10 +47,13 @@ TEST_F(DeviceReadTest, CancelReadReturnsABlockedReadWithin100Ms)
             std::this_thread::yield();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it block in poll
+        // Asking from this thread does not wait for the blocked read.
+        EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(device_), 1);
         const Clock::time_point cancelled = Clock::now();
         TAVO_Interface_RadarDevice_CancelRead(device_);
         reader.join();
         EXPECT_EQ(result.load(), 0);
+        EXPECT_GE(returned, cancelled) << "the read ended by the cancel, not by its time-out";
         EXPECT_LT(MsBetween(cancelled, returned), 100) << "attempt " << attempt;
     }
     EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(device_), 1);
