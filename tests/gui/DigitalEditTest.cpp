@@ -34,6 +34,9 @@ protected:
         ASSERT_TRUE(ShowAndActivate(dialog.get()));
     }
 
+    // The dialog goes first: its edits may still report while it closes.
+    void TearDown() override { dialog.reset(); }
+
     void Limit(DigitalType type, DigitalValue min, DigitalValue max)
     {
         edit->SetType(type);

@@ -201,6 +201,14 @@ void CTAVO_Palo520G_ToolDlg::InitDialog()
 
 CTAVO_Palo520G_ToolDlg::~CTAVO_Palo520G_ToolDlg()
 {
+    // The base class hides the window after this body: the focus leaving the
+    // panel's controls then must not reach this half-destroyed window.
+    portList_->removeEventFilter(this);
+    portList_->lineEdit()->removeEventFilter(this);
+    baudEdit_->removeEventFilter(this);
+    portList_->lineEdit()->disconnect(this);
+    portList_->disconnect(this);
+    baudEdit_->disconnect(this);
     linkWatch_.stop();
     resizeTool_.SetEnabled(false);
     resizeTool_.ClearItems();

@@ -104,6 +104,12 @@ CParamSettingDlg::CParamSettingDlg(TAVO_RadarDeviceHandle device, ParamSetting* 
 
 CParamSettingDlg::~CParamSettingDlg()
 {
+    // An edit that still has the focus commits when the base class takes it away:
+    // that must not reach this half-destroyed page.
+    for (QObject* control : {static_cast<QObject*>(rangeMinEdit_), static_cast<QObject*>(rangeMaxEdit_),
+                             static_cast<QObject*>(stateFreqCombo_), static_cast<QObject*>(rangeFreqCombo_)})
+        control->disconnect(this);
+
     XMLNode section = gAppConfigDoc.FindElement("AppConfig").GetOrAddChild("ParamSetting");
     SaveParamSetting(section, *setting_);
     SaveAppConfig();
