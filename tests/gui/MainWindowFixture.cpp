@@ -41,7 +41,7 @@ void MainWindowFixture::WriteConfig(const std::string& xml)
 void MainWindowFixture::OpenWindow(bool withSensorPort)
 {
     LoadAppConfig();
-    MainWindowOptions options;
+    MainWindowOptions options = windowOptions;
     if (withSensorPort) {
         if (!sensor) {
             sensor = std::make_unique<VirtualSensor>(sensorOptions);

@@ -55,6 +55,7 @@ protected:
 
     std::unique_ptr<TempDir> dataDir;
     VirtualSensorOptions sensorOptions;
+    MainWindowOptions windowOptions;  // the sensor's port is added by OpenWindow
     std::unique_ptr<VirtualSensor> sensor;
     std::unique_ptr<CTAVO_Palo520G_ToolDlg> window;
     std::vector<MessageBoxRecord> boxes;

@@ -12,6 +12,7 @@
 #include "MainWindowFixture.h"
 #include "QtTestEnvironment.h"
 #include "app/AppConfig.h"
+#include "app/widgets/CTAVO_Palo520G_ToolApp.h"
 #include "app/widgets/EULADlg.h"
 #include "common/FileUtils.h"
 #include "controls/widgets/CDigitalEdit.h"
@@ -297,11 +298,17 @@ TEST_F(MainWindowTest, TheLicenceIsShownAtTheFirstStartAndFromTheAboutItem)
     EXPECT_TRUE(window->isVisible()) << "the licence guards nothing";
 }
 
-TEST_F(MainWindowTest, TheTitleCarriesTheVersion)
+TEST_F(MainWindowTest, TheTitleCarriesTheVersionAndTheDemoNote)
 {
     OpenWindow(false);
-    EXPECT_TRUE(window->windowTitle().startsWith("TAVO_Palo520G_Tool(v")) << window->windowTitle().toStdString();
-    EXPECT_TRUE(window->windowTitle().endsWith(")"));
+    EXPECT_EQ(window->windowTitle().toStdString(), std::string("TAVO_Palo520G_Tool(v") + PaloVersionText() + ")");
+    EXPECT_FALSE(window->windowIcon().isNull());
+    CloseWindow();
+
+    windowOptions.titleSuffix = "Demo: virtual sensor on /dev/pts/9";
+    OpenWindow(false);
+    EXPECT_TRUE(window->windowTitle().endsWith(") - Demo: virtual sensor on /dev/pts/9"))
+        << window->windowTitle().toStdString();
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QResizeEvent>
 
@@ -61,6 +63,33 @@ int ParseBaud(const QString& text)
     return value;
 }
 
+// The window's icon: a sensor sending out range rings.
+QIcon ToolIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 120, 215));
+        painter.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
+        painter.setPen(QPen(Qt::white, std::max(1.0, size / 16.0)));
+        painter.setBrush(Qt::NoBrush);
+        const QPointF origin(size * 0.2, size * 0.8);
+        for (double radius : {0.3, 0.5, 0.7})
+            painter.drawArc(QRectF(origin.x() - radius * size, origin.y() - radius * size, 2 * radius * size,
+                                   2 * radius * size),
+                            0, 90 * 16);
+        painter.setBrush(Qt::white);
+        painter.drawEllipse(origin, size / 12.0, size / 12.0);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 class WaitCursor {
 public:
     WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -78,6 +107,7 @@ CTAVO_Palo520G_ToolDlg::CTAVO_Palo520G_ToolDlg(MainWindowOptions options, QWidge
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
     setFont(HeiFont(9));
+    setWindowIcon(ToolIcon());
     setWindowTitle(Text(LoadCaption(kTemplate, "caption")));
     BuildControls();
     InitDialog();
