@@ -22,7 +22,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-enum class RunEnd { None, Count, ReplayEnd, DeviceLost, Interrupted, WorkerEnded, Timeout };
+enum class RunEnd { None, Count, ReplayEnd, DeviceLost, Interrupted, OutputClosed, WorkerEnded, Timeout };
 
 std::string StateText(int state) {
     switch (state) {
@@ -44,7 +44,10 @@ public:
     void OnNewReport(const TargetReport& report) override {
         std::lock_guard<std::mutex> lock(mutex_);
         if (end_ != RunEnd::None) return;  // nothing after the count or a stop
-        PrintLine(Format(report));
+        if (!PrintLine(Format(report))) {
+            Finish(RunEnd::OutputClosed);
+            return;
+        }
         lastReport_ = Clock::now();
         if (count_ > 0 && ++printed_ >= count_) Finish(RunEnd::Count);
     }

@@ -52,11 +52,11 @@ std::string Text(int id, ...) {
     return CleanText(out);
 }
 
-void PrintLine(const std::string& line) {
+bool PrintLine(const std::string& line) {
     std::lock_guard<std::mutex> lock(gOutputMutex);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
-    std::fflush(stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
 void PrintError(const std::string& line) {

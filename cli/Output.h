@@ -20,8 +20,9 @@ constexpr int EXIT_PORT_ERROR = 3;  // the port could not be opened
 [[nodiscard]] std::string CleanText(const std::string& text);
 
 // Writes one line to standard output / standard error. Both are serialised, so
-// lines of a worker thread and of the main thread never interleave.
-void PrintLine(const std::string& line);
+// lines of a worker thread and of the main thread never interleave. PrintLine is
+// false when standard output is gone (a closed pipe: SIGPIPE is ignored).
+bool PrintLine(const std::string& line);
 void PrintError(const std::string& line);
 
 // --- JSON ---

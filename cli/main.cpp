@@ -1,4 +1,5 @@
 // palo520g: every device operation of the tool from a shell, for scripts and test rigs.
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -22,6 +23,9 @@ void DebugToStderr(void* /*context*/, uint64_t /*reserved*/, const char* text, s
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that goes away (monitor | head) ends a run through a failed write,
+    // so that the run still stops cleanly and switches the sensor's output off.
+    std::signal(SIGPIPE, SIG_IGN);
     // Without --lang the environment's LANG chooses, as it does for the windows.
     ApplyConfiguredLanguage(XMLNode());
 

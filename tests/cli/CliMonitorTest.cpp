@@ -204,6 +204,16 @@ TEST_F(CliMonitorTest, CtrlCStopsCleanlyAndSwitchesTheReportOutputOff) {
     EXPECT_FALSE(sim_->InCommandMode());
 }
 
+TEST_F(CliMonitorTest, ClosedOutputPipeStopsCleanly) {
+    CliProcess monitor({"monitor", "--port", Port()});
+    ASSERT_TRUE(monitor.WaitForStdoutLines(1, 10000)) << monitor.Out();
+    monitor.CloseStdout();  // monitor | head -1
+    const CliResult result = monitor.Wait(10000);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_FALSE(sim_->ReportOutputOn());
+}
+
 TEST_F(CliMonitorTest, LostLineEndsWithFailure) {
     CliProcess monitor({"monitor", "--port", Port()});
     ASSERT_TRUE(monitor.WaitForStdoutLines(1, 10000)) << monitor.Out();

@@ -119,6 +119,11 @@ void CliProcess::Signal(int signalNumber) {
     if (pid_ > 0) ::kill(pid_, signalNumber);
 }
 
+void CliProcess::CloseStdout() {
+    if (outFd_ >= 0) ::close(outFd_);
+    outFd_ = -1;
+}
+
 CliResult CliProcess::Wait(int timeoutMs) {
     CliResult result;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
