@@ -309,6 +309,77 @@ int RunWrite(const PortOptions& port, const CLI::App* command, const EditOptions
     return EXIT_OK;
 }
 
+
+int RunRead(const PortOptions& port, bool json) {
+    DeviceSession session;
+    if (const int rc = session.Open(port); rc != EXIT_OK) return rc;
+    ParamSetting record;
+    InitParamSetting(record);
+    if (const int rc = ReadRecord(session.Handle(), record); rc != EXIT_OK) return rc;
+    if (json) {
+        PrintLine(ParamRecordJson(record));
+    } else {
+        for (const std::string& line : ParamRecordLines(record)) PrintLine(line);
+    }
+    return EXIT_OK;
+}
+
+int RunCheck(const CLI::App* command, const EditOptions& options) {
+    std::vector<EditStep> steps;
+    if (!CollectEditSteps(command, options, steps)) return EXIT_USAGE;
+    ParamSetting start;
+    InitParamSetting(start);
+    if (!options.configPath.empty() && !LoadRecordFromConfig(options.configPath, start)) return EXIT_FAILED;
+    ParamEditSession edits(start);
+    ApplyEditSteps(edits, steps);
+    const ParamSetting record = edits.Result();
+    if (options.json) {
+        PrintLine(CheckResultJson(record, edits.Notices()));
+        return EXIT_OK;
+    }
+    for (const std::string& line : ParamRecordLines(record)) PrintLine(line);
+    if (!edits.Notices().empty()) PrintLine("");
+    for (const ParamNotice& notice : edits.Notices()) PrintLine(ParamNoticeLine(notice));
+    return EXIT_OK;
+}
+
+// The page's Reset: the defaults, the private configuration and the factory tables.
+int RunReset(const PortOptions& port) {
+    DeviceSession session;
+    if (const int rc = session.Open(port); rc != EXIT_OK) return rc;
+    ParamSetting defaults;
+    InitParamSetting(defaults);
+    CommandModeScope mode(session.Handle());
+    const int result = FactoryResetSequence(session.Handle(), defaults);
+    if (result != OPERATOR_OK) {
+        PrintOperatorFailure(result, 10153, mode.Entered());
+        return EXIT_FAILED;
+    }
+    PrintLine(Text(10152));
+    return EXIT_OK;
+}
+
+// The sensor's record into the file's ParamSetting section; the rest of the file stays.
+int RunSave(const PortOptions& port, const std::string& path) {
+    XMLParser doc;
+    const bool exists = ::access(path.c_str(), F_OK) == 0;
+    if (exists && !LoadConfigFile(path, doc)) return EXIT_FAILED;
+    DeviceSession session;
+    if (const int rc = session.Open(port); rc != EXIT_OK) return rc;
+    ParamSetting record;
+    InitParamSetting(record);
+    if (const int rc = ReadRecord(session.Handle(), record); rc != EXIT_OK) return rc;
+    XMLNode root = doc.FindElement("AppConfig");
+    if (!root) root = doc.Document().GetOrAddChild("AppConfig");
+    SaveParamSetting(root.GetOrAddChild("ParamSetting"), record);
+    if (!SaveConfigFile(path, doc)) {
+        PrintError(Text(CLI_TEXT_CONFIG_UNWRITABLE, path.c_str()));
+        return EXIT_FAILED;
+    }
+    PrintLine(Text(CLI_TEXT_CONFIG_SAVED, path.c_str()));
+    return EXIT_OK;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- shared output
@@ -398,19 +469,7 @@ void AddParamsCommands(CLI::App& app, CommandList& commands) {
         auto json = std::make_shared<bool>(false);
         AddPortOptions(read, *port);
         read->add_flag("--json", *json, "Print JSON");
-        commands.push_back({read, [port, json] {
-                                DeviceSession session;
-                                if (const int rc = session.Open(*port); rc != EXIT_OK) return rc;
-                                ParamSetting record;
-                                InitParamSetting(record);
-                                if (const int rc = ReadRecord(session.Handle(), record); rc != EXIT_OK) return rc;
-                                if (*json) {
-                                    PrintLine(ParamRecordJson(record));
-                                } else {
-                                    for (const std::string& line : ParamRecordLines(record)) PrintLine(line);
-                                }
-                                return EXIT_OK;
-                            }});
+        commands.push_back({read, [port, json] { return RunRead(*port, *json); }});
     }
     {
         CLI::App* write = params->add_subcommand("write", "Correct and write parameters to the sensor");
@@ -431,45 +490,13 @@ void AddParamsCommands(CLI::App& app, CommandList& commands) {
             ->check(CLI::ExistingFile);
         AddEditOptions(check, *options);
         check->add_flag("--json", options->json, "Print JSON");
-        commands.push_back({check, [options, check] {
-                                std::vector<EditStep> steps;
-                                if (!CollectEditSteps(check, *options, steps)) return EXIT_USAGE;
-                                ParamSetting start;
-                                InitParamSetting(start);
-                                if (!options->configPath.empty() && !LoadRecordFromConfig(options->configPath, start)) {
-                                    return EXIT_FAILED;
-                                }
-                                ParamEditSession edits(start);
-                                ApplyEditSteps(edits, steps);
-                                const ParamSetting record = edits.Result();
-                                if (options->json) {
-                                    PrintLine(CheckResultJson(record, edits.Notices()));
-                                } else {
-                                    for (const std::string& line : ParamRecordLines(record)) PrintLine(line);
-                                    if (!edits.Notices().empty()) PrintLine("");
-                                    for (const ParamNotice& notice : edits.Notices()) PrintLine(ParamNoticeLine(notice));
-                                }
-                                return EXIT_OK;
-                            }});
+        commands.push_back({check, [options, check] { return RunCheck(check, *options); }});
     }
     {
         CLI::App* reset = params->add_subcommand("reset", "Write the factory parameters and tables");
         auto port = std::make_shared<PortOptions>();
         AddPortOptions(reset, *port);
-        commands.push_back({reset, [port] {
-                                DeviceSession session;
-                                if (const int rc = session.Open(*port); rc != EXIT_OK) return rc;
-                                ParamSetting defaults;
-                                InitParamSetting(defaults);
-                                CommandModeScope mode(session.Handle());
-                                const int result = FactoryResetSequence(session.Handle(), defaults);
-                                if (result != OPERATOR_OK) {
-                                    PrintOperatorFailure(result, 10153, mode.Entered());
-                                    return EXIT_FAILED;
-                                }
-                                PrintLine(Text(10152));
-                                return EXIT_OK;
-                            }});
+        commands.push_back({reset, [port] { return RunReset(*port); }});
     }
     {
         CLI::App* save = params->add_subcommand("save", "Read the sensor's parameters into a configuration file");
@@ -477,25 +504,7 @@ void AddParamsCommands(CLI::App& app, CommandList& commands) {
         auto path = std::make_shared<std::string>();
         AddPortOptions(save, *port);
         save->add_option("--config", *path, "appConfig.xml to update (created when missing)")->required();
-        commands.push_back({save, [port, path] {
-                                XMLParser doc;
-                                const bool exists = ::access(path->c_str(), F_OK) == 0;
-                                if (exists && !LoadConfigFile(*path, doc)) return EXIT_FAILED;
-                                DeviceSession session;
-                                if (const int rc = session.Open(*port); rc != EXIT_OK) return rc;
-                                ParamSetting record;
-                                InitParamSetting(record);
-                                if (const int rc = ReadRecord(session.Handle(), record); rc != EXIT_OK) return rc;
-                                XMLNode root = doc.FindElement("AppConfig");
-                                if (!root) root = doc.Document().GetOrAddChild("AppConfig");
-                                SaveParamSetting(root.GetOrAddChild("ParamSetting"), record);
-                                if (!SaveConfigFile(*path, doc)) {
-                                    PrintError(Text(CLI_TEXT_CONFIG_UNWRITABLE, path->c_str()));
-                                    return EXIT_FAILED;
-                                }
-                                PrintLine(Text(CLI_TEXT_CONFIG_SAVED, path->c_str()));
-                                return EXIT_OK;
-                            }});
+        commands.push_back({save, [port, path] { return RunSave(*port, *path); }});
     }
     {
         CLI::App* load = params->add_subcommand("load", "Write a configuration file's parameters to the sensor");
