@@ -127,6 +127,24 @@ TEST_F(CliFirmwareTest, FlashRefusesAPartitionTheSensorDoesNotOffer) {
     EXPECT_TRUE(sim_->FlashPartition(1).empty());
 }
 
+TEST_F(CliFirmwareTest, CtrlCEndsADownloadBeforeItsNextPacket) {
+    StartSim();
+    const std::vector<uint8_t> image = BuildSimFirmwareImage("v3.0.0", 200000);  // several seconds on the line
+    const std::string path = dir_.File("APP0.bin");
+    ASSERT_TRUE(WriteWholeFile(path, std::string(image.begin(), image.end())));
+
+    CliProcess flash({"fw", "flash", path, "--partition", "0", "--port", Port()});
+    ASSERT_TRUE(flash.WaitForStdoutLines(6, 20000)) << flash.Out();
+    ASSERT_TRUE(Contains(flash.Out(), "Downloading"));
+    flash.Signal(SIGINT);
+    const CliResult result = flash.Wait(15000);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.err, "Stopped."));
+    EXPECT_EQ(result.out.find("Download successful!"), std::string::npos);
+    EXPECT_NE(sim_->FlashPartition(0), image);
+}
+
 TEST_F(CliFirmwareTest, FlashOfAnEmptyImageFails) {
     StartSim();
     const std::vector<uint8_t> before = sim_->FlashPartition(0);
