@@ -36,18 +36,9 @@ std::string CleanText(const std::string& text) {
 }
 
 std::string Text(int id, ...) {
-    const std::string format = LoadStringText(id);
     va_list args;
     va_start(args, id);
-    va_list copy;
-    va_copy(copy, args);
-    const int needed = std::vsnprintf(nullptr, 0, format.c_str(), copy);
-    va_end(copy);
-    std::string out;
-    if (needed > 0) {
-        out.resize(static_cast<size_t>(needed));
-        std::vsnprintf(out.data(), out.size() + 1, format.c_str(), args);
-    }
+    std::string out = FormatStringTextV(id, args);
     va_end(args);
     return CleanText(out);
 }

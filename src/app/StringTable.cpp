@@ -77,9 +77,15 @@ std::string LoadStringText(int id, UiLanguage language) {
 }
 
 std::string FormatStringText(int id, ...) {
-    const std::string format = LoadStringText(id);
     va_list args;
     va_start(args, id);
+    std::string out = FormatStringTextV(id, args);
+    va_end(args);
+    return out;
+}
+
+std::string FormatStringTextV(int id, va_list args) {
+    const std::string format = LoadStringText(id);
     va_list copy;
     va_copy(copy, args);
     const int needed = std::vsnprintf(nullptr, 0, format.c_str(), copy);
@@ -89,7 +95,6 @@ std::string FormatStringText(int id, ...) {
         out.resize(static_cast<size_t>(needed));
         std::vsnprintf(out.data(), out.size() + 1, format.c_str(), args);
     }
-    va_end(args);
     return out;
 }
 

@@ -3,6 +3,7 @@
 // Simplified Chinese. One process-wide language; code never picks one itself
 // except at start-up.
 
+#include <cstdarg>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ void SetUiLanguage(UiLanguage language);
 
 // The text of the id used as a printf format.
 [[nodiscard]] std::string FormatStringText(int id, ...);
+[[nodiscard]] std::string FormatStringTextV(int id, va_list args);
 
 // A caption of a dialog template: key is the control id ("1187"), "label:<id>" for
 // the label in front of a control, "group:<id>" for the group box around it, or

@@ -79,7 +79,9 @@ TEST(PacketPlan, SplitsByMaxPacketMinusTwenty) {
             EXPECT_EQ(plan[k].p, k + 1 == plan.size() ? c.lastPad : 0u);
             offset += plan[k].n;
         }
-        if (!plan.empty()) EXPECT_EQ(offset, c.length);
+        if (!plan.empty()) {
+            EXPECT_EQ(offset, c.length);
+        }
     }
 }
 

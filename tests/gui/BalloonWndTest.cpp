@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QWidget>
 
-#include "QtTestEnvironment.h"
+#include "support/qt/QtTestEnvironment.h"
 #include "controls/widgets/CBalloonWnd.h"
 
 namespace {

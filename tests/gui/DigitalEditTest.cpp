@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "QtTestEnvironment.h"
+#include "support/qt/QtTestEnvironment.h"
 #include "controls/widgets/CBalloonWnd.h"
 #include "controls/widgets/CDigitalEdit.h"
 

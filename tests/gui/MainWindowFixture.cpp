@@ -2,7 +2,7 @@
 
 #include <QTest>
 
-#include "QtTestEnvironment.h"
+#include "support/qt/QtTestEnvironment.h"
 #include "app/AppConfig.h"
 #include "app/StringTable.h"
 #include "common/FileUtils.h"

@@ -10,7 +10,7 @@
 #include <QTest>
 
 #include "MainWindowFixture.h"
-#include "QtTestEnvironment.h"
+#include "support/qt/QtTestEnvironment.h"
 #include "app/AppConfig.h"
 #include "app/widgets/CTAVO_Palo520G_ToolApp.h"
 #include "app/widgets/EULADlg.h"

@@ -4,7 +4,7 @@
 #include <QTest>
 
 #include "MainWindowFixture.h"
-#include "QtTestEnvironment.h"
+#include "support/qt/QtTestEnvironment.h"
 #include "controls/widgets/CBalloonWnd.h"
 #include "controls/widgets/CDigitalEdit.h"
 #include "device/RadarDevice.h"

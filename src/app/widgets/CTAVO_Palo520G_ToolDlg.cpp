@@ -23,6 +23,7 @@
 #include "common/FileUtils.h"
 #include "controls/widgets/MessageBox.h"
 #include "controls/widgets/UiFont.h"
+#include "controls/widgets/WaitCursor.h"
 #include "device/SerialPortRegistry.h"
 #include "params/RadarOperatorConfig.h"
 #include "params/widgets/CParamSettingDlg.h"
@@ -89,14 +90,6 @@ QIcon ToolIcon()
     }
     return icon;
 }
-
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 }  // namespace
 

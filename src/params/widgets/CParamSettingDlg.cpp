@@ -18,6 +18,7 @@
 #include "controls/widgets/CBalloonWnd.h"
 #include "controls/widgets/CDigitalEdit.h"
 #include "controls/widgets/MessageBox.h"
+#include "controls/widgets/WaitCursor.h"
 #include "params/RadarOperatorConfig.h"
 
 namespace {
@@ -65,15 +66,6 @@ QString SignedText(uint32_t value)
 {
     return QString::number(static_cast<int32_t>(value));
 }
-
-// Holds the wait cursor while the page blocks on the device.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 }  // namespace
 

@@ -1,4 +1,4 @@
-#include "QtTestEnvironment.h"
+#include "support/qt/QtTestEnvironment.h"
 
 #include <clocale>
 
@@ -25,7 +25,7 @@ public:
     {
         qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
         static int argc = 1;
-        static char name[] = "gui_tests";
+        static char name[] = "palo520g_tests";
         static char* argv[] = {name, nullptr};
         gPreviousHandler = qInstallMessageHandler(QuietMessageHandler);
         app_ = new QApplication(argc, argv);
