@@ -1,4 +1,5 @@
 // ports, info, the port errors of every device command, languages and usage errors.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,8 @@ struct DeviceCommand {
     const char* name;
     std::vector<std::string> args;  // "{dir}" stands for a fresh folder
 };
+
+void PrintTo(const DeviceCommand& c, std::ostream* out) { *out << c.name; }
 
 class CliPortErrorTest : public CliSimTest, public ::testing::WithParamInterface<DeviceCommand> {
 protected:

@@ -1,5 +1,6 @@
 // params check | read | write | reset | save | load
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -39,6 +40,9 @@ struct CheckCase {
     std::vector<std::pair<std::string, double>> fields;  // expected record values
     std::vector<Notice> notices;                          // in the order the rules produced them
 };
+
+// Test listings show the case's name instead of its bytes.
+void PrintTo(const CheckCase& c, std::ostream* out) { *out << c.name; }
 
 class CliParamsCheckTest : public ::testing::TestWithParam<CheckCase> {};
 
