@@ -74,6 +74,14 @@ struct CountingListener : IWaveWndDrawListener {
     void OnDrawEnd(const WaveWndSurface&, const ChartRect&, uint64_t) override { ++end; }
 };
 
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 struct RecordingTooltips : IWaveWndTooltipListener {
     int lastWave = -1, lastSample = -1, lastCount = -1;
     double lastValue = 0;
@@ -135,6 +143,18 @@ TEST(WaveWnd, HiddenStripsTakeNoRoom) {
     EXPECT_EQ(wnd.left.area, (ChartRect{2, 3, 46, 171}));
     EXPECT_EQ(wnd.left.axis.area, wnd.left.area);
     EXPECT_EQ(wnd.plotRect, (ChartRect{50, 0, 300, 176}));
+
+    // Hiding a strip at run time: its axis keeps no area and the window is painted again.
+    QApplication::processEvents();
+    PaintCounter counter;
+    wnd.installEventFilter(&counter);
+    wnd.left.visible = 0;
+    wnd.Layout();
+    QApplication::processEvents();
+    EXPECT_TRUE(wnd.left.area.IsEmpty());
+    EXPECT_TRUE(wnd.left.axis.area.IsEmpty());
+    EXPECT_EQ(wnd.plotRect, (ChartRect{0, 0, 300, 176}));
+    EXPECT_GT(counter.paints, 0);
 }
 
 TEST(WaveWnd, AutoScaleFitsOneAndAHalfSpansAroundZero) {

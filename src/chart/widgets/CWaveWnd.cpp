@@ -271,8 +271,8 @@ void CWaveWnd::Layout() {
     const ChartRect areas[4] = {{0, th, lw, h - bh}, {w - rw, th, w, h - bh}, {lw, 0, w - rw, th}, {lw, h - bh, w - rw, h}};
     AxisStrip* strips[4] = {&left, &right, &top, &bottom};
     for (int i = 0; i < 4; ++i) {
-        if (!strips[i]->visible) continue;
-        strips[i]->area = Inset(areas[i], strips[i]->margins);
+        if (strips[i]->visible) strips[i]->area = Inset(areas[i], strips[i]->margins);
+        // A hidden strip's axis gets the empty area too, so that no labels are laid out for it.
         strips[i]->axis.area = strips[i]->area;
     }
     plotRect = {lw, th, w - rw, h - bh};
@@ -283,6 +283,7 @@ void CWaveWnd::Layout() {
         plotBuffer_.fill(0xFF000000u);
         backgroundDirty.store(1);
     }
+    update();
 }
 
 // ---- painting ----
