@@ -132,3 +132,20 @@ TEST(ColorStatic, BlockTextFollowsAlignmentAndFontChain) {
             if (qGray(image.pixel(x, y)) > 140) rightmost = x;
     EXPECT_GT(rightmost, 290);
 }
+
+TEST(ColorStatic, FontSetAfterTheDarkStyleIsTheOneDrawn) {
+    CColorStatic label;
+    label.resize(300, 60);
+    label.SetDarkStyle(nullptr, QStringLiteral("HH"), 9);
+    auto bands = InkBands(label.grab().toImage());
+    ASSERT_EQ(bands.size(), 1u);
+    const int darkHeight = bands[0].second - bands[0].first;
+    EXPECT_LT(darkHeight, 12) << "9 points";
+
+    QFont big = label.font();
+    big.setPixelSize(40);
+    label.setFont(big);
+    bands = InkBands(label.grab().toImage());
+    ASSERT_EQ(bands.size(), 1u);
+    EXPECT_GE(bands[0].second - bands[0].first, 20) << "the control draws with the font it holds now";
+}

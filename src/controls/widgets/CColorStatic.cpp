@@ -103,17 +103,13 @@ QStringList CColorStatic::SplitLines(const QString& text) {
 }
 
 QFont CColorStatic::DrawingFont() const {
-    // The control's own font, else the nearest ancestor that has one set, else
-    // the application's font.
+    // The font the control holds now (SetDarkStyle's, or one set on it later), else
+    // the nearest ancestor that has one set, else the application's font.
     QFont source = QApplication::font();
-    if (ownFont_) {
-        source = *ownFont_;
-    } else {
-        for (const QWidget* w = this; w; w = w->parentWidget()) {
-            if (w->testAttribute(Qt::WA_SetFont)) {
-                source = w->font();
-                break;
-            }
+    for (const QWidget* w = this; w; w = w->parentWidget()) {
+        if (w->testAttribute(Qt::WA_SetFont)) {
+            source = w->font();
+            break;
         }
     }
     const int dpi = std::max(1, logicalDpiY());
