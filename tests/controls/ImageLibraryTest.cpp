@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -96,6 +102,56 @@ TEST(ImageLibrary, ConvertWritesTheTypesExtension) {
     wchar_t target[260] = L"";
     EXPECT_EQ(Gdiplus_ConvertImageFormatW(nullptr, target, 4), 0);
     EXPECT_EQ(Gdiplus_ConvertImageFormatW(L"/no/such/file.png", target, 4), 0);
+}
+
+// Runs body with the current folder set to folder, restoring it afterwards.
+template <typename Body>
+void InFolder(const std::string& folder, Body body) {
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(folder)));
+    body();
+    QDir::setCurrent(previous);
+}
+
+TEST(ImageLibrary, ConvertTakesOnlyAFolderFromItsTargetBuffer) {
+    TempDir dir;
+    TempDir work;
+    Bitmap source = Gradient(6, 4);
+    const std::string sourcePath = dir.File("in.png");
+    ASSERT_EQ(Gdiplus_SaveBitmapToFileA(source.get(), sourcePath.c_str()), 1);
+    wchar_t target[260];
+    wcscpy(target, Wide(dir.Path()).c_str());
+    ASSERT_EQ(Gdiplus_ConvertImageFormatW(Wide(sourcePath).c_str(), target, PICTURE_TYPE_BMP), 1);
+    const QString first = QString::fromWCharArray(target);
+    EXPECT_TRUE(QFileInfo(first).isFile());
+
+    // The buffer reused for a second conversion holds a file name, not a folder:
+    // the file goes into the current folder.
+    InFolder(work.Path(), [&] {
+        EXPECT_EQ(Gdiplus_ConvertImageFormatW(Wide(sourcePath).c_str(), target, PICTURE_TYPE_BMP), 1);
+    });
+    const QString second = QString::fromWCharArray(target);
+    EXPECT_TRUE(second.startsWith("Temp_") && second.endsWith(".bmp")) << second.toStdString();
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(work.Path()) + "/" + second).isFile());
+
+    // Buffers full of text up to their last character, followed by unreadable memory:
+    // no more than their 260 characters are read.
+    const long page = sysconf(_SC_PAGESIZE);
+    void* pages = mmap(nullptr, static_cast<size_t>(page) * 2, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(pages, MAP_FAILED);
+    auto* guard = static_cast<char*>(pages) + page;
+    ASSERT_EQ(mprotect(guard, static_cast<size_t>(page), PROT_NONE), 0);
+    auto* wide = reinterpret_cast<wchar_t*>(guard) - 260;
+    std::fill(wide, wide + 260, L'x');
+    auto* narrow = guard - 260;
+    InFolder(work.Path(), [&] {
+        EXPECT_EQ(Gdiplus_ConvertImageFormatW(Wide(sourcePath).c_str(), wide, PICTURE_TYPE_BMP), 1);
+        EXPECT_TRUE(QString::fromWCharArray(wide).startsWith("Temp_"));
+        std::fill(narrow, narrow + 260, 'x');
+        EXPECT_EQ(Gdiplus_ConvertImageFormatA(sourcePath.c_str(), narrow, PICTURE_TYPE_BMP), 1);
+        EXPECT_EQ(std::string(narrow).rfind("Temp_", 0), 0u);
+    });
+    munmap(pages, static_cast<size_t>(page) * 2);
 }
 
 TEST(ImageLibrary, ResizeSizesByMode) {

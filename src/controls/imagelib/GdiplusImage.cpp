@@ -328,7 +328,11 @@ int Gdiplus_GetPictureTypeByFileNameA(const char* fileName) {
 
 int Gdiplus_ConvertImageFormatW(const wchar_t* source, wchar_t* target, int pictureType) {
     if (!source || !target) return 0;
-    const QString folder = FromWide(target);
+    // target is the caller's output buffer: read at most its 260 characters, and
+    // take it as the folder only when it names one (a buffer reused from an
+    // earlier call holds that call's file name).
+    const QString entry = QString::fromWCharArray(target, static_cast<qsizetype>(wcsnlen(target, kMaxPath)));
+    const QString folder = QFileInfo(entry).isDir() ? entry : QString();
     const QString name = QStringLiteral("Temp_") +
                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss_zzz")) +
                          QLatin1Char('.') + QLatin1String(ExtensionOfType(pictureType));
@@ -348,7 +352,7 @@ int Gdiplus_ConvertImageFormatA(const char* source, char* target, int pictureTyp
     wchar_t wideSource[kMaxPath];
     wchar_t wideTarget[kMaxPath];
     ToWide(QString::fromUtf8(source), wideSource, kMaxPath);
-    ToWide(QString::fromUtf8(target), wideTarget, kMaxPath);
+    ToWide(QString::fromUtf8(target, static_cast<qsizetype>(strnlen(target, kMaxPath))), wideTarget, kMaxPath);
     const int result = Gdiplus_ConvertImageFormatW(wideSource, wideTarget, pictureType);
     QByteArray utf8 = FromWide(wideTarget).toUtf8();
     // The narrow buffer has room for 260 bytes; a longer name is cut at a character boundary.

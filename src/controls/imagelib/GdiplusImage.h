@@ -87,8 +87,8 @@ GDIPLUS_API int Gdiplus_GetEncoderClsidByPictureType(int pictureType, GpCLSID* c
 GDIPLUS_API int Gdiplus_GetPictureTypeByFileNameW(const wchar_t* fileName);
 GDIPLUS_API int Gdiplus_GetPictureTypeByFileNameA(const char* fileName);
 /* Writes the source image as pictureType to "Temp_<date-time>.<ext>"; target
- * (room for 260 characters) receives that path. When target holds a folder on
- * entry the file goes there, else into the current folder. 1 on success. */
+ * (room for 260 characters) receives that path. When target names an existing
+ * folder on entry the file goes there, else into the current folder. 1 on success. */
 GDIPLUS_API int Gdiplus_ConvertImageFormatW(const wchar_t* source, wchar_t* target, int pictureType);
 GDIPLUS_API int Gdiplus_ConvertImageFormatA(const char* source, char* target, int pictureType);
 
