@@ -128,6 +128,24 @@ TEST_F(SimLive, OutputIsSwitchedOnForTheRunAndOffAfterIt) {
     EXPECT_TRUE(worker->RecordFilePath().empty());  // not recording
 }
 
+TEST_F(SimLive, ReplaySwitchesTheOutputOnAndOffToo) {
+    VirtualSensorOptions options;
+    options.reportOutputOn = false;
+    StartSensor(options);
+    const std::string path = dir.File("replay.dat");
+    const Bytes frames = Join({ReportFrame(2, 10), ReportFrame(2, 20)});
+    ASSERT_TRUE(WriteWholeFile(path, std::string(frames.begin(), frames.end())));
+    worker->replayMode = 1;
+    worker->replayInterval = 10000;
+    worker->lastReplayFile = path;
+    ASSERT_EQ(worker->Start(), ACQUISITION_STARTED);
+    ASSERT_TRUE(sink.WaitFor([&] { return !sink.reports.empty(); }, 5000));
+    EXPECT_TRUE(sim->ReportOutputOn());
+    worker->Stop();
+    EXPECT_FALSE(sim->ReportOutputOn());
+    EXPECT_EQ(sink.Reports().size(), 1u);  // the file's frames, not the sensor's stream
+}
+
 TEST_F(SimLive, StopDuringABlockedLiveReadEndsWithin100Ms) {
     StartSensor({});
     SetReportFrequencies(0.5, 0.5);  // one report every 2 s: the worker waits in its read
