@@ -137,7 +137,8 @@ void CAcquisitionWorker::HandlePayload(const uint8_t* payload, bool replay) {
         }
         sink_.OnNewReport(decoded);
     }
-    // Replay paces every accepted 70-byte frame, whatever its type.
+    // Replay paces every accepted 70-byte frame, whatever its type. A negative interval
+    // from a hand-edited configuration means no pause, not an endless wait.
     if (replay) pacingEvent_.Wait(replayInterval > 0 ? replayInterval : 0);
 }
 

@@ -89,6 +89,12 @@ TEST_F(Replay, ForeignTypeFrameIsPacedButNotReported) {
     EXPECT_GE(firstReportMs, 140);
 }
 
+TEST_F(Replay, NegativeIntervalMeansNoPause) {
+    StartReplay(Join({ReportFrame(2, 1), ReportFrame(2, 2), ReportFrame(2, 3)}), -1);
+    ASSERT_TRUE(sink.WaitFor([&] { return sink.replayEnds > 0; }, 3000));
+    EXPECT_EQ(sink.Reports().size(), 3u);
+}
+
 TEST_F(Replay, StopDuringAPauseEndsAtOnce) {
     StartReplay(Join({ReportFrame(2, 1), ReportFrame(2, 2)}), 10000);
     ASSERT_TRUE(sink.WaitFor([&] { return !sink.reports.empty(); }, 3000));
