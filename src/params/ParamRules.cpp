@@ -26,16 +26,15 @@ constexpr double kLastMinGatePosition = 10.5;
 
 }  // namespace
 
-std::vector<RangeNotice> CommitRangeMin(ParamSetting& setting) {
-    std::vector<RangeNotice> notices;
+void CommitRangeMin(ParamSetting& setting, const RangeNoticeSink& apply) {
     const double r = setting.RangeResolution;
     if (setting.DetectRangeMin < 0.0) {
         setting.DetectRangeMin = 0.0;
-        notices.push_back({RangeField::DetectRangeMin, "Range Min Value Must >= 0.0", RANGE_NOTICE_KEY_TOO_SMALL});
+        apply({RangeField::DetectRangeMin, "Range Min Value Must >= 0.0", RANGE_NOTICE_KEY_TOO_SMALL});
     } else if (setting.DetectRangeMin > kMaxDetectRange - r) {
         setting.DetectRangeMin = kMaxDetectRange - r;
-        notices.push_back({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, kMaxDetectRange - r),
-                           RANGE_NOTICE_KEY_TOO_LARGE});
+        apply({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, kMaxDetectRange - r),
+               RANGE_NOTICE_KEY_TOO_LARGE});
     }
 
     const int gMin = GateOfDistance(setting.DetectRangeMin, r);
@@ -43,43 +42,50 @@ std::vector<RangeNotice> CommitRangeMin(ParamSetting& setting) {
     if (gMin == gMax) {
         if (gMin >= kLastMinGate) {
             setting.DetectRangeMin = kLastMinGatePosition * r;
-            notices.push_back({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, setting.DetectRangeMin),
-                               RANGE_NOTICE_KEY_TOO_LARGE});
+            apply({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, setting.DetectRangeMin),
+                   RANGE_NOTICE_KEY_TOO_LARGE});
         } else {
             setting.DetectRangeMax = (gMin + 1.5) * r;
-            notices.push_back({RangeField::DetectRangeMax, FormatDistance(kMaxMustBeAtLeast, (gMin + 1) * r),
-                               RANGE_NOTICE_KEY_TOO_SMALL});
+            apply({RangeField::DetectRangeMax, FormatDistance(kMaxMustBeAtLeast, (gMin + 1) * r),
+                   RANGE_NOTICE_KEY_TOO_SMALL});
         }
     } else if (setting.DetectRangeMin + r / 2 > setting.DetectRangeMax) {
         setting.DetectRangeMax = setting.DetectRangeMin + r / 2;
-        notices.push_back(
-            {RangeField::DetectRangeMax, FormatDistance(kSpanMustBeAtLeast, r / 2), RANGE_NOTICE_KEY_SPAN});
+        apply({RangeField::DetectRangeMax, FormatDistance(kSpanMustBeAtLeast, r / 2), RANGE_NOTICE_KEY_SPAN});
     }
-    return notices;
 }
 
-std::vector<RangeNotice> CommitRangeMax(ParamSetting& setting) {
-    std::vector<RangeNotice> notices;
+void CommitRangeMax(ParamSetting& setting, const RangeNoticeSink& apply) {
     const double r = setting.RangeResolution;
     if (setting.DetectRangeMax < r) {
         setting.DetectRangeMax = r;
-        notices.push_back({RangeField::DetectRangeMax, FormatDistance(kMaxMustBeAtLeast, r), RANGE_NOTICE_KEY_TOO_SMALL});
+        apply({RangeField::DetectRangeMax, FormatDistance(kMaxMustBeAtLeast, r), RANGE_NOTICE_KEY_TOO_SMALL});
     } else if (setting.DetectRangeMax > kMaxDetectRange) {
         setting.DetectRangeMax = kMaxDetectRange;
-        notices.push_back({RangeField::DetectRangeMax, "Range Max Value Must <= 8.4", RANGE_NOTICE_KEY_TOO_LARGE});
+        apply({RangeField::DetectRangeMax, "Range Max Value Must <= 8.4", RANGE_NOTICE_KEY_TOO_LARGE});
     }
 
     const int gMin = GateOfDistance(setting.DetectRangeMin, r);
     const int gMax = GateOfDistance(setting.DetectRangeMax, r);
     if (gMin == gMax) {
         setting.DetectRangeMin = std::max(0.0, (gMax - 1.5) * r);
-        notices.push_back({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, (gMax - 1) * r),
-                           RANGE_NOTICE_KEY_TOO_LARGE});
+        apply({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, (gMax - 1) * r),
+               RANGE_NOTICE_KEY_TOO_LARGE});
     } else if (setting.DetectRangeMin > setting.DetectRangeMax - r / 2) {
         setting.DetectRangeMin = setting.DetectRangeMax - r / 2;
-        notices.push_back(
-            {RangeField::DetectRangeMin, FormatDistance(kSpanMustBeAtLeast, r / 2), RANGE_NOTICE_KEY_SPAN});
+        apply({RangeField::DetectRangeMin, FormatDistance(kSpanMustBeAtLeast, r / 2), RANGE_NOTICE_KEY_SPAN});
     }
+}
+
+std::vector<RangeNotice> CommitRangeMin(ParamSetting& setting) {
+    std::vector<RangeNotice> notices;
+    CommitRangeMin(setting, [&notices](const RangeNotice& notice) { notices.push_back(notice); });
+    return notices;
+}
+
+std::vector<RangeNotice> CommitRangeMax(ParamSetting& setting) {
+    std::vector<RangeNotice> notices;
+    CommitRangeMax(setting, [&notices](const RangeNotice& notice) { notices.push_back(notice); });
     return notices;
 }
 

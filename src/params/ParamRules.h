@@ -1,6 +1,7 @@
 #pragma once
 // Rules that keep a user's edits of the parameter record consistent.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,10 +26,18 @@ struct RangeNotice {
     int key;
 };
 
-// After the user committed a new DetectRangeMin; corrects the record and returns
-// the notices in the order they arose.
-std::vector<RangeNotice> CommitRangeMin(ParamSetting& setting);
+// Receives each notice the moment its rule step has changed the record. It may
+// change the record itself (even run a rule again, nested); the rule's later steps
+// then work on the record as the receiver left it.
+using RangeNoticeSink = std::function<void(const RangeNotice&)>;
+
+// After the user committed a new DetectRangeMin; corrects the record and hands each
+// notice to apply as it arises.
+void CommitRangeMin(ParamSetting& setting, const RangeNoticeSink& apply);
 // After the user committed a new DetectRangeMax.
+void CommitRangeMax(ParamSetting& setting, const RangeNoticeSink& apply);
+// The same rules, returning the notices in the order they arose.
+std::vector<RangeNotice> CommitRangeMin(ParamSetting& setting);
 std::vector<RangeNotice> CommitRangeMax(ParamSetting& setting);
 
 // The sixteen report frequencies "0.5" ... "8.0" (the range report frequency list).

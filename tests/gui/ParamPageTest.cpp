@@ -96,6 +96,20 @@ TEST_F(ParamPageTest, RangeRulesCorrectTheOtherEndAndExplainUnderThatEdit)
     EXPECT_EQ(items[0].key, RANGE_NOTICE_KEY_TOO_LARGE);
 }
 
+TEST_F(ParamPageTest, ACorrectionOfTheCommittedEditRunsTheRuleAgainBeforeItsBalloonOpens)
+{
+    OpenWindow();
+    TypeAndLeave(Edit(2011), "8.3");
+    // 7.8 is clamped to 7.7; the edit reports 7.7 at once, and that run moves the
+    // minimum out of gate 11 and opens its balloon first. The clamp's notice has the
+    // same key, so it only restarts that message.
+    TypeAndLeave(Edit(2010), "7.8");
+    EXPECT_EQ(Edit(2010)->text(), "7.35");
+    EXPECT_DOUBLE_EQ(window->Params().DetectRangeMin, 7.35);
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"Range Min Value Must <= 7.35"});
+    EXPECT_TRUE(BalloonTexts(Edit(2011)).empty());
+}
+
 TEST_F(ParamPageTest, ThresholdEditsRefuseAMinusAndForceTheirLimits)
 {
     OpenWindow();

@@ -71,6 +71,39 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"MaxEqualToLimitPasses", 0.0, 8.4, false, 0.0, 8.4, {}}),
     [](const ::testing::TestParamInfo<RangeCase>& info) { return std::string(info.param.name); });
 
+// The page applies each notice as it arises; a correction of the committed field runs
+// the rule again at once, and the outer run goes on from what that left.
+TEST(RangeRuleSink, EachNoticeArrivesAsItsStepChangedTheRecordAndLaterStepsSeeTheReceiversChanges) {
+    ParamSetting s;
+    s.DetectRangeMin = 7.8;
+    s.DetectRangeMax = 8.3;
+    std::vector<double> minAtNotice;
+    CommitRangeMin(s, [&](const RangeNotice&) { minAtNotice.push_back(s.DetectRangeMin); });
+    EXPECT_EQ(minAtNotice, (std::vector<double>{8.4 - 0.7, 10.5 * 0.7})) << "clamped first, then moved";
+
+    // A receiver that settles the record at the first notice leaves nothing for the
+    // later steps to correct.
+    s.DetectRangeMin = 7.8;
+    s.DetectRangeMax = 8.3;
+    std::vector<std::string> texts;
+    CommitRangeMin(s, [&](const RangeNotice& notice) {
+        texts.push_back(notice.text);
+        s.DetectRangeMin = 7.0;
+    });
+    EXPECT_EQ(texts, std::vector<std::string>{"Range Min Value Must <= 7.70"});
+    EXPECT_DOUBLE_EQ(s.DetectRangeMin, 7.0);
+
+    s.DetectRangeMin = 0.8;
+    s.DetectRangeMax = 0.3;
+    texts.clear();
+    CommitRangeMax(s, [&](const RangeNotice& notice) {
+        texts.push_back(notice.text);
+        s.DetectRangeMin = 0.0;
+    });
+    EXPECT_EQ(texts, std::vector<std::string>{"Range Max Value Must >= 0.70"});
+    EXPECT_DOUBLE_EQ(s.DetectRangeMax, 0.7);
+}
+
 TEST(FrequencyLists, StateListFollowsTheRangeReportFrequency) {
     struct Case {
         double range;

@@ -334,29 +334,28 @@ CDigitalEdit* CParamSettingDlg::EditOf(RangeField field) const
     return field == RangeField::DetectRangeMin ? rangeMinEdit_ : rangeMaxEdit_;
 }
 
-void CParamSettingDlg::ApplyNotices(const std::vector<RangeNotice>& notices)
+void CParamSettingDlg::ApplyNotice(const RangeNotice& notice)
 {
-    for (const RangeNotice& notice : notices) {
-        CDigitalEdit* edit = EditOf(notice.field);
-        const double value =
-            notice.field == RangeField::DetectRangeMin ? setting_->DetectRangeMin : setting_->DetectRangeMax;
-        // Writing into the edit being committed reports the corrected value at once,
-        // so the rule runs again for it before this loop goes on.
-        edit->setText(Text(FormatDistance(value)));
-        edit->ShowBalloonTip("Data Invalid", notice.text, BALLOON_ICON_INFO, notice.key);
-    }
+    CDigitalEdit* edit = EditOf(notice.field);
+    const double value =
+        notice.field == RangeField::DetectRangeMin ? setting_->DetectRangeMin : setting_->DetectRangeMax;
+    // Writing into the edit being committed reports the corrected value at once: the
+    // rule runs again for it, nested, before this notice's balloon opens and before
+    // the outer run goes on.
+    edit->setText(Text(FormatDistance(value)));
+    edit->ShowBalloonTip("Data Invalid", notice.text, BALLOON_ICON_INFO, notice.key);
 }
 
 void CParamSettingDlg::OnRangeMinChanged()
 {
     setting_->DetectRangeMin = ParseDigitalText(rangeMinEdit_->text().toStdString());
-    ApplyNotices(CommitRangeMin(*setting_));
+    CommitRangeMin(*setting_, [this](const RangeNotice& notice) { ApplyNotice(notice); });
 }
 
 void CParamSettingDlg::OnRangeMaxChanged()
 {
     setting_->DetectRangeMax = ParseDigitalText(rangeMaxEdit_->text().toStdString());
-    ApplyNotices(CommitRangeMax(*setting_));
+    CommitRangeMax(*setting_, [this](const RangeNotice& notice) { ApplyNotice(notice); });
 }
 
 void CParamSettingDlg::showEvent(QShowEvent* event)

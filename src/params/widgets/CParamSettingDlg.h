@@ -58,7 +58,7 @@ protected:
 
 private:
     void BuildControls();
-    void ApplyNotices(const std::vector<RangeNotice>& notices);
+    void ApplyNotice(const RangeNotice& notice);
     void ShowResult(int result, int successId, int failureId);
     [[nodiscard]] CDigitalEdit* EditOf(RangeField field) const;
     [[nodiscard]] std::string FormatDistance(double metres) const;
