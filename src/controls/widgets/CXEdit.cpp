@@ -130,7 +130,8 @@ void CXEdit::keyPressEvent(QKeyEvent* event)
 
     const QString typed = event->text();
     QChar character;
-    if (!typed.isEmpty())
+    // Escape belongs to the dialog around the edit: it is never a typed character.
+    if (!typed.isEmpty() && event->key() != Qt::Key_Escape)
         character = typed.at(0);
     else if (text() != before)
         character = kEditingKey;
