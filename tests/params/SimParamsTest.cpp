@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "GenerationNotices.h"
 #include "common/DbgOutput.h"
 #include "params/ParamSetting.h"
 #include "params/RadarOperatorConfig.h"
@@ -151,42 +152,6 @@ TEST_F(SimParams, SilentSensorFailsAndLeavesTheRecord) {
 
 // ---- threshold generation -----------------------------------------------------
 
-class GenerationSink : public ISensingGenerateSink {
-public:
-    void OnSensingProgress(int progress) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        progress_.push_back(progress);
-        changed_.notify_all();
-    }
-    void OnSensingFinished(int success) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        finished_.push_back(success);
-        changed_.notify_all();
-    }
-    bool WaitFinished(int timeoutMs) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !finished_.empty(); });
-    }
-    bool WaitProgress(int timeoutMs) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !progress_.empty(); });
-    }
-    std::vector<int> Progress() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return progress_;
-    }
-    std::vector<int> Finished() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return finished_;
-    }
-
-private:
-    std::mutex mutex_;  //!< Protects progress_ and finished_.
-    std::condition_variable changed_;
-    std::vector<int> progress_;
-    std::vector<int> finished_;
-};
-
 TEST_F(SimParams, GenerationRunsToSuccessAndTheTablesReadBackChanged) {
     VirtualSensorOptions options;
     options.timeScale = 100.0;  // 120 s of scanning in 1.2 s
@@ -196,7 +161,7 @@ TEST_F(SimParams, GenerationRunsToSuccessAndTheTablesReadBackChanged) {
     ASSERT_EQ(WriteAllParams(device, before), OPERATOR_OK);
     StopCmd();
 
-    GenerationSink sink;
+    GenerationNotices sink;
     CSensingGenerateWorker worker(device, sink);
     ASSERT_TRUE(worker.Start(kDefaultTriggerCoefficient, kDefaultHoldCoefficient, kDefaultScanTime));
     ASSERT_TRUE(sink.WaitFinished(20000));
@@ -222,7 +187,7 @@ TEST_F(SimParams, GenerationRunsToSuccessAndTheTablesReadBackChanged) {
 
 TEST_F(SimParams, StopDuringGenerationEndsAsAFailureAtOnce) {
     StartSensor();  // real time: 120 s of scanning
-    GenerationSink sink;
+    GenerationNotices sink;
     CSensingGenerateWorker worker(device, sink);
     ASSERT_TRUE(worker.Start(2, 1, 120));
     ASSERT_TRUE(sink.WaitProgress(5000));
@@ -236,7 +201,7 @@ TEST_F(SimParams, StopDuringGenerationEndsAsAFailureAtOnce) {
 
 TEST(ThresholdGeneration, RefusedCommandFinishesAtOnceAsAFailure) {
     TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();  // never opened
-    GenerationSink sink;
+    GenerationNotices sink;
     {
         CSensingGenerateWorker worker(device, sink);
         ASSERT_TRUE(worker.Start(2, 1, 120));
