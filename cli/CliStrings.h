@@ -1,9 +1,8 @@
 #pragma once
-// String ids of the command-line tool's own texts (resources/strings/*.tsv).
+// String ids of the command-line tool's own texts (resources/strings/*.tsv); the
+// connection's (21000, 21001) and the edit session's (21011) are defined in core.
 
 enum : int {
-    CLI_TEXT_CANNOT_OPEN_PORT = 21000,    // "Cannot open the port %s: %s"
-    CLI_TEXT_OPEN_FAILED_OTHER = 21001,   // the port failed for a reason the system did not name
     CLI_TEXT_SENSOR_SILENT = 21002,
     CLI_TEXT_INFO_FAILED = 21003,
     CLI_TEXT_FIRMWARE_VERSION = 21004,    // "%s"
@@ -13,7 +12,6 @@ enum : int {
     CLI_TEXT_COLUMN_DESCRIPTION = 21008,
     CLI_TEXT_COLUMN_USB_ID = 21009,
     CLI_TEXT_NOTICE_WITH_KEY = 21010,     // "%s: %s (key %d)"
-    CLI_TEXT_FREQ_SNAPPED = 21011,        // "%.1f Hz is not offered, %.1f Hz is used"
     CLI_TEXT_BAD_LIST = 21012,            // "%s: expected %d comma-separated whole numbers, got \"%s\""
     CLI_TEXT_NOT_A_NUMBER = 21013,        // "%s: \"%s\" is not a number"
     CLI_TEXT_NOT_A_WHOLE_NUMBER = 21014,  // "%s: \"%s\" is not a whole number of 0 or more"

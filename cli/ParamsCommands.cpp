@@ -12,10 +12,11 @@
 #include "CliStrings.h"
 #include "Commands.h"
 #include "Output.h"
-#include "ParamEdits.h"
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
 #include "common/FileUtils.h"
+#include "common/ValueParse.h"
+#include "params/ParamEditSession.h"
 #include "params/ParamRules.h"
 #include "params/ParamSetting.h"
 #include "params/RadarOperatorConfig.h"
@@ -101,7 +102,7 @@ bool CollectEditSteps(const CLI::App* command, const EditOptions& options, std::
         case EditKind::Max:
         case EditKind::StateFreq:
         case EditKind::RangeFreq:
-            if (!ParseDecimal(step.text, step.value)) {
+            if (!ParseDecimalText(step.text, step.value)) {
                 PrintError(Text(CLI_TEXT_NOT_A_NUMBER, name.c_str(), step.text.c_str()));
                 return false;
             }
@@ -117,7 +118,7 @@ bool CollectEditSteps(const CLI::App* command, const EditOptions& options, std::
             break;
         }
         case EditKind::Absence:
-            if (!ParseWholeNumber(step.text, step.value)) {
+            if (!ParseWholeNumberText(step.text, step.value)) {
                 PrintError(Text(CLI_TEXT_NOT_A_WHOLE_NUMBER, name.c_str(), step.text.c_str()));
                 return false;
             }
@@ -137,7 +138,7 @@ bool CollectEditSteps(const CLI::App* command, const EditOptions& options, std::
             bool ok = items.size() == PARAM_GATE_COUNT;
             for (const std::string& text : items) {
                 double value = 0.0;
-                if (!ok || !ParseWholeNumber(text, value)) {
+                if (!ok || !ParseWholeNumberText(text, value)) {
                     ok = false;
                     break;
                 }
@@ -224,13 +225,26 @@ int ReadRecord(TAVO_RadarDeviceHandle device, ParamSetting& record) {
     return EXIT_OK;
 }
 
+// The six detection values a read record stands for: distances read are gate x
+// resolution and frequencies tenths of a hertz, so they are rounded back.
+void WireValuesOfRead(const ParamSetting& setting, uint32_t values[DETECT_SETTING_COUNT]) {
+    DetectSettingToValues(setting, values);
+    if (setting.RangeResolution > 0.0) {
+        values[0] = static_cast<uint32_t>(std::llround(setting.DetectRangeMin / setting.RangeResolution));
+        values[1] = static_cast<uint32_t>(std::llround(setting.DetectRangeMax / setting.RangeResolution));
+    }
+    values[2] = static_cast<uint32_t>(std::llround(setting.ResponseFreq * 10.0));
+    values[3] = static_cast<uint32_t>(std::llround(setting.StateReportFreq * 10.0));
+    values[4] = static_cast<uint32_t>(std::llround(setting.RangeReportFreq * 10.0));
+}
+
 // Compares what was written with what reads back, as the sensor holds it. True when equal.
 bool VerifyRecord(const ParamSetting& written, const ParamSetting& read) {
     static const char* const kNames[6] = {"DetectRangeMin",  "DetectRangeMax",  "ResponseFreq",
                                           "StateReportFreq", "RangeReportFreq", "ObjectDisappearReportTime"};
-    uint32_t sent[6];
-    uint32_t held[6];
-    WireValuesOfWrite(written, sent);
+    uint32_t sent[DETECT_SETTING_COUNT];
+    uint32_t held[DETECT_SETTING_COUNT];
+    DetectSettingToValues(written, sent);
     WireValuesOfRead(read, held);
     bool same = true;
     for (int i = 0; i < 6; ++i) {

@@ -9,6 +9,8 @@
 #include "CliStrings.h"
 #include "Commands.h"
 #include "Output.h"
+#include "common/ValueParse.h"
+#include "params/ParamEditSession.h"
 #include "params/ParamSetting.h"
 #include "params/RadarOperatorConfig.h"
 #include "params/ThresholdGeneration.h"
@@ -69,7 +71,7 @@ private:
 // One input as the generator's edit takes it: whole number, forced into its limits.
 bool TakeInput(const char* name, const std::string& text, long long minimum, long long maximum, int& value) {
     double typed = 0.0;
-    if (!ParseWholeNumber(text, typed)) {
+    if (!ParseWholeNumberText(text, typed)) {
         PrintError(Text(CLI_TEXT_NOT_A_WHOLE_NUMBER, name, text.c_str()));
         return false;
     }
@@ -83,8 +85,9 @@ int RunThreshold(const ThresholdOptions& options) {
     int trigger = 0;
     int hold = 0;
     int scan = 0;
-    if (!TakeInput("--trigger", options.trigger, 0, 10, trigger) || !TakeInput("--hold", options.hold, 0, 10, hold) ||
-        !TakeInput("--scan", options.scan, 120, 240, scan)) {
+    if (!TakeInput("--trigger", options.trigger, SENSING_COEFFICIENT_MIN, SENSING_COEFFICIENT_MAX, trigger) ||
+        !TakeInput("--hold", options.hold, SENSING_COEFFICIENT_MIN, SENSING_COEFFICIENT_MAX, hold) ||
+        !TakeInput("--scan", options.scan, SENSING_SCAN_TIME_MIN, SENSING_SCAN_TIME_MAX, scan)) {
         return EXIT_USAGE;
     }
 

@@ -1,6 +1,7 @@
 #include "common/ValueParse.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -96,4 +97,59 @@ int GetSuitableDecimalFormatCount(double value, int maximum) {
         if (std::fabs(std::strtod(text, nullptr) - value) <= 1e-9) return decimals;
     }
     return maximum;
+}
+
+// ---------------------------------------------------------------- typed text
+
+namespace {
+
+// Past leading blanks and one '+': from_chars takes neither.
+const char* SkipSignAndBlanks(const char* begin, const char* end) {
+    while (begin != end && (*begin == ' ' || *begin == '\t')) ++begin;
+    if (begin != end && *begin == '+') ++begin;
+    return begin;
+}
+
+}  // namespace
+
+double ParseDigitalText(const std::string& text) {
+    const char* end = text.c_str() + text.size();
+    const char* begin = SkipSignAndBlanks(text.c_str(), end);
+    double value = 0.0;
+    const auto [stop, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || stop == begin || !std::isfinite(value)) return 0.0;
+    return value;
+}
+
+int32_t ParseLeadingInt32(const std::string& text) {
+    const char* end = text.c_str() + text.size();
+    const char* begin = SkipSignAndBlanks(text.c_str(), end);
+    long long value = 0;
+    const auto [stop, error] = std::from_chars(begin, end, value);
+    if (stop == begin) return 0;
+    if (error == std::errc::result_out_of_range)
+        return begin != end && *begin == '-' ? std::numeric_limits<int32_t>::min() : std::numeric_limits<int32_t>::max();
+    if (error != std::errc()) return 0;
+    if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(value);
+}
+
+bool ParseDecimalText(const std::string& text, double& value) {
+    double parsed = 0.0;
+    if (!DigtalStringToValue(text.c_str(), text.size(), &parsed, DIGITAL_VALUE_DOUBLE)) return false;
+    if (!std::isfinite(parsed)) return false;
+    value = parsed;
+    return true;
+}
+
+bool ParseWholeNumberText(const std::string& text, double& value) {
+    if (text.empty()) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+    }
+    const double parsed = std::strtod(text.c_str(), nullptr);
+    if (!std::isfinite(parsed)) return false;
+    value = parsed;
+    return true;
 }

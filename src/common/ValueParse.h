@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Type codes of DigtalStringToValue and the target each one writes.
 enum DigitalValueType : int {
@@ -20,3 +21,19 @@ bool DigtalStringToValue(const char* text, size_t length, void* target, int type
 // The fewest decimals, at most maximum, whose "%.*f" text reads back as the value
 // to within 1e-9; maximum when none does.
 [[nodiscard]] int GetSuitableDecimalFormatCount(double value, int maximum);
+
+// ---------------------------------------------------------------- typed text
+// The one set of readers for what a user typed (an edit's text, a command-line
+// value). Independent of the process locale: a decimal point is always '.'.
+
+// An edit's text read the way a committed value is: the leading number after
+// blanks and an optional '+', 0 when there is none or it is not finite ("12abc" is 12).
+[[nodiscard]] double ParseDigitalText(const std::string& text);
+// The same for a whole number, clamped into int32_t ("+300x" is 300, "" is 0).
+[[nodiscard]] int32_t ParseLeadingInt32(const std::string& text);
+// The whole text as a finite decimal number ("-1", "2.5", " 3 "); false and
+// value unchanged otherwise.
+[[nodiscard]] bool ParseDecimalText(const std::string& text, double& value);
+// Digits only ("0", "120"), the way an unsigned edit admits them; the value may
+// exceed 32 bits. False and value unchanged otherwise.
+[[nodiscard]] bool ParseWholeNumberText(const std::string& text, double& value);

@@ -12,6 +12,7 @@
 #include "MainWindowFixture.h"
 #include "support/qt/QtTestEnvironment.h"
 #include "app/AppConfig.h"
+#include "app/widgets/CPlaceholderPage.h"
 #include "app/widgets/CTAVO_Palo520G_ToolApp.h"
 #include "app/widgets/EULADlg.h"
 #include "common/FileUtils.h"
@@ -120,7 +121,9 @@ TEST_F(MainWindowTest, AFailedOpenSaysWhyAndStaysNotConnected)
     ports->setEditText("/dev/palo-no-such-port");
     Connect();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_NE(boxes[0].text.find("/dev/palo-no-such-port does not exist."), std::string::npos) << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find("Cannot open the port /dev/palo-no-such-port: The port does not exist."),
+              std::string::npos)
+        << boxes[0].text;
     EXPECT_EQ(ports->currentText(), "/dev/palo-no-such-port") << "a typed path stays in the list";
     EXPECT_EQ(window->PortNumber(), RegisterSerialPortPath("/dev/palo-no-such-port"));
 }
@@ -134,7 +137,8 @@ TEST_F(MainWindowTest, APortWithoutPermissionSaysToJoinTheDialoutGroup)
     Connect();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text.rfind("Failed to open device", 0), 0u) << boxes[0].text;
-    EXPECT_NE(boxes[0].text.find("Permission denied on " + sensor->PortPath()), std::string::npos) << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find("Cannot open the port " + sensor->PortPath() + ": Permission denied"), std::string::npos)
+        << boxes[0].text;
     EXPECT_NE(boxes[0].text.find("dialout"), std::string::npos) << boxes[0].text;
 }
 
@@ -150,7 +154,10 @@ TEST_F(MainWindowTest, ATypedPathConnects)
     QTest::keyClick(ports->lineEdit(), Qt::Key_Return);  // Enter in the port list presses Connect
     EXPECT_TRUE(boxes.empty()) << LastBox().text;
     EXPECT_EQ(Button("1103")->text(), "Disconn.");
-    EXPECT_EQ(window->FirmwarePortNumber(), RegisterSerialPortPath(sensor->PortPath()));
+    // The firmware page was handed the port it will open itself.
+    auto* firmwarePage = dynamic_cast<CPlaceholderPage*>(window->Page(1189));
+    ASSERT_NE(firmwarePage, nullptr);
+    EXPECT_EQ(firmwarePage->PortNumber(), RegisterSerialPortPath(sensor->PortPath()));
 }
 
 TEST_F(MainWindowTest, EnterInTheBaudEditConnectsAndTheBaudIsSaved)

@@ -2,15 +2,11 @@
 #include "app/widgets/CTAVO_Palo520G_ToolApp.h"
 
 #include <algorithm>
-#include <charconv>
 
 #include <QApplication>
-#include <QButtonGroup>
-#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
@@ -24,8 +20,9 @@
 #include "controls/widgets/MessageBox.h"
 #include "controls/widgets/UiFont.h"
 #include "controls/widgets/WaitCursor.h"
+#include "app/widgets/CConnectionPanel.h"
+#include "common/DbgOutput.h"
 #include "device/SerialPortRegistry.h"
-#include "params/RadarOperatorConfig.h"
 #include "params/widgets/CParamSettingDlg.h"
 
 namespace {
@@ -49,20 +46,8 @@ std::string DisplayText(std::string text)
     return out;
 }
 
-// The baud edit read as a signed integer: the leading number, 0 when there is none.
-int ParseBaud(const QString& text)
-{
-    const std::string utf8 = text.trimmed().toStdString();
-    const char* begin = utf8.c_str();
-    const char* end = begin + utf8.size();
-    if (begin != end && *begin == '+')
-        ++begin;
-    int value = 0;
-    const auto [stop, error] = std::from_chars(begin, end, value);
-    if (error != std::errc() || stop == begin)
-        return 0;
-    return value;
-}
+// The string the window shows when the link to the sensor went away by itself.
+constexpr int TEXT_CONNECTION_LOST = 22006;
 
 // The window's icon: a sensor sending out range rings.
 QIcon ToolIcon()
@@ -110,66 +95,30 @@ void CTAVO_Palo520G_ToolDlg::BuildControls()
 {
     resize(kDesignWidth, kDesignHeight);
 
-    auto pageButton = [this](int id, int top) {
-        auto* button = new QPushButton(Text(LoadCaption(kTemplate, std::to_string(id))), this);
-        button->setObjectName(QString::number(id));
+    if (options_.pages.empty())
+        options_.pages = ToolPageSpecs();
+    int top = 10;
+    for (const ToolPageSpec& spec : options_.pages) {
+        auto* button = new QPushButton(Text(LoadCaption(kTemplate, spec.captionKey)), this);
+        button->setObjectName(QString::number(spec.buttonId));
         button->setCheckable(true);
         button->setAutoExclusive(true);
         button->setGeometry(10, top, 152, 34);
+        const int id = spec.buttonId;
         connect(button, &QPushButton::clicked, this, [this, id] { OnPageButton(id); });
-        return button;
-    };
-    paramButton_ = pageButton(1187, 10);
-    targetButton_ = pageButton(1188, 50);
-    firmwareButton_ = pageButton(1189, 90);
+        pages_.push_back(PageSlot{id, button, nullptr});
+        top += 40;
+    }
 
-    auto* portLabel = new QLabel(Text(LoadCaption(kTemplate, "label:1101")), this);
-    portLabel->setObjectName(QStringLiteral("label:1101"));
-    portLabel->setGeometry(10, 140, 152, 20);
-    portList_ = new QComboBox(this);
-    portList_->setObjectName(QStringLiteral("1101"));
-    portList_->setGeometry(10, 162, 152, 26);
-    // Editable: pseudo-terminals and symbolic links are never enumerated, so a
-    // path may be typed in.
-    portList_->setEditable(true);
-    portList_->setInsertPolicy(QComboBox::NoInsert);
-    portList_->lineEdit()->setObjectName(QStringLiteral("1101:edit"));
-
-    auto* baudLabel = new QLabel(Text(LoadCaption(kTemplate, "label:1102")), this);
-    baudLabel->setObjectName(QStringLiteral("label:1102"));
-    baudLabel->setGeometry(10, 196, 152, 20);
-    baudEdit_ = new QLineEdit(this);
-    baudEdit_->setObjectName(QStringLiteral("1102"));
-    baudEdit_->setGeometry(10, 218, 152, 26);
-
-    refreshButton_ = new QPushButton(Text(LoadCaption(kTemplate, "1100")), this);
-    refreshButton_->setObjectName(QStringLiteral("1100"));
-    refreshButton_->setGeometry(10, 256, 72, 32);
-    connectButton_ = new QPushButton(Text(LoadCaption(kTemplate, "1103")), this);
-    connectButton_->setObjectName(QStringLiteral("1103"));
-    connectButton_->setGeometry(90, 256, 72, 32);
-    connectButton_->setDefault(true);
-
-    versionStatic_ = new QLabel(Text(LoadCaption(kTemplate, "1104")), this);
-    versionStatic_->setObjectName(QStringLiteral("1104"));
-    versionStatic_->setGeometry(10, 298, 152, 56);
-    versionStatic_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    versionStatic_->setWordWrap(true);
-    versionStatic_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    panel_ = new CConnectionPanel(options_.extraPortPaths, options_.selectPortPath, this);
+    panel_->move(10, 140);
 
     pageArea_ = new QWidget(this);
     pageArea_->setObjectName(QStringLiteral("1200"));
     pageArea_->setGeometry(172, 8, CParamSettingDlg::kDesignWidth, CParamSettingDlg::kDesignHeight);
 
-    connect(refreshButton_, &QPushButton::clicked, this, &CTAVO_Palo520G_ToolDlg::OnRefreshPorts);
-    connect(connectButton_, &QPushButton::clicked, this, &CTAVO_Palo520G_ToolDlg::OnConnect);
-    connect(portList_, &QComboBox::currentIndexChanged, this, &CTAVO_Palo520G_ToolDlg::OnPortSelChange);
-    connect(portList_->lineEdit(), &QLineEdit::editingFinished, this, &CTAVO_Palo520G_ToolDlg::AcceptTypedPort);
-    connect(baudEdit_, &QLineEdit::textChanged, this, &CTAVO_Palo520G_ToolDlg::OnBaudChange);
-    // Enter in the port list or the baud edit acts as a press of Connect.
-    portList_->installEventFilter(this);
-    portList_->lineEdit()->installEventFilter(this);
-    baudEdit_->installEventFilter(this);
+    connect(panel_, &CConnectionPanel::connectRequested, this, &CTAVO_Palo520G_ToolDlg::OnConnect);
+    connect(panel_, &CConnectionPanel::portSelectionChanged, this, &CTAVO_Palo520G_ToolDlg::HandPortSelection);
 
     linkWatch_.setInterval(kLinkWatchPeriodMs);
     connect(&linkWatch_, &QTimer::timeout, this, &CTAVO_Palo520G_ToolDlg::WatchLink);
@@ -186,34 +135,30 @@ void CTAVO_Palo520G_ToolDlg::InitDialog()
     setWindowTitle(title);
 
     XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");
-    ReadConfigValue(appConfig, "BaudRate", 5, &baudRate_);
-    baudEdit_->setText(QString::number(baudRate_));
+    int baudRate = 115200;
+    ReadConfigValue(appConfig, "BaudRate", 5, &baudRate);
+    panel_->SetBaudRate(baudRate);
 
-    device_ = TAVO_Interface_RadarDevice_Serial_Create();
-
-    // Pages in the page area.
+    // Pages in the page area, the first one shown.
+    ToolPageContext context{connection_, params_};
     const QRect area = pageArea_->geometry();
-    paramPage_ = new CParamSettingDlg(device_, &params_, this);
-    paramPage_->setGeometry(area);
-    targetPage_ = new QWidget(this);
-    targetPage_->setObjectName(QStringLiteral("3000"));
-    targetPage_->setGeometry(area);
-    firmwareWindow_ = new QWidget(this);
-    firmwareWindow_->setObjectName(QStringLiteral("DownloadDlg"));
-    firmwareWindow_->setGeometry(area);
-
+    for (size_t i = 0; i < pages_.size(); ++i) {
+        pages_[i].page = options_.pages[i].create(context, this);
+        QWidget* widget = pages_[i].page->PageWidget();
+        widget->setGeometry(area);
+        widget->hide();
+    }
     pageArea_->hide();
-    versionStatic_->hide();
-    paramButton_->setChecked(true);
-    paramPage_->hide();
-    targetPage_->hide();
-    firmwareWindow_->hide();
-    paramPage_->show();
-    connectButton_->setEnabled(true);
+    if (!pages_.empty()) {
+        pages_.front().button->setChecked(true);
+        pages_.front().page->PageWidget()->show();
+        pages_.front().page->OnPageShown();
+    }
+    panel_->SetConnectEnabled(true);
 
     logFile_ = OpenLogOutput(GetProgramPath());
 
-    OnRefreshPorts();
+    panel_->RefreshPorts();
 
     resizeTool_.SetWindow(this);
     resizeTool_.ClearItems();
@@ -224,235 +169,182 @@ void CTAVO_Palo520G_ToolDlg::InitDialog()
 
 CTAVO_Palo520G_ToolDlg::~CTAVO_Palo520G_ToolDlg()
 {
-    // The base class hides the window after this body: the focus leaving the
-    // panel's controls then must not reach this half-destroyed window.
-    portList_->removeEventFilter(this);
-    portList_->lineEdit()->removeEventFilter(this);
-    baudEdit_->removeEventFilter(this);
-    portList_->lineEdit()->disconnect(this);
-    portList_->disconnect(this);
-    baudEdit_->disconnect(this);
     linkWatch_.stop();
     resizeTool_.SetEnabled(false);
     resizeTool_.ClearItems();
+    panel_->disconnect(this);
 
     TAVO_EULADlg_Destroy(agreement_);
     agreement_ = nullptr;
 
-    // The pages save their sections before the device goes.
-    delete paramPage_;
-    paramPage_ = nullptr;
-    delete targetPage_;
-    targetPage_ = nullptr;
+    // Pages go first to last, each saving its section and ending what uses the
+    // line, before the connection closes.
+    for (PageSlot& slot : pages_)
+        slot.page.reset();
 
-    if (TAVO_Interface_RadarDevice_IsConnected(device_)) {
-        TAVO_Interface_RadarDevice_Serial_Close(device_);
-        versionStatic_->hide();
-    }
-    TAVO_Interface_RadarDevice_Serial_Destroy(device_);
-    device_ = nullptr;
+    if (connection_.IsConnected())
+        connection_.Close();
 
     SaveBaudRate();
     CloseLogOutput(logFile_);
 }
 
-void CTAVO_Palo520G_ToolDlg::OnRefreshPorts()
+int CTAVO_Palo520G_ToolDlg::PortNumber() const
 {
-    {
-        const QSignalBlocker block(portList_);
-        portList_->clear();
-        for (const SerialPortInfo& port : EnumSerialPortName()) {
-            QString text = Text(port.path);
-            if (!port.description.empty())
-                text += QStringLiteral(" (%1)").arg(Text(port.description));
-            portList_->addItem(text, port.portNumber);
-        }
-        for (const std::string& path : options_.extraPortPaths) {
-            const int number = RegisterSerialPortPath(path);
-            if (number > 0 && portList_->findData(number) < 0)
-                portList_->addItem(Text(path), number);
-        }
-        int selected = portList_->count() > 0 ? 0 : -1;
-        if (!options_.selectPortPath.empty()) {
-            const int wanted = portList_->findData(RegisterSerialPortPath(options_.selectPortPath));
-            if (wanted >= 0)
-                selected = wanted;
-        }
-        portList_->setCurrentIndex(selected);
-        if (selected < 0)
-            portList_->setEditText(QString());
+    return panel_->PortNumber();
+}
+
+int CTAVO_Palo520G_ToolDlg::BaudRate() const
+{
+    return panel_->BaudRate();
+}
+
+IToolPage* CTAVO_Palo520G_ToolDlg::Page(int buttonId) const
+{
+    for (const PageSlot& slot : pages_) {
+        if (slot.buttonId == buttonId)
+            return slot.page.get();
     }
-    portNumber_ = 0;
-    if (portList_->currentIndex() >= 0)
-        portNumber_ = portList_->currentData().toInt();
-    CopyPortToFirmwareWindow();
+    return nullptr;
 }
 
-void CTAVO_Palo520G_ToolDlg::OnPortSelChange()
+CParamSettingDlg* CTAVO_Palo520G_ToolDlg::ParamPage() const
 {
-    portNumber_ = 0;
-    if (portList_->currentIndex() >= 0)
-        portNumber_ = portList_->currentData().toInt();
-    CopyPortToFirmwareWindow();
+    return dynamic_cast<CParamSettingDlg*>(Page(1187));
 }
 
-void CTAVO_Palo520G_ToolDlg::AcceptTypedPort()
+QWidget* CTAVO_Palo520G_ToolDlg::TargetPage() const
 {
-    const QString typed = portList_->currentText().trimmed();
-    const int index = portList_->currentIndex();
-    if (index >= 0 && portList_->itemText(index) == typed)
-        return;
-    if (typed.isEmpty()) {
-        portNumber_ = 0;
-        CopyPortToFirmwareWindow();
-        return;
+    IToolPage* page = Page(1188);
+    return page ? page->PageWidget() : nullptr;
+}
+
+QWidget* CTAVO_Palo520G_ToolDlg::FirmwareWindow() const
+{
+    IToolPage* page = Page(1189);
+    return page ? page->PageWidget() : nullptr;
+}
+
+void CTAVO_Palo520G_ToolDlg::HandPortSelection(int portNumber, int baudRate)
+{
+    for (PageSlot& slot : pages_) {
+        if (slot.page)
+            slot.page->SetPortSelection(portNumber, baudRate);
     }
-    const int number = RegisterSerialPortPath(typed.toStdString());
-    int item = portList_->findData(number);
-    if (item < 0) {
-        portList_->addItem(typed, number);
-        item = portList_->count() - 1;
-    }
-    portList_->setCurrentIndex(item);  // reports through OnPortSelChange
-    portNumber_ = number;
-    CopyPortToFirmwareWindow();
-}
-
-void CTAVO_Palo520G_ToolDlg::CopyPortToFirmwareWindow()
-{
-    firmwarePortNumber_ = portNumber_;
-    firmwareBaudRate_ = baudRate_;
-}
-
-void CTAVO_Palo520G_ToolDlg::OnBaudChange()
-{
-    baudRate_ = ParseBaud(baudEdit_->text());
 }
 
 void CTAVO_Palo520G_ToolDlg::OnConnect()
 {
-    AcceptTypedPort();
+    panel_->AcceptTypedPort();
+    const int portNumber = panel_->PortNumber();
+    const int baudRate = panel_->BaudRate();
     bool openFailed = false;
     {
         WaitCursor wait;
-        if (TAVO_Interface_RadarDevice_IsConnected(device_)) {
-            TAVO_Interface_RadarDevice_Serial_Close(device_);
-            SetNotConnected();
-        } else if (portNumber_ <= 0) {
+        if (connection_.IsConnected()) {
+            CloseConnection();
+        } else if (portNumber <= 0) {
             ShowMessageBox(this, LoadStringText(10102), LoadStringText(10000), MessageIcon::Error, true);
-            connectButton_->setText(Text(LoadStringText(10100)));
-        } else if (ConnectDevice(portNumber_, baudRate_) == 1) {
-            connectButton_->setText(Text(LoadStringText(10101)));
-        } else {
+            panel_->SetConnectText(10100);
+        } else if (ConnectDevice(portNumber, baudRate) != 1) {
             openFailed = true;
         }
     }
     if (openFailed) {
-        ShowMessageBox(this, DisplayText(OpenFailureText(portNumber_, baudRate_)), LoadStringText(10000),
+        // The box says why, so that a user knows what to change.
+        const std::string why = connection_.OpenFailureText(SerialPortPathFromNumber(portNumber));
+        ShowMessageBox(this, DisplayText(LoadStringText(10104) + "\r\n\r\n" + why), LoadStringText(10000),
                        MessageIcon::Error, true);
-        connectButton_->setText(Text(LoadStringText(10100)));
+        panel_->SetConnectText(10100);
     }
     SaveBaudRate();
 }
 
-std::string CTAVO_Palo520G_ToolDlg::OpenFailureText(int portNumber, int baudRate) const
-{
-    std::string text = LoadStringText(10104);
-    const std::string path = SerialPortPathFromNumber(portNumber);
-    std::string reason;
-    switch (TAVO_Interface_RadarDevice_GetLastOpenError(device_)) {
-    case eRADAR_OPEN_PERMISSION_DENIED: reason = FormatStringText(22001, path.c_str()); break;
-    case eRADAR_OPEN_BUSY: reason = FormatStringText(22002, path.c_str()); break;
-    case eRADAR_OPEN_NO_SUCH_PORT: reason = FormatStringText(22003, path.c_str()); break;
-    case eRADAR_OPEN_BAD_BAUD_RATE: reason = FormatStringText(22004, baudRate); break;
-    default: break;
-    }
-    if (!reason.empty())
-        text += "\r\n\r\n" + reason;
-    return text;
-}
-
 int CTAVO_Palo520G_ToolDlg::ConnectDevice(int portNumber, int baudRate)
 {
-    if (!TAVO_Interface_RadarDevice_Serial_OpenByPortNum(device_, portNumber, baudRate, 2, 1, 1, 1, 150))
-        return 0;
-
-    std::string version;
-    std::string serialNumber;
-    TAVO_Interface_RadarDevice_GetVersion(device_, version);
-    TAVO_Interface_RadarDevice_GetSerialNumber(device_, serialNumber);
-    versionStatic_->setText(QStringLiteral("Version\uFF1A%1\nSN:%2").arg(Text(version), Text(serialNumber)));
-    versionStatic_->show();
-
     // A failed read shows nothing: the record keeps what was read so far.
-    (void)ReadAllParams(device_, params_);
-    TAVO_Interface_RadarDevice_StopCmdMode(device_);
-
-    paramPage_->UpdateControls();
+    if (!connection_.Connect(portNumber, baudRate, params_))
+        return 0;
+    panel_->ShowConnected(connection_.Version(), connection_.SerialNumber());
+    for (PageSlot& slot : pages_)
+        slot.page->OnConnected();
     linkWatch_.start();
     return 1;
+}
+
+void CTAVO_Palo520G_ToolDlg::CloseConnection()
+{
+    // Whatever uses the line ends before the port closes.
+    for (PageSlot& slot : pages_)
+        slot.page->OnDisconnecting();
+    connection_.Close();
+    SetNotConnected();
 }
 
 void CTAVO_Palo520G_ToolDlg::SetNotConnected()
 {
     linkWatch_.stop();
-    versionStatic_->hide();
-    connectButton_->setText(Text(LoadStringText(10100)));
+    panel_->ShowNotConnected();
+}
+
+bool CTAVO_Palo520G_ToolDlg::LineInUse() const
+{
+    if (connection_.IsLineClaimed())
+        return true;
+    for (const PageSlot& slot : pages_) {
+        if (slot.page->PageWidget()->isVisible() && slot.page->UsesLine())
+            return true;
+    }
+    return false;
 }
 
 void CTAVO_Palo520G_ToolDlg::WatchLink()
 {
-    if (!TAVO_Interface_RadarDevice_IsConnected(device_)) {
-        SetNotConnected();
-        return;
-    }
-    // Nothing else reads the line on the parameter page: a short read drains the
-    // report stream and lets the device library notice a hang-up.
-    if (paramPage_ && paramPage_->isVisible()) {
+    // While nobody else reads the line, a short read drains the report stream and
+    // lets the device library notice a hang-up; a worker reading it notices itself.
+    if (connection_.IsConnected() && !LineInUse()) {
         char scratch[4096];
-        while (TAVO_Interface_RadarDevice_ReadData(device_, scratch, sizeof scratch, 0, 0) > 0) {
+        while (TAVO_Interface_RadarDevice_ReadData(connection_.Handle(), scratch, sizeof scratch, 0, 0) > 0) {
         }
-        if (!TAVO_Interface_RadarDevice_IsConnected(device_))
-            SetNotConnected();
     }
+    if (connection_.IsConnected())
+        return;
+    for (PageSlot& slot : pages_)
+        slot.page->OnConnectionLost();
+    SetNotConnected();
+    const std::string text = FormatStringText(TEXT_CONNECTION_LOST, SerialPortPathFromNumber(panel_->PortNumber()).c_str());
+    DbgOutputA(2, "%s\r\n", text.c_str());
+    ShowMessageBox(this, DisplayText(text), LoadStringText(10000), MessageIcon::Error, true);
 }
 
 void CTAVO_Palo520G_ToolDlg::SaveBaudRate()
 {
     XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");
-    appConfig.SetAttributeInt64("BaudRate", baudRate_);
+    appConfig.SetAttributeInt64("BaudRate", panel_->BaudRate());
     SaveAppConfig();
 }
 
 void CTAVO_Palo520G_ToolDlg::OnPageButton(int id)
 {
-    paramPage_->hide();
-    targetPage_->hide();
-    firmwareWindow_->hide();
-    switch (id) {
-    case 1187:
-        paramButton_->setChecked(true);
-        paramPage_->show();
-        connectButton_->setEnabled(true);
-        break;
-    case 1188:
-        targetButton_->setChecked(true);
-        targetPage_->show();
-        connectButton_->setEnabled(true);
-        break;
-    case 1189:
-        firmwareButton_->setChecked(true);
-        firmwareWindow_->show();
-        connectButton_->setEnabled(false);
-        // The firmware window opens the port itself when it needs it.
-        if (TAVO_Interface_RadarDevice_IsConnected(device_)) {
-            TAVO_Interface_RadarDevice_Serial_Close(device_);
-            SetNotConnected();
+    PageSlot* chosen = nullptr;
+    for (PageSlot& slot : pages_) {
+        if (slot.buttonId == id)
+            chosen = &slot;
+        else if (slot.page->PageWidget()->isVisible()) {
+            slot.page->OnPageHidden();
+            slot.page->PageWidget()->hide();
         }
-        break;
-    default:
-        break;
     }
+    if (chosen == nullptr)
+        return;
+    chosen->button->setChecked(true);
+    const bool takesPortOver = chosen->page->TakesPortOver();
+    // A page that opens the port itself gets it free; leaving it does not reconnect.
+    if (takesPortOver && connection_.IsConnected())
+        CloseConnection();
+    panel_->SetConnectEnabled(!takesPortOver);
+    chosen->page->PageWidget()->show();
+    chosen->page->OnPageShown();
 }
 
 void CTAVO_Palo520G_ToolDlg::OnSysCommand(int command)
@@ -471,19 +363,6 @@ void CTAVO_Palo520G_ToolDlg::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-bool CTAVO_Palo520G_ToolDlg::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::KeyPress &&
-        (watched == portList_ || watched == portList_->lineEdit() || watched == baudEdit_)) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && connectButton_->isEnabled()) {
-            connectButton_->click();
-            return true;
-        }
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
 void CTAVO_Palo520G_ToolDlg::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
@@ -491,8 +370,13 @@ void CTAVO_Palo520G_ToolDlg::resizeEvent(QResizeEvent* event)
         return;
     double xFactor = 1.0;
     double yFactor = 1.0;
-    if (resizeTool_.Resize(event->size().width(), event->size().height(), &xFactor, &yFactor) == 1)
-        layoutScale_ = std::min(xFactor, yFactor);
+    if (resizeTool_.Resize(event->size().width(), event->size().height(), &xFactor, &yFactor) != 1)
+        return;
+    layoutScale_ = std::min(xFactor, yFactor);
+    for (PageSlot& slot : pages_) {
+        if (slot.page)
+            slot.page->SetLayoutScale(layoutScale_);
+    }
 }
 
 void CTAVO_Palo520G_ToolDlg::contextMenuEvent(QContextMenuEvent* event)

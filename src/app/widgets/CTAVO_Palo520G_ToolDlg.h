@@ -6,6 +6,7 @@
 // Controls carry their numeric ids as object names ("1103", ...).
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,13 +15,13 @@
 
 #include "app/widgets/CWndResizeTool.h"
 #include "app/widgets/EULADlg.h"
+#include "app/widgets/ToolPages.h"
 #include "device/RadarDevice.h"
 #include "params/ParamSetting.h"
+#include "params/SensorConnection.h"
 
+class CConnectionPanel;
 class CParamSettingDlg;
-class QComboBox;
-class QLabel;
-class QLineEdit;
 class QPushButton;
 
 struct MainWindowOptions {
@@ -31,6 +32,8 @@ struct MainWindowOptions {
     std::string selectPortPath;
     // Appended to the window title (demo mode).
     std::string titleSuffix;
+    // The pages, in button order; empty = ToolPageSpecs().
+    std::vector<ToolPageSpec> pages;
 };
 
 class CTAVO_Palo520G_ToolDlg : public QDialog {
@@ -51,28 +54,25 @@ public:
     // Stores the baud rate into the configuration and saves the file.
     void SaveBaudRate();
 
-    void OnRefreshPorts();
-    void OnPortSelChange();
-    void OnBaudChange();
     void OnConnect();
     void OnPageButton(int id);
     // A command of the window menu; 16 shows the licence agreement.
     void OnSysCommand(int command);
 
     // --- State, for tests ---
-    [[nodiscard]] TAVO_RadarDeviceHandle Device() const { return device_; }
+    [[nodiscard]] TAVO_RadarDeviceHandle Device() const { return connection_.Handle(); }
+    [[nodiscard]] CSensorConnection& Connection() { return connection_; }
     [[nodiscard]] ParamSetting& Params() { return params_; }
-    [[nodiscard]] int PortNumber() const { return portNumber_; }
-    [[nodiscard]] int BaudRate() const { return baudRate_; }
+    [[nodiscard]] int PortNumber() const;
+    [[nodiscard]] int BaudRate() const;
     [[nodiscard]] double LayoutScale() const { return layoutScale_; }
-    [[nodiscard]] CParamSettingDlg* ParamPage() const { return paramPage_; }
-    [[nodiscard]] QWidget* TargetPage() const { return targetPage_; }
-    [[nodiscard]] QWidget* FirmwareWindow() const { return firmwareWindow_; }
+    // The page of a page button (1187, 1188, 1189); null for another id.
+    [[nodiscard]] IToolPage* Page(int buttonId) const;
+    [[nodiscard]] CParamSettingDlg* ParamPage() const;
+    [[nodiscard]] QWidget* TargetPage() const;
+    [[nodiscard]] QWidget* FirmwareWindow() const;
     [[nodiscard]] const CWndResizeTool& ResizeTool() const { return resizeTool_; }
     [[nodiscard]] EULADlgHandle Agreement() const { return agreement_; }
-    // The port number and baud rate last handed to the firmware window.
-    [[nodiscard]] int FirmwarePortNumber() const { return firmwarePortNumber_; }
-    [[nodiscard]] int FirmwareBaudRate() const { return firmwareBaudRate_; }
 
     static constexpr int kAboutCommand = 16;
 
@@ -80,40 +80,32 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    struct PageSlot {
+        int buttonId;
+        QPushButton* button;
+        std::unique_ptr<IToolPage> page;
+    };
+
     void BuildControls();
     void InitDialog();
+    void CloseConnection();
     void SetNotConnected();
-    void AcceptTypedPort();
-    void CopyPortToFirmwareWindow();
+    void HandPortSelection(int portNumber, int baudRate);
     void WatchLink();
-    [[nodiscard]] std::string OpenFailureText(int portNumber, int baudRate) const;
+    [[nodiscard]] bool LineInUse() const;
 
     MainWindowOptions options_;
     EULADlgHandle agreement_ = nullptr;
     CWndResizeTool resizeTool_;
     double layoutScale_ = 1.0;
-    CParamSettingDlg* paramPage_ = nullptr;
-    QWidget* targetPage_ = nullptr;      // placeholder until the target page exists
-    QWidget* firmwareWindow_ = nullptr;  // placeholder until the download window exists
-    int portNumber_ = 0;
-    int baudRate_ = 115200;
-    int firmwarePortNumber_ = 0;
-    int firmwareBaudRate_ = 0;
-    TAVO_RadarDeviceHandle device_ = nullptr;
+    CSensorConnection connection_;
     ParamSetting params_;
     FILE* logFile_ = nullptr;
     QTimer linkWatch_;
+    std::vector<PageSlot> pages_;  // in button order; destroyed first to last
 
-    QPushButton* paramButton_ = nullptr;     // 1187
-    QPushButton* targetButton_ = nullptr;    // 1188
-    QPushButton* firmwareButton_ = nullptr;  // 1189
-    QComboBox* portList_ = nullptr;          // 1101
-    QLineEdit* baudEdit_ = nullptr;          // 1102
-    QPushButton* refreshButton_ = nullptr;   // 1100
-    QPushButton* connectButton_ = nullptr;   // 1103
-    QLabel* versionStatic_ = nullptr;        // 1104
-    QWidget* pageArea_ = nullptr;            // 1200
+    CConnectionPanel* panel_ = nullptr;
+    QWidget* pageArea_ = nullptr;  // 1200
 };

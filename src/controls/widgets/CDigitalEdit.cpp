@@ -59,22 +59,6 @@ std::string FormatDigitalValue(const DigitalValue& value, DigitalType type)
     return text;
 }
 
-double ParseDigitalText(const std::string& text)
-{
-    // Independent of the process locale: the edits always use a decimal point.
-    const char* begin = text.c_str();
-    const char* end = begin + text.size();
-    while (begin != end && (*begin == ' ' || *begin == '\t'))
-        ++begin;
-    if (begin != end && *begin == '+')
-        ++begin;
-    double value = 0.0;
-    const auto [stop, error] = std::from_chars(begin, end, value);
-    if (error != std::errc() || stop == begin || !std::isfinite(value))
-        return 0.0;
-    return value;
-}
-
 CDigitalEdit::CDigitalEdit(QWidget* parent) : CXEdit(parent) {}
 
 void CDigitalEdit::SetMinValue(DigitalValue value, double tolerance)

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ValueParse.h"  // ParseDigitalText: how a committed text reads as a number
 #include "controls/widgets/CXEdit.h"
 
 enum DigitalType : int {
@@ -49,9 +50,6 @@ struct DigitalLimit {
 // The value as text, by type: "%d", "%u", "%lld", "%llu", or fixed point with the
 // decimals GetSuitableDecimalFormatCount gives (at most 10) for float and double.
 [[nodiscard]] std::string FormatDigitalValue(const DigitalValue& value, DigitalType type);
-// A text read as a number the way a committed value is: the leading number, 0 when
-// there is none (or it is not finite).
-[[nodiscard]] double ParseDigitalText(const std::string& text);
 
 class CDigitalEdit : public CXEdit {
     Q_OBJECT

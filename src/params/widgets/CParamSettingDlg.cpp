@@ -1,7 +1,5 @@
 #include "params/widgets/CParamSettingDlg.h"
 
-#include <charconv>
-#include <cstdio>
 
 #include <QApplication>
 #include <QComboBox>
@@ -19,7 +17,9 @@
 #include "controls/widgets/CDigitalEdit.h"
 #include "controls/widgets/MessageBox.h"
 #include "controls/widgets/WaitCursor.h"
+#include "device/CommandModeScope.h"
 #include "params/RadarOperatorConfig.h"
+#include "params/SensorConnection.h"
 
 namespace {
 
@@ -41,27 +41,6 @@ QString IdName(int id)
     return QString::number(id);
 }
 
-// A text read as a signed integer the way the page reads its edits: the leading
-// number, 0 when there is none.
-int32_t ParseIntText(const std::string& text)
-{
-    const char* begin = text.c_str();
-    const char* end = begin + text.size();
-    while (begin != end && (*begin == ' ' || *begin == '\t'))
-        ++begin;
-    if (begin != end && *begin == '+')
-        ++begin;
-    long long value = 0;
-    const auto [stop, error] = std::from_chars(begin, end, value);
-    if (error != std::errc() || stop == begin)
-        return 0;
-    if (value > INT32_MAX)
-        return INT32_MAX;
-    if (value < INT32_MIN)
-        return INT32_MIN;
-    return static_cast<int32_t>(value);
-}
-
 QString SignedText(uint32_t value)
 {
     return QString::number(static_cast<int32_t>(value));
@@ -69,8 +48,8 @@ QString SignedText(uint32_t value)
 
 }  // namespace
 
-CParamSettingDlg::CParamSettingDlg(TAVO_RadarDeviceHandle device, ParamSetting* setting, QWidget* parent)
-    : QWidget(parent), device_(device), setting_(setting)
+CParamSettingDlg::CParamSettingDlg(ToolPageContext& context, QWidget* parent)
+    : QWidget(parent), connection_(context.connection), setting_(&context.params)
 {
     setObjectName(IdName(kTemplate));
     BuildControls();
@@ -82,13 +61,13 @@ CParamSettingDlg::CParamSettingDlg(TAVO_RadarDeviceHandle device, ParamSetting* 
     rangeMinEdit_->SetType(DIGITAL_DOUBLE);
     rangeMaxEdit_->SetType(DIGITAL_DOUBLE);
     disappearEdit_->SetType(DIGITAL_UINT32);
-    disappearEdit_->SetMinValue(DigitalValue::UInt32(10), kLimitTolerance);
-    disappearEdit_->SetMaxValue(DigitalValue::UInt32(255), kLimitTolerance);
+    disappearEdit_->SetMinValue(DigitalValue::UInt32(PARAM_ABSENCE_MIN), kLimitTolerance);
+    disappearEdit_->SetMaxValue(DigitalValue::UInt32(PARAM_ABSENCE_MAX), kLimitTolerance);
     for (auto* table : {&triggerEdits_, &holdEdits_}) {
         for (CDigitalEdit* edit : *table) {
             edit->SetType(DIGITAL_UINT32);
-            edit->SetMinValue(DigitalValue::UInt32(10), kLimitTolerance);
-            edit->SetMaxValue(DigitalValue::UInt32(95), kLimitTolerance);
+            edit->SetMinValue(DigitalValue::UInt32(PARAM_THRESHOLD_MIN), kLimitTolerance);
+            edit->SetMaxValue(DigitalValue::UInt32(PARAM_THRESHOLD_MAX), kLimitTolerance);
         }
     }
     UpdateControls();
@@ -194,13 +173,6 @@ void CParamSettingDlg::BuildControls()
     connect(rangeMaxEdit_, &CXEdit::editChanged, this, &CParamSettingDlg::OnRangeMaxChanged);
 }
 
-std::string CParamSettingDlg::FormatDistance(double metres) const
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", GetSuitableDecimalFormatCount(metres, 2), metres);
-    return text;
-}
-
 void CParamSettingDlg::UpdateControls()
 {
     rangeMinEdit_->setText(Text(FormatDistance(setting_->DetectRangeMin)));
@@ -241,12 +213,12 @@ void CParamSettingDlg::ReadControls()
     setting_->ResponseFreq = ResponseFreqOfSpeed(!normalRadio_->isChecked());
     setting_->StateReportFreq = ParseDigitalText(stateFreqCombo_->currentText().toStdString());
     setting_->RangeReportFreq = ParseDigitalText(rangeFreqCombo_->currentText().toStdString());
-    setting_->ObjectDisappearReportTime = static_cast<uint32_t>(ParseIntText(disappearEdit_->text().toStdString()));
+    setting_->ObjectDisappearReportTime = static_cast<uint32_t>(ParseLeadingInt32(disappearEdit_->text().toStdString()));
     for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
         setting_->GateTriggerThreshold[gate] =
-            static_cast<uint32_t>(ParseIntText(triggerEdits_[gate]->text().toStdString()));
+            static_cast<uint32_t>(ParseLeadingInt32(triggerEdits_[gate]->text().toStdString()));
         setting_->GateHoldThreshold[gate] =
-            static_cast<uint32_t>(ParseIntText(holdEdits_[gate]->text().toStdString()));
+            static_cast<uint32_t>(ParseLeadingInt32(holdEdits_[gate]->text().toStdString()));
     }
 }
 
@@ -266,9 +238,8 @@ void CParamSettingDlg::OnRead()
     int result = OPERATOR_OK;
     {
         WaitCursor wait;
-        TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 150);
-        result = ReadAllParams(device_, *setting_);
-        TAVO_Interface_RadarDevice_StopCmdMode(device_);
+        CommandModeScope mode(connection_.Handle());
+        result = ReadAllParams(connection_.Handle(), *setting_);
     }
     if (result == OPERATOR_OK)
         UpdateControls();
@@ -281,9 +252,8 @@ void CParamSettingDlg::OnWrite()
     int result = OPERATOR_OK;
     {
         WaitCursor wait;
-        TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 150);
-        result = WriteAllParams(device_, *setting_);
-        TAVO_Interface_RadarDevice_StopCmdMode(device_);
+        CommandModeScope mode(connection_.Handle());
+        result = WriteAllParams(connection_.Handle(), *setting_);
     }
     ShowResult(result, 10152, 10153);
 }
@@ -295,9 +265,8 @@ void CParamSettingDlg::OnReset()
     int result = OPERATOR_OK;
     {
         WaitCursor wait;
-        TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 150);
-        result = FactoryResetSequence(device_, *setting_);
-        TAVO_Interface_RadarDevice_StopCmdMode(device_);
+        CommandModeScope mode(connection_.Handle());
+        result = FactoryResetSequence(connection_.Handle(), *setting_);
     }
     ShowResult(result, 10152, 10153);
 }
@@ -334,28 +303,30 @@ CDigitalEdit* CParamSettingDlg::EditOf(RangeField field) const
     return field == RangeField::DetectRangeMin ? rangeMinEdit_ : rangeMaxEdit_;
 }
 
-void CParamSettingDlg::ApplyNotice(const RangeNotice& notice)
+void CParamSettingDlg::ShowRangeText(const RangeNotice& notice, const std::string& text)
 {
+    // The rule runs again for its own correction by itself: the edit must not
+    // report this change as a new commit.
     CDigitalEdit* edit = EditOf(notice.field);
-    const double value =
-        notice.field == RangeField::DetectRangeMin ? setting_->DetectRangeMin : setting_->DetectRangeMax;
-    // Writing into the edit being committed reports the corrected value at once: the
-    // rule runs again for it, nested, before this notice's balloon opens and before
-    // the outer run goes on.
-    edit->setText(Text(FormatDistance(value)));
-    edit->ShowBalloonTip("Data Invalid", notice.text, BALLOON_ICON_INFO, notice.key);
+    const QSignalBlocker block(edit);
+    edit->setText(Text(text));
+}
+
+void CParamSettingDlg::ShowRangeNotice(const RangeNotice& notice)
+{
+    EditOf(notice.field)->ShowBalloonTip("Data Invalid", notice.text, BALLOON_ICON_INFO, notice.key);
 }
 
 void CParamSettingDlg::OnRangeMinChanged()
 {
     setting_->DetectRangeMin = ParseDigitalText(rangeMinEdit_->text().toStdString());
-    CommitRangeMin(*setting_, [this](const RangeNotice& notice) { ApplyNotice(notice); });
+    CommitRangeEdit(*setting_, RangeField::DetectRangeMin, *this);
 }
 
 void CParamSettingDlg::OnRangeMaxChanged()
 {
     setting_->DetectRangeMax = ParseDigitalText(rangeMaxEdit_->text().toStdString());
-    CommitRangeMax(*setting_, [this](const RangeNotice& notice) { ApplyNotice(notice); });
+    CommitRangeEdit(*setting_, RangeField::DetectRangeMax, *this);
 }
 
 void CParamSettingDlg::showEvent(QShowEvent* event)

@@ -4,7 +4,7 @@
 // resets the sensor to factory values and keeps the record in the ParamSetting
 // section of the configuration.
 //
-// The page borrows the device handle and the record; it owns neither. Controls
+// The page borrows the connection and the record; it owns neither. Controls
 // carry their numeric ids as object names ("2010", "2020", ...).
 
 #include <array>
@@ -12,8 +12,8 @@
 
 #include <QWidget>
 
-#include "device/RadarDevice.h"
-#include "params/ParamRules.h"
+#include "app/widgets/IToolPage.h"
+#include "params/ParamEditSession.h"
 #include "params/ParamSetting.h"
 
 class CDigitalEdit;
@@ -23,13 +23,13 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 
-class CParamSettingDlg : public QWidget {
+class CParamSettingDlg : public QWidget, public IToolPage, private IRangeEditView {
     Q_OBJECT
 
 public:
     // Builds the page (template 2000) and initialises it: loads the ParamSetting
     // section into the record and shows it.
-    CParamSettingDlg(TAVO_RadarDeviceHandle device, ParamSetting* setting, QWidget* parent = nullptr);
+    CParamSettingDlg(ToolPageContext& context, QWidget* parent = nullptr);
     // Saves the record into the ParamSetting section and the file.
     ~CParamSettingDlg() override;
 
@@ -52,18 +52,23 @@ public:
     static constexpr int kDesignWidth = 680;
     static constexpr int kDesignHeight = 424;
 
+    // --- IToolPage ---
+    QWidget* PageWidget() override { return this; }
+    // Shows the record as the window read it.
+    void OnConnected() override { UpdateControls(); }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void BuildControls();
-    void ApplyNotice(const RangeNotice& notice);
+    void ShowRangeText(const RangeNotice& notice, const std::string& text) override;
+    void ShowRangeNotice(const RangeNotice& notice) override;
     void ShowResult(int result, int successId, int failureId);
     [[nodiscard]] CDigitalEdit* EditOf(RangeField field) const;
-    [[nodiscard]] std::string FormatDistance(double metres) const;
 
-    TAVO_RadarDeviceHandle device_;
+    CSensorConnection& connection_;
     ParamSetting* setting_;
 
     CDigitalEdit* rangeMinEdit_ = nullptr;    // 2010

@@ -1,0 +1,50 @@
+#pragma once
+// A page of the main window. The window holds a list of them, shows one at a time
+// and tells each what happens to the connection; a page plugs in by being listed
+// in ToolPages.cpp and never by an edit of the window.
+//
+// Every call arrives on the user-interface thread. The language is chosen once
+// for the process before any page is built, so a page loads its texts when it
+// builds its controls.
+
+class CSensorConnection;
+class QWidget;
+struct ParamSetting;
+
+// What the main window lends its pages for their whole life; they own neither.
+struct ToolPageContext {
+    CSensorConnection& connection;
+    ParamSetting& params;
+};
+
+class IToolPage {
+public:
+    virtual ~IToolPage() = default;
+
+    // The page's widget, a child of the window placed on the page area.
+    [[nodiscard]] virtual QWidget* PageWidget() = 0;
+
+    // The page was shown / is about to be hidden (a page that reads the line stops
+    // reading here).
+    virtual void OnPageShown() {}
+    virtual void OnPageHidden() {}
+    // The main connection opened and the record holds what was read from the sensor.
+    virtual void OnConnected() {}
+    // The main connection is about to close: end everything that uses the line.
+    virtual void OnDisconnecting() {}
+    // The main connection closed by itself (a hang-up, an unplugged adapter).
+    virtual void OnConnectionLost() {}
+
+    // True while the page reads the line itself, so that the window's link watch
+    // does not read its bytes away.
+    [[nodiscard]] virtual bool UsesLine() const { return false; }
+    // True for a page that opens the port on its own: showing it closes the main
+    // connection and disables Connect.
+    [[nodiscard]] virtual bool TakesPortOver() const { return false; }
+
+    // The port and baud rate selected in the connection panel (copies, for a page
+    // that opens the port on its own).
+    virtual void SetPortSelection(int /*portNumber*/, int /*baudRate*/) {}
+    // The window's layout scale after a resize.
+    virtual void SetLayoutScale(double /*scale*/) {}
+};
