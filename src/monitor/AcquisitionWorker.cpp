@@ -10,6 +10,7 @@
 #include "common/DbgOutput.h"
 #include "common/FileUtils.h"
 #include "common/ValueParse.h"
+#include "device/CommandModeScope.h"
 #include "params/RadarOperatorConfig.h"
 
 namespace {
@@ -120,9 +121,8 @@ std::string CAcquisitionWorker::RecordFilePath() const {
 
 void CAcquisitionWorker::SwitchReportOutput(uint32_t on) {
     const uint16_t key = 0;
-    TAVO_Interface_RadarDevice_StartCmdMode(device_, eRADAR_PROTOCOL_VERSION_2, 150);
+    CommandModeScope mode(device_);
     TAVO_Interface_RadarDevice_Protocol_SetParameter(device_, PARAM_ID_REPORT_OUTPUT, 1, &key, &on, PARAM_TIMEOUT_MS);
-    TAVO_Interface_RadarDevice_StopCmdMode(device_);
 }
 
 void CAcquisitionWorker::HandlePayload(const uint8_t* payload, bool replay) {

@@ -17,6 +17,7 @@
 #include "app/widgets/EULADlg.h"
 #include "common/FileUtils.h"
 #include "controls/widgets/CDigitalEdit.h"
+#include "device/CommandModeScope.h"
 #include "device/RadarDevice.h"
 #include "device/SerialPortRegistry.h"
 #include "params/RadarOperatorConfig.h"
@@ -217,6 +218,53 @@ TEST_F(MainWindowTest, AHangUpReturnsTheWindowToNotConnected)
     EXPECT_TRUE(QTest::qWaitFor([&] { return Button("1103")->text() == "Connect"; }, 5000));
     EXPECT_FALSE(Find<QLabel>("1104")->isVisible());
     EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(window->Device()), 0);
+    // The user is told, not left to notice the button.
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.rfind("The connection to " + sensor->PortPath() + " was lost", 0), 0u) << boxes[0].text;
+    EXPECT_EQ(boxes[0].icon, MessageIcon::Error);
+}
+
+TEST_F(MainWindowTest, TheLinkWatchLeavesAClaimedLineToItsWorker)
+{
+    OpenWindow();
+    Connect();
+    ASSERT_EQ(Button("1103")->text(), "Disconn.");
+    {
+        // A quiet line: only the bytes injected below arrive.
+        CommandModeScope mode(window->Device());
+        const uint16_t key = 0;
+        const uint32_t off = 0;
+        ASSERT_NE(TAVO_Interface_RadarDevice_Protocol_SetParameter(window->Device(), PARAM_ID_REPORT_OUTPUT, 1, &key,
+                                                                   &off, PARAM_TIMEOUT_MS),
+                  0);
+    }
+    ASSERT_FALSE(sensor->ReportOutputOn());
+    const std::vector<uint8_t> noise(48, 0x5A);
+    // Three watch periods pass for each case; the drain needs only one.
+    const int watchPeriods = 3 * CTAVO_Palo520G_ToolDlg::kLinkWatchPeriodMs;
+
+    uint64_t sent = sensor->Counters().noiseBytesSent;
+    {
+        CSensorConnection::LineClaim claim = window->Connection().ClaimLine();
+        sensor->InjectBytes(noise);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sensor->Counters().noiseBytesSent >= sent + noise.size(); }, 5000));
+        QTest::qWait(watchPeriods);
+        uint8_t buffer[256];
+        int received = 0;
+        for (int n = 1; n > 0 && received < static_cast<int>(noise.size());) {
+            n = TAVO_Interface_RadarDevice_ReadData(window->Device(), buffer, sizeof buffer, 1000, 0);
+            received += n > 0 ? n : 0;
+        }
+        EXPECT_EQ(received, static_cast<int>(noise.size())) << "the worker's bytes were read away";
+    }
+
+    sent = sensor->Counters().noiseBytesSent;
+    sensor->InjectBytes(noise);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sensor->Counters().noiseBytesSent >= sent + noise.size(); }, 5000));
+    QTest::qWait(watchPeriods);
+    uint8_t buffer[256];
+    EXPECT_EQ(TAVO_Interface_RadarDevice_ReadData(window->Device(), buffer, sizeof buffer, 0, 0), 0)
+        << "an unclaimed line is drained";
 }
 
 TEST_F(MainWindowTest, EscapeDoesNotCloseTheWindowButTheCloseBoxDoes)
