@@ -4,21 +4,39 @@
 #include <QImage>
 #include <QProcess>
 
+#include <cmath>
+
+#include "device/RadarDevice.h"
+#include "params/ParamSetting.h"
+#include "params/RadarOperatorConfig.h"
+#include "sim/VirtualSensor.h"
 #include "support/TempDir.h"
 
-// End to end: the demonstration program reads the virtual sensor's report stream
-// through the device library and the frame scanner and draws it.
-TEST(ChartDemo, ChartsShowTheSimulatorsReports) {
-    const QString program = QStringLiteral(PALO_BINARY_DIR "/palo520g-chart-demo");
-    if (!QFileInfo::exists(program)) GTEST_SKIP() << "palo520g-chart-demo is not built";
-    TempDir dir;
+namespace {
+
+const QString kProgram = QStringLiteral(PALO_BINARY_DIR "/palo520g-chart-demo");
+
+// Runs the demo on the offscreen platform until it has saved its screenshots into dir.
+void RunDemo(const QStringList& arguments, const TempDir& dir) {
     QProcess demo;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     demo.setProcessEnvironment(env);
-    demo.start(program, {"--speed", "4", "--seconds", "3", "--screenshot", QString::fromStdString(dir.Path())});
+    demo.start(kProgram, arguments + QStringList{"--screenshot", QString::fromStdString(dir.Path())});
     ASSERT_TRUE(demo.waitForFinished(30000)) << demo.readAllStandardError().toStdString();
     ASSERT_EQ(demo.exitCode(), 0) << demo.readAllStandardError().toStdString();
+}
+
+bool IsRed(QRgb p) { return qRed(p) > 200 && qGreen(p) < 80 && qBlue(p) < 80; }
+
+}  // namespace
+
+// End to end: the demonstration program reads the virtual sensor's report stream
+// through the device library, the acquisition worker and the frame scanner and draws it.
+TEST(ChartDemo, ChartsShowTheSimulatorsReports) {
+    if (!QFileInfo::exists(kProgram)) GTEST_SKIP() << "palo520g-chart-demo is not built";
+    TempDir dir;
+    RunDemo({"--speed", "4", "--seconds", "3"}, dir);
 
     const QImage energy(QString::fromStdString(dir.File("energy-chart.png")));
     ASSERT_FALSE(energy.isNull());
@@ -37,4 +55,47 @@ TEST(ChartDemo, ChartsShowTheSimulatorsReports) {
     ASSERT_FALSE(range.isNull());
     const QRgb newest = range.pixel(range.width() - 5, 30);
     EXPECT_NE(newest & 0xFFFFFF, 0u);
+}
+
+// With --port the demo reads a sensor it did not start, and draws the thresholds and
+// the detection range that sensor holds.
+TEST(ChartDemo, PortShowsThatSensorsThresholdsAndRange) {
+    if (!QFileInfo::exists(kProgram)) GTEST_SKIP() << "palo520g-chart-demo is not built";
+    VirtualSensorOptions options;
+    options.streamTimeScale = 4;
+    VirtualSensor sensor(options);
+    ASSERT_TRUE(sensor.Start());
+    {
+        ParamSetting setting;
+        setting.DetectRangeMax = 5.6;  // 8 gates: the shading starts at gate 9
+        for (uint32_t& t : setting.GateTriggerThreshold) t = 90;
+        TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
+        ASSERT_TRUE(TAVO_Interface_RadarDevice_Serial_OpenByPath(device, sensor.PortPath().c_str(), 115200, 2, 1, 1, 1,
+                                                                 150));
+        EXPECT_EQ(WriteAllParams(device, setting), OPERATOR_OK);
+        TAVO_Interface_RadarDevice_StopCmdMode(device);
+        TAVO_Interface_RadarDevice_Serial_Close(device);
+        TAVO_Interface_RadarDevice_Serial_Destroy(device);
+    }
+    TempDir dir;
+    RunDemo({"--port", QString::fromStdString(sensor.PortPath()), "--seconds", "2"}, dir);
+    sensor.Stop();
+
+    const QImage energy(QString::fromStdString(dir.File("energy-chart.png")));
+    ASSERT_FALSE(energy.isNull());
+    // The plot starts after the 50-pixel left strip and ends above the 24-pixel bottom strip.
+    const int plotWidth = energy.width() - 50;
+    const int plotHeight = energy.height() - 24;
+    const int triggerRow = static_cast<int>(std::lround(plotHeight * 0.1));  // 90 of 0 .. 100 dB
+    EXPECT_TRUE(IsRed(energy.pixel(50 + plotWidth / 4, triggerRow))) << std::hex << energy.pixel(50 + plotWidth / 4, triggerRow);
+
+    // Left of gate 9 the plot shows black background; right of it nothing is black any more.
+    const int x0 = 50 + static_cast<int>(9 * (plotWidth * 0.0625));
+    int blackLeft = 0, blackRight = 0;
+    for (int y = 0; y < plotHeight; ++y) {
+        blackLeft += (energy.pixel(x0 - 3, y) & 0xFFFFFF) == 0;
+        blackRight += (energy.pixel(x0 + 3, y) & 0xFFFFFF) == 0;
+    }
+    EXPECT_GT(blackLeft, plotHeight / 2);
+    EXPECT_EQ(blackRight, 0);
 }

@@ -1,48 +1,41 @@
-// A window with the monitoring page's two charts, configured as the page configures
-// them and fed live from a virtual sensor on a pseudo-terminal: the bytes go
-// through the device library, the frame scanner and the report decoding, exactly
-// as a real sensor's would.
+// A window with the target page's two charts, built from the same blocks as the
+// page (CTargetCharts) and fed by the acquisition worker on a live port: the
+// in-process virtual sensor on a pseudo-terminal, or the sensor on --port. The
+// bytes go through the device library, the frame scanner and the report decoding
+// exactly as in the tool.
 //
-//   palo520g-chart-demo [--speed X] [--screenshot FOLDER] [--seconds S]
+//   palo520g-chart-demo [--port PATH] [--baud N] [--speed X] [--scale F]
+//                       [--screenshot FOLDER] [--seconds S]
 //
-// --speed runs the sensor's scene X times faster; --screenshot saves the window
-// and both charts as PNG files after S seconds (default 10) and exits.
+// --speed runs the virtual sensor's scene X times faster; --scale draws the charts
+// at that layout scale; --screenshot saves the window and both charts as PNG files
+// after S seconds (default 10) and exits.
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QLabel>
-#include <QPainter>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include <array>
+#include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstdio>
-#include <mutex>
-#include <thread>
+#include <memory>
+#include <string>
 
-#include "app/StringTable.h"
 #include "chart/widgets/CWaveWnd.h"
-#include "common/BaseBuffer.h"
 #include "device/RadarDevice.h"
-#include "monitor/FrameScanner.h"
+#include "monitor/AcquisitionWorker.h"
+#include "monitor/widgets/CTargetCharts.h"
+#include "params/ParamSetting.h"
+#include "params/RadarOperatorConfig.h"
 #include "sim/VirtualSensor.h"
 
 namespace {
 
-constexpr int kHistoryLength = 240;
-constexpr double kRangeResolution = 0.7;
-constexpr double kDetectRangeMax = 8.4;
-
-QString Text(int id, const char* fallback) {
-    const std::string text = LoadStringText(id);
-    return text.empty() ? QString::fromUtf8(fallback) : QString::fromStdString(text);
-}
-
-class ChartDemo : public QWidget, public IWaveWndDrawListener, public IWaveWndTooltipListener {
+class ChartDemo : public QWidget, public IAcquisitionSink {
 public:
     ChartDemo() {
         setWindowTitle("Palo520G charts");
@@ -57,242 +50,87 @@ public:
         range_->setObjectName("3010");
         layout->addWidget(energy_, 1);
         layout->addWidget(range_, 1);
-        history_.fill(0xFF);
+        charts_ = std::make_unique<CTargetCharts>(*energy_, *range_);
+        charts_->SetParamSetting(&params_);
     }
 
-    ~ChartDemo() override { StopReading(); }
+    ~ChartDemo() override { Stop(); }
 
-    void SetupCharts(const std::array<uint32_t, 16>& trigger, const std::array<uint32_t, 16>& hold) {
-        // Energy chart: one point per range gate against the two threshold tables.
-        CWaveWnd& e = *energy_;
-        e.SetDrawListener(this, 0);
-        e.SetTooltipListener(this, 0);
-        e.frameColor = 0x2A323C;
-        e.waveCount = 3;
-        e.waves[0].color = 0x00FF00;
-        e.waves[1].color = 0x0000FF;
-        e.waves[2].color = 0x00FFFF;
-        e.plotBackgroundEnabled = 1;
-        e.plotBackgroundColor = 0xFF000000;
-        e.lineWidth = 5;
-        e.SetDoubleSamples();
-        e.autoScale = 0;
-        e.SetValueRange(0, 100);
-        e.SetSampleCount(16);
-        e.SetWholeBlocksOnly(1);
-        e.ClearData();
-        e.SetText(0, Text(10310, "FP VS RG"), 15, 0xFFFFFFFF, 1, 0);
-        e.SetText(1, Text(10311, "Fraction Power (dB)"), 10, 0xFFFFFFFF, 0, 0);
-        e.SetText(2, Text(10312, "0.7 m/Range Gate"), 10, 0xFFFFFFFF, 2, 2);
-        e.left.visible = 1;
-        e.left.size = 50;
-        e.Layout();
-        e.bottom.visible = 1;
-        e.bottom.size = 24;
-        e.Layout();
-        e.SetXAxisFont(8);
-        e.SetYAxisFont(8, 0);
-        e.top.axis.labelCount = e.bottom.axis.labelCount = 7;
-        e.SetXRange(0, 15, -1);
-        e.left.axis.labelCount = e.right.axis.labelCount = 5;
-        e.Initialize();
-        e.RecreateBuffers();
-        ChartRect legend = e.plotRect;
-        legend.top += 10;
-        e.SetText(3, Text(10313, "--Energy Value"), 10, 0xFF00FF00, 2, 0, &legend);
-        legend.top += 20;
-        e.SetText(4, Text(10314, "--Trigger Threshold"), 10, 0xFFFF0000, 2, 0, &legend);
-        legend.top += 20;
-        e.SetText(5, Text(10315, "--Hold Threshold"), 10, 0xFFFFFF00, 2, 0, &legend);
-        double triggerDb[16], holdDb[16];
-        for (int g = 0; g < 16; ++g) {
-            triggerDb[g] = trigger[static_cast<size_t>(g)];
-            holdDb[g] = hold[static_cast<size_t>(g)];
-        }
-        e.waves[1].buffer.Append(triggerDb, 16);
-        e.RequestRepaint();
-        e.waves[2].buffer.Append(holdDb, 16);
-        e.RequestRepaint();
+    // Reads the sensor's parameters (the defaults stay when it does not answer),
+    // sets the charts up and starts a live run. False when the run cannot start.
+    bool Start(TAVO_RadarDeviceHandle device, double uiScale) {
+        uiScale_ = uiScale;
+        if (ReadAllParams(device, params_) != OPERATOR_OK)
+            std::fprintf(stderr, "could not read the sensor's parameters; showing the default thresholds\n");
+        TAVO_Interface_RadarDevice_StopCmdMode(device);
 
-        // Range chart: the target distance over the last 240 reports, with the state band.
-        CWaveWnd& r = *range_;
-        r.SetDrawListener(this, 1);
-        r.SetTooltipListener(this, 1);
-        r.frameColor = 0x2A323C;
-        r.waveCount = 1;
-        r.waves[0].color = 0x0000FF;
-        r.plotBackgroundEnabled = 1;
-        r.plotBackgroundColor = 0xFF000000;
-        r.lineWidth = 5;
-        r.SetDoubleSamples();
-        r.SetValueRange(0.0, kDetectRangeMax);
-        r.SetSampleCount(kHistoryLength);
-        r.SetWholeBlocksOnly(0);
-        r.SetText(0, Text(10330, "Range VS Time"), 15, 0xFFFFFFFF, 1, 0);
-        r.SetText(1, Text(10331, "Range (m)"), 10, 0xFFFFFFFF, 0, 0);
-        r.SetText(2, Text(10332, "Time (sec.)"), 10, 0xFFFFFFFF, 2, 2);
-        r.left.visible = 1;
-        r.left.size = 50;
-        r.Layout();
-        r.SetYAxisFont(8, 1);
-        r.left.axis.labelCount = r.right.axis.labelCount = 5;
-        r.bottom.visible = 1;
-        r.bottom.size = 24;
-        r.Layout();
-        r.SetXAxisFont(8);
-        r.SetXRange(60, 0, -1);
-        int i = 0;
-        for (CWaveWnd::AxisStrip* strip : {&r.top, &r.bottom}) {
-            strip->axis.ClearLabels();
-            i = 0;
-            for (int seconds : {60, 45, 30, 15}) strip->axis.AddLabel(i++, "T0-" + std::to_string(seconds));
-            strip->axis.AddLabel(4, "T0");
-            strip->axis.labelCount = 5;
-        }
-        r.Initialize();
-        r.RecreateBuffers();
+        charts_->SetupCharts(uiScale_);
+        charts_->RefreshParams();
+        worker_ = std::make_unique<CAcquisitionWorker>(device, *this);
+        charts_->SetBandSource(StateBandSourceOf(*worker_));
+        ShowStatus();
+        return worker_->Start() == ACQUISITION_STARTED;
     }
 
-    bool StartReading(const std::string& path) {
-        device_ = TAVO_Interface_RadarDevice_Serial_Create();
-        if (!TAVO_Interface_RadarDevice_Serial_OpenByPath(device_, path.c_str(), 115200, 2, 0, 0, 0, 1000))
-            return false;
-        reader_ = std::thread([this] { ReadLoop(); });
-        return true;
-    }
-
-    void StopReading() {
-        if (!device_) return;
-        stop_ = 1;
-        TAVO_Interface_RadarDevice_CancelRead(device_);
-        if (reader_.joinable()) reader_.join();
-        TAVO_Interface_RadarDevice_Serial_Close(device_);
-        TAVO_Interface_RadarDevice_Serial_Destroy(device_);
-        device_ = nullptr;
-    }
-
-    void ShowStatus() {
-        TargetReport report;
-        uint64_t count = 0;
-        {
-            std::lock_guard<std::mutex> guard(reportLock_);
-            report = report_;
-            count = reports_;
-        }
-        const char* state = report.state == 2 ? "Presence" : report.state == 3 ? "Presence(Motionless)" : "None";
-        const double distance = report.state >= 2 ? report.distanceCm / 100.0 : 0.0;
-        status_->setText(QString("Target Status: %1    Target Distance: %2 m    Reports: %3")
-                             .arg(state)
-                             .arg(distance, 0, 'f', 2)
-                             .arg(count));
+    void Stop() {
+        if (worker_) worker_->Stop();
     }
 
     CWaveWnd& Energy() { return *energy_; }
     CWaveWnd& Range() { return *range_; }
 
-    // ---- listeners ----
+    // ---- worker notices, on the worker thread ----
 
-    void OnDrawBackground(const WaveWndSurface& plot, const ChartRect& rect, uint64_t context) override {
-        if (context != 1) return;
-        // The state band: the last 240 states from left (oldest) to right (newest).
-        std::array<uint8_t, kHistoryLength> history;
-        {
-            std::lock_guard<std::mutex> guard(reportLock_);
-            history = history_;
-        }
-        const int w = rect.Width();
-        const int bandHeight = std::min(50, rect.Height());
-        auto colour = [](int cls) -> QRgb {
-            switch (cls) {
-            case 1: return 0xFF15BC59;
-            case 2: return 0xFFFC5D45;
-            case 3: return 0xFF3478FF;
-            default: return 0xFF000000;
-            }
-        };
-        auto classOf = [](uint8_t code) { return code == 0xFF ? 0 : code <= 1 ? 1 : code == 2 ? 2 : code == 3 ? 3 : -1; };
-        int segmentClass = classOf(history[0]);
-        int start = 0;
-        for (int x = 0; x < w; ++x) {
-            const int entry = std::clamp(static_cast<int>(std::lround(x / (static_cast<double>(w) / kHistoryLength))),
-                                         0, kHistoryLength - 1);
-            const int cls = classOf(history[static_cast<size_t>(entry)]);
-            if (cls >= 1 && cls != segmentClass) {
-                if (segmentClass >= 0) plot.painter->fillRect(QRect(start, 0, x - start, bandHeight), colour(segmentClass));
-                segmentClass = cls;
-                start = x;
-            }
-        }
-        if (start != w - 1 && segmentClass >= 0)
-            plot.painter->fillRect(QRect(start, 0, w - start, bandHeight), colour(segmentClass));
+    void OnNewReport(const TargetReport& report) override {
+        charts_->AppendReport(report);
+        reports_.fetch_add(1);
+        // One status update queued at a time, however fast the reports come.
+        if (!statusQueued_.exchange(true))
+            QMetaObject::invokeMethod(this, [this] { ShowStatus(); }, Qt::QueuedConnection);
     }
 
-    void OnDrawEnd(const WaveWndSurface& back, const ChartRect& plotRect, uint64_t context) override {
-        if (context != 0) return;
-        // Gates beyond the detection range are shaded.
-        const int first = static_cast<int>(kDetectRangeMax / kRangeResolution) + 1;
-        const int x0 = plotRect.left + static_cast<int>(first * (plotRect.Width() * 0.0625));
-        back.painter->fillRect(QRect(x0, plotRect.top, plotRect.right - x0, plotRect.Height()),
-                               QColor::fromRgba(0xBFC3C3C3));
+    void OnReplayEnd() override {}
+
+    void OnDeviceLost() override {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                Stop();
+                status_->setText("The sensor's port has gone.");
+            },
+            Qt::QueuedConnection);
     }
 
-    QString GetTooltipText(int wave, int sample, int, int, double value, uint64_t context) override {
-        if (context == 0) {
-            const int ids[3] = {10316, 10317, 10318};
-            const char* fallbacks[3] = {"RG No.%d Target Energy: %.1f dB", "RG No.%d Trigger Energy: %.1f dB",
-                                        "RG No.%d Hold Energy: %.1f dB"};
-            if (wave < 0 || wave > 2) return {};
-            return QString::asprintf(Text(ids[wave], fallbacks[wave]).toUtf8().constData(), sample, value);
-        }
-        if (context == 1 && wave == 0)
-            return QString::asprintf(Text(10333, "No. %.1fs Range: %.1f m").toUtf8().constData(),
-                                     (kHistoryLength - sample) * 60.0 / kHistoryLength, value);
-        return {};
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        // The legend and the strips follow the plot, as the page's charts do on a resize.
+        if (worker_) QTimer::singleShot(0, this, [this] { charts_->SetupCharts(uiScale_); });
     }
 
 private:
-    void ReadLoop() {
-        CBaseBuffer carry;
-        uint8_t chunk[256];
-        while (!stop_) {
-            const int n = TAVO_Interface_RadarDevice_ReadData(device_, chunk, sizeof chunk, 200, 0);
-            if (n < 0) break;  // the line went away
-            if (n == 0) continue;
-            ScanFrames(carry, chunk, static_cast<size_t>(n), [this](const uint8_t* payload) { OnReport(payload); },
-                       stop_);
-        }
-    }
-
-    // On the reader thread: the page's effects of one report.
-    void OnReport(const uint8_t* payload) {
-        TargetReport report;
-        if (!DecodeTargetReport(payload, report)) return;
-        energy_->waves[0].buffer.Append(report.gateEnergyDb, 16);
-        energy_->RequestRepaint();
-        {
-            std::lock_guard<std::mutex> guard(reportLock_);
-            report_ = report;
-            ++reports_;
-            std::move(history_.begin() + 1, history_.end(), history_.begin());
-            history_.back() = static_cast<uint8_t>(report.state & 0xFF);
-        }
-        const double metres = report.distanceCm / 100.0;
-        range_->waves[0].buffer.Append(&metres, 1);
-        range_->MarkBackgroundDirty();
-        range_->RequestRepaint();
-        QMetaObject::invokeMethod(this, [this] { ShowStatus(); }, Qt::QueuedConnection);
+    void ShowStatus() {
+        statusQueued_.store(false);
+        const TargetReport report = worker_ ? worker_->LastReport() : TargetReport{};
+        const char* state = report.state == TARGET_STATE_MOVING       ? "Presence"
+                            : report.state == TARGET_STATE_MOTIONLESS ? "Presence(Motionless)"
+                                                                      : "None";
+        const double distance = report.state >= TARGET_STATE_MOVING ? report.distanceCm / 100.0 : 0.0;
+        status_->setText(QString("Target Status: %1    Target Distance: %2 m    Reports: %3")
+                             .arg(state)
+                             .arg(distance, 0, 'f', 2)
+                             .arg(reports_.load()));
     }
 
     QLabel* status_ = nullptr;
     CWaveWnd* energy_ = nullptr;
     CWaveWnd* range_ = nullptr;
-    TAVO_RadarDeviceHandle device_ = nullptr;
-    std::thread reader_;
-    std::atomic<int> stop_{0};
-    std::mutex reportLock_;  //!< Protects report_, reports_ and history_.
-    TargetReport report_;
-    uint64_t reports_ = 0;
-    std::array<uint8_t, kHistoryLength> history_{};
+    ParamSetting params_;
+    double uiScale_ = 1.0;
+    std::unique_ptr<CTargetCharts> charts_;
+    std::atomic<uint64_t> reports_{0};
+    std::atomic<bool> statusQueued_{false};
+    std::unique_ptr<CAcquisitionWorker> worker_;  // last: stopped before the charts go
 };
 
 }  // namespace
@@ -301,45 +139,66 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    QCommandLineOption speed("speed", "Run the sensor's scene this many times faster.", "factor", "1");
+    QCommandLineOption port("port", "Read this serial port instead of the virtual sensor.", "path");
+    QCommandLineOption baud("baud", "Baud rate of --port.", "rate", "115200");
+    QCommandLineOption speed("speed", "Run the virtual sensor's scene this many times faster.", "factor", "1");
+    QCommandLineOption scale("scale", "Layout scale of the charts.", "factor", "1");
     QCommandLineOption shot("screenshot", "Save PNG screenshots into this folder and exit.", "folder");
     QCommandLineOption seconds("seconds", "Seconds of data before the screenshots.", "seconds", "10");
-    parser.addOptions({speed, shot, seconds});
+    parser.addOptions({port, baud, speed, scale, shot, seconds});
     parser.process(app);
 
-    VirtualSensorOptions options;
-    options.streamTimeScale = std::max(0.1, parser.value(speed).toDouble());
-    VirtualSensor sensor(options);
-    std::string error;
-    if (!sensor.Start(&error)) {
-        std::fprintf(stderr, "virtual sensor: %s\n", error.c_str());
+    std::unique_ptr<VirtualSensor> sensor;
+    std::string path = parser.value(port).toStdString();
+    if (path.empty()) {
+        VirtualSensorOptions options;
+        options.streamTimeScale = std::max(0.1, parser.value(speed).toDouble());
+        sensor = std::make_unique<VirtualSensor>(options);
+        std::string error;
+        if (!sensor->Start(&error)) {
+            std::fprintf(stderr, "virtual sensor: %s\n", error.c_str());
+            return 1;
+        }
+        path = sensor->PortPath();
+    }
+
+    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
+    const int baudRate = parser.value(baud).toInt();
+    if (baudRate <= 0 || !TAVO_Interface_RadarDevice_Serial_OpenByPath(device, path.c_str(), baudRate, 2, 1, 1, 1, 150)) {
+        std::fprintf(stderr, "cannot open %s\n", path.c_str());
+        TAVO_Interface_RadarDevice_Serial_Destroy(device);
         return 1;
     }
 
-    ChartDemo demo;
-    demo.resize(900, 800);
-    demo.show();
-    QApplication::processEvents();
-    demo.SetupCharts(sensor.GateTable(114), sensor.GateTable(118));
-    if (!demo.StartReading(sensor.PortPath())) {
-        std::fprintf(stderr, "cannot open %s\n", sensor.PortPath().c_str());
-        return 1;
+    int result = 1;
+    {
+        ChartDemo demo;
+        demo.resize(900, 800);
+        demo.show();
+        QApplication::processEvents();
+        const double uiScale = parser.value(scale).toDouble();
+        if (demo.Start(device, uiScale > 0 ? uiScale : 1.0)) {
+            if (parser.isSet(shot)) {
+                const QString folder = parser.value(shot);
+                QDir().mkpath(folder);
+                QTimer::singleShot(static_cast<int>(parser.value(seconds).toDouble() * 1000), &app, [&] {
+                    QApplication::processEvents();
+                    const bool ok = demo.grab().save(QDir(folder).filePath("chart-demo.png")) &&
+                                    demo.Energy().grab().save(QDir(folder).filePath("energy-chart.png")) &&
+                                    demo.Range().grab().save(QDir(folder).filePath("range-chart.png"));
+                    std::printf("%s screenshots in %s\n", ok ? "saved" : "could not save", qPrintable(folder));
+                    app.exit(ok ? 0 : 1);
+                });
+            }
+            result = app.exec();
+        } else {
+            std::fprintf(stderr, "cannot start reading %s\n", path.c_str());
+        }
+        demo.Stop();
     }
-
-    if (parser.isSet(shot)) {
-        const QString folder = parser.value(shot);
-        QDir().mkpath(folder);
-        QTimer::singleShot(static_cast<int>(parser.value(seconds).toDouble() * 1000), &app, [&] {
-            QApplication::processEvents();
-            const bool ok = demo.grab().save(QDir(folder).filePath("chart-demo.png")) &&
-                            demo.Energy().grab().save(QDir(folder).filePath("energy-chart.png")) &&
-                            demo.Range().grab().save(QDir(folder).filePath("range-chart.png"));
-            std::printf("%s screenshots in %s\n", ok ? "saved" : "could not save", qPrintable(folder));
-            app.exit(ok ? 0 : 1);
-        });
-    }
-    const int result = app.exec();
-    demo.StopReading();
-    sensor.Stop();
+    // The worker is joined: the device may go.
+    TAVO_Interface_RadarDevice_Serial_Close(device);
+    TAVO_Interface_RadarDevice_Serial_Destroy(device);
+    if (sensor) sensor->Stop();
     return result;
 }
