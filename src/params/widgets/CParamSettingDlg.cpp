@@ -233,14 +233,16 @@ void CParamSettingDlg::ShowResult(int result, int successId, int failureId)
     }
 }
 
+int CParamSettingDlg::RunInCommandMode(const std::function<int(TAVO_RadarDeviceHandle)>& sequence)
+{
+    WaitCursor wait;
+    CommandModeScope mode(connection_.Handle());
+    return sequence(connection_.Handle());
+}
+
 void CParamSettingDlg::OnRead()
 {
-    int result = OPERATOR_OK;
-    {
-        WaitCursor wait;
-        CommandModeScope mode(connection_.Handle());
-        result = ReadAllParams(connection_.Handle(), *setting_);
-    }
+    const int result = RunInCommandMode([this](TAVO_RadarDeviceHandle device) { return ReadAllParams(device, *setting_); });
     if (result == OPERATOR_OK)
         UpdateControls();
     ShowResult(result, 10150, 10151);
@@ -249,12 +251,7 @@ void CParamSettingDlg::OnRead()
 void CParamSettingDlg::OnWrite()
 {
     ReadControls();
-    int result = OPERATOR_OK;
-    {
-        WaitCursor wait;
-        CommandModeScope mode(connection_.Handle());
-        result = WriteAllParams(connection_.Handle(), *setting_);
-    }
+    const int result = RunInCommandMode([this](TAVO_RadarDeviceHandle device) { return WriteAllParams(device, *setting_); });
     ShowResult(result, 10152, 10153);
 }
 
@@ -262,12 +259,7 @@ void CParamSettingDlg::OnReset()
 {
     InitParamSetting(*setting_);
     UpdateControls();
-    int result = OPERATOR_OK;
-    {
-        WaitCursor wait;
-        CommandModeScope mode(connection_.Handle());
-        result = FactoryResetSequence(connection_.Handle(), *setting_);
-    }
+    const int result = RunInCommandMode([this](TAVO_RadarDeviceHandle device) { return FactoryResetSequence(device, *setting_); });
     ShowResult(result, 10152, 10153);
 }
 

@@ -8,11 +8,13 @@
 // carry their numeric ids as object names ("2010", "2020", ...).
 
 #include <array>
+#include <functional>
 #include <string>
 
 #include <QWidget>
 
 #include "app/widgets/IToolPage.h"
+#include "device/RadarDevice.h"
 #include "params/ParamEditSession.h"
 #include "params/ParamSetting.h"
 
@@ -65,6 +67,8 @@ private:
     void BuildControls();
     void ShowRangeText(const RangeNotice& notice, const std::string& text) override;
     void ShowRangeNotice(const RangeNotice& notice) override;
+    // One device sequence under the wait cursor, bracketed by command mode; its OPERATOR_* result.
+    int RunInCommandMode(const std::function<int(TAVO_RadarDeviceHandle)>& sequence);
     void ShowResult(int result, int successId, int failureId);
     [[nodiscard]] CDigitalEdit* EditOf(RangeField field) const;
 
