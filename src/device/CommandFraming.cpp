@@ -2,14 +2,7 @@
 
 #include <cstring>
 
-namespace {
-
-uint16_t ReadU16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-}  // namespace
+#include "common/ByteOrder.h"
 
 std::vector<uint8_t> BuildCommandFrame(uint16_t command, const uint8_t* payload, size_t length)
 {
@@ -17,10 +10,8 @@ std::vector<uint8_t> BuildCommandFrame(uint16_t command, const uint8_t* payload,
     std::vector<uint8_t> frame;
     frame.reserve(body + 10);
     frame.insert(frame.end(), std::begin(kCommandHeader), std::end(kCommandHeader));
-    frame.push_back(static_cast<uint8_t>(body & 0xFF));
-    frame.push_back(static_cast<uint8_t>((body >> 8) & 0xFF));
-    frame.push_back(static_cast<uint8_t>(command & 0xFF));
-    frame.push_back(static_cast<uint8_t>(command >> 8));
+    AppendLE16(frame, static_cast<uint16_t>(body));
+    AppendLE16(frame, command);
     if (length > 0) {
         frame.insert(frame.end(), payload, payload + length);
     }
@@ -43,7 +34,7 @@ AckScanResult ScanForAck(const uint8_t* data, size_t size, uint16_t ackWord)
         if (i + 6 > size) {
             break;  // the length field has not arrived
         }
-        const size_t body = ReadU16(p + 4);
+        const size_t body = ReadLE16(p + 4);
         if (body > kMaxFrameBody || (isAck && body < 2)) {
             ++i;  // a header pattern in noise
             continue;
@@ -57,7 +48,7 @@ AckScanResult ScanForAck(const uint8_t* data, size_t size, uint16_t ackWord)
             ++i;  // damaged, or not a frame at all: resynchronise one byte on
             continue;
         }
-        if (isAck && ReadU16(p + 6) == ackWord) {
+        if (isAck && ReadLE16(p + 6) == ackWord) {
             result.status = AckScan::Found;
             result.payloadOffset = i + 8;
             result.payloadLength = body - 2;
