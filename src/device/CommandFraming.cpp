@@ -1,21 +1,19 @@
 #include "device/CommandFraming.h"
 
-#include <cstring>
-
 #include "common/ByteOrder.h"
 
 std::vector<uint8_t> BuildCommandFrame(uint16_t command, const uint8_t* payload, size_t length)
 {
     const size_t body = length + 2;
     std::vector<uint8_t> frame;
-    frame.reserve(body + 10);
-    frame.insert(frame.end(), std::begin(kCommandHeader), std::end(kCommandHeader));
+    frame.reserve(body + FRAME_OVERHEAD);
+    frame.insert(frame.end(), std::begin(COMMAND_FRAME_HEADER), std::end(COMMAND_FRAME_HEADER));
     AppendLE16(frame, static_cast<uint16_t>(body));
     AppendLE16(frame, command);
     if (length > 0) {
         frame.insert(frame.end(), payload, payload + length);
     }
-    frame.insert(frame.end(), std::begin(kCommandTail), std::end(kCommandTail));
+    frame.insert(frame.end(), std::begin(COMMAND_FRAME_TAIL), std::end(COMMAND_FRAME_TAIL));
     return frame;
 }
 
@@ -25,8 +23,8 @@ AckScanResult ScanForAck(const uint8_t* data, size_t size, uint16_t ackWord)
     size_t i = 0;
     while (i + 4 <= size) {
         const uint8_t* p = data + i;
-        const bool isAck = std::memcmp(p, kCommandHeader, 4) == 0;
-        const bool isReport = !isAck && std::memcmp(p, kReportHeader, 4) == 0;
+        const bool isAck = IsFrameMarker(p, COMMAND_FRAME_HEADER);
+        const bool isReport = !isAck && IsFrameMarker(p, REPORT_FRAME_HEADER);
         if (!isAck && !isReport) {
             ++i;
             continue;
@@ -39,12 +37,12 @@ AckScanResult ScanForAck(const uint8_t* data, size_t size, uint16_t ackWord)
             ++i;  // a header pattern in noise
             continue;
         }
-        const size_t frameSize = body + 10;
+        const size_t frameSize = body + FRAME_OVERHEAD;
         if (i + frameSize > size) {
             break;  // wait for the rest of this frame
         }
         const uint8_t* tail = p + 6 + body;
-        if (std::memcmp(tail, isAck ? kCommandTail : kReportTail, 4) != 0) {
+        if (!IsFrameMarker(tail, isAck ? COMMAND_FRAME_TAIL : REPORT_FRAME_TAIL)) {
             ++i;  // damaged, or not a frame at all: resynchronise one byte on
             continue;
         }

@@ -30,14 +30,14 @@ void ScanFrames(CBaseBuffer& carry, const uint8_t* chunk, size_t length, const R
     const uint8_t* b = carry.GetBuffer();
     const size_t n = carry.GetAvailSize();
     size_t i = 0;
-    while (i + REPORT_FRAME_OVERHEAD <= n) {
-        if (ReadLE32(b + i) != REPORT_FRAME_HEADER) {
+    while (i + FRAME_OVERHEAD <= n) {
+        if (!IsFrameMarker(b + i, REPORT_FRAME_HEADER)) {
             ++i;
         } else {
             const size_t payloadLength = ReadLE16(b + i + 4);
-            const size_t end = i + payloadLength + REPORT_FRAME_OVERHEAD;
+            const size_t end = i + payloadLength + FRAME_OVERHEAD;
             if (end > n) break;  // incomplete: wait for more bytes, keeping the header
-            if (ReadLE32(b + i + 6 + payloadLength) != REPORT_FRAME_TAIL) {
+            if (!IsFrameMarker(b + i + 6 + payloadLength, REPORT_FRAME_TAIL)) {
                 DbgOutputA(2, "Tailer TAG Invalid!\r\n");
                 i += 6 + payloadLength;
             } else {
@@ -69,11 +69,11 @@ bool DecodeTargetReport(const uint8_t* payload, TargetReport& report) {
 }
 
 std::vector<uint8_t> BuildReportFrame(const uint8_t* payload, uint16_t length) {
-    std::vector<uint8_t> frame(length + REPORT_FRAME_OVERHEAD);
-    WriteLE32(frame.data(), REPORT_FRAME_HEADER);
+    std::vector<uint8_t> frame(length + FRAME_OVERHEAD);
+    std::memcpy(frame.data(), REPORT_FRAME_HEADER, FRAME_MARKER_SIZE);
     WriteLE16(frame.data() + 4, length);
     if (length && payload) std::memcpy(frame.data() + 6, payload, length);
-    WriteLE32(frame.data() + 6 + length, REPORT_FRAME_TAIL);
+    std::memcpy(frame.data() + 6 + length, REPORT_FRAME_TAIL, FRAME_MARKER_SIZE);
     return frame;
 }
 

@@ -3,14 +3,14 @@
 #include "common/BaseBuffer.h"
 #include "common/ByteOrder.h"
 #include "common/DbgOutput.h"
+#include "device/FrameEnvelope.h"
 
 namespace {
 
-constexpr uint32_t kFrameHeader = 0xF1F2F3F4;  // bytes F4 F3 F2 F1
-constexpr uint32_t kFrameTail = 0xF5F6F7F8;    // bytes F8 F7 F6 F5
+// A progress report: type 3, u16 percent.
 constexpr uint16_t kProgressLength = 3;
 constexpr uint8_t kProgressType = 3;
-constexpr size_t kProgressFrameSize = 13;
+constexpr size_t kProgressFrameSize = FRAME_OVERHEAD + kProgressLength;
 
 }  // namespace
 
@@ -28,14 +28,14 @@ int ScanProgressFrames(CBaseBuffer& buffer, const std::atomic<int>& stop, const 
     const size_t n = buffer.GetAvailSize();
     int progress = 0;
     size_t i = 0;
-    while (!stop.load() && i + 10 <= n) {
-        if (ReadLE32(b + i) != kFrameHeader) {
+    while (!stop.load() && i + FRAME_OVERHEAD <= n) {
+        if (!IsFrameMarker(b + i, REPORT_FRAME_HEADER)) {
             i += 1;
         } else if (ReadLE16(b + i + 4) != kProgressLength) {
             i += 4;
         } else if (i + kProgressFrameSize > n) {
             break;  // the frame is not complete yet
-        } else if (ReadLE32(b + i + 9) != kFrameTail) {
+        } else if (!IsFrameMarker(b + i + 9, REPORT_FRAME_TAIL)) {
             i += 6;
         } else {
             if (b[i + 6] == kProgressType) {
