@@ -142,18 +142,21 @@ bool CBootloader::UpdateFWInfo() {
         sink_.SetLabel(BootLabel::RunningMode, FormatStringText(10522, "Unknown"));
     } else {
         inBootloader = result == RUNNING_MODE_BOOTLOADER ? 1 : 0;
+        sink_.OnRunningMode(result);
         sink_.SetLabel(BootLabel::RunningMode, FormatStringText(10522, RunningModeName(result)));
         uint32_t deviceId = 0;
         if (SendWithAck(BOOT_CMD_READ_DEVICE_ID, nullptr, 0, deviceId, BOOT_COMMAND_TIMEOUT_MS) != 0) {
             Log(10508, LoadStringText(10508));
             sink_.SetLabel(BootLabel::DeviceId, LoadStringText(10523));
         } else {
+            sink_.OnDeviceId(deviceId);
             const std::string text = FormatStringText(10521, deviceId);
             Log(10521, text);
             sink_.SetLabel(BootLabel::DeviceId, text);
             if (SendWithAck(BOOT_CMD_READ_PARTITIONS, nullptr, 0, result, BOOT_COMMAND_TIMEOUT_MS) != 0) {
                 Log(10509, LoadStringText(10509));
             } else {
+                sink_.OnPartitionMask(result);
                 std::vector<PartitionItem> items;
                 for (int bit = 0; bit <= kMaxPartition; ++bit)
                     if (result & (1u << bit)) items.push_back({"App" + std::to_string(bit), bit});
@@ -207,6 +210,7 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
         if (!inBootloader && !EnterBootloader(result)) break;
 
         const uint32_t checksum = ImageChecksum(image, length);
+        sink_.OnImageInfo(static_cast<uint32_t>(length), checksum);
         sink_.SetLabel(BootLabel::FileSize, FormatStringText(10517, static_cast<int>(length)));
         sink_.SetLabel(BootLabel::FileVerifyNum, FormatStringText(10518, checksum));
         sink_.SetLabel(BootLabel::DownloadProgressText, FormatStringText(10519, 0.0));
