@@ -21,8 +21,9 @@
 
 // Message numbers the target page gives the worker's notices.
 enum : int {
-    WM_REPORT_NEW = 0x0500,
-    WM_REPLAY_END = 0x0501,
+    WM_REPORT_NEW = 0x0500,   // a report arrived (OnNewReport)
+    WM_REPLAY_END = 0x0501,   // the replay file is exhausted (OnReplayEnd)
+    WM_DEVICE_LOST = 0x0502,  // a live read found the port closed (OnDeviceLost)
 };
 
 constexpr int STATE_HISTORY_LENGTH = 240;
