@@ -172,7 +172,7 @@ void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
             break;
         }
         const size_t body = U16(&input_[i + 4]);
-        if (body < 2 || body > kMaxFrameBody) {
+        if (body < 2 || body > MAX_FRAME_BODY) {
             ++i;
             continue;
         }
@@ -538,7 +538,7 @@ void SensorModel::Ack(uint16_t word, const std::vector<uint8_t>& payload)
         return;
     }
     const std::vector<uint8_t> frame =
-        BuildCommandFrame(static_cast<uint16_t>(word | kAckFlag), payload.data(), payload.size());
+        BuildCommandFrame(static_cast<uint16_t>(word | ACK_FLAG), payload.data(), payload.size());
     output_.insert(output_.end(), frame.begin(), frame.end());
     ++counters_.acksSent;
 }

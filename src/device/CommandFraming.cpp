@@ -33,7 +33,7 @@ AckScanResult ScanForAck(const uint8_t* data, size_t size, uint16_t ackWord)
             break;  // the length field has not arrived
         }
         const size_t body = ReadLE16(p + 4);
-        if (body > kMaxFrameBody || (isAck && body < 2)) {
+        if (body > MAX_FRAME_BODY || (isAck && body < 2)) {
             ++i;  // a header pattern in noise
             continue;
         }

@@ -10,10 +10,10 @@
 #include "device/FrameEnvelope.h"
 
 // An acknowledgement carries the request's word with this bit set.
-inline constexpr uint16_t kAckFlag = 0x0100;
+inline constexpr uint16_t ACK_FLAG = 0x0100;
 // Longest frame body (command word and payload) either side sends; a length
 // field above it is taken for noise.
-inline constexpr size_t kMaxFrameBody = 4096;
+inline constexpr size_t MAX_FRAME_BODY = 4096;
 
 // header, u16 L = 2 + length, u16 command word, payload, tail.
 [[nodiscard]] std::vector<uint8_t> BuildCommandFrame(uint16_t command, const uint8_t* payload, size_t length);

@@ -93,7 +93,7 @@ uint16_t Exchange(TAVO_RadarDevice& device, uint16_t command, const uint8_t* pay
         return RADAR_ERR_WRITE_FAILED;
     }
 
-    const uint16_t ackWord = static_cast<uint16_t>(command | kAckFlag);
+    const uint16_t ackWord = static_cast<uint16_t>(command | ACK_FLAG);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     std::vector<uint8_t> received;
     uint8_t chunk[kReadChunk];

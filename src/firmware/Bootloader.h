@@ -39,7 +39,7 @@ constexpr int BOOT_FILE_INFO_TIMEOUT_MS = 10000;
 constexpr int BOOT_RESET_WAIT_MS = 2000;
 constexpr int BOOT_PACKET_HEADER = 8;        // serial number and checksum
 constexpr uint32_t BOOT_PACKET_RESERVE = 20; // data size D = M - 20
-constexpr int kDefaultBootBaudRate = 256000;
+constexpr int DEFAULT_BOOT_BAUD_RATE = 256000;
 
 // Running modes.
 enum : uint32_t {
@@ -127,7 +127,7 @@ public:
 
     // Copied in by the main window; changed only while no procedure runs.
     int portNumber = 0;
-    int baudRate = kDefaultBootBaudRate;
+    int baudRate = DEFAULT_BOOT_BAUD_RATE;
     // Set only by UpdateFWInfo from the running-mode reply.
     int inBootloader = 0;
     // Partition chosen for the download; -1 = none.

@@ -28,7 +28,7 @@ enum : int {
 
 constexpr int STATE_HISTORY_LENGTH = 240;
 constexpr uint8_t STATE_NO_REPORT = 0xFF;
-constexpr int kDefaultReplayInterval = 500;  // ms
+constexpr int DEFAULT_REPLAY_INTERVAL = 500;  // ms
 constexpr int REPLAY_CHUNK_SIZE = 1024;
 constexpr int LIVE_READ_TIMEOUT_MS = 2000;
 
@@ -72,7 +72,7 @@ public:
 
     // Settings, changed only while idle. Paths are absolute.
     int replayMode = 0;                    // 1 = the next run replays lastReplayFile
-    int replayInterval = kDefaultReplayInterval;  // ms pause after each replayed 70-byte frame
+    int replayInterval = DEFAULT_REPLAY_INTERVAL;  // ms pause after each replayed 70-byte frame
     std::string lastReplayFile;
     int saveData = 0;                      // 1 = record live runs
     std::string saveDataPath;              // folder of record files
