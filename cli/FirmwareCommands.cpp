@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <CLI/CLI.hpp>
@@ -19,8 +19,6 @@
 namespace {
 
 constexpr int kMessageOpenFailed = 10504;
-constexpr int kMessageDeviceId = 10521;
-constexpr int kTextCurrentFirmware = 10522;
 
 // The firmware page's outputs on a terminal: log lines on standard output (or
 // standard error when JSON goes to standard output), message boxes on standard
@@ -38,16 +36,10 @@ public:
         bar_.Finish();
         PrintError(CleanText(text));
     }
-    void AppendLog(int stringId, const std::string& text) override {
-        if (stringId == kMessageDeviceId) deviceId_ = ParseHex(text);
-        Log(text, IsFailure(stringId));
-    }
+    void AppendLog(int stringId, const std::string& text) override { Log(text, IsFailure(stringId)); }
     void SetLabel(BootLabel label, const std::string& text) override {
         switch (label) {
         case BootLabel::RunningMode:
-            runningMode_ = ModeName(text);
-            Log(text);
-            break;
         case BootLabel::FileSize:
         case BootLabel::FileVerifyNum: Log(text); break;
         case BootLabel::DeviceId:              // the same text went to the log
@@ -62,11 +54,15 @@ public:
     }
     void SetPartitionList(const std::vector<PartitionItem>& items, int /*selected*/) override { partitions_ = items; }
     void ScrollLogToEnd() override {}
+    void OnRunningMode(uint32_t mode) override { runningMode_ = mode; }
+    void OnDeviceId(uint32_t deviceId) override { deviceId_ = deviceId; }
 
     [[nodiscard]] bool OpenFailed() const { return openFailed_; }
     [[nodiscard]] const std::vector<PartitionItem>& Partitions() const { return partitions_; }
-    [[nodiscard]] const std::string& RunningMode() const { return runningMode_; }
-    [[nodiscard]] long long DeviceId() const { return deviceId_; }
+    // "BootLoader", "App0", "App1", or "Unknown" for any other code or none read.
+    [[nodiscard]] const char* RunningMode() const { return RunningModeName(runningMode_.value_or(0)); }
+    // -1 when the sensor did not say.
+    [[nodiscard]] long long DeviceId() const { return deviceId_ ? static_cast<long long>(*deviceId_) : -1; }
     void FinishBar() { bar_.Finish(); }
 
 private:
@@ -85,26 +81,13 @@ private:
             PrintLine(line);
         }
     }
-    static long long ParseHex(const std::string& text) {
-        const size_t at = text.find("0x");
-        if (at == std::string::npos) return -1;
-        return static_cast<long long>(std::strtoull(text.c_str() + at + 2, nullptr, 16));
-    }
-    // The label carries the mode's name inside the current language's text.
-    static std::string ModeName(const std::string& label) {
-        for (uint32_t mode : {uint32_t{RUNNING_MODE_BOOTLOADER}, uint32_t{RUNNING_MODE_APP0}, uint32_t{RUNNING_MODE_APP1}, 0u}) {
-            const char* name = RunningModeName(mode);
-            if (CleanText(FormatStringText(kTextCurrentFirmware, name)) == CleanText(label)) return name;
-        }
-        return RunningModeName(0);
-    }
 
     const bool logToStderr_;
     ProgressBar bar_;
     bool openFailed_ = false;
     std::vector<PartitionItem> partitions_;
-    std::string runningMode_;
-    long long deviceId_ = -1;
+    std::optional<uint32_t> runningMode_;
+    std::optional<uint32_t> deviceId_;
 };
 
 // Ctrl+C during a procedure asks the bootloader to stop before its next packet.

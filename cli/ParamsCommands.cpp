@@ -197,19 +197,9 @@ bool LoadRecordFromConfig(const std::string& path, ParamSetting& record) {
     return true;
 }
 
-// Writes the document next to the file and renames it over, so that a failed
-// write never leaves the user's file truncated.
+// A failed write never leaves the user's file truncated, and the file keeps its mode.
 bool SaveConfigFile(const std::string& path, const XMLParser& doc) {
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (!file) return false;
-    bool ok = doc.SaveFile(file);
-    ok = std::fflush(file) == 0 && ok;
-    ok = ::fsync(::fileno(file)) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
-    if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) std::remove(temporary.c_str());
-    return ok;
+    return SaveFileSafely(path, [&doc](std::FILE* file) { return doc.SaveFile(file); });
 }
 
 // ---------------------------------------------------------------- device sequences

@@ -19,9 +19,9 @@ namespace {
 
 struct ThresholdOptions {
     PortOptions port;
-    std::string trigger = std::to_string(kDefaultTriggerCoefficient);
-    std::string hold = std::to_string(kDefaultHoldCoefficient);
-    std::string scan = std::to_string(kDefaultScanTime);
+    std::string trigger = std::to_string(DEFAULT_TRIGGER_COEFFICIENT);
+    std::string hold = std::to_string(DEFAULT_HOLD_COEFFICIENT);
+    std::string scan = std::to_string(DEFAULT_SCAN_TIME);
     bool json = false;
     int timeoutSeconds = 0;
 };

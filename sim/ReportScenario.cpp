@@ -99,12 +99,12 @@ bool RecordedScenario::Load(const std::string& path, std::string& error)
     reports_.clear();
     size_t i = 0;
     while (i + 10 <= bytes.size()) {
-        if (std::memcmp(&bytes[i], kReportHeader, 4) != 0) {
+        if (std::memcmp(&bytes[i], REPORT_FRAME_HEADER, 4) != 0) {
             ++i;
             continue;
         }
         const size_t length = bytes[i + 4] | (static_cast<size_t>(bytes[i + 5]) << 8);
-        if (i + length + 10 > bytes.size() || std::memcmp(&bytes[i + 6 + length], kReportTail, 4) != 0) {
+        if (i + length + 10 > bytes.size() || std::memcmp(&bytes[i + 6 + length], REPORT_FRAME_TAIL, 4) != 0) {
             ++i;
             continue;
         }

@@ -164,7 +164,7 @@ void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
 
     size_t i = 0;
     while (i + 4 <= input_.size()) {
-        if (std::memcmp(&input_[i], kCommandHeader, 4) != 0) {
+        if (std::memcmp(&input_[i], COMMAND_FRAME_HEADER, 4) != 0) {
             ++i;
             continue;
         }
@@ -172,7 +172,7 @@ void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
             break;
         }
         const size_t body = U16(&input_[i + 4]);
-        if (body < 2 || body > kMaxFrameBody) {
+        if (body < 2 || body > MAX_FRAME_BODY) {
             ++i;
             continue;
         }
@@ -188,7 +188,7 @@ void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
             continue;
         }
         inputStallSinceMs_ = -1;
-        if (std::memcmp(&input_[i + 6 + body], kCommandTail, 4) != 0) {
+        if (std::memcmp(&input_[i + 6 + body], COMMAND_FRAME_TAIL, 4) != 0) {
             ++i;
             continue;
         }
@@ -538,7 +538,7 @@ void SensorModel::Ack(uint16_t word, const std::vector<uint8_t>& payload)
         return;
     }
     const std::vector<uint8_t> frame =
-        BuildCommandFrame(static_cast<uint16_t>(word | kAckFlag), payload.data(), payload.size());
+        BuildCommandFrame(static_cast<uint16_t>(word | ACK_FLAG), payload.data(), payload.size());
     output_.insert(output_.end(), frame.begin(), frame.end());
     ++counters_.acksSent;
 }
@@ -560,11 +560,11 @@ void SensorModel::AckBoot(uint16_t word, uint16_t status, uint32_t value)
 
 void SensorModel::SendFrame(const uint8_t* payload, size_t length)
 {
-    output_.insert(output_.end(), std::begin(kReportHeader), std::end(kReportHeader));
+    output_.insert(output_.end(), std::begin(REPORT_FRAME_HEADER), std::end(REPORT_FRAME_HEADER));
     output_.push_back(static_cast<uint8_t>(length & 0xFF));
     output_.push_back(static_cast<uint8_t>(length >> 8));
     output_.insert(output_.end(), payload, payload + length);
-    output_.insert(output_.end(), std::begin(kReportTail), std::end(kReportTail));
+    output_.insert(output_.end(), std::begin(REPORT_FRAME_TAIL), std::end(REPORT_FRAME_TAIL));
     SendNoise(static_cast<size_t>(std::max(options_.noiseBytesBetweenFrames, 0)));
 }
 

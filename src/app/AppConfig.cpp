@@ -3,10 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/AppConfigSaveHook.h"
 #include "app/StringTable.h"
@@ -42,36 +39,12 @@ XMLNode LoadAppConfig() {
 }
 
 bool SaveAppConfig() {
-    const std::string path = GetAppConfigPath();
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) return false;
-
-    // Keep the permissions of the file being replaced; a new file gets the usual ones.
-    struct stat old {};
-    if (stat(path.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
-    else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
-    }
-
-    FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        close(fd);
-        unlink(temp.c_str());
-        return false;
-    }
-    bool ok = gAppConfigDoc.SaveFile(file);
-    ok = std::fflush(file) == 0 && ok;
-    ok = fsync(fileno(file)) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
-    if (ok && gBeforeRename) gBeforeRename(temp.c_str());
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-        unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    const AppConfigBeforeRenameHook hook = gBeforeRename;
+    return SaveFileSafely(
+        GetAppConfigPath(), [](std::FILE* file) { return gAppConfigDoc.SaveFile(file); },
+        [hook](const std::string& temporary) {
+            if (hook) hook(temporary.c_str());
+        });
 }
 
 void ReadConfigValue(XMLNode node, const char* name, int type, void* field) {

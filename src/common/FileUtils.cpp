@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -165,3 +166,37 @@ size_t ReadFileData(const std::string& path, uint8_t** data) {
 }
 
 void ReleaseFileData(uint8_t* data) { std::free(data); }
+
+bool SaveFileSafely(const std::string& path, const std::function<bool(std::FILE*)>& write,
+                    const std::function<void(const std::string&)>& beforeRename) {
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) return false;
+
+    // mkstemp makes the file 0600; give it the mode of the file it replaces.
+    struct stat old {};
+    mode_t mode = 0;
+    if (stat(path.c_str(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    std::FILE* file = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
+    if (!file) {
+        close(fd);
+        unlink(temporary.c_str());
+        return false;
+    }
+    bool ok = write && write(file);
+    ok = std::fflush(file) == 0 && ok;
+    ok = fsync(fileno(file)) == 0 && ok;
+    ok = std::fclose(file) == 0 && ok;
+    if (ok && beforeRename) beforeRename(temporary);
+    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,3 +45,13 @@ bool RecursiveCreateDirectory(const std::string& folder);
 // for an empty file, and *data is then null.
 size_t ReadFileData(const std::string& path, uint8_t** data);
 void ReleaseFileData(uint8_t* data);
+
+// Replaces the file at path with what `write` puts into the stream it is given:
+// the text goes to a new temporary file beside the old one, is flushed to disk and
+// then renamed over it, so that a reader sees the old file or the new one, never a
+// part. The new file keeps the old one's permission bits (a new file gets 0666
+// less the umask). False when `write` returns false or any step fails; the old file
+// is then untouched and the temporary removed. `beforeRename`, when set, runs with
+// the temporary's path after it is complete and before the rename.
+bool SaveFileSafely(const std::string& path, const std::function<bool(std::FILE*)>& write,
+                    const std::function<void(const std::string&)>& beforeRename = {});

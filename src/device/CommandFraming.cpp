@@ -1,30 +1,19 @@
 #include "device/CommandFraming.h"
 
-#include <cstring>
-
-namespace {
-
-uint16_t ReadU16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-}  // namespace
+#include "common/ByteOrder.h"
 
 std::vector<uint8_t> BuildCommandFrame(uint16_t command, const uint8_t* payload, size_t length)
 {
     const size_t body = length + 2;
     std::vector<uint8_t> frame;
-    frame.reserve(body + 10);
-    frame.insert(frame.end(), std::begin(kCommandHeader), std::end(kCommandHeader));
-    frame.push_back(static_cast<uint8_t>(body & 0xFF));
-    frame.push_back(static_cast<uint8_t>((body >> 8) & 0xFF));
-    frame.push_back(static_cast<uint8_t>(command & 0xFF));
-    frame.push_back(static_cast<uint8_t>(command >> 8));
+    frame.reserve(body + FRAME_OVERHEAD);
+    frame.insert(frame.end(), std::begin(COMMAND_FRAME_HEADER), std::end(COMMAND_FRAME_HEADER));
+    AppendLE16(frame, static_cast<uint16_t>(body));
+    AppendLE16(frame, command);
     if (length > 0) {
         frame.insert(frame.end(), payload, payload + length);
     }
-    frame.insert(frame.end(), std::begin(kCommandTail), std::end(kCommandTail));
+    frame.insert(frame.end(), std::begin(COMMAND_FRAME_TAIL), std::end(COMMAND_FRAME_TAIL));
     return frame;
 }
 
@@ -34,8 +23,8 @@ AckScanResult ScanForAck(const uint8_t* data, size_t size, uint16_t ackWord)
     size_t i = 0;
     while (i + 4 <= size) {
         const uint8_t* p = data + i;
-        const bool isAck = std::memcmp(p, kCommandHeader, 4) == 0;
-        const bool isReport = !isAck && std::memcmp(p, kReportHeader, 4) == 0;
+        const bool isAck = IsFrameMarker(p, COMMAND_FRAME_HEADER);
+        const bool isReport = !isAck && IsFrameMarker(p, REPORT_FRAME_HEADER);
         if (!isAck && !isReport) {
             ++i;
             continue;
@@ -43,21 +32,21 @@ AckScanResult ScanForAck(const uint8_t* data, size_t size, uint16_t ackWord)
         if (i + 6 > size) {
             break;  // the length field has not arrived
         }
-        const size_t body = ReadU16(p + 4);
-        if (body > kMaxFrameBody || (isAck && body < 2)) {
+        const size_t body = ReadLE16(p + 4);
+        if (body > MAX_FRAME_BODY || (isAck && body < 2)) {
             ++i;  // a header pattern in noise
             continue;
         }
-        const size_t frameSize = body + 10;
+        const size_t frameSize = body + FRAME_OVERHEAD;
         if (i + frameSize > size) {
             break;  // wait for the rest of this frame
         }
         const uint8_t* tail = p + 6 + body;
-        if (std::memcmp(tail, isAck ? kCommandTail : kReportTail, 4) != 0) {
+        if (!IsFrameMarker(tail, isAck ? COMMAND_FRAME_TAIL : REPORT_FRAME_TAIL)) {
             ++i;  // damaged, or not a frame at all: resynchronise one byte on
             continue;
         }
-        if (isAck && ReadU16(p + 6) == ackWord) {
+        if (isAck && ReadLE16(p + 6) == ackWord) {
             result.status = AckScan::Found;
             result.payloadOffset = i + 8;
             result.payloadLength = body - 2;

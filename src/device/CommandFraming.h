@@ -7,15 +7,13 @@
 #include <cstdint>
 #include <vector>
 
-inline constexpr uint8_t kCommandHeader[4] = {0xFD, 0xFC, 0xFB, 0xFA};
-inline constexpr uint8_t kCommandTail[4] = {0x04, 0x03, 0x02, 0x01};
-inline constexpr uint8_t kReportHeader[4] = {0xF4, 0xF3, 0xF2, 0xF1};
-inline constexpr uint8_t kReportTail[4] = {0xF8, 0xF7, 0xF6, 0xF5};
+#include "device/FrameEnvelope.h"
+
 // An acknowledgement carries the request's word with this bit set.
-inline constexpr uint16_t kAckFlag = 0x0100;
+inline constexpr uint16_t ACK_FLAG = 0x0100;
 // Longest frame body (command word and payload) either side sends; a length
 // field above it is taken for noise.
-inline constexpr size_t kMaxFrameBody = 4096;
+inline constexpr size_t MAX_FRAME_BODY = 4096;
 
 // header, u16 L = 2 + length, u16 command word, payload, tail.
 [[nodiscard]] std::vector<uint8_t> BuildCommandFrame(uint16_t command, const uint8_t* payload, size_t length);

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "common/ByteOrder.h"
 #include "device/CommandFraming.h"
 #include "device/SerialPort.h"
 #include "device/SerialPortRegistry.h"
@@ -35,30 +36,6 @@ int RemainingMs(Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
-}
-
-void PutU16(std::vector<uint8_t>& out, uint16_t value)
-{
-    out.push_back(static_cast<uint8_t>(value & 0xFF));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void PutU32(std::vector<uint8_t>& out, uint32_t value)
-{
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<uint8_t>((value >> shift) & 0xFF));
-    }
-}
-
-uint16_t GetU16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t GetU32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
 }
 
 eRADAR_OPEN_ERROR ToOpenError(SerialOpenResult result)
@@ -116,7 +93,7 @@ uint16_t Exchange(TAVO_RadarDevice& device, uint16_t command, const uint8_t* pay
         return RADAR_ERR_WRITE_FAILED;
     }
 
-    const uint16_t ackWord = static_cast<uint16_t>(command | kAckFlag);
+    const uint16_t ackWord = static_cast<uint16_t>(command | ACK_FLAG);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     std::vector<uint8_t> received;
     uint8_t chunk[kReadChunk];
@@ -145,16 +122,16 @@ uint16_t Exchange(TAVO_RadarDevice& device, uint16_t command, const uint8_t* pay
 int EnterCommandMode(TAVO_RadarDevice& device, int protocolVersion, int timeoutMs)
 {
     std::vector<uint8_t> payload;
-    PutU16(payload, static_cast<uint16_t>(protocolVersion));
+    AppendLE16(payload, static_cast<uint16_t>(protocolVersion));
     std::vector<uint8_t> reply;
     if (Exchange(device, kCmdEnterCommandMode, payload.data(), payload.size(), timeoutMs, reply) != RADAR_STATUS_OK) {
         return 0;
     }
-    if (reply.size() < 2 || GetU16(reply.data()) != 0) {
+    if (reply.size() < 2 || ReadLE16(reply.data()) != 0) {
         return 0;
     }
     if (reply.size() >= 6) {
-        const int size = GetU16(reply.data() + 4);
+        const int size = ReadLE16(reply.data() + 4);
         if (size > 0) {
             device.bufferSize.store(size);
         }
@@ -174,10 +151,10 @@ int ReadText(TAVO_RadarDevice* device, uint16_t command, std::string& text)
     if (Exchange(*device, command, nullptr, 0, device->replyTimeoutMs, reply) != RADAR_STATUS_OK) {
         return 0;
     }
-    if (reply.size() < 4 || GetU16(reply.data()) != 0) {
+    if (reply.size() < 4 || ReadLE16(reply.data()) != 0) {
         return 0;
     }
-    const size_t length = GetU16(reply.data() + 2);
+    const size_t length = ReadLE16(reply.data() + 2);
     if (reply.size() < 4 + length) {
         return 0;
     }
@@ -221,7 +198,7 @@ uint16_t CheckCmdAckData_RetCode(eRADAR_PROTOCOL_VERSION /*version*/, const uint
     if (reply == nullptr || length < 2) {
         return RADAR_ERR_MALFORMED_REPLY;
     }
-    return GetU16(reply);
+    return ReadLE16(reply);
 }
 
 TAVO_RadarDeviceHandle TAVO_Interface_RadarDevice_Serial_Create()
@@ -327,7 +304,7 @@ int TAVO_Interface_RadarDevice_Protocol_GetParameter(TAVO_RadarDeviceHandle devi
     }
     std::vector<uint8_t> payload;
     for (int i = 0; i < count; ++i) {
-        PutU16(payload, keys[i]);
+        AppendLE16(payload, keys[i]);
     }
     std::lock_guard<std::mutex> lock(device->ioMutex);
     std::vector<uint8_t> reply;
@@ -335,11 +312,11 @@ int TAVO_Interface_RadarDevice_Protocol_GetParameter(TAVO_RadarDeviceHandle devi
         return 0;
     }
     const size_t expected = 2 + 4 * static_cast<size_t>(count);
-    if (reply.size() != expected || GetU16(reply.data()) != 0) {
+    if (reply.size() != expected || ReadLE16(reply.data()) != 0) {
         return 0;
     }
     for (int i = 0; i < count; ++i) {
-        values[i] = GetU32(reply.data() + 2 + 4 * i);
+        values[i] = ReadLE32(reply.data() + 2 + 4 * i);
     }
     return 1;
 }
@@ -352,15 +329,15 @@ int TAVO_Interface_RadarDevice_Protocol_SetParameter(TAVO_RadarDeviceHandle devi
     }
     std::vector<uint8_t> payload;
     for (int i = 0; i < count; ++i) {
-        PutU16(payload, keys[i]);
-        PutU32(payload, values[i]);
+        AppendLE16(payload, keys[i]);
+        AppendLE32(payload, values[i]);
     }
     std::lock_guard<std::mutex> lock(device->ioMutex);
     std::vector<uint8_t> reply;
     if (Exchange(*device, paramId, payload.data(), payload.size(), timeoutMs, reply) != RADAR_STATUS_OK) {
         return 0;
     }
-    return reply.size() >= 2 && GetU16(reply.data()) == 0 ? 1 : 0;
+    return reply.size() >= 2 && ReadLE16(reply.data()) == 0 ? 1 : 0;
 }
 
 uint16_t TAVO_Interface_RadarDevice_Protocol_SendCommand(TAVO_RadarDeviceHandle device, uint16_t command,

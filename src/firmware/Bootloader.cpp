@@ -4,13 +4,10 @@
 
 #include "app/StringTable.h"
 #include "common/BaseBuffer.h"
+#include "common/ByteOrder.h"
 #include "common/FileUtils.h"
 
 namespace {
-
-void WriteU32(uint8_t* p, uint32_t v) {
-    for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
-}
 
 uint32_t ByteSum(const uint8_t* bytes, size_t length) {
     uint32_t sum = 0;
@@ -46,10 +43,8 @@ const char* RunningModeName(uint32_t mode) {
 uint16_t ReadBootAck(eRADAR_PROTOCOL_VERSION, const uint8_t* reply, int length, uint64_t context) {
     if (length != BOOT_REPLY_LENGTH || !reply) return BOOT_ACK_BAD_LENGTH;
     auto* result = reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(context));
-    if (result)
-        *result = static_cast<uint32_t>(reply[2]) | (static_cast<uint32_t>(reply[3]) << 8) |
-                  (static_cast<uint32_t>(reply[4]) << 16) | (static_cast<uint32_t>(reply[5]) << 24);
-    return static_cast<uint16_t>(reply[0] | (reply[1] << 8));
+    if (result) *result = ReadLE32(reply + 2);
+    return ReadLE16(reply);
 }
 
 uint32_t ImagePadCount(size_t length) { return length % 4 ? static_cast<uint32_t>(4 - length % 4) : 0; }
@@ -61,9 +56,9 @@ uint32_t ImageChecksum(const uint8_t* image, size_t length) {
 std::array<uint8_t, 12> BuildFileInfoPayload(int partition, uint32_t length, uint32_t checksum) {
     std::array<uint8_t, 12> payload{};
     const uint32_t mask = partition >= 0 && partition <= kMaxPartition ? 1u << partition : 0u;
-    WriteU32(payload.data(), mask);
-    WriteU32(payload.data() + 4, length);
-    WriteU32(payload.data() + 8, checksum);
+    WriteLE32(payload.data(), mask);
+    WriteLE32(payload.data() + 4, length);
+    WriteLE32(payload.data() + 8, checksum);
     return payload;
 }
 
@@ -73,8 +68,8 @@ void BuildDownloadPack(CBaseBuffer& buffer, uint32_t serial, const uint8_t* sour
     uint8_t* out = buffer.GetBuffer();
     if (n) std::memcpy(out + BOOT_PACKET_HEADER, source, n);
     std::memset(out + BOOT_PACKET_HEADER + n, 0xFF, p);
-    WriteU32(out, serial);
-    WriteU32(out + 4, ByteSum(out + BOOT_PACKET_HEADER, n + p));
+    WriteLE32(out, serial);
+    WriteLE32(out + 4, ByteSum(out + BOOT_PACKET_HEADER, n + p));
 }
 
 std::vector<DownloadPacket> PlanDownloadPackets(size_t length, uint32_t maxPacketSize) {
@@ -147,18 +142,21 @@ bool CBootloader::UpdateFWInfo() {
         sink_.SetLabel(BootLabel::RunningMode, FormatStringText(10522, "Unknown"));
     } else {
         inBootloader = result == RUNNING_MODE_BOOTLOADER ? 1 : 0;
+        sink_.OnRunningMode(result);
         sink_.SetLabel(BootLabel::RunningMode, FormatStringText(10522, RunningModeName(result)));
         uint32_t deviceId = 0;
         if (SendWithAck(BOOT_CMD_READ_DEVICE_ID, nullptr, 0, deviceId, BOOT_COMMAND_TIMEOUT_MS) != 0) {
             Log(10508, LoadStringText(10508));
             sink_.SetLabel(BootLabel::DeviceId, LoadStringText(10523));
         } else {
+            sink_.OnDeviceId(deviceId);
             const std::string text = FormatStringText(10521, deviceId);
             Log(10521, text);
             sink_.SetLabel(BootLabel::DeviceId, text);
             if (SendWithAck(BOOT_CMD_READ_PARTITIONS, nullptr, 0, result, BOOT_COMMAND_TIMEOUT_MS) != 0) {
                 Log(10509, LoadStringText(10509));
             } else {
+                sink_.OnPartitionMask(result);
                 std::vector<PartitionItem> items;
                 for (int bit = 0; bit <= kMaxPartition; ++bit)
                     if (result & (1u << bit)) items.push_back({"App" + std::to_string(bit), bit});
@@ -212,6 +210,7 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
         if (!inBootloader && !EnterBootloader(result)) break;
 
         const uint32_t checksum = ImageChecksum(image, length);
+        sink_.OnImageInfo(static_cast<uint32_t>(length), checksum);
         sink_.SetLabel(BootLabel::FileSize, FormatStringText(10517, static_cast<int>(length)));
         sink_.SetLabel(BootLabel::FileVerifyNum, FormatStringText(10518, checksum));
         sink_.SetLabel(BootLabel::DownloadProgressText, FormatStringText(10519, 0.0));

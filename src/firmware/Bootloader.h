@@ -4,7 +4,9 @@
 // procedure and closed on every path after a successful open.
 //
 // Everything the procedures show goes to an IBootloaderSink, each text with its
-// string id so that a window shows it and the command-line tool prints it.
+// string id so that a window shows it and the command-line tool prints it, and
+// each value read from the sensor also as a number, so that no caller reads it
+// back out of display text.
 
 #include <array>
 #include <atomic>
@@ -37,7 +39,7 @@ constexpr int BOOT_FILE_INFO_TIMEOUT_MS = 10000;
 constexpr int BOOT_RESET_WAIT_MS = 2000;
 constexpr int BOOT_PACKET_HEADER = 8;        // serial number and checksum
 constexpr uint32_t BOOT_PACKET_RESERVE = 20; // data size D = M - 20
-constexpr int kDefaultBootBaudRate = 256000;
+constexpr int DEFAULT_BOOT_BAUD_RATE = 256000;
 
 // Running modes.
 enum : uint32_t {
@@ -83,7 +85,9 @@ struct PartitionItem {
     int tag;
 };
 
-// Where the procedures report. Called on the thread that runs the procedure.
+// Where the procedures report. Called on the thread that runs the procedure; an
+// implementation must not wait for another thread that may itself wait for the
+// procedure (a window's thread: see the firmware widgets' forwarding sink).
 class IBootloaderSink {
 public:
     virtual ~IBootloaderSink() = default;
@@ -100,6 +104,17 @@ public:
     virtual void SetPartitionList(const std::vector<PartitionItem>& items, int selected) = 0;
     // The procedure has ended: bring the log's last line into view.
     virtual void ScrollLogToEnd() = 0;
+
+    // The values behind the texts, each reported just before its label or log line
+    // and only when the sensor answered; an implementation that shows only texts
+    // can ignore them.
+    // The running-mode code as read (RUNNING_MODE_*, or any other code the sensor sent).
+    virtual void OnRunningMode(uint32_t /*mode*/) {}
+    virtual void OnDeviceId(uint32_t /*deviceId*/) {}
+    // The programmable partitions as the sensor gave them: bit n = partition n.
+    virtual void OnPartitionMask(uint32_t /*mask*/) {}
+    // The image a download is about to send: its length without padding, and its checksum.
+    virtual void OnImageInfo(uint32_t /*length*/, uint32_t /*checksum*/) {}
 };
 
 class CBootloader {
@@ -112,7 +127,7 @@ public:
 
     // Copied in by the main window; changed only while no procedure runs.
     int portNumber = 0;
-    int baudRate = kDefaultBootBaudRate;
+    int baudRate = DEFAULT_BOOT_BAUD_RATE;
     // Set only by UpdateFWInfo from the running-mode reply.
     int inBootloader = 0;
     // Partition chosen for the download; -1 = none.

@@ -205,7 +205,7 @@ void LoadAcquisitionSettings(XMLNode appConfig, CAcquisitionWorker& worker) {
     const std::string dataFolder = GetProgramPath();
     worker.saveDataPath = CombinePathName(dataFolder, "SaveData");
     worker.lastReplayFile = CombinePathName(worker.saveDataPath, "RadarData.dat");
-    worker.replayInterval = kDefaultReplayInterval;
+    worker.replayInterval = DEFAULT_REPLAY_INTERVAL;
     worker.saveData = 0;
     ReadConfigValue(appConfig, "ReplayInterval", DIGITAL_VALUE_INT32, &worker.replayInterval);
     ReadConfigValue(appConfig, "SaveData", DIGITAL_VALUE_FLAG, &worker.saveData);

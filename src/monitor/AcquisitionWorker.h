@@ -21,13 +21,14 @@
 
 // Message numbers the target page gives the worker's notices.
 enum : int {
-    WM_REPORT_NEW = 0x0500,
-    WM_REPLAY_END = 0x0501,
+    WM_REPORT_NEW = 0x0500,   // a report arrived (OnNewReport)
+    WM_REPLAY_END = 0x0501,   // the replay file is exhausted (OnReplayEnd)
+    WM_DEVICE_LOST = 0x0502,  // a live read found the port closed (OnDeviceLost)
 };
 
 constexpr int STATE_HISTORY_LENGTH = 240;
 constexpr uint8_t STATE_NO_REPORT = 0xFF;
-constexpr int kDefaultReplayInterval = 500;  // ms
+constexpr int DEFAULT_REPLAY_INTERVAL = 500;  // ms
 constexpr int REPLAY_CHUNK_SIZE = 1024;
 constexpr int LIVE_READ_TIMEOUT_MS = 2000;
 
@@ -71,7 +72,7 @@ public:
 
     // Settings, changed only while idle. Paths are absolute.
     int replayMode = 0;                    // 1 = the next run replays lastReplayFile
-    int replayInterval = kDefaultReplayInterval;  // ms pause after each replayed 70-byte frame
+    int replayInterval = DEFAULT_REPLAY_INTERVAL;  // ms pause after each replayed 70-byte frame
     std::string lastReplayFile;
     int saveData = 0;                      // 1 = record live runs
     std::string saveDataPath;              // folder of record files

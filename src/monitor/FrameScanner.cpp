@@ -5,25 +5,10 @@
 #include <cstring>
 
 #include "common/BaseBuffer.h"
+#include "common/ByteOrder.h"
 #include "common/DbgOutput.h"
 
 namespace {
-
-uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t ReadU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void WriteU16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void WriteU32(uint8_t* p, uint32_t v) {
-    for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
-}
 
 // raw / 100 takes only 656 values; the logarithms are computed once.
 const std::array<double, 656>& EnergyTable() {
@@ -45,14 +30,14 @@ void ScanFrames(CBaseBuffer& carry, const uint8_t* chunk, size_t length, const R
     const uint8_t* b = carry.GetBuffer();
     const size_t n = carry.GetAvailSize();
     size_t i = 0;
-    while (i + REPORT_FRAME_OVERHEAD <= n) {
-        if (ReadU32(b + i) != REPORT_FRAME_HEADER) {
+    while (i + FRAME_OVERHEAD <= n) {
+        if (!IsFrameMarker(b + i, REPORT_FRAME_HEADER)) {
             ++i;
         } else {
-            const size_t payloadLength = ReadU16(b + i + 4);
-            const size_t end = i + payloadLength + REPORT_FRAME_OVERHEAD;
+            const size_t payloadLength = ReadLE16(b + i + 4);
+            const size_t end = i + payloadLength + FRAME_OVERHEAD;
             if (end > n) break;  // incomplete: wait for more bytes, keeping the header
-            if (ReadU32(b + i + 6 + payloadLength) != REPORT_FRAME_TAIL) {
+            if (!IsFrameMarker(b + i + 6 + payloadLength, REPORT_FRAME_TAIL)) {
                 DbgOutputA(2, "Tailer TAG Invalid!\r\n");
                 i += 6 + payloadLength;
             } else {
@@ -75,20 +60,20 @@ double GateEnergyDb(uint32_t raw) {
 bool DecodeTargetReport(const uint8_t* payload, TargetReport& report) {
     if (!payload || payload[0] != TARGET_REPORT_TYPE) return false;
     report.state = payload[1];
-    report.distanceCm = ReadU16(payload + 2);
+    report.distanceCm = ReadLE16(payload + 2);
     for (int g = 0; g < TARGET_GATE_COUNT; ++g) {
-        report.gateRaw[g] = ReadU16(payload + 6 + 4 * g);
+        report.gateRaw[g] = ReadLE16(payload + 6 + 4 * g);
         report.gateEnergyDb[g] = GateEnergyDb(static_cast<uint32_t>(report.gateRaw[g]));
     }
     return true;
 }
 
 std::vector<uint8_t> BuildReportFrame(const uint8_t* payload, uint16_t length) {
-    std::vector<uint8_t> frame(length + REPORT_FRAME_OVERHEAD);
-    WriteU32(frame.data(), REPORT_FRAME_HEADER);
-    WriteU16(frame.data() + 4, length);
+    std::vector<uint8_t> frame(length + FRAME_OVERHEAD);
+    std::memcpy(frame.data(), REPORT_FRAME_HEADER, FRAME_MARKER_SIZE);
+    WriteLE16(frame.data() + 4, length);
     if (length && payload) std::memcpy(frame.data() + 6, payload, length);
-    WriteU32(frame.data() + 6 + length, REPORT_FRAME_TAIL);
+    std::memcpy(frame.data() + 6 + length, REPORT_FRAME_TAIL, FRAME_MARKER_SIZE);
     return frame;
 }
 
@@ -97,7 +82,7 @@ std::vector<uint8_t> BuildTargetReportPayload(uint8_t state, uint16_t distanceCm
     std::vector<uint8_t> payload(TARGET_REPORT_LENGTH, 0);
     payload[0] = type;
     payload[1] = state;
-    WriteU16(payload.data() + 2, distanceCm);
-    for (int g = 0; g < TARGET_GATE_COUNT; ++g) WriteU16(payload.data() + 6 + 4 * g, gateRaw ? gateRaw[g] : 0);
+    WriteLE16(payload.data() + 2, distanceCm);
+    for (int g = 0; g < TARGET_GATE_COUNT; ++g) WriteLE16(payload.data() + 6 + 4 * g, gateRaw ? gateRaw[g] : 0);
     return payload;
 }

@@ -8,11 +8,10 @@
 #include <functional>
 #include <vector>
 
+#include "device/FrameEnvelope.h"
+
 class CBaseBuffer;
 
-constexpr uint32_t REPORT_FRAME_HEADER = 0xF1F2F3F4;  // little-endian: F4 F3 F2 F1
-constexpr uint32_t REPORT_FRAME_TAIL = 0xF5F6F7F8;    // little-endian: F8 F7 F6 F5
-constexpr size_t REPORT_FRAME_OVERHEAD = 10;          // header, length and tail
 constexpr uint16_t TARGET_REPORT_LENGTH = 70;
 constexpr uint8_t TARGET_REPORT_TYPE = 1;
 constexpr int TARGET_GATE_COUNT = 16;

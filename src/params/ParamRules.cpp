@@ -31,9 +31,9 @@ void CommitRangeMin(ParamSetting& setting, const RangeNoticeSink& apply) {
     if (setting.DetectRangeMin < 0.0) {
         setting.DetectRangeMin = 0.0;
         apply({RangeField::DetectRangeMin, "Range Min Value Must >= 0.0", RANGE_NOTICE_KEY_TOO_SMALL});
-    } else if (setting.DetectRangeMin > kMaxDetectRange - r) {
-        setting.DetectRangeMin = kMaxDetectRange - r;
-        apply({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, kMaxDetectRange - r),
+    } else if (setting.DetectRangeMin > MAX_DETECT_RANGE - r) {
+        setting.DetectRangeMin = MAX_DETECT_RANGE - r;
+        apply({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, MAX_DETECT_RANGE - r),
                RANGE_NOTICE_KEY_TOO_LARGE});
     }
 
@@ -60,8 +60,8 @@ void CommitRangeMax(ParamSetting& setting, const RangeNoticeSink& apply) {
     if (setting.DetectRangeMax < r) {
         setting.DetectRangeMax = r;
         apply({RangeField::DetectRangeMax, FormatDistance(kMaxMustBeAtLeast, r), RANGE_NOTICE_KEY_TOO_SMALL});
-    } else if (setting.DetectRangeMax > kMaxDetectRange) {
-        setting.DetectRangeMax = kMaxDetectRange;
+    } else if (setting.DetectRangeMax > MAX_DETECT_RANGE) {
+        setting.DetectRangeMax = MAX_DETECT_RANGE;
         apply({RangeField::DetectRangeMax, "Range Max Value Must <= 8.4", RANGE_NOTICE_KEY_TOO_LARGE});
     }
 
@@ -121,6 +121,6 @@ int SelectNearestFreq(const std::vector<std::string>& list, double& field) {
     return chosen;
 }
 
-double ResponseFreqOfSpeed(bool fast) { return fast ? kResponseFreqFast : kResponseFreqNormal; }
+double ResponseFreqOfSpeed(bool fast) { return fast ? RESPONSE_FREQ_FAST : RESPONSE_FREQ_NORMAL; }
 
-bool IsFastResponse(double responseFreq) { return std::fabs(responseFreq - kResponseFreqFast) < 0.1; }
+bool IsFastResponse(double responseFreq) { return std::fabs(responseFreq - RESPONSE_FREQ_FAST) < 0.1; }

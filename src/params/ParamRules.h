@@ -8,7 +8,7 @@
 struct ParamSetting;
 
 // The largest detection distance the rules allow, metres (gate 12 at 0.7 m).
-constexpr double kMaxDetectRange = 8.4;
+constexpr double MAX_DETECT_RANGE = 8.4;
 
 enum class RangeField { DetectRangeMin, DetectRangeMax };
 
@@ -49,8 +49,8 @@ std::vector<RangeNotice> CommitRangeMax(ParamSetting& setting);
 int SelectNearestFreq(const std::vector<std::string>& list, double& field);
 
 // Response speed: Normal stores 0.5 Hz, Fast 1.0 Hz.
-constexpr double kResponseFreqNormal = 0.5;
-constexpr double kResponseFreqFast = 1.0;
+constexpr double RESPONSE_FREQ_NORMAL = 0.5;
+constexpr double RESPONSE_FREQ_FAST = 1.0;
 [[nodiscard]] double ResponseFreqOfSpeed(bool fast);
 // True when a stored ResponseFreq shows as Fast (|f - 1.0| < 0.1).
 [[nodiscard]] bool IsFastResponse(double responseFreq);

@@ -5,15 +5,15 @@
 #include "common/DbgOutput.h"
 #include "params/ParamSetting.h"
 
-const uint16_t kDetectSettingKeys[DETECT_SETTING_COUNT] = {
+const uint16_t DETECT_SETTING_KEYS[DETECT_SETTING_COUNT] = {
     DETECT_KEY_RANGE_MIN,         DETECT_KEY_RANGE_MAX,         DETECT_KEY_RESPONSE_FREQ,
     DETECT_KEY_STATE_REPORT_FREQ, DETECT_KEY_RANGE_REPORT_FREQ, DETECT_KEY_DISAPPEAR_TIME,
 };
 
-const uint16_t kPrivConfigKeys[PRIV_CONFIG_COUNT] = {1, 3, 4, 7, 8, 9, 13};
-const uint32_t kPrivConfigValues[PRIV_CONFIG_COUNT] = {4, 2, 2, 6, 1, 1, 120};
-const uint32_t kAppearThresholdTable[16] = {51, 50, 30, 28, 25, 25, 25, 25, 25, 25, 25, 25, 25, 22, 22, 22};
-const uint32_t kMotionThresholdTable[16] = {52, 49, 26, 25, 25, 21, 22, 24, 23, 22, 21, 21, 20, 21, 21, 20};
+const uint16_t PRIV_CONFIG_KEYS[PRIV_CONFIG_COUNT] = {1, 3, 4, 7, 8, 9, 13};
+const uint32_t PRIV_CONFIG_VALUES[PRIV_CONFIG_COUNT] = {4, 2, 2, 6, 1, 1, 120};
+const uint32_t APPEAR_THRESHOLD_TABLE[16] = {51, 50, 30, 28, 25, 25, 25, 25, 25, 25, 25, 25, 25, 22, 22, 22};
+const uint32_t MOTION_THRESHOLD_TABLE[16] = {52, 49, 26, 25, 25, 21, 22, 24, 23, 22, 21, 21, 20, 21, 21, 20};
 
 namespace {
 
@@ -82,7 +82,7 @@ int RadarOperatorConfig_ReadDetectSetting(TAVO_RadarDeviceHandle device, ParamSe
     if (!TAVO_Interface_RadarDevice_IsConnected(device)) return OPERATOR_NOT_CONNECTED;
     uint32_t values[DETECT_SETTING_COUNT] = {};
     const bool ok = TAVO_Interface_RadarDevice_Protocol_GetParameter(device, PARAM_ID_READ_DETECT_SETTING,
-                                                                     DETECT_SETTING_COUNT, kDetectSettingKeys,
+                                                                     DETECT_SETTING_COUNT, DETECT_SETTING_KEYS,
                                                                      values, PARAM_TIMEOUT_MS) != 0;
     // This one line has always ended its failure with a full stop.
     DbgOutputA(2, ok ? "%s, result: Success\r\n" : "%s, result: Failed.\r\n", "RadarOperatorConfig_ReadDetectSetting");
@@ -94,7 +94,7 @@ int RadarOperatorConfig_ReadDetectSetting(TAVO_RadarDeviceHandle device, ParamSe
 int RadarOperatorConfig_WriteDetectSetting(TAVO_RadarDeviceHandle device, const ParamSetting& setting) {
     uint32_t values[DETECT_SETTING_COUNT];
     DetectSettingToValues(setting, values);
-    return WriteTable(device, PARAM_ID_WRITE_DETECT_SETTING, DETECT_SETTING_COUNT, kDetectSettingKeys, values,
+    return WriteTable(device, PARAM_ID_WRITE_DETECT_SETTING, DETECT_SETTING_COUNT, DETECT_SETTING_KEYS, values,
                       "RadarOperatorConfig_WriteDetectSetting");
 }
 
@@ -119,17 +119,17 @@ int RadarOperatorConfig_WriteHoldThreshold(TAVO_RadarDeviceHandle device, const 
 }
 
 int RadarOperatorConfig_WritePrivConfig(TAVO_RadarDeviceHandle device) {
-    return WriteTable(device, PARAM_ID_WRITE_DETECT_SETTING, PRIV_CONFIG_COUNT, kPrivConfigKeys, kPrivConfigValues,
+    return WriteTable(device, PARAM_ID_WRITE_DETECT_SETTING, PRIV_CONFIG_COUNT, PRIV_CONFIG_KEYS, PRIV_CONFIG_VALUES,
                       "RadarOperatorConfig_WritePrivConfig");
 }
 
 int RadarOperatorConfig_WriteAppearThreshold(TAVO_RadarDeviceHandle device) {
-    return WriteTable(device, PARAM_ID_WRITE_APPEAR_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, kAppearThresholdTable,
+    return WriteTable(device, PARAM_ID_WRITE_APPEAR_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, APPEAR_THRESHOLD_TABLE,
                       "RadarOperatorConfig_WriteAppearThreshold");
 }
 
 int RadarOperatorConfig_WriteMotionThreshold(TAVO_RadarDeviceHandle device) {
-    return WriteTable(device, PARAM_ID_WRITE_HOLD_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, kMotionThresholdTable,
+    return WriteTable(device, PARAM_ID_WRITE_HOLD_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, MOTION_THRESHOLD_TABLE,
                       "RadarOperatorConfig_WriteMotionThreshold");
 }
 

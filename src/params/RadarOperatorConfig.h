@@ -41,16 +41,16 @@ enum : uint16_t {
     DETECT_KEY_DISAPPEAR_TIME = 6,
 };
 constexpr int DETECT_SETTING_COUNT = 6;
-extern const uint16_t kDetectSettingKeys[DETECT_SETTING_COUNT];
+extern const uint16_t DETECT_SETTING_KEYS[DETECT_SETTING_COUNT];
 
 constexpr int PARAM_TIMEOUT_MS = 2000;
 
 // Fixed tables written only by the factory reset.
 constexpr int PRIV_CONFIG_COUNT = 7;
-extern const uint16_t kPrivConfigKeys[PRIV_CONFIG_COUNT];
-extern const uint32_t kPrivConfigValues[PRIV_CONFIG_COUNT];
-extern const uint32_t kAppearThresholdTable[16];
-extern const uint32_t kMotionThresholdTable[16];
+extern const uint16_t PRIV_CONFIG_KEYS[PRIV_CONFIG_COUNT];
+extern const uint32_t PRIV_CONFIG_VALUES[PRIV_CONFIG_COUNT];
+extern const uint32_t APPEAR_THRESHOLD_TABLE[16];
+extern const uint32_t MOTION_THRESHOLD_TABLE[16];
 
 // The six values the detection setting write sends, in key order (gates capped at 16).
 void DetectSettingToValues(const ParamSetting& setting, uint32_t values[DETECT_SETTING_COUNT]);

@@ -1,32 +1,23 @@
 #include "params/ThresholdGeneration.h"
 
 #include "common/BaseBuffer.h"
+#include "common/ByteOrder.h"
 #include "common/DbgOutput.h"
+#include "device/FrameEnvelope.h"
 
 namespace {
 
-constexpr uint32_t kFrameHeader = 0xF1F2F3F4;  // bytes F4 F3 F2 F1
-constexpr uint32_t kFrameTail = 0xF5F6F7F8;    // bytes F8 F7 F6 F5
+// A progress report: type 3, u16 percent.
 constexpr uint16_t kProgressLength = 3;
 constexpr uint8_t kProgressType = 3;
-constexpr size_t kProgressFrameSize = 13;
-
-uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t ReadU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
+constexpr size_t kProgressFrameSize = FRAME_OVERHEAD + kProgressLength;
 
 }  // namespace
 
 std::array<uint8_t, 6> BuildSensingGeneratePayload(int triggerCoefficient, int holdCoefficient, int scanTime) {
     std::array<uint8_t, 6> payload{};
     const int values[3] = {triggerCoefficient, holdCoefficient, scanTime};
-    for (int k = 0; k < 3; ++k) {
-        payload[2 * k] = static_cast<uint8_t>(values[k] & 0xFF);
-        payload[2 * k + 1] = static_cast<uint8_t>((values[k] >> 8) & 0xFF);
-    }
+    for (int k = 0; k < 3; ++k) WriteLE16(payload.data() + 2 * k, static_cast<uint16_t>(values[k]));
     return payload;
 }
 
@@ -37,18 +28,18 @@ int ScanProgressFrames(CBaseBuffer& buffer, const std::atomic<int>& stop, const 
     const size_t n = buffer.GetAvailSize();
     int progress = 0;
     size_t i = 0;
-    while (!stop.load() && i + 10 <= n) {
-        if (ReadU32(b + i) != kFrameHeader) {
+    while (!stop.load() && i + FRAME_OVERHEAD <= n) {
+        if (!IsFrameMarker(b + i, REPORT_FRAME_HEADER)) {
             i += 1;
-        } else if (ReadU16(b + i + 4) != kProgressLength) {
+        } else if (ReadLE16(b + i + 4) != kProgressLength) {
             i += 4;
         } else if (i + kProgressFrameSize > n) {
             break;  // the frame is not complete yet
-        } else if (ReadU32(b + i + 9) != kFrameTail) {
+        } else if (!IsFrameMarker(b + i + 9, REPORT_FRAME_TAIL)) {
             i += 6;
         } else {
             if (b[i + 6] == kProgressType) {
-                progress = ReadU16(b + i + 7);
+                progress = ReadLE16(b + i + 7);
                 DbgOutputA(2, "process=%d\r\n", progress);
                 if (onProgress) onProgress(progress);
             }

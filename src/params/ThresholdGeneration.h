@@ -23,9 +23,9 @@ constexpr int SENSING_COMMAND_TIMEOUT_MS = 2000;
 constexpr int SENSING_READ_CHUNK = 32;
 
 // Initial inputs the parameter page gives the dialog.
-constexpr int kDefaultTriggerCoefficient = 2;
-constexpr int kDefaultHoldCoefficient = 1;
-constexpr int kDefaultScanTime = 120;
+constexpr int DEFAULT_TRIGGER_COEFFICIENT = 2;
+constexpr int DEFAULT_HOLD_COEFFICIENT = 1;
+constexpr int DEFAULT_SCAN_TIME = 120;
 
 // Receives the worker's notices on the worker thread. An implementation only
 // posts them on (to a window, a queue); it must not wait for the owner's thread.
@@ -75,7 +75,7 @@ private:
     CBaseThread thread_;
     std::atomic<int> stop_{0};
     std::atomic<int> success_{0};
-    int triggerCoefficient_ = kDefaultTriggerCoefficient;  // written before the thread starts
-    int holdCoefficient_ = kDefaultHoldCoefficient;
-    int scanTime_ = kDefaultScanTime;
+    int triggerCoefficient_ = DEFAULT_TRIGGER_COEFFICIENT;  // written before the thread starts
+    int holdCoefficient_ = DEFAULT_HOLD_COEFFICIENT;
+    int scanTime_ = DEFAULT_SCAN_TIME;
 };

@@ -39,6 +39,22 @@ public:
         partitionListSet += 1;
     }
     void ScrollLogToEnd() override { scrolls += 1; }
+    void OnRunningMode(uint32_t mode) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        runningModes.push_back(mode);
+    }
+    void OnDeviceId(uint32_t id) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        deviceIds.push_back(id);
+    }
+    void OnPartitionMask(uint32_t mask) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        partitionMasks.push_back(mask);
+    }
+    void OnImageInfo(uint32_t length, uint32_t checksum) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        imageInfos.emplace_back(length, checksum);
+    }
 
     std::vector<int> LogIds() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -58,4 +74,8 @@ public:
     int selectedItem = -2;
     int partitionListSet = 0;
     int scrolls = 0;
+    std::vector<uint32_t> runningModes;
+    std::vector<uint32_t> deviceIds;
+    std::vector<uint32_t> partitionMasks;
+    std::vector<std::pair<uint32_t, uint32_t>> imageInfos;  // length, checksum
 };

@@ -44,10 +44,10 @@ struct Run {
         dropped += before - left;
         FUZZ_CHECK(dropped + left == fed.size());
         FUZZ_CHECK(left == 0 || std::memcmp(carry.GetBuffer(), fed.data() + dropped, left) == 0);
-        if (left >= REPORT_FRAME_OVERHEAD) {
+        if (left >= FRAME_OVERHEAD) {
             const uint8_t* b = carry.GetBuffer();
             FUZZ_CHECK(b[0] == 0xF4 && b[1] == 0xF3 && b[2] == 0xF2 && b[3] == 0xF1);
-            FUZZ_CHECK(left < static_cast<size_t>(b[4] | (b[5] << 8)) + REPORT_FRAME_OVERHEAD);
+            FUZZ_CHECK(left < static_cast<size_t>(b[4] | (b[5] << 8)) + FRAME_OVERHEAD);
         }
     }
 };

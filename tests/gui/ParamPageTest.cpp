@@ -185,8 +185,8 @@ TEST_F(ParamPageTest, ResetOnTheSensorWritesTheFactoryTables)
     const auto motion = sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD);
     const auto appear = sensor->GateTable(PARAM_ID_WRITE_APPEAR_THRESHOLD);
     for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
-        EXPECT_EQ(motion[gate], kMotionThresholdTable[gate]);
-        EXPECT_EQ(appear[gate], kAppearThresholdTable[gate]);
+        EXPECT_EQ(motion[gate], MOTION_THRESHOLD_TABLE[gate]);
+        EXPECT_EQ(appear[gate], APPEAR_THRESHOLD_TABLE[gate]);
     }
     EXPECT_EQ(sensor->ConfigValue(13), 120u);
 }

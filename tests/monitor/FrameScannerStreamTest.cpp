@@ -40,12 +40,12 @@ struct ScanRun {
         // Scanning went as far as it could: fewer than 10 bytes are left, or an
         // incomplete frame whose header starts the buffer.
         const size_t left = carry.GetAvailSize();
-        if (left >= REPORT_FRAME_OVERHEAD) {
+        if (left >= FRAME_OVERHEAD) {
             const uint8_t* b = carry.GetBuffer();
             ASSERT_TRUE(b[0] == 0xF4 && b[1] == 0xF3 && b[2] == 0xF2 && b[3] == 0xF1);
-            ASSERT_LT(left, (b[4] | (b[5] << 8)) + REPORT_FRAME_OVERHEAD);
+            ASSERT_LT(left, (b[4] | (b[5] << 8)) + FRAME_OVERHEAD);
         }
-        ASSERT_LT(left, 65535u + REPORT_FRAME_OVERHEAD);
+        ASSERT_LT(left, 65535u + FRAME_OVERHEAD);
     }
 
     void Deliver(const uint8_t* payload) {

@@ -51,7 +51,7 @@ TEST(ParamSetting, DefaultsSendTheDocumentedDetectionValues) {
     const uint32_t expected[DETECT_SETTING_COUNT] = {0, 12, 5, 40, 5, 40};
     for (int k = 0; k < DETECT_SETTING_COUNT; ++k) EXPECT_EQ(values[k], expected[k]) << "key index " << k;
     const uint16_t keys[DETECT_SETTING_COUNT] = {10, 5, 11, 2, 12, 6};
-    for (int k = 0; k < DETECT_SETTING_COUNT; ++k) EXPECT_EQ(kDetectSettingKeys[k], keys[k]);
+    for (int k = 0; k < DETECT_SETTING_COUNT; ++k) EXPECT_EQ(DETECT_SETTING_KEYS[k], keys[k]);
 }
 
 TEST(ParamSetting, GatesAreCappedAt16AsUnsignedNumbers) {

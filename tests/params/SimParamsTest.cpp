@@ -124,13 +124,13 @@ TEST_F(SimParams, ResetWritesTheDefaultsAndTheFactoryTables) {
     StopCmd();
 
     EXPECT_EQ(sim->GateTable(114), ToArray(ParamSetting{}.GateTriggerThreshold));
-    EXPECT_EQ(sim->GateTable(116), ToArray(kAppearThresholdTable));
-    EXPECT_EQ(sim->GateTable(118), ToArray(kMotionThresholdTable));
+    EXPECT_EQ(sim->GateTable(116), ToArray(APPEAR_THRESHOLD_TABLE));
+    EXPECT_EQ(sim->GateTable(118), ToArray(MOTION_THRESHOLD_TABLE));
     // The hold table read back is the motion table, while the record keeps its defaults.
-    EXPECT_EQ(ToArray(read.GateHoldThreshold), ToArray(kMotionThresholdTable));
+    EXPECT_EQ(ToArray(read.GateHoldThreshold), ToArray(MOTION_THRESHOLD_TABLE));
     EXPECT_EQ(ToArray(setting.GateHoldThreshold), ToArray(ParamSetting{}.GateHoldThreshold));
     for (int k = 0; k < PRIV_CONFIG_COUNT; ++k)
-        EXPECT_EQ(sim->ConfigValue(kPrivConfigKeys[k]), kPrivConfigValues[k]) << "key " << kPrivConfigKeys[k];
+        EXPECT_EQ(sim->ConfigValue(PRIV_CONFIG_KEYS[k]), PRIV_CONFIG_VALUES[k]) << "key " << PRIV_CONFIG_KEYS[k];
     EXPECT_EQ(sim->ConfigValue(5), 12u);
     for (const char* op : {"RadarOperatorConfig_WritePrivConfig", "RadarOperatorConfig_WriteAppearThreshold",
                            "RadarOperatorConfig_WriteMotionThreshold"})
@@ -163,7 +163,7 @@ TEST_F(SimParams, GenerationRunsToSuccessAndTheTablesReadBackChanged) {
 
     GenerationNotices sink;
     CSensingGenerateWorker worker(device, sink);
-    ASSERT_TRUE(worker.Start(kDefaultTriggerCoefficient, kDefaultHoldCoefficient, kDefaultScanTime));
+    ASSERT_TRUE(worker.Start(DEFAULT_TRIGGER_COEFFICIENT, DEFAULT_HOLD_COEFFICIENT, DEFAULT_SCAN_TIME));
     ASSERT_TRUE(sink.WaitFinished(20000));
     worker.Stop();
     EXPECT_EQ(sink.Finished(), std::vector<int>{1});

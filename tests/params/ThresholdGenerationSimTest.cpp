@@ -30,7 +30,7 @@ protected:
                                                               2000),
                   0);
         worker = std::make_unique<CSensingGenerateWorker>(device, notices);
-        ASSERT_TRUE(worker->Start(kDefaultTriggerCoefficient, kDefaultHoldCoefficient, kDefaultScanTime));
+        ASSERT_TRUE(worker->Start(DEFAULT_TRIGGER_COEFFICIENT, DEFAULT_HOLD_COEFFICIENT, DEFAULT_SCAN_TIME));
         ASSERT_TRUE(notices.WaitProgress(5000));
     }
     void TearDown() override {

@@ -63,8 +63,8 @@ public:
         std::vector<Frame> frames;
         size_t i = 0;
         while (i + 10 <= bytes.size()) {
-            const bool ack = std::equal(bytes.begin() + i, bytes.begin() + i + 4, kCommandHeader);
-            const bool report = std::equal(bytes.begin() + i, bytes.begin() + i + 4, kReportHeader);
+            const bool ack = std::equal(bytes.begin() + i, bytes.begin() + i + 4, COMMAND_FRAME_HEADER);
+            const bool report = std::equal(bytes.begin() + i, bytes.begin() + i + 4, REPORT_FRAME_HEADER);
             if (!ack && !report) {
                 ++i;
                 continue;

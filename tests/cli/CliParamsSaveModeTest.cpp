@@ -1,0 +1,25 @@
+// params save over a configuration file the user has made private.
+
+#include <sys/stat.h>
+
+#include "SimFixture.h"
+
+namespace {
+
+using CliParamsSaveModeTest = CliSimTest;
+
+TEST_F(CliParamsSaveModeTest, SaveKeepsAPrivateFilePrivate) {
+    StartSim();
+    const std::string config = dir_.File("appConfig.xml");
+    ASSERT_TRUE(WriteWholeFile(config, "<?xml version=\"1.0\"?>\n<AppConfig Language=\"ENG\"/>\n"));
+    ASSERT_EQ(chmod(config.c_str(), 0600), 0);
+
+    const CliResult save = RunOnSim({"params", "save", "--config", config});
+    ASSERT_EQ(save.exitCode, 0) << save.err;
+    EXPECT_TRUE(Contains(ReadWholeFile(config), "<ParamSetting "));
+    struct stat st {};
+    ASSERT_EQ(stat(config.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+}  // namespace
