@@ -4,7 +4,7 @@
 // Each operation asks IsConnected first and returns OPERATOR_NOT_CONNECTED without
 // sending or logging anything when the port is closed; otherwise it makes one
 // library call (2000 ms) and logs one line. None enters or leaves command mode:
-// callers bracket a sequence with StartCmdMode(handle, 2, 150) / StopCmdMode.
+// callers bracket a sequence with a CommandModeScope (device/CommandModeScope.h).
 // All calls block the calling thread; a read changes the record only on success.
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include "common/BaseBuffer.h"
 #include "common/ByteOrder.h"
 #include "common/DbgOutput.h"
+#include "device/CommandModeScope.h"
 #include "device/FrameEnvelope.h"
 
 namespace {
@@ -77,12 +78,13 @@ bool CSensingGenerateWorker::IsRunning() const { return thread_.IsThreadExit() =
 
 void CSensingGenerateWorker::ThreadFunc(uint64_t) {
     const auto payload = BuildSensingGeneratePayload(triggerCoefficient_, holdCoefficient_, scanTime_);
-    TAVO_Interface_RadarDevice_StartCmdMode(device_, eRADAR_PROTOCOL_VERSION_2, 150);
-    const uint16_t status =
-        TAVO_Interface_RadarDevice_Protocol_SendCommand(device_, SENSING_GENERATE_COMMAND, payload.data(),
-                                                        static_cast<int>(payload.size()), CheckCmdAckData_RetCode, 0,
-                                                        SENSING_COMMAND_TIMEOUT_MS);
-    TAVO_Interface_RadarDevice_StopCmdMode(device_);
+    uint16_t status = 0;
+    {
+        CommandModeScope mode(device_);
+        status = TAVO_Interface_RadarDevice_Protocol_SendCommand(device_, SENSING_GENERATE_COMMAND, payload.data(),
+                                                                 static_cast<int>(payload.size()),
+                                                                 CheckCmdAckData_RetCode, 0, SENSING_COMMAND_TIMEOUT_MS);
+    }
     if (status != 0) {
         sink_.OnSensingFinished(0);
         return;
