@@ -26,8 +26,10 @@
 #include <string>
 
 #include "chart/widgets/CWaveWnd.h"
+#include "controls/widgets/MessageEvent.h"
 #include "device/RadarDevice.h"
 #include "monitor/AcquisitionWorker.h"
+#include "monitor/widgets/AcquisitionEventSink.h"
 #include "monitor/widgets/CTargetCharts.h"
 #include "params/ParamSetting.h"
 #include "params/RadarOperatorConfig.h"
@@ -35,9 +37,9 @@
 
 namespace {
 
-class ChartDemo : public QWidget, public IAcquisitionSink {
+class ChartDemo : public QWidget, public CAcquisitionEventSink {
 public:
-    ChartDemo() {
+    ChartDemo() : CAcquisitionEventSink(this) {
         setWindowTitle("Palo520G charts");
         setStyleSheet("background-color: #2A323C; color: white;");
         auto* layout = new QVBoxLayout(this);
@@ -79,29 +81,28 @@ public:
     CWaveWnd& Energy() { return *energy_; }
     CWaveWnd& Range() { return *range_; }
 
-    // ---- worker notices, on the worker thread ----
+    // ---- worker notices: fed to the charts on the worker thread, posted on to this window ----
 
     void OnNewReport(const TargetReport& report) override {
         charts_->AppendReport(report);
         reports_.fetch_add(1);
-        // One status update queued at a time, however fast the reports come.
-        if (!statusQueued_.exchange(true))
-            QMetaObject::invokeMethod(this, [this] { ShowStatus(); }, Qt::QueuedConnection);
-    }
-
-    void OnReplayEnd() override {}
-
-    void OnDeviceLost() override {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                Stop();
-                status_->setText("The sensor's port has gone.");
-            },
-            Qt::QueuedConnection);
+        CAcquisitionEventSink::OnNewReport(report);
     }
 
 protected:
+    bool event(QEvent* event) override {
+        if (const CMessageEvent* message = CMessageEvent::Cast(event)) {
+            if (message->Message() == WM_REPORT_NEW) {
+                ShowStatus();
+            } else if (message->Message() == WM_DEVICE_LOST) {
+                Stop();
+                status_->setText("The sensor's port has gone.");
+            }
+            return true;
+        }
+        return QWidget::event(event);
+    }
+
     void resizeEvent(QResizeEvent* event) override {
         QWidget::resizeEvent(event);
         // The legend and the strips follow the plot, as the page's charts do on a resize.
@@ -110,7 +111,6 @@ protected:
 
 private:
     void ShowStatus() {
-        statusQueued_.store(false);
         const TargetReport report = worker_ ? worker_->LastReport() : TargetReport{};
         const char* state = report.state == TARGET_STATE_MOVING       ? "Presence"
                             : report.state == TARGET_STATE_MOTIONLESS ? "Presence(Motionless)"
@@ -129,7 +129,6 @@ private:
     double uiScale_ = 1.0;
     std::unique_ptr<CTargetCharts> charts_;
     std::atomic<uint64_t> reports_{0};
-    std::atomic<bool> statusQueued_{false};
     std::unique_ptr<CAcquisitionWorker> worker_;  // last: stopped before the charts go
 };
 
