@@ -33,4 +33,5 @@ enum : int {
     CLI_TEXT_COLUMN_GATE = 21030,
     CLI_TEXT_GENERATION_TIMEOUT = 21031,  // "%d"
     CLI_TEXT_NOTICE = 21032,              // "%s: %s"
+    CLI_TEXT_RECORD_FAILED = 21033,       // "%s", "%s"
 };

@@ -59,6 +59,17 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         Finish(RunEnd::DeviceLost);
     }
+    // Said at once; the run goes on without recording and ends with a failure code.
+    void OnRecordFailed() override {
+        recordFailed_ = true;
+        if (worker_) {
+            const RecordFailureInfo failure = worker_->RecordFailure();
+            PrintError(Text(CLI_TEXT_RECORD_FAILED, failure.path.c_str(), failure.reason.c_str()));
+        }
+    }
+    // The worker whose record failures are reported.
+    void SetWorker(const CAcquisitionWorker* worker) { worker_ = worker; }
+    [[nodiscard]] bool RecordFailed() const { return recordFailed_.load(); }
 
     // Waits until the run ends by itself, Ctrl+C is pressed, the worker is gone or no
     // report came for timeoutSeconds (0 = no limit). Later reports are not printed.
@@ -126,6 +137,8 @@ private:
     RunEnd end_ = RunEnd::None;
     long long printed_ = 0;
     Clock::time_point lastReport_;
+    std::atomic<bool> recordFailed_{false};
+    const CAcquisitionWorker* worker_ = nullptr;
 };
 
 struct MonitorOptions {
@@ -141,7 +154,9 @@ struct ReplayOptions {
     std::string file;
     bool json = false;
     long long count = 0;
+    long long from = 0;
     int intervalMs = 0;
+    double speed = 1.0;
     std::string configPath;
 };
 
@@ -158,15 +173,19 @@ bool LoadEstimateInputs(const std::string& path, ParamSetting* setting, CurrentC
     return true;
 }
 
-int FinishRun(RunEnd end, CAcquisitionWorker& worker, bool recording) {
+int FinishRun(RunEnd end, CAcquisitionWorker& worker, const ReportPrinter& printer, bool recording) {
     // Stop cancels the read, joins the worker and switches the report output off.
     worker.Stop();
-    if (recording && !worker.RecordFilePath().empty()) PrintError(Text(CLI_TEXT_RECORDED, worker.RecordFilePath().c_str()));
+    // A failed recording was reported when it happened; the run still fails.
+    if (recording && !printer.RecordFailed() && !worker.RecordFilePath().empty())
+        PrintError(Text(CLI_TEXT_RECORDED, worker.RecordFilePath().c_str()));
+    int rc = EXIT_OK;
     switch (end) {
-    case RunEnd::Interrupted: PrintError(Text(CLI_TEXT_STOPPED)); return EXIT_OK;
-    case RunEnd::DeviceLost: PrintError(Text(CLI_TEXT_DEVICE_LOST)); return EXIT_FAILED;
-    default: return EXIT_OK;
+    case RunEnd::Interrupted: PrintError(Text(CLI_TEXT_STOPPED)); break;
+    case RunEnd::DeviceLost: PrintError(Text(CLI_TEXT_DEVICE_LOST)); rc = EXIT_FAILED; break;
+    default: break;
     }
+    return printer.RecordFailed() ? EXIT_FAILED : rc;
 }
 
 int RunMonitor(const MonitorOptions& options) {
@@ -190,10 +209,23 @@ int RunMonitor(const MonitorOptions& options) {
 
     ReportPrinter printer(options.json, options.count, setting, constants);
     CAcquisitionWorker worker(device, printer);
+    printer.SetWorker(&worker);
     worker.replayMode = 0;
     if (!options.recordFolder.empty()) {
         worker.saveData = 1;
         worker.saveDataPath = std::filesystem::absolute(options.recordFolder).lexically_normal().string();
+        // The description beside the record lets a replay show what this run shows.
+        CSensorConnection& connection = session.Connection();
+        connection.ReadIdentity();
+        RecordSidecar description;
+        description.toolVersion = PALO_VERSION_TEXT;
+        description.port = options.port.port;
+        description.baudRate = options.port.baud;
+        description.firmwareVersion = connection.Version();
+        description.serialNumber = connection.SerialNumber();
+        description.params = setting;
+        description.constants = constants;
+        worker.recordDescription = description;
     }
     InstallInterruptHandler();
     if (worker.Start() != ACQUISITION_STARTED) {
@@ -202,7 +234,7 @@ int RunMonitor(const MonitorOptions& options) {
     }
     PrintError(Text(CLI_TEXT_MONITORING, options.port.port.c_str()));
     const RunEnd end = printer.Wait(worker, options.timeoutSeconds);
-    const int rc = FinishRun(end, worker, worker.saveData != 0);
+    const int rc = FinishRun(end, worker, printer, worker.saveData != 0);
     if (end == RunEnd::Timeout) {
         PrintError(Text(CLI_TEXT_NO_REPORT_TIMEOUT, options.timeoutSeconds));
         return EXIT_FAILED;
@@ -215,8 +247,6 @@ int RunReplay(const ReplayOptions& options) {
     ParamSetting setting;
     InitParamSetting(setting);
     CurrentConstants constants;
-    if (!options.configPath.empty() && !LoadEstimateInputs(options.configPath, &setting, constants)) return EXIT_FAILED;
-
     const std::string path = std::filesystem::absolute(options.file).lexically_normal().string();
     if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
         std::fclose(file);
@@ -224,6 +254,14 @@ int RunReplay(const ReplayOptions& options) {
         PrintError(Text(CLI_TEXT_RECORD_UNREADABLE, path.c_str()));
         return EXIT_FAILED;
     }
+    // The recording's own description gives the parameters and constants of the live
+    // run; a --config given here still decides.
+    RecordSidecar description;
+    if (ReadRecordSidecar(SidecarPathOf(path), description)) {
+        setting = description.params;
+        constants = description.constants;
+    }
+    if (!options.configPath.empty() && !LoadEstimateInputs(options.configPath, &setting, constants)) return EXIT_FAILED;
 
     // Replay needs no sensor; the worker's report-output switch goes to a closed
     // handle and fails harmlessly, as it does in the window without a device.
@@ -232,6 +270,8 @@ int RunReplay(const ReplayOptions& options) {
     CAcquisitionWorker worker(session.Handle(), printer);
     worker.replayMode = 1;
     worker.replayInterval = options.intervalMs;
+    worker.SetReplaySpeed(options.speed);
+    worker.replaySkipReports = static_cast<uint64_t>(options.from);
     worker.lastReplayFile = path;
     InstallInterruptHandler();
     if (worker.Start() != ACQUISITION_STARTED) {
@@ -244,7 +284,7 @@ int RunReplay(const ReplayOptions& options) {
         PrintError(Text(CLI_TEXT_RECORD_UNREADABLE, path.c_str()));
         return EXIT_FAILED;
     }
-    return FinishRun(end, worker, false);
+    return FinishRun(end, worker, printer, false);
 }
 
 }  // namespace
@@ -272,7 +312,12 @@ void AddMonitorCommands(CLI::App& app, CommandList& commands) {
         replay->add_option("--interval", options->intervalMs, "Pause after each report frame, ms")
             ->capture_default_str()
             ->check(CLI::Range(0, 3600000));
-        replay->add_option("--config", options->configPath, "appConfig.xml with the parameters for the current estimate")
+        replay->add_option("--from", options->from, "Skip this many reports first")->check(CLI::NonNegativeNumber);
+        replay->add_option("--speed", options->speed, "Play this many times faster than --interval (0 = no pause)")
+            ->capture_default_str()
+            ->check(CLI::Range(0.0, 1000.0));
+        replay->add_option("--config", options->configPath,
+                           "appConfig.xml with the parameters for the current estimate (instead of the recording's own)")
             ->check(CLI::ExistingFile);
         commands.push_back({replay, [options] { return RunReplay(*options); }});
     }

@@ -5,3 +5,8 @@
 
 [[nodiscard]] uint64_t MS_GetTime();
 void MS_Sleep(int milliseconds);
+
+#include <string>
+
+// The wall-clock time now in ISO 8601 with the local zone: 2026-12-10T14:30:29+01:00.
+[[nodiscard]] std::string IsoLocalTimeNow();

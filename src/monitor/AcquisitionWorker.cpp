@@ -1,7 +1,12 @@
 #include "monitor/AcquisitionWorker.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "app/AppConfig.h"
@@ -9,6 +14,7 @@
 #include "common/BaseBuffer.h"
 #include "common/DbgOutput.h"
 #include "common/FileUtils.h"
+#include "common/TimeUtils.h"
 #include "common/ValueParse.h"
 #include "device/CommandModeScope.h"
 #include "params/RadarOperatorConfig.h"
@@ -16,16 +22,6 @@
 namespace {
 
 enum : uint64_t { RUN_LIVE = 0, RUN_REPLAY = 1 };
-
-// Writes every byte unless the stream reports an error; a short write is retried.
-void WriteAll(std::FILE* file, const uint8_t* bytes, size_t length) {
-    while (length > 0) {
-        const size_t written = std::fwrite(bytes, 1, length, file);
-        if (written == 0 || std::ferror(file)) return;
-        bytes += written;
-        length -= written;
-    }
-}
 
 // Fills the chunk from the file until it is full, the file ends or a read fails.
 size_t ReadChunk(std::FILE* file, uint8_t* chunk, size_t size) {
@@ -63,10 +59,22 @@ int CAcquisitionWorker::Start() {
         history_.fill(STATE_NO_REPORT);
         bandDirty_ = false;
         recordFile_.clear();
+        recordFailure_ = {};
     }
+    {
+        std::lock_guard<std::mutex> lock(controlMutex_);
+        stopRequested_ = 0;
+        interrupt_ = 0;
+        paused_ = false;
+        steps_ = 0;
+        seekTo_ = -1;
+    }
+    reportCount_ = 0;
+    recordedBytes_ = 0;
+    replayPosition_ = 0;
+    replayFileSize_ = 0;
+    replayReports_ = 0;
     running_ = 1;
-    stopRequested_ = 0;
-    pacingEvent_.Reset();
     if (!readThread_.StartThread("ReadData", this, replay ? RUN_REPLAY : RUN_LIVE, 0, 0x400000, 0)) {
         running_ = 0;
         return ACQUISITION_THREAD_FAILED;
@@ -75,10 +83,14 @@ int CAcquisitionWorker::Start() {
 }
 
 void CAcquisitionWorker::Stop() {
-    stopRequested_ = 1;
+    {
+        std::lock_guard<std::mutex> lock(controlMutex_);
+        stopRequested_ = 1;
+        interrupt_ = 1;
+    }
+    controlChanged_.notify_all();
     // A cancel with no blocked read would be kept for the next one; only cancel a live worker.
     if (device_ && IsWorkerActive()) TAVO_Interface_RadarDevice_CancelRead(device_);
-    pacingEvent_.Set();
     readThread_.StopThread();
     running_ = 0;
     {
@@ -119,15 +131,90 @@ std::string CAcquisitionWorker::RecordFilePath() const {
     return recordFile_;
 }
 
+RecordFailureInfo CAcquisitionWorker::RecordFailure() const {
+    std::lock_guard<std::mutex> lock(reportMutex_);
+    return recordFailure_;
+}
+
+// ---- replay controls ----
+
+void CAcquisitionWorker::SetReplaySpeed(double speed) {
+    replaySpeed_ = speed > 0 ? speed : 0.0;
+    controlChanged_.notify_all();
+}
+
+void CAcquisitionWorker::SetPaused(bool paused) {
+    {
+        std::lock_guard<std::mutex> lock(controlMutex_);
+        paused_ = paused;
+        steps_ = 0;
+    }
+    controlChanged_.notify_all();
+}
+
+bool CAcquisitionWorker::IsPaused() const {
+    std::lock_guard<std::mutex> lock(controlMutex_);
+    return paused_;
+}
+
+void CAcquisitionWorker::StepReport() {
+    {
+        std::lock_guard<std::mutex> lock(controlMutex_);
+        if (!paused_) return;
+        ++steps_;
+    }
+    controlChanged_.notify_all();
+}
+
+void CAcquisitionWorker::SeekReplay(uint64_t offset) {
+    {
+        std::lock_guard<std::mutex> lock(controlMutex_);
+        seekTo_ = static_cast<long long>(std::min<uint64_t>(offset, static_cast<uint64_t>(LLONG_MAX)));
+        interrupt_ = 1;
+    }
+    controlChanged_.notify_all();
+}
+
+long long CAcquisitionWorker::TakeSeek() {
+    std::lock_guard<std::mutex> lock(controlMutex_);
+    const long long target = seekTo_;
+    seekTo_ = -1;
+    interrupt_ = stopRequested_.load();
+    return target;
+}
+
+bool CAcquisitionWorker::WaitWhilePaused(std::unique_lock<std::mutex>& lock) {
+    controlChanged_.wait(lock, [this] { return stopRequested_.load() || seekTo_ >= 0 || !paused_ || steps_ > 0; });
+    if (stopRequested_.load() || seekTo_ >= 0) return false;
+    if (paused_) --steps_;
+    return true;
+}
+
+bool CAcquisitionWorker::PaceReplay() {
+    std::unique_lock<std::mutex> lock(controlMutex_);
+    const double speed = replaySpeed_.load();
+    // A negative interval from a hand-edited configuration means no pause, not an
+    // endless wait; an interval of 0 or the fastest speed skips the wait altogether.
+    if (replayInterval > 0 && speed > 0 && !paused_) {
+        const auto pause = std::chrono::microseconds(std::llround(replayInterval * 1000.0 / speed));
+        controlChanged_.wait_for(lock, pause, [this] { return stopRequested_.load() || seekTo_ >= 0; });
+    }
+    if (stopRequested_.load() || seekTo_ >= 0) return false;
+    return !paused_ || WaitWhilePaused(lock);
+}
+
+// ---- the run ----
+
 void CAcquisitionWorker::SwitchReportOutput(uint32_t on) {
     const uint16_t key = 0;
     CommandModeScope mode(device_);
     TAVO_Interface_RadarDevice_Protocol_SetParameter(device_, PARAM_ID_REPORT_OUTPUT, 1, &key, &on, PARAM_TIMEOUT_MS);
 }
 
-void CAcquisitionWorker::HandlePayload(const uint8_t* payload, bool replay) {
+void CAcquisitionWorker::HandlePayload(const uint8_t* payload, bool replay, uint64_t frameEnd) {
     TargetReport decoded;
     if (DecodeTargetReport(payload, decoded)) {
+        if (replay && replayReports_++ < replaySkipReports) return;
         {
             std::lock_guard<std::mutex> lock(reportMutex_);
             report_ = decoded;
@@ -135,11 +222,90 @@ void CAcquisitionWorker::HandlePayload(const uint8_t* payload, bool replay) {
             history_.back() = static_cast<uint8_t>(decoded.state & 0xFF);
             bandDirty_ = true;
         }
+        reportCount_.fetch_add(1);
+        if (sidecar_) ++sidecar_->reportsWritten;
+        if (replay) replayPosition_ = frameEnd;
         sink_.OnNewReport(decoded);
     }
-    // Replay paces every accepted 70-byte frame, whatever its type. A negative interval
-    // from a hand-edited configuration means no pause, not an endless wait.
-    if (replay) pacingEvent_.Wait(replayInterval > 0 ? replayInterval : 0);
+    // Replay paces every accepted 70-byte frame, whatever its type. A stop or a seek
+    // has set the scanner's stop, so the rest of the chunk is dropped.
+    if (replay) PaceReplay();
+}
+
+std::FILE* CAcquisitionWorker::OpenRecord() {
+    const std::string path = CombinePathName(saveDataPath, GetFileNameByDate(".dat", "RadarData_", ""));
+    {
+        std::lock_guard<std::mutex> lock(reportMutex_);
+        recordFile_ = path;
+    }
+    std::FILE* record = std::fopen(path.c_str(), "wb");
+    if (!record) {
+        FailRecording(record, path, errno);
+        return nullptr;
+    }
+    // Unbuffered: each chunk reaches the file as one write, as it is read.
+    std::setvbuf(record, nullptr, _IONBF, 0);
+    if (recordDescription) {
+        sidecar_ = *recordDescription;
+        sidecar_->startTime = IsoLocalTimeNow();
+        sidecar_->endTime.clear();
+        sidecar_->bytesWritten = 0;
+        sidecar_->reportsWritten = 0;
+        sidecar_->status = SIDECAR_RECORDING;
+        sidecar_->endedNormally = false;
+        sidecar_->error.clear();
+        sidecarPath_ = SidecarPathOf(path);
+        std::string why;
+        if (!WriteRecordSidecar(sidecarPath_, *sidecar_, &why)) {
+            DbgOutputA(2, "Cannot write the record description %s: %s\r\n", sidecarPath_.c_str(), why.c_str());
+            sidecar_.reset();
+        }
+    }
+    return record;
+}
+
+void CAcquisitionWorker::RecordChunk(std::FILE*& record, const uint8_t* bytes, size_t length) {
+    // Every byte, unless the stream reports an error; a short write is retried.
+    while (length > 0) {
+        errno = 0;
+        const size_t written = std::fwrite(bytes, 1, length, record);
+        recordedBytes_.fetch_add(written);
+        if (sidecar_) sidecar_->bytesWritten += written;
+        if (written == 0 || std::ferror(record)) {
+            FailRecording(record, RecordFilePath(), errno ? errno : EIO);
+            return;
+        }
+        bytes += written;
+        length -= written;
+    }
+}
+
+void CAcquisitionWorker::FailRecording(std::FILE*& record, const std::string& path, int errorNumber) {
+    const std::string reason = std::strerror(errorNumber);
+    DbgOutputA(2, "Recording stopped: %s: %s\r\n", path.c_str(), reason.c_str());
+    {
+        std::lock_guard<std::mutex> lock(reportMutex_);
+        recordFailure_ = {path, reason};
+    }
+    if (sidecar_) {
+        sidecar_->status = SIDECAR_INCOMPLETE;
+        sidecar_->error = reason;
+    }
+    CloseRecord(record, false);
+    sink_.OnRecordFailed();
+}
+
+void CAcquisitionWorker::CloseRecord(std::FILE*& record, bool endedNormally) {
+    if (record) std::fclose(record);
+    record = nullptr;
+    if (!sidecar_) return;
+    sidecar_->endTime = IsoLocalTimeNow();
+    if (sidecar_->status == SIDECAR_RECORDING) sidecar_->status = SIDECAR_COMPLETE;
+    sidecar_->endedNormally = endedNormally && sidecar_->status == SIDECAR_COMPLETE;
+    std::string why;
+    if (!WriteRecordSidecar(sidecarPath_, *sidecar_, &why))
+        DbgOutputA(2, "Cannot write the record description %s: %s\r\n", sidecarPath_.c_str(), why.c_str());
+    sidecar_.reset();
 }
 
 void CAcquisitionWorker::ThreadFunc(uint64_t param) {
@@ -149,15 +315,13 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
     if (replay) {
         source = std::fopen(lastReplayFile.c_str(), "rb");
         if (!source) return;
-    } else if (saveData) {
-        const std::string path = CombinePathName(saveDataPath, GetFileNameByDate(".dat", "RadarData_", ""));
-        record = std::fopen(path.c_str(), "wb");
-        if (record) {
-            // Unbuffered: each chunk reaches the file as one write, as it is read.
-            std::setvbuf(record, nullptr, _IONBF, 0);
-            std::lock_guard<std::mutex> lock(reportMutex_);
-            recordFile_ = path;
+        if (std::fseek(source, 0, SEEK_END) == 0) {
+            const long size = std::ftell(source);
+            replayFileSize_ = size > 0 ? static_cast<uint64_t>(size) : 0;
         }
+        std::rewind(source);
+    } else if (saveData) {
+        record = OpenRecord();
     }
 
     SwitchReportOutput(1);
@@ -166,10 +330,27 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
     int chunkSize = replay ? REPLAY_CHUNK_SIZE : TAVO_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(device_);
     if (chunkSize <= 0) chunkSize = REPLAY_CHUNK_SIZE;  // no size reported: a zero-sized read would spin
     std::vector<uint8_t> chunk(static_cast<size_t>(chunkSize));
-    const ReportHandler handler = [this, replay](const uint8_t* payload) { HandlePayload(payload, replay); };
+    uint64_t offset = 0;        // replay: file offset of the next read
+    uint64_t carryOffset = 0;   // replay: file offset of the carry-over's first byte
+    const ReportHandler handler = [this, replay, &carry, &carryOffset](const uint8_t* payload) {
+        const uint64_t frameEnd = carryOffset + static_cast<uint64_t>(payload - carry.GetBuffer()) +
+                                  TARGET_REPORT_LENGTH + FRAME_MARKER_SIZE;
+        HandlePayload(payload, replay, frameEnd);
+    };
 
     bool deviceLost = false;
     while (!stopRequested_.load()) {
+        if (replay) {
+            const long long target = TakeSeek();
+            if (target >= 0) {
+                // Whatever was held back belongs to the old place in the file.
+                carry.Delete(carry.GetAvailSize());
+                const uint64_t to = std::min<uint64_t>(static_cast<uint64_t>(target), replayFileSize_.load());
+                if (std::fseek(source, static_cast<long>(to), SEEK_SET) == 0) offset = to;
+                replayPosition_ = offset;
+            }
+            if (stopRequested_.load()) break;
+        }
         size_t n = 0;
         if (replay) {
             n = ReadChunk(source, chunk.data(), chunk.size());
@@ -177,6 +358,8 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
                 sink_.OnReplayEnd();
                 break;
             }
+            carryOffset = offset - carry.GetAvailSize();
+            offset += n;
         } else {
             const int got = TAVO_Interface_RadarDevice_ReadData(device_, chunk.data(), chunkSize, LIVE_READ_TIMEOUT_MS, 0);
             if (got < 0) {
@@ -187,13 +370,13 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
             if (got < 1) continue;
             n = static_cast<size_t>(got);
         }
-        if (record) WriteAll(record, chunk.data(), n);
+        if (record) RecordChunk(record, chunk.data(), n);
         sink_.OnRawChunk(chunk.data(), n);
-        ScanFrames(carry, chunk.data(), n, handler, stopRequested_);
+        ScanFrames(carry, chunk.data(), n, handler, interrupt_);
     }
 
     if (source) std::fclose(source);
-    if (record) std::fclose(record);
+    if (record) CloseRecord(record, !deviceLost);
     SwitchReportOutput(0);
     if (deviceLost) {
         DbgOutputA(2, "Device lost during realtime data show.\r\n");

@@ -11,19 +11,22 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 
-#include "common/BaseEvent.h"
 #include "common/BaseThread.h"
 #include "device/RadarDevice.h"
 #include "monitor/FrameScanner.h"
+#include "monitor/RecordSidecar.h"
 
 // Message numbers the target page gives the worker's notices.
 enum : int {
     WM_REPORT_NEW = 0x0500,   // a report arrived (OnNewReport)
     WM_REPLAY_END = 0x0501,   // the replay file is exhausted (OnReplayEnd)
     WM_DEVICE_LOST = 0x0502,  // a live read found the port closed (OnDeviceLost)
+    WM_RECORD_FAILED = 0x0503,  // recording stopped on a failed write (OnRecordFailed)
 };
 
 constexpr int STATE_HISTORY_LENGTH = 240;
@@ -50,6 +53,15 @@ public:
     // Every chunk read during a run, after it is recorded and before it is scanned (for
     // traffic views and checks); the bytes are valid only during the call.
     virtual void OnRawChunk(const uint8_t* /*bytes*/, size_t /*length*/) {}
+    // The record file could not be created or written: recording has stopped for the
+    // rest of the run, which goes on. RecordFailure() says why.
+    virtual void OnRecordFailed() {}
+};
+
+// Why a recording stopped: the file and the system's reason.
+struct RecordFailureInfo {
+    std::string path;
+    std::string reason;
 };
 
 enum : int {
@@ -76,12 +88,17 @@ public:
     std::string lastReplayFile;
     int saveData = 0;                      // 1 = record live runs
     std::string saveDataPath;              // folder of record files
+    // When set, a recording run writes the description beside the record file
+    // (RecordSidecar.h) at its start and completes it at its end.
+    std::optional<RecordSidecar> recordDescription;
+    // Replay: the first reports of the file are read without notice and without a pause.
+    uint64_t replaySkipReports = 0;
 
     // Starts a run in the mode replayMode names: resets the last report and the
     // history, creates saveDataPath for a recording live run, starts the worker.
     // ACQUISITION_NOT_CONNECTED for a live run without an open port.
     int Start();
-    // Ends the run: stop flag, cancelled read, signalled pacing wait, join; then the
+    // Ends the run: stop flag, cancelled read, woken pacing or pause wait, join; then the
     // last report's state and distance are 0. Safe when no run is active.
     void Stop();
     // 1 between a successful Start and the next Stop.
@@ -98,24 +115,74 @@ public:
 
     // The record file of the current or last live run; empty when none was created.
     [[nodiscard]] std::string RecordFilePath() const;
+    // Why recording stopped in the current or last run; an empty path when it did not.
+    [[nodiscard]] RecordFailureInfo RecordFailure() const;
+    // Reports decoded in the current or last run, and bytes written to its record file.
+    [[nodiscard]] uint64_t ReportCount() const { return reportCount_.load(); }
+    [[nodiscard]] uint64_t RecordedBytes() const { return recordedBytes_.load(); }
+
+    // ---- Replay controls: any time, they act on the current replay run ----
+    // The pause after a report is replayInterval / speed; 0 (or less) = no pause.
+    void SetReplaySpeed(double speed);
+    [[nodiscard]] double ReplaySpeed() const { return replaySpeed_.load(); }
+    // A paused replay shows no further report until resumed, stepped or moved.
+    void SetPaused(bool paused);
+    [[nodiscard]] bool IsPaused() const;
+    // While paused: lets one more report through.
+    void StepReport();
+    // Goes on at the first whole frame at or after the byte offset (the bytes held
+    // back from the last read are dropped, so no frame is half-read).
+    void SeekReplay(uint64_t offset);
+    // The replay file's size and the offset just past the last report shown.
+    [[nodiscard]] uint64_t ReplayFileSize() const { return replayFileSize_.load(); }
+    [[nodiscard]] uint64_t ReplayPosition() const { return replayPosition_.load(); }
 
 private:
     void ThreadFunc(uint64_t param) override;
     void SwitchReportOutput(uint32_t on);
-    void HandlePayload(const uint8_t* payload, bool replay);
+    void HandlePayload(const uint8_t* payload, bool replay, uint64_t frameEnd);
+    // Replay: the pause after a report, then the wait of a paused replay. False when
+    // the run is stopping or moving.
+    bool PaceReplay();
+    bool WaitWhilePaused(std::unique_lock<std::mutex>& lock);
+    // A pending seek's offset (clearing it), or -1.
+    long long TakeSeek();
+    // Recording: open (with its description), write, close; a failure ends recording.
+    std::FILE* OpenRecord();
+    void RecordChunk(std::FILE*& record, const uint8_t* bytes, size_t length);
+    void CloseRecord(std::FILE*& record, bool endedNormally);
+    void FailRecording(std::FILE*& record, const std::string& path, int errorNumber);
 
     TAVO_RadarDeviceHandle device_;
     IAcquisitionSink& sink_;
     CBaseThread readThread_;
-    CBaseEvent pacingEvent_{true, false};  // manual reset: once Stop signals it, every later wait is cut short
     std::atomic<int> stopRequested_{0};
     std::atomic<int> running_{0};
 
-    mutable std::mutex reportMutex_;  //!< Protects report_, history_, bandDirty_ and recordFile_.
+    // The replay controls. The pacing wait and the pause wait on controlChanged_;
+    // Stop, Seek, Step and Resume notify it, so a wait never outlives them.
+    mutable std::mutex controlMutex_;  //!< Protects paused_, steps_, seekTo_ and interrupt_ changes.
+    std::condition_variable controlChanged_;
+    bool paused_ = false;
+    int steps_ = 0;
+    long long seekTo_ = -1;
+    std::atomic<int> interrupt_{0};  // the scanner's stop: set by Stop and by a seek
+    std::atomic<double> replaySpeed_{1.0};
+    std::atomic<uint64_t> replayFileSize_{0};
+    std::atomic<uint64_t> replayPosition_{0};
+    uint64_t replayReports_ = 0;  // worker thread only
+
+    std::atomic<uint64_t> reportCount_{0};
+    std::atomic<uint64_t> recordedBytes_{0};
+    std::optional<RecordSidecar> sidecar_;  // worker thread only, while recording
+    std::string sidecarPath_;
+
+    mutable std::mutex reportMutex_;  //!< Protects report_, history_, bandDirty_, recordFile_ and recordFailure_.
     TargetReport report_;
     StateHistory history_;
     bool bandDirty_ = false;
     std::string recordFile_;
+    RecordFailureInfo recordFailure_;
 };
 
 // The run settings kept as attributes of the AppConfig element: the defaults
