@@ -13,6 +13,7 @@
 #include "Output.h"
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
+#include "common/Version.h"
 #include "monitor/AcquisitionWorker.h"
 #include "monitor/CurrentEstimate.h"
 #include "params/ParamSetting.h"
@@ -218,7 +219,7 @@ int RunMonitor(const MonitorOptions& options) {
         CSensorConnection& connection = session.Connection();
         connection.ReadIdentity();
         RecordSidecar description;
-        description.toolVersion = PALO_VERSION_TEXT;
+        description.toolVersion = PaloVersionText();
         description.port = options.port.port;
         description.baudRate = options.port.baud;
         description.firmwareVersion = connection.Version();

@@ -11,6 +11,7 @@
 #include "app/AppConfig.h"
 #include "app/StringTable.h"
 #include "common/DbgOutput.h"
+#include "common/Version.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
     CLI::App app{"palo520g: set up and watch a Palo520G radar presence sensor"};
     app.fallthrough();
     app.require_subcommand(1);
-    app.set_version_flag("--version", std::string("palo520g ") + PALO_VERSION_TEXT);
+    app.set_version_flag("--version", std::string("palo520g ") + PaloVersionText());
     std::string language;
     bool verbose = false;
     app.add_option("--lang", language, "Language of the texts: ENG or CHS")

@@ -17,15 +17,6 @@
 #include "controls/widgets/MessageBox.h"
 #include "controls/widgets/UiFont.h"
 
-#ifndef PALO_VERSION_TEXT
-#define PALO_VERSION_TEXT "0.0.0"
-#endif
-
-const char* PaloVersionText()
-{
-    return PALO_VERSION_TEXT;
-}
-
 namespace {
 
 // Message boxes would wait for a user who is not there: their texts go to stderr.

@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "app/widgets/CTAVO_Palo520G_ToolDlg.h"
+#include "common/Version.h"
 
 class QTranslator;
-
-// The project version from the build, as shown in the title ("1.0.0").
-[[nodiscard]] const char* PaloVersionText();
 
 struct AppOptions {
     std::string dataDir;  // --data-dir; empty = automatic choice

@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QStatusBar>
 
 #include "app/AppConfig.h"
 #include "app/LogOutput.h"
@@ -48,6 +49,15 @@ std::string DisplayText(std::string text)
 
 // The string the window shows when the link to the sensor went away by itself.
 constexpr int TEXT_CONNECTION_LOST = 22006;
+// Status bar texts.
+enum : int {
+    TEXT_NOT_CONNECTED = 23020,
+    TEXT_CONNECTED = 23021,        // port, baud rate, version, serial number
+    TEXT_NO_VERSION = 23022,       // port
+    TEXT_CONNECTED_TO = 23023,     // port
+    TEXT_DISCONNECTED_FROM = 23024 // port
+};
+constexpr int kRunStatusPeriodMs = 1000;
 
 // The window's icon: a sensor sending out range rings.
 QIcon ToolIcon()
@@ -117,6 +127,20 @@ void CTAVO_Palo520G_ToolDlg::BuildControls()
     pageArea_->setObjectName(QStringLiteral("1200"));
     pageArea_->setGeometry(172, 8, CParamSettingDlg::kDesignWidth, CParamSettingDlg::kDesignHeight);
 
+    // The status bar: notices on the left, the connection and the shown page's run on the right.
+    statusBar_ = new QStatusBar(this);
+    statusBar_->setObjectName(QStringLiteral("statusBar"));
+    statusBar_->setSizeGripEnabled(false);
+    statusBar_->setGeometry(0, kDesignHeight - kStatusBarHeight, kDesignWidth, kStatusBarHeight);
+    runStatus_ = new QLabel(statusBar_);
+    runStatus_->setObjectName(QStringLiteral("runStatus"));
+    connectionStatus_ = new QLabel(statusBar_);
+    connectionStatus_->setObjectName(QStringLiteral("connectionStatus"));
+    statusBar_->addPermanentWidget(runStatus_);
+    statusBar_->addPermanentWidget(connectionStatus_);
+    runStatusTimer_.setInterval(kRunStatusPeriodMs);
+    connect(&runStatusTimer_, &QTimer::timeout, this, &CTAVO_Palo520G_ToolDlg::UpdateRunStatus);
+
     connect(panel_, &CConnectionPanel::connectRequested, this, &CTAVO_Palo520G_ToolDlg::OnConnect);
     connect(panel_, &CConnectionPanel::portSelectionChanged, this, &CTAVO_Palo520G_ToolDlg::HandPortSelection);
 
@@ -140,7 +164,7 @@ void CTAVO_Palo520G_ToolDlg::InitDialog()
     panel_->SetBaudRate(baudRate);
 
     // Pages in the page area, the first one shown.
-    ToolPageContext context{connection_, params_};
+    ToolPageContext context{connection_, params_, [this](const std::string& text) { ShowNotice(text); }};
     const QRect area = pageArea_->geometry();
     for (size_t i = 0; i < pages_.size(); ++i) {
         pages_[i].page = options_.pages[i].create(context, this);
@@ -157,6 +181,8 @@ void CTAVO_Palo520G_ToolDlg::InitDialog()
     panel_->SetConnectEnabled(true);
 
     logFile_ = OpenLogOutput(GetProgramPath());
+    ShowConnectionStatus();
+    runStatusTimer_.start();
 
     panel_->RefreshPorts();
 
@@ -170,6 +196,7 @@ void CTAVO_Palo520G_ToolDlg::InitDialog()
 CTAVO_Palo520G_ToolDlg::~CTAVO_Palo520G_ToolDlg()
 {
     linkWatch_.stop();
+    runStatusTimer_.stop();
     resizeTool_.SetEnabled(false);
     resizeTool_.ClearItems();
     panel_->disconnect(this);
@@ -266,6 +293,11 @@ int CTAVO_Palo520G_ToolDlg::ConnectDevice(int portNumber, int baudRate)
     if (!connection_.Connect(portNumber, baudRate, params_))
         return 0;
     panel_->ShowConnected(connection_.Version(), connection_.SerialNumber());
+    const std::string path = SerialPortPathFromNumber(portNumber);
+    ShowConnectionStatus();
+    // An open port with nothing answering is most often the wrong baud rate.
+    ShowNotice(connection_.Version().empty() ? FormatStringText(TEXT_NO_VERSION, path.c_str())
+                                             : FormatStringText(TEXT_CONNECTED_TO, path.c_str()));
     for (PageSlot& slot : pages_)
         slot.page->OnConnected();
     linkWatch_.start();
@@ -279,12 +311,58 @@ void CTAVO_Palo520G_ToolDlg::CloseConnection()
         slot.page->OnDisconnecting();
     connection_.Close();
     SetNotConnected();
+    ShowNotice(FormatStringText(TEXT_DISCONNECTED_FROM, SerialPortPathFromNumber(panel_->PortNumber()).c_str()));
 }
 
 void CTAVO_Palo520G_ToolDlg::SetNotConnected()
 {
     linkWatch_.stop();
     panel_->ShowNotConnected();
+    ShowConnectionStatus();
+}
+
+void CTAVO_Palo520G_ToolDlg::ShowConnectionStatus()
+{
+    if (!connection_.IsConnected()) {
+        connectionStatus_->setText(Text(LoadStringText(TEXT_NOT_CONNECTED)));
+        return;
+    }
+    connectionStatus_->setText(Text(FormatStringText(TEXT_CONNECTED,
+                                                     SerialPortPathFromNumber(panel_->PortNumber()).c_str(),
+                                                     panel_->BaudRate(), connection_.Version().c_str(),
+                                                     connection_.SerialNumber().c_str())));
+}
+
+void CTAVO_Palo520G_ToolDlg::ShowNotice(const std::string& text)
+{
+    DbgOutputA(2, "%s\r\n", text.c_str());
+    statusBar_->showMessage(Text(DisplayText(text)));
+}
+
+void CTAVO_Palo520G_ToolDlg::UpdateRunStatus()
+{
+    std::string text;
+    for (PageSlot& slot : pages_) {
+        if (slot.page && slot.page->PageWidget()->isVisible())
+            text = slot.page->RunStatusText();
+    }
+    runStatus_->setText(Text(text));
+    runStatus_->setVisible(!text.empty());
+}
+
+QString CTAVO_Palo520G_ToolDlg::NoticeText() const
+{
+    return statusBar_->currentMessage();
+}
+
+QString CTAVO_Palo520G_ToolDlg::ConnectionStatusText() const
+{
+    return connectionStatus_->text();
+}
+
+QString CTAVO_Palo520G_ToolDlg::RunStatusText() const
+{
+    return runStatus_->text();
 }
 
 bool CTAVO_Palo520G_ToolDlg::LineInUse() const
@@ -313,7 +391,7 @@ void CTAVO_Palo520G_ToolDlg::WatchLink()
         slot.page->OnConnectionLost();
     SetNotConnected();
     const std::string text = FormatStringText(TEXT_CONNECTION_LOST, SerialPortPathFromNumber(panel_->PortNumber()).c_str());
-    DbgOutputA(2, "%s\r\n", text.c_str());
+    ShowNotice(text);
     ShowMessageBox(this, DisplayText(text), LoadStringText(10000), MessageIcon::Error, true);
 }
 

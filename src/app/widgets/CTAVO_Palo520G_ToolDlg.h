@@ -22,7 +22,9 @@
 
 class CConnectionPanel;
 class CParamSettingDlg;
+class QLabel;
 class QPushButton;
+class QStatusBar;
 
 struct MainWindowOptions {
     // Paths added to the port list after every enumeration (--port, the demo's
@@ -41,7 +43,8 @@ class CTAVO_Palo520G_ToolDlg : public QDialog {
 
 public:
     static constexpr int kDesignWidth = 860;
-    static constexpr int kDesignHeight = 440;
+    static constexpr int kDesignHeight = 464;
+    static constexpr int kStatusBarHeight = 24;  // at the bottom of the design size
     // How often a connection is checked for a hang-up while nothing else reads it.
     static constexpr int kLinkWatchPeriodMs = 500;
 
@@ -55,6 +58,8 @@ public:
     void SaveBaudRate();
 
     void OnConnect();
+    // A notice in the status bar, also written to the log.
+    void ShowNotice(const std::string& text);
     void OnPageButton(int id);
     // A command of the window menu; 16 shows the licence agreement.
     void OnSysCommand(int command);
@@ -73,6 +78,11 @@ public:
     [[nodiscard]] QWidget* FirmwareWindow() const;
     [[nodiscard]] const CWndResizeTool& ResizeTool() const { return resizeTool_; }
     [[nodiscard]] EULADlgHandle Agreement() const { return agreement_; }
+    [[nodiscard]] QString NoticeText() const;
+    [[nodiscard]] QString ConnectionStatusText() const;
+    [[nodiscard]] QString RunStatusText() const;
+    // Asks the shown page what its run is doing (the status bar does so every second).
+    void UpdateRunStatus();
 
     static constexpr int kAboutCommand = 16;
 
@@ -94,6 +104,7 @@ private:
     void SetNotConnected();
     void HandPortSelection(int portNumber, int baudRate);
     void WatchLink();
+    void ShowConnectionStatus();
     [[nodiscard]] bool LineInUse() const;
 
     MainWindowOptions options_;
@@ -108,4 +119,8 @@ private:
 
     CConnectionPanel* panel_ = nullptr;
     QWidget* pageArea_ = nullptr;  // 1200
+    QStatusBar* statusBar_ = nullptr;
+    QLabel* connectionStatus_ = nullptr;
+    QLabel* runStatus_ = nullptr;
+    QTimer runStatusTimer_;
 };

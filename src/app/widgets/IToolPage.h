@@ -7,6 +7,9 @@
 // for the process before any page is built, so a page loads its texts when it
 // builds its controls.
 
+#include <functional>
+#include <string>
+
 class CSensorConnection;
 class QWidget;
 struct ParamSetting;
@@ -15,6 +18,8 @@ struct ParamSetting;
 struct ToolPageContext {
     CSensorConnection& connection;
     ParamSetting& params;
+    // Shows a notice in the window's status bar and writes it to the log; may be empty.
+    std::function<void(const std::string& text)> notify;
 };
 
 class IToolPage {
@@ -47,4 +52,8 @@ public:
     virtual void SetPortSelection(int /*portNumber*/, int /*baudRate*/) {}
     // The window's layout scale after a resize.
     virtual void SetLayoutScale(double /*scale*/) {}
+
+    // What the page's run is doing, for the window's status bar (asked about once a
+    // second while the page is shown); empty when nothing runs.
+    [[nodiscard]] virtual std::string RunStatusText() { return {}; }
 };

@@ -1,6 +1,7 @@
 #include "app/widgets/ToolPages.h"
 
 #include "app/widgets/CPlaceholderPage.h"
+#include "monitor/widgets/CObjectInfoDlg.h"
 #include "params/widgets/CParamSettingDlg.h"
 
 std::vector<ToolPageSpec> ToolPageSpecs()
@@ -10,10 +11,9 @@ std::vector<ToolPageSpec> ToolPageSpecs()
          [](ToolPageContext& context, QWidget* parent) -> std::unique_ptr<IToolPage> {
              return std::make_unique<CParamSettingDlg>(context, parent);
          }},
-        // Until the target page exists: an empty page of its name.
         {1188, "1188",
-         [](ToolPageContext&, QWidget* parent) -> std::unique_ptr<IToolPage> {
-             return std::make_unique<CPlaceholderPage>(QStringLiteral("3000"), false, parent);
+         [](ToolPageContext& context, QWidget* parent) -> std::unique_ptr<IToolPage> {
+             return std::make_unique<CObjectInfoDlg>(context, parent);
          }},
         // Until the download window exists: an empty page that takes the port over as it will.
         {1189, "1189",

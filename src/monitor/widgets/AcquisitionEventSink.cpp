@@ -9,3 +9,5 @@ void CAcquisitionEventSink::OnNewReport(const TargetReport& report) {
 void CAcquisitionEventSink::OnReplayEnd() { PostMessageEvent(page_, WM_REPLAY_END); }
 
 void CAcquisitionEventSink::OnDeviceLost() { PostMessageEvent(page_, WM_DEVICE_LOST); }
+
+void CAcquisitionEventSink::OnRecordFailed() { PostMessageEvent(page_, WM_RECORD_FAILED); }

@@ -8,6 +8,8 @@
 //                     is the worker's LastReport)
 //     WM_REPLAY_END   wParam = lParam = 0; the page stops the run
 //     WM_DEVICE_LOST  wParam = lParam = 0; the page stops the run
+//     WM_RECORD_FAILED wParam = lParam = 0; recording has stopped (the worker's
+//                     RecordFailure says why), the run goes on
 // The page must outlive the run: it stops the worker before it is destroyed.
 // A page that also feeds charts from the worker thread derives and calls these.
 
@@ -22,6 +24,7 @@ public:
     void OnNewReport(const TargetReport& report) override;
     void OnReplayEnd() override;
     void OnDeviceLost() override;
+    void OnRecordFailed() override;
 
 private:
     QObject* page_;

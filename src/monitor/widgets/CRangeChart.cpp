@@ -67,3 +67,9 @@ void CRangeChart::AppendReport(const TargetReport& report) {
     wnd_.MarkBackgroundDirty();
     wnd_.RequestRepaint();
 }
+
+void CRangeChart::Clear() {
+    wnd_.ClearData();
+    wnd_.MarkBackgroundDirty();
+    wnd_.RequestRepaint();
+}

@@ -32,6 +32,8 @@ public:
     // Any thread: appends the report's distance in metres and has the background
     // (the state band) rendered again at the next paint. Nothing before the first Setup.
     void AppendReport(const TargetReport& report);
+    // Empties the curve (it lies at 0 m again) and has the band painted anew.
+    void Clear();
 
     [[nodiscard]] CWaveWnd& Window() { return wnd_; }
 

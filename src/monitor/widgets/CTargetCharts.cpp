@@ -26,6 +26,14 @@ void CTargetCharts::RefreshParams() {
     range_.SetDetectRange(Params());
 }
 
+void CTargetCharts::ResetDisplays() {
+    RefreshParams();
+    StateHistory empty;
+    empty.fill(STATE_NO_REPORT);
+    band_.SetHistory(empty);
+    range_.Clear();
+}
+
 void CTargetCharts::AppendReport(const TargetReport& report) {
     energy_.AppendReport(report);
     range_.AppendReport(report);

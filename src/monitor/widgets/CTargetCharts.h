@@ -37,6 +37,9 @@ public:
     void SetupCharts(double uiScale);
     // Takes the record's thresholds (clearing the energy curve) and detection range.
     void RefreshParams();
+    // The displays of a new run: the energy curve at 0 dB under the thresholds, the
+    // range curve at 0 m, the band black.
+    void ResetDisplays();
     // Any thread: the chart effects of one decoded report.
     void AppendReport(const TargetReport& report);
 

@@ -1,0 +1,5 @@
+#pragma once
+// The project version from the build ("1.0.0"), for titles, --version and the
+// descriptions the tool writes.
+
+[[nodiscard]] const char* PaloVersionText();

@@ -1,0 +1,621 @@
+#include "monitor/widgets/CObjectInfoDlg.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+#include "app/AppConfig.h"
+#include "app/StringTable.h"
+#include "app/XMLParser.h"
+#include "chart/widgets/CWaveWnd.h"
+#include "common/FileUtils.h"
+#include "common/Version.h"
+#include "controls/widgets/CColorStatic.h"
+#include "controls/widgets/MessageBox.h"
+#include "controls/widgets/MessageEvent.h"
+#include "device/SerialPortRegistry.h"
+#include "params/SensorConnection.h"
+
+namespace {
+
+constexpr int kTemplate = 3000;
+constexpr int kSliderSteps = 1000;
+constexpr int kReplayControlsPeriodMs = 200;
+
+// Texts of the page beyond the template's.
+enum : int {
+    TEXT_PAUSE = 23001,
+    TEXT_RESUME = 23002,
+    TEXT_STEP = 23003,
+    TEXT_FASTEST = 23004,
+    TEXT_SPEED_CONFIGURED = 23005,   // "×1 (%d ms)"
+    TEXT_DATA_FILES = 23006,
+    TEXT_ALL_FILES = 23007,
+    TEXT_REPLAY_DESCRIBED = 23008,   // "%s"
+    TEXT_REPLAY_UNDESCRIBED = 23009, // "%s"
+    TEXT_RUN_LIVE = 23010,           // "%s", "%s"
+    TEXT_RUN_RECORDING = 23011,      // "%s", "%s"
+    TEXT_RUN_REPLAY = 23012,         // "%s", "%s", "%d"
+    TEXT_RUN_PAUSED = 23013,
+    TEXT_RECORDING_TO = 23014,       // "%s"
+    TEXT_REPLAY_UNREADABLE = 23015,  // "%s"
+    TEXT_RECORD_FAILED = 21033,      // "%s", "%s"
+    TEXT_CONNECTION_LOST = 22006,    // "%s"
+};
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+QString Caption(int id) { return Text(LoadCaption(kTemplate, std::to_string(id))); }
+
+// Qt breaks lines at LF alone; the string table keeps CR LF.
+QString DisplayText(const std::string& text)
+{
+    QString shown = Text(text);
+    shown.remove(QLatin1Char('\r'));
+    return shown;
+}
+
+std::string SizeText(uint64_t bytes)
+{
+    char text[32];
+    if (bytes < 1024)
+        std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
+    else if (bytes < 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%.1f MiB", bytes / (1024.0 * 1024.0));
+    return text;
+}
+
+std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+}  // namespace
+
+CObjectInfoDlg::CObjectInfoDlg(ToolPageContext& context, QWidget* parent)
+    : QWidget(parent),
+      CAcquisitionEventSink(this),
+      connection_(context.connection),
+      params_(context.params),
+      notify_(context.notify),
+      worker_(context.connection.Handle(), *this)
+{
+    setObjectName(QString::number(kTemplate));
+    BuildControls();
+    charts_ = std::make_unique<CTargetCharts>(*energyChart_, *rangeChart_);
+    charts_->SetParamSetting(&params_);
+    charts_->SetBandSource(StateBandSourceOf(worker_));
+
+    LoadPictures();
+    LoadKeys();
+    saveDataCheck_->setChecked(worker_.saveData != 0);
+    OnSaveData();
+    pathEdit_->setText(Text(worker_.saveDataPath));
+
+    const int fontSize = static_cast<int>(9 * uiScale_);
+    statusText_->SetDarkStyle(nullptr, std::nullopt, fontSize);
+    indicator_->SetDarkStyle(nullptr, QString(), fontSize);
+    SetupCharts();
+    RefreshParams();
+    UpdateStatus();
+    SetRunControls(false, false);
+}
+
+CObjectInfoDlg::~CObjectInfoDlg()
+{
+    StopRealtimeShow();
+    worker_.saveDataPath = pathEdit_->text().toStdString();
+    SaveKeys();
+}
+
+void CObjectInfoDlg::BuildControls()
+{
+    resize(kDesignWidth, kDesignHeight);
+    setAutoFillBackground(true);
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, QColor(0x2A, 0x32, 0x3C));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    setPalette(dark);
+
+    auto button = [this](int id, const QString& text, QRect rect) {
+        auto* widget = new QPushButton(text, this);
+        widget->setObjectName(QString::number(id));
+        widget->setGeometry(rect);
+        return widget;
+    };
+
+    indicator_ = new CColorStatic(this);
+    indicator_->setObjectName(QStringLiteral("3001"));
+    indicator_->setGeometry(44, 8, 112, 112);
+    statusText_ = new CColorStatic(this);
+    statusText_->setObjectName(QStringLiteral("3002"));
+    statusText_->setGeometry(6, 124, 192, 116);
+
+    startButton_ = button(3003, Caption(3003), QRect(6, 246, 94, 28));
+    replayButton_ = button(3004, Caption(3004), QRect(104, 246, 94, 28));
+    connect(startButton_, &QPushButton::clicked, this, &CObjectInfoDlg::OnStart);
+    connect(replayButton_, &QPushButton::clicked, this, &CObjectInfoDlg::OnReplay);
+
+    replaySlider_ = new QSlider(Qt::Horizontal, this);
+    replaySlider_->setObjectName(QStringLiteral("replayPosition"));
+    replaySlider_->setRange(0, kSliderSteps);
+    replaySlider_->setGeometry(6, 280, 192, 20);
+    connect(replaySlider_, &QSlider::sliderReleased, this,
+            [this] { SeekReplayFraction(static_cast<double>(replaySlider_->value()) / kSliderSteps); });
+    pauseButton_ = button(0, Text(LoadStringText(TEXT_PAUSE)), QRect(6, 304, 62, 26));
+    pauseButton_->setObjectName(QStringLiteral("replayPause"));
+    connect(pauseButton_, &QPushButton::clicked, this, [this] { SetReplayPaused(!worker_.IsPaused()); });
+    stepButton_ = button(0, Text(LoadStringText(TEXT_STEP)), QRect(72, 304, 50, 26));
+    stepButton_->setObjectName(QStringLiteral("replayStep"));
+    connect(stepButton_, &QPushButton::clicked, this, &CObjectInfoDlg::StepReplay);
+    speedCombo_ = new QComboBox(this);
+    speedCombo_->setObjectName(QStringLiteral("replaySpeed"));
+    speedCombo_->setGeometry(126, 304, 72, 26);
+    connect(speedCombo_, &QComboBox::activated, this, &CObjectInfoDlg::SetReplaySpeedIndex);
+
+    saveDataCheck_ = new QCheckBox(Caption(3030), this);
+    saveDataCheck_->setObjectName(QStringLiteral("3030"));
+    saveDataCheck_->setGeometry(6, 338, 192, 24);
+    connect(saveDataCheck_, &QCheckBox::clicked, this, &CObjectInfoDlg::OnSaveData);
+    pathEdit_ = new QLineEdit(this);
+    pathEdit_->setObjectName(QStringLiteral("3031"));
+    pathEdit_->setGeometry(6, 364, 192, 24);
+    browseButton_ = button(3032, Caption(3032), QRect(104, 392, 94, 28));
+    connect(browseButton_, &QPushButton::clicked, this, &CObjectInfoDlg::OnBrowse);
+
+    energyChart_ = new CWaveWnd(this);
+    energyChart_->setObjectName(QStringLiteral("3011"));
+    energyChart_->setGeometry(204, 4, 472, 206);
+    rangeChart_ = new CWaveWnd(this);
+    rangeChart_->setObjectName(QStringLiteral("3010"));
+    rangeChart_->setGeometry(204, 214, 472, 206);
+
+    replayTimer_ = new QTimer(this);
+    replayTimer_->setInterval(kReplayControlsPeriodMs);
+    connect(replayTimer_, &QTimer::timeout, this, &CObjectInfoDlg::UpdateReplayControls);
+}
+
+void CObjectInfoDlg::LoadPictures()
+{
+    // A missing picture leaves the indicator without one for that state.
+    const char* files[3] = {"Image/Nobody.png", "Image/Motion.png", "Image/Motionless.png"};
+    for (int i = 0; i < 3; ++i) {
+        const std::string path = FindResourcePath(files[i]);
+        stateImages_[i].reset(path.empty() ? nullptr : Gdiplus_LoadBitmapFromFileA(path.c_str()));
+    }
+}
+
+void CObjectInfoDlg::LoadKeys()
+{
+    XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");
+    LoadAcquisitionSettings(appConfig, worker_);
+    // The element exists in memory from now on (the file is not written).
+    XMLNode objectInfo = appConfig.GetOrAddChild("ObjectInfo");
+    LoadTargetChartSettings(objectInfo, charts_->settings);
+    LoadCurrentConstants(objectInfo, constants_);
+}
+
+void CObjectInfoDlg::SaveKeys()
+{
+    XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");
+    SaveAcquisitionSettings(appConfig, worker_);
+    XMLNode objectInfo = appConfig.GetOrAddChild("ObjectInfo");
+    SaveTargetChartSettings(objectInfo, charts_->settings);
+    SaveCurrentConstants(objectInfo, constants_);
+    SaveAppConfig();
+}
+
+// ---- charts and status ----
+
+const ParamSetting& CObjectInfoDlg::ShownParams() const
+{
+    return replayDescription_ ? replayDescription_->params : params_;
+}
+
+const CurrentConstants& CObjectInfoDlg::ShownConstants() const
+{
+    return replayDescription_ ? replayDescription_->constants : constants_;
+}
+
+void CObjectInfoDlg::SetupCharts()
+{
+    charts_->SetupCharts(uiScale_);
+}
+
+void CObjectInfoDlg::RefreshParams()
+{
+    charts_->SetParamSetting(&ShownParams());
+    charts_->RefreshParams();
+}
+
+void CObjectInfoDlg::UpdateStatus()
+{
+    const TargetReport report = worker_.LastReport();
+    const double current = EstimateCurrent(report.state, ShownParams(), ShownConstants());
+    int statusId = 0;
+    double distance = 0.0;
+    int picture = -1;
+    switch (report.state) {
+    case TARGET_STATE_NONE:
+    case TARGET_STATE_NONE_ALT:
+        statusId = 10301;
+        picture = 0;
+        break;
+    case TARGET_STATE_MOVING:
+        statusId = 10302;
+        distance = report.distanceCm / 100.0;
+        picture = 1;
+        break;
+    case TARGET_STATE_MOTIONLESS:
+        statusId = 10303;
+        distance = report.distanceCm / 100.0;
+        picture = 2;
+        break;
+    default:
+        break;
+    }
+    QString text;
+    if (statusId != 0) {
+        text = DisplayText(FormatStringText(10300, LoadStringText(statusId).c_str(), distance, current));
+        indicator_->SetBitmap(stateImages_[picture].get());
+    }
+    indicator_->update();
+    if (text != statusText_->text()) {
+        statusText_->setText(text);
+        emit statusUpdated(text);
+    }
+}
+
+QString CObjectInfoDlg::StatusText() const
+{
+    return statusText_->text();
+}
+
+void CObjectInfoDlg::OnNewReport(const TargetReport& report)
+{
+    charts_->AppendReport(report);
+    CAcquisitionEventSink::OnNewReport(report);
+}
+
+bool CObjectInfoDlg::event(QEvent* event)
+{
+    if (const CMessageEvent* message = CMessageEvent::Cast(event)) {
+        switch (message->Message()) {
+        case WM_REPORT_NEW:
+            UpdateStatus();
+            break;
+        case WM_REPLAY_END:
+            StopRealtimeShow();
+            break;
+        case WM_DEVICE_LOST:
+            // The window says so when its link watch finds the port closed.
+            StopRealtimeShow();
+            break;
+        case WM_RECORD_FAILED:
+            ShowRecordFailure();
+            break;
+        default:
+            break;
+        }
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+// ---- runs ----
+
+RecordSidecar CObjectInfoDlg::DescribeRecording() const
+{
+    RecordSidecar description;
+    description.toolVersion = PaloVersionText();
+    description.port = SerialPortPathFromNumber(portNumber_);
+    description.baudRate = baudRate_;
+    description.firmwareVersion = connection_.Version();
+    description.serialNumber = connection_.SerialNumber();
+    description.params = params_;
+    description.constants = constants_;
+    return description;
+}
+
+void CObjectInfoDlg::StartRealtimeShow()
+{
+    worker_.saveDataPath = pathEdit_->text().left(259).toStdString();
+    SaveKeys();
+    const bool replay = worker_.replayMode != 0;
+    worker_.SetDevice(connection_.Handle());
+    if (!replay) {
+        if (!connection_.IsConnected()) {
+            ShowMessageBox(this, LoadStringText(10103), LoadStringText(10000), MessageIcon::Error, true);
+            return;
+        }
+        replayDescription_.reset();
+        worker_.recordDescription = DescribeRecording();
+    } else {
+        RecordSidecar description;
+        if (ReadRecordSidecar(SidecarPathOf(worker_.lastReplayFile), description)) {
+            replayDescription_ = description;
+            Notify(FormatStringText(TEXT_REPLAY_DESCRIBED, FileNameOf(worker_.lastReplayFile).c_str()));
+        } else {
+            replayDescription_.reset();
+            Notify(FormatStringText(TEXT_REPLAY_UNDESCRIBED, FileNameOf(worker_.lastReplayFile).c_str()));
+        }
+    }
+
+    // The displays start empty before the worker can deliver its first report.
+    RefreshParams();
+    charts_->ResetDisplays();
+    const int speedIndex = speedCombo_->currentIndex();
+    worker_.SetReplaySpeed(speedIndex >= 0 ? ReplaySpeeds()[static_cast<size_t>(speedIndex)] : 1.0);
+    const int result = worker_.Start();
+    UpdateStatus();
+    if (result != ACQUISITION_STARTED) {
+        replayDescription_.reset();
+        RefreshParams();
+        return;
+    }
+    rateCount_ = 0;
+    rateTime_ = std::chrono::steady_clock::now();
+    rate_ = 0.0;
+    SetRunControls(true, replay);
+    screenSaver_.Inhibit(QStringLiteral("Showing live target reports"));
+    emit runStateChanged(true);
+}
+
+void CObjectInfoDlg::StopRealtimeShow()
+{
+    const bool wasRunning = worker_.IsRunning();
+    worker_.Stop();
+    const bool restoreParams = replayDescription_.has_value();
+    replayDescription_.reset();
+    if (restoreParams)
+        RefreshParams();
+    UpdateStatus();
+    SetRunControls(false, false);
+    screenSaver_.Release();
+    if (wasRunning)
+        emit runStateChanged(false);
+}
+
+void CObjectInfoDlg::SetRunControls(bool running, bool replay)
+{
+    startButton_->setText(running && !replay ? Text(LoadStringText(10005)) : Text(LoadStringText(10003)));
+    replayButton_->setText(running && replay ? Text(LoadStringText(10005)) : Text(LoadStringText(10006)));
+    startButton_->setEnabled(!running || !replay);
+    replayButton_->setEnabled(!running || replay);
+    saveDataCheck_->setEnabled(!running);
+    pathEdit_->setEnabled(!running && worker_.saveData != 0);
+    browseButton_->setEnabled(!running && worker_.saveData != 0);
+
+    const bool replaying = running && replay;
+    replaySlider_->setEnabled(replaying);
+    pauseButton_->setEnabled(replaying);
+    pauseButton_->setText(Text(LoadStringText(TEXT_PAUSE)));
+    stepButton_->setEnabled(false);
+    if (!replaying)
+        replaySlider_->setValue(0);
+    // The speed list names the configured interval, which may have changed.
+    const int index = std::max(0, speedCombo_->currentIndex() < 0 ? 2 : speedCombo_->currentIndex());
+    speedCombo_->clear();
+    for (double speed : ReplaySpeeds()) {
+        if (speed <= 0)
+            speedCombo_->addItem(Text(LoadStringText(TEXT_FASTEST)));
+        else if (speed == 1.0)
+            speedCombo_->addItem(Text(FormatStringText(TEXT_SPEED_CONFIGURED, worker_.replayInterval)));
+        else
+            speedCombo_->addItem(QStringLiteral("×%1").arg(speed));
+    }
+    speedCombo_->setCurrentIndex(index);
+    if (replaying)
+        replayTimer_->start();
+    else
+        replayTimer_->stop();
+}
+
+void CObjectInfoDlg::OnStart()
+{
+    if (worker_.IsRunning()) {
+        StopRealtimeShow();
+        return;
+    }
+    worker_.replayMode = 0;
+    StartRealtimeShow();
+}
+
+void CObjectInfoDlg::OnReplay()
+{
+    if (worker_.IsRunning()) {
+        StopRealtimeShow();
+        worker_.replayMode = 0;
+        replayButton_->setText(Text(LoadStringText(10006)));
+        return;
+    }
+    const QString filter = Text(LoadStringText(TEXT_DATA_FILES)) + QStringLiteral(" (*.dat);;") +
+                           Text(LoadStringText(TEXT_ALL_FILES)) + QStringLiteral(" (*)");
+    const QString chosen = QFileDialog::getOpenFileName(this, QString(), Text(worker_.lastReplayFile), filter);
+    if (chosen.isEmpty())
+        return;
+    ReplayFile(chosen.toStdString());
+}
+
+void CObjectInfoDlg::ReplayFile(const std::string& path)
+{
+    if (worker_.IsRunning())
+        StopRealtimeShow();
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        std::fclose(file);
+    } else {
+        // The worker would end at once without a word; say why instead.
+        Notify(FormatStringText(TEXT_REPLAY_UNREADABLE, path.c_str()));
+        ShowMessageBox(this, FormatStringText(TEXT_REPLAY_UNREADABLE, path.c_str()), LoadStringText(10000),
+                       MessageIcon::Error, true);
+        return;
+    }
+    worker_.lastReplayFile = path.substr(0, 259);
+    worker_.replayMode = 1;
+    StartRealtimeShow();
+}
+
+void CObjectInfoDlg::OnSaveData()
+{
+    worker_.saveData = saveDataCheck_->isChecked() ? 1 : 0;
+    pathEdit_->setEnabled(worker_.saveData != 0);
+    browseButton_->setEnabled(worker_.saveData != 0);
+}
+
+void CObjectInfoDlg::OnBrowse()
+{
+    const QString folder = QFileDialog::getExistingDirectory(this, QString(), pathEdit_->text());
+    if (!folder.isEmpty())
+        pathEdit_->setText(folder);
+}
+
+// ---- replay controls ----
+
+const std::vector<double>& CObjectInfoDlg::ReplaySpeeds()
+{
+    static const std::vector<double> speeds = {0.25, 0.5, 1.0, 2.0, 4.0, 8.0, 16.0, 0.0};
+    return speeds;
+}
+
+void CObjectInfoDlg::SetReplaySpeedIndex(int index)
+{
+    if (index < 0 || index >= static_cast<int>(ReplaySpeeds().size()))
+        return;
+    if (speedCombo_->currentIndex() != index)
+        speedCombo_->setCurrentIndex(index);
+    worker_.SetReplaySpeed(ReplaySpeeds()[static_cast<size_t>(index)]);
+}
+
+void CObjectInfoDlg::SetReplayPaused(bool paused)
+{
+    if (!worker_.IsRunning() || worker_.replayMode == 0)
+        return;
+    worker_.SetPaused(paused);
+    pauseButton_->setText(Text(LoadStringText(paused ? TEXT_RESUME : TEXT_PAUSE)));
+    stepButton_->setEnabled(paused);
+}
+
+void CObjectInfoDlg::StepReplay()
+{
+    worker_.StepReport();
+}
+
+void CObjectInfoDlg::SeekReplayFraction(double fraction)
+{
+    if (!worker_.IsRunning() || worker_.replayMode == 0)
+        return;
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    worker_.SeekReplay(static_cast<uint64_t>(std::llround(fraction * static_cast<double>(worker_.ReplayFileSize()))));
+}
+
+void CObjectInfoDlg::UpdateReplayControls()
+{
+    const uint64_t size = worker_.ReplayFileSize();
+    if (size == 0 || replaySlider_->isSliderDown())
+        return;
+    const double fraction = static_cast<double>(worker_.ReplayPosition()) / static_cast<double>(size);
+    replaySlider_->setValue(static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * kSliderSteps)));
+}
+
+// ---- status and notices ----
+
+void CObjectInfoDlg::Notify(const std::string& text)
+{
+    if (notify_)
+        notify_(text);
+}
+
+void CObjectInfoDlg::ShowRecordFailure()
+{
+    const RecordFailureInfo failure = worker_.RecordFailure();
+    if (!failure.path.empty())
+        Notify(FormatStringText(TEXT_RECORD_FAILED, failure.path.c_str(), failure.reason.c_str()));
+}
+
+std::string CObjectInfoDlg::RunStatusText()
+{
+    if (!worker_.IsRunning())
+        return {};
+    const auto now = std::chrono::steady_clock::now();
+    const uint64_t count = worker_.ReportCount();
+    const double seconds = std::chrono::duration<double>(now - rateTime_).count();
+    if (seconds >= 0.5) {
+        rate_ = static_cast<double>(count - std::min(count, rateCount_)) / seconds;
+        rateCount_ = count;
+        rateTime_ = now;
+    }
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.1f", rate_);
+    const std::string reports = std::to_string(count);
+    if (worker_.replayMode != 0) {
+        const uint64_t size = worker_.ReplayFileSize();
+        const int percent = size ? static_cast<int>(worker_.ReplayPosition() * 100 / size) : 0;
+        std::string text = FormatStringText(TEXT_RUN_REPLAY, rate, reports.c_str(), percent);
+        if (worker_.IsPaused())
+            text += LoadStringText(TEXT_RUN_PAUSED);
+        return text;
+    }
+    std::string text = FormatStringText(TEXT_RUN_LIVE, rate, reports.c_str());
+    const std::string record = worker_.RecordFilePath();
+    if (!record.empty() && worker_.RecordFailure().path.empty())
+        text += FormatStringText(TEXT_RUN_RECORDING, FileNameOf(record).c_str(), SizeText(worker_.RecordedBytes()).c_str());
+    return text;
+}
+
+// ---- the window's calls ----
+
+void CObjectInfoDlg::OnPageShown()
+{
+    RefreshParams();
+    if (connection_.IsConnected())
+        StartRealtimeShow();
+}
+
+void CObjectInfoDlg::OnPageHidden()
+{
+    StopRealtimeShow();
+}
+
+void CObjectInfoDlg::OnConnected()
+{
+    RefreshParams();
+    // Shown while the window connects: the run starts as it would on showing the page.
+    if (isVisible() && !worker_.IsRunning())
+        StartRealtimeShow();
+}
+
+void CObjectInfoDlg::OnDisconnecting()
+{
+    StopRealtimeShow();
+}
+
+void CObjectInfoDlg::OnConnectionLost()
+{
+    if (worker_.IsRunning() && worker_.replayMode == 0)
+        StopRealtimeShow();
+}
+
+bool CObjectInfoDlg::UsesLine() const
+{
+    // A replay switches the sensor's report output too, in command mode.
+    return worker_.IsRunning() || worker_.IsWorkerActive();
+}
+
+void CObjectInfoDlg::SetPortSelection(int portNumber, int baudRate)
+{
+    portNumber_ = portNumber;
+    baudRate_ = baudRate;
+}
+
+void CObjectInfoDlg::SetLayoutScale(double scale)
+{
+    uiScale_ = scale;
+    SetupCharts();
+}
