@@ -1,5 +1,7 @@
 #include "app/widgets/CTAVO_Palo520G_ToolApp.h"
 
+#include <algorithm>
+
 #include <curl/curl.h>
 
 #include <cstdio>
@@ -27,14 +29,14 @@ void ReportMessagesOnStderr()
     });
 }
 
-void TakeScreenshotOnceShown(CTAVO_Palo520G_ToolDlg& window, const std::string& path)
+void TakeScreenshotOnceShown(CTAVO_Palo520G_ToolDlg& window, const std::string& path, int delayMs)
 {
     ReportMessagesOnStderr();
-    QTimer::singleShot(0, &window, [&window, path] {
+    QTimer::singleShot(0, &window, [&window, path, delayMs] {
         if (window.PortNumber() > 0)
             window.OnConnect();
         // Let the page and the version text settle before the picture.
-        QTimer::singleShot(400, &window, [&window, path] {
+        QTimer::singleShot(std::max(0, delayMs), &window, [&window, path] {
             if (!window.grab().save(QString::fromStdString(path)))
                 std::fprintf(stderr, "palo520g-tool: cannot write %s\n", path.c_str());
             window.close();
@@ -93,8 +95,10 @@ int CTAVO_Palo520G_ToolApp::InitInstance(const AppOptions& options)
 
     {
         CTAVO_Palo520G_ToolDlg window(options.window);
+        if (options.startPage != 0)
+            window.OnPageButton(options.startPage);
         if (!options.screenshotPath.empty())
-            TakeScreenshotOnceShown(window, options.screenshotPath);
+            TakeScreenshotOnceShown(window, options.screenshotPath, options.screenshotDelayMs);
         window.exec();
     }
 

@@ -17,6 +17,10 @@ struct AppOptions {
     // Connects to the selected port, saves a picture of the main window there and
     // ends, instead of running the window for the user (documentation pictures).
     std::string screenshotPath;
+    // Milliseconds from the start (after connecting) to the picture.
+    int screenshotDelayMs = 400;
+    // The page button shown at start (1187, 1188, 1189); 0 = the first page.
+    int startPage = 0;
 };
 
 class CTAVO_Palo520G_ToolApp {

@@ -37,7 +37,15 @@ int main(int argc, char** argv)
         QStringLiteral("screenshot"),
         QStringLiteral("Connect to the selected port, save a picture of the window to FILE and end."),
         QStringLiteral("FILE"));
+    const QCommandLineOption pageOption(QStringLiteral("page"),
+                                        QStringLiteral("Show this page at start: params, target or firmware."),
+                                        QStringLiteral("NAME"));
+    const QCommandLineOption delayOption(QStringLiteral("screenshot-delay-ms"),
+                                         QStringLiteral("Take the --screenshot picture N ms after start (default 400)."),
+                                         QStringLiteral("N"));
     parser.addOption(dataDirOption);
+    parser.addOption(pageOption);
+    parser.addOption(delayOption);
     parser.addOption(screenshotOption);
     parser.addOption(portOption);
     parser.addOption(demoOption);
@@ -45,6 +53,25 @@ int main(int argc, char** argv)
 
     AppOptions options;
     options.dataDir = parser.value(dataDirOption).toStdString();
+    if (parser.isSet(pageOption)) {
+        const QString page = parser.value(pageOption);
+        options.startPage = page == QLatin1String("params")   ? 1187
+                            : page == QLatin1String("target")   ? 1188
+                            : page == QLatin1String("firmware") ? 1189
+                                                                : -1;
+        if (options.startPage < 0) {
+            std::fprintf(stderr, "palo520g-tool: --page takes params, target or firmware, not %s\n", qPrintable(page));
+            return 2;
+        }
+    }
+    if (parser.isSet(delayOption)) {
+        bool ok = false;
+        options.screenshotDelayMs = parser.value(delayOption).toInt(&ok);
+        if (!ok || options.screenshotDelayMs < 0) {
+            std::fprintf(stderr, "palo520g-tool: --screenshot-delay-ms takes a whole number of 0 or more\n");
+            return 2;
+        }
+    }
     options.screenshotPath = parser.value(screenshotOption).toStdString();
     for (const QString& path : parser.values(portOption)) {
         options.window.extraPortPaths.push_back(path.toStdString());
