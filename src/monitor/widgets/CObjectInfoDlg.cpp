@@ -238,6 +238,14 @@ void CObjectInfoDlg::RefreshParams()
 void CObjectInfoDlg::UpdateStatus()
 {
     const TargetReport report = worker_.LastReport();
+    ShowStatus(report.state, report.distanceCm);
+}
+
+void CObjectInfoDlg::ShowStatus(int state, int distanceCm)
+{
+    TargetReport report;
+    report.state = state;
+    report.distanceCm = distanceCm;
     const double current = EstimateCurrent(report.state, ShownParams(), ShownConstants());
     int statusId = 0;
     double distance = 0.0;
@@ -289,7 +297,9 @@ bool CObjectInfoDlg::event(QEvent* event)
     if (const CMessageEvent* message = CMessageEvent::Cast(event)) {
         switch (message->Message()) {
         case WM_REPORT_NEW:
-            UpdateStatus();
+            // The report the notice was posted for, so that a fast replay shows every
+            // one in turn rather than only the newest.
+            ShowStatus(static_cast<int>(message->WParam()), static_cast<int>(message->LParam()));
             break;
         case WM_REPLAY_END:
             StopRealtimeShow();

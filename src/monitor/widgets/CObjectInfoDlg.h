@@ -112,6 +112,7 @@ private:
     // Worker notices (worker thread): charts, then the posted event.
     void OnNewReport(const TargetReport& report) override;
 
+    void ShowStatus(int state, int distanceCm);
     void BuildControls();
     void LoadPictures();
     void LoadKeys();
