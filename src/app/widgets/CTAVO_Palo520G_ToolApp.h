@@ -12,6 +12,8 @@ class QTranslator;
 
 // The project version from the build, as shown in the title ("1.0.0").
 [[nodiscard]] const char* PaloVersionText();
+// The day the program was compiled, "YYYY-MM-DD".
+[[nodiscard]] const char* PaloBuildDateText();
 
 struct AppOptions {
     std::string dataDir;  // --data-dir; empty = automatic choice

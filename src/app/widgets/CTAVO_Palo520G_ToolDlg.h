@@ -42,6 +42,9 @@ class CTAVO_Palo520G_ToolDlg : public QDialog {
 public:
     static constexpr int kDesignWidth = 860;
     static constexpr int kDesignHeight = 440;
+    // The smallest layout scale the window can be shrunk to: below it the scaled
+    // fonts stop being readable.
+    static constexpr double kMinimumLayoutScale = 0.75;
     // How often a connection is checked for a hang-up while nothing else reads it.
     static constexpr int kLinkWatchPeriodMs = 500;
 
@@ -73,12 +76,16 @@ public:
     [[nodiscard]] QWidget* FirmwareWindow() const;
     [[nodiscard]] const CWndResizeTool& ResizeTool() const { return resizeTool_; }
     [[nodiscard]] EULADlgHandle Agreement() const { return agreement_; }
+    // What the About item shows beside the licence: versions, build date and the
+    // connected sensor.
+    [[nodiscard]] std::string AboutText() const;
 
     static constexpr int kAboutCommand = 16;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
@@ -97,6 +104,7 @@ private:
     [[nodiscard]] bool LineInUse() const;
 
     MainWindowOptions options_;
+    QString title_;  // without the "*" of unwritten parameter changes
     EULADlgHandle agreement_ = nullptr;
     CWndResizeTool resizeTool_;
     double layoutScale_ = 1.0;
