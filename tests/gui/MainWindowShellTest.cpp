@@ -85,6 +85,18 @@ TEST_F(MainWindowShellTest, TheWindowStopsShrinkingWhereItsTextStaysReadable)
     EXPECT_GE(smallest, 9) << "pixels";
 }
 
+TEST_F(MainWindowShellTest, TheTitleStarShowsUnwrittenParameterChangesAlsoInDemoMode)
+{
+    windowOptions.titleSuffix = "Demo: virtual sensor on /dev/pts/9";
+    OpenWindow(false);
+    const std::string plain = std::string("TAVO_Palo520G_Tool(v") + PaloVersionText() + ")";
+    EXPECT_EQ(window->windowTitle().toStdString(), plain + " - Demo: virtual sensor on /dev/pts/9");
+    TypeAndLeave(Edit(2016), "60");
+    EXPECT_EQ(window->windowTitle().toStdString(), plain + "* - Demo: virtual sensor on /dev/pts/9");
+    TypeAndLeave(Edit(2016), "40");
+    EXPECT_EQ(window->windowTitle().toStdString(), plain + " - Demo: virtual sensor on /dev/pts/9");
+}
+
 // The log is written line by line: a crash loses at most the line being written.
 TEST_F(MainWindowShellTest, TheLogHoldsTheRunsLinesWhileTheToolIsStillRunning)
 {
