@@ -166,6 +166,10 @@ TEST_F(ThresholdGeneratorTest, ASuccessfulRunShowsProgressAndBothTablesAndThePag
         EXPECT_TRUE(StartButton(dialog)->isDefault());
         EXPECT_TRUE(Status(dialog).isEmpty());
         EXPECT_FALSE(UndoButton(dialog)->isEnabled());
+        // The sensor's tables are shown from the start; nothing generated yet.
+        EXPECT_EQ(ShownRow(dialog, 0), triggerBefore);
+        EXPECT_EQ(ShownRow(dialog, 2), holdBefore);
+        EXPECT_EQ(Tables(dialog)->item(1, 0)->text(), "-");
 
         QTest::mouseClick(StartButton(dialog), Qt::LeftButton);
         EXPECT_EQ(StartButton(dialog)->text(), "Stop");
@@ -319,6 +323,7 @@ TEST_F(ThresholdGeneratorTest, TheDialogInChinese)
         EXPECT_EQ(StartButton(dialog)->text().toStdString(), "开始");
         EXPECT_EQ(UndoButton(dialog)->text().toStdString(), "撤销");
         EXPECT_EQ(Tables(dialog)->verticalHeaderItem(1)->text().toStdString(), "触发门限（生成后）");
+        EXPECT_EQ(Tables(dialog)->item(0, 0)->text(), "-") << "no sensor, no tables";
         QTest::mouseClick(StartButton(dialog), Qt::LeftButton);
         ASSERT_TRUE(PumpUntil([&] { return !dialog.Running() && !Status(dialog).isEmpty(); }));
         EXPECT_EQ(Status(dialog).toStdString(), "门限生成失败。\n设备未连接");

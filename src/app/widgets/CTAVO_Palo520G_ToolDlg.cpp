@@ -384,7 +384,7 @@ void CTAVO_Palo520G_ToolDlg::changeEvent(QEvent* event)
     QDialog::changeEvent(event);
     if (event->type() != QEvent::ModifiedChange || title_.isEmpty())
         return;
-    // A page marks unwritten parameter changes with setWindowModified.
+    // A page marks unwritten parameter changes as the window's modified state.
     QString title = title_ + (isWindowModified() ? QStringLiteral("*") : QString());
     if (!options_.titleSuffix.empty())
         title += QStringLiteral(" - ") + Text(options_.titleSuffix);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -484,10 +485,17 @@ void CParamSettingDlg::RefreshMarks()
         for (QWidget* widget : widgets)
             widget->setStyleSheet(marked ? MarkStyle(widget) : QString());
     }
+    // The window shows a "*" in its title while the page holds unwritten values. It
+    // builds that title itself: setWindowModified would want a "[*]" placeholder in
+    // the title and warn without one, so the attribute and its change event are set
+    // directly.
+    QWidget* top = window();
+    if (top && top != this && top->isWindowModified() != any) {
+        top->setAttribute(Qt::WA_WindowModified, any);
+        QEvent changed(QEvent::ModifiedChange);
+        QCoreApplication::sendEvent(top, &changed);
+    }
     anyMarked_ = any;
-    // The window shows a "*" in its title while the page holds unwritten values.
-    if (QWidget* top = window(); top && top != this)
-        top->setWindowModified(any);
 }
 
 bool CParamSettingDlg::IsUnwritten(const QWidget* control) const

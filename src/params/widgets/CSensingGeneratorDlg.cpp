@@ -105,6 +105,8 @@ CSensingGeneratorDlg::CSensingGeneratorDlg(CSensorConnection& connection, QWidge
     status_->SetTextAlign(STRING_ALIGN_NEAR, STRING_ALIGN_CENTER, 0);
     status_->clear();
     success_ = 0;
+    // The tables a run would start from, so that the user sees them before Start.
+    before_ = ReadTables();
     ShowTables();
 }
 

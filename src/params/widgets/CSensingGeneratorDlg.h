@@ -107,7 +107,7 @@ private:
     // A worker's WM_SENSING_FINISHED is still to come and still matters (not after
     // the dialog was closed during the run).
     bool awaitingFinish_ = false;
-    std::optional<GateTables> before_;  // what the sensor held when the last run started
+    std::optional<GateTables> before_;  // what the sensor held when the dialog opened or the last run started
     std::optional<GateTables> after_;   // what it holds after the last successful run (or Undo)
 
     CDigitalEdit* triggerEdit_ = nullptr;  // 3501
