@@ -17,6 +17,7 @@
 #include "common/FileUtils.h"
 #include "common/ValueParse.h"
 #include "params/ParamEditSession.h"
+#include "params/ParamReadBack.h"
 #include "params/ParamRules.h"
 #include "params/ParamSetting.h"
 #include "params/RadarOperatorConfig.h"
@@ -175,10 +176,28 @@ void ApplyEditSteps(ParamEditSession& session, const std::vector<EditStep>& step
     }
 }
 
-std::string CheckResultJson(const ParamSetting& record, const std::vector<ParamNotice>& notices) {
+std::string CheckResultJson(const ParamSetting& record, const std::vector<ParamNotice>& notices,
+                            const std::vector<StoredDifference>* stored = nullptr) {
     std::vector<std::string> items;
     for (const ParamNotice& notice : notices) items.push_back(ParamNoticeJson(notice));
-    return JsonObject().Raw("record", ParamRecordJson(record)).Raw("notices", JsonArray(items)).Text();
+    JsonObject result;
+    result.Raw("record", ParamRecordJson(record)).Raw("notices", JsonArray(items));
+    if (stored) {
+        std::vector<std::string> differences;
+        for (const StoredDifference& d : *stored) {
+            JsonObject item;
+            item.Str("field", d.field);
+            if (d.gate >= 0) item.Int("gate", d.gate);
+            differences.push_back(
+                item.Num("written", d.written).Num("stored", d.stored).Str("text", CleanText(d.text)).Text());
+        }
+        result.Raw("stored", JsonArray(differences));
+    }
+    return result.Text();
+}
+
+std::string StoredDifferenceName(const StoredDifference& d) {
+    return d.gate < 0 ? d.field : d.field + "[" + std::to_string(d.gate) + "]";
 }
 
 // ---------------------------------------------------------------- configuration files
@@ -215,27 +234,15 @@ int ReadRecord(TAVO_RadarDeviceHandle device, ParamSetting& record) {
     return EXIT_OK;
 }
 
-// The six detection values a read record stands for: distances read are gate x
-// resolution and frequencies tenths of a hertz, so they are rounded back.
-void WireValuesOfRead(const ParamSetting& setting, uint32_t values[DETECT_SETTING_COUNT]) {
-    DetectSettingToValues(setting, values);
-    if (setting.RangeResolution > 0.0) {
-        values[0] = static_cast<uint32_t>(std::llround(setting.DetectRangeMin / setting.RangeResolution));
-        values[1] = static_cast<uint32_t>(std::llround(setting.DetectRangeMax / setting.RangeResolution));
-    }
-    values[2] = static_cast<uint32_t>(std::llround(setting.ResponseFreq * 10.0));
-    values[3] = static_cast<uint32_t>(std::llround(setting.StateReportFreq * 10.0));
-    values[4] = static_cast<uint32_t>(std::llround(setting.RangeReportFreq * 10.0));
-}
-
-// Compares what was written with what reads back, as the sensor holds it. True when equal.
+// Compares what was sent with what reads back, as the sensor holds it (a read
+// distance, gate x resolution, gives its gate back). True when equal.
 bool VerifyRecord(const ParamSetting& written, const ParamSetting& read) {
     static const char* const kNames[6] = {"DetectRangeMin",  "DetectRangeMax",  "ResponseFreq",
                                           "StateReportFreq", "RangeReportFreq", "ObjectDisappearReportTime"};
     uint32_t sent[DETECT_SETTING_COUNT];
     uint32_t held[DETECT_SETTING_COUNT];
     DetectSettingToValues(written, sent);
-    WireValuesOfRead(read, held);
+    DetectSettingToValues(read, held);
     bool same = true;
     for (int i = 0; i < 6; ++i) {
         if (sent[i] == held[i]) continue;
@@ -299,14 +306,20 @@ int RunWrite(const PortOptions& port, const CLI::App* command, const EditOptions
             return EXIT_FAILED;
         }
     }
+    // What the sensor stores where it differs from what was asked for: a range
+    // between two gates is kept as the gate below.
+    std::vector<StoredDifference> stored;
     if (options.verify) {
         ParamSetting readBack = record;
         if (const int rc = ReadRecord(device, readBack); rc != EXIT_OK) return rc;
         if (!VerifyRecord(record, readBack)) return EXIT_FAILED;
+        stored = CompareStored(record, readBack);
+        for (const StoredDifference& d : stored)
+            PrintError(Text(CLI_TEXT_NOTICE, StoredDifferenceName(d).c_str(), CleanText(d.text).c_str()));
         PrintError(Text(CLI_TEXT_VERIFIED));
     }
     if (options.json) {
-        PrintLine(CheckResultJson(record, edits.Notices()));
+        PrintLine(CheckResultJson(record, edits.Notices(), options.verify ? &stored : nullptr));
     } else {
         PrintLine(Text(10152));
     }

@@ -262,6 +262,7 @@ void SensorModel::HandleApplication(uint16_t word, const uint8_t* payload, size_
         generation_.scanMs = U16(payload + 4) * 1000.0;
         generation_.startMs = nowMs;
         generation_.nextFrameMs = nowMs;
+        lastGenerate_ = SimGenerateRequest{generation_.triggerCoefficient, generation_.holdCoefficient, U16(payload + 4)};
         AckStatus(word, SIM_STATUS_OK);
         return;
     }

@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -50,6 +51,7 @@ public:
     [[nodiscard]] uint32_t RunningMode() const;
     [[nodiscard]] std::string Version() const;
     [[nodiscard]] bool Generating() const { return generation_.active; }
+    [[nodiscard]] const std::optional<SimGenerateRequest>& LastGenerateRequest() const { return lastGenerate_; }
     [[nodiscard]] std::vector<uint8_t> FlashPartition(int partition) const;
     [[nodiscard]] const VirtualSensorCounters& Counters() const { return counters_; }
     VirtualSensorCounters& MutableCounters() { return counters_; }
@@ -124,6 +126,7 @@ private:
     double startAppAtMs_ = -1;             //!< A verified image starts then.
     int startAppPartition_ = -1;
     Generation generation_;
+    std::optional<SimGenerateRequest> lastGenerate_;
     Download download_;
     double nextReportMs_ = -1;
     double nextRangeMs_ = -1;

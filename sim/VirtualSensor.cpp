@@ -409,6 +409,12 @@ bool VirtualSensor::Generating() const
     return impl_->model->Generating();
 }
 
+std::optional<SimGenerateRequest> VirtualSensor::LastGenerateRequest() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model->LastGenerateRequest();
+}
+
 std::vector<uint8_t> VirtualSensor::FlashPartition(int partition) const
 {
     std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -63,6 +63,14 @@ struct VirtualSensorCounters {
     uint64_t bytesCorrupted = 0;
 };
 
+// The inputs of the last threshold generation command (9) the sensor accepted.
+struct SimGenerateRequest {
+    int triggerCoefficient = 0;  // dB
+    int holdCoefficient = 0;     // dB
+    int scanTimeS = 0;
+    bool operator==(const SimGenerateRequest&) const = default;
+};
+
 // Running modes as the bootloader's 0x60 reply gives them.
 enum : uint32_t {
     SIM_MODE_BOOTLOADER = 1,
@@ -104,6 +112,7 @@ public:
     [[nodiscard]] uint32_t RunningMode() const;   // SIM_MODE_*
     [[nodiscard]] std::string Version() const;    // what 0x0000 answers now
     [[nodiscard]] bool Generating() const;        // threshold generation in progress
+    [[nodiscard]] std::optional<SimGenerateRequest> LastGenerateRequest() const;
     // Bytes stored in a flash partition (the image last written to it).
     [[nodiscard]] std::vector<uint8_t> FlashPartition(int partition) const;
     // The baud rate set on the line now: what the tool chose, or the terminal's default.

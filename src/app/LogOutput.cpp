@@ -19,6 +19,9 @@ void LogWriteCallback(void* context, uint64_t /*reserved*/, const char* text, si
         text += written;
         length -= written;
     }
+    // Each line reaches the file at once: a crash or a kill loses at most the line
+    // being written, and a user can read the log while the tool runs.
+    std::fflush(file);
 }
 
 FILE* OpenLogOutput(const std::string& dataFolder) {

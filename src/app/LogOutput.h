@@ -7,7 +7,8 @@
 #include <string>
 
 // Debug-output callback: writes all length bytes of text to the FILE* context
-// (under a lock, repeating partial writes); nothing when the context is null.
+// (under a lock, repeating partial writes) and flushes them to the file; nothing
+// when the context is null.
 void LogWriteCallback(void* context, uint64_t reserved, const char* text, size_t length);
 
 // Creates the Log folder under the folder, opens a new dated file and registers

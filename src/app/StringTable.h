@@ -7,6 +7,16 @@
 #include <string>
 #include <vector>
 
+// Balloon texts of the numeric edits, shared with the rules that stand in for them
+// without a window (the parameter edit session, the command-line tool).
+enum : int {
+    TEXT_DATA_INVALID = 24005,       // balloon title "Data Invalid"
+    TEXT_INPUT_ERROR = 24006,        // balloon title "Input Error"
+    TEXT_INVALID_CHARACTER = 24007,  // "Invalid character '%s'"
+    TEXT_MIN_VALUE_MUST = 24008,     // "MinValue Must >= %s"
+    TEXT_MAX_VALUE_MUST = 24009,     // "MaxValue Must <= %s"
+};
+
 enum class UiLanguage { English, SimplifiedChinese };
 
 void SetUiLanguage(UiLanguage language);

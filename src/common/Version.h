@@ -3,3 +3,5 @@
 // descriptions the tool writes.
 
 [[nodiscard]] const char* PaloVersionText();
+// The day the program was compiled, "YYYY-MM-DD".
+[[nodiscard]] const char* PaloBuildDateText();

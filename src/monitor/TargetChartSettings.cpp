@@ -7,6 +7,7 @@
 #include "app/AppConfig.h"
 #include "app/StringTable.h"
 #include "common/ValueParse.h"
+#include "params/ParamSetting.h"
 
 void LoadTargetChartSettings(XMLNode objectInfo, TargetChartSettings& s) {
     ReadConfigValue(objectInfo, "EnergyWaveWnd_ActiveColor", DIGITAL_VALUE_UINT32, &s.EnergyWaveWnd_ActiveColor);
@@ -71,7 +72,8 @@ std::vector<StateBandSegment> StateBandSegments(const uint8_t* history, int coun
 // ---- energy chart ----
 
 int FirstInactiveGate(double detectRangeMax, double rangeResolution) {
-    const double gates = detectRangeMax / rangeResolution;
+    // A range read back as 12 x 0.7 = 8.3999999999999995 ends at gate 12, not 11.
+    const double gates = WholeUnitsOf(detectRangeMax, rangeResolution);
     if (!std::isfinite(gates) || gates < std::numeric_limits<int>::min() || gates >= std::numeric_limits<int>::max())
         return -1;
     return static_cast<int>(gates) + 1;

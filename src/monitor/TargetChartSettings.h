@@ -63,7 +63,8 @@ struct StateBandSegment {
 
 // ---- energy chart ----
 
-// The first range gate beyond the detection range: (int)(detectRangeMax / rangeResolution) + 1.
+// The first range gate beyond the detection range: the gate of detectRangeMax + 1
+// (within 1e-9 m of a gate boundary counts as on it).
 // -1 when the quotient is not a finite number of gates (a resolution of 0, say): nothing is shaded.
 [[nodiscard]] int FirstInactiveGate(double detectRangeMax, double rangeResolution);
 

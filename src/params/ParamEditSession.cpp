@@ -51,12 +51,12 @@ LimitCorrection ApplyEditLimits(double typed, long long minimum, long long maxim
         result.corrected = true;
         result.value = minimum;
         result.key = EDIT_LIMIT_KEY_BELOW_MIN;
-        result.text = "MinValue Must >= " + std::to_string(minimum);
+        result.text = FormatStringText(TEXT_MIN_VALUE_MUST, std::to_string(minimum).c_str());
     } else if (typed > static_cast<double>(maximum) + 0.5) {
         result.corrected = true;
         result.value = maximum;
         result.key = EDIT_LIMIT_KEY_ABOVE_MAX;
-        result.text = "MaxValue Must <= " + std::to_string(maximum);
+        result.text = FormatStringText(TEXT_MAX_VALUE_MUST, std::to_string(maximum).c_str());
     } else {
         result.value = std::llround(typed);
     }

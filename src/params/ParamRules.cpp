@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/StringTable.h"
 #include "params/ParamSetting.h"
 
 namespace {
@@ -15,9 +16,6 @@ std::string FormatDistance(const char* format, double value) {
     return text;
 }
 
-constexpr const char* kMinMustBeAtMost = "Range Min Value Must <= %.2f";
-constexpr const char* kMaxMustBeAtLeast = "Range Max Value Must >= %.2f";
-constexpr const char* kSpanMustBeAtLeast = "Range Value Max - Min  Must >= %.2f";
 
 // The gate numbers of the rules are fixed by the sensor's 8.4 m limit; they do
 // not follow RangeResolution.
@@ -30,10 +28,10 @@ void CommitRangeMin(ParamSetting& setting, const RangeNoticeSink& apply) {
     const double r = setting.RangeResolution;
     if (setting.DetectRangeMin < 0.0) {
         setting.DetectRangeMin = 0.0;
-        apply({RangeField::DetectRangeMin, "Range Min Value Must >= 0.0", RANGE_NOTICE_KEY_TOO_SMALL});
+        apply({RangeField::DetectRangeMin, LoadStringText(RANGE_TEXT_MIN_AT_LEAST_ZERO), RANGE_NOTICE_KEY_TOO_SMALL});
     } else if (setting.DetectRangeMin > MAX_DETECT_RANGE - r) {
         setting.DetectRangeMin = MAX_DETECT_RANGE - r;
-        apply({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, MAX_DETECT_RANGE - r),
+        apply({RangeField::DetectRangeMin, FormatStringText(RANGE_TEXT_MIN_AT_MOST, MAX_DETECT_RANGE - r),
                RANGE_NOTICE_KEY_TOO_LARGE});
     }
 
@@ -42,16 +40,16 @@ void CommitRangeMin(ParamSetting& setting, const RangeNoticeSink& apply) {
     if (gMin == gMax) {
         if (gMin >= kLastMinGate) {
             setting.DetectRangeMin = kLastMinGatePosition * r;
-            apply({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, setting.DetectRangeMin),
+            apply({RangeField::DetectRangeMin, FormatStringText(RANGE_TEXT_MIN_AT_MOST, setting.DetectRangeMin),
                    RANGE_NOTICE_KEY_TOO_LARGE});
         } else {
             setting.DetectRangeMax = (gMin + 1.5) * r;
-            apply({RangeField::DetectRangeMax, FormatDistance(kMaxMustBeAtLeast, (gMin + 1) * r),
+            apply({RangeField::DetectRangeMax, FormatStringText(RANGE_TEXT_MAX_AT_LEAST, (gMin + 1) * r),
                    RANGE_NOTICE_KEY_TOO_SMALL});
         }
     } else if (setting.DetectRangeMin + r / 2 > setting.DetectRangeMax) {
         setting.DetectRangeMax = setting.DetectRangeMin + r / 2;
-        apply({RangeField::DetectRangeMax, FormatDistance(kSpanMustBeAtLeast, r / 2), RANGE_NOTICE_KEY_SPAN});
+        apply({RangeField::DetectRangeMax, FormatStringText(RANGE_TEXT_SPAN_AT_LEAST, r / 2), RANGE_NOTICE_KEY_SPAN});
     }
 }
 
@@ -59,21 +57,21 @@ void CommitRangeMax(ParamSetting& setting, const RangeNoticeSink& apply) {
     const double r = setting.RangeResolution;
     if (setting.DetectRangeMax < r) {
         setting.DetectRangeMax = r;
-        apply({RangeField::DetectRangeMax, FormatDistance(kMaxMustBeAtLeast, r), RANGE_NOTICE_KEY_TOO_SMALL});
+        apply({RangeField::DetectRangeMax, FormatStringText(RANGE_TEXT_MAX_AT_LEAST, r), RANGE_NOTICE_KEY_TOO_SMALL});
     } else if (setting.DetectRangeMax > MAX_DETECT_RANGE) {
         setting.DetectRangeMax = MAX_DETECT_RANGE;
-        apply({RangeField::DetectRangeMax, "Range Max Value Must <= 8.4", RANGE_NOTICE_KEY_TOO_LARGE});
+        apply({RangeField::DetectRangeMax, LoadStringText(RANGE_TEXT_MAX_AT_MOST_LIMIT), RANGE_NOTICE_KEY_TOO_LARGE});
     }
 
     const int gMin = GateOfDistance(setting.DetectRangeMin, r);
     const int gMax = GateOfDistance(setting.DetectRangeMax, r);
     if (gMin == gMax) {
         setting.DetectRangeMin = std::max(0.0, (gMax - 1.5) * r);
-        apply({RangeField::DetectRangeMin, FormatDistance(kMinMustBeAtMost, (gMax - 1) * r),
+        apply({RangeField::DetectRangeMin, FormatStringText(RANGE_TEXT_MIN_AT_MOST, (gMax - 1) * r),
                RANGE_NOTICE_KEY_TOO_LARGE});
     } else if (setting.DetectRangeMin > setting.DetectRangeMax - r / 2) {
         setting.DetectRangeMin = setting.DetectRangeMax - r / 2;
-        apply({RangeField::DetectRangeMin, FormatDistance(kSpanMustBeAtLeast, r / 2), RANGE_NOTICE_KEY_SPAN});
+        apply({RangeField::DetectRangeMin, FormatStringText(RANGE_TEXT_SPAN_AT_LEAST, r / 2), RANGE_NOTICE_KEY_SPAN});
     }
 }
 

@@ -10,8 +10,15 @@
 
 void InitParamSetting(ParamSetting& setting) { setting = ParamSetting{}; }
 
+double WholeUnitsOf(double value, double unit) {
+    const double quotient = value / unit;
+    const double nearest = std::round(quotient);
+    if (std::fabs(value - nearest * unit) <= BOUNDARY_TOLERANCE) return nearest;
+    return std::trunc(quotient);
+}
+
 int GateOfDistance(double distance, double resolution) {
-    const double gate = std::trunc(distance / resolution);
+    const double gate = WholeUnitsOf(distance, resolution);
     // A zero or negative resolution only comes from a hand-edited file; keep the
     // conversion defined instead of letting an infinite quotient reach the cast.
     if (!std::isfinite(gate)) return gate < 0 ? -1 : 1 << 30;

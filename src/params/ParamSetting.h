@@ -25,7 +25,16 @@ struct ParamSetting {
 // Sets every field to its default.
 void InitParamSetting(ParamSetting& setting);
 
-// The gate of a distance: distance / resolution truncated toward zero, in double precision.
+// A value within this of a whole multiple of its unit counts as that multiple: a
+// distance read from the sensor is gate x 0.7 in double arithmetic, and 12 x 0.7
+// (8.3999999999999995) must stay gate 12 instead of truncating to 11.
+constexpr double BOUNDARY_TOLERANCE = 1e-9;
+
+// value / unit truncated toward zero, except that a value within BOUNDARY_TOLERANCE
+// of a whole multiple of unit gives that multiple. Not finite for a unit of zero.
+[[nodiscard]] double WholeUnitsOf(double value, double unit);
+// The gate of a distance: WholeUnitsOf(distance, resolution) as an int (a distance
+// within 1e-9 m of a gate boundary lies on it).
 [[nodiscard]] int GateOfDistance(double distance, double resolution);
 
 // Reads the record's attributes from the ParamSetting element; a missing or empty

@@ -26,9 +26,10 @@ uint32_t GateValue(double distance, double resolution) {
     return gate > 16 ? 16 : gate;
 }
 
-// Frequency in tenths of a hertz, truncated; wraps like the sensor's unsigned field.
+// Frequency in tenths of a hertz, truncated (a hair below a tenth counts as on it);
+// wraps like the sensor's unsigned field.
 uint32_t TenthsValue(double frequency) {
-    const double tenths = std::trunc(frequency * 10.0);
+    const double tenths = WholeUnitsOf(frequency, 0.1);
     if (!std::isfinite(tenths) || std::fabs(tenths) > 4e9) return 0;
     return static_cast<uint32_t>(static_cast<int64_t>(tenths));
 }

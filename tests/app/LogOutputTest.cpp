@@ -50,6 +50,23 @@ TEST(LogOutput, DebugLinesFromSeveralThreadsReachTheDatedFileWhole) {
     }
 }
 
+// A crash must not take the run's log with it: every line is in the file as soon
+// as it was written, read here through a second handle while the log is open.
+TEST(LogOutput, EachLineIsInTheFileWhileTheLogIsStillOpen) {
+    TempDir dir;
+    FILE* file = OpenLogOutput(dir.Path());
+    ASSERT_NE(file, nullptr);
+    const auto names = GetLocalFolderFileList(dir.File("Log"), "log");
+    ASSERT_EQ(names.size(), 1u);
+    const std::string path = dir.File("Log/" + names[0]);
+    for (int i = 0; i < 3; ++i) {
+        DbgOutputA(2, "process=%d\r\n", 40 * i);
+        const std::string text = ReadWholeFile(path);
+        EXPECT_NE(text.find("process=" + std::to_string(40 * i) + "\r\n"), std::string::npos) << "line " << i;
+    }
+    CloseLogOutput(file);
+}
+
 TEST(LogOutput, UnwritableFolderGivesNoLogAndNoError) {
     if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     TempDir dir;

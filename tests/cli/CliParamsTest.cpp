@@ -234,6 +234,39 @@ TEST_F(CliParamsDeviceTest, WriteCommitsOptionsInOrderPrintsCorrectionsAndVerifi
     EXPECT_EQ(sim_->GateTable(114)[15], 95u);
 }
 
+// A range between two gates is stored as the gate below: --verify says so in its
+// JSON and on standard error, and still passes (the sensor holds what was sent).
+TEST_F(CliParamsDeviceTest, VerifyReportsWhatTheSensorStoresWhereItDiffersFromTheRequest) {
+    const CliResult result = RunOnSim({"params", "write", "--min", "7.35", "--max", "8.05", "--verify", "--json"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    JsonValue output;
+    ASSERT_TRUE(ParseJson(result.out, output)) << result.out;
+    const JsonValue& stored = output["stored"];
+    ASSERT_EQ(stored.kind, JsonValue::Kind::Array) << result.out;
+    ASSERT_EQ(stored.items.size(), 2u) << result.out;
+    EXPECT_EQ(stored[0]["field"].text, "DetectRangeMin");
+    EXPECT_DOUBLE_EQ(stored[0]["written"].number, 7.35);
+    EXPECT_NEAR(stored[0]["stored"].number, 7.0, 1e-9);
+    EXPECT_EQ(stored[0]["text"].text, "Stored as 7.00 m (gate 10)");
+    EXPECT_EQ(stored[1]["field"].text, "DetectRangeMax");
+    EXPECT_EQ(stored[1]["text"].text, "Stored as 7.70 m (gate 11)");
+    EXPECT_FALSE(stored[0].Has("gate")) << "only the threshold tables name a gate index";
+    EXPECT_TRUE(Contains(result.err, "DetectRangeMin: Stored as 7.00 m (gate 10)"));
+    EXPECT_EQ(Config(10), 10u);
+
+    // Values that the sensor keeps as written give an empty list, and without
+    // --verify nothing is read back, so there is no list at all.
+    const CliResult again = RunOnSim({"params", "write", "--min", "7", "--max", "7.7", "--verify", "--json"});
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    ASSERT_TRUE(ParseJson(again.out, output)) << again.out;
+    EXPECT_EQ(output["stored"].kind, JsonValue::Kind::Array);
+    EXPECT_TRUE(output["stored"].items.empty()) << again.out;
+    const CliResult plain = RunOnSim({"params", "write", "--min", "7.35", "--json"});
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    ASSERT_TRUE(ParseJson(plain.out, output)) << plain.out;
+    EXPECT_FALSE(output.Has("stored"));
+}
+
 TEST_F(CliParamsDeviceTest, RewritingKeepsTheGateOfADistanceReadFromTheSensor) {
     ASSERT_EQ(RunOnSim({"params", "write", "--min", "2.1"}).exitCode, 0);
     ASSERT_EQ(Config(10), 3u);

@@ -9,6 +9,7 @@
 #include "controls/widgets/CDigitalEdit.h"
 #include "device/RadarDevice.h"
 #include "params/ParamRules.h"
+#include "app/StringTable.h"
 #include "params/RadarOperatorConfig.h"
 #include "params/widgets/CParamSettingDlg.h"
 
@@ -174,14 +175,39 @@ TEST_F(ParamPageTest, ResetWithoutADeviceShowsTheDefaultsAndSaysNotConnected)
     EXPECT_EQ(boxes[0].icon, MessageIcon::Error);
 }
 
-TEST_F(ParamPageTest, ResetOnTheSensorWritesTheFactoryTables)
+// Every value the page's controls show, for comparing two moments.
+std::vector<std::string> ShownValues(const CTAVO_Palo520G_ToolDlg& window)
+{
+    std::vector<std::string> values;
+    for (const CDigitalEdit* edit : window.ParamPage()->findChildren<CDigitalEdit*>())
+        values.push_back(edit->objectName().toStdString() + "=" + edit->text().toStdString());
+    for (const char* id : {"2012", "2013"})
+        values.push_back(std::string(id) + "=" + window.findChild<QComboBox*>(id)->currentText().toStdString());
+    values.push_back(window.findChild<QAbstractButton*>("2015")->isChecked() ? "fast" : "normal");
+    return values;
+}
+
+TEST_F(ParamPageTest, ResetOnTheSensorWritesTheFactoryTablesAndShowsWhatTheSensorHolds)
 {
     OpenWindow();
     Connect();
     EditAwayFromDefaults();
     Click("2001");
     EXPECT_EQ(LastBox().text, "Succeed setting parameters");
-    ExpectDefaultsShown();
+    // The hold table the sensor holds now is the factory motion table, not the default.
+    for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
+        EXPECT_EQ(Edit(2040 + gate)->text(), QString::number(MOTION_THRESHOLD_TABLE[gate])) << gate;
+        EXPECT_EQ(window->Params().GateHoldThreshold[gate], MOTION_THRESHOLD_TABLE[gate]) << gate;
+    }
+    EXPECT_EQ(Edit(2040)->text(), "52");
+    EXPECT_EQ(Edit(2011)->text(), "8.4");
+    EXPECT_EQ(Edit(2020)->text(), "48");
+    // A fresh Read finds exactly what the page shows.
+    const auto afterReset = ShownValues(*window);
+    Click("2002");
+    EXPECT_EQ(LastBox().text, "Succeed reading parameters");
+    EXPECT_EQ(ShownValues(*window), afterReset);
+
     const auto motion = sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD);
     const auto appear = sensor->GateTable(PARAM_ID_WRITE_APPEAR_THRESHOLD);
     for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
@@ -189,6 +215,132 @@ TEST_F(ParamPageTest, ResetOnTheSensorWritesTheFactoryTables)
         EXPECT_EQ(appear[gate], APPEAR_THRESHOLD_TABLE[gate]);
     }
     EXPECT_EQ(sensor->ConfigValue(13), 120u);
+}
+
+// A range between two gates is stored as the gate below: after Write the page shows
+// what the sensor stores, and says so under the edit.
+TEST_F(ParamPageTest, WriteShowsTheValueTheSensorStores)
+{
+    OpenWindow();
+    Connect();
+    TypeAndLeave(Edit(2010), "7.35");
+    ASSERT_EQ(Edit(2010)->text(), "7.35") << "a legal minimum, no rule corrects it";
+    Click("2003");
+    EXPECT_EQ(LastBox().text, "Succeed setting parameters");
+    EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_RANGE_MIN), 10u);
+    EXPECT_EQ(Edit(2010)->text(), "7");
+    EXPECT_NEAR(window->Params().DetectRangeMin, 7.0, 1e-9);
+    ASSERT_NE(Edit(2010)->Balloon(), nullptr);
+    const auto items = Edit(2010)->Balloon()->Items();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].title, "Stored Value");
+    EXPECT_EQ(items[0].text, "Stored as 7.00 m (gate 10)");
+    EXPECT_EQ(items[0].icon, BALLOON_ICON_INFO);
+    EXPECT_TRUE(Edit(2010)->Balloon()->isVisible());
+    // Values the sensor keeps as written get no balloon.
+    EXPECT_TRUE(BalloonTexts(Edit(2011)).empty());
+    EXPECT_TRUE(BalloonTexts(Edit(2020)).empty());
+}
+
+// The user's report: with the maximum as the sensor reports it (12 x 0.7, a hair
+// below 8.4), a minimum of 7.9 is corrected to 7.70, the same as without a sensor.
+TEST_F(ParamPageTest, AMaximumReadFromTheSensorGivesTheSameCorrectionAsATypedOne)
+{
+    OpenWindow();
+    Connect();
+    ASSERT_EQ(sensor->ConfigValue(DETECT_KEY_RANGE_MAX), 12u);
+    ASSERT_LT(window->Params().DetectRangeMax, 8.4);
+    TypeAndLeave(Edit(2010), "7.9");
+    EXPECT_EQ(Edit(2010)->text(), "7.7");
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"Range Min Value Must <= 7.70"});
+    EXPECT_EQ(Edit(2011)->text(), "8.4");
+}
+
+// A value changed since the last Read, Write or Reset is marked until it is written
+// or read again, and the window's title has a "*" meanwhile.
+TEST_F(ParamPageTest, UnwrittenChangesAreMarkedUntilWrittenOrReadAgain)
+{
+    OpenWindow();
+    Connect();
+    CParamSettingDlg* page = window->ParamPage();
+    const QString title = window->windowTitle();
+    ASSERT_FALSE(title.endsWith("*"));
+    EXPECT_FALSE(page->HasUnwrittenChanges());
+
+    TypeAndLeave(Edit(2020), "70");
+    EXPECT_TRUE(page->IsUnwritten(Edit(2020)));
+    EXPECT_FALSE(page->IsUnwritten(Edit(2021)));
+    EXPECT_FALSE(Edit(2020)->styleSheet().isEmpty()) << "a frame around the edit";
+    EXPECT_FALSE(window->findChild<QWidget*>("gate:2020")->styleSheet().isEmpty()) << "its label coloured";
+    EXPECT_TRUE(Edit(2021)->styleSheet().isEmpty());
+    EXPECT_EQ(window->windowTitle(), title + "*");
+
+    // Back to the value the sensor holds: no longer marked.
+    TypeAndLeave(Edit(2020), "48");
+    EXPECT_FALSE(page->IsUnwritten(Edit(2020)));
+    EXPECT_TRUE(Edit(2020)->styleSheet().isEmpty());
+    EXPECT_EQ(window->windowTitle(), title);
+
+    // A rule's correction of the other edit and a choice in a list are marked too.
+    TypeAndLeave(Edit(2011), "8.3");
+    TypeAndLeave(Edit(2010), "7.8");
+    EXPECT_TRUE(page->IsUnwritten(Edit(2010)));
+    EXPECT_TRUE(page->IsUnwritten(Edit(2011)));
+    Choose("2013", "1.0");
+    EXPECT_TRUE(page->IsUnwritten(Combo("2013")));
+    QTest::mouseClick(Find<QAbstractButton>("2015"), Qt::LeftButton);
+    EXPECT_TRUE(page->IsUnwritten(Find<QWidget>("2015")));
+    EXPECT_EQ(window->windowTitle(), title + "*");
+
+    Click("2003");
+    EXPECT_FALSE(page->HasUnwrittenChanges());
+    EXPECT_EQ(window->windowTitle(), title);
+
+    TypeAndLeave(Edit(2016), "120");
+    EXPECT_TRUE(page->IsUnwritten(Edit(2016)));
+    Click("2002");
+    EXPECT_FALSE(page->HasUnwrittenChanges()) << "Read shows what the sensor holds";
+
+    TypeAndLeave(Edit(2055), "90");
+    Click("2001");
+    EXPECT_FALSE(page->HasUnwrittenChanges()) << "after Reset the page shows what the sensor holds";
+    EXPECT_EQ(window->windowTitle(), title);
+}
+
+TEST_F(ParamPageTest, AFailedWriteKeepsTheMarks)
+{
+    OpenWindow(false);
+    TypeAndLeave(Edit(2020), "70");
+    Click("2003");
+    EXPECT_EQ(LastBox().text, "Device Not Connected");
+    EXPECT_TRUE(window->ParamPage()->IsUnwritten(Edit(2020)));
+    EXPECT_TRUE(window->windowTitle().endsWith("*"));
+}
+
+// Every message of the page in Chinese, balloons included.
+TEST_F(ParamPageTest, BalloonsSpeakChinese)
+{
+    SetUiLanguage(UiLanguage::SimplifiedChinese);
+    OpenWindow();
+    TypeAndLeave(Edit(2011), "9");
+    ASSERT_NE(Edit(2011)->Balloon(), nullptr);
+    const BalloonItem range = Edit(2011)->Balloon()->Items().at(0);
+    EXPECT_EQ(range.title, "数据无效");
+    EXPECT_EQ(range.text, "最大检测距离必须 <= 8.4");
+    TypeAndLeave(Edit(2040), "5");
+    EXPECT_EQ(BalloonTexts(Edit(2040)).front(), "最小值必须 >= 10");
+    CDigitalEdit* gate = Edit(2033);
+    ASSERT_TRUE(FocusWidget(gate));
+    gate->setCursorPosition(0);
+    QTest::keyClick(gate, '-');
+    EXPECT_EQ(gate->Balloon()->Items().at(0).title, "输入错误");
+    EXPECT_EQ(BalloonTexts(gate), std::vector<std::string>{"无效字符 '-'"});
+
+    Connect();
+    TypeAndLeave(Edit(2010), "7.35");
+    Click("2003");
+    EXPECT_EQ(LastBox().text, "写入参数成功");
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"传感器保存为 7.00 米（距离门 10）"});
 }
 
 TEST_F(ParamPageTest, ReadAndWriteWithoutADeviceSayNotConnected)

@@ -97,6 +97,8 @@ TEST(TargetChartSettings, FirstInactiveGateOfTheDetectionRange) {
     } cases[] = {
         {8.4, 0.7, 13}, {4.2, 0.7, 7},  // 6.000000000000001 gates
         {5.6, 0.7, 9},  {0.7, 0.7, 2}, {0.0, 0.7, 1}, {8.4, 0.0, -1}, {8.4, -0.0, -1}, {1e300, 1e-300, -1},
+        {12 * 0.7, 0.7, 13},  // a maximum read back from the sensor: 8.3999999999999995
+        {3 * 0.7, 0.7, 4},    // 2.0999999999999996
     };
     for (const auto& c : cases)
         EXPECT_EQ(FirstInactiveGate(c.max, c.resolution), c.first) << c.max << " / " << c.resolution;

@@ -71,6 +71,24 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"MaxEqualToLimitPasses", 0.0, 8.4, false, 0.0, 8.4, {}}),
     [](const ::testing::TestParamInfo<RangeCase>& info) { return std::string(info.param.name); });
 
+// The same rules with the maximum as the sensor reports it: gate x 0.7 in double
+// arithmetic, which for 12 gates lies a hair below 8.4. A read-back maximum must give
+// the same corrections as the typed one.
+INSTANTIATE_TEST_SUITE_P(
+    MaximaReadFromTheSensor, RangeRules,
+    ::testing::Values(
+        RangeCase{"MinClampedToLastGateBelowTwelveGates", 7.9, 12 * 0.7, true, 7.7, 12 * 0.7,
+                  {{kMin, "Range Min Value Must <= 7.70", 12}}},
+        RangeCase{"LegalMinBelowTwelveGatesPasses", 7.7, 12 * 0.7, true, 7.7, 12 * 0.7, {}},
+        RangeCase{"MinOneGateBelowElevenGatesPasses", 7.0, 11 * 0.7, true, 7.0, 11 * 0.7, {}},
+        RangeCase{"MinOnTheBoundaryOfThreeGates", 3 * 0.7, 3 * 0.7, true, 3 * 0.7, 4.5 * 0.7,
+                  {{kMax, "Range Max Value Must >= 2.80", 11}}},
+        RangeCase{"MaxOfOneGateAboveAMinOfZero", 0.0, 1 * 0.7, false, 0.0, 0.7, {}},
+        RangeCase{"MaxTwelveGatesWithMinInGateEleven", 7.7, 12 * 0.7, false, 7.7, 12 * 0.7, {}},
+        RangeCase{"MaxFiveGatesTooCloseToMin", 3.3, 5 * 0.7, false, 5 * 0.7 - 0.35, 5 * 0.7,
+                  {{kMin, "Range Value Max - Min  Must >= 0.35", 1001}}}),
+    [](const ::testing::TestParamInfo<RangeCase>& info) { return std::string(info.param.name); });
+
 // The page applies each notice as it arises; a correction of the committed field runs
 // the rule again at once, and the outer run goes on from what that left.
 TEST(RangeRuleSink, EachNoticeArrivesAsItsStepChangedTheRecordAndLaterStepsSeeTheReceiversChanges) {

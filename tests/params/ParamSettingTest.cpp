@@ -81,12 +81,51 @@ TEST(ParamSetting, DistanceReadBackIsGateTimesResolution) {
     DetectSettingFromValues(values, s);
     EXPECT_EQ(s.DetectRangeMin, 3 * 0.7);
     EXPECT_EQ(s.DetectRangeMin, 2.0999999999999996);
-    EXPECT_EQ(GateOfDistance(s.DetectRangeMin, s.RangeResolution), 2);  // its own gate is 2
+    EXPECT_EQ(GateOfDistance(s.DetectRangeMin, s.RangeResolution), 3);  // a hair below gate 3 is gate 3
     EXPECT_EQ(s.DetectRangeMax, 12 * 0.7);
     EXPECT_DOUBLE_EQ(s.ResponseFreq, 1.0);
     EXPECT_DOUBLE_EQ(s.StateReportFreq, 8.0);
     EXPECT_DOUBLE_EQ(s.RangeReportFreq, 2.0);
     EXPECT_EQ(s.ObjectDisappearReportTime, 255u);
+}
+
+// A distance read from the sensor is gate x resolution in double arithmetic, which
+// lands a hair above or below the boundary (12 x 0.7 = 8.3999999999999995); it must
+// give its gate back, everywhere a distance becomes a gate.
+TEST(ParamSetting, DistancesReadFromTheSensorKeepTheirGate) {
+    for (uint32_t gate = 0; gate <= 12; ++gate) {
+        ParamSetting s;
+        const uint32_t read[DETECT_SETTING_COUNT] = {gate, gate, 5, 40, 5, 40};
+        DetectSettingFromValues(read, s);
+        EXPECT_EQ(GateOfDistance(s.DetectRangeMin, s.RangeResolution), static_cast<int>(gate)) << gate << " x 0.7";
+        uint32_t sent[DETECT_SETTING_COUNT];
+        DetectSettingToValues(s, sent);
+        EXPECT_EQ(sent[0], gate) << gate << " x 0.7";
+        EXPECT_EQ(sent[1], gate) << gate << " x 0.7";
+    }
+    EXPECT_LT(12 * 0.7, 8.4) << "the case this guards: the product lies below the boundary";
+}
+
+TEST(ParamSetting, OnlyDistancesWithinTheToleranceOfABoundaryMoveOntoIt) {
+    struct Case {
+        double distance;
+        int gate;
+    } cases[] = {
+        {8.4, 12},                 // 12.000000000000002
+        {12 * 0.7, 12},            // 8.3999999999999995
+        {3 * 0.7, 3},              // 2.0999999999999996
+        {2.1, 3},                  // 3.0000000000000004
+        {7.35, 10},                // 10.5: between two gates
+        {7.0 - 2e-9, 9},           // farther below the boundary than the tolerance
+        {7.0 - 0.5e-9, 10},
+        {0.7 + 0.5e-9, 1},
+        {0.7 - 1e-6, 0},
+        {-0.5, 0},                 // truncates toward zero
+        {-0.7, -1},
+        {-0.7 + 0.5e-9, -1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(GateOfDistance(c.distance, 0.7), c.gate) << c.distance;
+    EXPECT_EQ(GateOfDistance(1.0, 0.0), 1 << 30) << "a zero resolution stays defined";
 }
 
 TEST(ParamSetting, FrequenciesAreSentInTenthsTruncated) {
@@ -99,6 +138,13 @@ TEST(ParamSetting, FrequenciesAreSentInTenthsTruncated) {
     EXPECT_EQ(values[2], 10u);
     EXPECT_EQ(values[3], 9u);
     EXPECT_EQ(values[4], 80u);
+
+    // A hair below a tenth is on it: 2.3 x 10 is 22.999999999999996.
+    s.StateReportFreq = 2.3;
+    s.RangeReportFreq = 0.7 * 3;
+    DetectSettingToValues(s, values);
+    EXPECT_EQ(values[3], 23u);
+    EXPECT_EQ(values[4], 21u);
 }
 
 TEST(ParamSettingConfig, SaveWritesFixedFormatsInOrder) {
@@ -163,7 +209,7 @@ TEST(ParamSettingConfig, SaveThenLoadRoundTripsAndRestoresGatesThroughText) {
     XMLParser doc;
     XMLNode node = ParseElement(doc, "<AppConfig><ParamSetting/></AppConfig>");
     ParamSetting written;
-    written.DetectRangeMin = 3 * 0.7;  // gate 2 by itself; "2.10" reads back as gate 3
+    written.DetectRangeMin = 3 * 0.7;  // "2.10" reads back as gate 3 too
     written.StateReportFreq = 2.0;
     written.RangeReportFreq = 1.0;
     for (int g = 0; g < 16; ++g) written.GateTriggerThreshold[g] = 10 + g;

@@ -5,6 +5,8 @@
 #include <curl/curl.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include <QApplication>
 #include <QPixmap>

@@ -59,6 +59,15 @@ enum : int {
 };
 constexpr int kRunStatusPeriodMs = 1000;
 
+// The About item's lines.
+enum : int {
+    TEXT_ABOUT_VERSION = 24030,     // "Version: %s"
+    TEXT_ABOUT_BUILD_DATE = 24031,  // "Build date: %s"
+    TEXT_ABOUT_QT_VERSION = 24032,  // "Qt version: %s"
+    TEXT_ABOUT_SENSOR = 24033,      // "Sensor firmware: %s, serial number: %s"
+    TEXT_ABOUT_NO_SENSOR = 24034,
+};
+
 // The window's icon: a sensor sending out range rings.
 QIcon ToolIcon()
 {
@@ -104,6 +113,8 @@ CTAVO_Palo520G_ToolDlg::CTAVO_Palo520G_ToolDlg(MainWindowOptions options, QWidge
 void CTAVO_Palo520G_ToolDlg::BuildControls()
 {
     resize(kDesignWidth, kDesignHeight);
+    setMinimumSize(static_cast<int>(kDesignWidth * kMinimumLayoutScale),
+                   static_cast<int>(kDesignHeight * kMinimumLayoutScale));
 
     if (options_.pages.empty())
         options_.pages = ToolPageSpecs();
@@ -154,6 +165,7 @@ void CTAVO_Palo520G_ToolDlg::InitDialog()
     TAVO_EULADlg_CheckShowEULA(agreement_);
 
     QString title = QStringLiteral("%1(v%2)").arg(windowTitle(), QString::fromLatin1(PaloVersionText()));
+    title_ = title;
     if (!options_.titleSuffix.empty())
         title += QStringLiteral(" - ") + Text(options_.titleSuffix);
     setWindowTitle(title);
@@ -427,8 +439,34 @@ void CTAVO_Palo520G_ToolDlg::OnPageButton(int id)
 
 void CTAVO_Palo520G_ToolDlg::OnSysCommand(int command)
 {
-    if ((command & 0xFFF0) == kAboutCommand)
+    if ((command & 0xFFF0) == kAboutCommand) {
+        TAVO_EULADlg_SetInfoText(agreement_, AboutText());
         TAVO_EULADlg_Show(agreement_, 5);
+    }
+}
+
+std::string CTAVO_Palo520G_ToolDlg::AboutText() const
+{
+    std::string text = FormatStringText(TEXT_ABOUT_VERSION, PaloVersionText()) + "\n" +
+                       FormatStringText(TEXT_ABOUT_BUILD_DATE, PaloBuildDateText()) + "\n" +
+                       FormatStringText(TEXT_ABOUT_QT_VERSION, qVersion()) + "\n";
+    if (connection_.IsConnected())
+        text += FormatStringText(TEXT_ABOUT_SENSOR, connection_.Version().c_str(), connection_.SerialNumber().c_str());
+    else
+        text += LoadStringText(TEXT_ABOUT_NO_SENSOR);
+    return text;
+}
+
+void CTAVO_Palo520G_ToolDlg::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::ModifiedChange || title_.isEmpty())
+        return;
+    // A page marks unwritten parameter changes as the window's modified state.
+    QString title = title_ + (isWindowModified() ? QStringLiteral("*") : QString());
+    if (!options_.titleSuffix.empty())
+        title += QStringLiteral(" - ") + Text(options_.titleSuffix);
+    setWindowTitle(title);
 }
 
 void CTAVO_Palo520G_ToolDlg::keyPressEvent(QKeyEvent* event)

@@ -45,6 +45,9 @@ public:
     static constexpr int kDesignWidth = 860;
     static constexpr int kDesignHeight = 464;
     static constexpr int kStatusBarHeight = 24;  // at the bottom of the design size
+    // The smallest layout scale the window can be shrunk to: below it the scaled
+    // fonts stop being readable.
+    static constexpr double kMinimumLayoutScale = 0.75;
     // How often a connection is checked for a hang-up while nothing else reads it.
     static constexpr int kLinkWatchPeriodMs = 500;
 
@@ -83,12 +86,16 @@ public:
     [[nodiscard]] QString RunStatusText() const;
     // Asks the shown page what its run is doing (the status bar does so every second).
     void UpdateRunStatus();
+    // What the About item shows beside the licence: versions, build date and the
+    // connected sensor.
+    [[nodiscard]] std::string AboutText() const;
 
     static constexpr int kAboutCommand = 16;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
@@ -108,6 +115,7 @@ private:
     [[nodiscard]] bool LineInUse() const;
 
     MainWindowOptions options_;
+    QString title_;  // without the "*" of unwritten parameter changes
     EULADlgHandle agreement_ = nullptr;
     CWndResizeTool resizeTool_;
     double layoutScale_ = 1.0;

@@ -6,10 +6,12 @@
 #include <QDialogButtonBox>
 #include <QFont>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QVBoxLayout>
 
+#include "app/StringTable.h"
 #include "common/FileUtils.h"
 
 struct EULADlg {
@@ -18,6 +20,8 @@ struct EULADlg {
 };
 
 namespace {
+
+constexpr int TEXT_LICENSE_MISSING = 24035;
 
 // Marks a data folder in which the licence has been shown once.
 const char kShownMarker[] = "LicenseShown";
@@ -29,6 +33,10 @@ QDialog* BuildWindow(QWidget* parent, const std::string& productName)
     dialog->setWindowTitle(QString::fromStdString(productName));
     dialog->setModal(false);
     dialog->resize(560, 420);
+    auto* info = new QLabel(dialog);
+    info->setObjectName(QStringLiteral("AboutText"));
+    info->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    info->hide();
     auto* text = new QPlainTextEdit(dialog);
     text->setObjectName(QStringLiteral("LicenseText"));
     text->setReadOnly(true);
@@ -37,6 +45,7 @@ QDialog* BuildWindow(QWidget* parent, const std::string& productName)
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
     QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::hide);
     auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(info);
     layout->addWidget(text);
     layout->addWidget(buttons);
     return dialog;
@@ -56,7 +65,7 @@ std::string LoadLicenseText()
             return text;
         }
     }
-    return "Palo520G Tool\n\nThe licence text (LICENSE-TEXT) was not found beside the program.";
+    return "Palo520G Tool\n\n" + LoadStringText(TEXT_LICENSE_MISSING);
 }
 
 EULADlgHandle TAVO_EULADlg_Create(QWidget* parent, const char* productName, void*)
@@ -80,6 +89,17 @@ int TAVO_EULADlg_CheckShowEULA(EULADlgHandle dialog)
         std::fclose(file);
     }
     return 1;
+}
+
+void TAVO_EULADlg_SetInfoText(EULADlgHandle dialog, const std::string& text)
+{
+    if (!dialog || !dialog->window)
+        return;
+    auto* info = dialog->window->findChild<QLabel*>(QStringLiteral("AboutText"));
+    if (!info)
+        return;
+    info->setText(QString::fromStdString(text));
+    info->setVisible(!text.empty());
 }
 
 void TAVO_EULADlg_Show(EULADlgHandle dialog, int showCommand)

@@ -15,6 +15,8 @@ EULADlgHandle TAVO_EULADlg_Create(QWidget* parent, const char* productName, void
 // Shows the dialog when this data folder has not shown it before (and remembers
 // that it did). Non-zero when it was shown.
 int TAVO_EULADlg_CheckShowEULA(EULADlgHandle dialog);
+// Text shown above the licence (the About item's versions); empty hides it.
+void TAVO_EULADlg_SetInfoText(EULADlgHandle dialog, const std::string& text);
 // Shows the dialog (without blocking); showCommand 0 hides it.
 void TAVO_EULADlg_Show(EULADlgHandle dialog, int showCommand);
 void TAVO_EULADlg_Destroy(EULADlgHandle dialog);

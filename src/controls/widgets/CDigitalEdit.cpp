@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/StringTable.h"
 #include "common/ValueParse.h"
 #include "controls/widgets/CBalloonWnd.h"
 
@@ -98,8 +99,8 @@ bool CDigitalEdit::CheckInputChar(QChar character, int, int)
         accepted = true;
     }
     if (!accepted) {
-        const std::string message = "Invalid character '" + CharacterText(character) + "'";
-        ShowBalloonTip("Input Error", message, BALLOON_ICON_ERROR, XEDIT_BALLOON_KEY_CHARACTER);
+        const std::string message = FormatStringText(TEXT_INVALID_CHARACTER, CharacterText(character).c_str());
+        ShowBalloonTip(LoadStringText(TEXT_INPUT_ERROR), message, BALLOON_ICON_ERROR, XEDIT_BALLOON_KEY_CHARACTER);
     }
     return accepted;
 }
@@ -111,13 +112,11 @@ bool CDigitalEdit::CheckInputValue()
 
     const DigitalLimit* violated = nullptr;
     int key = 0;
-    const char* relation = "";
     for (const DigitalLimit& limit : lowerLimits_) {
         const double bound = DigitalValueToDouble(limit.value, type_) - (margin > 0 ? margin : limit.tolerance);
         if (value < bound) {
             violated = &limit;
             key = XEDIT_BALLOON_KEY_BELOW_MIN;
-            relation = "Must >=";
             break;
         }
     }
@@ -127,7 +126,6 @@ bool CDigitalEdit::CheckInputValue()
             if (value > bound) {
                 violated = &limit;
                 key = XEDIT_BALLOON_KEY_ABOVE_MAX;
-                relation = "Must <=";
                 break;
             }
         }
@@ -136,7 +134,9 @@ bool CDigitalEdit::CheckInputValue()
         return true;
 
     const std::string limitText = FormatLimit(*violated);
-    ShowBalloonTip("Data Invalid", violated->name + " " + relation + " " + limitText, BALLOON_ICON_ERROR, key);
+    const int textId = key == XEDIT_BALLOON_KEY_BELOW_MIN ? TEXT_MIN_VALUE_MUST : TEXT_MAX_VALUE_MUST;
+    ShowBalloonTip(LoadStringText(TEXT_DATA_INVALID), FormatStringText(textId, limitText.c_str()), BALLOON_ICON_ERROR,
+                   key);
     SuppressNotify = 0;
     setText(QString::fromStdString(limitText));
     SuppressNotify = DeferNotify;

@@ -1,7 +1,9 @@
 #include "params/widgets/CParamSettingDlg.h"
 
+#include <algorithm>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -18,8 +20,10 @@
 #include "controls/widgets/MessageBox.h"
 #include "controls/widgets/WaitCursor.h"
 #include "device/CommandModeScope.h"
+#include "params/ParamReadBack.h"
 #include "params/RadarOperatorConfig.h"
 #include "params/SensorConnection.h"
+#include "params/widgets/CSensingGeneratorDlg.h"
 
 namespace {
 
@@ -44,6 +48,38 @@ QString IdName(int id)
 QString SignedText(uint32_t value)
 {
     return QString::number(static_cast<int32_t>(value));
+}
+
+enum : int {
+    TEXT_NOTE = 10001,
+    TEXT_WRITE_READ_BACK_FAILED = 24015,
+    TEXT_RESET_READ_BACK_FAILED = 24016,
+    TEXT_GENERATION_READ_BACK_FAILED = 24017,
+};
+
+// Message texts keep the string table's CR LF; Qt breaks lines at LF alone.
+std::string DisplayText(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c != '\r')
+            out.push_back(c);
+    }
+    return out;
+}
+
+// The look of a control whose value is not on the sensor: a frame in the colour of
+// its label. Qt's style sheets only for as long as the mark is shown.
+constexpr const char* kMarkColour = "#d9730d";
+
+QString MarkStyle(const QWidget* widget)
+{
+    const QString colour = QString::fromLatin1(kMarkColour);
+    if (qobject_cast<const QLabel*>(widget) || qobject_cast<const QRadioButton*>(widget))
+        return QStringLiteral("color: %1;").arg(colour);
+    if (qobject_cast<const QComboBox*>(widget))
+        return QStringLiteral("QComboBox { border: 2px solid %1; border-radius: 2px; padding: 1px 4px; }").arg(colour);
+    return QStringLiteral("QLineEdit { border: 2px solid %1; border-radius: 2px; background: #fff4e6; }").arg(colour);
 }
 
 }  // namespace
@@ -71,14 +107,37 @@ CParamSettingDlg::CParamSettingDlg(ToolPageContext& context, QWidget* parent)
         }
     }
     UpdateControls();
+
+    // What the controls show now counts as held; every change from here on is marked.
+    const auto number = [](CDigitalEdit* edit) {
+        return [edit] { return QString::number(ParseDigitalText(edit->text().toStdString()), 'g', 12); };
+    };
+    const auto label = [this](const QString& name) { return findChild<QWidget*>(name); };
+    AddMarkedControl({rangeMinEdit_}, label(QStringLiteral("label:2010")), number(rangeMinEdit_));
+    AddMarkedControl({rangeMaxEdit_}, label(QStringLiteral("label:2011")), number(rangeMaxEdit_));
+    AddMarkedControl({stateFreqCombo_}, label(QStringLiteral("label:2012")), [this] { return stateFreqCombo_->currentText(); });
+    AddMarkedControl({rangeFreqCombo_}, label(QStringLiteral("label:2013")), [this] { return rangeFreqCombo_->currentText(); });
+    AddMarkedControl({normalRadio_, fastRadio_}, label(QStringLiteral("label:2014")),
+                     [this] { return fastRadio_->isChecked() ? QStringLiteral("fast") : QStringLiteral("normal"); });
+    AddMarkedControl({disappearEdit_}, label(QStringLiteral("label:2016")), number(disappearEdit_));
+    firstTableMark_ = marks_.size();
+    for (auto* table : {&triggerEdits_, &holdEdits_}) {
+        for (CDigitalEdit* edit : *table)
+            AddMarkedControl({edit}, label(QStringLiteral("gate:") + edit->objectName()), number(edit));
+    }
+    for (CDigitalEdit* edit : findChildren<CDigitalEdit*>())
+        connect(edit, &QLineEdit::textChanged, this, &CParamSettingDlg::RefreshMarks);
+    for (QComboBox* combo : {stateFreqCombo_, rangeFreqCombo_})
+        connect(combo, &QComboBox::currentTextChanged, this, &CParamSettingDlg::RefreshMarks);
+    connect(fastRadio_, &QRadioButton::toggled, this, &CParamSettingDlg::RefreshMarks);
+    TakeBaseline();
 }
 
 CParamSettingDlg::~CParamSettingDlg()
 {
     // An edit that still has the focus commits when the base class takes it away:
     // that must not reach this half-destroyed page.
-    for (QObject* control : {static_cast<QObject*>(rangeMinEdit_), static_cast<QObject*>(rangeMaxEdit_),
-                             static_cast<QObject*>(stateFreqCombo_), static_cast<QObject*>(rangeFreqCombo_)})
+    for (QObject* control : findChildren<QObject*>())
         control->disconnect(this);
 
     XMLNode section = gAppConfigDoc.FindElement("AppConfig").GetOrAddChild("ParamSetting");
@@ -248,24 +307,209 @@ void CParamSettingDlg::OnRead()
     ShowResult(result, 10150, 10151);
 }
 
+void CParamSettingDlg::ShowReadBackFailure(int noteId)
+{
+    ShowMessageBox(this, DisplayText(LoadStringText(10152) + "\n\n" + LoadStringText(noteId)), LoadStringText(TEXT_NOTE),
+                   MessageIcon::Warning);
+}
+
 void CParamSettingDlg::OnWrite()
 {
     ReadControls();
-    const int result = RunInCommandMode([this](TAVO_RadarDeviceHandle device) { return WriteAllParams(device, *setting_); });
-    ShowResult(result, 10152, 10153);
+    // The sensor keeps distances as whole gates: what it stores is read back in the
+    // same bracket and shown, with a balloon where it differs from what was written.
+    const ParamSetting written = *setting_;
+    ParamSetting stored = written;
+    int readBack = OPERATOR_FAILED;
+    const int result = RunInCommandMode([&](TAVO_RadarDeviceHandle device) {
+        const int write = WriteAllParams(device, written);
+        if (write == OPERATOR_OK)
+            readBack = ReadAllParams(device, stored);
+        return write;
+    });
+    if (result != OPERATOR_OK) {
+        ShowResult(result, 10152, 10153);
+        return;
+    }
+    std::vector<StoredDifference> differences;
+    if (readBack == OPERATOR_OK) {
+        differences = CompareStored(written, stored);
+        *setting_ = stored;
+        UpdateControls();
+    }
+    TakeBaseline();
+    if (readBack == OPERATOR_OK)
+        ShowResult(result, 10152, 10153);
+    else
+        ShowReadBackFailure(TEXT_WRITE_READ_BACK_FAILED);
+    for (const StoredDifference& difference : differences)
+        ShowStoredBalloon(difference);
 }
 
 void CParamSettingDlg::OnReset()
 {
     InitParamSetting(*setting_);
     UpdateControls();
-    const int result = RunInCommandMode([this](TAVO_RadarDeviceHandle device) { return FactoryResetSequence(device, *setting_); });
-    ShowResult(result, 10152, 10153);
+    // The sensor's hold table is now the factory motion table, not the default the
+    // record holds: show what the sensor holds.
+    ParamSetting held = *setting_;
+    int readBack = OPERATOR_FAILED;
+    const int result = RunInCommandMode([&](TAVO_RadarDeviceHandle device) {
+        const int reset = FactoryResetSequence(device, *setting_);
+        if (reset == OPERATOR_OK)
+            readBack = ReadAllParams(device, held);
+        return reset;
+    });
+    if (result != OPERATOR_OK) {
+        ShowResult(result, 10152, 10153);
+        return;
+    }
+    if (readBack == OPERATOR_OK) {
+        *setting_ = held;
+        UpdateControls();
+    }
+    TakeBaseline();
+    if (readBack == OPERATOR_OK)
+        ShowResult(result, 10152, 10153);
+    else
+        ShowReadBackFailure(TEXT_RESET_READ_BACK_FAILED);
 }
 
 void CParamSettingDlg::OnGenThreshold()
 {
-    // The threshold generator is not part of this page yet.
+    CSensingGeneratorDlg dialog(connection_, this);
+    dialog.SetInputs(DEFAULT_TRIGGER_COEFFICIENT, DEFAULT_HOLD_COEFFICIENT, DEFAULT_SCAN_TIME);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // The sensor holds new tables: read both. Only the threshold edits are refreshed,
+    // so that values typed into the other controls and not written yet stay.
+    ParamSetting generated = *setting_;
+    const int result = RunInCommandMode([&](TAVO_RadarDeviceHandle device) {
+        const int trigger = RadarOperatorConfig_ReadTriggerThreshold(device, generated);
+        const int hold = RadarOperatorConfig_ReadHoldThreshold(device, generated);
+        return trigger != OPERATOR_OK ? trigger : hold;
+    });
+    if (result != OPERATOR_OK) {
+        // Old tables must not pass for the generated ones.
+        ShowMessageBox(this, DisplayText(LoadStringText(TEXT_GENERATION_READ_BACK_FAILED)), LoadStringText(10000),
+                       MessageIcon::Error);
+        return;
+    }
+    std::copy(std::begin(generated.GateTriggerThreshold), std::end(generated.GateTriggerThreshold),
+              setting_->GateTriggerThreshold);
+    std::copy(std::begin(generated.GateHoldThreshold), std::end(generated.GateHoldThreshold),
+              setting_->GateHoldThreshold);
+    for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
+        triggerEdits_[gate]->setText(SignedText(setting_->GateTriggerThreshold[gate]));
+        holdEdits_[gate]->setText(SignedText(setting_->GateHoldThreshold[gate]));
+    }
+    TakeTableBaseline();
+}
+
+void CParamSettingDlg::OnConnected()
+{
+    UpdateControls();
+    // The window has just read every parameter: the controls show what the sensor holds.
+    if (connection_.ReadResult() == OPERATOR_OK)
+        TakeBaseline();
+}
+
+void CParamSettingDlg::ShowStoredBalloon(const StoredDifference& difference)
+{
+    QWidget* control = nullptr;
+    if (difference.field == "DetectRangeMin")
+        control = rangeMinEdit_;
+    else if (difference.field == "DetectRangeMax")
+        control = rangeMaxEdit_;
+    else if (difference.field == "StateReportFreq")
+        control = stateFreqCombo_;
+    else if (difference.field == "RangeReportFreq")
+        control = rangeFreqCombo_;
+    else if (difference.field == "ResponseFreq")
+        control = fastRadio_->isChecked() ? static_cast<QWidget*>(fastRadio_) : normalRadio_;
+    else if (difference.field == "ObjectDisappearReportTime")
+        control = disappearEdit_;
+    else if (difference.field == "GateTriggerThreshold" && difference.gate >= 0 && difference.gate < PARAM_GATE_COUNT)
+        control = triggerEdits_[difference.gate];
+    else if (difference.field == "GateHoldThreshold" && difference.gate >= 0 && difference.gate < PARAM_GATE_COUNT)
+        control = holdEdits_[difference.gate];
+    if (!control)
+        return;
+    const std::string title = LoadStringText(STORED_TEXT_TITLE);
+    if (auto* edit = qobject_cast<CDigitalEdit*>(control)) {
+        edit->ShowBalloonTip(title, difference.text, BALLOON_ICON_INFO, STORED_VALUE_BALLOON_KEY);
+        return;
+    }
+    if (!storedBalloon_)
+        storedBalloon_ = CBalloonWnd::CreateBalloon(control);
+    if (storedBalloon_)
+        storedBalloon_->ShowBalloon(title, difference.text, BALLOON_ICON_INFO,
+                                    control->mapToGlobal(QPoint(0, control->height() - 2)), STORED_VALUE_BALLOON_KEY);
+}
+
+// ---------------------------------------------------------------- unwritten-change marks
+
+void CParamSettingDlg::AddMarkedControl(std::vector<QWidget*> framed, QWidget* label, std::function<QString()> value)
+{
+    MarkedControl mark{std::move(framed), label, std::move(value), QString(), false};
+    mark.baseline = mark.value();
+    marks_.push_back(std::move(mark));
+}
+
+void CParamSettingDlg::TakeBaseline()
+{
+    for (MarkedControl& mark : marks_)
+        mark.baseline = mark.value();
+    RefreshMarks();
+}
+
+void CParamSettingDlg::TakeTableBaseline()
+{
+    for (size_t i = firstTableMark_; i < marks_.size(); ++i)
+        marks_[i].baseline = marks_[i].value();
+    RefreshMarks();
+}
+
+void CParamSettingDlg::RefreshMarks()
+{
+    bool any = false;
+    for (MarkedControl& mark : marks_) {
+        const bool marked = mark.value() != mark.baseline;
+        any = any || marked;
+        if (marked == mark.marked)
+            continue;
+        mark.marked = marked;
+        std::vector<QWidget*> widgets = mark.framed;
+        if (mark.label)
+            widgets.push_back(mark.label);
+        for (QWidget* widget : widgets)
+            widget->setStyleSheet(marked ? MarkStyle(widget) : QString());
+    }
+    // The window shows a "*" in its title while the page holds unwritten values. It
+    // builds that title itself: setWindowModified would want a "[*]" placeholder in
+    // the title and warn without one, so the attribute and its change event are set
+    // directly.
+    QWidget* top = window();
+    if (top && top != this && top->isWindowModified() != any) {
+        top->setAttribute(Qt::WA_WindowModified, any);
+        QEvent changed(QEvent::ModifiedChange);
+        QCoreApplication::sendEvent(top, &changed);
+    }
+    anyMarked_ = any;
+}
+
+bool CParamSettingDlg::IsUnwritten(const QWidget* control) const
+{
+    for (const MarkedControl& mark : marks_) {
+        if (std::find(mark.framed.begin(), mark.framed.end(), control) != mark.framed.end())
+            return mark.marked;
+    }
+    return false;
+}
+
+bool CParamSettingDlg::HasUnwrittenChanges() const
+{
+    return anyMarked_;
 }
 
 void CParamSettingDlg::OnSaveConfig()
@@ -306,7 +550,7 @@ void CParamSettingDlg::ShowRangeText(const RangeNotice& notice, const std::strin
 
 void CParamSettingDlg::ShowRangeNotice(const RangeNotice& notice)
 {
-    EditOf(notice.field)->ShowBalloonTip("Data Invalid", notice.text, BALLOON_ICON_INFO, notice.key);
+    EditOf(notice.field)->ShowBalloonTip(LoadStringText(TEXT_DATA_INVALID), notice.text, BALLOON_ICON_INFO, notice.key);
 }
 
 void CParamSettingDlg::OnRangeMinChanged()

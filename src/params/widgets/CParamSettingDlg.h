@@ -6,11 +6,18 @@
 //
 // The page borrows the connection and the record; it owns neither. Controls
 // carry their numeric ids as object names ("2010", "2020", ...).
+//
+// Beside the record the page keeps what each control showed after the last
+// successful Read, Write or Reset (or connection), and marks every control whose
+// value differs from that: a coloured frame around it and a coloured label. The
+// window's title gets a "*" while any control is marked.
 
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include <QPointer>
 #include <QWidget>
 
 #include "app/widgets/IToolPage.h"
@@ -18,12 +25,14 @@
 #include "params/ParamEditSession.h"
 #include "params/ParamSetting.h"
 
+class CBalloonWnd;
 class CDigitalEdit;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
 class QRadioButton;
+struct StoredDifference;
 
 class CParamSettingDlg : public QWidget, public IToolPage, private IRangeEditView {
     Q_OBJECT
@@ -54,10 +63,15 @@ public:
     static constexpr int kDesignWidth = 680;
     static constexpr int kDesignHeight = 424;
 
+    // True while a control shows a value that was not written to the sensor nor
+    // read from it; the control's frame and label are marked.
+    [[nodiscard]] bool IsUnwritten(const QWidget* control) const;
+    [[nodiscard]] bool HasUnwrittenChanges() const;
+
     // --- IToolPage ---
     QWidget* PageWidget() override { return this; }
     // Shows the record as the window read it.
-    void OnConnected() override { UpdateControls(); }
+    void OnConnected() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -70,7 +84,27 @@ private:
     // One device sequence under the wait cursor, bracketed by command mode; its OPERATOR_* result.
     int RunInCommandMode(const std::function<int(TAVO_RadarDeviceHandle)>& sequence);
     void ShowResult(int result, int successId, int failureId);
+    // A successful write or reset whose read-back failed: the note that the page may
+    // not show what the sensor holds.
+    void ShowReadBackFailure(int noteId);
     [[nodiscard]] CDigitalEdit* EditOf(RangeField field) const;
+    // Opens a stored-value balloon under the control of a field.
+    void ShowStoredBalloon(const StoredDifference& difference);
+
+    // --- unwritten-change marks ---
+    struct MarkedControl {
+        std::vector<QWidget*> framed;        // what gets the frame
+        QWidget* label;                      // what gets the colour
+        std::function<QString()> value;      // the value shown, as compared
+        QString baseline;                    // the value after the last Read, Write or Reset
+        bool marked = false;
+    };
+    void AddMarkedControl(std::vector<QWidget*> framed, QWidget* label, std::function<QString()> value);
+    // What the controls show now is what the sensor holds: no marks.
+    void TakeBaseline();
+    // The same for the two threshold tables alone (after a threshold generation).
+    void TakeTableBaseline();
+    void RefreshMarks();
 
     CSensorConnection& connection_;
     ParamSetting* setting_;
@@ -84,4 +118,9 @@ private:
     CDigitalEdit* disappearEdit_ = nullptr;   // 2016
     std::array<CDigitalEdit*, PARAM_GATE_COUNT> triggerEdits_{};  // 2020-2035
     std::array<CDigitalEdit*, PARAM_GATE_COUNT> holdEdits_{};     // 2040-2055
+
+    std::vector<MarkedControl> marks_;
+    size_t firstTableMark_ = 0;  // marks_ from here on are the 32 gate edits
+    bool anyMarked_ = false;
+    QPointer<CBalloonWnd> storedBalloon_;  // stored-value messages of controls without a balloon of their own
 };
