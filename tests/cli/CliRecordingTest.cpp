@@ -1,0 +1,79 @@
+// Recordings that describe themselves: monitor --record writes the description
+// beside the record, replay takes its parameters from it; replay's --from and --speed.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "SimFixture.h"
+#include "common/FileUtils.h"
+#include "monitor/RecordSidecar.h"
+
+namespace {
+
+class CliRecordingTest : public CliSimTest {
+protected:
+    void SetUp() override { StartSim(); }
+
+    // Records count live reports into a new folder; the record's path.
+    std::string Record(const std::string& name, int count, std::string* liveOut) {
+        const std::string folder = dir_.File(name);
+        const CliResult live = RunOnSim({"monitor", "--json", "--count", std::to_string(count), "--record", folder});
+        EXPECT_EQ(live.exitCode, 0) << live.err;
+        if (liveOut) *liveOut = live.out;
+        const std::vector<std::string> files = GetLocalFolderFileList(folder, "dat");
+        return files.size() == 1 ? folder + "/" + files[0] : std::string();
+    }
+};
+
+TEST_F(CliRecordingTest, ReplayOfARecordingPrintsWhatTheLiveRunPrintedAtAnyReportFrequencies) {
+    // Not the defaults, so that the estimate depends on what the recording says.
+    ASSERT_EQ(RunOnSim({"params", "write", "--range-freq", "2", "--state-freq", "8", "--response", "fast"}).exitCode, 0);
+    std::string live;
+    const std::string record = Record("records", 40, &live);
+    ASSERT_FALSE(record.empty());
+    const std::vector<JsonValue> liveReports = ParseJsonLines(live);
+    ASSERT_EQ(liveReports.size(), 40u);
+
+    RecordSidecar description;
+    ASSERT_TRUE(ReadRecordSidecar(SidecarPathOf(record), description));
+    EXPECT_EQ(description.params.RangeReportFreq, 2.0);
+    EXPECT_EQ(description.params.StateReportFreq, 8.0);
+    EXPECT_EQ(description.params.ResponseFreq, 1.0);
+    EXPECT_EQ(description.port, Port());
+    EXPECT_EQ(description.serialNumber, "P520G-SIM-0001");
+    EXPECT_EQ(description.status, SIDECAR_COMPLETE);
+    EXPECT_EQ(description.bytesWritten, std::filesystem::file_size(record));
+
+    const CliResult replay = RunCli({"replay", "--json", "--count", "40", record});
+    ASSERT_EQ(replay.exitCode, 0) << replay.err;
+    EXPECT_EQ(replay.out, live) << "line by line, current_ma included";
+
+    // Without the description the defaults give other currents; --config still decides over it.
+    const std::string config = dir_.File("defaults.xml");
+    ASSERT_TRUE(WriteWholeFile(config, "<AppConfig><ParamSetting ResponseFreq=\"0.5\" StateReportFreq=\"4.0\" "
+                                       "RangeReportFreq=\"0.5\"/></AppConfig>"));
+    const CliResult overridden = RunCli({"replay", "--json", "--count", "40", "--config", config, record});
+    ASSERT_EQ(overridden.exitCode, 0) << overridden.err;
+    std::filesystem::remove(SidecarPathOf(record));
+    const CliResult undescribed = RunCli({"replay", "--json", "--count", "40", record});
+    ASSERT_EQ(undescribed.exitCode, 0) << undescribed.err;
+    EXPECT_NE(undescribed.out, live);
+    EXPECT_EQ(overridden.out, undescribed.out);
+}
+
+TEST_F(CliRecordingTest, FromSkipsReportsAndSpeedZeroIgnoresTheInterval) {
+    std::string live;
+    const std::string record = Record("records", 10, &live);
+    ASSERT_FALSE(record.empty());
+    const std::vector<std::string> liveLines = NonEmptyLines(live);
+    ASSERT_EQ(liveLines.size(), 10u);
+    // An hour's pause per report at speed 1; at speed 0 none (the run's 30 s guard would fail otherwise).
+    const CliResult replay =
+        RunCli({"replay", "--json", "--from", "3", "--count", "7", "--interval", "3600000", "--speed", "0", record});
+    ASSERT_EQ(replay.exitCode, 0) << replay.err;
+    const std::vector<std::string> lines = NonEmptyLines(replay.out);
+    ASSERT_EQ(lines.size(), 7u);
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], liveLines[i + 3]) << "report " << i + 3;
+}
+
+}  // namespace
