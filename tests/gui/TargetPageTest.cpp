@@ -116,7 +116,7 @@ TEST_F(TargetPageTest, ALiveRunShowsReportsUntilStopped)
     EXPECT_GT(*std::max_element(energies.begin(), energies.end()), 0.0);
     ASSERT_TRUE(WaitForReports(200));  // past a whole cycle of the scene
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window->RunStatusText().isEmpty(); }, kHangGuardMs));
-    EXPECT_TRUE(window->RunStatusText().startsWith("Live: ")) << window->RunStatusText().toStdString();
+    EXPECT_TRUE(window->RunStatusText().startsWith("Live · ")) << window->RunStatusText().toStdString();
 
     QTest::mouseClick(Button("3003"), Qt::LeftButton);
     EXPECT_FALSE(Page()->Worker().IsWorkerActive()) << "Stop returns once the worker has ended";
@@ -315,7 +315,7 @@ TEST_F(TargetPageTest, TheStatusBarSaysWhatTheConnectionIs)
     EXPECT_EQ(window->ConnectionStatusText(), "Not connected");
     Connect();
     EXPECT_EQ(window->ConnectionStatusText().toStdString(),
-              "Connected: " + sensor->PortPath() + ", 115200 baud, firmware v1.0.2, serial number P520G-SIM-0001");
+              sensor->PortPath() + " · 115200 baud · v1.0.2 · P520G-SIM-0001");
     EXPECT_EQ(window->NoticeText().toStdString(), "Connected to " + sensor->PortPath() + ".");
     sensor->HangUp();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->ConnectionStatusText() == "Not connected"; }, kHangGuardMs));
@@ -330,6 +330,7 @@ TEST_F(TargetPageTest, APortThatDoesNotAnswerIsNamedInTheStatusBar)
     EXPECT_EQ(window->NoticeText().toStdString(),
               "The sensor on " + sensor->PortPath() +
                   " does not answer the version query: check the baud rate and the wiring.");
+    EXPECT_EQ(window->ConnectionStatusText().toStdString(), sensor->PortPath() + " · 115200 baud · no answer");
 }
 
 }  // namespace

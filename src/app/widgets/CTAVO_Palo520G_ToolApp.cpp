@@ -17,6 +17,7 @@
 
 #include "app/AppConfig.h"
 #include "app/StringTable.h"
+#include "monitor/widgets/CObjectInfoDlg.h"
 #include "common/FileUtils.h"
 #include "controls/widgets/MessageBox.h"
 #include "controls/widgets/UiFont.h"
@@ -99,6 +100,11 @@ int CTAVO_Palo520G_ToolApp::InitInstance(const AppOptions& options)
         CTAVO_Palo520G_ToolDlg window(options.window);
         if (options.startPage != 0)
             window.OnPageButton(options.startPage);
+        if (!options.replayFile.empty()) {
+            window.OnPageButton(1188);
+            if (auto* target = dynamic_cast<CObjectInfoDlg*>(window.Page(1188)))
+                target->ReplayFile(options.replayFile);
+        }
         if (!options.screenshotPath.empty())
             TakeScreenshotOnceShown(window, options.screenshotPath, options.screenshotDelayMs);
         window.exec();

@@ -21,6 +21,8 @@ struct AppOptions {
     int screenshotDelayMs = 400;
     // The page button shown at start (1187, 1188, 1189); 0 = the first page.
     int startPage = 0;
+    // A record file replayed on the target page at start.
+    std::string replayFile;
 };
 
 class CTAVO_Palo520G_ToolApp {

@@ -55,7 +55,8 @@ enum : int {
     TEXT_CONNECTED = 23021,        // port, baud rate, version, serial number
     TEXT_NO_VERSION = 23022,       // port
     TEXT_CONNECTED_TO = 23023,     // port
-    TEXT_DISCONNECTED_FROM = 23024 // port
+    TEXT_DISCONNECTED_FROM = 23024, // port
+    TEXT_CONNECTED_SILENT = 23025,  // port, baud rate
 };
 constexpr int kRunStatusPeriodMs = 1000;
 
@@ -339,16 +340,20 @@ void CTAVO_Palo520G_ToolDlg::ShowConnectionStatus()
         connectionStatus_->setText(Text(LoadStringText(TEXT_NOT_CONNECTED)));
         return;
     }
-    connectionStatus_->setText(Text(FormatStringText(TEXT_CONNECTED,
-                                                     SerialPortPathFromNumber(panel_->PortNumber()).c_str(),
-                                                     panel_->BaudRate(), connection_.Version().c_str(),
-                                                     connection_.SerialNumber().c_str())));
+    const std::string path = SerialPortPathFromNumber(panel_->PortNumber());
+    connectionStatus_->setText(Text(connection_.Version().empty()
+                                        ? FormatStringText(TEXT_CONNECTED_SILENT, path.c_str(), panel_->BaudRate())
+                                        : FormatStringText(TEXT_CONNECTED, path.c_str(), panel_->BaudRate(),
+                                                           connection_.Version().c_str(),
+                                                           connection_.SerialNumber().c_str())));
 }
 
 void CTAVO_Palo520G_ToolDlg::ShowNotice(const std::string& text)
 {
     DbgOutputA(2, "%s\r\n", text.c_str());
     statusBar_->showMessage(Text(DisplayText(text)));
+    // A long notice may not fit beside the connection and the run: the whole text on hover.
+    statusBar_->setToolTip(Text(DisplayText(text)));
 }
 
 void CTAVO_Palo520G_ToolDlg::UpdateRunStatus()

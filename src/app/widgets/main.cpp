@@ -43,6 +43,10 @@ int main(int argc, char** argv)
     const QCommandLineOption delayOption(QStringLiteral("screenshot-delay-ms"),
                                          QStringLiteral("Take the --screenshot picture N ms after start (default 400)."),
                                          QStringLiteral("N"));
+    const QCommandLineOption replayOption(QStringLiteral("replay"),
+                                          QStringLiteral("Show the target page and replay the record FILE."),
+                                          QStringLiteral("FILE"));
+    parser.addOption(replayOption);
     parser.addOption(dataDirOption);
     parser.addOption(pageOption);
     parser.addOption(delayOption);
@@ -64,6 +68,7 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    options.replayFile = parser.value(replayOption).toStdString();
     if (parser.isSet(delayOption)) {
         bool ok = false;
         options.screenshotDelayMs = parser.value(delayOption).toInt(&ok);

@@ -133,49 +133,49 @@ void CObjectInfoDlg::BuildControls()
 
     indicator_ = new CColorStatic(this);
     indicator_->setObjectName(QStringLiteral("3001"));
-    indicator_->setGeometry(62, 8, 112, 112);
+    indicator_->setGeometry(68, 8, 112, 112);
     statusText_ = new CColorStatic(this);
     statusText_->setObjectName(QStringLiteral("3002"));
-    statusText_->setGeometry(6, 124, 224, 116);
+    statusText_->setGeometry(4, 124, 240, 116);
 
-    startButton_ = button(3003, Caption(3003), QRect(6, 246, 110, 28));
-    replayButton_ = button(3004, Caption(3004), QRect(120, 246, 110, 28));
+    startButton_ = button(3003, Caption(3003), QRect(6, 246, 116, 28));
+    replayButton_ = button(3004, Caption(3004), QRect(126, 246, 116, 28));
     connect(startButton_, &QPushButton::clicked, this, &CObjectInfoDlg::OnStart);
     connect(replayButton_, &QPushButton::clicked, this, &CObjectInfoDlg::OnReplay);
 
     replaySlider_ = new QSlider(Qt::Horizontal, this);
     replaySlider_->setObjectName(QStringLiteral("replayPosition"));
     replaySlider_->setRange(0, kSliderSteps);
-    replaySlider_->setGeometry(6, 280, 224, 20);
+    replaySlider_->setGeometry(6, 280, 236, 20);
     connect(replaySlider_, &QSlider::sliderReleased, this,
             [this] { SeekReplayFraction(static_cast<double>(replaySlider_->value()) / kSliderSteps); });
-    pauseButton_ = button(0, Text(LoadStringText(TEXT_PAUSE)), QRect(6, 304, 64, 26));
+    pauseButton_ = button(0, Text(LoadStringText(TEXT_PAUSE)), QRect(6, 304, 68, 26));
     pauseButton_->setObjectName(QStringLiteral("replayPause"));
     connect(pauseButton_, &QPushButton::clicked, this, [this] { SetReplayPaused(!worker_.IsPaused()); });
-    stepButton_ = button(0, Text(LoadStringText(TEXT_STEP)), QRect(74, 304, 52, 26));
+    stepButton_ = button(0, Text(LoadStringText(TEXT_STEP)), QRect(78, 304, 56, 26));
     stepButton_->setObjectName(QStringLiteral("replayStep"));
     connect(stepButton_, &QPushButton::clicked, this, &CObjectInfoDlg::StepReplay);
     speedCombo_ = new QComboBox(this);
     speedCombo_->setObjectName(QStringLiteral("replaySpeed"));
-    speedCombo_->setGeometry(130, 304, 100, 26);
+    speedCombo_->setGeometry(138, 304, 104, 26);
     connect(speedCombo_, &QComboBox::activated, this, &CObjectInfoDlg::SetReplaySpeedIndex);
 
     saveDataCheck_ = new QCheckBox(Caption(3030), this);
     saveDataCheck_->setObjectName(QStringLiteral("3030"));
-    saveDataCheck_->setGeometry(6, 338, 224, 24);
+    saveDataCheck_->setGeometry(6, 338, 236, 24);
     connect(saveDataCheck_, &QCheckBox::clicked, this, &CObjectInfoDlg::OnSaveData);
     pathEdit_ = new QLineEdit(this);
     pathEdit_->setObjectName(QStringLiteral("3031"));
-    pathEdit_->setGeometry(6, 364, 224, 24);
-    browseButton_ = button(3032, Caption(3032), QRect(120, 392, 110, 28));
+    pathEdit_->setGeometry(6, 364, 236, 24);
+    browseButton_ = button(3032, Caption(3032), QRect(126, 392, 116, 28));
     connect(browseButton_, &QPushButton::clicked, this, &CObjectInfoDlg::OnBrowse);
 
     energyChart_ = new CWaveWnd(this);
     energyChart_->setObjectName(QStringLiteral("3011"));
-    energyChart_->setGeometry(236, 4, 440, 206);
+    energyChart_->setGeometry(248, 4, 428, 206);
     rangeChart_ = new CWaveWnd(this);
     rangeChart_->setObjectName(QStringLiteral("3010"));
-    rangeChart_->setGeometry(236, 214, 440, 206);
+    rangeChart_->setGeometry(248, 214, 428, 206);
 
     replayTimer_ = new QTimer(this);
     replayTimer_->setInterval(kReplayControlsPeriodMs);
