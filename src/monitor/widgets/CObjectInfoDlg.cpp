@@ -347,6 +347,8 @@ void CObjectInfoDlg::StartRealtimeShow()
         }
         replayDescription_.reset();
         worker_.recordDescription = DescribeRecording();
+        if (worker_.saveData != 0)
+            Notify(FormatStringText(TEXT_RECORDING_TO, worker_.saveDataPath.c_str()));
     } else {
         RecordSidecar description;
         if (ReadRecordSidecar(SidecarPathOf(worker_.lastReplayFile), description)) {
