@@ -11,6 +11,7 @@
 #include "CliStrings.h"
 #include "Commands.h"
 #include "Output.h"
+#include "ReportFormat.h"
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
 #include "common/Version.h"
@@ -25,32 +26,38 @@ using Clock = std::chrono::steady_clock;
 
 enum class RunEnd { None, Count, ReplayEnd, DeviceLost, Interrupted, OutputClosed, WorkerEnded, Timeout };
 
-std::string StateText(int state) {
-    switch (state) {
-    case TARGET_STATE_NONE:
-    case TARGET_STATE_NONE_ALT: return CleanText(LoadStringText(10301));
-    case TARGET_STATE_MOVING: return CleanText(LoadStringText(10302));
-    case TARGET_STATE_MOTIONLESS: return CleanText(LoadStringText(10303));
-    default: return "-";
-    }
-}
-
 // Prints each decoded report as it arrives (on the worker thread) and tells the
 // waiting main thread how the run ended.
 class ReportPrinter : public IAcquisitionSink {
 public:
-    ReportPrinter(bool json, long long count, const ParamSetting& setting, const CurrentConstants& constants)
-        : json_(json), count_(count), setting_(setting), constants_(constants), lastReport_(Clock::now()) {}
+    // blocks: lines are written in blocks (a replay without pauses), not one by one.
+    ReportPrinter(ReportFormat format, long long count, const ParamSetting& setting, const CurrentConstants& constants,
+                  bool blocks)
+        : format_(format), count_(count), setting_(setting), constants_(constants), writer_(blocks),
+          lastReport_(Clock::now()) {
+        if (format_ == ReportFormat::Csv) {
+            writer_.Line() += ReportCsvHeader();
+            writer_.EndLine();
+        }
+    }
 
     void OnNewReport(const TargetReport& report) override {
         std::lock_guard<std::mutex> lock(mutex_);
         if (end_ != RunEnd::None) return;  // nothing after the count or a stop
-        if (!PrintLine(Format(report))) {
+        const double current = EstimateCurrent(report.state, setting_, constants_);
+        AppendReportLine(writer_.Line(), format_, report, current, static_cast<unsigned long long>(printed_));
+        if (!writer_.EndLine()) {
             Finish(RunEnd::OutputClosed);
             return;
         }
         lastReport_ = Clock::now();
         if (count_ > 0 && ++printed_ >= count_) Finish(RunEnd::Count);
+        if (count_ <= 0) ++printed_;
+    }
+    // Writes the lines still gathered; false when standard output is gone.
+    bool Flush() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return writer_.Flush();
     }
     void OnReplayEnd() override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -96,44 +103,12 @@ private:
         changed_.notify_all();
     }
 
-    std::string Format(const TargetReport& report) const {
-        const double current = EstimateCurrent(report.state, setting_, constants_);
-        if (json_) {
-            std::vector<std::string> raw;
-            std::vector<std::string> db;
-            for (int g = 0; g < TARGET_GATE_COUNT; ++g) {
-                raw.push_back(JsonNumber(static_cast<long long>(report.gateRaw[g])));
-                db.push_back(JsonNumber(report.gateEnergyDb[g]));
-            }
-            return JsonObject()
-                .Int("state", report.state)
-                .Int("distance_cm", report.distanceCm)
-                .Raw("gates_raw", JsonArray(raw))
-                .Raw("gates_db", JsonArray(db))
-                .Raw("current_ma", JsonFixed(current, 5))
-                .Text();
-        }
-        char head[128];
-        std::snprintf(head, sizeof head, "%6.2f m  %.5f mA  |", report.distanceCm / 100.0, current);
-        std::string line = StateText(report.state);
-        // Pad the state to a fixed number of characters (the Chinese texts are UTF-8).
-        size_t chars = 0;
-        for (unsigned char c : line) chars += (c & 0xC0) != 0x80;
-        if (chars < 22) line.append(22 - chars, ' ');
-        line += head;
-        for (int g = 0; g < TARGET_GATE_COUNT; ++g) {
-            char cell[16];
-            std::snprintf(cell, sizeof cell, " %4.1f", report.gateEnergyDb[g]);
-            line += cell;
-        }
-        return line;
-    }
-
-    const bool json_;
+    const ReportFormat format_;
     const long long count_;
     const ParamSetting setting_;
     const CurrentConstants constants_;
-    std::mutex mutex_;  //!< Protects end_, printed_ and lastReport_.
+    std::mutex mutex_;  //!< Protects end_, printed_, writer_ and lastReport_.
+    LineWriter writer_;
     std::condition_variable changed_;
     RunEnd end_ = RunEnd::None;
     long long printed_ = 0;
@@ -154,12 +129,19 @@ struct MonitorOptions {
 struct ReplayOptions {
     std::string file;
     bool json = false;
+    std::string format = "text";
     long long count = 0;
     long long from = 0;
     int intervalMs = 0;
     double speed = 1.0;
     std::string configPath;
 };
+
+ReportFormat FormatOf(const std::string& name) {
+    if (name == "jsonl" || name == "json") return ReportFormat::Json;
+    if (name == "csv") return ReportFormat::Csv;
+    return ReportFormat::Text;
+}
 
 // Parameters and current constants of a configuration file; sections that are
 // missing keep the defaults. False after printing why the file could not be used.
@@ -174,9 +156,10 @@ bool LoadEstimateInputs(const std::string& path, ParamSetting* setting, CurrentC
     return true;
 }
 
-int FinishRun(RunEnd end, CAcquisitionWorker& worker, const ReportPrinter& printer, bool recording) {
+int FinishRun(RunEnd end, CAcquisitionWorker& worker, ReportPrinter& printer, bool recording) {
     // Stop cancels the read, joins the worker and switches the report output off.
     worker.Stop();
+    printer.Flush();
     // A failed recording was reported when it happened; the run still fails.
     if (recording && !printer.RecordFailed() && !worker.RecordFilePath().empty())
         PrintError(Text(CLI_TEXT_RECORDED, worker.RecordFilePath().c_str()));
@@ -208,7 +191,8 @@ int RunMonitor(const MonitorOptions& options) {
         }
     }
 
-    ReportPrinter printer(options.json, options.count, setting, constants);
+    ReportPrinter printer(options.json ? ReportFormat::Json : ReportFormat::Text, options.count, setting, constants,
+                          false);
     CAcquisitionWorker worker(device, printer);
     printer.SetWorker(&worker);
     worker.replayMode = 0;
@@ -267,7 +251,10 @@ int RunReplay(const ReplayOptions& options) {
     // Replay needs no sensor; the worker's report-output switch goes to a closed
     // handle and fails harmlessly, as it does in the window without a device.
     DeviceSession session;
-    ReportPrinter printer(options.json, options.count, setting, constants);
+    // Without pauses the lines go out in blocks; a paced replay shows each as it comes.
+    const bool paced = options.intervalMs > 0 && options.speed > 0;
+    ReportPrinter printer(options.json ? ReportFormat::Json : FormatOf(options.format), options.count, setting,
+                          constants, !paced);
     CAcquisitionWorker worker(session.Handle(), printer);
     worker.replayMode = 1;
     worker.replayInterval = options.intervalMs;
@@ -308,7 +295,11 @@ void AddMonitorCommands(CLI::App& app, CommandList& commands) {
         CLI::App* replay = app.add_subcommand("replay", "Decode a record file");
         auto options = std::make_shared<ReplayOptions>();
         replay->add_option("FILE", options->file, "Record file (RadarData_*.dat)")->required()->check(CLI::ExistingFile);
-        replay->add_flag("--json", options->json, "One JSON object per report");
+        CLI::Option* json = replay->add_flag("--json", options->json, "One JSON object per report (--format jsonl)");
+        replay->add_option("--format", options->format, "Output: text, jsonl or csv (with a header line)")
+            ->capture_default_str()
+            ->check(CLI::IsMember({"text", "jsonl", "csv"}))
+            ->excludes(json);
         replay->add_option("-n,--count", options->count, "Stop after this many reports")->check(CLI::PositiveNumber);
         replay->add_option("--interval", options->intervalMs, "Pause after each report frame, ms")
             ->capture_default_str()

@@ -50,6 +50,26 @@ bool PrintLine(const std::string& line) {
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
+LineWriter::LineWriter(bool blocks) : blocks_(blocks && !isatty(fileno(stdout))) {
+    buffer_.reserve(80 * 1024);
+}
+
+LineWriter::~LineWriter() { Flush(); }
+
+bool LineWriter::EndLine() {
+    buffer_ += '\n';
+    if (blocks_ && buffer_.size() < 64 * 1024) return true;
+    return Flush();
+}
+
+bool LineWriter::Flush() {
+    if (buffer_.empty()) return true;
+    std::lock_guard<std::mutex> lock(gOutputMutex);
+    std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
+    buffer_.clear();
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
 void PrintError(const std::string& line) {
     std::lock_guard<std::mutex> lock(gOutputMutex);
     std::fflush(stdout);

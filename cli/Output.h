@@ -25,6 +25,28 @@ constexpr int EXIT_PORT_ERROR = 3;  // the port could not be opened
 bool PrintLine(const std::string& line);
 void PrintError(const std::string& line);
 
+// Lines of a stream of reports. In block mode a line waits until 64 KiB have
+// gathered (one write instead of thousands); otherwise, and always when standard
+// output is a terminal, each line goes out as it is ended. Serialised with
+// PrintLine and PrintError.
+class LineWriter {
+public:
+    explicit LineWriter(bool blocks);
+    ~LineWriter();  // writes what is left
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+
+    // The line being built (append to it, then EndLine).
+    [[nodiscard]] std::string& Line() { return buffer_; }
+    // Ends the line; false when standard output is gone.
+    bool EndLine();
+    bool Flush();
+
+private:
+    std::string buffer_;
+    bool blocks_;
+};
+
 // --- JSON ---
 [[nodiscard]] std::string JsonString(const std::string& text);
 // Shortest text that reads back as the same double; "null" when not finite.

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
     AddDeviceCommands(app, commands);
     AddParamsCommands(app, commands);
     AddMonitorCommands(app, commands);
+    AddStatsCommand(app, commands);
     AddThresholdCommand(app, commands);
     AddFirmwareCommands(app, commands);
 

@@ -23,7 +23,8 @@ const std::array<double, 656>& EnergyTable() {
 }  // namespace
 
 void ScanFrames(CBaseBuffer& carry, const uint8_t* chunk, size_t length, const ReportHandler& handler,
-                const std::atomic<int>& stop) {
+                const std::atomic<int>& stop, ScanCounters* counters) {
+    ScanCounters seen;
     if (chunk && length) carry.AppendBuffer(chunk, length);
     if (stop.load()) return;
 
@@ -33,6 +34,7 @@ void ScanFrames(CBaseBuffer& carry, const uint8_t* chunk, size_t length, const R
     while (i + FRAME_OVERHEAD <= n) {
         if (!IsFrameMarker(b + i, REPORT_FRAME_HEADER)) {
             ++i;
+            ++seen.skippedBytes;
         } else {
             const size_t payloadLength = ReadLE16(b + i + 4);
             const size_t end = i + payloadLength + FRAME_OVERHEAD;
@@ -40,7 +42,9 @@ void ScanFrames(CBaseBuffer& carry, const uint8_t* chunk, size_t length, const R
             if (!IsFrameMarker(b + i + 6 + payloadLength, REPORT_FRAME_TAIL)) {
                 DbgOutputA(2, "Tailer TAG Invalid!\r\n");
                 i += 6 + payloadLength;
+                ++seen.rejected;
             } else {
+                ++seen.frames;
                 if (payloadLength == TARGET_REPORT_LENGTH && handler) handler(b + i + 6);
                 i = end;
             }
@@ -48,6 +52,11 @@ void ScanFrames(CBaseBuffer& carry, const uint8_t* chunk, size_t length, const R
         if (stop.load()) break;
     }
     carry.Delete(i);
+    if (counters) {
+        counters->frames += seen.frames;
+        counters->rejected += seen.rejected;
+        counters->skippedBytes += seen.skippedBytes;
+    }
 }
 
 double GateEnergyDb(uint32_t raw) {

@@ -41,8 +41,15 @@ using ReportHandler = std::function<void(const uint8_t* payload)>;
 // (moved to the front once). A wrong tail logs "Tailer TAG Invalid!" and scanning
 // resumes where the tail was expected. Nothing is consumed when stop is already
 // set; stop is tested again after each frame.
+// What a scan saw, added up over calls (for statistics of a stream).
+struct ScanCounters {
+    uint64_t frames = 0;        // whole frames with a good tail, any length
+    uint64_t rejected = 0;      // headers whose tail was not where the length said
+    uint64_t skippedBytes = 0;  // bytes passed over looking for a header
+};
+
 void ScanFrames(CBaseBuffer& carry, const uint8_t* chunk, size_t length, const ReportHandler& handler,
-                const std::atomic<int>& stop);
+                const std::atomic<int>& stop, ScanCounters* counters = nullptr);
 
 // 20 * log10(raw / 100) with integer division for raw > 100, else 0.0.
 [[nodiscard]] double GateEnergyDb(uint32_t raw);

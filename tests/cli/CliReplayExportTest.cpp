@@ -1,0 +1,100 @@
+// replay's output formats and the stats command, on committed record files.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "CliRunner.h"
+#include "MiniJson.h"
+
+namespace {
+
+const std::string kData = std::string(PALO_SOURCE_DIR) + "/tests/data/";
+
+uint64_t Fnv1a(const std::string& bytes) {
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ull;
+    return hash;
+}
+
+std::vector<std::string> Split(const std::string& line, char separator) {
+    std::vector<std::string> cells(1);
+    for (char c : line) {
+        if (c == separator) cells.emplace_back();
+        else cells.back() += c;
+    }
+    return cells;
+}
+
+TEST(CliReplayOutput, TwentyThousandFramesPrintExactlyWhatTheyAlwaysPrinted) {
+    // Digests of the output the tool printed before its output was made faster.
+    struct Case {
+        std::vector<std::string> args;
+        uint64_t digest;
+    } cases[] = {
+        {{"replay", "--json", kData + "RadarData_20000.dat"}, 0xfd5adfce1ff0c48dull},
+        {{"replay", "--format", "jsonl", kData + "RadarData_20000.dat"}, 0xfd5adfce1ff0c48dull},
+        {{"replay", kData + "RadarData_20000.dat"}, 0x065cc2fde343703eull},
+    };
+    for (const Case& c : cases) {
+        const CliResult result = RunCli(c.args);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(NonEmptyLines(result.out).size(), 20000u);
+        EXPECT_EQ(Fnv1a(result.out), c.digest) << c.args[1];
+    }
+}
+
+TEST(CliReplayOutput, CsvHasAHeaderAndOneRowPerReport) {
+    const CliResult result = RunCli({"replay", "--format", "csv", kData + "RadarData_stats.dat"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<std::string> lines = NonEmptyLines(result.out);
+    ASSERT_EQ(lines.size(), 10u);
+    const std::vector<std::string> header = Split(lines[0], ',');
+    ASSERT_EQ(header.size(), 3u + 16u + 16u + 1u);
+    EXPECT_EQ(header[0], "index");
+    EXPECT_EQ(header[2], "distance_m");
+    EXPECT_EQ(header[3], "gate0_db");
+    EXPECT_EQ(header[19], "gate0_raw");
+    EXPECT_EQ(header.back(), "current_ma");
+    // The fifth report: moving at 1.00 m, every gate's raw energy 9000 (39.08 dB).
+    const std::vector<std::string> row = Split(lines[5], ',');
+    ASSERT_EQ(row.size(), header.size());
+    EXPECT_EQ(row[0], "4");
+    EXPECT_EQ(row[1], "2");
+    EXPECT_EQ(row[2], "1.00");
+    EXPECT_EQ(row[3].substr(0, 7), "39.0848");
+    EXPECT_EQ(row[19], "9000");
+    EXPECT_EQ(row.back(), "0.05535");
+}
+
+TEST(CliStats, CountsStatesDistancesAndWhatTheScannerRejected) {
+    // 5 noise bytes, 4 reports of nobody, 3 moving at 1.00 m, one frame with a damaged
+    // tail, 2 motionless at 2.50 m; the description gives 9 s.
+    const CliResult result = RunCli({"stats", "--json", kData + "RadarData_stats.dat"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<JsonValue> objects = ParseJsonLines(result.out);
+    ASSERT_EQ(objects.size(), 1u);
+    const JsonValue& s = objects[0];
+    EXPECT_EQ(s["reports"].number, 9);
+    EXPECT_EQ(s["frames_rejected"].number, 1);
+    EXPECT_EQ(s["bytes_skipped"].number, 5 + 4);  // the noise and the damaged tail
+    EXPECT_EQ(s["duration_s"].number, 9);
+    EXPECT_EQ(s["states"]["none"]["reports"].number, 4);
+    EXPECT_NEAR(s["states"]["none"]["seconds"].number, 4.0, 1e-9);
+    EXPECT_NEAR(s["states"]["moving"]["seconds"].number, 3.0, 1e-9);
+    EXPECT_NEAR(s["states"]["motionless"]["seconds"].number, 2.0, 1e-9);
+    const JsonValue& histogram = s["distance_histogram"];
+    ASSERT_GE(histogram.items.size(), 4u);
+    EXPECT_EQ(histogram.items[1]["reports"].number, 3);  // 0.70 - 1.40 m
+    EXPECT_EQ(histogram.items[3]["reports"].number, 2);  // 2.10 - 2.80 m
+    EXPECT_EQ(histogram.items[3]["from_m"].number, 2.1);
+    EXPECT_NEAR(s["gate_energy"].items[0]["max_db"].number, 39.0848501887865, 1e-9);
+
+    const CliResult text = RunCli({"stats", kData + "RadarData_stats.dat", kData + "RadarData_sample.dat"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("9 frames, 9 reports; 1 frames rejected, 9 bytes skipped"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("RadarData_sample.dat"), std::string::npos) << "every file given";
+}
+
+}  // namespace
