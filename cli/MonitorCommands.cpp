@@ -30,10 +30,11 @@ enum class RunEnd { None, Count, ReplayEnd, DeviceLost, Interrupted, OutputClose
 // waiting main thread how the run ended.
 class ReportPrinter : public IAcquisitionSink {
 public:
-    // blocks: lines are written in blocks (a replay without pauses), not one by one.
+    // mode: how the lines are written (LineWriter): in blocks for a replay without
+    // pauses, per read for a live run, each by itself for a paced replay.
     ReportPrinter(ReportFormat format, long long count, const ParamSetting& setting, const CurrentConstants& constants,
-                  bool blocks)
-        : format_(format), count_(count), setting_(setting), constants_(constants), writer_(blocks),
+                  LineWriter::Mode mode)
+        : format_(format), count_(count), setting_(setting), constants_(constants), mode_(mode), writer_(mode),
           lastReport_(Clock::now()) {
         if (format_ == ReportFormat::Csv) {
             writer_.Line() += ReportCsvHeader();
@@ -53,6 +54,11 @@ public:
         lastReport_ = Clock::now();
         if (count_ > 0 && ++printed_ >= count_) Finish(RunEnd::Count);
         if (count_ <= 0) ++printed_;
+    }
+    // The lines of one read go out together, as soon as it is scanned.
+    void OnChunkDone() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (end_ == RunEnd::None && mode_ == LineWriter::BATCH && !writer_.Flush()) Finish(RunEnd::OutputClosed);
     }
     // Writes the lines still gathered; false when standard output is gone.
     bool Flush() {
@@ -107,6 +113,7 @@ private:
     const long long count_;
     const ParamSetting setting_;
     const CurrentConstants constants_;
+    const LineWriter::Mode mode_;
     std::mutex mutex_;  //!< Protects end_, printed_, writer_ and lastReport_.
     LineWriter writer_;
     std::condition_variable changed_;
@@ -192,7 +199,7 @@ int RunMonitor(const MonitorOptions& options) {
     }
 
     ReportPrinter printer(options.json ? ReportFormat::Json : ReportFormat::Text, options.count, setting, constants,
-                          false);
+                          LineWriter::BATCH);
     CAcquisitionWorker worker(device, printer);
     printer.SetWorker(&worker);
     worker.replayMode = 0;
@@ -254,7 +261,7 @@ int RunReplay(const ReplayOptions& options) {
     // Without pauses the lines go out in blocks; a paced replay shows each as it comes.
     const bool paced = options.intervalMs > 0 && options.speed > 0;
     ReportPrinter printer(options.json ? ReportFormat::Json : FormatOf(options.format), options.count, setting,
-                          constants, !paced);
+                          constants, paced ? LineWriter::EACH_LINE : LineWriter::BLOCKS);
     CAcquisitionWorker worker(session.Handle(), printer);
     worker.replayMode = 1;
     worker.replayInterval = options.intervalMs;

@@ -50,7 +50,7 @@ bool PrintLine(const std::string& line) {
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
-LineWriter::LineWriter(bool blocks) : blocks_(blocks && !isatty(fileno(stdout))) {
+LineWriter::LineWriter(Mode mode) : mode_(isatty(fileno(stdout)) ? EACH_LINE : mode) {
     buffer_.reserve(80 * 1024);
 }
 
@@ -58,7 +58,7 @@ LineWriter::~LineWriter() { Flush(); }
 
 bool LineWriter::EndLine() {
     buffer_ += '\n';
-    if (blocks_ && buffer_.size() < 64 * 1024) return true;
+    if (mode_ != EACH_LINE && buffer_.size() < 64 * 1024) return true;
     return Flush();
 }
 

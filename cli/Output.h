@@ -26,12 +26,13 @@ bool PrintLine(const std::string& line);
 void PrintError(const std::string& line);
 
 // Lines of a stream of reports. In block mode a line waits until 64 KiB have
-// gathered (one write instead of thousands); otherwise, and always when standard
-// output is a terminal, each line goes out as it is ended. Serialised with
-// PrintLine and PrintError.
+// gathered (one write instead of thousands); in batch mode until Flush (the end of
+// what one read delivered); otherwise, and always when standard output is a
+// terminal, each line goes out as it is ended. Serialised with PrintLine and PrintError.
 class LineWriter {
 public:
-    explicit LineWriter(bool blocks);
+    enum Mode { EACH_LINE, BATCH, BLOCKS };
+    explicit LineWriter(Mode mode);
     ~LineWriter();  // writes what is left
     LineWriter(const LineWriter&) = delete;
     LineWriter& operator=(const LineWriter&) = delete;
@@ -44,7 +45,7 @@ public:
 
 private:
     std::string buffer_;
-    bool blocks_;
+    Mode mode_;
 };
 
 // --- JSON ---

@@ -373,6 +373,7 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
         if (record) RecordChunk(record, chunk.data(), n);
         sink_.OnRawChunk(chunk.data(), n);
         ScanFrames(carry, chunk.data(), n, handler, interrupt_);
+        sink_.OnChunkDone();
     }
 
     if (source) std::fclose(source);

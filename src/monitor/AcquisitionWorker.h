@@ -53,6 +53,8 @@ public:
     // Every chunk read during a run, after it is recorded and before it is scanned (for
     // traffic views and checks); the bytes are valid only during the call.
     virtual void OnRawChunk(const uint8_t* /*bytes*/, size_t /*length*/) {}
+    // Every report of the chunk has been handed over (a writer may flush its lines).
+    virtual void OnChunkDone() {}
     // The record file could not be created or written: recording has stopped for the
     // rest of the run, which goes on. RecordFailure() says why.
     virtual void OnRecordFailed() {}
