@@ -277,11 +277,12 @@ struct VirtualSensor::Impl {
                 break;
             }
         }
+        // Stopped before the line closes: whoever sees the hang-up finds the sensor stopped.
+        running.store(false);
         {
             std::lock_guard<std::mutex> lock(mutex);
             CloseLine();
         }
-        running.store(false);
     }
 };
 
