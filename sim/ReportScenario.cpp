@@ -6,7 +6,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "device/CommandFraming.h"
+#include "common/ByteOrder.h"
+#include "sim/WireFormat.h"
 
 const GateTable& EmptyRoomEnergyDb()
 {
@@ -28,11 +29,9 @@ ReportPayload MakeReportPayload(uint8_t state, uint16_t distanceCm, const std::a
     ReportPayload payload{};
     payload[0] = 1;
     payload[1] = state;
-    payload[2] = static_cast<uint8_t>(distanceCm & 0xFF);
-    payload[3] = static_cast<uint8_t>(distanceCm >> 8);
+    WriteLE16(&payload[2], distanceCm);
     for (int g = 0; g < kGateCount; ++g) {
-        payload[6 + 4 * g] = static_cast<uint8_t>(gateRaw[g] & 0xFF);
-        payload[7 + 4 * g] = static_cast<uint8_t>(gateRaw[g] >> 8);
+        WriteLE16(&payload[6 + 4 * g], gateRaw[g]);
     }
     return payload;
 }
@@ -98,13 +97,14 @@ bool RecordedScenario::Load(const std::string& path, std::string& error)
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     reports_.clear();
     size_t i = 0;
-    while (i + 10 <= bytes.size()) {
-        if (std::memcmp(&bytes[i], REPORT_FRAME_HEADER, 4) != 0) {
+    while (i + SIM_FRAME_OVERHEAD <= bytes.size()) {
+        if (std::memcmp(&bytes[i], SIM_REPORT_HEADER, SIM_MARKER_SIZE) != 0) {
             ++i;
             continue;
         }
-        const size_t length = bytes[i + 4] | (static_cast<size_t>(bytes[i + 5]) << 8);
-        if (i + length + 10 > bytes.size() || std::memcmp(&bytes[i + 6 + length], REPORT_FRAME_TAIL, 4) != 0) {
+        const size_t length = ReadLE16(&bytes[i + 4]);
+        if (i + length + SIM_FRAME_OVERHEAD > bytes.size() ||
+            std::memcmp(&bytes[i + 6 + length], SIM_REPORT_TAIL, SIM_MARKER_SIZE) != 0) {
             ++i;
             continue;
         }
@@ -113,7 +113,7 @@ bool RecordedScenario::Load(const std::string& path, std::string& error)
             std::memcpy(payload.data(), &bytes[i + 6], kReportPayloadSize);
             reports_.push_back(payload);
         }
-        i += length + 10;
+        i += length + SIM_FRAME_OVERHEAD;
     }
     next_ = 0;
     if (reports_.empty()) {

@@ -6,7 +6,8 @@
 #include <cstring>
 #include <limits>
 
-#include "device/CommandFraming.h"
+#include "common/ByteOrder.h"
+#include "sim/WireFormat.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ constexpr uint16_t kWriteHold = 118, kReadHold = 119;
 constexpr uint16_t kOutputSwitch = 0x7A;
 
 constexpr uint16_t kProtocolVersion = 2;
+constexpr uint8_t kProgressType = 3;  // payload type of threshold generation progress frames
 constexpr uint32_t kPartitionCapacity = 1u << 20;
 // An incomplete command that holds the input this long is taken for noise.
 constexpr double kInputStallMs = 1000.0;
@@ -40,30 +42,6 @@ constexpr double kNever = std::numeric_limits<double>::max();
 constexpr GateTable kDefaultTrigger = {48, 42, 36, 34, 32, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31};
 constexpr GateTable kDefaultHold = {45, 42, 33, 32, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28};
 constexpr GateTable kFactoryAppear = {51, 50, 30, 28, 25, 25, 25, 25, 25, 25, 25, 25, 25, 22, 22, 22};
-
-uint16_t U16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t U32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void PutU16(std::vector<uint8_t>& out, uint16_t v)
-{
-    out.push_back(static_cast<uint8_t>(v & 0xFF));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void PutU32(std::vector<uint8_t>& out, uint32_t v)
-{
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<uint8_t>((v >> shift) & 0xFF));
-    }
-}
 
 uint32_t ClampDb(int value)
 {
@@ -146,6 +124,27 @@ std::vector<uint8_t> SensorModel::FlashPartition(int partition) const
     return found == flash_.end() ? std::vector<uint8_t>() : found->second;
 }
 
+size_t SensorModel::TakeOutput(size_t count, std::vector<uint8_t>& out)
+{
+    count = std::min(count, output_.size());
+    out.insert(out.end(), output_.begin(), output_.begin() + static_cast<std::ptrdiff_t>(count));
+    output_.erase(output_.begin(), output_.begin() + static_cast<std::ptrdiff_t>(count));
+    size_t ackEnd = 0;
+    if (ackEndInOutput_ > 0 && ackEndInOutput_ <= count) {
+        ackEnd = ackEndInOutput_;
+        ackEndInOutput_ = 0;
+    } else if (ackEndInOutput_ > 0) {
+        ackEndInOutput_ -= count;
+    }
+    return ackEnd;
+}
+
+void SensorModel::DropOutput()
+{
+    output_.clear();
+    ackEndInOutput_ = 0;
+}
+
 void SensorModel::Inject(const std::vector<uint8_t>& bytes)
 {
     output_.insert(output_.end(), bytes.begin(), bytes.end());
@@ -163,20 +162,20 @@ void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
     input_.insert(input_.end(), data, data + length);
 
     size_t i = 0;
-    while (i + 4 <= input_.size()) {
-        if (std::memcmp(&input_[i], COMMAND_FRAME_HEADER, 4) != 0) {
+    while (i + SIM_MARKER_SIZE <= input_.size()) {
+        if (std::memcmp(&input_[i], SIM_COMMAND_HEADER, SIM_MARKER_SIZE) != 0) {
             ++i;
             continue;
         }
-        if (i + 6 > input_.size()) {
+        if (i + SIM_MARKER_SIZE + 2 > input_.size()) {
             break;
         }
-        const size_t body = U16(&input_[i + 4]);
-        if (body < 2 || body > MAX_FRAME_BODY) {
+        const size_t body = ReadLE16(&input_[i + 4]);
+        if (body < SIM_MIN_COMMAND_BODY || body > SIM_MAX_COMMAND_BODY) {
             ++i;
             continue;
         }
-        if (i + body + 10 > input_.size()) {
+        if (i + body + SIM_FRAME_OVERHEAD > input_.size()) {
             if (inputStallSinceMs_ < 0) {
                 inputStallSinceMs_ = nowMs;
             }
@@ -188,15 +187,15 @@ void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
             continue;
         }
         inputStallSinceMs_ = -1;
-        if (std::memcmp(&input_[i + 6 + body], COMMAND_FRAME_TAIL, 4) != 0) {
+        if (std::memcmp(&input_[i + 6 + body], SIM_COMMAND_TAIL, SIM_MARKER_SIZE) != 0) {
             ++i;
             continue;
         }
         const std::vector<uint8_t> frame(input_.begin() + static_cast<std::ptrdiff_t>(i + 6),
                                          input_.begin() + static_cast<std::ptrdiff_t>(i + 6 + body));
-        i += body + 10;
+        i += body + SIM_FRAME_OVERHEAD;
         ++counters_.commandsReceived;
-        HandleFrame(U16(frame.data()), frame.data() + 2, frame.size() - 2, nowMs);
+        HandleFrame(ReadLE16(frame.data()), frame.data() + 2, frame.size() - 2, nowMs);
         if (resetUntilMs_ >= 0) {
             i = input_.size();  // a reset drops whatever followed
         }
@@ -219,15 +218,15 @@ void SensorModel::HandleFrame(uint16_t word, const uint8_t* payload, size_t leng
 void SensorModel::HandleApplication(uint16_t word, const uint8_t* payload, size_t length, double nowMs)
 {
     if (word == kEnterCommandMode) {
-        if (length < 2 || U16(payload) != kProtocolVersion) {
+        if (length < 2 || ReadLE16(payload) != kProtocolVersion) {
             AckStatus(word, SIM_STATUS_BAD_PAYLOAD);
             return;
         }
         commandMode_ = true;
         std::vector<uint8_t> reply;
-        PutU16(reply, SIM_STATUS_OK);
-        PutU16(reply, kProtocolVersion);
-        PutU16(reply, options_.bufferSize);
+        AppendLE16(reply, SIM_STATUS_OK);
+        AppendLE16(reply, kProtocolVersion);
+        AppendLE16(reply, options_.bufferSize);
         Ack(word, reply);
         return;
     }
@@ -244,25 +243,25 @@ void SensorModel::HandleApplication(uint16_t word, const uint8_t* payload, size_
     case kReadSerialNumber: {
         const std::string text = word == kReadVersion ? Version() : options_.serialNumber;
         std::vector<uint8_t> reply;
-        PutU16(reply, SIM_STATUS_OK);
-        PutU16(reply, static_cast<uint16_t>(text.size()));
+        AppendLE16(reply, SIM_STATUS_OK);
+        AppendLE16(reply, static_cast<uint16_t>(text.size()));
         reply.insert(reply.end(), text.begin(), text.end());
         Ack(word, reply);
         return;
     }
     case kGenerateThresholds: {
-        if (length != 6 || U16(payload + 4) == 0) {
+        if (length != 6 || ReadLE16(payload + 4) == 0) {
             AckStatus(word, SIM_STATUS_BAD_PAYLOAD);
             return;
         }
         generation_ = Generation{};
         generation_.active = true;
-        generation_.triggerCoefficient = static_cast<int16_t>(U16(payload));
-        generation_.holdCoefficient = static_cast<int16_t>(U16(payload + 2));
-        generation_.scanMs = U16(payload + 4) * 1000.0;
+        generation_.triggerCoefficient = static_cast<int16_t>(ReadLE16(payload));
+        generation_.holdCoefficient = static_cast<int16_t>(ReadLE16(payload + 2));
+        generation_.scanMs = ReadLE16(payload + 4) * 1000.0;
         generation_.startMs = nowMs;
         generation_.nextFrameMs = nowMs;
-        lastGenerate_ = SimGenerateRequest{generation_.triggerCoefficient, generation_.holdCoefficient, U16(payload + 4)};
+        lastGenerate_ = SimGenerateRequest{generation_.triggerCoefficient, generation_.holdCoefficient, ReadLE16(payload + 4)};
         AckStatus(word, SIM_STATUS_OK);
         return;
     }
@@ -296,7 +295,8 @@ void SensorModel::HandleApplication(uint16_t word, const uint8_t* payload, size_
     runningPartition_ = -1;
     resetUntilMs_ = nowMs + options_.resetDelayMs;
     nextReportMs_ = -1;
-    output_.clear();
+    ++counters_.softwareResets;
+    DropOutput();
     input_.clear();
 }
 
@@ -357,15 +357,15 @@ bool SensorModel::HandleParameter(uint16_t word, const uint8_t* payload, size_t 
     }
     const size_t count = length / stride;
     for (size_t i = 0; i < count; ++i) {
-        if (!keyKnown(U16(payload + i * stride))) {
+        if (!keyKnown(ReadLE16(payload + i * stride))) {
             AckStatus(word, SIM_STATUS_BAD_KEY);  // nothing is changed
             return true;
         }
     }
     if (write) {
         for (size_t i = 0; i < count; ++i) {
-            const uint16_t key = U16(payload + i * 6);
-            const uint32_t value = U32(payload + i * 6 + 2);
+            const uint16_t key = ReadLE16(payload + i * 6);
+            const uint32_t value = ReadLE32(payload + i * 6 + 2);
             if (word == kOutputSwitch) {
                 outputOn_ = value != 0;
             } else if (table != nullptr) {
@@ -378,9 +378,9 @@ bool SensorModel::HandleParameter(uint16_t word, const uint8_t* payload, size_t 
         return true;
     }
     std::vector<uint8_t> reply;
-    PutU16(reply, SIM_STATUS_OK);
+    AppendLE16(reply, SIM_STATUS_OK);
     for (size_t i = 0; i < count; ++i) {
-        const uint16_t key = U16(payload + i * 2);
+        const uint16_t key = ReadLE16(payload + i * 2);
         uint32_t value = 0;
         if (word == kOutputSwitch) {
             value = outputOn_ ? 1 : 0;
@@ -389,7 +389,7 @@ bool SensorModel::HandleParameter(uint16_t word, const uint8_t* payload, size_t 
         } else {
             value = config_[key];
         }
-        PutU32(reply, value);
+        AppendLE32(reply, value);
     }
     Ack(word, reply);
     return true;
@@ -402,9 +402,9 @@ void SensorModel::HandleBootloader(uint16_t word, const uint8_t* payload, size_t
     switch (word) {
     case kEnterCommandMode: {
         std::vector<uint8_t> reply;
-        PutU16(reply, SIM_STATUS_OK);
-        PutU16(reply, kProtocolVersion);
-        PutU16(reply, options_.bufferSize);
+        AppendLE16(reply, SIM_STATUS_OK);
+        AppendLE16(reply, kProtocolVersion);
+        AppendLE16(reply, options_.bufferSize);
         Ack(word, reply);
         return;
     }
@@ -429,7 +429,8 @@ void SensorModel::HandleBootloader(uint16_t word, const uint8_t* payload, size_t
     case kBootSoftReset:
         download_ = Download{};
         resetUntilMs_ = nowMs + options_.resetDelayMs;
-        output_.clear();
+        ++counters_.softwareResets;
+        DropOutput();
         input_.clear();
         return;
     default:
@@ -444,8 +445,8 @@ void SensorModel::HandleFileInfo(const uint8_t* payload, size_t length)
         AckBoot(kBootFileInfo, SIM_STATUS_BAD_PAYLOAD, SIM_STATUS_BAD_PAYLOAD);
         return;
     }
-    const uint32_t mask = U32(payload);
-    const uint32_t imageLength = U32(payload + 4);
+    const uint32_t mask = ReadLE32(payload);
+    const uint32_t imageLength = ReadLE32(payload + 4);
     if (!std::has_single_bit(mask) || (mask & options_.partitionMask) == 0) {
         AckBoot(kBootFileInfo, SIM_STATUS_BAD_PARTITION, SIM_STATUS_BAD_PARTITION);
         return;
@@ -458,7 +459,7 @@ void SensorModel::HandleFileInfo(const uint8_t* payload, size_t length)
     download_.active = true;
     download_.partition = std::countr_zero(mask);
     download_.length = imageLength;
-    download_.checksum = U32(payload + 8);
+    download_.checksum = ReadLE32(payload + 8);
     download_.data.reserve(imageLength + 3);
     AckBoot(kBootFileInfo, SIM_STATUS_OK, options_.maxPacketSize);
 }
@@ -473,7 +474,7 @@ void SensorModel::HandlePacket(const uint8_t* payload, size_t length, double now
         AckBoot(kBootPacket, SIM_STATUS_BAD_PAYLOAD, SIM_STATUS_BAD_PAYLOAD);
         return;
     }
-    const uint32_t serial = U32(payload);
+    const uint32_t serial = ReadLE32(payload);
     if (serial != download_.nextSerial) {
         AckBoot(kBootPacket, SIM_STATUS_SEQUENCE, download_.nextSerial);
         return;
@@ -482,7 +483,7 @@ void SensorModel::HandlePacket(const uint8_t* payload, size_t length, double now
     for (size_t i = 8; i < length; ++i) {
         sum += payload[i];
     }
-    if (sum != U32(payload + 4)) {
+    if (sum != ReadLE32(payload + 4)) {
         AckBoot(kBootPacket, SIM_STATUS_CHECKSUM, SIM_STATUS_CHECKSUM);
         return;  // the same serial number may be sent again
     }
@@ -538,34 +539,31 @@ void SensorModel::Ack(uint16_t word, const std::vector<uint8_t>& payload)
         ++counters_.acksDropped;
         return;
     }
-    const std::vector<uint8_t> frame =
-        BuildCommandFrame(static_cast<uint16_t>(word | ACK_FLAG), payload.data(), payload.size());
+    const std::vector<uint8_t> frame = SimAckFrame(word, payload);
     output_.insert(output_.end(), frame.begin(), frame.end());
+    ackEndInOutput_ = output_.size();
     ++counters_.acksSent;
 }
 
 void SensorModel::AckStatus(uint16_t word, uint16_t status)
 {
     std::vector<uint8_t> reply;
-    PutU16(reply, status);
+    AppendLE16(reply, status);
     Ack(word, reply);
 }
 
 void SensorModel::AckBoot(uint16_t word, uint16_t status, uint32_t value)
 {
     std::vector<uint8_t> reply;
-    PutU16(reply, status);
-    PutU32(reply, value);
+    AppendLE16(reply, status);
+    AppendLE32(reply, value);
     Ack(word, reply);
 }
 
 void SensorModel::SendFrame(const uint8_t* payload, size_t length)
 {
-    output_.insert(output_.end(), std::begin(REPORT_FRAME_HEADER), std::end(REPORT_FRAME_HEADER));
-    output_.push_back(static_cast<uint8_t>(length & 0xFF));
-    output_.push_back(static_cast<uint8_t>(length >> 8));
-    output_.insert(output_.end(), payload, payload + length);
-    output_.insert(output_.end(), std::begin(REPORT_FRAME_TAIL), std::end(REPORT_FRAME_TAIL));
+    const std::vector<uint8_t> frame = SimReportFrame(payload, length);
+    output_.insert(output_.end(), frame.begin(), frame.end());
     SendNoise(static_cast<size_t>(std::max(options_.noiseBytesBetweenFrames, 0)));
 }
 
@@ -619,12 +617,11 @@ void SensorModel::StreamReport(double nowMs)
     if (!scenario_->IsRecording()) {
         // The distance is refreshed at the range report frequency, the state at every report.
         if (nextRangeMs_ < 0 || nowMs >= nextRangeMs_) {
-            heldDistanceCm_ = static_cast<uint16_t>(payload[2] | (payload[3] << 8));
+            heldDistanceCm_ = ReadLE16(&payload[2]);
             nextRangeMs_ = nowMs + RangePeriodMs();
         }
         const uint16_t distance = payload[1] >= 2 ? heldDistanceCm_ : 0;
-        payload[2] = static_cast<uint8_t>(distance & 0xFF);
-        payload[3] = static_cast<uint8_t>(distance >> 8);
+        WriteLE16(&payload[2], distance);
     }
     SendFrame(payload.data(), payload.size());
     ++counters_.reportFramesSent;
@@ -657,7 +654,8 @@ void SensorModel::TickGeneration(double nowMs)
     const uint16_t percent = generation_.finishPending
                                  ? 100
                                  : static_cast<uint16_t>(std::min(99.0, std::floor(100.0 * elapsed / generation_.scanMs)));
-    const uint8_t frame[3] = {3, static_cast<uint8_t>(percent & 0xFF), static_cast<uint8_t>(percent >> 8)};
+    uint8_t frame[3] = {kProgressType};
+    WriteLE16(&frame[1], percent);
     SendFrame(frame, sizeof(frame));
     ++counters_.progressFramesSent;
     if (generation_.finishPending) {

@@ -40,8 +40,14 @@ public:
     void Tick(double nowMs);
     // When Tick has something to do next (absolute ms); a large value when idle.
     [[nodiscard]] double NextEventMs() const;
-    // Bytes to send, oldest first; the owner removes what it sent.
-    std::deque<uint8_t>& Output() { return output_; }
+    // Bytes waiting to be sent, oldest first.
+    [[nodiscard]] const std::deque<uint8_t>& Output() const { return output_; }
+    // Moves up to count bytes from the front of the output to the end of out. When
+    // the latest acknowledgement queued ends among them, returns how many of the
+    // moved bytes it takes to reach its end; 0 otherwise.
+    size_t TakeOutput(size_t count, std::vector<uint8_t>& out);
+    // Forgets everything waiting to be sent.
+    void DropOutput();
 
     // --- state, for VirtualSensor's accessors ---
     [[nodiscard]] const std::map<uint16_t, uint32_t>& Config() const { return config_; }
@@ -52,6 +58,8 @@ public:
     [[nodiscard]] std::string Version() const;
     [[nodiscard]] bool Generating() const { return generation_.active; }
     [[nodiscard]] const std::optional<SimGenerateRequest>& LastGenerateRequest() const { return lastGenerate_; }
+    // True while a software reset keeps the sensor deaf and quiet.
+    [[nodiscard]] bool Restarting(double nowMs) const { return resetUntilMs_ >= 0 && nowMs < resetUntilMs_; }
     [[nodiscard]] std::vector<uint8_t> FlashPartition(int partition) const;
     [[nodiscard]] const VirtualSensorCounters& Counters() const { return counters_; }
     VirtualSensorCounters& MutableCounters() { return counters_; }
@@ -106,6 +114,7 @@ private:
     std::unique_ptr<ReportScenario> scenario_;
     std::mt19937 random_;
     std::deque<uint8_t> output_;
+    size_t ackEndInOutput_ = 0;      //!< Bytes from the front of output_ to the end of the latest acknowledgement; 0: none queued.
     std::vector<uint8_t> input_;
     double inputStallSinceMs_ = -1;  //!< When an incomplete frame started holding the input.
     VirtualSensorCounters counters_;

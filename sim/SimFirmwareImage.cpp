@@ -5,6 +5,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "common/ByteOrder.h"
+
 namespace {
 constexpr char kImageMagic[8] = {'P', '5', '2', '0', 'G', 'S', 'I', 'M'};
 constexpr size_t kHeaderFixed = sizeof(kImageMagic) + 2;
@@ -15,8 +17,7 @@ std::vector<uint8_t> BuildSimFirmwareImage(const std::string& version, size_t bo
     const size_t textLength = version.size() > 0xFFFF ? 0xFFFF : version.size();
     std::vector<uint8_t> image(kHeaderFixed + textLength + bodySize);
     std::memcpy(image.data(), kImageMagic, sizeof(kImageMagic));
-    image[8] = static_cast<uint8_t>(textLength & 0xFF);
-    image[9] = static_cast<uint8_t>(textLength >> 8);
+    WriteLE16(&image[8], static_cast<uint16_t>(textLength));
     if (textLength > 0) {
         std::memcpy(image.data() + kHeaderFixed, version.data(), textLength);
     }
@@ -44,7 +45,7 @@ std::optional<std::string> SimFirmwareImageVersion(const std::vector<uint8_t>& i
     if (image.size() < kHeaderFixed || std::memcmp(image.data(), kImageMagic, sizeof(kImageMagic)) != 0) {
         return std::nullopt;
     }
-    const size_t textLength = image[8] | (static_cast<size_t>(image[9]) << 8);
+    const size_t textLength = ReadLE16(&image[8]);
     if (textLength == 0 || image.size() < kHeaderFixed + textLength) {
         return std::nullopt;
     }

@@ -33,6 +33,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kFallbackBaud = 115200;
 // Longest sleep of the thread between looks at its clock.
 constexpr double kMaxWaitMs = 200.0;
+constexpr size_t kNoAck = static_cast<size_t>(-1);
+constexpr double kNeverMs = 1e300;
 
 void CloseFd(int& fd)
 {
@@ -65,15 +67,17 @@ void MakeRaw(int fd)
 struct VirtualSensor::Impl {
     VirtualSensorOptions options;
 
-    mutable std::mutex mutex;             //!< Protects model, portPath and the counters inside the model.
+    mutable std::mutex mutex;  //!< Protects model (with its counters), portPath, sending and sendingAckEnd.
     std::unique_ptr<SensorModel> model;
     std::string portPath;
+    std::vector<uint8_t> sending;  //!< Taken from the model, corrupted, not yet written.
+    size_t sendingAckEnd = kNoAck;  //!< Index in sending just past the latest acknowledgement, if one ends there.
 
     // Owned by the sensor's thread while it runs; by Start/Stop otherwise.
-    int masterFd = -1;
+    int masterFd = -1;   //!< In packet mode: each read starts with a status byte.
     int slaveFd = -1;    //!< Kept open so the master never sees a hang-up while no tool has the port.
     int wakeFd = -1;
-    std::vector<uint8_t> sending;  //!< Taken from the model, corrupted, not yet written.
+    double lineOpenedMs = -1;  //!< When a tool first flushed the line or sent a byte; -1 before.
     double nextSendMs = 0;
     std::mt19937 faultRandom;
     Clock::time_point origin;
@@ -121,20 +125,40 @@ struct VirtualSensor::Impl {
     // Caller holds mutex.
     void TakeChunk(size_t count)
     {
-        std::deque<uint8_t>& output = model->Output();
-        count = std::min(count, output.size());
+        const size_t first = sending.size();
+        const size_t ackEnd = model->TakeOutput(count, sending);
+        if (ackEnd > 0) {
+            sendingAckEnd = first + ackEnd;
+        }
+        if (options.corruptByteRate <= 0.0) {
+            return;
+        }
         VirtualSensorCounters& counters = model->MutableCounters();
         std::uniform_real_distribution<double> chance(0.0, 1.0);
         std::uniform_int_distribution<int> flip(1, 255);
-        for (size_t i = 0; i < count; ++i) {
-            uint8_t byte = output.front();
-            output.pop_front();
-            if (options.corruptByteRate > 0.0 && chance(faultRandom) < options.corruptByteRate) {
-                byte = static_cast<uint8_t>(byte ^ flip(faultRandom));
+        for (size_t i = first; i < sending.size(); ++i) {
+            if (chance(faultRandom) < options.corruptByteRate) {
+                sending[i] = static_cast<uint8_t>(sending[i] ^ flip(faultRandom));
                 ++counters.bytesCorrupted;
             }
-            sending.push_back(byte);
         }
+    }
+
+    // Removes the first n bytes of `sending`, which went out. Caller holds mutex.
+    void NoteWritten(size_t n)
+    {
+        VirtualSensorCounters& counters = model->MutableCounters();
+        counters.bytesSent += n;
+        if (sendingAckEnd != kNoAck && sendingAckEnd <= n) {
+            counters.bytesSentSinceAck = n - sendingAckEnd;
+            sendingAckEnd = kNoAck;
+        } else {
+            counters.bytesSentSinceAck += n;
+            if (sendingAckEnd != kNoAck) {
+                sendingAckEnd -= n;
+            }
+        }
+        sending.erase(sending.begin(), sending.begin() + static_cast<std::ptrdiff_t>(n));
     }
 
     // Writes what pacing allows; returns the time of the next write (ms), or a
@@ -143,7 +167,7 @@ struct VirtualSensor::Impl {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (sending.empty() && model->Output().empty()) {
-            return 1e300;
+            return kNeverMs;
         }
         if (!options.pacing) {
             TakeChunk(model->Output().size());
@@ -162,8 +186,7 @@ struct VirtualSensor::Impl {
         while (!sending.empty()) {
             const ssize_t n = ::write(masterFd, sending.data(), sending.size());
             if (n > 0) {
-                sending.erase(sending.begin(), sending.begin() + n);
-                model->MutableCounters().bytesSent += static_cast<uint64_t>(n);
+                NoteWritten(static_cast<size_t>(n));
                 continue;
             }
             if (n < 0 && errno == EINTR) {
@@ -172,18 +195,52 @@ struct VirtualSensor::Impl {
             // Nobody reads the line and its queue is full: like a UART with no
             // listener, the bytes go nowhere.
             sending.clear();
-            model->Output().clear();
+            sendingAckEnd = kNoAck;
+            model->DropOutput();
             break;
         }
-        return options.pacing ? nextSendMs : (model->Output().empty() ? 1e300 : nowMs);
+        return options.pacing ? nextSendMs : (model->Output().empty() ? kNeverMs : nowMs);
+    }
+
+    // One read from the master in packet mode: a status byte, then the tool's bytes
+    // when the status is TIOCPKT_DATA.
+    void TakePacket(const uint8_t* packet, size_t length)
+    {
+        const double now = NowMs();
+        if (packet[0] != TIOCPKT_DATA) {
+            // The tool flushed its side of the line, as the device library does
+            // when it opens the port.
+            if ((packet[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) != 0 && lineOpenedMs < 0) {
+                lineOpenedMs = now;
+            }
+            return;
+        }
+        if (length < 2) {
+            return;
+        }
+        if (lineOpenedMs < 0) {
+            lineOpenedMs = now;
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        model->Receive(packet + 1, length - 1, now);
+    }
+
+    // The hang-up counts from the tool's opening of the line, so that the tool
+    // meets it however long it took to get there.
+    [[nodiscard]] double HangUpAtMs() const
+    {
+        if (options.hangUpAfterMs < 0 || lineOpenedMs < 0) {
+            return kNeverMs;
+        }
+        return lineOpenedMs + options.hangUpAfterMs;
     }
 
     void Run()
     {
-        const double hangUpAt = options.hangUpAfterMs >= 0 ? options.hangUpAfterMs : 1e300;
-        uint8_t buffer[4096];
+        uint8_t buffer[4096 + 1];
         while (!stopRequested.load()) {
             double now = NowMs();
+            const double hangUpAt = HangUpAtMs();
             if (hangUpRequested.load() || now >= hangUpAt) {
                 break;
             }
@@ -214,18 +271,18 @@ struct VirtualSensor::Impl {
             if (pfds[0].revents & POLLIN) {
                 const ssize_t n = ::read(masterFd, buffer, sizeof(buffer));
                 if (n > 0) {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    model->Receive(buffer, static_cast<size_t>(n), NowMs());
+                    TakePacket(buffer, static_cast<size_t>(n));
                 }
             } else if (pfds[0].revents & (POLLERR | POLLNVAL)) {
                 break;
             }
         }
+        // Stopped before the line closes: whoever sees the hang-up finds the sensor stopped.
+        running.store(false);
         {
             std::lock_guard<std::mutex> lock(mutex);
             CloseLine();
         }
-        running.store(false);
     }
 };
 
@@ -268,6 +325,12 @@ bool VirtualSensor::Start(std::string* error)
     if (d.masterFd < 0 || ::grantpt(d.masterFd) != 0 || ::unlockpt(d.masterFd) != 0) {
         return fail(std::string("cannot create a pseudo-terminal: ") + std::strerror(errno));
     }
+    // Packet mode tells the sensor when the tool flushes the line, which is how it
+    // knows that the tool has opened it.
+    int packetMode = 1;
+    if (::ioctl(d.masterFd, TIOCPKT, &packetMode) != 0) {
+        return fail(std::string("cannot put the pseudo-terminal into packet mode: ") + std::strerror(errno));
+    }
     char name[256] = {};
     if (::ptsname_r(d.masterFd, name, sizeof(name)) != 0) {
         return fail("cannot name the pseudo-terminal");
@@ -304,7 +367,9 @@ bool VirtualSensor::Start(std::string* error)
     d.faultRandom.seed(d.options.seed);
     d.origin = Clock::now();
     d.nextSendMs = 0;
+    d.lineOpenedMs = -1;
     d.sending.clear();
+    d.sendingAckEnd = kNoAck;
     d.stopRequested.store(false);
     d.hangUpRequested.store(false);
     d.running.store(true);
@@ -415,6 +480,12 @@ std::optional<SimGenerateRequest> VirtualSensor::LastGenerateRequest() const
     return impl_->model->LastGenerateRequest();
 }
 
+bool VirtualSensor::Restarting() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model->Restarting(impl_->NowMs());
+}
+
 std::vector<uint8_t> VirtualSensor::FlashPartition(int partition) const
 {
     std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -431,5 +502,7 @@ int VirtualSensor::LineBaudRate() const
 VirtualSensorCounters VirtualSensor::Counters() const
 {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->model->Counters();
+    VirtualSensorCounters counters = impl_->model->Counters();
+    counters.bytesWaiting = impl_->model->Output().size() + impl_->sending.size();
+    return counters;
 }

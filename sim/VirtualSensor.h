@@ -45,7 +45,7 @@ struct VirtualSensorOptions {
     double corruptByteRate = 0.0;  // each byte sent is replaced by a random one with this probability
     double lostAckRate = 0.0;      // each acknowledgement is dropped with this probability
     bool silent = false;           // reads commands, never sends anything
-    int hangUpAfterMs = -1;        // closes the line this long after Start; negative = never
+    int hangUpAfterMs = -1;        // closes the line this long after a tool opened it; negative = never
 
     // --- where ---
     std::string linkPath;          // symbolic link made to the pseudo-terminal; empty = none
@@ -54,7 +54,12 @@ struct VirtualSensorOptions {
 struct VirtualSensorCounters {
     uint64_t bytesReceived = 0;
     uint64_t bytesSent = 0;
+    // Bytes sent after the last acknowledgement went out: all that a tool reads
+    // once its last command has its reply.
+    uint64_t bytesSentSinceAck = 0;
+    uint64_t bytesWaiting = 0;       // queued and not written yet (a level, not a count)
     uint64_t commandsReceived = 0;   // well-formed command frames
+    uint64_t softwareResets = 0;     // 0x64 taken, by the application or the bootloader
     uint64_t acksSent = 0;
     uint64_t acksDropped = 0;        // lost on purpose (lostAckRate)
     uint64_t reportFramesSent = 0;   // target reports (type 1)
@@ -113,6 +118,7 @@ public:
     [[nodiscard]] std::string Version() const;    // what 0x0000 answers now
     [[nodiscard]] bool Generating() const;        // threshold generation in progress
     [[nodiscard]] std::optional<SimGenerateRequest> LastGenerateRequest() const;
+    [[nodiscard]] bool Restarting() const;        // a software reset keeps the sensor deaf and quiet
     // Bytes stored in a flash partition (the image last written to it).
     [[nodiscard]] std::vector<uint8_t> FlashPartition(int partition) const;
     // The baud rate set on the line now: what the tool chose, or the terminal's default.

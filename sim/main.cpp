@@ -36,7 +36,8 @@ int main(int argc, char** argv)
     app.add_option("--lost-ack-rate", options.lostAckRate, "Probability that a reply is not sent")
         ->check(CLI::Range(0.0, 1.0));
     app.add_flag("--silent", options.silent, "Never send anything");
-    app.add_option("--hang-up-after", options.hangUpAfterMs, "Close the line after this many milliseconds");
+    app.add_option("--hang-up-after", options.hangUpAfterMs,
+                   "Close the line this many milliseconds after the tool opened it");
     app.add_option("--noise-bytes", options.noiseBytesBetweenFrames, "Random bytes sent after every frame")
         ->check(CLI::NonNegativeNumber);
     app.add_flag("--output-off", outputOff, "Start with the report output switched off");

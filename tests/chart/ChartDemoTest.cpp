@@ -9,7 +9,7 @@
 #include "device/RadarDevice.h"
 #include "params/ParamSetting.h"
 #include "params/RadarOperatorConfig.h"
-#include "sim/VirtualSensor.h"
+#include "support/SimulatedSensor.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -63,22 +63,16 @@ TEST(ChartDemo, PortShowsThatSensorsThresholdsAndRange) {
     if (!QFileInfo::exists(kProgram)) GTEST_SKIP() << "palo520g-chart-demo is not built";
     VirtualSensorOptions options;
     options.streamTimeScale = 4;
-    VirtualSensor sensor(options);
-    ASSERT_TRUE(sensor.Start());
-    {
-        ParamSetting setting;
-        setting.DetectRangeMax = 5.6;  // 8 gates: the shading starts at gate 9
-        for (uint32_t& t : setting.GateTriggerThreshold) t = 90;
-        TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
-        ASSERT_TRUE(TAVO_Interface_RadarDevice_Serial_OpenByPath(device, sensor.PortPath().c_str(), 115200, 2, 1, 1, 1,
-                                                                 150));
-        EXPECT_EQ(WriteAllParams(device, setting), OPERATOR_OK);
-        TAVO_Interface_RadarDevice_StopCmdMode(device);
-        TAVO_Interface_RadarDevice_Serial_Close(device);
-        TAVO_Interface_RadarDevice_Serial_Destroy(device);
-    }
+    SimulatedSensor sensor;
+    ASSERT_TRUE(sensor.StartAndOpen(options, SensorLine::CommandMode, 115200));
+    ParamSetting setting;
+    setting.DetectRangeMax = 5.6;  // 8 gates: the shading starts at gate 9
+    for (uint32_t& t : setting.GateTriggerThreshold) t = 90;
+    EXPECT_EQ(WriteAllParams(sensor.Device(), setting), OPERATOR_OK);
+    TAVO_Interface_RadarDevice_StopCmdMode(sensor.Device());
+    sensor.CloseDevice();  // the demo opens the port itself
     TempDir dir;
-    RunDemo({"--port", QString::fromStdString(sensor.PortPath()), "--seconds", "2"}, dir);
+    RunDemo({"--port", QString::fromStdString(sensor->PortPath()), "--seconds", "2"}, dir);
     sensor.Stop();
 
     const QImage energy(QString::fromStdString(dir.File("energy-chart.png")));

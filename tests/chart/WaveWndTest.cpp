@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -367,10 +368,12 @@ TEST(WaveWnd, WorkerAppendsWhileTheUiPaints) {
     Basic(wnd, 400, 200, 240);
     wnd.SetValueRange(0, 10);
     std::atomic<bool> stop{false};
+    std::vector<double> appended;  // the worker's own, read after the join
     std::thread worker([&] {
         double v = 0;
         while (!stop) {
             wnd.waves[0].buffer.Append(&v, 1);
+            appended.push_back(v);
             v = v > 9 ? 0 : v + 0.5;
             wnd.MarkBackgroundDirty();
             wnd.RequestRepaint();
@@ -385,7 +388,17 @@ TEST(WaveWnd, WorkerAppendsWhileTheUiPaints) {
     worker.join();
     QApplication::processEvents();
     EXPECT_FALSE(wnd.IsRepaintPending()) << "the queued request ran";
-    EXPECT_EQ(wnd.waves[0].buffer.GetValues().size(), 480u);
+    // Every value appended while the window painted is in the buffer, in order:
+    // the newest 480 at the end of the two blocks, zeros before them if fewer came.
+    CWaveBuffer& buffer = wnd.waves[0].buffer;
+    const size_t capacity = 480;
+    std::vector<double> expected(capacity, 0.0);
+    const size_t kept = std::min(appended.size(), capacity);
+    std::copy(appended.end() - static_cast<std::ptrdiff_t>(kept), appended.end(),
+              expected.end() - static_cast<std::ptrdiff_t>(kept));
+    ASSERT_GT(appended.size(), 20u);
+    EXPECT_EQ(buffer.GetValues(), expected);
+    EXPECT_EQ(buffer.GetTotalBlocks() * 240 + buffer.GetRemainder(), static_cast<int64_t>(appended.size()));
 }
 
 TEST(WaveWnd, HorizontalRangeFollowsTheFirstSampleCountUntilSetExplicitly) {

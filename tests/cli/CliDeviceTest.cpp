@@ -31,7 +31,7 @@ TEST_F(CliInfoTest, ShowsTheSensorsVersionAndSerialNumber) {
     VirtualSensorOptions options = FastOptions();
     options.version = "v7.3.1";
     options.serialNumber = "P520G-TEST-4242";
-    StartSim(options);
+    ASSERT_TRUE(StartSim(options));
 
     const CliResult text = RunOnSim({"info"});
     ASSERT_EQ(text.exitCode, 0) << text.err;
@@ -82,7 +82,7 @@ TEST_P(CliPortErrorTest, MissingPortExitsWith3AndSaysSo) {
 }
 
 TEST_P(CliPortErrorTest, BusyPortExitsWith3AndSaysSo) {
-    StartSim();
+    ASSERT_TRUE(StartSim());
     // Another program holds the port.
     TAVO_RadarDeviceHandle holder = TAVO_Interface_RadarDevice_Serial_Create();
     ASSERT_TRUE(TAVO_Interface_RadarDevice_Serial_OpenByPath(holder, Port().c_str(), 115200, 2, 0, 0, 0, 150));
@@ -96,7 +96,7 @@ TEST_P(CliPortErrorTest, BusyPortExitsWith3AndSaysSo) {
 TEST_P(CliPortErrorTest, SilentSensorExitsWith1) {
     VirtualSensorOptions options = FastOptions();
     options.silent = true;
-    StartSim(options);
+    ASSERT_TRUE(StartSim(options));
     const std::vector<uint8_t> firmware = sim_->FlashPartition(0);
     const CliResult result = RunCli(Args(Port()), 60000);
     EXPECT_FALSE(result.timedOut);

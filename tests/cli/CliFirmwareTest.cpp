@@ -12,7 +12,7 @@ namespace {
 
 class CliThresholdTest : public CliSimTest {
 protected:
-    void SetUp() override { StartSim(); }
+    void SetUp() override { ASSERT_TRUE(StartSim()); }
 };
 
 TEST_F(CliThresholdTest, GeneratesThenPrintsBothTablesAsTheSensorHoldsThem) {
@@ -57,10 +57,9 @@ TEST_F(CliThresholdTest, CtrlCStopsTheRunAsAFailure) {
     sim_->Stop();
     VirtualSensorOptions options = FastOptions();
     options.timeScale = 1.0;
-    StartSim(options);
+    ASSERT_TRUE(StartSim(options));
     CliProcess run({"threshold", "--port", Port()});
-    for (int i = 0; i < 100 && !sim_->Generating(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(sim_->Generating());
+    ASSERT_TRUE(WaitUntil([&] { return sim_->Generating(); }));
     run.Signal(SIGINT);
     const CliResult result = run.Wait(10000);
     EXPECT_FALSE(result.timedOut);
@@ -76,7 +75,7 @@ TEST_F(CliFirmwareTest, InfoShowsModeDeviceIdAndPartitions) {
     VirtualSensorOptions options = FastOptions();
     options.partitionMask = 0x5;
     options.deviceId = 0x520C00AB;
-    StartSim(options);
+    ASSERT_TRUE(StartSim(options));
 
     const CliResult text = RunOnSim({"fw", "info"});
     ASSERT_EQ(text.exitCode, 0) << text.err;
@@ -97,7 +96,7 @@ TEST_F(CliFirmwareTest, InfoShowsModeDeviceIdAndPartitions) {
 }
 
 TEST_F(CliFirmwareTest, FlashWritesTheImageAndTheSensorRunsIt) {
-    StartSim();
+    ASSERT_TRUE(StartSim());
     const std::vector<uint8_t> image = BuildSimFirmwareImage("v2.4.6", 1999);
     const std::string path = dir_.File("APP0.bin");
     ASSERT_TRUE(WriteWholeFile(path, std::string(image.begin(), image.end())));
@@ -116,7 +115,7 @@ TEST_F(CliFirmwareTest, FlashWritesTheImageAndTheSensorRunsIt) {
 TEST_F(CliFirmwareTest, FlashRefusesAPartitionTheSensorDoesNotOffer) {
     VirtualSensorOptions options = FastOptions();
     options.partitionMask = 0x1;
-    StartSim(options);
+    ASSERT_TRUE(StartSim(options));
     const std::vector<uint8_t> image = BuildSimFirmwareImage("v2.0.0", 100);
     const std::string path = dir_.File("APP1.bin");
     ASSERT_TRUE(WriteWholeFile(path, std::string(image.begin(), image.end())));
@@ -128,7 +127,7 @@ TEST_F(CliFirmwareTest, FlashRefusesAPartitionTheSensorDoesNotOffer) {
 }
 
 TEST_F(CliFirmwareTest, CtrlCEndsADownloadBeforeItsNextPacket) {
-    StartSim();
+    ASSERT_TRUE(StartSim());
     const std::vector<uint8_t> image = BuildSimFirmwareImage("v3.0.0", 200000);  // several seconds on the line
     const std::string path = dir_.File("APP0.bin");
     ASSERT_TRUE(WriteWholeFile(path, std::string(image.begin(), image.end())));
@@ -146,7 +145,7 @@ TEST_F(CliFirmwareTest, CtrlCEndsADownloadBeforeItsNextPacket) {
 }
 
 TEST_F(CliFirmwareTest, FlashOfAnEmptyImageFails) {
-    StartSim();
+    ASSERT_TRUE(StartSim());
     const std::vector<uint8_t> before = sim_->FlashPartition(0);
     const std::string path = dir_.File("empty.bin");
     ASSERT_TRUE(WriteWholeFile(path, ""));

@@ -150,7 +150,7 @@ TEST_F(CliReplayTest, EmptyFileEndsAtOnceAndCountStopsEarly) {
 
 class CliMonitorTest : public CliSimTest {
 protected:
-    void SetUp() override { StartSim(); }
+    void SetUp() override { ASSERT_TRUE(StartSim()); }
 };
 
 TEST_F(CliMonitorTest, PrintsCountReportsAsJsonWithTheSensorsEstimate) {
@@ -229,7 +229,7 @@ TEST_F(CliMonitorTest, TimeoutEndsARunWithoutReports) {
     sim_->Stop();
     VirtualSensorOptions options = FastOptions();
     options.streamTimeScale = 0.001;
-    StartSim(options);
+    ASSERT_TRUE(StartSim(options));
     const CliResult result = RunOnSim({"monitor", "--timeout", "1"});
     EXPECT_EQ(result.exitCode, 1) << result.err;
     EXPECT_TRUE(Contains(result.err, "No report arrived within 1 s."));

@@ -9,7 +9,7 @@ namespace {
 using CliParamsSaveModeTest = CliSimTest;
 
 TEST_F(CliParamsSaveModeTest, SaveKeepsAPrivateFilePrivate) {
-    StartSim();
+    ASSERT_TRUE(StartSim());
     const std::string config = dir_.File("appConfig.xml");
     ASSERT_TRUE(WriteWholeFile(config, "<?xml version=\"1.0\"?>\n<AppConfig Language=\"ENG\"/>\n"));
     ASSERT_EQ(chmod(config.c_str(), 0600), 0);

@@ -175,7 +175,7 @@ TEST(CliParamsCheck, StartsFromTheConfigurationSectionAsThePageShowsIt) {
 
 class CliParamsDeviceTest : public CliSimTest {
 protected:
-    void SetUp() override { StartSim(); }
+    void SetUp() override { ASSERT_TRUE(StartSim()); }
 
     [[nodiscard]] uint32_t Config(uint16_t key) const { return sim_->ConfigValue(key).value_or(0xFFFFFFFF); }
 };

@@ -9,7 +9,7 @@
 
 #include "CliRunner.h"
 #include "MiniJson.h"
-#include "sim/VirtualSensor.h"
+#include "support/SimulatedSensor.h"
 #include "support/TempDir.h"
 
 class CliSimTest : public ::testing::Test {
@@ -23,10 +23,9 @@ protected:
         return options;
     }
 
-    void StartSim(VirtualSensorOptions options = FastOptions()) {
-        sim_ = std::make_unique<VirtualSensor>(options);
-        std::string error;
-        ASSERT_TRUE(sim_->Start(&error)) << error;
+    // Starts the sensor, or a fresh one in place of the running one.
+    [[nodiscard]] ::testing::AssertionResult StartSim(const VirtualSensorOptions& options = FastOptions()) {
+        return sim_.Start(options);
     }
     [[nodiscard]] std::string Port() const { return sim_->PortPath(); }
 
@@ -37,7 +36,7 @@ protected:
         return RunCli(args, timeoutMs);
     }
 
-    std::unique_ptr<VirtualSensor> sim_;
+    SimulatedSensor sim_;
     TempDir dir_;
 };
 

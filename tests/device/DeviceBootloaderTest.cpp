@@ -3,12 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
-#include <thread>
 #include <vector>
 
-#include "SimulatorFixture.h"
+#include "support/SimulatedSensor.h"
 
 namespace {
 
@@ -26,7 +24,7 @@ uint16_t BootReply(eRADAR_PROTOCOL_VERSION, const uint8_t* reply, int length, ui
     return static_cast<uint16_t>(reply[0] | (reply[1] << 8));
 }
 
-class DeviceBootloaderTest : public SimulatorFixture {
+class DeviceBootloaderTest : public SensorTest {
 protected:
     uint16_t Boot(uint16_t command, const std::vector<uint8_t>& payload, uint32_t& value, int timeoutMs = 3500)
     {
@@ -42,16 +40,14 @@ protected:
         }
     }
 
-    // Software reset, then ask for the running mode until the bootloader answers.
+    // Software reset; once the sensor is back from it, the bootloader answers for itself.
     void EnterBootloader()
     {
-        ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 50), 1);
+        ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, SETUP_REPLY_TIMEOUT_MS), 1);
         TAVO_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(device_, 0x64, nullptr, 0);
+        ASSERT_TRUE(WaitUntil([&] { return sensor_->Counters().softwareResets > 0 && !sensor_->Restarting(); }));
         uint32_t mode = 0;
-        for (int i = 0; i < 50 && mode != 1; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            Boot(0x60, {}, mode, 100);
-        }
+        ASSERT_EQ(Boot(0x60, {}, mode), 0);
         ASSERT_EQ(mode, 1u);
     }
 
@@ -102,15 +98,15 @@ protected:
 
 TEST_F(DeviceBootloaderTest, ImageWrittenThroughTheBootloaderChangesTheReportedVersion)
 {
-    VirtualSensorOptions options = FastOptions();
+    VirtualSensorOptions options = FastSensorOptions();
     options.deviceId = 0x520C1234;
     options.partitionMask = 0x3;
     options.maxPacketSize = 256;
-    StartSensor(options);
-    ASSERT_EQ(OpenPlain(), 1);
+    ASSERT_TRUE(StartSensor(options));
+    ASSERT_TRUE(OpenPlain());
 
     uint32_t value = 0;
-    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 50), 1);
+    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, SETUP_REPLY_TIMEOUT_MS), 1);
     ASSERT_EQ(Boot(0x60, {}, value), 0);
     EXPECT_EQ(value, 2u) << "running App0";
     ASSERT_EQ(Boot(0x65, {}, value), 0);
@@ -127,10 +123,8 @@ TEST_F(DeviceBootloaderTest, ImageWrittenThroughTheBootloaderChangesTheReportedV
 
     // The new application starts by itself; it streams until asked for command mode.
     std::string version;
-    for (int i = 0; i < 50 && sensor_->RunningMode() != SIM_MODE_APP1; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 150), 1);
+    ASSERT_TRUE(WaitUntil([&] { return sensor_->RunningMode() == SIM_MODE_APP1; }));
+    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, SETUP_REPLY_TIMEOUT_MS), 1);
     ASSERT_EQ(TAVO_Interface_RadarDevice_GetVersion(device_, version), 1);
     EXPECT_EQ(version, "v2.3.4");
     ASSERT_EQ(Boot(0x60, {}, value), 0);
@@ -139,8 +133,8 @@ TEST_F(DeviceBootloaderTest, ImageWrittenThroughTheBootloaderChangesTheReportedV
 
 TEST_F(DeviceBootloaderTest, ImageWithAWrongChecksumIsRefusedAndTheOldFirmwareStays)
 {
-    StartSensor();
-    ASSERT_EQ(OpenPlain(), 1);
+    ASSERT_TRUE(StartSensor());
+    ASSERT_TRUE(OpenPlain());
     EnterBootloader();
     const std::vector<uint8_t> image = BuildSimFirmwareImage("v9.9.9", 500);
     const uint16_t status = Download(image, 0, 1);
@@ -149,18 +143,16 @@ TEST_F(DeviceBootloaderTest, ImageWithAWrongChecksumIsRefusedAndTheOldFirmwareSt
 
     // A good download afterwards still works and starts.
     ASSERT_EQ(Download(BuildSimFirmwareImage("v3.0.0", 500), 0), 0);
-    for (int i = 0; i < 50 && sensor_->RunningMode() != SIM_MODE_APP0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    EXPECT_TRUE(WaitUntil([&] { return sensor_->RunningMode() == SIM_MODE_APP0; }));
     EXPECT_EQ(sensor_->Version(), "v3.0.0");
 }
 
 TEST_F(DeviceBootloaderTest, BootloaderRefusalsCarryAnErrorStatus)
 {
-    StartSensor();
-    ASSERT_EQ(OpenPlain(), 1);
+    ASSERT_TRUE(StartSensor());
+    ASSERT_TRUE(OpenPlain());
     uint32_t value = 0;
-    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 50), 1);
+    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, SETUP_REPLY_TIMEOUT_MS), 1);
     std::vector<uint8_t> info;
     PutU32(info, 1);
     PutU32(info, 100);

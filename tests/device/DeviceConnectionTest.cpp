@@ -11,23 +11,18 @@
 #include <string>
 
 #include "device/SerialPortRegistry.h"
-#include "SimulatorFixture.h"
+#include "support/SimulatedSensor.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long long MsSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-class DeviceConnectionTest : public SimulatorFixture {};
+class DeviceConnectionTest : public SensorTest {};
 
 TEST_F(DeviceConnectionTest, SecondOpenOfAHeldPortFailsAsBusyUntilTheFirstCloses)
 {
-    StartSensor();
-    ASSERT_EQ(OpenPlain(), 1);
+    ASSERT_TRUE(StartSensor());
+    ASSERT_TRUE(OpenPlain());
     EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(device_), 1);
     EXPECT_EQ(TAVO_Interface_RadarDevice_GetLastOpenError(device_), eRADAR_OPEN_OK);
 
@@ -46,7 +41,7 @@ TEST_F(DeviceConnectionTest, SecondOpenOfAHeldPortFailsAsBusyUntilTheFirstCloses
 
 TEST_F(DeviceConnectionTest, OpenFailuresSayWhy)
 {
-    StartSensor();
+    ASSERT_TRUE(StartSensor());
     EXPECT_EQ(TAVO_Interface_RadarDevice_Serial_OpenByPath(device_, "/dev/does-not-exist-palo", 256000, 2, 0, 0, 0, 50),
               0);
     EXPECT_EQ(TAVO_Interface_RadarDevice_GetLastOpenError(device_), eRADAR_OPEN_NO_SUCH_PORT);
@@ -72,11 +67,11 @@ TEST_F(DeviceConnectionTest, OpenFailuresSayWhy)
 
 TEST_F(DeviceConnectionTest, PortWithoutReadPermissionIsReportedAsPermissionDenied)
 {
-    StartSensor();
+    ASSERT_TRUE(StartSensor());
     const std::string path = sensor_->PortPath();
     if (geteuid() != 0) {
         ASSERT_EQ(chmod(path.c_str(), 0), 0);
-        EXPECT_EQ(OpenPlain(), 0);
+        EXPECT_FALSE(OpenPlain());
         EXPECT_EQ(TAVO_Interface_RadarDevice_GetLastOpenError(device_), eRADAR_OPEN_PERMISSION_DENIED);
         return;
     }
@@ -101,13 +96,15 @@ TEST_F(DeviceConnectionTest, PortWithoutReadPermissionIsReportedAsPermissionDeni
 
 TEST_F(DeviceConnectionTest, OpensAt256000BaudThroughThePortNumberRegistry)
 {
-    StartSensor();
+    ASSERT_TRUE(StartSensor());
     const int number = RegisterSerialPortPath(sensor_->PortPath());
     ASSERT_GT(number, 0);
     EXPECT_EQ(RegisterSerialPortPath(sensor_->PortPath()), number);
     EXPECT_EQ(SerialPortPathFromNumber(number), sensor_->PortPath());
 
-    ASSERT_EQ(TAVO_Interface_RadarDevice_Serial_OpenByPortNum(device_, number, 256000, 2, 1, 1, 1, 150), 1);
+    ASSERT_EQ(TAVO_Interface_RadarDevice_Serial_OpenByPortNum(device_, number, 256000, 2, 1, 1, 1,
+                                                              SETUP_REPLY_TIMEOUT_MS),
+              1);
     EXPECT_EQ(sensor_->LineBaudRate(), 256000);
     EXPECT_TRUE(sensor_->InCommandMode());
     std::string version;
@@ -121,13 +118,13 @@ TEST_F(DeviceConnectionTest, OpensAt256000BaudThroughThePortNumberRegistry)
 
 TEST_F(DeviceConnectionTest, CommandModeReportsTheSensorsBufferSize)
 {
-    VirtualSensorOptions options = FastOptions();
+    VirtualSensorOptions options = FastSensorOptions();
     options.bufferSize = 200;
-    StartSensor(options);
-    ASSERT_EQ(OpenPlain(), 1);
+    ASSERT_TRUE(StartSensor(options));
+    ASSERT_TRUE(OpenPlain());
     EXPECT_FALSE(sensor_->InCommandMode());
 
-    EXPECT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 150), 1);
+    EXPECT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, SETUP_REPLY_TIMEOUT_MS), 1);
     EXPECT_TRUE(sensor_->InCommandMode());
     EXPECT_EQ(TAVO_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(device_), 200);
 
@@ -140,11 +137,11 @@ TEST_F(DeviceConnectionTest, CommandModeReportsTheSensorsBufferSize)
 
 TEST_F(DeviceConnectionTest, VersionAndSerialNumberAreRead)
 {
-    VirtualSensorOptions options = FastOptions();
+    VirtualSensorOptions options = FastSensorOptions();
     options.version = "v1.4.9";
     options.serialNumber = "SN-20261210-77";
-    StartSensor(options);
-    ASSERT_EQ(OpenInCommandMode(), 1);
+    ASSERT_TRUE(StartSensor(options));
+    ASSERT_TRUE(OpenInCommandMode());
 
     std::string version = "stale";
     std::string serial = "stale";
@@ -161,11 +158,11 @@ TEST_F(DeviceConnectionTest, VersionAndSerialNumberAreRead)
 
 TEST_F(DeviceConnectionTest, SilentSensorTimesOutWith0xA003AndStillLeavesThePortOpen)
 {
-    VirtualSensorOptions options = FastOptions();
+    VirtualSensorOptions options = FastSensorOptions();
     options.silent = true;
-    StartSensor(options);
+    ASSERT_TRUE(StartSensor(options));
     // Entering command mode on open fails quietly; the port stays open.
-    ASSERT_EQ(OpenInCommandMode(), 1);
+    ASSERT_TRUE(OpenInCommandMode(256000, 150));
     EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(device_), 1);
 
     const auto start = Clock::now();
@@ -186,7 +183,7 @@ TEST_F(DeviceConnectionTest, SilentSensorTimesOutWith0xA003AndStillLeavesThePort
 
 TEST_F(DeviceConnectionTest, CallsOnAClosedHandleReportNotConnected)
 {
-    StartSensor();
+    ASSERT_TRUE(StartSensor());
     EXPECT_EQ(TAVO_Interface_RadarDevice_Protocol_SendCommand(device_, 0x60, nullptr, 0, nullptr, 0, 100),
               RADAR_ERR_NOT_CONNECTED);
     EXPECT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 100), 0);

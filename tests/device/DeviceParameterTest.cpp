@@ -8,16 +8,16 @@
 #include <thread>
 #include <vector>
 
-#include "SimulatorFixture.h"
+#include "support/SimulatedSensor.h"
 
 namespace {
 
-class DeviceParameterTest : public SimulatorFixture {};
+class DeviceParameterTest : public SensorTest {};
 
 TEST_F(DeviceParameterTest, DetectionSettingWrittenIsReadBack)
 {
-    StartSensor();
-    ASSERT_EQ(OpenInCommandMode(), 1);
+    ASSERT_TRUE(StartSensor());
+    ASSERT_TRUE(OpenInCommandMode());
 
     // Keys in the order the tool sends them; values as it encodes them.
     const uint16_t keys[6] = {10, 5, 11, 2, 12, 6};
@@ -35,8 +35,8 @@ TEST_F(DeviceParameterTest, DetectionSettingWrittenIsReadBack)
 
 TEST_F(DeviceParameterTest, FreshSensorHoldsTheDefaultConfiguration)
 {
-    StartSensor();
-    ASSERT_EQ(OpenInCommandMode(), 1);
+    ASSERT_TRUE(StartSensor());
+    ASSERT_TRUE(OpenInCommandMode());
     const uint16_t keys[6] = {10, 5, 11, 2, 12, 6};
     uint32_t read[6] = {};
     ASSERT_EQ(TAVO_Interface_RadarDevice_Protocol_GetParameter(device_, 113, 6, keys, read, 2000), 1);
@@ -48,8 +48,8 @@ TEST_F(DeviceParameterTest, FreshSensorHoldsTheDefaultConfiguration)
 
 TEST_F(DeviceParameterTest, GateTablesWrittenAreReadBackUnderTheirReadIds)
 {
-    StartSensor();
-    ASSERT_EQ(OpenInCommandMode(), 1);
+    ASSERT_TRUE(StartSensor());
+    ASSERT_TRUE(OpenInCommandMode());
     uint16_t gates[16];
     for (uint16_t g = 0; g < 16; ++g) {
         gates[g] = g;
@@ -80,8 +80,8 @@ TEST_F(DeviceParameterTest, GateTablesWrittenAreReadBackUnderTheirReadIds)
 
 TEST_F(DeviceParameterTest, WriteWithAnUnknownKeyFailsAndChangesNothing)
 {
-    StartSensor();
-    ASSERT_EQ(OpenInCommandMode(), 1);
+    ASSERT_TRUE(StartSensor());
+    ASSERT_TRUE(OpenInCommandMode());
     const uint16_t keys[2] = {10, 99};
     const uint32_t values[2] = {3, 3};
     EXPECT_EQ(TAVO_Interface_RadarDevice_Protocol_SetParameter(device_, 112, 2, keys, values, 2000), 0);
@@ -93,10 +93,10 @@ TEST_F(DeviceParameterTest, WriteWithAnUnknownKeyFailsAndChangesNothing)
 
 TEST_F(DeviceParameterTest, OutputSwitchStopsAndStartsTheReportStream)
 {
-    VirtualSensorOptions options = FastOptions();
+    VirtualSensorOptions options = FastSensorOptions();
     options.streamTimeScale = 40.0;  // a report every 6 ms
-    StartSensor(options);
-    ASSERT_EQ(OpenInCommandMode(), 1);
+    ASSERT_TRUE(StartSensor(options));
+    ASSERT_TRUE(OpenInCommandMode());
     const uint16_t key = 0;
     const uint32_t off = 0;
     const uint32_t on = 1;
@@ -107,7 +107,7 @@ TEST_F(DeviceParameterTest, OutputSwitchStopsAndStartsTheReportStream)
     uint8_t buffer[256];
     EXPECT_EQ(TAVO_Interface_RadarDevice_ReadData(device_, buffer, sizeof(buffer), 150, 0), 0) << "nothing streams";
 
-    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 150), 1);
+    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, SETUP_REPLY_TIMEOUT_MS), 1);
     ASSERT_EQ(TAVO_Interface_RadarDevice_Protocol_SetParameter(device_, 0x7A, 1, &key, &on, 2000), 1);
     TAVO_Interface_RadarDevice_StopCmdMode(device_);
     std::vector<uint8_t> stream;
@@ -129,14 +129,14 @@ TEST_F(DeviceParameterTest, OutputSwitchStopsAndStartsTheReportStream)
 // reply queues behind reports and noise; each must still be found.
 TEST_F(DeviceParameterTest, RepliesAreFoundAmongReportFramesNoiseAndForeignReplies)
 {
-    VirtualSensorOptions options = FastOptions();
+    VirtualSensorOptions options = FastSensorOptions();
     options.pacing = true;            // at the line's 115200 baud
     options.streamTimeScale = 100.0;  // a report every 2.5 ms, then every 1.25 ms
     options.noiseBytesBetweenFrames = 13;
     options.requireCmdMode = false;
     options.seed = 7;
-    StartSensor(options);
-    ASSERT_EQ(OpenPlain(115200), 1);
+    ASSERT_TRUE(StartSensor(options));
+    ASSERT_TRUE(OpenPlain(115200));
     uint8_t scratch[512];
     while (sensor_->Counters().reportFramesSent < 20) {
         ASSERT_GE(TAVO_Interface_RadarDevice_ReadData(device_, scratch, sizeof(scratch), 500, 0), 0);
@@ -167,11 +167,11 @@ TEST_F(DeviceParameterTest, RepliesAreFoundAmongReportFramesNoiseAndForeignRepli
 
 TEST_F(DeviceParameterTest, LostRepliesFailSomeCallsWithoutDisturbingTheNext)
 {
-    VirtualSensorOptions options = FastOptions();
+    VirtualSensorOptions options = FastSensorOptions();
     options.lostAckRate = 0.5;
     options.seed = 3;
-    StartSensor(options);
-    ASSERT_EQ(OpenPlain(), 1);
+    ASSERT_TRUE(StartSensor(options));
+    ASSERT_TRUE(OpenPlain());
     int ok = 0;
     int failed = 0;
     const uint16_t keys[1] = {6};
@@ -200,13 +200,13 @@ namespace {
 // stream after leaving it, then the new tables read back.
 TEST_F(DeviceParameterTest, ThresholdGenerationProgressesToHundredAndChangesTheTables)
 {
-    VirtualSensorOptions options = FastOptions();
+    VirtualSensorOptions options = FastSensorOptions();
     options.timeScale = 400.0;  // 120 s in 0.3 s
-    StartSensor(options);
-    ASSERT_EQ(OpenInCommandMode(), 1);
+    ASSERT_TRUE(StartSensor(options));
+    ASSERT_TRUE(OpenInCommandMode());
     TAVO_Interface_RadarDevice_StopCmdMode(device_);
 
-    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 150), 1);
+    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, SETUP_REPLY_TIMEOUT_MS), 1);
     const uint8_t command[6] = {4, 0, 2, 0, 120, 0};
     ASSERT_EQ(TAVO_Interface_RadarDevice_Protocol_SendCommand(device_, 9, command, 6, nullptr, 0, 2000), 0);
     TAVO_Interface_RadarDevice_StopCmdMode(device_);
@@ -236,7 +236,7 @@ TEST_F(DeviceParameterTest, ThresholdGenerationProgressesToHundredAndChangesTheT
     EXPECT_EQ(progress.back(), 100);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
 
-    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, 150), 1);
+    ASSERT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device_, 2, SETUP_REPLY_TIMEOUT_MS), 1);
     uint16_t gates[16];
     for (uint16_t g = 0; g < 16; ++g) {
         gates[g] = g;

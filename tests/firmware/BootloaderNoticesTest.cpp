@@ -3,15 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
-#include <thread>
 
 #include "BootSink.h"
+#include "SensorInBootloader.h"
 #include "app/StringTable.h"
-#include "device/SerialPortRegistry.h"
-#include "sim/VirtualSensor.h"
+#include "support/SimulatedSensor.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -21,51 +20,63 @@ class SequenceSink : public RecordingBootSink {
 public:
     void AppendLog(int stringId, const std::string& text) override {
         RecordingBootSink::AppendLog(stringId, text);
-        sequence.push_back("log " + std::to_string(stringId));
+        Note("log " + std::to_string(stringId));
     }
     void SetLabel(BootLabel label, const std::string& text) override {
         RecordingBootSink::SetLabel(label, text);
-        sequence.push_back("label " + std::to_string(static_cast<int>(label)));
+        Note("label " + std::to_string(static_cast<int>(label)));
     }
     void SetPartitionList(const std::vector<PartitionItem>& items, int selected) override {
         RecordingBootSink::SetPartitionList(items, selected);
-        sequence.push_back("partitions");
+        Note("partitions");
     }
     void OnRunningMode(uint32_t mode) override {
         RecordingBootSink::OnRunningMode(mode);
-        sequence.push_back("mode");
+        Note("mode");
     }
     void OnDeviceId(uint32_t id) override {
         RecordingBootSink::OnDeviceId(id);
-        sequence.push_back("id");
+        Note("id");
     }
     void OnPartitionMask(uint32_t mask) override {
         RecordingBootSink::OnPartitionMask(mask);
-        sequence.push_back("mask");
+        Note("mask");
     }
-    std::vector<std::string> sequence;  // written on the procedure's thread, read after it
+    [[nodiscard]] std::vector<std::string> Sequence() const {
+        std::lock_guard<std::mutex> lock(sequenceMutex_);
+        return sequence_;
+    }
+
+private:
+    void Note(const std::string& call) {
+        std::lock_guard<std::mutex> lock(sequenceMutex_);
+        sequence_.push_back(call);
+    }
+    mutable std::mutex sequenceMutex_;  //!< Protects sequence_.
+    std::vector<std::string> sequence_;
 };
 
 std::string Label(BootLabel label) { return "label " + std::to_string(static_cast<int>(label)); }
 
 class BootloaderNotices : public ::testing::Test {
 protected:
-    void StartSensor(VirtualSensorOptions options = {}) {
-        sim = std::make_unique<VirtualSensor>(options);
-        std::string error;
-        if (!sim->Start(&error)) GTEST_SKIP() << "virtual sensor not available: " << error;
+    // Starts a sensor and points a fresh procedure, with a fresh sink, at its port.
+    [[nodiscard]] ::testing::AssertionResult StartSensor(const VirtualSensorOptions& options = {}) {
+        boot.reset();
+        ::testing::AssertionResult started = sim.Start(options);
+        if (!started) return started;
         sink = std::make_unique<SequenceSink>();
         boot = std::make_unique<CBootloader>(*sink);
-        boot->portNumber = RegisterSerialPortPath(sim->PortPath());
-        ASSERT_GT(boot->portNumber, 0);
+        boot->portNumber = sim.PortNumber();
+        if (boot->portNumber <= 0) return ::testing::AssertionFailure() << "the port has no number";
+        return ::testing::AssertionSuccess();
     }
     void TearDown() override {
         boot.reset();
-        if (sim) sim->Stop();
         SetUiLanguage(UiLanguage::English);
     }
 
-    std::unique_ptr<VirtualSensor> sim;
+    SimulatedSensor sim;
     std::unique_ptr<SequenceSink> sink;
     std::unique_ptr<CBootloader> boot;
 };
@@ -77,55 +88,46 @@ TEST_F(BootloaderNotices, InformationQueryReportsTheValuesInEitherLanguage) {
         VirtualSensorOptions options;
         options.deviceId = 0xFEDCBA98;  // the top bit set: no sign on the way
         options.partitionMask = 0x80000005;
-        StartSensor(options);
+        ASSERT_TRUE(StartSensor(options));
         ASSERT_TRUE(boot->UpdateFWInfo());
-        EXPECT_EQ(sink->runningModes, std::vector<uint32_t>{RUNNING_MODE_APP0});
-        EXPECT_EQ(sink->deviceIds, std::vector<uint32_t>{0xFEDCBA98});
-        EXPECT_EQ(sink->partitionMasks, std::vector<uint32_t>{0x80000005});
+        const RecordingBootSink::Record seen = sink->Snapshot();
+        EXPECT_EQ(seen.runningModes, std::vector<uint32_t>{RUNNING_MODE_APP0});
+        EXPECT_EQ(seen.deviceIds, std::vector<uint32_t>{0xFEDCBA98});
+        EXPECT_EQ(seen.partitionMasks, std::vector<uint32_t>{0x80000005});
         // Each value comes just before the text that shows it.
-        EXPECT_EQ(sink->sequence, (std::vector<std::string>{"log 10505", "mode", Label(BootLabel::RunningMode), "id",
-                                                            "log 10521", Label(BootLabel::DeviceId), "mask",
-                                                            "partitions"}));
-        boot.reset();
-        sim->Stop();
+        EXPECT_EQ(sink->Sequence(), (std::vector<std::string>{"log 10505", "mode", Label(BootLabel::RunningMode), "id",
+                                                              "log 10521", Label(BootLabel::DeviceId), "mask",
+                                                              "partitions"}));
     }
 }
 
 TEST_F(BootloaderNotices, RunningModeOfASensorInItsBootloader) {
-    StartSensor();
+    ASSERT_TRUE(StartSensor());
     // A first query leaves the application running; the download's reset then
     // brings up the bootloader, which a second query reports as such.
     ASSERT_TRUE(boot->UpdateFWInfo());
-    TAVO_RadarDeviceHandle d = TAVO_Interface_RadarDevice_Serial_Create();
-    ASSERT_NE(TAVO_Interface_RadarDevice_Serial_OpenByPath(d, sim->PortPath().c_str(), 256000, 2, 0, 0, 0, 50), 0);
-    TAVO_Interface_RadarDevice_StartCmdMode(d, 2, 150);
-    TAVO_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(d, BOOT_CMD_SOFTWARE_RESET, nullptr, 0);
-    TAVO_Interface_RadarDevice_Serial_Close(d);
-    TAVO_Interface_RadarDevice_Serial_Destroy(d);
-    for (int i = 0; i < 100 && sim->RunningMode() != SIM_MODE_BOOTLOADER; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(sim->RunningMode(), SIM_MODE_BOOTLOADER);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past the reset's quiet time
+    ASSERT_TRUE(ResetIntoBootloader(sim));
 
     ASSERT_TRUE(boot->UpdateFWInfo());
-    EXPECT_EQ(sink->runningModes, (std::vector<uint32_t>{RUNNING_MODE_APP0, RUNNING_MODE_BOOTLOADER}));
+    EXPECT_EQ(sink->Snapshot().runningModes, (std::vector<uint32_t>{RUNNING_MODE_APP0, RUNNING_MODE_BOOTLOADER}));
     EXPECT_EQ(boot->inBootloader, 1);
 }
 
 TEST_F(BootloaderNotices, ASensorThatNeverAnswersReportsNoValues) {
     VirtualSensorOptions options;
     options.silent = true;
-    StartSensor(options);
+    ASSERT_TRUE(StartSensor(options));
     EXPECT_FALSE(boot->UpdateFWInfo());
+    RecordingBootSink::Record seen = sink->Snapshot();
     // The label says "Unknown"; no number stands for a mode that was never read.
-    EXPECT_EQ(sink->labels[BootLabel::RunningMode], "Current Firmware: Unknown");
-    EXPECT_TRUE(sink->runningModes.empty());
-    EXPECT_TRUE(sink->deviceIds.empty());
-    EXPECT_TRUE(sink->partitionMasks.empty());
+    EXPECT_EQ(seen.labels[BootLabel::RunningMode], "Current Firmware: Unknown");
+    EXPECT_TRUE(seen.runningModes.empty());
+    EXPECT_TRUE(seen.deviceIds.empty());
+    EXPECT_TRUE(seen.partitionMasks.empty());
 }
 
 TEST_F(BootloaderNotices, DownloadReportsTheImageLengthAndChecksum) {
-    StartSensor();
+    ASSERT_TRUE(StartSensor());
     TempDir dir;
     const std::string path = dir.File("APP1.bin");
     ASSERT_TRUE(WriteSimFirmwareImage(path, "v2.0.0", 1001));
@@ -133,11 +135,12 @@ TEST_F(BootloaderNotices, DownloadReportsTheImageLengthAndChecksum) {
     ASSERT_TRUE(boot->UpdateFWInfo());
     ASSERT_TRUE(boot->DownloadFW(1, path));
     const uint32_t checksum = ImageChecksum(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    ASSERT_EQ(sink->imageInfos.size(), 1u);
-    EXPECT_EQ(sink->imageInfos[0].first, bytes.size());
-    EXPECT_EQ(sink->imageInfos[0].second, checksum);
-    EXPECT_EQ(sink->progressMax, bytes.size());
-    EXPECT_EQ(sink->progressValues.back(), bytes.size());
+    const RecordingBootSink::Record seen = sink->Snapshot();
+    ASSERT_EQ(seen.imageInfos.size(), 1u);
+    EXPECT_EQ(seen.imageInfos[0].first, bytes.size());
+    EXPECT_EQ(seen.imageInfos[0].second, checksum);
+    EXPECT_EQ(seen.progressMax, bytes.size());
+    EXPECT_EQ(seen.progressValues.back(), bytes.size());
 }
 
 }  // namespace

@@ -128,11 +128,12 @@ TEST(BootloaderProcedures, NoPortRefusesAtOnceWithoutOpening) {
     boot.portNumber = 0;
     EXPECT_FALSE(boot.UpdateFWInfo());
     EXPECT_FALSE(boot.DownloadFW(0, "/nonexistent.bin"));
-    ASSERT_EQ(sink.messages.size(), 2u);
-    EXPECT_EQ(sink.messages[0], std::make_pair(10503, std::string("Port No. cannot be NULL!")));
-    EXPECT_EQ(sink.messages[1].first, 10503);
-    EXPECT_TRUE(sink.log.empty());
-    EXPECT_TRUE(sink.busy.empty());
+    const RecordingBootSink::Record seen = sink.Snapshot();
+    ASSERT_EQ(seen.messages.size(), 2u);
+    EXPECT_EQ(seen.messages[0], std::make_pair(10503, std::string("Port No. cannot be NULL!")));
+    EXPECT_EQ(seen.messages[1].first, 10503);
+    EXPECT_TRUE(seen.log.empty());
+    EXPECT_TRUE(seen.busy.empty());
     EXPECT_FALSE(TAVO_Interface_RadarDevice_IsConnected(boot.Device()));
 }
 

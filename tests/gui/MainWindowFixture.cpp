@@ -23,9 +23,7 @@ void MainWindowFixture::SetUp()
 void MainWindowFixture::TearDown()
 {
     window.reset();
-    if (sensor)
-        sensor->Stop();
-    sensor.reset();
+    sensor.Stop();
     SetMessageBoxHook(previousHook);
     SetUiLanguage(UiLanguage::English);
     gAppConfigDoc.Clear();
@@ -44,9 +42,7 @@ void MainWindowFixture::OpenWindow(bool withSensorPort)
     MainWindowOptions options = windowOptions;
     if (withSensorPort) {
         if (!sensor) {
-            sensor = std::make_unique<VirtualSensor>(sensorOptions);
-            std::string error;
-            ASSERT_TRUE(sensor->Start(&error)) << error;
+            ASSERT_TRUE(sensor.Start(sensorOptions));
         }
         options.extraPortPaths.push_back(sensor->PortPath());
         options.selectPortPath = sensor->PortPath();

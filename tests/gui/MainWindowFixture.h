@@ -13,7 +13,7 @@
 
 #include "app/widgets/CTAVO_Palo520G_ToolDlg.h"
 #include "controls/widgets/MessageBox.h"
-#include "sim/VirtualSensor.h"
+#include "support/SimulatedSensor.h"
 #include "support/TempDir.h"
 
 class CDigitalEdit;
@@ -56,7 +56,7 @@ protected:
     std::unique_ptr<TempDir> dataDir;
     VirtualSensorOptions sensorOptions;
     MainWindowOptions windowOptions;  // the sensor's port is added by OpenWindow
-    std::unique_ptr<VirtualSensor> sensor;
+    SimulatedSensor sensor;
     std::unique_ptr<CTAVO_Palo520G_ToolDlg> window;
     std::vector<MessageBoxRecord> boxes;
     MessageBoxHook previousHook;

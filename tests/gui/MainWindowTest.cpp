@@ -27,23 +27,20 @@ namespace {
 
 using MainWindowTest = MainWindowFixture;
 
-// Writes a parameter set into the sensor through a handle of its own.
-void PrimeSensor(const std::string& path, const ParamSetting& setting)
+// Writes a parameter set into the sensor, then leaves the port to the window.
+void PrimeSensor(SimulatedSensor& sensor, const ParamSetting& setting)
 {
-    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
-    ASSERT_NE(TAVO_Interface_RadarDevice_Serial_OpenByPath(device, path.c_str(), 115200, 2, 1, 1, 1, 150), 0);
-    EXPECT_EQ(WriteAllParams(device, setting), OPERATOR_OK);
-    TAVO_Interface_RadarDevice_StopCmdMode(device);
-    TAVO_Interface_RadarDevice_Serial_Close(device);
-    TAVO_Interface_RadarDevice_Serial_Destroy(device);
+    ASSERT_TRUE(sensor.Open(SensorLine::CommandMode, 115200));
+    EXPECT_EQ(WriteAllParams(sensor.Device(), setting), OPERATOR_OK);
+    TAVO_Interface_RadarDevice_StopCmdMode(sensor.Device());
+    sensor.CloseDevice();
 }
 
 TEST_F(MainWindowTest, ConnectShowsVersionSerialNumberAndTheSensorsParameters)
 {
     sensorOptions.version = "v2.3.4";
     sensorOptions.serialNumber = "SN-TEST-42";
-    sensor = std::make_unique<VirtualSensor>(sensorOptions);
-    ASSERT_TRUE(sensor->Start());
+    ASSERT_TRUE(sensor.Start(sensorOptions));
     ParamSetting primed;
     primed.DetectRangeMin = 1.4;
     primed.DetectRangeMax = 5.6;
@@ -55,7 +52,7 @@ TEST_F(MainWindowTest, ConnectShowsVersionSerialNumberAndTheSensorsParameters)
         primed.GateTriggerThreshold[gate] = 60 + gate;
         primed.GateHoldThreshold[gate] = 20 + gate;
     }
-    PrimeSensor(sensor->PortPath(), primed);
+    ASSERT_NO_FATAL_FAILURE(PrimeSensor(sensor, primed));
 
     OpenWindow();
     QLabel* version = Find<QLabel>("1104");
@@ -145,8 +142,7 @@ TEST_F(MainWindowTest, APortWithoutPermissionSaysToJoinTheDialoutGroup)
 
 TEST_F(MainWindowTest, ATypedPathConnects)
 {
-    sensor = std::make_unique<VirtualSensor>(sensorOptions);
-    ASSERT_TRUE(sensor->Start());
+    ASSERT_TRUE(sensor.Start(sensorOptions));
     OpenWindow(false);
     QComboBox* ports = Combo("1101");
     ASSERT_TRUE(FocusWidget(ports));

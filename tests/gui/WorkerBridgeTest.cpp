@@ -22,7 +22,7 @@
 #include "monitor/FrameScanner.h"
 #include "monitor/widgets/AcquisitionEventSink.h"
 #include "params/widgets/SensingEventSink.h"
-#include "sim/VirtualSensor.h"
+#include "support/SimulatedSensor.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -221,15 +221,14 @@ TEST(WorkerSinks, BootloaderCallsReachThePageOnItsThreadInOrder) {
     VirtualSensorOptions options;
     options.deviceId = 0x520C0042;
     options.partitionMask = 0x5;
-    VirtualSensor sim(options);
-    std::string error;
-    if (!sim.Start(&error)) GTEST_SKIP() << "virtual sensor not available: " << error;
+    SimulatedSensor sim;
+    ASSERT_TRUE(sim.Start(options));
 
     // The same procedure straight into a sink, for the calls it makes.
     ThreadRecordingBootSink direct;
     {
         CBootloader boot(direct);
-        boot.portNumber = RegisterSerialPortPath(sim.PortPath());
+        boot.portNumber = sim.PortNumber();
         ASSERT_TRUE(boot.UpdateFWInfo());
     }
     ASSERT_FALSE(direct.calls.empty());
@@ -240,7 +239,7 @@ TEST(WorkerSinks, BootloaderCallsReachThePageOnItsThreadInOrder) {
     bool ok = false;
     std::thread worker([&] {
         CBootloader boot(queued);
-        boot.portNumber = RegisterSerialPortPath(sim.PortPath());
+        boot.portNumber = sim.PortNumber();
         ok = boot.UpdateFWInfo();
     });
     worker.join();

@@ -53,7 +53,7 @@ protected:
     }
 
     bool WaitForReports(size_t count) {
-        return sink.WaitFor([&] { return sink.reports.size() >= count; }, kHangGuardMs);
+        return sink.WaitFor([&](const RecordingSink::Record& r) { return r.reports.size() >= count; }, kHangGuardMs);
     }
 
     TempDir dir;
@@ -115,7 +115,7 @@ TEST_F(ReplayControls, SeekingToRandomPlacesNeverShowsAMixedReport) {
     own.replayInterval = 0;
     own.replayMode = 1;
     ASSERT_EQ(own.Start(), ACQUISITION_STARTED);
-    ASSERT_TRUE(seeking.WaitFor([&] { return seeking.replayEnds > 0; }, kHangGuardMs));
+    ASSERT_TRUE(seeking.WaitFor([&](const RecordingSink::Record& r) { return r.replayEnds > 0; }, kHangGuardMs));
     own.Stop();
     const std::vector<TargetReport> reports = seeking.Reports();
     ASSERT_GT(reports.size(), 300u);
@@ -143,16 +143,16 @@ TEST_F(ReplayControls, APausedReplayShowsOneReportPerStepAndGoesOnWhenResumed) {
     own.replayMode = 1;
     ASSERT_EQ(own.Start(), ACQUISITION_STARTED);
 
-    ASSERT_TRUE(pausing.WaitFor([&] { return pausing.reports.size() >= 3; }, kHangGuardMs));
+    ASSERT_TRUE(pausing.WaitFor([&](const RecordingSink::Record& r) { return r.reports.size() >= 3; }, kHangGuardMs));
     EXPECT_TRUE(own.IsPaused());
     own.StepReport();
-    ASSERT_TRUE(pausing.WaitFor([&] { return pausing.reports.size() >= 4; }, kHangGuardMs));
+    ASSERT_TRUE(pausing.WaitFor([&](const RecordingSink::Record& r) { return r.reports.size() >= 4; }, kHangGuardMs));
     // Still paused: no fifth report comes by itself and the file does not end.
-    EXPECT_FALSE(pausing.WaitFor([&] { return pausing.reports.size() >= 5 || pausing.replayEnds > 0; }, 200));
+    EXPECT_FALSE(pausing.WaitFor([&](const RecordingSink::Record& r) { return r.reports.size() >= 5 || r.replayEnds > 0; }, 200));
     EXPECT_TRUE(own.IsWorkerActive());
 
     own.SetPaused(false);
-    ASSERT_TRUE(pausing.WaitFor([&] { return pausing.replayEnds > 0; }, kHangGuardMs));
+    ASSERT_TRUE(pausing.WaitFor([&](const RecordingSink::Record& r) { return r.replayEnds > 0; }, kHangGuardMs));
     const std::vector<TargetReport> reports = pausing.Reports();
     ASSERT_EQ(reports.size(), 10u);
     for (int i = 0; i < 10; ++i) EXPECT_EQ(FrameOf(reports[static_cast<size_t>(i)]), i);
@@ -171,14 +171,14 @@ TEST_F(ReplayControls, TheFastestSpeedSkipsTheConfiguredPause) {
     // An hour per report at speed 1; at speed 0 the file ends without any pause.
     worker.SetReplaySpeed(0);
     StartReplay(NumberedFrames(20), 3600000);
-    ASSERT_TRUE(sink.WaitFor([&] { return sink.replayEnds > 0; }, kHangGuardMs));
+    ASSERT_TRUE(sink.WaitFor([&](const RecordingSink::Record& r) { return r.replayEnds > 0; }, kHangGuardMs));
     EXPECT_EQ(sink.Reports().size(), 20u);
 }
 
 TEST_F(ReplayControls, SkippedReportsAreNeitherShownNorCounted) {
     worker.replaySkipReports = 4;
     StartReplay(NumberedFrames(10), 0);
-    ASSERT_TRUE(sink.WaitFor([&] { return sink.replayEnds > 0; }, kHangGuardMs));
+    ASSERT_TRUE(sink.WaitFor([&](const RecordingSink::Record& r) { return r.replayEnds > 0; }, kHangGuardMs));
     const std::vector<TargetReport> reports = sink.Reports();
     ASSERT_EQ(reports.size(), 6u);
     EXPECT_EQ(FrameOf(reports.front()), 4);

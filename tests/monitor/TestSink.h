@@ -1,5 +1,6 @@
 #pragma once
 // An acquisition sink that records what the worker tells it, for the monitor tests.
+// The worker calls it on its own thread; the test reads copies taken under the lock.
 
 #include <chrono>
 #include <condition_variable>
@@ -7,55 +8,66 @@
 #include <vector>
 
 #include "monitor/AcquisitionWorker.h"
+#include "support/WaitUntil.h"
 
 class RecordingSink : public IAcquisitionSink {
 public:
     using Clock = std::chrono::steady_clock;
 
+    // Everything the worker told the sink, in order.
+    struct Record {
+        std::vector<TargetReport> reports;
+        std::vector<Clock::time_point> times;  // when each report came
+        std::vector<uint8_t> raw;              // every chunk read, joined
+        int replayEnds = 0;
+        int deviceLost = 0;
+    };
+
     void OnNewReport(const TargetReport& report) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        reports.push_back(report);
-        times.push_back(Clock::now());
+        record_.reports.push_back(report);
+        record_.times.push_back(Clock::now());
         changed_.notify_all();
     }
     void OnReplayEnd() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        replayEnds += 1;
+        record_.replayEnds += 1;
         changed_.notify_all();
     }
     void OnDeviceLost() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        deviceLost += 1;
+        record_.deviceLost += 1;
         changed_.notify_all();
     }
     void OnRawChunk(const uint8_t* bytes, size_t length) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        raw.insert(raw.end(), bytes, bytes + length);
+        record_.raw.insert(record_.raw.end(), bytes, bytes + length);
+        changed_.notify_all();
     }
 
-    // Waits until pred() holds (under the sink's lock) or the time-out passes.
+    // Waits until done(record) holds, looked at under the sink's lock after each
+    // notice; false when timeoutMs passed first.
     template <class Pred>
-    bool WaitFor(Pred pred, int timeoutMs) {
+    bool WaitFor(Pred done, int timeoutMs = HANG_GUARD_MS) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), pred);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return done(record_); });
     }
-    std::vector<TargetReport> Reports() {
+    // Copies taken under the lock.
+    Record Snapshot() const {
         std::lock_guard<std::mutex> lock(mutex_);
-        return reports;
+        return record_;
     }
-    std::vector<uint8_t> Raw() {
+    std::vector<TargetReport> Reports() const {
         std::lock_guard<std::mutex> lock(mutex_);
-        return raw;
+        return record_.reports;
     }
-
-    // Guarded by mutex_; read through WaitFor predicates or the copies above.
-    std::vector<TargetReport> reports;
-    std::vector<Clock::time_point> times;
-    std::vector<uint8_t> raw;
-    int replayEnds = 0;
-    int deviceLost = 0;
+    std::vector<uint8_t> Raw() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return record_.raw;
+    }
 
 private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;  //!< Protects record_.
     std::condition_variable changed_;
+    Record record_;
 };

@@ -10,28 +10,15 @@
 #include "params/ParamSetting.h"
 #include "params/RadarOperatorConfig.h"
 #include "params/SensorConnection.h"
-#include "sim/VirtualSensor.h"
+#include "support/SimulatedSensor.h"
 
 namespace {
 
 class SensorConnectionTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        VirtualSensorOptions options;
-        options.pacing = false;
-        sensor = std::make_unique<VirtualSensor>(options);
-        std::string error;
-        ASSERT_TRUE(sensor->Start(&error)) << "the virtual sensor did not start: " << error;
-    }
-    void TearDown() override
-    {
-        connection.reset();
-        if (sensor)
-            sensor->Stop();
-    }
+    void SetUp() override { ASSERT_TRUE(sensor.Start(FastSensorOptions())); }
 
-    std::unique_ptr<VirtualSensor> sensor;
+    SimulatedSensor sensor;
     std::unique_ptr<CSensorConnection> connection = std::make_unique<CSensorConnection>();
 };
 
@@ -39,7 +26,7 @@ TEST_F(SensorConnectionTest, ConnectReadsIdentityAndEveryParameterAndLeavesComma
 {
     ParamSetting record;
     record.GateHoldThreshold[3] = 77;  // replaced by what the sensor holds
-    ASSERT_TRUE(connection->Connect(RegisterSerialPortPath(sensor->PortPath()), 256000, record));
+    ASSERT_TRUE(connection->Connect(sensor.PortNumber(), 256000, record));
     EXPECT_TRUE(connection->IsConnected());
     EXPECT_FALSE(connection->Version().empty());
     EXPECT_FALSE(connection->SerialNumber().empty());

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "device/CommandFraming.h"
 #include "sim/SensorModel.h"
+#include "sim/WireFormat.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -36,12 +39,7 @@ public:
         Drain();
     }
     // Takes what the model sent, as the terminal thread would.
-    void Drain()
-    {
-        std::deque<uint8_t>& out = model.Output();
-        sent.insert(sent.end(), out.begin(), out.end());
-        out.clear();
-    }
+    void Drain() { model.TakeOutput(model.Output().size(), sent); }
     // Advances the clock in 1 ms steps, collecting everything sent.
     void Run(double ms)
     {
@@ -425,6 +423,100 @@ TEST(SensorModel, RecordingIsStreamedFrameByFrameInALoop)
     ASSERT_TRUE(WriteWholeFile(dir.File("empty.dat"), "no frames here"));
     EXPECT_FALSE(empty.Load(dir.File("empty.dat"), error));
     EXPECT_FALSE(error.empty());
+}
+
+// ---- the wire, byte for byte --------------------------------------------------
+
+// Bytes written as docs/protocol.md writes them: "FD FC 04 ...".
+Bytes Hex(const std::string& text)
+{
+    Bytes bytes;
+    for (size_t i = 0; i + 1 < text.size(); i += 3) {
+        bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+// The exchanges of docs/protocol.md in their order there, fed to the model as raw
+// bytes: the simulator's framing is held to the document, not to the tool's code.
+TEST(SensorModel, AnswersTheDocumentedExchangesByteForByte)
+{
+    struct Exchange {
+        const char* what;
+        const char* request;
+        const char* reply;  // empty: no reply
+    } const exchanges[] = {
+        {"enter command mode", "FD FC FB FA 04 00 FF 00 02 00 04 03 02 01",
+         "FD FC FB FA 08 00 FF 01 00 00 02 00 00 01 04 03 02 01"},
+        {"firmware version", "FD FC FB FA 02 00 00 00 04 03 02 01",
+         "FD FC FB FA 0C 00 00 01 00 00 06 00 76 31 2E 30 2E 32 04 03 02 01"},
+        {"serial number", "FD FC FB FA 02 00 11 00 04 03 02 01",
+         "FD FC FB FA 14 00 11 01 00 00 0E 00 50 35 32 30 47 2D 53 49 4D 2D 30 30 30 31 04 03 02 01"},
+        {"write the default detection setting",
+         "FD FC FB FA 26 00 70 00 0A 00 00 00 00 00 05 00 0C 00 00 00 0B 00 05 00 00 00 "
+         "02 00 28 00 00 00 0C 00 05 00 00 00 06 00 28 00 00 00 04 03 02 01",
+         "FD FC FB FA 04 00 70 01 00 00 04 03 02 01"},
+        {"read two keys of the detection setting", "FD FC FB FA 06 00 71 00 0A 00 05 00 04 03 02 01",
+         "FD FC FB FA 0C 00 71 01 00 00 00 00 00 00 0C 00 00 00 04 03 02 01"},
+        {"read the trigger table",
+         "FD FC FB FA 22 00 73 00 00 00 01 00 02 00 03 00 04 00 05 00 06 00 07 00 08 00 "
+         "09 00 0A 00 0B 00 0C 00 0D 00 0E 00 0F 00 04 03 02 01",
+         "FD FC FB FA 44 00 73 01 00 00 30 00 00 00 2A 00 00 00 24 00 00 00 22 00 00 00 "
+         "20 00 00 00 1F 00 00 00 1F 00 00 00 1F 00 00 00 1F 00 00 00 1F 00 00 00 1F 00 "
+         "00 00 1F 00 00 00 1F 00 00 00 1F 00 00 00 1F 00 00 00 1F 00 00 00 04 03 02 01"},
+        {"switch the report output on", "FD FC FB FA 08 00 7A 00 00 00 01 00 00 00 04 03 02 01",
+         "FD FC FB FA 04 00 7A 01 00 00 04 03 02 01"},
+        {"threshold generation", "FD FC FB FA 08 00 09 00 02 00 01 00 78 00 04 03 02 01",
+         "FD FC FB FA 04 00 09 01 00 00 04 03 02 01"},
+        {"running mode", "FD FC FB FA 02 00 60 00 04 03 02 01",
+         "FD FC FB FA 08 00 60 01 00 00 02 00 00 00 04 03 02 01"},
+        {"partitions", "FD FC FB FA 02 00 61 00 04 03 02 01",
+         "FD FC FB FA 08 00 61 01 00 00 03 00 00 00 04 03 02 01"},
+        {"device id", "FD FC FB FA 02 00 65 00 04 03 02 01",
+         "FD FC FB FA 08 00 65 01 00 00 01 00 0C 52 04 03 02 01"},
+        {"leave command mode", "FD FC FB FA 02 00 FE 00 04 03 02 01",
+         "FD FC FB FA 04 00 FE 01 00 00 04 03 02 01"},
+        {"enter command mode again", "FD FC FB FA 04 00 FF 00 02 00 04 03 02 01",
+         "FD FC FB FA 08 00 FF 01 00 00 02 00 00 01 04 03 02 01"},
+        {"software reset", "FD FC FB FA 02 00 64 00 04 03 02 01", ""},
+        {"the bootloader's running mode", "FD FC FB FA 02 00 60 00 04 03 02 01",
+         "FD FC FB FA 08 00 60 01 00 00 01 00 00 00 04 03 02 01"},
+        {"announce the image \"abc\" for partition 1",
+         "FD FC FB FA 0E 00 62 00 02 00 00 00 03 00 00 00 25 02 00 00 04 03 02 01",
+         "FD FC FB FA 08 00 62 01 00 00 00 01 00 00 04 03 02 01"},
+        {"packet 0", "FD FC FB FA 0E 00 63 00 00 00 00 00 25 02 00 00 61 62 63 FF 04 03 02 01",
+         "FD FC FB FA 08 00 63 01 00 00 00 00 00 00 04 03 02 01"},
+    };
+    VirtualSensorOptions options;
+    options.reportOutputOn = false;  // nothing but replies on the line
+    SensorModel model(options, nullptr);
+    double now = 1000.0;
+    for (const Exchange& e : exchanges) {
+        const Bytes request = Hex(e.request);
+        model.Receive(request.data(), request.size(), now);
+        Bytes reply;
+        model.TakeOutput(model.Output().size(), reply);
+        EXPECT_EQ(reply, Hex(e.reply)) << e.what;
+        now += options.resetDelayMs + 1.0;  // past a reset's quiet time
+        model.Tick(now);
+        model.DropOutput();  // progress frames of the generation
+    }
+    EXPECT_EQ(model.FlashPartition(1), (Bytes{'a', 'b', 'c'}));
+}
+
+TEST(SensorModel, ReportAndProgressFramesAreTheDocumentedOnes)
+{
+    std::array<uint16_t, kGateCount> raw{};
+    raw.fill(300);
+    raw[3] = 1000;
+    const ReportPayload report = MakeReportPayload(2, 250, raw);
+    EXPECT_EQ(SimReportFrame(report.data(), report.size()),
+              Hex("F4 F3 F2 F1 46 00 01 02 FA 00 00 00 2C 01 00 00 2C 01 00 00 2C 01 00 00 E8 03 "
+                  "00 00 2C 01 00 00 2C 01 00 00 2C 01 00 00 2C 01 00 00 2C 01 00 00 2C 01 00 00 "
+                  "2C 01 00 00 2C 01 00 00 2C 01 00 00 2C 01 00 00 2C 01 00 00 2C 01 00 00 "
+                  "F8 F7 F6 F5"));
+    const uint8_t progress[3] = {3, 40, 0};
+    EXPECT_EQ(SimReportFrame(progress, sizeof(progress)), Hex("F4 F3 F2 F1 03 00 03 28 00 F8 F7 F6 F5"));
 }
 
 }  // namespace

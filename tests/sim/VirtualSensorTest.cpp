@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "device/RadarDevice.h"
-#include "sim/VirtualSensor.h"
+#include "support/SimulatedSensor.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -47,18 +47,14 @@ TEST(VirtualSensor, PacesItsOutputAtTheLinesBaudRate)
 {
     VirtualSensorOptions options;
     options.reportOutputOn = false;
-    VirtualSensor sensor(options);
-    ASSERT_TRUE(sensor.Start());
-    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
-    ASSERT_EQ(TAVO_Interface_RadarDevice_Serial_OpenByPath(device, sensor.PortPath().c_str(), 19200, 2, 0, 0, 0, 50),
-              1);
+    SimulatedSensor sensor;
+    ASSERT_TRUE(sensor.StartAndOpen(options, SensorLine::Plain, 19200));
 
     // 1920 bytes at 19200 baud, 10 bits a byte: one second on the wire.
     const auto start = Clock::now();
-    sensor.InjectBytes(std::vector<uint8_t>(1920, 0x55));
-    ASSERT_EQ(ReadAtLeast(device, 1920), 1920);
+    sensor->InjectBytes(std::vector<uint8_t>(1920, 0x55));
+    ASSERT_EQ(ReadAtLeast(sensor.Device(), 1920), 1920);
     EXPECT_GE(SecondsSince(start), 0.9);
-    TAVO_Interface_RadarDevice_Serial_Destroy(device);
 }
 
 TEST(VirtualSensor, WithoutPacingALargeBurstArrivesWhole)
@@ -66,14 +62,11 @@ TEST(VirtualSensor, WithoutPacingALargeBurstArrivesWhole)
     VirtualSensorOptions options;
     options.reportOutputOn = false;
     options.pacing = false;
-    VirtualSensor sensor(options);
-    ASSERT_TRUE(sensor.Start());
-    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
-    ASSERT_EQ(TAVO_Interface_RadarDevice_Serial_OpenByPath(device, sensor.PortPath().c_str(), 9600, 2, 0, 0, 0, 50), 1);
-    sensor.InjectBytes(std::vector<uint8_t>(3000, 0xAA));
-    EXPECT_EQ(ReadAtLeast(device, 3000), 3000);
-    EXPECT_EQ(sensor.Counters().bytesSent, 3000u);
-    TAVO_Interface_RadarDevice_Serial_Destroy(device);
+    SimulatedSensor sensor;
+    ASSERT_TRUE(sensor.StartAndOpen(options, SensorLine::Plain, 9600));
+    sensor->InjectBytes(std::vector<uint8_t>(3000, 0xAA));
+    EXPECT_EQ(ReadAtLeast(sensor.Device(), 3000), 3000);
+    EXPECT_EQ(sensor->Counters().bytesSent, 3000u);
 }
 
 TEST(VirtualSensor, CorruptsBytesAtTheGivenRate)
@@ -83,23 +76,37 @@ TEST(VirtualSensor, CorruptsBytesAtTheGivenRate)
     options.pacing = false;
     options.corruptByteRate = 0.1;
     options.seed = 5;
-    VirtualSensor sensor(options);
-    ASSERT_TRUE(sensor.Start());
-    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
-    ASSERT_EQ(TAVO_Interface_RadarDevice_Serial_OpenByPath(device, sensor.PortPath().c_str(), 9600, 2, 0, 0, 0, 50), 1);
-    sensor.InjectBytes(std::vector<uint8_t>(2000, 0x00));
+    SimulatedSensor sensor;
+    ASSERT_TRUE(sensor.StartAndOpen(options, SensorLine::Plain, 9600));
+    sensor->InjectBytes(std::vector<uint8_t>(2000, 0x00));
     std::vector<uint8_t> received;
     uint8_t buffer[4096];
     while (received.size() < 2000) {
-        const int n = TAVO_Interface_RadarDevice_ReadData(device, buffer, sizeof(buffer), 3000, 0);
+        const int n = TAVO_Interface_RadarDevice_ReadData(sensor.Device(), buffer, sizeof(buffer), 3000, 0);
         ASSERT_GT(n, 0);
         received.insert(received.end(), buffer, buffer + n);
     }
     const auto changed = static_cast<uint64_t>(std::count_if(received.begin(), received.end(), [](uint8_t b) { return b != 0; }));
-    EXPECT_EQ(changed, sensor.Counters().bytesCorrupted);
+    EXPECT_EQ(changed, sensor->Counters().bytesCorrupted);
     EXPECT_GT(changed, 100u);
     EXPECT_LT(changed, 300u);
-    TAVO_Interface_RadarDevice_Serial_Destroy(device);
+}
+
+// The hang-up counts from the moment the tool opens the line, so that a sensor
+// started long before still serves the tool for the whole time.
+TEST(VirtualSensor, HangUpCountsFromTheToolsOpeningOfTheLine)
+{
+    VirtualSensorOptions options = FastSensorOptions();
+    options.hangUpAfterMs = 100;
+    SimulatedSensor sensor;
+    ASSERT_TRUE(sensor.Start(options));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the tool comes late
+    EXPECT_TRUE(sensor->IsRunning());
+    ASSERT_TRUE(sensor.Open());
+    EXPECT_TRUE(WaitUntil([&] { return !sensor->IsRunning(); })) << "the sensor never hung up";
+    uint8_t buffer[16];
+    EXPECT_LT(TAVO_Interface_RadarDevice_ReadData(sensor.Device(), buffer, sizeof(buffer), 1000, 0), 0);
+    EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(sensor.Device()), 0);
 }
 
 TEST(VirtualSensor, LinkPointsAtTheTerminalWhileItRuns)
@@ -114,7 +121,8 @@ TEST(VirtualSensor, LinkPointsAtTheTerminalWhileItRuns)
     EXPECT_EQ(std::string(target), sensor.PortPath());
 
     TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
-    EXPECT_EQ(TAVO_Interface_RadarDevice_Serial_OpenByPath(device, options.linkPath.c_str(), 256000, 2, 1, 1, 1, 150),
+    EXPECT_EQ(TAVO_Interface_RadarDevice_Serial_OpenByPath(device, options.linkPath.c_str(), 256000, 2, 1, 1, 1,
+                                                           SETUP_REPLY_TIMEOUT_MS),
               1);
     std::string version;
     EXPECT_EQ(TAVO_Interface_RadarDevice_GetVersion(device, version), 1);
@@ -179,7 +187,8 @@ TEST(VirtualSensorProgram, ServesUntilTerminated)
     EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
 
     TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
-    ASSERT_EQ(TAVO_Interface_RadarDevice_Serial_OpenByPath(device, link.c_str(), 256000, 2, 1, 1, 1, 150), 1);
+    ASSERT_EQ(
+        TAVO_Interface_RadarDevice_Serial_OpenByPath(device, link.c_str(), 256000, 2, 1, 1, 1, SETUP_REPLY_TIMEOUT_MS), 1);
     std::string version;
     EXPECT_EQ(TAVO_Interface_RadarDevice_GetVersion(device, version), 1);
     EXPECT_EQ(version, "v7.7.7");
