@@ -36,10 +36,12 @@ void TakeScreenshotOnceShown(CTAVO_Palo520G_ToolDlg& window, const std::string& 
 {
     ReportMessagesOnStderr();
     QTimer::singleShot(0, &window, [&window, path, delayMs] {
+        // Connecting waits for the sensor's replies (version, serial number, parameters).
         if (window.PortNumber() > 0)
             window.OnConnect();
-        // Let the page and the version text settle before the picture.
+        // The picture renders the window as it is now; a delay lets a page's run show reports.
         QTimer::singleShot(std::max(0, delayMs), &window, [&window, path] {
+            QApplication::processEvents();
             if (!window.grab().save(QString::fromStdString(path)))
                 std::fprintf(stderr, "palo520g-tool: cannot write %s\n", path.c_str());
             window.close();

@@ -17,8 +17,8 @@ struct AppOptions {
     // Connects to the selected port, saves a picture of the main window there and
     // ends, instead of running the window for the user (documentation pictures).
     std::string screenshotPath;
-    // Milliseconds from the start (after connecting) to the picture.
-    int screenshotDelayMs = 400;
+    // Milliseconds after connecting before the picture (0: at once).
+    int screenshotDelayMs = 0;
     // The page button shown at start (1187, 1188, 1189); 0 = the first page.
     int startPage = 0;
     // A record file replayed on the target page at start.

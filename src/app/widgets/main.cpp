@@ -41,7 +41,7 @@ int main(int argc, char** argv)
                                         QStringLiteral("Show this page at start: params, target or firmware."),
                                         QStringLiteral("NAME"));
     const QCommandLineOption delayOption(QStringLiteral("screenshot-delay-ms"),
-                                         QStringLiteral("Take the --screenshot picture N ms after start (default 400)."),
+                                         QStringLiteral("Take the --screenshot picture N ms after connecting (default 0: at once)."),
                                          QStringLiteral("N"));
     const QCommandLineOption replayOption(QStringLiteral("replay"),
                                           QStringLiteral("Show the target page and replay the record FILE."),
