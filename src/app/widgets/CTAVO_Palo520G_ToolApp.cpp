@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QPixmap>
+#include <QPushButton>
 #include <QTimer>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -35,7 +36,9 @@ void TakeScreenshotOnceShown(CTAVO_Palo520G_ToolDlg& window, const std::string& 
 {
     ReportMessagesOnStderr();
     QTimer::singleShot(0, &window, [&window, path, delayMs] {
-        if (window.PortNumber() > 0)
+        // Not on a page that opens the port itself (Connect is disabled there).
+        const auto* connect = window.findChild<QPushButton*>(QStringLiteral("1103"));
+        if (window.PortNumber() > 0 && connect && connect->isEnabled())
             window.OnConnect();
         // Let the page and the version text settle before the picture.
         QTimer::singleShot(std::max(0, delayMs), &window, [&window, path] {
