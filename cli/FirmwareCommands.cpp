@@ -1,4 +1,6 @@
 // fw info, fw flash: the bootloader procedures with their log lines and a progress bar.
+// fw versions, fetch, update: the update server's catalogue, a verified fetch, and
+// fetch-then-flash. fw publish: a version added to a catalogue folder.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -6,15 +8,24 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
+#include <functional>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "CliStrings.h"
 #include "Commands.h"
 #include "Output.h"
 #include "app/StringTable.h"
+#include "app/XMLParser.h"
 #include "device/SerialPortRegistry.h"
+#include "common/FileUtils.h"
 #include "firmware/Bootloader.h"
+#include "firmware/SensorVersion.h"
+#include "upgrade/CUpgradeClient.h"
+#include "upgrade/CataloguePublisher.h"
+#include "upgrade/FirmwareFetch.h"
 
 namespace {
 
@@ -161,7 +172,9 @@ int RunInfo(const PortOptions& port, bool json) {
     return EXIT_OK;
 }
 
-int RunFlash(const PortOptions& port, const std::string& image, int partition) {
+// Queries the sensor, checks that the partition can be programmed, downloads the
+// image. The exit code, with every failure printed.
+int QueryAndFlash(const PortOptions& port, const std::function<std::string()>& imageForPartition, int partition) {
     TerminalBootSink sink(false);
     CBootloader boot(sink);
     Configure(boot, port);
@@ -179,6 +192,8 @@ int RunFlash(const PortOptions& port, const std::string& image, int partition) {
         PrintError(Text(CLI_TEXT_STOPPED));
         return EXIT_FAILED;
     }
+    const std::string image = imageForPartition();
+    if (image.empty()) return EXIT_FAILED;
     boot.selectedPartition = partition;
     const bool ok = boot.DownloadFW(partition, image);
     sink.FinishBar();
@@ -189,6 +204,194 @@ int RunFlash(const PortOptions& port, const std::string& image, int partition) {
     }
     if (InterruptRequested()) PrintError(Text(CLI_TEXT_STOPPED));
     return EXIT_FAILED;
+}
+
+int RunFlash(const PortOptions& port, const std::string& image, int partition) {
+    return QueryAndFlash(port, [&] { return image; }, partition);
+}
+
+// ------------------------------------------------------------------ update server
+
+struct UpdateOptions {
+    std::string url;      // --update-url
+    std::string dataDir;  // --data-dir
+};
+
+void AddUpdateOptions(CLI::App* command, UpdateOptions& options, bool withDataDir) {
+    command->add_option("--update-url", options.url,
+                        "Update address (a URL ending in /; overrides PALO520G_UPDATE_URL and appConfig.xml)");
+    if (withDataDir) {
+        command->add_option("--data-dir", options.dataDir, "Data folder that receives FW_Image (default: the program's)");
+    }
+}
+
+// The client of the address the settings give; its Logon explains a missing one.
+CUpgradeClient MakeClient(const UpdateOptions& options) {
+    if (!options.dataDir.empty()) SetProgramPathOverride(options.dataDir);
+    SetUpdateUrlOverride(options.url);
+    XMLParser doc;
+    // The data folder's configuration may name the address, as it does for the window.
+    uint8_t* data = nullptr;
+    const size_t length = ReadFileData(CombinePathName(GetProgramPath(), "appConfig.xml"), &data);
+    if (length > 0) doc.LoadBuffer(data, length);
+    ReleaseFileData(data);
+    return CUpgradeClient(UpdateAddressFromSettings(doc.FindElement("AppConfig")));
+}
+
+void PrintServerFailure(int messageId, const CUpgradeClient& client, const std::string& reason) {
+    PrintError(Text(messageId));
+    PrintError(client.Address().empty() ? Text(25015) : Text(25001, reason.c_str()));
+}
+
+// Fetch progress: the bar on a terminal, Ctrl+C cancels.
+class FetchProgress : public INetFileCopyProgressListener {
+public:
+    int OnProgress(void*, uint64_t done, uint64_t total, double) override {
+        bar_.SetMaximum(total > 0 ? total : 1);
+        bar_.SetValue(done);
+        return InterruptRequested() ? 0 : 1;
+    }
+    void Finish() { bar_.Finish(); }
+
+private:
+    ProgressBar bar_;
+};
+
+// Fetches the version into the firmware folder; false after printing why.
+bool FetchVersion(CUpgradeClient& client, const std::string& version, FirmwareFetchResult& result) {
+    InstallInterruptHandler();
+    FetchProgress progress;
+    result = FetchFirmwareVersion(client, version, FirmwareFolder(), &progress);
+    progress.Finish();
+    if (result.Ok()) return true;
+    PrintServerFailure(result.MessageId(), client, result.reason);
+    return false;
+}
+
+int RunVersions(const UpdateOptions& options, const std::string& portPath, int baud, bool json) {
+    CUpgradeClient client = MakeClient(options);
+    if (!client.Logon()) {
+        PrintServerFailure(10531, client, client.LastError());
+        return EXIT_FAILED;
+    }
+    std::string history;
+    if (!client.GetHistoryVersion(history)) {
+        PrintServerFailure(10532, client, client.LastError());
+        return EXIT_FAILED;
+    }
+    std::optional<std::string> sensorVersion;
+    if (!portPath.empty()) {
+        TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
+        sensorVersion = ReadSensorVersionForUpdate(device, RegisterSerialPortPath(portPath), baud);
+        TAVO_Interface_RadarDevice_Serial_Destroy(device);
+    }
+    const std::vector<std::string> newer = sensorVersion ? NewerVersions(history, *sensorVersion) : std::vector<std::string>{};
+    const auto isNewer = [&](const std::string& v) { return std::find(newer.begin(), newer.end(), v) != newer.end(); };
+
+    if (json) {
+        nlohmann::ordered_json out;
+        out["address"] = client.Address();
+        out["sensor_version"] = sensorVersion ? nlohmann::ordered_json(*sensorVersion) : nlohmann::ordered_json();
+        out["versions"] = nlohmann::ordered_json::array();
+        for (const CatalogueEntry& entry : client.Catalogue().versions) {
+            nlohmann::ordered_json item;
+            item["version"] = entry.version;
+            item["size"] = entry.size;
+            item["sha256"] = entry.sha256;
+            item["notes"] = entry.notes;
+            if (sensorVersion) item["newer"] = isNewer(entry.version);
+            out["versions"].push_back(std::move(item));
+        }
+        PrintLine(out.dump());
+        return EXIT_OK;
+    }
+    PrintLine(Text(25002, client.Address().c_str()));
+    if (sensorVersion) {
+        PrintLine(sensorVersion->empty() ? Text(25004) : Text(25003, sensorVersion->c_str()));
+    }
+    if (client.Catalogue().versions.empty()) {
+        PrintLine(Text(25013));
+        return EXIT_OK;
+    }
+    std::vector<std::vector<std::string>> rows;
+    rows.push_back({Text(25005), Text(25006)});
+    if (sensorVersion) rows.back().push_back(Text(25007));
+    rows.back().push_back(Text(25008));
+    for (const CatalogueEntry& entry : client.Catalogue().versions) {
+        rows.push_back({entry.version, std::to_string(entry.size)});
+        if (sensorVersion) rows.back().push_back(isNewer(entry.version) ? Text(25009) : "");
+        rows.back().push_back(entry.notes);
+    }
+    for (const std::string& line : FormatTable(rows)) PrintLine(line);
+    return EXIT_OK;
+}
+
+int RunFetch(const UpdateOptions& options, const std::string& version, bool json) {
+    CUpgradeClient client = MakeClient(options);
+    FirmwareFetchResult result;
+    if (!FetchVersion(client, version, result)) return EXIT_FAILED;
+    if (json) {
+        nlohmann::ordered_json out;
+        out["version"] = version;
+        out["folder"] = result.versionFolder;
+        out["archive"] = FirmwareArchivePath(FirmwareFolder());
+        out["images"] = result.images;
+        PrintLine(out.dump());
+    } else {
+        PrintLine(Text(25010, version.c_str(), result.versionFolder.c_str()));
+        for (const std::string& image : result.images) PrintLine("  " + CombinePathName(result.versionFolder, image));
+    }
+    return EXIT_OK;
+}
+
+int RunUpdate(const UpdateOptions& options, const std::string& version, int partition, const PortOptions& port) {
+    CUpgradeClient client = MakeClient(options);
+    return QueryAndFlash(
+        port,
+        [&]() -> std::string {
+            FirmwareFetchResult result;
+            if (!FetchVersion(client, version, result)) return {};
+            const std::string image = PartitionImagePath(result.versionFolder, partition);
+            if (!IsFileExist(image)) {
+                PrintError(Text(10510));
+                PrintError(Text(25011, version.c_str(), partition, partition));
+                return {};
+            }
+            PrintLine(Text(25010, version.c_str(), image.c_str()));
+            return image;
+        },
+        partition);
+}
+
+int RunPublish(const std::string& folder, const std::string& version, const std::vector<std::string>& images,
+               const std::vector<std::string>& byPartition, const std::string& notes) {
+    std::vector<std::pair<int, std::string>> list;
+    for (size_t i = 0; i < images.size(); ++i) list.emplace_back(static_cast<int>(i), images[i]);
+    for (const std::string& item : byPartition) {
+        const size_t equals = item.find('=');
+        int partition = -1;
+        try {
+            size_t used = 0;
+            if (equals != std::string::npos) partition = std::stoi(item.substr(0, equals), &used);
+            if (used != equals) partition = -1;
+        } catch (const std::exception&) {
+            partition = -1;
+        }
+        if (partition < 0 || equals + 1 >= item.size()) {
+            PrintError(Text(25014, item.c_str()));
+            return EXIT_USAGE;
+        }
+        list.emplace_back(partition, item.substr(equals + 1));
+    }
+    PublishedVersion published;
+    std::string error;
+    if (!PublishFirmwareVersion(folder, version, list, notes, &published, &error)) {
+        PrintError(error);
+        return EXIT_FAILED;
+    }
+    PrintLine(Text(25012, version.c_str(), published.archivePath.c_str(),
+                   static_cast<unsigned long long>(published.size), published.sha256.c_str()));
+    return EXIT_OK;
 }
 
 }  // namespace
@@ -213,5 +416,62 @@ void AddFirmwareCommands(CLI::App& app, CommandList& commands) {
         flash->add_option("IMAGE", *image, "Firmware image (APPn.bin)")->required()->check(CLI::ExistingFile);
         flash->add_option("--partition", *partition, "Partition index (0 = App0)")->required()->check(CLI::Range(0, 31));
         commands.push_back({flash, [port, image, partition] { return RunFlash(*port, *image, *partition); }});
+    }
+    {
+        CLI::App* versions = fw->add_subcommand("versions", "The update server's firmware versions");
+        auto options = std::make_shared<UpdateOptions>();
+        auto port = std::make_shared<std::string>();
+        auto baud = std::make_shared<int>(115200);
+        auto json = std::make_shared<bool>(false);
+        AddUpdateOptions(versions, *options, false);
+        versions->add_option("-p,--port", *port, "Also read the sensor's version and mark the newer ones");
+        versions->add_option("-b,--baud", *baud, "Baud rate")->capture_default_str()->check(CLI::Range(1, 4000000));
+        versions->add_flag("--json", *json, "Print JSON");
+        commands.push_back({versions, [=] { return RunVersions(*options, *port, *baud, *json); }});
+    }
+    {
+        CLI::App* fetch = fw->add_subcommand("fetch", "Fetch, verify and unpack a version into FW_Image");
+        auto options = std::make_shared<UpdateOptions>();
+        auto version = std::make_shared<std::string>();
+        auto json = std::make_shared<bool>(false);
+        AddUpdateOptions(fetch, *options, true);
+        fetch->add_option("VERSION", *version, "Version name as the catalogue lists it")->required();
+        fetch->add_flag("--json", *json, "Print JSON");
+        commands.push_back({fetch, [=] { return RunFetch(*options, *version, *json); }});
+    }
+    {
+        CLI::App* update = fw->add_subcommand("update", "Fetch a version and download its image into a partition");
+        auto options = std::make_shared<UpdateOptions>();
+        auto port = std::make_shared<PortOptions>();
+        auto version = std::make_shared<std::string>();
+        auto partition = std::make_shared<int>(-1);
+        AddUpdateOptions(update, *options, true);
+        AddPortOptions(update, *port);
+        update->add_option("VERSION", *version, "Version name as the catalogue lists it")->required();
+        update->add_option("--partition", *partition, "Partition index (APP<N>.bin of the version)")
+            ->required()
+            ->check(CLI::Range(0, 31));
+        commands.push_back({update, [=] { return RunUpdate(*options, *version, *partition, *port); }});
+    }
+    {
+        CLI::App* publish = fw->add_subcommand("publish", "Add a version to a catalogue folder (for the firmware's maker)");
+        auto folder = std::make_shared<std::string>();
+        auto version = std::make_shared<std::string>();
+        auto images = std::make_shared<std::vector<std::string>>();
+        auto byPartition = std::make_shared<std::vector<std::string>>();
+        auto notes = std::make_shared<std::string>();
+        publish->add_option("--catalogue", *folder, "Catalogue folder (holds catalogue.json)")->required();
+        publish->add_option("VERSION", *version, "Version name (1.0.3)")->required();
+        publish->add_option("IMAGE", *images, "Images in partition order: APP0.bin, APP1.bin, ...")
+            ->check(CLI::ExistingFile);
+        publish->add_option("--partition", *byPartition, "N=FILE: the image of partition N")->allow_extra_args(false);
+        publish->add_option("--notes", *notes, "Release notes shown with the version");
+        commands.push_back({publish, [=] {
+            if (images->empty() && byPartition->empty()) {
+                PrintError("fw publish: give at least one image");
+                return EXIT_USAGE;
+            }
+            return RunPublish(*folder, *version, *images, *byPartition, *notes);
+        }});
     }
 }

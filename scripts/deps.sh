@@ -3,7 +3,7 @@
 set -euo pipefail
 PACKAGES=(
   cmake ninja-build g++ pkg-config
-  libpugixml-dev libserialport-dev libcurl4-openssl-dev libzip-dev libcli11-dev nlohmann-json3-dev
+  libpugixml-dev libserialport-dev libcurl4-openssl-dev libzip-dev libssl-dev libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev libqt6opengl6-dev qt6-qpa-plugins qt6-image-formats-plugins qt6-translations-l10n libgl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei xvfb xauth

@@ -156,6 +156,7 @@ bool CBootloader::UpdateFWInfo() {
             if (SendWithAck(BOOT_CMD_READ_PARTITIONS, nullptr, 0, result, BOOT_COMMAND_TIMEOUT_MS) != 0) {
                 Log(10509, LoadStringText(10509));
             } else {
+                partitionMask = result;
                 sink_.OnPartitionMask(result);
                 std::vector<PartitionItem> items;
                 for (int bit = 0; bit <= kMaxPartition; ++bit)

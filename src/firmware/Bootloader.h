@@ -132,6 +132,8 @@ public:
     int inBootloader = 0;
     // Partition chosen for the download; -1 = none.
     int selectedPartition = -1;
+    // The programmable partitions of the last successful partition query (bit n = partition n).
+    uint32_t partitionMask = 0;
 
     // Reads running mode, device ID and partitions; fills the partition list.
     // True when the partition information was read.

@@ -12,7 +12,7 @@
 #include "MainWindowFixture.h"
 #include "support/qt/QtTestEnvironment.h"
 #include "app/AppConfig.h"
-#include "app/widgets/CPlaceholderPage.h"
+#include "firmware/widgets/CDownloadDlg.h"
 #include "app/widgets/CTAVO_Palo520G_ToolApp.h"
 #include "app/widgets/EULADlg.h"
 #include "common/FileUtils.h"
@@ -152,7 +152,7 @@ TEST_F(MainWindowTest, ATypedPathConnects)
     EXPECT_TRUE(boxes.empty()) << LastBox().text;
     EXPECT_EQ(Button("1103")->text(), "Disconn.");
     // The firmware page was handed the port it will open itself.
-    auto* firmwarePage = dynamic_cast<CPlaceholderPage*>(window->Page(1189));
+    auto* firmwarePage = dynamic_cast<CDownloadDlg*>(window->Page(1189));
     ASSERT_NE(firmwarePage, nullptr);
     EXPECT_EQ(firmwarePage->PortNumber(), RegisterSerialPortPath(sensor->PortPath()));
 }

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QPixmap>
+#include <QPushButton>
 #include <QTimer>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -36,8 +37,10 @@ void TakeScreenshotOnceShown(CTAVO_Palo520G_ToolDlg& window, const std::string& 
 {
     ReportMessagesOnStderr();
     QTimer::singleShot(0, &window, [&window, path, delayMs] {
-        // Connecting waits for the sensor's replies (version, serial number, parameters).
-        if (window.PortNumber() > 0)
+        // Connecting waits for the sensor's replies (version, serial number, parameters);
+        // not on a page that opens the port itself (Connect is disabled there).
+        const auto* connect = window.findChild<QPushButton*>(QStringLiteral("1103"));
+        if (window.PortNumber() > 0 && connect && connect->isEnabled())
             window.OnConnect();
         // The picture renders the window as it is now; a delay lets a page's run show reports.
         QTimer::singleShot(std::max(0, delayMs), &window, [&window, path] {

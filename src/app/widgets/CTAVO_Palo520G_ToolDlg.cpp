@@ -425,7 +425,7 @@ void CTAVO_Palo520G_ToolDlg::OnPageButton(int id)
     for (PageSlot& slot : pages_) {
         if (slot.buttonId == id)
             chosen = &slot;
-        else if (slot.page->PageWidget()->isVisible()) {
+        else if (!slot.page->PageWidget()->isHidden()) {  // also before the window is shown
             slot.page->OnPageHidden();
             slot.page->PageWidget()->hide();
         }

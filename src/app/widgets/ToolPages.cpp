@@ -1,6 +1,6 @@
 #include "app/widgets/ToolPages.h"
 
-#include "app/widgets/CPlaceholderPage.h"
+#include "firmware/widgets/CDownloadDlg.h"
 #include "monitor/widgets/CObjectInfoDlg.h"
 #include "params/widgets/CParamSettingDlg.h"
 
@@ -15,10 +15,9 @@ std::vector<ToolPageSpec> ToolPageSpecs()
          [](ToolPageContext& context, QWidget* parent) -> std::unique_ptr<IToolPage> {
              return std::make_unique<CObjectInfoDlg>(context, parent);
          }},
-        // Until the download window exists: an empty page that takes the port over as it will.
         {1189, "1189",
          [](ToolPageContext&, QWidget* parent) -> std::unique_ptr<IToolPage> {
-             return std::make_unique<CPlaceholderPage>(QStringLiteral("DownloadDlg"), true, parent);
+             return std::make_unique<CDownloadDlg>(parent);
          }},
     };
 }

@@ -1,0 +1,211 @@
+#include "upgrade/CUnzipper.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+
+#include <zip.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ZipCloser {
+    void operator()(zip_t* zip) const { zip_discard(zip); }
+};
+struct ZipFileCloser {
+    void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+
+UnzipResult Fail(const std::string& reason) {
+    UnzipResult result;
+    result.reason = reason;
+    return result;
+}
+
+// A name that could only land inside the folder: relative, no ".." part, no drive.
+bool IsSafeEntryName(const std::string& name, std::string& why) {
+    if (name.empty()) {
+        why = "has an entry without a name";
+        return false;
+    }
+    if (name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':')) {
+        why = "has an entry with an absolute name: " + name;
+        return false;
+    }
+    size_t start = 0;
+    while (start < name.size()) {
+        size_t end = name.find_first_of("/\\", start);
+        if (end == std::string::npos) end = name.size();
+        if (name.compare(start, end - start, "..") == 0) {
+            why = "has an entry that leaves its folder: " + name;
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+bool IsSymbolicLink(zip_t* zip, zip_uint64_t index) {
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(zip, index, 0, &system, &attributes) != 0) return false;
+    if (system != ZIP_OPSYS_UNIX) return false;
+    return S_ISLNK(static_cast<mode_t>(attributes >> 16));
+}
+
+// A new folder name beside path ("<name>.<tag>-XXXXXX") that does not exist yet.
+fs::path SiblingName(const fs::path& path, const char* tag) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%06x", static_cast<unsigned>(random() & 0xFFFFFF));
+        fs::path candidate = path;
+        candidate += std::string(".") + tag + "-" + suffix;
+        std::error_code ec;
+        if (!fs::exists(candidate, ec)) return candidate;
+    }
+    return {};
+}
+
+}  // namespace
+
+UnzipResult CUnzipper::Unzip(const std::string& archivePath, const std::string& destination, bool overwrite) {
+    int code = 0;
+    std::unique_ptr<zip_t, ZipCloser> zip(zip_open(archivePath.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
+    if (!zip) {
+        zip_error_t error;
+        zip_error_init_with_code(&error, code);
+        const std::string reason = std::string("the archive cannot be opened: ") + zip_error_strerror(&error);
+        zip_error_fini(&error);
+        return Fail(reason);
+    }
+    const zip_int64_t count = zip_get_num_entries(zip.get(), 0);
+    if (count < 0 || count > UNZIP_MAX_ENTRIES) return Fail("the archive has too many entries");
+
+    // Every entry is checked before anything is written.
+    uint64_t total = 0;
+    std::vector<std::pair<std::string, uint64_t>> entries;
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (zip_stat_index(zip.get(), static_cast<zip_uint64_t>(i), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_NAME) ||
+            !(stat.valid & ZIP_STAT_SIZE)) {
+            return Fail("the archive has an unreadable entry");
+        }
+        const std::string name = stat.name;
+        std::string why;
+        if (!IsSafeEntryName(name, why)) return Fail("the archive " + why);
+        if (IsSymbolicLink(zip.get(), static_cast<zip_uint64_t>(i))) return Fail("the archive has a link entry: " + name);
+        total += stat.size;
+        if (stat.size > UNZIP_MAX_TOTAL_BYTES || total > UNZIP_MAX_TOTAL_BYTES) {
+            return Fail("the archive unpacks to more than 64 MiB");
+        }
+        entries.emplace_back(name, stat.size);
+    }
+
+    const fs::path target = fs::path(destination).lexically_normal();
+    const fs::path parent = target.parent_path();
+    std::error_code ec;
+    if (fs::exists(target, ec) && !overwrite) return Fail("the folder exists already: " + destination);
+    fs::create_directories(parent.empty() ? fs::path(".") : parent, ec);
+    const fs::path staging = SiblingName(target, "unpack");
+    if (staging.empty() || !fs::create_directory(staging, ec)) {
+        return Fail("cannot create a folder beside " + destination + ": " + ec.message());
+    }
+    const auto abandon = [&](const std::string& reason) {
+        std::error_code ignored;
+        fs::remove_all(staging, ignored);
+        return Fail(reason);
+    };
+
+    UnzipResult result;
+    std::vector<char> buffer(65536);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const auto& [name, size] = entries[i];
+        fs::path out = staging / fs::path(name).relative_path();
+        if (!name.empty() && (name.back() == '/' || name.back() == '\\')) {
+            fs::create_directories(out, ec);
+            if (ec) return abandon("cannot create the folder " + name + ": " + ec.message());
+            continue;
+        }
+        fs::create_directories(out.parent_path(), ec);
+        std::unique_ptr<zip_file_t, ZipFileCloser> in(zip_fopen_index(zip.get(), i, 0));
+        if (!in) return abandon("cannot read the entry " + name + ": " + zip_strerror(zip.get()));
+        std::ofstream file(out, std::ios::binary | std::ios::trunc);
+        if (!file) return abandon("cannot write " + out.string());
+        uint64_t written = 0;
+        while (true) {
+            const zip_int64_t n = zip_fread(in.get(), buffer.data(), buffer.size());
+            if (n < 0) return abandon("the entry " + name + " is damaged: " + zip_file_strerror(in.get()));
+            if (n == 0) break;
+            written += static_cast<uint64_t>(n);
+            // The declared size bounds what is written, whatever the data says.
+            if (written > size) return abandon("the entry " + name + " is longer than it says");
+            file.write(buffer.data(), n);
+        }
+        file.close();
+        if (!file || written != size) return abandon("cannot write " + out.string());
+        result.files.push_back(name);
+    }
+
+    // The complete new folder takes the old one's place.
+    fs::path old;
+    if (fs::exists(target, ec)) {
+        old = SiblingName(target, "old");
+        fs::rename(target, old, ec);
+        if (ec) return abandon("cannot replace " + destination + ": " + ec.message());
+    }
+    fs::rename(staging, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        if (!old.empty()) fs::rename(old, target, ignored);
+        return abandon("cannot move the images into " + destination + ": " + ec.message());
+    }
+    if (!old.empty()) fs::remove_all(old, ec);
+    result.ok = true;
+    return result;
+}
+
+bool CreateZipArchive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries,
+                      std::string* error) {
+    const auto fail = [&](const std::string& reason) {
+        if (error) *error = reason;
+        std::error_code ignored;
+        fs::remove(path, ignored);
+        return false;
+    };
+    int code = 0;
+    zip_t* zip = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    if (!zip) return fail("cannot create " + path);
+    for (const auto& [name, file] : entries) {
+        std::error_code ec;
+        if (!fs::is_regular_file(file, ec)) {
+            zip_discard(zip);
+            return fail("not a readable file: " + file);
+        }
+        zip_source_t* source = zip_source_file(zip, file.c_str(), 0, -1);
+        if (!source) {
+            zip_discard(zip);
+            return fail("cannot read " + file);
+        }
+        const zip_int64_t index = zip_file_add(zip, name.c_str(), source, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8);
+        if (index < 0) {
+            zip_source_free(source);
+            const std::string reason = zip_strerror(zip);
+            zip_discard(zip);
+            return fail("cannot add " + name + ": " + reason);
+        }
+        zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 9);
+    }
+    if (zip_close(zip) != 0) {
+        const std::string reason = zip_strerror(zip);
+        zip_discard(zip);
+        return fail("cannot write " + path + ": " + reason);
+    }
+    return true;
+}

@@ -1,0 +1,284 @@
+#include "upgrade/CUpgradeClient.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+#include <curl/curl.h>
+
+#include "app/XMLParser.h"
+#include "common/Version.h"
+#include "upgrade/Sha256.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::mutex gOverrideMutex;  //!< Protects gUrlOverride.
+std::string gUrlOverride;
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// The options every request shares: the schemes allowed, redirects within http(s),
+// time-outs by stall rather than by total time (a slow line may take long), and
+// certificate checks left at libcurl's default (on).
+void CommonOptions(CURL* curl, const std::string& url, int stallTimeoutS, char* errorBuffer) {
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,file");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(CUpgradeClient::CONNECT_TIMEOUT_S));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallTimeoutS));
+    const std::string agent = std::string("palo520g/") + PaloVersionText();
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());  // copied by libcurl
+}
+
+std::string CurlFailure(CURLcode code, const char* errorBuffer) {
+    std::string text = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+struct TextSink {
+    std::string* text;
+    size_t maxBytes;
+    bool tooLong = false;
+};
+
+size_t WriteText(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<TextSink*>(user);
+    const size_t n = size * count;
+    if (sink->text->size() + n > sink->maxBytes) {
+        sink->tooLong = true;
+        return 0;
+    }
+    sink->text->append(data, n);
+    return n;
+}
+
+struct FileSink {
+    int fd = -1;
+    uint64_t limit = 0;
+    uint64_t written = 0;
+    bool tooLong = false;
+    bool writeFailed = false;
+    CSha256 sha;
+    INetFileCopyProgressListener* listener = nullptr;
+    uint64_t expectedSize = 0;
+    bool cancelled = false;
+};
+
+size_t WriteFile(char* data, size_t size, size_t count, void* user) {
+    auto* sink = static_cast<FileSink*>(user);
+    const size_t n = size * count;
+    if (sink->written + n > sink->limit) {
+        sink->tooLong = true;
+        return 0;
+    }
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(sink->fd, data + done, n - done);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            sink->writeFailed = true;
+            return 0;
+        }
+        done += static_cast<size_t>(w);
+    }
+    sink->sha.Update(data, n);
+    sink->written += n;
+    return n;
+}
+
+struct ProgressContext {
+    CURL* curl;
+    FileSink* sink;
+};
+
+int ReportProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
+    auto* context = static_cast<ProgressContext*>(user);
+    FileSink* sink = context->sink;
+    if (!sink->listener) return 0;
+    curl_off_t speed = 0;
+    curl_easy_getinfo(context->curl, CURLINFO_SPEED_DOWNLOAD_T, &speed);
+    const uint64_t total = dltotal > 0 ? static_cast<uint64_t>(dltotal) : sink->expectedSize;
+    if (sink->listener->OnProgress(nullptr, static_cast<uint64_t>(dlnow), total, static_cast<double>(speed)) == 0) {
+        sink->cancelled = true;
+        return 1;  // aborts the transfer
+    }
+    return 0;
+}
+
+}  // namespace
+
+void SetUpdateUrlOverride(const std::string& url) {
+    std::lock_guard<std::mutex> lock(gOverrideMutex);
+    gUrlOverride = url;
+}
+
+std::string UpdateAddressFromSettings(XMLNode appConfig) {
+    {
+        std::lock_guard<std::mutex> lock(gOverrideMutex);
+        if (!gUrlOverride.empty()) return gUrlOverride;
+    }
+    if (const char* env = std::getenv(UPDATE_URL_ENVIRONMENT); env && *env) return env;
+    if (const auto url = appConfig.FindChild("Upgrade").GetAttributeText("Url"); url && !url->empty()) return *url;
+    return {};
+}
+
+std::string FormatExpectation(const std::string& sha256, uint64_t size) {
+    return sha256 + ":" + std::to_string(size);
+}
+
+bool ParseExpectation(const std::string& text, std::string& sha256, uint64_t& size) {
+    const size_t colon = text.find(':');
+    if (colon != 64 || !IsSha256Hex(text.substr(0, 64))) return false;
+    const std::string digits = text.substr(colon + 1);
+    if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    sha256 = text.substr(0, 64);
+    for (char& c : sha256) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    size = std::stoull(digits);
+    return true;
+}
+
+CUpgradeClient::CUpgradeClient(std::string address) : address_(std::move(address)) {
+    if (!address_.empty() && address_.back() != '/') address_ += '/';
+    GlobalInit();
+}
+
+bool CUpgradeClient::Fail(const std::string& reason) {
+    lastError_ = reason;
+    return false;
+}
+
+bool CUpgradeClient::FetchText(const std::string& url, size_t maxBytes, std::string& text) {
+    CURL* curl = curl_easy_init();
+    if (!curl) return Fail("the network library could not start");
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    CommonOptions(curl, url, stallTimeoutS_, errorBuffer);
+    text.clear();
+    TextSink sink{&text, maxBytes};
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteText);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    const CURLcode code = curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+    if (sink.tooLong) return Fail(url + " is larger than " + std::to_string(maxBytes) + " bytes");
+    if (code != CURLE_OK) return Fail(url + ": " + CurlFailure(code, errorBuffer));
+    return true;
+}
+
+bool CUpgradeClient::Logon() {
+    loggedOn_ = false;
+    if (address_.empty()) {
+        return Fail(std::string("no update address is set: set the attribute Url of the element Upgrade in "
+                                "appConfig.xml, or the environment variable ") +
+                    UPDATE_URL_ENVIRONMENT);
+    }
+    std::string text;
+    if (!FetchText(address_ + CATALOGUE_FILE_NAME, CATALOGUE_MAX_BYTES, text)) return false;
+    FirmwareCatalogue catalogue;
+    std::string error;
+    if (!ParseCatalogue(text, catalogue, &error)) return Fail(address_ + CATALOGUE_FILE_NAME + ": " + error);
+    catalogue_ = std::move(catalogue);
+    loggedOn_ = true;
+    return true;
+}
+
+bool CUpgradeClient::GetHistoryVersion(std::string& versions) {
+    if (!loggedOn_) return Fail("not logged on");
+    versions.clear();
+    for (const CatalogueEntry& entry : catalogue_.versions) {
+        if (!versions.empty()) versions += ';';
+        versions += entry.version;
+    }
+    return true;
+}
+
+bool CUpgradeClient::GetVersionInfo(const std::string& version, VersionInfo& info) {
+    if (!loggedOn_) return Fail("not logged on");
+    const CatalogueEntry* entry = catalogue_.Find(version);
+    if (!entry) return Fail("the catalogue has no version " + version);
+    std::string error;
+    if (!ResolveArchiveUrl(address_, entry->archive, info.source, &error)) return Fail(error);
+    info.version = entry->version;
+    info.expected = FormatExpectation(entry->sha256, entry->size);
+    info.notes = entry->notes;
+    return true;
+}
+
+bool CUpgradeClient::DownloadFile(const std::string& source, const std::string& localPath,
+                                  const std::string& expected, INetFileCopyProgressListener* listener) {
+    std::error_code ec;
+    fs::remove(localPath, ec);  // an older archive must not pass for this one
+    std::string sha256;
+    uint64_t size = 0;
+    if (!ParseExpectation(expected, sha256, size)) return Fail("the archive's size and checksum are not known");
+
+    std::string tempPath = localPath + ".part-XXXXXX";
+    const int fd = ::mkstemp(tempPath.data());
+    if (fd < 0) return Fail("cannot create a file beside " + localPath + ": " + std::strerror(errno));
+
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        ::close(fd);
+        ::unlink(tempPath.c_str());
+        return Fail("the network library could not start");
+    }
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    CommonOptions(curl, source, stallTimeoutS_, errorBuffer);
+    FileSink sink;
+    sink.fd = fd;
+    sink.limit = size;
+    sink.listener = listener;
+    sink.expectedSize = size;
+    ProgressContext progress{curl, &sink};
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteFile);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ReportProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &progress);
+    const CURLcode code = curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+
+    std::string failure;
+    if (sink.cancelled) {
+        failure = "the download was cancelled";
+    } else if (sink.tooLong) {
+        failure = "the server sent more than the catalogue's " + std::to_string(size) + " bytes";
+    } else if (sink.writeFailed || !synced) {
+        failure = "cannot write " + tempPath;
+    } else if (code != CURLE_OK) {
+        failure = source + ": " + CurlFailure(code, errorBuffer);
+    } else if (sink.written != size) {
+        failure = "the archive has " + std::to_string(sink.written) + " bytes, the catalogue says " +
+                  std::to_string(size);
+    } else if (const std::string digest = sink.sha.HexDigest(); digest != sha256) {
+        failure = "the archive's SHA-256 " + digest + " differs from the catalogue's " + sha256;
+    }
+    if (failure.empty()) {
+        fs::rename(tempPath, localPath, ec);
+        if (ec) failure = "cannot rename the archive to " + localPath + ": " + ec.message();
+    }
+    if (!failure.empty()) {
+        fs::remove(tempPath, ec);
+        return Fail(failure);
+    }
+    return true;
+}

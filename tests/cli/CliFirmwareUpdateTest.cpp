@@ -1,0 +1,111 @@
+// fw publish, fw versions, fw fetch, fw update: a catalogue made by the tool itself,
+// served over file:// and a loopback HTTP server, flashed onto the simulator.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "SimFixture.h"
+#include "support/LoopbackHttpServer.h"
+
+namespace {
+
+class CliFirmwareUpdateTest : public CliSimTest {
+protected:
+    void SetUp() override {
+        StartSim();
+        catalogue_ = dir_.File("catalogue");
+        data_ = dir_.File("data");
+    }
+    // Publishes a simulator image of the version into partition 0 (and 1 when asked).
+    std::vector<uint8_t> Publish(const std::string& version, bool withApp1 = false) {
+        const std::string app0 = dir_.File(version + "-app0.bin");
+        EXPECT_TRUE(WriteSimFirmwareImage(app0, "v" + version, 3000));
+        std::vector<std::string> args = {"fw", "publish", "--catalogue", catalogue_, version, app0};
+        if (withApp1) {
+            const std::string app1 = dir_.File(version + "-app1.bin");
+            EXPECT_TRUE(WriteSimFirmwareImage(app1, "v" + version + "-b", 500));
+            args.push_back(app1);
+        }
+        const CliResult result = RunCli(args);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_TRUE(Contains(result.out, "Published " + version));
+        const std::string bytes = ReadWholeFile(app0);
+        return std::vector<uint8_t>(bytes.begin(), bytes.end());
+    }
+    [[nodiscard]] std::string FileUrl() const { return "file://" + catalogue_ + "/"; }
+
+    std::string catalogue_;
+    std::string data_;
+};
+
+TEST_F(CliFirmwareUpdateTest, VersionsMarksWhatIsNewerThanTheSensor) {
+    Publish("1.0.2");
+    Publish("1.0.3");
+    Publish("0.9.9");
+    const CliResult result = RunOnSim({"fw", "versions", "--json", "--update-url", FileUrl()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    JsonValue json;
+    ASSERT_TRUE(ParseJson(result.out, json)) << result.out;
+    EXPECT_EQ(json["sensor_version"].text, "1.0.2");
+    std::vector<std::string> newer;
+    for (const JsonValue& item : json["versions"].items) {
+        if (item["newer"].boolean) newer.push_back(item["version"].text);
+    }
+    EXPECT_EQ(newer, std::vector<std::string>{"1.0.3"});
+
+    const CliResult text = RunCli({"fw", "versions", "--update-url", FileUrl()});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_TRUE(Contains(text.out, "1.0.3"));
+    EXPECT_TRUE(Contains(text.out, "0.9.9"));
+
+    const CliResult none = RunCli({"fw", "versions", "--update-url", "file://" + dir_.File("nowhere") + "/"});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(Contains(none.err, "Failed to log on to the update server."));
+}
+
+TEST_F(CliFirmwareUpdateTest, UpdateFetchesOverHttpAndFlashesThePartition) {
+    const std::vector<uint8_t> image = Publish("1.0.3", true);
+    LoopbackHttpServer server(catalogue_);
+    const CliResult result = RunOnSim({"fw", "update", "1.0.3", "--partition", "0", "--baud", "256000",
+                                       "--update-url", server.Url(), "--data-dir", data_},
+                                      120000);
+    ASSERT_EQ(result.exitCode, 0) << result.out << result.err;
+    EXPECT_TRUE(Contains(result.out, "Download successful!"));
+    EXPECT_EQ(sim_->FlashPartition(0), image);
+    EXPECT_TRUE(std::filesystem::exists(data_ + "/FW_Image/1.0.3/APP1.bin"));
+    EXPECT_TRUE(std::filesystem::exists(data_ + "/FW_Image/download.zip"));
+}
+
+TEST_F(CliFirmwareUpdateTest, UpdateRefusesAPartitionTheVersionHasNoImageFor) {
+    Publish("1.0.3");
+    const std::vector<uint8_t> before = sim_->FlashPartition(1);
+    const CliResult result = RunOnSim({"fw", "update", "1.0.3", "--partition", "1", "--update-url", FileUrl(),
+                                       "--data-dir", data_});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.err, "Bin file error!"));
+    EXPECT_TRUE(Contains(result.err, "APP1.bin"));
+    EXPECT_EQ(sim_->FlashPartition(1), before);
+}
+
+TEST_F(CliFirmwareUpdateTest, FetchPrintsTheFolderAndAWrongChecksumFails) {
+    Publish("1.0.3", true);
+    const CliResult fetched = RunCli({"fw", "fetch", "1.0.3", "--json", "--update-url", FileUrl(), "--data-dir", data_});
+    ASSERT_EQ(fetched.exitCode, 0) << fetched.err;
+    JsonValue json;
+    ASSERT_TRUE(ParseJson(fetched.out, json)) << fetched.out;
+    EXPECT_EQ(json["folder"].text, data_ + "/FW_Image/1.0.3");
+    ASSERT_EQ(json["images"].items.size(), 2u);
+    EXPECT_EQ(json["images"].items[1].text, "APP1.bin");
+
+    // The archive on the server changes after publishing: the catalogue's checksum no longer holds.
+    std::string zip = ReadWholeFile(catalogue_ + "/1.0.3/firmware.zip");
+    zip[zip.size() / 2] ^= 0x55;
+    WriteWholeFile(catalogue_ + "/1.0.3/firmware.zip", zip);
+    const CliResult refused = RunCli({"fw", "fetch", "1.0.3", "--update-url", FileUrl(), "--data-dir", data_});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_TRUE(Contains(refused.err, "Failed to download the firmware from the update server."));
+    EXPECT_TRUE(Contains(refused.err, "SHA-256"));
+    EXPECT_FALSE(std::filesystem::exists(data_ + "/FW_Image/download.zip"));
+}
+
+}  // namespace

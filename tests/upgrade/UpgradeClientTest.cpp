@@ -1,0 +1,322 @@
+// The update client against catalogues served by a loopback HTTP server and over
+// file://: version order, fetch and unpack, and the archives it must refuse.
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "UpgradeTestSupport.h"
+#include "app/XMLParser.h"
+#include "support/LoopbackHttpServer.h"
+#include "support/TempDir.h"
+#include "upgrade/CUnzipper.h"
+#include "upgrade/CataloguePublisher.h"
+#include "upgrade/FirmwareFetch.h"
+#include "upgrade/Sha256.h"
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+namespace {
+
+TEST(VersionOrder, ComparesNumbersNotTexts) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int sign;
+    };
+    const Case cases[] = {
+        {"1.0.10", "1.0.9", 1}, {"1.0.9", "1.0.10", -1}, {"v1.0.3", "1.0.3", 0}, {"1.0", "1.0.0", 0},
+        {"2", "1.9.9", 1},      {"1.0.3", "", 1},        {"abc", "1.0", -1},     {"1.0", "abc", 1},
+        {"1..2", "0.1", -1},    {"1.0.3-rc", "1.0.2", -1}, {"", "", 0},          {"x", "", 0},
+    };
+    for (const Case& c : cases) {
+        const int result = CompareVersion(c.a, c.b);
+        EXPECT_EQ((result > 0) - (result < 0), c.sign) << c.a << " vs " << c.b;
+    }
+}
+
+TEST(VersionOrder, NewerVersionsKeepTheCatalogueOrder) {
+    // The sensor reports "v1.0.2"; the tool removes the v before comparing.
+    EXPECT_THAT(NewerVersions("1.0.2;1.0.3;0.9.9", "1.0.2"), ElementsAre("1.0.3"));
+    EXPECT_THAT(NewerVersions("1.1;1.0.3;2.0", "1.0.2"), ElementsAre("1.1", "1.0.3", "2.0"));
+    EXPECT_THAT(NewerVersions("1.0.3", "1.0.2"), ElementsAre("1.0.3"));
+    EXPECT_THAT(NewerVersions("1.0.1;1.0.2", "1.0.2"), IsEmpty());
+    // With no device version every version that parses is newer.
+    EXPECT_THAT(NewerVersions("1.0.1;junk", ""), ElementsAre("1.0.1"));
+}
+
+TEST(Catalogue, RefusesWhatCouldMisleadTheClient) {
+    const std::string sha(64, 'a');
+    const auto entry = [&](const std::string& version, const std::string& archive) {
+        return R"({"versions":[{"version":")" + version + R"(","archive":")" + archive +
+               R"(","size":10,"sha256":")" + sha + R"("}]})";
+    };
+    struct Case {
+        std::string text;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"not json", "not JSON"},
+        {R"({"product":"Palo520G"})", "versions"},
+        {entry("../../etc", "x.zip"), "not a plain name"},
+        {entry("1.0", "../x.zip"), "archive path"},
+        {entry("1.0", "/srv/x.zip"), "absolute"},
+        {entry("1.0", "http://elsewhere/x.zip"), "not relative"},
+        {R"({"versions":[{"version":"1.0","archive":"a.zip","size":10,"sha256":"xyz"}]})", "sha256"},
+        {R"({"versions":[{"version":"1.0","archive":"a.zip","size":-1,"sha256":")" + sha + R"("}]})", "size"},
+    };
+    for (const Case& c : cases) {
+        FirmwareCatalogue catalogue;
+        std::string error;
+        EXPECT_FALSE(ParseCatalogue(c.text, catalogue, &error)) << c.text;
+        EXPECT_THAT(error, HasSubstr(c.reason)) << c.text;
+    }
+    FirmwareCatalogue catalogue;
+    ASSERT_TRUE(ParseCatalogue(R"({"versions":[{"version":"1.0.3","archive":"1.0.3/f.zip","size":5,"sha256":")" +
+                                   std::string(64, 'A') + R"(","extra":{"x":1}}],"other":true})",
+                               catalogue, nullptr));
+    ASSERT_EQ(catalogue.versions.size(), 1u);
+    EXPECT_EQ(catalogue.versions[0].sha256, std::string(64, 'a'));
+}
+
+TEST(UpdateAddress, OverrideThenEnvironmentThenConfiguration) {
+    XMLParser doc;
+    const std::string xml = R"(<AppConfig><upgrade url="http://config/"/></AppConfig>)";
+    doc.LoadBuffer(xml.data(), xml.size());
+    const XMLNode root = doc.FindElement("AppConfig");
+    unsetenv(UPDATE_URL_ENVIRONMENT);
+    SetUpdateUrlOverride("");
+    EXPECT_EQ(UpdateAddressFromSettings(root), "http://config/");
+    setenv(UPDATE_URL_ENVIRONMENT, "http://env/", 1);
+    EXPECT_EQ(UpdateAddressFromSettings(root), "http://env/");
+    SetUpdateUrlOverride("file:///override/");
+    EXPECT_EQ(UpdateAddressFromSettings(root), "file:///override/");
+    SetUpdateUrlOverride("");
+    unsetenv(UPDATE_URL_ENVIRONMENT);
+    EXPECT_EQ(UpdateAddressFromSettings(XMLNode()), "");
+
+    CUpgradeClient client{""};
+    EXPECT_FALSE(client.Logon());
+    EXPECT_THAT(client.LastError(), HasSubstr("Upgrade"));
+    EXPECT_THAT(client.LastError(), HasSubstr(UPDATE_URL_ENVIRONMENT));
+}
+
+// A catalogue folder, served over HTTP or file://, and a data folder to fetch into.
+class FetchTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (GetParam()) server_ = std::make_unique<LoopbackHttpServer>(served_.Path());
+        firmware_ = data_.File("FW_Image");
+    }
+    [[nodiscard]] std::string Address() const {
+        return GetParam() ? server_->Url() : "file://" + served_.Path() + "/";
+    }
+    void Publish(const std::string& version, const std::vector<std::pair<int, std::string>>& images) {
+        std::vector<std::pair<int, std::string>> files;
+        for (const auto& [partition, bytes] : images) {
+            const std::string file = work_.File(version + "-APP" + std::to_string(partition) + ".bin");
+            ASSERT_TRUE(WriteWholeFile(file, bytes));
+            files.emplace_back(partition, file);
+        }
+        std::string error;
+        ASSERT_TRUE(PublishFirmwareVersion(served_.Path(), version, files, "", nullptr, &error)) << error;
+    }
+    FirmwareFetchResult Fetch(const std::string& version, INetFileCopyProgressListener* listener = nullptr) {
+        CUpgradeClient client(Address());
+        client.SetStallTimeout(2);
+        return FetchFirmwareVersion(client, version, firmware_, listener);
+    }
+    // No file under the data folder: at most empty version folders, no archive,
+    // no half-unpacked folder; and nothing in the folder a hostile entry aims at.
+    void ExpectNothingKept() {
+        EXPECT_FALSE(fs::exists(FirmwareArchivePath(firmware_)));
+        for (const std::string& name : TreeOf(data_.Path())) {
+            const fs::path path = fs::path(data_.Path()) / name;
+            EXPECT_TRUE(fs::is_directory(path) && fs::is_empty(path) || name == "FW_Image") << "left behind: " << name;
+            EXPECT_EQ(name.find(".unpack-"), std::string::npos) << name;
+        }
+        EXPECT_THAT(TreeOf(outside_.Path()), IsEmpty());
+    }
+
+    TempDir served_;
+    TempDir data_;
+    TempDir work_;     // image files to publish
+    TempDir outside_;  // where a hostile entry aims
+    std::unique_ptr<LoopbackHttpServer> server_;
+    std::string firmware_;
+};
+
+TEST_P(FetchTest, FetchesVerifiesAndUnpacksAVersion) {
+    const std::string app0 = TestImage(20000, 0), app1 = TestImage(7001, 1);
+    Publish("1.0.2", {{0, TestImage(100, 9)}});
+    Publish("1.0.3", {{0, app0}, {1, app1}});
+    Publish("0.9.9", {{0, TestImage(100, 8)}});
+
+    CUpgradeClient client(Address());
+    ASSERT_TRUE(client.Logon()) << client.LastError();
+    std::string history;
+    ASSERT_TRUE(client.GetHistoryVersion(history));
+    EXPECT_EQ(history, "1.0.2;1.0.3;0.9.9");
+
+    RecordingListener listener;
+    const FirmwareFetchResult result = Fetch("1.0.3", &listener);
+    ASSERT_TRUE(result.Ok()) << result.reason;
+    EXPECT_EQ(result.versionFolder, firmware_ + "/1.0.3");
+    EXPECT_THAT(result.images, ElementsAre("APP0.bin", "APP1.bin"));
+    EXPECT_EQ(ReadWholeFile(result.versionFolder + "/APP0.bin"), app0);
+    EXPECT_EQ(ReadWholeFile(result.versionFolder + "/APP1.bin"), app1);
+    const std::string archive = ReadWholeFile(FirmwareArchivePath(firmware_));
+    EXPECT_EQ(archive, ReadWholeFile(served_.File("1.0.3/firmware.zip")));
+    EXPECT_GT(listener.calls, 0);
+    EXPECT_EQ(listener.lastDone, archive.size());
+    EXPECT_EQ(listener.lastTotal, archive.size());
+
+    // Partition 1 takes APP1.bin; a partition the version lacks falls back to the first image.
+    EXPECT_EQ(ChooseFetchedImage(result.versionFolder, 1), result.versionFolder + "/APP1.bin");
+    EXPECT_EQ(ChooseFetchedImage(result.versionFolder, 5), result.versionFolder + "/APP0.bin");
+    EXPECT_EQ(ChooseFetchedImage(result.versionFolder, -1), result.versionFolder + "/APP0.bin");
+}
+
+TEST_P(FetchTest, ASecondFetchReplacesTheArchiveAndTheImages) {
+    Publish("1.0.3", {{0, TestImage(3000, 0)}, {1, TestImage(3000, 1)}});
+    ASSERT_TRUE(Fetch("1.0.3").Ok());
+    // The maker republishes the version with only App0, and different bytes.
+    const std::string again = TestImage(5000, 2);
+    Publish("1.0.3", {{0, again}});
+    const FirmwareFetchResult result = Fetch("1.0.3");
+    ASSERT_TRUE(result.Ok()) << result.reason;
+    EXPECT_THAT(TreeOf(result.versionFolder), ElementsAre("APP0.bin"));
+    EXPECT_EQ(ReadWholeFile(result.versionFolder + "/APP0.bin"), again);
+    EXPECT_EQ(ReadWholeFile(FirmwareArchivePath(firmware_)), ReadWholeFile(served_.File("1.0.3/firmware.zip")));
+    EXPECT_THAT(TreeOf(firmware_), ElementsAre("1.0.3", "1.0.3/APP0.bin", "download.zip"));
+    // Partition 1 now falls back to App0's image.
+    EXPECT_EQ(ChooseFetchedImage(result.versionFolder, 1), result.versionFolder + "/APP0.bin");
+}
+
+TEST_P(FetchTest, RefusesArchivesThatAreNotWhatTheCatalogueSays) {
+    const std::string outside = outside_.File("abs.bin");
+    std::vector<ZipEntrySpec> bomb;
+    const std::string zeros(40u << 20, '\0');
+    bomb.push_back({"APP0.bin", zeros});
+    bomb.push_back({"APP1.bin", zeros});
+    struct Case {
+        const char* name;
+        std::vector<ZipEntrySpec> entries;
+        FirmwareFetchResult::Stage stage;
+        const char* reason;
+        std::string shaOverride;
+        long long sizeOverride;
+    };
+    const std::vector<Case> cases = {
+        {"wrong-sha", {{"APP0.bin", "good"}}, FirmwareFetchResult::Stage::Download, "SHA-256", std::string(64, '0'), -1},
+        {"too-big", {{"APP0.bin", "good"}}, FirmwareFetchResult::Stage::Download, "more than", {}, 10},
+        {"dotdot", {{"APP0.bin", "good"}, {"../../evil.bin", "evil"}}, FirmwareFetchResult::Stage::Unpack, "leaves its folder", {}, -1},
+        {"absolute", {{outside, "evil"}}, FirmwareFetchResult::Stage::Unpack, "absolute", {}, -1},
+        {"link", {{"APP0.bin", outside_.File("target")}, {"APP1.bin", "x", false}}, FirmwareFetchResult::Stage::Unpack, "link", {}, -1},
+        {"bomb", bomb, FirmwareFetchResult::Stage::Unpack, "64 MiB", {}, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<ZipEntrySpec> entries = c.entries;
+        if (std::string(c.name) == "link") entries[0].symbolicLink = true;
+        const std::string version = std::string("1.0.") + std::to_string(&c - cases.data());
+        fs::create_directories(served_.File(version));
+        ASSERT_TRUE(WriteTestZip(served_.File(version + "/firmware.zip"), entries));
+        AddCatalogueEntry(served_.Path(), version, version + "/firmware.zip", c.shaOverride, c.sizeOverride);
+
+        const FirmwareFetchResult result = Fetch(version);
+        EXPECT_EQ(result.stage, c.stage);
+        EXPECT_EQ(result.MessageId(), 10533);
+        EXPECT_THAT(result.reason, HasSubstr(c.reason));
+        ExpectNothingKept();
+        EXPECT_THAT(TreeOf(result.versionFolder), IsEmpty());
+        EXPECT_FALSE(fs::exists(outside));
+        EXPECT_FALSE(fs::exists(data_.Path() + "/evil.bin"));
+    }
+}
+
+TEST_P(FetchTest, AListenerCancelsTheTransfer) {
+    Publish("1.0.3", {{0, TestImage(3u << 20, 0)}});
+    RecordingListener listener;
+    listener.cancelAfter = 0;
+    const FirmwareFetchResult result = Fetch("1.0.3", &listener);
+    EXPECT_EQ(result.stage, FirmwareFetchResult::Stage::Download);
+    EXPECT_THAT(result.reason, HasSubstr("cancelled"));
+    ExpectNothingKept();
+}
+
+TEST_P(FetchTest, UnknownVersionAndMissingCatalogue) {
+    EXPECT_EQ(Fetch("1.0.3").stage, FirmwareFetchResult::Stage::Logon);
+    Publish("1.0.3", {{0, "abcd"}});
+    const FirmwareFetchResult result = Fetch("2.0");
+    EXPECT_EQ(result.stage, FirmwareFetchResult::Stage::VersionInfo);
+    EXPECT_EQ(result.MessageId(), 10532);
+}
+
+INSTANTIATE_TEST_SUITE_P(Served, FetchTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Http" : "File"; });
+
+TEST(FetchOverHttp, ShortAndStalledDownloadsFail) {
+    TempDir served, data;
+    const std::string image = TestImage(200000, 0);
+    const std::string file = data.File("APP0.bin");
+    ASSERT_TRUE(WriteWholeFile(file, image));
+    ASSERT_TRUE(PublishFirmwareVersion(served.Path(), "1.0.3", {{0, file}}, "", nullptr, nullptr));
+    std::remove(file.c_str());
+    LoopbackHttpServer server(served.Path());
+    const std::string firmware = data.File("FW_Image");
+
+    for (const auto fault : {LoopbackHttpServer::Fault::CutShort, LoopbackHttpServer::Fault::Stall}) {
+        server.SetFault("/1.0.3/firmware.zip", fault, 5000);
+        CUpgradeClient client(server.Url());
+        client.SetStallTimeout(2);
+        const auto start = std::chrono::steady_clock::now();
+        const FirmwareFetchResult result = FetchFirmwareVersion(client, "1.0.3", firmware, nullptr);
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(result.stage, FirmwareFetchResult::Stage::Download);
+        EXPECT_FALSE(result.reason.empty());
+        // Hang guard only: the stall time-out is 2 s.
+        EXPECT_LT(seconds, 60);
+        EXPECT_FALSE(fs::exists(FirmwareArchivePath(firmware)));
+        EXPECT_THAT(TreeOf(firmware), ElementsAre("1.0.3"));
+    }
+}
+
+TEST(Publish, ReplacesAVersionInPlaceAndKeepsADamagedCatalogue) {
+    TempDir dir, images;
+    const std::string a = images.File("a.bin"), b = images.File("b.bin");
+    WriteWholeFile(a, "AAAA");
+    WriteWholeFile(b, "BBBBBB");
+    ASSERT_TRUE(PublishFirmwareVersion(dir.Path(), "1.0.1", {{0, a}}, "", nullptr, nullptr));
+    ASSERT_TRUE(PublishFirmwareVersion(dir.Path(), "1.0.2", {{0, a}}, "", nullptr, nullptr));
+    PublishedVersion published;
+    ASSERT_TRUE(PublishFirmwareVersion(dir.Path(), "1.0.1", {{0, b}, {2, a}}, "fixes", &published, nullptr));
+
+    FirmwareCatalogue catalogue;
+    ASSERT_TRUE(ParseCatalogue(ReadWholeFile(dir.File("catalogue.json")), catalogue, nullptr));
+    ASSERT_EQ(catalogue.versions.size(), 2u);
+    EXPECT_EQ(catalogue.versions[0].version, "1.0.1");
+    EXPECT_EQ(catalogue.versions[0].notes, "fixes");
+    EXPECT_EQ(catalogue.versions[0].sha256, Sha256OfFile(dir.File("1.0.1/firmware.zip")));
+    EXPECT_EQ(catalogue.versions[0].size, fs::file_size(dir.File("1.0.1/firmware.zip")));
+    EXPECT_EQ(published.sha256, catalogue.versions[0].sha256);
+    const UnzipResult unzip = CUnzipper::Unzip(dir.File("1.0.1/firmware.zip"), images.File("out"), false);
+    ASSERT_TRUE(unzip.ok) << unzip.reason;
+    EXPECT_THAT(unzip.files, ElementsAre("APP0.bin", "APP2.bin"));
+    EXPECT_EQ(ReadWholeFile(images.File("out/APP0.bin")), "BBBBBB");
+
+    std::string error;
+    EXPECT_FALSE(PublishFirmwareVersion(dir.Path(), "1.0.3", {{0, a}, {0, b}}, "", nullptr, &error));
+    EXPECT_THAT(error, HasSubstr("twice"));
+    WriteWholeFile(dir.File("catalogue.json"), "{broken");
+    EXPECT_FALSE(PublishFirmwareVersion(dir.Path(), "1.0.3", {{0, a}}, "", nullptr, &error));
+    EXPECT_EQ(ReadWholeFile(dir.File("catalogue.json")), "{broken");
+}
+
+}  // namespace
