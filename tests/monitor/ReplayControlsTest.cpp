@@ -3,10 +3,8 @@
 
 #include <string>
 
-#include "ReportStream.h"
-#include "TestSink.h"
+#include "ReplayFixture.h"
 #include "common/FileUtils.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -35,31 +33,11 @@ int FrameOf(const TargetReport& report) {
     return i;
 }
 
-class ReplayControls : public ::testing::Test {
+class ReplayControls : public ReplayFixture {
 protected:
-    ReplayControls() : device(TAVO_Interface_RadarDevice_Serial_Create()), worker(device, sink) {}
-    ~ReplayControls() override {
-        worker.Stop();
-        TAVO_Interface_RadarDevice_Serial_Destroy(device);
-    }
-
-    void StartReplay(const Bytes& content, int intervalMs) {
-        const std::string path = dir.File("replay.dat");
-        ASSERT_TRUE(WriteWholeFile(path, std::string(content.begin(), content.end())));
-        worker.lastReplayFile = path;
-        worker.replayInterval = intervalMs;
-        worker.replayMode = 1;
-        ASSERT_EQ(worker.Start(), ACQUISITION_STARTED);
-    }
-
     bool WaitForReports(size_t count) {
         return sink.WaitFor([&](const RecordingSink::Record& r) { return r.reports.size() >= count; }, kHangGuardMs);
     }
-
-    TempDir dir;
-    TAVO_RadarDeviceHandle device;
-    RecordingSink sink;
-    CAcquisitionWorker worker;
 };
 
 TEST_F(ReplayControls, SeekGoesOnAtTheFirstWholeFrameAtOrAfterTheOffset) {
@@ -109,9 +87,7 @@ TEST_F(ReplayControls, SeekingToRandomPlacesNeverShowsAMixedReport) {
     const Bytes content = NumberedFrames(200);
     seeking.worker = &own;
     seeking.size = content.size();
-    const std::string path = dir.File("seeks.dat");
-    ASSERT_TRUE(WriteWholeFile(path, std::string(content.begin(), content.end())));
-    own.lastReplayFile = path;
+    own.lastReplayFile = WriteRecord("seeks.dat", content);
     own.replayInterval = 0;
     own.replayMode = 1;
     ASSERT_EQ(own.Start(), ACQUISITION_STARTED);
@@ -135,10 +111,7 @@ TEST_F(ReplayControls, APausedReplayShowsOneReportPerStepAndGoesOnWhenResumed) {
     PausingSink pausing;
     CAcquisitionWorker own(device, pausing);
     pausing.worker = &own;
-    const std::string path = dir.File("steps.dat");
-    const Bytes content = NumberedFrames(10);
-    ASSERT_TRUE(WriteWholeFile(path, std::string(content.begin(), content.end())));
-    own.lastReplayFile = path;
+    own.lastReplayFile = WriteRecord("steps.dat", NumberedFrames(10));
     own.replayInterval = 0;
     own.replayMode = 1;
     ASSERT_EQ(own.Start(), ACQUISITION_STARTED);

@@ -4,6 +4,7 @@
 #include <string>
 #include <thread>
 
+#include "ReplayFixture.h"
 #include "ReportStream.h"
 #include "TestSink.h"
 #include "support/TempDir.h"
@@ -16,29 +17,7 @@ long long MsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
 }
 
-// Replay needs no sensor: the output switch goes to a port that is not open and is ignored.
-class Replay : public ::testing::Test {
-protected:
-    Replay() : device(TAVO_Interface_RadarDevice_Serial_Create()), worker(device, sink) {}
-    ~Replay() override {
-        worker.Stop();
-        TAVO_Interface_RadarDevice_Serial_Destroy(device);
-    }
-
-    void StartReplay(const Bytes& content, int intervalMs) {
-        const std::string path = dir.File("replay.dat");
-        ASSERT_TRUE(WriteWholeFile(path, std::string(content.begin(), content.end())));
-        worker.lastReplayFile = path;
-        worker.replayInterval = intervalMs;
-        worker.replayMode = 1;
-        ASSERT_EQ(worker.Start(), ACQUISITION_STARTED);
-    }
-
-    TempDir dir;
-    TAVO_RadarDeviceHandle device;
-    RecordingSink sink;
-    CAcquisitionWorker worker;
-};
+class Replay : public ReplayFixture {};
 
 TEST_F(Replay, ThreeWholeFramesAndAPartialFourthArePacedThenTheEndIsReported) {
     const Bytes fourth = ReportFrame(2, 400);
