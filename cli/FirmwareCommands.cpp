@@ -13,6 +13,7 @@
 #include "Commands.h"
 #include "Output.h"
 #include "app/StringTable.h"
+#include "common/FileUtils.h"
 #include "device/SerialPortRegistry.h"
 #include "firmware/Bootloader.h"
 
@@ -162,6 +163,11 @@ int RunInfo(const PortOptions& port, bool json) {
 }
 
 int RunFlash(const PortOptions& port, const std::string& image, int partition) {
+    // Checked before the port is taken: a FIFO or a device would block or never end.
+    if (std::string why; !IsReadableRegularFile(image, &why)) {
+        PrintError(Text(CLI_TEXT_IMAGE_UNREADABLE, image.c_str(), why.c_str()));
+        return EXIT_FAILED;
+    }
     TerminalBootSink sink(false);
     CBootloader boot(sink);
     Configure(boot, port);

@@ -1,5 +1,6 @@
 // The virtual sensor's behaviour on a simulated clock: no terminal, no threads.
 
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -423,6 +424,15 @@ TEST(SensorModel, RecordingIsStreamedFrameByFrameInALoop)
     ASSERT_TRUE(WriteWholeFile(dir.File("empty.dat"), "no frames here"));
     EXPECT_FALSE(empty.Load(dir.File("empty.dat"), error));
     EXPECT_FALSE(error.empty());
+
+    // A device or a FIFO is refused at once, not read without end or waited on.
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    for (const std::string& path : {std::string("/dev/zero"), dir.File("fifo")}) {
+        RecordedScenario stream;
+        error.clear();
+        EXPECT_FALSE(stream.Load(path, error)) << path;
+        EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    }
 }
 
 // ---- the wire, byte for byte --------------------------------------------------
