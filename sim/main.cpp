@@ -80,7 +80,7 @@ int main(int argc, char** argv)
     app.add_option("--partition-mask", options.partitionMask, "Partitions that can be programmed (bit mask)");
     app.add_option("--buffer-size", options.bufferSize, "Buffer size of the command-mode reply");
     app.add_option("--max-packet-size", options.maxPacketSize, "Maximum packet size of the bootloader (> 20)")
-        ->check(CLI::Range(21, 65535));
+        ->check(CLI::Range(21, 65533));
     app.add_option("--reset-delay", options.resetDelayMs, "Milliseconds a software reset takes")
         ->check(CLI::NonNegativeNumber);
     app.add_flag("-q,--quiet", quiet, "Print only the terminal path");
