@@ -34,4 +34,9 @@ enum : int {
     CLI_TEXT_GENERATION_TIMEOUT = 21031,  // "%d"
     CLI_TEXT_NOTICE = 21032,              // "%s: %s"
     CLI_TEXT_RECORD_FAILED = 21033,       // "%s", "%s"
+    CLI_TEXT_CONFIG_UNREADABLE_WHY = 26000,  // "%s", "%s"
+    CLI_TEXT_CONFIG_UNWRITABLE_WHY = 26001,  // "%s", "%s"
+    CLI_TEXT_RECORD_FOLDER_UNUSABLE = 26002, // "%s", "%s"
+    CLI_TEXT_SUSPICIOUS_TEXT = 26003,        // "%s"
+    CLI_TEXT_IMAGE_UNREADABLE = 26004,       // "%s", "%s"
 };

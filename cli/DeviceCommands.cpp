@@ -7,6 +7,7 @@
 #include "CliStrings.h"
 #include "Commands.h"
 #include "Output.h"
+#include "common/ValueParse.h"
 #include "device/SerialPortRegistry.h"
 
 namespace {
@@ -43,7 +44,7 @@ int RunPorts(bool json) {
         {Text(CLI_TEXT_COLUMN_PORT), Text(CLI_TEXT_COLUMN_USB_ID), Text(CLI_TEXT_COLUMN_DESCRIPTION)}};
     for (const SerialPortInfo& port : ports) {
         const std::string usb = UsbId(port);
-        rows.push_back({port.path, usb.empty() ? "-" : usb, port.description.empty() ? "-" : port.description});
+        rows.push_back({port.path, usb.empty() ? "-" : usb, port.description.empty() ? "-" : VisibleText(port.description)});
     }
     for (const std::string& line : FormatTable(rows)) PrintLine(line);
     return EXIT_OK;
@@ -67,11 +68,22 @@ int RunInfo(const PortOptions& options, bool json) {
         if (!entered) PrintError(Text(CLI_TEXT_SENSOR_SILENT));
         return EXIT_FAILED;
     }
+    // A sensor's texts are printable ASCII; anything else is shown escaped and flagged,
+    // as it points at a faulty sensor or a damaged reply.
+    const bool versionSuspicious = !IsPrintableAscii(version);
+    const bool serialSuspicious = !IsPrintableAscii(serialNumber);
     if (json) {
-        PrintLine(JsonObject().Str("version", version).Str("serial_number", serialNumber).Text());
+        JsonObject object;
+        object.Str("version", version).Str("serial_number", serialNumber);
+        if (versionSuspicious) object.Raw("version_suspicious", "true");
+        if (serialSuspicious) object.Raw("serial_number_suspicious", "true");
+        PrintLine(object.Text());
     } else {
-        PrintLine(Text(CLI_TEXT_FIRMWARE_VERSION, version.c_str()));
-        PrintLine(Text(CLI_TEXT_SERIAL_NUMBER, serialNumber.c_str()));
+        const auto shown = [](const std::string& text, bool suspicious) {
+            return suspicious ? Text(CLI_TEXT_SUSPICIOUS_TEXT, VisibleText(text).c_str()) : text;
+        };
+        PrintLine(Text(CLI_TEXT_FIRMWARE_VERSION, shown(version, versionSuspicious).c_str()));
+        PrintLine(Text(CLI_TEXT_SERIAL_NUMBER, shown(serialNumber, serialSuspicious).c_str()));
     }
     return EXIT_OK;
 }

@@ -19,6 +19,7 @@
 #include "Output.h"
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
+#include "common/FileUtils.h"
 #include "device/SerialPortRegistry.h"
 #include "common/FileUtils.h"
 #include "firmware/Bootloader.h"
@@ -207,6 +208,11 @@ int QueryAndFlash(const PortOptions& port, const std::function<std::string()>& i
 }
 
 int RunFlash(const PortOptions& port, const std::string& image, int partition) {
+    // Checked before the port is taken: a FIFO or a device would block or never end.
+    if (std::string why; !IsReadableRegularFile(image, &why)) {
+        PrintError(Text(CLI_TEXT_IMAGE_UNREADABLE, image.c_str(), why.c_str()));
+        return EXIT_FAILED;
+    }
     return QueryAndFlash(port, [&] { return image; }, partition);
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -14,6 +15,7 @@
 #include "ReportFormat.h"
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
+#include "common/FileUtils.h"
 #include "common/Version.h"
 #include "monitor/AcquisitionWorker.h"
 #include "monitor/CurrentEstimate.h"
@@ -184,6 +186,11 @@ int RunMonitor(const MonitorOptions& options) {
     InitParamSetting(setting);
     CurrentConstants constants;
     if (!options.configPath.empty() && !LoadEstimateInputs(options.configPath, nullptr, constants)) return EXIT_FAILED;
+    // A folder that cannot take the record fails now, not after the run.
+    if (std::string why; !options.recordFolder.empty() && !PrepareWritableFolder(options.recordFolder, &why)) {
+        PrintError(Text(CLI_TEXT_RECORD_FOLDER_UNUSABLE, options.recordFolder.c_str(), why.c_str()));
+        return EXIT_FAILED;
+    }
 
     DeviceSession session;
     if (const int rc = session.Open(options.port); rc != EXIT_OK) return rc;
@@ -240,9 +247,9 @@ int RunReplay(const ReplayOptions& options) {
     InitParamSetting(setting);
     CurrentConstants constants;
     const std::string path = std::filesystem::absolute(options.file).lexically_normal().string();
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-        std::fclose(file);
-    } else {
+    // Checked without opening: the worker opens the file once and streams it, so a
+    // FIFO's writer loses nothing.
+    if (std::error_code ec; std::filesystem::is_directory(path, ec) || access(path.c_str(), R_OK) != 0) {
         PrintError(Text(CLI_TEXT_RECORD_UNREADABLE, path.c_str()));
         return EXIT_FAILED;
     }

@@ -8,6 +8,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "app/StringTable.h"
 
 namespace {
@@ -78,29 +80,58 @@ void PrintError(const std::string& line) {
     std::fflush(stderr);
 }
 
+// ---------------------------------------------------------------- outside text
+
+namespace {
+
+// Length of the well-formed UTF-8 sequence at text[i], 0 when it is not one.
+size_t Utf8SequenceLength(const std::string& text, size_t i) {
+    const auto byte = [&text](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char c = byte(i);
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) length = 2;
+    else if (c >= 0xE0 && c <= 0xEF) length = 3, low = c == 0xE0 ? 0xA0 : 0x80, high = c == 0xED ? 0x9F : 0xBF;
+    else if (c >= 0xF0 && c <= 0xF4) length = 4, low = c == 0xF0 ? 0x90 : 0x80, high = c == 0xF4 ? 0x8F : 0xBF;
+    else return 0;
+    if (i + length > text.size()) return 0;
+    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+    for (size_t k = 2; k < length; ++k)
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
+}  // namespace
+
+std::string VisibleText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    char escape[8];
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\\') {
+            out += "\\\\";
+            ++i;
+        } else if (c >= 0x20 && c < 0x7F) {
+            out.push_back(static_cast<char>(c));
+            ++i;
+        } else if (const size_t length = c >= 0x80 ? Utf8SequenceLength(text, i) : 0;
+                   length > 0 && !(c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)) {
+            out.append(text, i, length);  // printable beyond ASCII; C2 80-9F are the C1 controls
+            i += length;
+        } else {
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            out += escape;
+            ++i;
+        }
+    }
+    return out;
+}
+
 // ---------------------------------------------------------------- JSON
 
 std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buffer[8];
-                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                out += buffer;
-            } else {
-                out.push_back(static_cast<char>(c));
-            }
-        }
-    }
-    out += "\"";
-    return out;
+    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string JsonNumber(double value) {

@@ -48,7 +48,14 @@ private:
     Mode mode_;
 };
 
+// A text from outside (the sensor, the system) made safe for a terminal: control
+// characters, C1 controls and bytes that are not UTF-8 become visible escapes
+// ("\x1b"), a backslash becomes "\\"; printable text, Chinese included, is kept.
+[[nodiscard]] std::string VisibleText(const std::string& text);
+
 // --- JSON ---
+// A JSON string value, always valid UTF-8: control characters as \u00XX, bytes that
+// are not UTF-8 replaced by U+FFFD.
 [[nodiscard]] std::string JsonString(const std::string& text);
 // Shortest text that reads back as the same double; "null" when not finite.
 [[nodiscard]] std::string JsonNumber(double value);

@@ -217,8 +217,8 @@ bool LoadRecordFromConfig(const std::string& path, ParamSetting& record) {
 }
 
 // A failed write never leaves the user's file truncated, and the file keeps its mode.
-bool SaveConfigFile(const std::string& path, const XMLParser& doc) {
-    return SaveFileSafely(path, [&doc](std::FILE* file) { return doc.SaveFile(file); });
+bool SaveConfigFile(const std::string& path, const XMLParser& doc, std::string& why) {
+    return SaveFileSafely(path, [&doc](std::FILE* file) { return doc.SaveFile(file); }, {}, &why);
 }
 
 // ---------------------------------------------------------------- device sequences
@@ -389,8 +389,8 @@ int RunSave(const PortOptions& port, const std::string& path) {
     XMLNode root = doc.FindElement("AppConfig");
     if (!root) root = doc.Document().GetOrAddChild("AppConfig");
     SaveParamSetting(root.GetOrAddChild("ParamSetting"), record);
-    if (!SaveConfigFile(path, doc)) {
-        PrintError(Text(CLI_TEXT_CONFIG_UNWRITABLE, path.c_str()));
+    if (std::string why; !SaveConfigFile(path, doc, why)) {
+        PrintError(Text(CLI_TEXT_CONFIG_UNWRITABLE_WHY, path.c_str(), why.c_str()));
         return EXIT_FAILED;
     }
     PrintLine(Text(CLI_TEXT_CONFIG_SAVED, path.c_str()));
@@ -465,12 +465,16 @@ std::string ParamNoticeLine(const ParamNotice& notice) {
 
 bool LoadConfigFile(const std::string& path, XMLParser& doc) {
     uint8_t* data = nullptr;
-    const size_t length = ReadFileData(path, &data);
+    std::string why;
+    const size_t length = ReadFileData(path, &data, &why);
     // pugixml keeps what it could parse of a damaged file; this tool refuses it
     // rather than act on half a configuration.
     const bool ok = length > 0 && doc.LoadBuffer(data, length);
     ReleaseFileData(data);
-    if (!ok) PrintError(Text(CLI_TEXT_CONFIG_UNREADABLE, path.c_str()));
+    if (!ok) {
+        if (length > 0) why = doc.LastError();
+        PrintError(Text(CLI_TEXT_CONFIG_UNREADABLE_WHY, path.c_str(), why.c_str()));
+    }
     return ok;
 }
 

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <unistd.h>
 
 #include "common/ByteOrder.h"
+#include "common/FileUtils.h"
 #include "sim/WireFormat.h"
 
 const GateTable& EmptyRoomEnergyDb()
@@ -87,45 +89,93 @@ ReportPayload BuiltInScenario::ReportAt(double sceneSeconds, const SceneSettings
 
 // ---------------------------------------------------------------- recording
 
+RecordedScenario::~RecordedScenario()
+{
+    if (file_) {
+        std::fclose(file_);
+    }
+}
+
 bool RecordedScenario::Load(const std::string& path, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read " + path;
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    std::string why;
+    const int fd = OpenRegularFile(path, &why);
+    if (fd < 0 || !(file_ = ::fdopen(fd, "rb"))) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        error = "cannot read " + path + ": " + why;
         return false;
     }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    reports_.clear();
-    size_t i = 0;
-    while (i + SIM_FRAME_OVERHEAD <= bytes.size()) {
-        if (std::memcmp(&bytes[i], SIM_REPORT_HEADER, SIM_MARKER_SIZE) != 0) {
-            ++i;
-            continue;
-        }
-        const size_t length = ReadLE16(&bytes[i + 4]);
-        if (i + length + SIM_FRAME_OVERHEAD > bytes.size() ||
-            std::memcmp(&bytes[i + 6 + length], SIM_REPORT_TAIL, SIM_MARKER_SIZE) != 0) {
-            ++i;
-            continue;
-        }
-        if (length == kReportPayloadSize && bytes[i + 6] == 1) {
-            ReportPayload payload{};
-            std::memcpy(payload.data(), &bytes[i + 6], kReportPayloadSize);
-            reports_.push_back(payload);
-        }
-        i += length + SIM_FRAME_OVERHEAD;
+    window_.clear();
+    frameCount_ = 0;
+    ReportPayload payload{};
+    while (NextReport(payload)) {
+        ++frameCount_;
     }
-    next_ = 0;
-    if (reports_.empty()) {
+    if (frameCount_ == 0) {
         error = path + " holds no target report frames";
         return false;
     }
+    std::rewind(file_);
+    window_.clear();
     return true;
+}
+
+bool RecordedScenario::NextReport(ReportPayload& payload)
+{
+    constexpr size_t kReadSize = 64 * 1024;
+    size_t i = 0;
+    for (;;) {
+        // Scan what is there; stop where a frame could still be completed by more bytes.
+        while (i + SIM_FRAME_OVERHEAD <= window_.size()) {
+            if (std::memcmp(&window_[i], SIM_REPORT_HEADER, SIM_MARKER_SIZE) != 0) {
+                ++i;
+                continue;
+            }
+            const size_t length = ReadLE16(&window_[i + 4]);
+            if (i + length + SIM_FRAME_OVERHEAD > window_.size()) {
+                break;
+            }
+            if (std::memcmp(&window_[i + 6 + length], SIM_REPORT_TAIL, SIM_MARKER_SIZE) != 0) {
+                ++i;
+                continue;
+            }
+            const bool report = length == kReportPayloadSize && window_[i + 6] == 1;
+            if (report) {
+                std::memcpy(payload.data(), &window_[i + 6], kReportPayloadSize);
+            }
+            i += length + SIM_FRAME_OVERHEAD;
+            if (report) {
+                window_.erase(window_.begin(), window_.begin() + static_cast<std::ptrdiff_t>(i));
+                return true;
+            }
+        }
+        window_.erase(window_.begin(), window_.begin() + static_cast<std::ptrdiff_t>(i));
+        i = 0;
+        const size_t old = window_.size();
+        window_.resize(old + kReadSize);
+        const size_t n = std::fread(window_.data() + old, 1, kReadSize, file_);
+        window_.resize(old + n);
+        if (n == 0) {
+            return false;
+        }
+    }
 }
 
 ReportPayload RecordedScenario::ReportAt(double /*sceneSeconds*/, const SceneSettings& /*settings*/)
 {
-    const ReportPayload& payload = reports_[next_];
-    next_ = (next_ + 1) % reports_.size();
+    ReportPayload payload{};
+    if (!NextReport(payload)) {
+        // The end of the file: the recording starts over.
+        std::clearerr(file_);
+        std::rewind(file_);
+        window_.clear();
+        NextReport(payload);
+    }
     return payload;
 }

@@ -3,6 +3,7 @@
 // person walking in, standing still and leaving, or the report frames of a
 // record file played in a loop.
 
+#include <cstdio>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -50,18 +51,30 @@ private:
     std::mt19937 random_;
 };
 
+// The target report frames of a record file, streamed from the file in a loop: only
+// a window of the file is held, whatever its size.
 class RecordedScenario final : public ReportScenario {
 public:
-    // Reads the target report frames of a record file. False with a reason when
-    // the file cannot be read or holds none.
+    RecordedScenario() = default;
+    ~RecordedScenario() override;
+    RecordedScenario(const RecordedScenario&) = delete;
+    RecordedScenario& operator=(const RecordedScenario&) = delete;
+
+    // Opens the record file and counts its target report frames. False with a reason
+    // when it is not a readable regular file (a FIFO or a device could block or never
+    // end) or holds none.
     bool Load(const std::string& path, std::string& error);
     ReportPayload ReportAt(double sceneSeconds, const SceneSettings& settings) override;
     [[nodiscard]] bool IsRecording() const override { return true; }
-    [[nodiscard]] size_t FrameCount() const { return reports_.size(); }
+    [[nodiscard]] size_t FrameCount() const { return frameCount_; }
 
 private:
-    std::vector<ReportPayload> reports_;
-    size_t next_ = 0;
+    // The next target report after the read position; false at the end of the file.
+    bool NextReport(ReportPayload& payload);
+
+    std::FILE* file_ = nullptr;
+    std::vector<uint8_t> window_;  // bytes read but not yet scanned
+    size_t frameCount_ = 0;
 };
 
 // The 70-byte target report: type 1, state, distance (cm), 16 gate slots of 4 bytes.

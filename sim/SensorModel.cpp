@@ -161,6 +161,7 @@ void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
     }
     input_.insert(input_.end(), data, data + length);
 
+    const size_t maxBody = MaxCommandBody();
     size_t i = 0;
     while (i + SIM_MARKER_SIZE <= input_.size()) {
         if (std::memcmp(&input_[i], SIM_COMMAND_HEADER, SIM_MARKER_SIZE) != 0) {
@@ -171,11 +172,17 @@ void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
             break;
         }
         const size_t body = ReadLE16(&input_[i + 4]);
-        if (body < SIM_MIN_COMMAND_BODY || body > SIM_MAX_COMMAND_BODY) {
-            ++i;
+        if (body < SIM_MIN_COMMAND_BODY || body > maxBody) {
+            ++i;  // more than any command this sensor takes: noise
             continue;
         }
         if (i + body + SIM_FRAME_OVERHEAD > input_.size()) {
+            // A header in noise must not hold back a complete command behind it.
+            if (const size_t next = FindCompleteCommand(i + 1, maxBody); next != SIZE_MAX) {
+                inputStallSinceMs_ = -1;
+                i = next;
+                continue;
+            }
             if (inputStallSinceMs_ < 0) {
                 inputStallSinceMs_ = nowMs;
             }
@@ -201,6 +208,27 @@ void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
         }
     }
     input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+size_t SensorModel::MaxCommandBody() const
+{
+    // A bootloader packet is the command word plus up to maxPacketSize payload bytes.
+    return std::min<size_t>(0xFFFF, std::max<size_t>(SIM_MAX_COMMAND_BODY, 2 + size_t{options_.maxPacketSize}));
+}
+
+size_t SensorModel::FindCompleteCommand(size_t from, size_t maxBody) const
+{
+    for (size_t i = from; i + SIM_FRAME_OVERHEAD <= input_.size(); ++i) {
+        if (std::memcmp(&input_[i], SIM_COMMAND_HEADER, SIM_MARKER_SIZE) != 0) {
+            continue;
+        }
+        const size_t body = ReadLE16(&input_[i + 4]);
+        if (body >= SIM_MIN_COMMAND_BODY && body <= maxBody && i + body + SIM_FRAME_OVERHEAD <= input_.size() &&
+            std::memcmp(&input_[i + 6 + body], SIM_COMMAND_TAIL, SIM_MARKER_SIZE) == 0) {
+            return i;
+        }
+    }
+    return SIZE_MAX;
 }
 
 void SensorModel::HandleFrame(uint16_t word, const uint8_t* payload, size_t length, double nowMs)

@@ -90,6 +90,11 @@ private:
         std::vector<uint8_t> data;
     };
 
+    // The longest command body taken: the larger of the application's limit and a
+    // bootloader packet of the configured size.
+    [[nodiscard]] size_t MaxCommandBody() const;
+    // Start of the first complete command at or after `from` in the input; SIZE_MAX when none.
+    [[nodiscard]] size_t FindCompleteCommand(size_t from, size_t maxBody) const;
     void HandleFrame(uint16_t word, const uint8_t* payload, size_t length, double nowMs);
     void HandleApplication(uint16_t word, const uint8_t* payload, size_t length, double nowMs);
     void HandleBootloader(uint16_t word, const uint8_t* payload, size_t length, double nowMs);

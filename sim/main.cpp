@@ -3,12 +3,44 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <string>
 
 #include "sim/VirtualSensor.h"
+
+namespace {
+
+// "\xHH" gives the byte HH and "\\" a backslash, so that a faulty sensor's texts
+// (bytes that are not UTF-8, terminal escapes) can be typed.
+std::string DecodeEscapes(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') {
+            out.push_back('\\');
+            ++i;
+        } else if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 2])) &&
+                   std::isxdigit(static_cast<unsigned char>(text[i + 3]))) {
+            out.push_back(static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
+            i += 3;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+// Shown on the simulator's own terminal without its control bytes.
+std::string Shown(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    return text;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -42,18 +74,20 @@ int main(int argc, char** argv)
         ->check(CLI::NonNegativeNumber);
     app.add_flag("--output-off", outputOff, "Start with the report output switched off");
     app.add_flag("--any-command", anyCommand, "Answer commands outside command mode too");
-    app.add_option("--fw-version", options.version, "Version text of the application in flash");
-    app.add_option("--serial-number", options.serialNumber, "Serial number text");
+    app.add_option("--fw-version", options.version, "Version text of the application in flash (\\xHH for any byte)");
+    app.add_option("--serial-number", options.serialNumber, "Serial number text (\\xHH for any byte)");
     app.add_option("--device-id", options.deviceId, "Device id the bootloader reports");
     app.add_option("--partition-mask", options.partitionMask, "Partitions that can be programmed (bit mask)");
     app.add_option("--buffer-size", options.bufferSize, "Buffer size of the command-mode reply");
     app.add_option("--max-packet-size", options.maxPacketSize, "Maximum packet size of the bootloader (> 20)")
-        ->check(CLI::Range(21, 65535));
+        ->check(CLI::Range(21, 65533));
     app.add_option("--reset-delay", options.resetDelayMs, "Milliseconds a software reset takes")
         ->check(CLI::NonNegativeNumber);
     app.add_flag("-q,--quiet", quiet, "Print only the terminal path");
     CLI11_PARSE(app, argc, argv);
 
+    options.version = DecodeEscapes(options.version);
+    options.serialNumber = DecodeEscapes(options.serialNumber);
     options.pacing = !noPacing;
     options.reportOutputOn = !outputOff;
     options.requireCmdMode = !anyCommand;
@@ -77,8 +111,8 @@ int main(int argc, char** argv)
         if (!options.linkPath.empty()) {
             std::printf("linked as %s\n", options.linkPath.c_str());
         }
-        std::printf("firmware %s, serial number %s; stop with Ctrl+C\n", sensor.Version().c_str(),
-                    options.serialNumber.c_str());
+        std::printf("firmware %s, serial number %s; stop with Ctrl+C\n", Shown(sensor.Version()).c_str(),
+                    Shown(options.serialNumber).c_str());
     }
     std::fflush(stdout);
 

@@ -7,6 +7,7 @@
 
 #include "app/AppConfigSaveHook.h"
 #include "app/StringTable.h"
+#include "common/DbgOutput.h"
 #include "common/FileUtils.h"
 #include "common/ValueParse.h"
 
@@ -15,6 +16,7 @@ XMLParser gAppConfigDoc;
 namespace {
 
 AppConfigBeforeRenameHook gBeforeRename = nullptr;
+std::string gRefusal;  // UI thread only, as gAppConfigDoc
 
 }  // namespace
 
@@ -24,11 +26,17 @@ std::string GetAppConfigPath() { return CombinePathName(GetProgramPath(), "appCo
 
 XMLNode LoadAppConfig() {
     gAppConfigDoc.Clear();
+    gRefusal.clear();
+    const std::string path = GetAppConfigPath();
     uint8_t* data = nullptr;
-    const size_t size = ReadFileData(GetAppConfigPath(), &data);
+    const size_t size = ReadFileData(path, &data);
     if (data) {
         gAppConfigDoc.LoadBuffer(data, size);  // a parse error keeps what was parsed
         ReleaseFileData(data);
+        if (gAppConfigDoc.TooDeep()) {
+            gRefusal = "The configuration file " + path + " was not loaded: " + gAppConfigDoc.LastError() + ".";
+            DbgOutputA(1, "%s\r\n", gRefusal.c_str());
+        }
     }
     XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");
     if (!appConfig) {
@@ -38,7 +46,11 @@ XMLNode LoadAppConfig() {
     return appConfig;
 }
 
+std::string AppConfigRefusal() { return gRefusal; }
+
 bool SaveAppConfig() {
+    // A refused file stays as it is: saving over it would lose what it holds.
+    if (!gRefusal.empty()) return false;
     const AppConfigBeforeRenameHook hook = gBeforeRename;
     return SaveFileSafely(
         GetAppConfigPath(), [](std::FILE* file) { return gAppConfigDoc.SaveFile(file); },

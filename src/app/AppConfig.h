@@ -17,7 +17,12 @@ extern XMLParser gAppConfigDoc;
 // Start-up steps 1 and 2: read the file into gAppConfigDoc (a parse error keeps
 // what was parsed); when there is no top-level AppConfig element, append an empty
 // one and save at once. Returns the AppConfig element.
+// A file nested deeper than XML_MAX_DEPTH is refused instead: the settings start
+// from an empty AppConfig, the reason is logged and kept for AppConfigRefusal, and
+// no save touches that file until a later load succeeds.
 XMLNode LoadAppConfig();
+// Why the last LoadAppConfig refused the file; empty when it did not.
+[[nodiscard]] std::string AppConfigRefusal();
 
 // Writes gAppConfigDoc to GetAppConfigPath(): to a temporary file in the same folder,
 // flushed, then renamed over the old file, so an interrupted save never leaves a

@@ -1,5 +1,6 @@
 #include "app/XMLParser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <strings.h>
@@ -18,6 +19,28 @@ pugi::xml_attribute FirstAttribute(pugi::xml_node node, const char* name) {
     for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
         if (SameName(a.name(), name)) return a;
     return {};
+}
+
+// True when some node lies more than `limit` levels below the document. Walks the
+// tree without recursion, so a hostile depth cannot exhaust the stack.
+bool DeeperThan(const pugi::xml_node& document, int limit) {
+    int depth = 0;
+    pugi::xml_node node = document.first_child();
+    while (node) {
+        if (depth >= limit && node.type() == pugi::node_element) return true;
+        if (node.first_child()) {
+            node = node.first_child();
+            ++depth;
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+            --depth;
+            if (node == document) return false;
+        }
+        if (node) node = node.next_sibling();
+    }
+    return false;
 }
 
 // The fixed formats write into a 16-byte buffer, so at most 15 characters survive.
@@ -89,10 +112,29 @@ bool XMLNode::SetAttributeDouble(const char* name, double value, const char* for
 
 bool XMLParser::LoadBuffer(const void* data, size_t size) {
     doc_.reset();
-    if (!data || size == 0) return false;
+    lastError_.clear();
+    tooDeep_ = false;
+    if (!data || size == 0) {
+        lastError_ = "empty file";
+        return false;
+    }
     // Comments, processing instructions and the declaration are kept so that a save writes them back.
     const unsigned flags = pugi::parse_default | pugi::parse_declaration | pugi::parse_comments | pugi::parse_pi;
-    return static_cast<bool>(doc_.load_buffer(data, size, flags));
+    const pugi::xml_parse_result result = doc_.load_buffer(data, size, flags);
+    if (DeeperThan(doc_, XML_MAX_DEPTH)) {
+        doc_.reset();
+        tooDeep_ = true;
+        lastError_ = "elements nested deeper than " + std::to_string(XML_MAX_DEPTH) + " levels";
+        return false;
+    }
+    if (!result) {
+        const auto* bytes = static_cast<const char*>(data);
+        const size_t offset = std::min(static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0)), size);
+        const long line = 1 + std::count(bytes, bytes + offset, '\n');
+        lastError_ = "not well-formed at line " + std::to_string(line) + ": " + result.description();
+        return false;
+    }
+    return true;
 }
 
 bool XMLParser::SaveFile(FILE* file) const {

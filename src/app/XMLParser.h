@@ -41,11 +41,21 @@ private:
     pugi::xml_node node_;
 };
 
+// Elements nested deeper than this are refused: nothing this tool writes comes near,
+// and every level costs a line of indentation on save (a deep file would explode).
+constexpr int XML_MAX_DEPTH = 64;
+
 class XMLParser {
 public:
     // Discards the tree and parses the buffer (encoding detected); the buffer is not kept.
-    // Returns whether the parse succeeded; a failed parse keeps what pugixml kept.
+    // Returns whether the parse succeeded; a failed parse keeps what pugixml kept,
+    // except for a document nested deeper than XML_MAX_DEPTH, which is dropped whole.
+    // LastError then says why.
     bool LoadBuffer(const void* data, size_t size);
+    // Why the last LoadBuffer failed ("not well-formed at line 3: ..."); empty after success.
+    [[nodiscard]] const std::string& LastError() const { return lastError_; }
+    // True when the last LoadBuffer failed because of the nesting depth.
+    [[nodiscard]] bool TooDeep() const { return tooDeep_; }
     // Writes the declaration (when the document has none ahead of its first element),
     // then the tree. True when the stream reported no error.
     bool SaveFile(FILE* file) const;
@@ -59,4 +69,6 @@ public:
 
 private:
     pugi::xml_document doc_;
+    std::string lastError_;
+    bool tooDeep_ = false;
 };

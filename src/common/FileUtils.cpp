@@ -1,10 +1,13 @@
 #include "common/FileUtils.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -88,6 +91,26 @@ bool RecursiveCreateDirectory(const std::string& folder) {
     return fs::is_directory(folder, ec);
 }
 
+bool PrepareWritableFolder(const std::string& folder, std::string* why) {
+    const auto fail = [why](const std::string& text) {
+        if (why) *why = text;
+        return false;
+    };
+    if (folder.empty()) return fail(std::strerror(ENOENT));
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    const fs::file_status status = fs::status(folder, ec);
+    if (!fs::exists(status)) return fail(ec ? ec.message() : std::strerror(ENOENT));
+    if (!fs::is_directory(status)) return fail(std::strerror(ENOTDIR));
+    // Permission bits do not tell everything (read-only mounts, /proc, root): try it.
+    std::string probe = CombinePathName(folder, ".palo520g-probe-XXXXXX");
+    const int fd = mkstemp(probe.data());
+    if (fd < 0) return fail(std::strerror(errno));
+    close(fd);
+    unlink(probe.c_str());
+    return true;
+}
+
 std::string GetFileRelativePath(const std::string& path, const std::string& base) {
     if (path.empty()) return {};
     const fs::path p = fs::path(path).lexically_normal();
@@ -145,58 +168,153 @@ std::string GetFileNameByDate(const std::string& extension, const std::string& p
     return prefix + stamp + suffix + extension;
 }
 
-size_t ReadFileData(const std::string& path, uint8_t** data) {
+int OpenRegularFile(const std::string& path, std::string* why) {
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (why) *why = std::strerror(errno);
+        return -1;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (why) *why = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+bool IsReadableRegularFile(const std::string& path, std::string* why) {
+    const int fd = OpenRegularFile(path, why);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
+size_t ReadFileData(const std::string& path, uint8_t** data, std::string* why) {
     if (!data) return 0;
     *data = nullptr;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return 0;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size <= 0) return 0;
-    in.seekg(0, std::ios::beg);
-    auto* buffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size) + 1));
-    if (!buffer) return 0;
-    if (!in.read(reinterpret_cast<char*>(buffer), size)) {
+    const int fd = OpenRegularFile(path, why);
+    if (fd < 0) return 0;
+    struct stat st {};
+    uint8_t* buffer = nullptr;
+    size_t size = 0;
+    if (fstat(fd, &st) == 0 && st.st_size > 0) {
+        size = static_cast<size_t>(st.st_size);
+        buffer = static_cast<uint8_t*>(std::malloc(size + 1));
+    }
+    size_t done = 0;
+    while (buffer && done < size) {
+        const ssize_t n = read(fd, buffer + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    const int error = errno;
+    close(fd);
+    if (!buffer || done < size) {
+        if (why) *why = buffer ? std::strerror(error) : size == 0 ? "empty file" : std::strerror(ENOMEM);
         std::free(buffer);
         return 0;
     }
     buffer[size] = 0;
     *data = buffer;
-    return static_cast<size_t>(size);
+    return size;
 }
 
 void ReleaseFileData(uint8_t* data) { std::free(data); }
 
-bool SaveFileSafely(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                    const std::function<void(const std::string&)>& beforeRename) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) return false;
+namespace {
 
-    // mkstemp makes the file 0600; give it the mode of the file it replaces.
+// The file a path finally names: symbolic links followed one by one, so that a
+// save updates the link's target and keeps the link. A dangling link names the
+// file it would point to. Empty (errno ELOOP) for a loop.
+std::string FollowLinks(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(current, ec))) return current;
+        const fs::path target = fs::read_symlink(current, ec);
+        if (ec) return current;
+        current = target.is_absolute() ? target.string() : (fs::path(current).parent_path() / target).string();
+    }
+    errno = ELOOP;
+    return {};
+}
+
+bool Fail(std::string* why, const std::string& text, int error) {
+    if (why) *why = text;
+    errno = error;
+    return false;
+}
+
+}  // namespace
+
+bool SaveFileSafely(const std::string& path, const std::function<bool(std::FILE*)>& write,
+                    const std::function<void(const std::string&)>& beforeRename, std::string* why) {
+    const std::string target = FollowLinks(path);
+    if (target.empty()) return Fail(why, std::strerror(ELOOP), ELOOP);
+
     struct stat old {};
+    const bool exists = stat(target.c_str(), &old) == 0;
+    if (exists) {
+        if (!S_ISREG(old.st_mode)) return Fail(why, "not a regular file", S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+        // The rename would replace a file the user may not write; refuse it as writing
+        // into it would be refused.
+        if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+            const int error = errno;
+            return Fail(why, std::strerror(error), error);
+        }
+    }
+
+    // A fixed name: a save killed half-way leaves one temporary, which the next save replaces.
+    const fs::path targetPath(target);
+    const std::string temporary =
+        (targetPath.parent_path() / ("." + targetPath.filename().string() + ".tmp")).string();
+    unlink(temporary.c_str());
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        const int error = errno;
+        return Fail(why, std::strerror(error), error);
+    }
+
     mode_t mode = 0;
-    if (stat(path.c_str(), &old) == 0) {
+    bool ok = true;
+    if (exists) {
         mode = old.st_mode & 07777;
+        // Only root may give a file away; the owner goes first since chown clears set-id bits.
+        if (geteuid() == 0) ok = fchown(fd, old.st_uid, old.st_gid) == 0;
     } else {
         const mode_t mask = umask(0);
         umask(mask);
         mode = 0666 & ~mask;
     }
-    std::FILE* file = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
+    std::FILE* file = ok && fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
     if (!file) {
+        const int error = errno;
         close(fd);
         unlink(temporary.c_str());
-        return false;
+        return Fail(why, std::strerror(error), error);
     }
-    bool ok = write && write(file);
-    ok = std::fflush(file) == 0 && ok;
-    ok = fsync(fileno(file)) == 0 && ok;
-    ok = std::fclose(file) == 0 && ok;
+    ok = write && write(file);
+    int error = ok ? 0 : (errno ? errno : EIO);
+    if (std::fflush(file) != 0 && ok) ok = false, error = errno;
+    if (ok && fsync(fileno(file)) != 0) ok = false, error = errno;
+    // Another save of the same file may have taken the temporary name meanwhile; renaming
+    // its half-written file over the target would lose data.
+    struct stat mine {}, named {};
+    if (ok && (fstat(fileno(file), &mine) != 0 || lstat(temporary.c_str(), &named) != 0 ||
+               mine.st_ino != named.st_ino || mine.st_dev != named.st_dev))
+        ok = false, error = EBUSY;
+    if (std::fclose(file) != 0 && ok) ok = false, error = errno;
     if (ok && beforeRename) beforeRename(temporary);
-    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) ok = false, error = errno;
+    if (!ok) {
+        if (error == EBUSY) return Fail(why, "saved by another program at the same time", EBUSY);
         unlink(temporary.c_str());
-        return false;
+        return Fail(why, std::strerror(error ? error : EIO), error ? error : EIO);
     }
     return true;
 }

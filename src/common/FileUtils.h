@@ -24,6 +24,9 @@ void SetProgramPathOverride(const std::string& folder);
 [[nodiscard]] std::string CombinePathName(const std::string& folder, const std::string& name);
 // Creates the folder and every missing parent; true when it exists afterwards.
 bool RecursiveCreateDirectory(const std::string& folder);
+// Creates the folder when missing and proves that a new file can be made in it (one
+// is created and removed again). False with the reason in `why` when not.
+bool PrepareWritableFolder(const std::string& folder, std::string* why = nullptr);
 // The path relative to base when it lies inside base, else the path unchanged; empty for an empty path.
 [[nodiscard]] std::string GetFileRelativePath(const std::string& path, const std::string& base);
 // A relative path joined to base, an absolute one unchanged; both normalised.
@@ -42,16 +45,28 @@ bool RecursiveCreateDirectory(const std::string& folder);
 
 // Reads the whole file into a new buffer (with one extra zero byte after the data)
 // that the caller frees with ReleaseFileData. Returns the length; 0 on failure or
-// for an empty file, and *data is then null.
-size_t ReadFileData(const std::string& path, uint8_t** data);
+// for an empty file, and *data is then null; `why` (when given) then says why.
+// Only regular files are read: a FIFO or a device (which could block or never end)
+// is refused at once.
+size_t ReadFileData(const std::string& path, uint8_t** data, std::string* why = nullptr);
+// Opens a file for reading without blocking on a FIFO and checks that it is a
+// regular file. The descriptor (blocking again), or -1 with the reason in `why`.
+int OpenRegularFile(const std::string& path, std::string* why = nullptr);
+// True when OpenRegularFile would succeed (the file is opened and closed again).
+[[nodiscard]] bool IsReadableRegularFile(const std::string& path, std::string* why = nullptr);
 void ReleaseFileData(uint8_t* data);
 
 // Replaces the file at path with what `write` puts into the stream it is given:
-// the text goes to a new temporary file beside the old one, is flushed to disk and
-// then renamed over it, so that a reader sees the old file or the new one, never a
-// part. The new file keeps the old one's permission bits (a new file gets 0666
-// less the umask). False when `write` returns false or any step fails; the old file
-// is then untouched and the temporary removed. `beforeRename`, when set, runs with
+// the text goes to a temporary file beside the old one (".NAME.tmp", one fixed name,
+// so a save killed half-way leaves at most one, which the next save replaces), is
+// flushed to disk and then renamed over it, so that a reader sees the old file or the
+// new one, never a part. A symbolic link is followed: its target is updated and the
+// link stays. The new file keeps the old one's permission bits, and its owner when
+// running as root (a new file gets 0666 less the umask). An existing file that is not
+// a regular file, or that the user may not write, is refused. False when `write`
+// returns false or any step fails; the old file is then untouched, the temporary
+// removed, errno and `why` (when given) say why. `beforeRename`, when set, runs with
 // the temporary's path after it is complete and before the rename.
 bool SaveFileSafely(const std::string& path, const std::function<bool(std::FILE*)>& write,
-                    const std::function<void(const std::string&)>& beforeRename = {});
+                    const std::function<void(const std::string&)>& beforeRename = {},
+                    std::string* why = nullptr);

@@ -153,3 +153,9 @@ bool ParseWholeNumberText(const std::string& text, double& value) {
     value = parsed;
     return true;
 }
+
+bool IsPrintableAscii(const std::string& text) {
+    for (const unsigned char c : text)
+        if (c < 0x20 || c > 0x7E) return false;
+    return true;
+}

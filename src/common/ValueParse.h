@@ -18,6 +18,9 @@ enum DigitalValueType : int {
 // is not a number of the type: empty, trailing garbage, out of range, not finite.
 bool DigtalStringToValue(const char* text, size_t length, void* target, int type);
 
+// True when every byte is printable ASCII (0x20-0x7E); true for an empty text.
+[[nodiscard]] bool IsPrintableAscii(const std::string& text);
+
 // The fewest decimals, at most maximum, whose "%.*f" text reads back as the value
 // to within 1e-9; maximum when none does.
 [[nodiscard]] int GetSuitableDecimalFormatCount(double value, int maximum);

@@ -136,6 +136,41 @@ TEST_F(AppConfigTest, MalformedFileKeepsWhatWasParsed) {
     EXPECT_NE(text.find("<AppConfig />"), std::string::npos) << text;
 }
 
+// AppConfig with `depth` levels of elements in all, the innermost holding a setting.
+std::string NestedConfig(int depth) {
+    std::string text = "<AppConfig BaudRate=\"9600\">";
+    for (int i = 1; i < depth; ++i) text += "<a>";
+    for (int i = 1; i < depth; ++i) text += "</a>";
+    return text + "</AppConfig>";
+}
+
+TEST_F(AppConfigTest, AConfigurationNestedTooDeeplyIsRefusedAndLeftAlone) {
+    const struct {
+        int depth;
+        bool refused;
+    } cases[] = {{XML_MAX_DEPTH, false}, {XML_MAX_DEPTH + 1, true}, {30000, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.depth);
+        const std::string original = NestedConfig(c.depth);
+        ASSERT_TRUE(WriteWholeFile(dir_.File("appConfig.xml"), original));
+        XMLNode appConfig = LoadAppConfig();
+        ASSERT_TRUE(appConfig);
+        int32_t baud = 115200;
+        ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+        EXPECT_EQ(baud, c.refused ? 115200 : 9600);
+        EXPECT_EQ(AppConfigRefusal().empty(), !c.refused) << AppConfigRefusal();
+        if (c.refused) {
+            EXPECT_NE(AppConfigRefusal().find("nested deeper than 64 levels"), std::string::npos) << AppConfigRefusal();
+            appConfig.SetAttributeText("BaudRate", "460800");
+            EXPECT_FALSE(SaveAppConfig());
+            EXPECT_EQ(ConfigText(), original) << "the file is left alone";
+        } else {
+            EXPECT_TRUE(SaveAppConfig());
+            EXPECT_LT(ConfigText().size(), 20u * original.size()) << "a save stays the size of the file";
+        }
+    }
+}
+
 TEST_F(AppConfigTest, SaveStoppedBeforeTheRenameLeavesTheOldFileWhole) {
     const std::string original = "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\" />\n";
     WriteWholeFile(dir_.File("appConfig.xml"), original);

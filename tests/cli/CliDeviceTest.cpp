@@ -3,11 +3,19 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "SimFixture.h"
 #include "app/StringTable.h"
 #include "device/RadarDevice.h"
 
 namespace {
+
+bool IsPrintable(const std::string& text) {
+    for (const unsigned char c : text)
+        if (c < 0x20 || c > 0x7E) return false;
+    return true;
+}
 
 TEST(CliPorts, ListsPortsAsTableOrJsonArray) {
     const CliResult text = RunCli({"ports"});
@@ -44,6 +52,45 @@ TEST_F(CliInfoTest, ShowsTheSensorsVersionAndSerialNumber) {
     ASSERT_TRUE(ParseJson(json.out, info)) << json.out;
     EXPECT_EQ(info["version"].text, "v7.3.1");
     EXPECT_EQ(info["serial_number"].text, "P520G-TEST-4242");
+}
+
+TEST_F(CliInfoTest, TextsThatAreNotPrintableAreEscapedAndFlagged) {
+    const struct {
+        const char* name;
+        std::string version;
+        std::string serialNumber;
+        std::string shownVersion;
+        std::string shownSerial;
+    } cases[] = {
+        {"bytes that are not UTF-8", "v1.0.2", "\xFF\xFE" "ABC", "v1.0.2", "\\xff\\xfeABC (suspicious"},
+        {"terminal escape", "\x1B[2Jv1", "P520G-1", "\\x1b[2Jv1 (suspicious", "P520G-1"},
+        {"C1 control and DEL", "v\xC2\x9B" "1\x7F", "P\\1", "v\\xc2\\x9b1\\x7f (suspicious", "P\\1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualSensorOptions options = FastOptions();
+        options.version = c.version;
+        options.serialNumber = c.serialNumber;
+        ASSERT_TRUE(StartSim(options));
+
+        const CliResult json = RunOnSim({"info", "--json"});
+        ASSERT_EQ(json.exitCode, 0) << json.err;
+        // The strict reader refuses invalid UTF-8 and raw control characters.
+        const nlohmann::json info = nlohmann::json::parse(json.out, nullptr, false);
+        ASSERT_FALSE(info.is_discarded()) << json.out;
+        EXPECT_EQ(info.value("version_suspicious", false), !IsPrintable(c.version));
+        EXPECT_EQ(info.value("serial_number_suspicious", false), !IsPrintable(c.serialNumber));
+        if (IsPrintable(c.version)) {
+            EXPECT_EQ(info.value("version", ""), c.version);
+        }
+
+        const CliResult text = RunOnSim({"info"});
+        ASSERT_EQ(text.exitCode, 0) << text.err;
+        for (const unsigned char byte : text.out)
+            EXPECT_TRUE(byte == '\n' || (byte >= 0x20 && byte < 0x7F)) << "raw byte " << int(byte);
+        EXPECT_TRUE(Contains(text.out, "Firmware version: " + c.shownVersion));
+        EXPECT_TRUE(Contains(text.out, "Serial number: " + c.shownSerial));
+    }
 }
 
 // --- the main errors of every command that talks to a sensor ---

@@ -1,9 +1,12 @@
 // params check | read | write | reset | save | load
+#include <chrono>
 #include <cmath>
 #include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "SimFixture.h"
 
@@ -361,6 +364,34 @@ TEST_F(CliParamsDeviceTest, SaveCreatesAMissingFileAndRefusesADamagedOne) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(Contains(result.err, "Cannot read the configuration file"));
     EXPECT_EQ(ReadWholeFile(damaged), content);
+}
+
+TEST(CliParamsCheck, AConfigurationThatCannotBeReadSaysWhyAtOnce) {
+    TempDir dir;
+    const std::string fifo = dir.File("fifo.xml");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string deep = "<AppConfig>";
+    for (int i = 0; i < 30000; ++i) deep += "<a>";
+    ASSERT_TRUE(WriteWholeFile(dir.File("deep.xml"), deep));
+    ASSERT_TRUE(WriteWholeFile(dir.File("broken.xml"), "<AppConfig>\n<ParamSetting\n  DetectRangeMax=\"7\"\n</AppConfig>"));
+    const struct {
+        std::string path;
+        std::string why;
+    } cases[] = {
+        {fifo, "not a regular file"},
+        {dir.File("deep.xml"), "elements nested deeper than 64 levels"},
+        {dir.File("broken.xml"), "not well-formed at line 4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto started = std::chrono::steady_clock::now();
+        const CliResult result = RunCli({"params", "check", "--config", c.path}, 20000);
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_TRUE(Contains(result.err, "Cannot read the configuration file " + c.path + ": " + c.why));
+        EXPECT_LT(took, std::chrono::seconds(5)) << "refused at once, not after waiting";
+    }
 }
 
 }  // namespace

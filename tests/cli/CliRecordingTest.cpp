@@ -2,6 +2,8 @@
 // beside the record, replay takes its parameters from it; replay's --from and --speed.
 #include <filesystem>
 #include <string>
+#include <sys/mount.h>
+#include <unistd.h>
 #include <vector>
 
 #include "SimFixture.h"
@@ -74,6 +76,41 @@ TEST_F(CliRecordingTest, FromSkipsReportsAndSpeedZeroIgnoresTheInterval) {
     const std::vector<std::string> lines = NonEmptyLines(replay.out);
     ASSERT_EQ(lines.size(), 7u);
     for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], liveLines[i + 3]) << "report " << i + 3;
+}
+
+TEST_F(CliRecordingTest, AFolderThatCannotTakeTheRecordFailsBeforeTheRun) {
+    ASSERT_TRUE(WriteWholeFile(dir_.File("plain"), "a file, not a folder"));
+    const struct {
+        const char* name;
+        std::string folder;
+        const char* why;
+    } cases[] = {
+        {"character device", "/dev/null", "Not a directory"},
+        {"regular file", dir_.File("plain"), "Not a directory"},
+        {"folder below a file", dir_.File("plain/sub"), ""},
+        {"folder nobody may write into", "/proc/self", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliResult run = RunOnSim({"monitor", "--count", "5", "--record", c.folder});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(Contains(run.err, "Cannot record into the folder " + c.folder + ": " + c.why));
+        EXPECT_EQ(run.err.find("Monitoring"), std::string::npos) << "the run never started";
+        EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+}
+
+TEST_F(CliRecordingTest, AFullDiskStopsTheRecordingAtOnceAndTheRunFails) {
+    const std::string folder = dir_.File("small");
+    ASSERT_TRUE(RecursiveCreateDirectory(folder));
+    if (geteuid() != 0 || mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=8k") != 0)
+        GTEST_SKIP() << "needs root to mount a small file system";
+    const CliResult run = RunOnSim({"monitor", "--json", "--count", "300", "--record", folder}, 60000);
+    umount2(folder.c_str(), MNT_DETACH);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(Contains(run.err, "Recording stopped: cannot write "));
+    EXPECT_EQ(run.err.find("Recorded to"), std::string::npos) << run.err;
+    EXPECT_EQ(NonEmptyLines(run.out).size(), 300u) << "the run goes on without recording";
 }
 
 }  // namespace

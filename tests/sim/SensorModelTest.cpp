@@ -1,5 +1,6 @@
 // The virtual sensor's behaviour on a simulated clock: no terminal, no threads.
 
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -329,6 +330,46 @@ TEST(SensorModel, SoftwareResetGoesQuietThenTheBootloaderAnswers)
     EXPECT_EQ(ModelDriver::Status(d.Reply(0x0000)), SIM_STATUS_UNKNOWN_COMMAND);
 }
 
+TEST(SensorModel, StrayHeadersInNoiseNeverHoldBackACompleteCommand)
+{
+    const Bytes stray = {0xFD, 0xFC, 0xFB, 0xFA, 0xFF, 0x0F};  // announces 4095 bytes that never come
+    const Bytes huge = {0xFD, 0xFC, 0xFB, 0xFA, 0xFF, 0xFF};   // more than any command
+    for (const Bytes& header : {stray, huge}) {
+        ModelDriver d;
+        Bytes input;
+        for (int i = 0; i < 10; ++i) {
+            input.insert(input.end(), header.begin(), header.end());
+            input.insert(input.end(), {0x11, 0x22, 0x33});
+        }
+        const Bytes command = BuildCommandFrame(0x00FF, U16({2}).data(), 2);
+        input.insert(input.end(), command.begin(), command.end());
+        // All at one instant: the answer must not wait for the announced frames.
+        d.model.Receive(input.data(), input.size(), d.now);
+        d.model.Tick(d.now);
+        std::vector<Frame> acks = d.Take();
+        acks.erase(std::remove_if(acks.begin(), acks.end(), [](const Frame& f) { return !f.isAck; }), acks.end());
+        ASSERT_EQ(acks.size(), 1u) << "header " << int(header[5]);
+        EXPECT_EQ(acks[0].word, 0x01FF);
+    }
+}
+
+TEST(SensorModel, BootloaderPacketsUpToTheConfiguredSizeAreHeard)
+{
+    for (const uint16_t size : {uint16_t{256}, uint16_t{6000}, uint16_t{65533}}) {
+        VirtualSensorOptions options;
+        options.maxPacketSize = size;
+        options.resetDelayMs = 0;
+        ModelDriver d(options);
+        d.Reply(0x00FF, U16({2}));
+        d.Send(0x64);  // into the bootloader
+        d.Run(1);
+        d.Take();
+        // No download is under way, so the packet is refused, but it is heard and answered.
+        const Frame answer = d.Reply(0x63, Bytes(size, 0x5A));
+        EXPECT_EQ(answer.word, 0x0163) << size;
+    }
+}
+
 TEST(SensorModel, PacketsOutOfSequenceOrWithBadSumsAreRefused)
 {
     VirtualSensorOptions options;
@@ -423,6 +464,15 @@ TEST(SensorModel, RecordingIsStreamedFrameByFrameInALoop)
     ASSERT_TRUE(WriteWholeFile(dir.File("empty.dat"), "no frames here"));
     EXPECT_FALSE(empty.Load(dir.File("empty.dat"), error));
     EXPECT_FALSE(error.empty());
+
+    // A device or a FIFO is refused at once, not read without end or waited on.
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    for (const std::string& path : {std::string("/dev/zero"), dir.File("fifo")}) {
+        RecordedScenario stream;
+        error.clear();
+        EXPECT_FALSE(stream.Load(path, error)) << path;
+        EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    }
 }
 
 // ---- the wire, byte for byte --------------------------------------------------
