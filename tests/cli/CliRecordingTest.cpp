@@ -14,7 +14,7 @@ namespace {
 
 class CliRecordingTest : public CliSimTest {
 protected:
-    void SetUp() override { StartSim(); }
+    void SetUp() override { ASSERT_TRUE(StartSim()); }
 
     // Records count live reports into a new folder; the record's path.
     std::string Record(const std::string& name, int count, std::string* liveOut) {
