@@ -51,6 +51,8 @@ eRADAR_OPEN_ERROR ToOpenError(SerialOpenResult result)
         return eRADAR_OPEN_PERMISSION_DENIED;
     case SerialOpenResult::BadBaudRate:
         return eRADAR_OPEN_BAD_BAUD_RATE;
+    case SerialOpenResult::ControllingTerminal:
+        return eRADAR_OPEN_CONTROLLING_TERMINAL;
     case SerialOpenResult::Other:
         break;
     }

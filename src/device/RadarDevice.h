@@ -40,6 +40,7 @@ enum eRADAR_OPEN_ERROR : int {
     eRADAR_OPEN_PERMISSION_DENIED = 3, // on Linux: the user is not in the dialout group
     eRADAR_OPEN_BAD_BAUD_RATE = 4,     // the driver refused the rate
     eRADAR_OPEN_OTHER = 5,
+    eRADAR_OPEN_CONTROLLING_TERMINAL = 6,  // the process's own terminal (/dev/tty) is refused
 };
 
 // Reply check: (protocol version, reply payload, its length, caller's context) -> status, 0 = ok.

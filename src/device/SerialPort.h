@@ -19,6 +19,7 @@ enum class SerialOpenResult {
     Busy,
     PermissionDenied,
     BadBaudRate,
+    ControllingTerminal,  // the terminal this process runs in, never a sensor's line
     Other,
 };
 

@@ -78,6 +78,14 @@ public:
             ::close(fd);
             return SerialOpenResult::Other;
         }
+        // The terminal this program runs in (/dev/tty or its real name): frames sent
+        // there would land on the user's screen.
+        pid_t session = -1;
+        if (::ioctl(fd, TIOCGSID, &session) == 0 && session >= 0 && session == ::getsid(0)) {
+            ::close(fd);
+            DbgOutputA(2, "Serial open %s refused: the controlling terminal\r\n", path.c_str());
+            return SerialOpenResult::ControllingTerminal;
+        }
         // TIOCEXCL keeps out other users' opens, but root passes it (and a
         // pseudo-terminal's owner may too), so cooperating programs also take the lock.
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -92,6 +100,8 @@ public:
             ::close(fd);
             return SerialOpenResult::Other;
         }
+        // Put back at close, so the line is left as it was found.
+        saved_ = tio;
         tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
         tio.c_oflag &= ~OPOST;
         tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
@@ -117,6 +127,7 @@ public:
     {
         open_.store(false);
         if (fd_ >= 0) {
+            ::ioctl(fd_, TCSETS2, &saved_);
             ::ioctl(fd_, TIOCNXCL);
             ::flock(fd_, LOCK_UN);
             ::close(fd_);
@@ -267,6 +278,7 @@ private:
     }
 
     int fd_ = -1;                    //!< Used only by the thread that holds the device handle's I/O lock.
+    struct termios2 saved_ {};  // the line's settings before Open
     int wakeFd_ = -1;                //!< Lives as long as the object; CancelRead writes it from any thread.
     std::atomic<bool> open_{false};  //!< What IsOpen reports to any thread.
 };

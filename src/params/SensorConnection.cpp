@@ -55,6 +55,7 @@ std::string OpenErrorText(eRADAR_OPEN_ERROR error) {
     case eRADAR_OPEN_BUSY: return LoadStringText(CONNECTION_TEXT_BUSY);
     case eRADAR_OPEN_PERMISSION_DENIED: return LoadStringText(CONNECTION_TEXT_PERMISSION_DENIED);
     case eRADAR_OPEN_BAD_BAUD_RATE: return LoadStringText(CONNECTION_TEXT_BAD_BAUD_RATE);
+    case eRADAR_OPEN_CONTROLLING_TERMINAL: return LoadStringText(CONNECTION_TEXT_CONTROLLING_TERMINAL);
     default: return LoadStringText(CONNECTION_TEXT_OTHER_REASON);
     }
 }

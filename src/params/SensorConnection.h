@@ -24,6 +24,7 @@ enum : int {
     CONNECTION_TEXT_BAD_BAUD_RATE = 20005,
     CONNECTION_TEXT_CANNOT_OPEN_PORT = 21000,  // "Cannot open the port %s: %s"
     CONNECTION_TEXT_OTHER_REASON = 21001,
+    CONNECTION_TEXT_CONTROLLING_TERMINAL = 26005,
 };
 
 // The sentence for a reason an open failed, in the user-interface language.
