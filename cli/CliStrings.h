@@ -34,4 +34,9 @@ enum : int {
     CLI_TEXT_GENERATION_TIMEOUT = 21031,  // "%d"
     CLI_TEXT_NOTICE = 21032,              // "%s: %s"
     CLI_TEXT_RECORD_FAILED = 21033,       // "%s", "%s"
+    CLI_TEXT_PORTS_SUMMARY = 27000,       // "%d", "%d", "%d"
+    CLI_TEXT_PORT_TWICE = 27001,          // "%s"
+    CLI_TEXT_PORT_LIST_EMPTY = 27002,     // "%s"
+    CLI_TEXT_PORT_LIST_UNREADABLE = 27003,  // "%s"
+    CLI_TEXT_COLUMN_BY_ID = 27004,
 };
