@@ -72,8 +72,8 @@ TEST_F(CliManyPortsTest, LoadsThreeSensorsInParallelWithOneObjectEach) {
     // the first one must still have replies to send.
     uint64_t firstAcksWhenThirdStarted = 0;
     const uint64_t firstAcksBefore = sensors_[0]->Counters().acksSent;
-    CliProcess process(LoadArgs({0, 1, 2}));
     const auto start = std::chrono::steady_clock::now();
+    CliProcess process(LoadArgs({0, 1, 2}));
     ASSERT_TRUE(WaitUntil([&] {
         firstAcksWhenThirdStarted = sensors_[0]->Counters().acksSent;
         return sensors_[2]->Counters().commandsReceived > 0;
@@ -149,6 +149,28 @@ TEST_F(CliManyPortsTest, PortsFromAFilePrefixEachLineWithThePort) {
     EXPECT_EQ(prefixed[1], 2);
     EXPECT_TRUE(Contains(result.out, Port(2) + ": Serial number: P520G-SIM-0001"));
     EXPECT_EQ(lines.back(), "2 ports: 2 succeeded, 0 failed");
+}
+
+TEST_F(CliManyPortsTest, ResetAndFlashRunOnEveryPort) {
+    ASSERT_EQ(RunCli(LoadArgs({0, 1, 2}), 60000).exitCode, 0);
+    const CliResult reset =
+        RunCli({"params", "reset", "--port", Port(0), "--port", Port(1), "--port", Port(2)}, 60000);
+    ASSERT_EQ(reset.exitCode, 0) << reset.err;
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(sensors_[i]->ConfigValue(10), 0u) << "sensor " << i;
+
+    const std::vector<uint8_t> image = BuildSimFirmwareImage("v2.4.6", 1999);
+    const std::string path = dir_.File("APP0.bin");
+    ASSERT_TRUE(WriteWholeFile(path, std::string(image.begin(), image.end())));
+    // The image stands between two --port options: it must not be taken for a port.
+    const CliResult flash =
+        RunCli({"fw", "flash", "--port", Port(0), path, "--port", Port(1), "--port", Port(2), "--partition", "0"},
+               60000);
+    ASSERT_EQ(flash.exitCode, 0) << flash.err;
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(sensors_[i]->FlashPartition(0), image) << "sensor " << i;
+        EXPECT_TRUE(Contains(flash.out, Port(i) + ": Download successful!"));
+    }
+    EXPECT_TRUE(Contains(flash.out, "3 ports: 3 succeeded, 0 failed"));
 }
 
 TEST_F(CliManyPortsTest, AListThatCannotBeUsedIsAUsageError) {
