@@ -32,7 +32,10 @@ std::map<std::string, std::string> ByIdLinks()
     std::error_code error;
     std::vector<fs::path> names;
     for (const fs::directory_entry& entry : fs::directory_iterator(SerialByIdFolder(), error)) {
-        names.push_back(entry.path());
+        // Only links to terminals: anything else in the folder is not a port.
+        if (entry.is_symlink(error) && fs::is_character_file(entry.path(), error)) {
+            names.push_back(entry.path());
+        }
     }
     std::sort(names.begin(), names.end());
     for (const fs::path& name : names) {

@@ -40,6 +40,9 @@ TEST_F(CliStablePortNameTest, PortsShowTheByIdNameAndPortAcceptsIt) {
     ASSERT_TRUE(StartSim());
     const std::string byId = dir_.File("usb-Silicon_Labs_CP2102_P520G-0001-if00-port0");
     ASSERT_EQ(::symlink(Port().c_str(), byId.c_str()), 0);
+    // Not a link to a terminal: never a port.
+    ASSERT_TRUE(WriteWholeFile(dir_.File("README"), "x"));
+    ASSERT_EQ(::symlink(dir_.File("README").c_str(), dir_.File("usb-not-a-tty").c_str()), 0);
 
     const CliResult json = RunCli({"ports", "--json"});
     ASSERT_EQ(json.exitCode, 0) << json.err;
