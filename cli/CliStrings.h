@@ -39,4 +39,9 @@ enum : int {
     CLI_TEXT_RECORD_FOLDER_UNUSABLE = 26002, // "%s", "%s"
     CLI_TEXT_SUSPICIOUS_TEXT = 26003,        // "%s"
     CLI_TEXT_IMAGE_UNREADABLE = 26004,       // "%s", "%s"
+    CLI_TEXT_PORTS_SUMMARY = 27000,       // "%d", "%d", "%d"
+    CLI_TEXT_PORT_TWICE = 27001,          // "%s"
+    CLI_TEXT_PORT_LIST_EMPTY = 27002,     // "%s"
+    CLI_TEXT_PORT_LIST_UNREADABLE = 27003,  // "%s"
+    CLI_TEXT_COLUMN_BY_ID = 27004,
 };

@@ -7,6 +7,7 @@
 #include "CliStrings.h"
 #include "Commands.h"
 #include "Output.h"
+#include "PortList.h"
 #include "common/ValueParse.h"
 #include "device/SerialPortRegistry.h"
 
@@ -31,6 +32,7 @@ int RunPorts(bool json) {
             object.Raw("usb_vendor_id", port.usbVendorId < 0 ? "null" : JsonNumber(static_cast<long long>(port.usbVendorId)));
             object.Raw("usb_product_id",
                        port.usbProductId < 0 ? "null" : JsonNumber(static_cast<long long>(port.usbProductId)));
+            object.Raw("by_id", port.byIdPath.empty() ? "null" : JsonString(port.byIdPath));
             items.push_back(object.Text());
         }
         PrintLine(JsonArray(items));
@@ -41,10 +43,12 @@ int RunPorts(bool json) {
         return EXIT_OK;
     }
     std::vector<std::vector<std::string>> rows = {
-        {Text(CLI_TEXT_COLUMN_PORT), Text(CLI_TEXT_COLUMN_USB_ID), Text(CLI_TEXT_COLUMN_DESCRIPTION)}};
+        {Text(CLI_TEXT_COLUMN_PORT), Text(CLI_TEXT_COLUMN_USB_ID), Text(CLI_TEXT_COLUMN_DESCRIPTION),
+         Text(CLI_TEXT_COLUMN_BY_ID)}};
     for (const SerialPortInfo& port : ports) {
         const std::string usb = UsbId(port);
-        rows.push_back({port.path, usb.empty() ? "-" : usb, port.description.empty() ? "-" : VisibleText(port.description)});
+        rows.push_back({port.path, usb.empty() ? "-" : usb, port.description.empty() ? "-" : VisibleText(port.description),
+                        port.byIdPath.empty() ? "-" : port.byIdPath});
     }
     for (const std::string& line : FormatTable(rows)) PrintLine(line);
     return EXIT_OK;
@@ -99,10 +103,12 @@ void AddDeviceCommands(CLI::App& app, CommandList& commands) {
     }
     {
         CLI::App* info = app.add_subcommand("info", "Show the sensor's firmware version and serial number");
-        auto options = std::make_shared<PortOptions>();
+        auto options = std::make_shared<PortListOptions>();
         auto json = std::make_shared<bool>(false);
-        AddPortOptions(info, *options);
+        AddPortListOptions(info, *options);
         info->add_flag("--json", *json, "Print JSON");
-        commands.push_back({info, [options, json] { return RunInfo(*options, *json); }});
+        commands.push_back({info, [options, json] {
+            return RunOnEveryPort(*options, *json, [&](const PortOptions& port) { return RunInfo(port, *json); });
+        }});
     }
 }

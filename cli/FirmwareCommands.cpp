@@ -17,6 +17,7 @@
 #include "CliStrings.h"
 #include "Commands.h"
 #include "Output.h"
+#include "PortList.h"
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
 #include "common/FileUtils.h"
@@ -415,13 +416,16 @@ void AddFirmwareCommands(CLI::App& app, CommandList& commands) {
     }
     {
         CLI::App* flash = fw->add_subcommand("flash", "Download a firmware image into a partition");
-        auto port = std::make_shared<PortOptions>();
+        auto port = std::make_shared<PortListOptions>();
         auto image = std::make_shared<std::string>();
         auto partition = std::make_shared<int>(-1);
-        AddPortOptions(flash, *port);
+        AddPortListOptions(flash, *port);
         flash->add_option("IMAGE", *image, "Firmware image (APPn.bin)")->required()->check(CLI::ExistingFile);
         flash->add_option("--partition", *partition, "Partition index (0 = App0)")->required()->check(CLI::Range(0, 31));
-        commands.push_back({flash, [port, image, partition] { return RunFlash(*port, *image, *partition); }});
+        commands.push_back({flash, [port, image, partition] {
+            return RunOnEveryPort(*port, false,
+                                  [&](const PortOptions& one) { return RunFlash(one, *image, *partition); });
+        }});
     }
     {
         CLI::App* versions = fw->add_subcommand("versions", "The update server's firmware versions");

@@ -16,6 +16,14 @@ namespace {
 
 std::mutex gOutputMutex;  //!< Serialises whole lines on stdout and stderr.
 
+// The calling thread's PortOutputScope, if any.
+struct PortOutput {
+    const std::string* prefix = nullptr;
+    std::vector<std::string>* keepOutput = nullptr;
+    std::vector<std::string>* keepErrors = nullptr;
+};
+thread_local PortOutput tPortOutput;
+
 // Characters, not bytes: the Chinese texts are UTF-8.
 size_t DisplayLength(const std::string& text) {
     size_t count = 0;
@@ -45,7 +53,19 @@ std::string Text(int id, ...) {
     return CleanText(out);
 }
 
-bool PrintLine(const std::string& line) {
+PortOutputScope::PortOutputScope(const std::string& prefix, std::vector<std::string>* keepOutput,
+                                 std::vector<std::string>* keepErrors) {
+    tPortOutput = {&prefix, keepOutput, keepErrors};
+}
+
+PortOutputScope::~PortOutputScope() { tPortOutput = {}; }
+
+bool PrintLine(const std::string& text) {
+    if (tPortOutput.keepOutput) {
+        tPortOutput.keepOutput->push_back(text);
+        return true;
+    }
+    const std::string& line = tPortOutput.prefix ? *tPortOutput.prefix + text : text;
     std::lock_guard<std::mutex> lock(gOutputMutex);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
@@ -72,7 +92,9 @@ bool LineWriter::Flush() {
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
-void PrintError(const std::string& line) {
+void PrintError(const std::string& text) {
+    if (tPortOutput.keepErrors) tPortOutput.keepErrors->push_back(text);
+    const std::string& line = tPortOutput.prefix ? *tPortOutput.prefix + text : text;
     std::lock_guard<std::mutex> lock(gOutputMutex);
     std::fflush(stdout);
     std::fwrite(line.data(), 1, line.size(), stderr);
@@ -189,7 +211,8 @@ std::vector<std::string> FormatTable(const std::vector<std::vector<std::string>>
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
-ProgressBar::ProgressBar() : enabled_(StderrIsTerminal()) {}
+// Bars of many ports would overwrite each other on one line.
+ProgressBar::ProgressBar() : enabled_(StderrIsTerminal() && tPortOutput.prefix == nullptr) {}
 
 ProgressBar::~ProgressBar() { Finish(); }
 

@@ -25,6 +25,20 @@ constexpr int EXIT_PORT_ERROR = 3;  // the port could not be opened
 bool PrintLine(const std::string& line);
 void PrintError(const std::string& line);
 
+// One port's share of a run on many ports. While the calling thread holds the
+// scope, its PrintLine and PrintError lines start with the prefix; with
+// keepOutput, its standard output lines are appended there instead of printed
+// and its error lines are also appended to keepErrors. The vectors are borrowed
+// and belong to the thread. No progress bar is drawn inside a scope.
+class PortOutputScope {
+public:
+    PortOutputScope(const std::string& prefix, std::vector<std::string>* keepOutput,
+                    std::vector<std::string>* keepErrors);
+    ~PortOutputScope();
+    PortOutputScope(const PortOutputScope&) = delete;
+    PortOutputScope& operator=(const PortOutputScope&) = delete;
+};
+
 // Lines of a stream of reports. In block mode a line waits until 64 KiB have
 // gathered (one write instead of thousands); in batch mode until Flush (the end of
 // what one read delivered); otherwise, and always when standard output is a

@@ -12,6 +12,7 @@
 #include "CliStrings.h"
 #include "Commands.h"
 #include "Output.h"
+#include "PortList.h"
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
 #include "common/FileUtils.h"
@@ -276,15 +277,26 @@ bool VerifyRecord(const ParamSetting& written, const ParamSetting& read) {
     return same;
 }
 
-// Starting record (the sensor's, or the file's section), the edits, the write and
-// the optional read-back: params write and params load.
-int RunWrite(const PortOptions& port, const CLI::App* command, const EditOptions& options) {
+// What params write and params load do on every sensor, checked once before any
+// port is opened: the edits, and the file's section when there is a file.
+struct WritePlan {
     std::vector<EditStep> steps;
-    if (!CollectEditSteps(command, options, steps)) return EXIT_USAGE;
+    ParamSetting fromConfig;
+};
 
-    ParamSetting start;
-    InitParamSetting(start);
-    if (!options.configPath.empty() && !LoadRecordFromConfig(options.configPath, start)) return EXIT_FAILED;
+// EXIT_OK, or the code after printing why the command line or the file is wrong.
+int PlanWrite(const CLI::App* command, const EditOptions& options, WritePlan& plan) {
+    if (!CollectEditSteps(command, options, plan.steps)) return EXIT_USAGE;
+    InitParamSetting(plan.fromConfig);
+    if (!options.configPath.empty() && !LoadRecordFromConfig(options.configPath, plan.fromConfig)) return EXIT_FAILED;
+    return EXIT_OK;
+}
+
+// Starting record (the sensor's, or the file's section), the edits, the write and
+// the optional read-back on one sensor.
+int WriteToSensor(const PortOptions& port, const WritePlan& plan, const EditOptions& options) {
+    const std::vector<EditStep>& steps = plan.steps;
+    ParamSetting start = plan.fromConfig;
 
     DeviceSession session;
     if (const int rc = session.Open(port); rc != EXIT_OK) return rc;
@@ -326,6 +338,12 @@ int RunWrite(const PortOptions& port, const CLI::App* command, const EditOptions
     return EXIT_OK;
 }
 
+int RunWrite(const PortListOptions& ports, const CLI::App* command, const EditOptions& options) {
+    WritePlan plan;
+    if (const int rc = PlanWrite(command, options, plan); rc != EXIT_OK) return rc;
+    return RunOnEveryPort(ports, options.json,
+                          [&](const PortOptions& port) { return WriteToSensor(port, plan, options); });
+}
 
 int RunRead(const PortOptions& port, bool json) {
     DeviceSession session;
@@ -494,9 +512,9 @@ void AddParamsCommands(CLI::App& app, CommandList& commands) {
     }
     {
         CLI::App* write = params->add_subcommand("write", "Correct and write parameters to the sensor");
-        auto port = std::make_shared<PortOptions>();
+        auto port = std::make_shared<PortListOptions>();
         auto options = std::make_shared<EditOptions>();
-        AddPortOptions(write, *port);
+        AddPortListOptions(write, *port);
         write->add_option("--config", options->configPath, "Start from the ParamSetting section of this appConfig.xml")
             ->check(CLI::ExistingFile);
         AddEditOptions(write, *options);
@@ -515,9 +533,9 @@ void AddParamsCommands(CLI::App& app, CommandList& commands) {
     }
     {
         CLI::App* reset = params->add_subcommand("reset", "Write the factory parameters and tables");
-        auto port = std::make_shared<PortOptions>();
-        AddPortOptions(reset, *port);
-        commands.push_back({reset, [port] { return RunReset(*port); }});
+        auto port = std::make_shared<PortListOptions>();
+        AddPortListOptions(reset, *port);
+        commands.push_back({reset, [port] { return RunOnEveryPort(*port, false, RunReset); }});
     }
     {
         CLI::App* save = params->add_subcommand("save", "Read the sensor's parameters into a configuration file");
@@ -529,9 +547,9 @@ void AddParamsCommands(CLI::App& app, CommandList& commands) {
     }
     {
         CLI::App* load = params->add_subcommand("load", "Write a configuration file's parameters to the sensor");
-        auto port = std::make_shared<PortOptions>();
+        auto port = std::make_shared<PortListOptions>();
         auto options = std::make_shared<EditOptions>();
-        AddPortOptions(load, *port);
+        AddPortListOptions(load, *port);
         load->add_option("--config", options->configPath, "appConfig.xml with a ParamSetting section")
             ->required()
             ->check(CLI::ExistingFile);

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <string>
 
+#include "common/Version.h"
 #include "sim/VirtualSensor.h"
 
 namespace {
@@ -51,6 +52,7 @@ int main(int argc, char** argv)
     bool quiet = false;
 
     CLI::App app{"Virtual Palo520G radar sensor on a pseudo-terminal"};
+    app.set_version_flag("--version", std::string("palo520g-sim ") + PaloVersionText());
     app.add_option("--link", options.linkPath, "Make a symbolic link with this name to the terminal");
     app.add_option("--replay", options.replayFile, "Stream the target reports of this record file, in a loop")
         ->check(CLI::ExistingFile);

@@ -23,6 +23,18 @@ std::string gOverride;
 
 bool IsWritableFolder(const std::string& folder) { return access(folder.c_str(), W_OK | X_OK) == 0; }
 
+// The share folder of an installed program (<prefix>/bin/../share/palo520g).
+fs::path InstalledShareFolder(const fs::path& exeFolder) {
+    return exeFolder.parent_path() / "share" / "palo520g";
+}
+
+// A program installed under a prefix is never portable: root, or the owner of
+// the prefix, would otherwise keep configuration and logs in bin/.
+bool IsInstalledProgram(const fs::path& exeFolder) {
+    std::error_code ec;
+    return exeFolder.filename() == "bin" && fs::is_directory(InstalledShareFolder(exeFolder), ec);
+}
+
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
@@ -51,7 +63,7 @@ std::string GetProgramPath() {
         }
     }
     const std::string exeFolder = GetExecutableFolder();
-    if (IsWritableFolder(exeFolder)) return exeFolder;
+    if (IsWritableFolder(exeFolder) && !IsInstalledProgram(exeFolder)) return exeFolder;
     std::string base;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) base = xdg;
     else if (const char* home = std::getenv("HOME"); home && *home) base = CombinePathName(home, ".local/share");
@@ -66,14 +78,19 @@ std::string FindResourcePath(const std::string& relative) {
     const fs::path candidates[] = {
         exe / relative,
         exe / "resources" / relative,
-        exe.parent_path() / "share" / "palo520g" / relative,
-#ifdef PALO_SOURCE_RESOURCES
-        fs::path(PALO_SOURCE_RESOURCES) / relative,
-#endif
+        InstalledShareFolder(exe) / relative,
     };
     std::error_code ec;
     for (const auto& candidate : candidates)
         if (fs::exists(candidate, ec)) return candidate.string();
+#if defined(PALO_SOURCE_RESOURCES) && defined(PALO_BUILD_DIR)
+    // The source tree serves only programs run from the build tree: an installed
+    // program must find its own copies, or show that it did not.
+    if (exe == fs::path(PALO_BUILD_DIR) || exe.parent_path() == fs::path(PALO_BUILD_DIR)) {
+        const fs::path source = fs::path(PALO_SOURCE_RESOURCES) / relative;
+        if (fs::exists(source, ec)) return source.string();
+    }
+#endif
     return {};
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 // The data folder ("program folder"): the --data-dir override when set, else the
-// executable's folder when it is writable, else $XDG_DATA_HOME/palo520g
+// executable's folder when it is writable and not an installed bin/, else $XDG_DATA_HOME/palo520g
 // (~/.local/share/palo520g). Created on first use where possible.
 [[nodiscard]] std::string GetProgramPath();
 // Makes every later GetProgramPath return this folder (empty = automatic choice again).
@@ -17,8 +17,8 @@ void SetProgramPathOverride(const std::string& folder);
 // The folder of the running executable.
 [[nodiscard]] std::string GetExecutableFolder();
 // A read-only resource (images, skins) by relative path: beside the executable,
-// then in the install prefix's share/palo520g, then in the source tree's resources/.
-// Empty when found nowhere.
+// then in the install prefix's share/palo520g, then, for a program run from the
+// build tree only, in the source tree's resources/. Empty when found nowhere.
 [[nodiscard]] std::string FindResourcePath(const std::string& relative);
 
 [[nodiscard]] std::string CombinePathName(const std::string& folder, const std::string& name);

@@ -5,6 +5,9 @@
 #include <libserialport.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <mutex>
 
 namespace {
@@ -20,7 +23,37 @@ Registry& TheRegistry()
     return registry;
 }
 
+// Device path -> by-id link. udev makes one link per device; should a folder hold
+// two for one device, the first by name wins so that the choice is stable.
+std::map<std::string, std::string> ByIdLinks()
+{
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> links;
+    std::error_code error;
+    std::vector<fs::path> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(SerialByIdFolder(), error)) {
+        // Only links to terminals: anything else in the folder is not a port.
+        if (entry.is_symlink(error) && fs::is_character_file(entry.path(), error)) {
+            names.push_back(entry.path());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    for (const fs::path& name : names) {
+        const fs::path target = fs::canonical(name, error);
+        if (!error) {
+            links.emplace(target.string(), name.string());
+        }
+    }
+    return links;
+}
+
 }  // namespace
+
+std::string SerialByIdFolder()
+{
+    const char* folder = std::getenv("PALO520G_SERIAL_BY_ID_DIR");
+    return folder != nullptr && *folder != '\0' ? folder : "/dev/serial/by-id";
+}
 
 int RegisterSerialPortPath(const std::string& path)
 {
@@ -75,6 +108,23 @@ std::vector<SerialPortInfo> EnumSerialPortName()
         ports.push_back(std::move(info));
     }
     sp_free_port_list(list);
+
+    std::map<std::string, std::string> links = ByIdLinks();
+    for (SerialPortInfo& info : ports) {
+        std::error_code error;
+        const std::string device = std::filesystem::canonical(info.path, error).string();
+        const auto found = links.find(error ? info.path : device);
+        if (found != links.end()) {
+            info.byIdPath = found->second;
+            links.erase(found);
+        }
+    }
+    for (const auto& [device, link] : links) {
+        SerialPortInfo info;
+        info.path = device;
+        info.byIdPath = link;
+        ports.push_back(std::move(info));
+    }
     std::sort(ports.begin(), ports.end(),
               [](const SerialPortInfo& a, const SerialPortInfo& b) { return a.path < b.path; });
     for (SerialPortInfo& info : ports) {

@@ -1,4 +1,7 @@
 // ports, info, the port errors of every device command, languages and usage errors.
+#include <unistd.h>
+
+#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,6 +34,48 @@ TEST(CliPorts, ListsPortsAsTableOrJsonArray) {
         EXPECT_TRUE(port.Has("description"));
         EXPECT_TRUE(port.Has("usb_id"));
     }
+}
+
+// A stable name from the by-id folder (a fake one here, through the documented
+// override) is listed beside its device and opens the same sensor.
+class CliStablePortNameTest : public CliSimTest {
+protected:
+    void SetUp() override { ::setenv("PALO520G_SERIAL_BY_ID_DIR", dir_.Path().c_str(), 1); }
+    void TearDown() override { ::unsetenv("PALO520G_SERIAL_BY_ID_DIR"); }
+};
+
+TEST_F(CliStablePortNameTest, PortsShowTheByIdNameAndPortAcceptsIt) {
+    ASSERT_TRUE(StartSim());
+    const std::string byId = dir_.File("usb-Silicon_Labs_CP2102_P520G-0001-if00-port0");
+    ASSERT_EQ(::symlink(Port().c_str(), byId.c_str()), 0);
+    // Not a link to a terminal: never a port.
+    ASSERT_TRUE(WriteWholeFile(dir_.File("README"), "x"));
+    ASSERT_EQ(::symlink(dir_.File("README").c_str(), dir_.File("usb-not-a-tty").c_str()), 0);
+
+    const CliResult json = RunCli({"ports", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    JsonValue ports;
+    ASSERT_TRUE(ParseJson(json.out, ports)) << json.out;
+    int found = 0;
+    for (const JsonValue& port : ports.items) {
+        if (port["by_id"].kind == JsonValue::Kind::Null) continue;
+        ++found;
+        EXPECT_EQ(port["by_id"].text, byId);
+        EXPECT_EQ(port["path"].text, Port());
+    }
+    EXPECT_EQ(found, 1) << json.out;
+
+    const CliResult text = RunCli({"ports"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    bool listed = false;
+    for (const std::string& line : NonEmptyLines(text.out)) {
+        listed = listed || (line.rfind(Port() + " ", 0) == 0 && line.find(byId) != std::string::npos);
+    }
+    EXPECT_TRUE(listed) << text.out;
+
+    const CliResult info = RunCli({"info", "--port", byId});
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    EXPECT_TRUE(Contains(info.out, "Serial number: P520G-SIM-0001"));
 }
 
 class CliInfoTest : public CliSimTest {};

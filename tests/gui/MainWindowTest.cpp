@@ -157,6 +157,26 @@ TEST_F(MainWindowTest, ATypedPathConnects)
     EXPECT_EQ(firmwarePage->PortNumber(), RegisterSerialPortPath(sensor->PortPath()));
 }
 
+// A port with a stable name (a fake by-id folder through the documented override)
+// shows it in the list, and choosing that item connects to the same sensor.
+TEST_F(MainWindowTest, TheStableNameOfAPortIsShownAndItsItemConnects)
+{
+    ASSERT_TRUE(sensor.Start(sensorOptions));
+    const std::string byId = dataDir->File("usb-Silicon_Labs_CP2102_P520G-0002-if00-port0");
+    ASSERT_EQ(symlink(sensor->PortPath().c_str(), byId.c_str()), 0);
+    ASSERT_EQ(setenv("PALO520G_SERIAL_BY_ID_DIR", dataDir->Path().c_str(), 1), 0);
+    OpenWindow(false);
+    unsetenv("PALO520G_SERIAL_BY_ID_DIR");
+    QComboBox* ports = Combo("1101");
+    const int item = ports->findData(RegisterSerialPortPath(sensor->PortPath()));
+    ASSERT_GE(item, 0) << "the by-id link's device is listed";
+    EXPECT_EQ(ports->itemText(item).toStdString(), sensor->PortPath() + " [" + byId + "]");
+    ports->setCurrentIndex(item);
+    Connect();
+    EXPECT_TRUE(boxes.empty()) << LastBox().text;
+    EXPECT_EQ(Button("1103")->text(), "Disconn.");
+}
+
 TEST_F(MainWindowTest, EnterInTheBaudEditConnectsAndTheBaudIsSaved)
 {
     OpenWindow();

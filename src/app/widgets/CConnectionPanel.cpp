@@ -101,6 +101,9 @@ void CConnectionPanel::RefreshPorts()
             QString text = Text(port.path);
             if (!port.description.empty())
                 text += QStringLiteral(" (%1)").arg(Text(port.description));
+            // The stable name tells two adapters of one kind apart after a replug.
+            if (!port.byIdPath.empty())
+                text += QStringLiteral(" [%1]").arg(Text(port.byIdPath));
             portList_->addItem(text, port.portNumber);
         }
         for (const std::string& path : extraPortPaths_) {

@@ -16,6 +16,7 @@
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
 #include "chart/widgets/CWaveWnd.h"
+#include "common/DbgOutput.h"
 #include "common/FileUtils.h"
 #include "common/Version.h"
 #include "controls/widgets/CColorStatic.h"
@@ -188,6 +189,8 @@ void CObjectInfoDlg::LoadPictures()
     const char* files[3] = {"Image/Nobody.png", "Image/Motion.png", "Image/Motionless.png"};
     for (int i = 0; i < 3; ++i) {
         const std::string path = FindResourcePath(files[i]);
+        if (path.empty())
+            DbgOutputA(2, "The picture %s was not found\r\n", files[i]);
         stateImages_[i].reset(path.empty() ? nullptr : Gdiplus_LoadBitmapFromFileA(path.c_str()));
     }
 }
