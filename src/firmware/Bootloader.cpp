@@ -1,6 +1,7 @@
 #include "firmware/Bootloader.h"
 
 #include <cstring>
+#include <string>
 
 #include "app/StringTable.h"
 #include "common/BaseBuffer.h"
@@ -8,6 +9,26 @@
 #include "common/FileUtils.h"
 
 namespace {
+
+// Why a bootloader exchange failed, for the end of the failure line: the line's
+// error code field is the sensor's last answer and says nothing when none came.
+std::string FailureCause(uint16_t status, int timeoutMs) {
+    switch (status) {
+    case RADAR_ERR_TIMEOUT: return FormatStringText(26006, timeoutMs);
+    case RADAR_ERR_NOT_CONNECTED:
+    case RADAR_ERR_WRITE_FAILED: return LoadStringText(26007);
+    case RADAR_ERR_MALFORMED_REPLY:
+    case BOOT_ACK_BAD_LENGTH: return LoadStringText(26008);
+    default: return FormatStringText(26009, static_cast<unsigned>(status));
+    }
+}
+
+// The failure line of the string table with the cause before its line end.
+std::string WithCause(std::string line, const std::string& cause) {
+    size_t end = line.size();
+    while (end > 0 && (line[end - 1] == '\r' || line[end - 1] == '\n')) --end;
+    return line.substr(0, end) + " (" + cause + ")" + line.substr(end);
+}
 
 uint32_t ByteSum(const uint8_t* bytes, size_t length) {
     uint32_t sum = 0;
@@ -220,9 +241,12 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
         sink_.SetBusyVisible(true);
 
         const auto info = BuildFileInfoPayload(partition, static_cast<uint32_t>(length), checksum);
-        if (SendWithAck(BOOT_CMD_FILE_INFO, info.data(), static_cast<int>(info.size()), result,
-                        BOOT_FILE_INFO_TIMEOUT_MS) != 0) {
-            Log(10513, FormatStringText(10513, static_cast<int>(result)));
+        result = 0;
+        if (const uint16_t status = SendWithAck(BOOT_CMD_FILE_INFO, info.data(), static_cast<int>(info.size()), result,
+                                                BOOT_FILE_INFO_TIMEOUT_MS);
+            status != 0) {
+            Log(10513, WithCause(FormatStringText(10513, static_cast<int>(result)),
+                                 FailureCause(status, BOOT_FILE_INFO_TIMEOUT_MS)));
             break;
         }
         const uint32_t maxPacket = result & 0xFFFF;
@@ -240,9 +264,12 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
                 break;
             }
             BuildDownloadPack(pack, packet.serial, image + packet.offset, packet.n, packet.p);
-            if (SendWithAck(BOOT_CMD_DATA_PACKET, pack.GetBuffer(), static_cast<int>(pack.GetAvailSize()), result,
-                            BOOT_COMMAND_TIMEOUT_MS) != 0) {
-                Log(10514, FormatStringText(10514, static_cast<int>(packet.serial), static_cast<int>(result)));
+            result = 0;
+            if (const uint16_t status = SendWithAck(BOOT_CMD_DATA_PACKET, pack.GetBuffer(),
+                                                    static_cast<int>(pack.GetAvailSize()), result, BOOT_COMMAND_TIMEOUT_MS);
+                status != 0) {
+                Log(10514, WithCause(FormatStringText(10514, static_cast<int>(packet.serial), static_cast<int>(result)),
+                                     FailureCause(status, BOOT_COMMAND_TIMEOUT_MS)));
                 failed = true;
                 break;
             }

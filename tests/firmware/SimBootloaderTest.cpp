@@ -158,10 +158,28 @@ TEST_F(SimBoot, LostAcknowledgementEndsWithTheFailureLineAndTheClosedPort) {
     const RecordingBootSink::Record seen = sink.Snapshot();
     ASSERT_FALSE(seen.log.empty());
     EXPECT_EQ(seen.log.back().first, 10514);
-    EXPECT_EQ(seen.log.back().second, "Failed to download, serial no.: 2, error code: 0\r\n");
+    // The fields stay; the cause says why (the error code is the sensor's and none came).
+    EXPECT_EQ(seen.log.back().second, "Failed to download, serial no.: 2, error code: 0 (no reply within 3500 ms)\r\n");
     EXPECT_FALSE(TAVO_Interface_RadarDevice_IsConnected(boot->Device()));
     EXPECT_EQ(seen.busy.back(), false);
     EXPECT_EQ(sim->RunningMode(), SIM_MODE_BOOTLOADER);
+}
+
+TEST_F(SimBoot, AHangUpDuringTheDownloadSaysTheLineWasLost) {
+    VirtualSensorOptions options;
+    options.maxPacketSize = 120;
+    ASSERT_TRUE(StartSensor(options));
+    ASSERT_TRUE(ResetIntoBootloader(sim));
+    ASSERT_TRUE(boot->UpdateFWInfo());
+    int acknowledged = 0;
+    sink.onProgress = [&](uint32_t value) {
+        if (value > 0 && ++acknowledged == 2) sim->HangUp();
+    };
+    EXPECT_FALSE(boot->DownloadFW(0, WriteImage("v9.9.9", 1000)));
+    const RecordingBootSink::Record seen = sink.Snapshot();
+    ASSERT_FALSE(seen.log.empty());
+    EXPECT_EQ(seen.log.back().first, 10514);
+    EXPECT_EQ(seen.log.back().second, "Failed to download, serial no.: 2, error code: 0 (the line was lost)\r\n");
 }
 
 TEST_F(SimBoot, SmallMaximumPacketSizeStopsBeforeAnyPacket) {
