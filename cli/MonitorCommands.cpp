@@ -54,8 +54,7 @@ public:
             return;
         }
         lastReport_ = Clock::now();
-        if (count_ > 0 && ++printed_ >= count_) Finish(RunEnd::Count);
-        if (count_ <= 0) ++printed_;
+        if (++printed_ >= count_ && count_ > 0) Finish(RunEnd::Count);
     }
     // The lines of one read go out together, as soon as it is scanned.
     void OnChunkDone() override {

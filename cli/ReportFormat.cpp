@@ -41,8 +41,7 @@ void AppendFixed(std::string& out, double value, int decimals) {
 // The energy of a gate depends on raw / 100 alone (656 values): its texts are made once.
 struct EnergyTexts {
     std::array<std::string, 656> text;     // " %4.1f"
-    std::array<std::string, 656> shortest; // JSON
-    std::array<std::string, 656> csv;      // shortest, no padding
+    std::array<std::string, 656> shortest; // JSON and CSV
 };
 
 const EnergyTexts& Energies() {
@@ -54,7 +53,6 @@ const EnergyTexts& Energies() {
             std::snprintf(cell, sizeof cell, " %4.1f", db);
             t.text[q] = cell;
             AppendShortest(t.shortest[q], db);
-            t.csv[q] = t.shortest[q];
         }
         return t;
     }();
@@ -130,7 +128,7 @@ void AppendReportLine(std::string& out, ReportFormat format, const TargetReport&
         AppendFixed(out, report.distanceCm / 100.0, 2);
         for (int g = 0; g < TARGET_GATE_COUNT; ++g) {
             out += ',';
-            AppendEnergy(out, report, g, &EnergyTexts::csv);
+            AppendEnergy(out, report, g, &EnergyTexts::shortest);
         }
         for (int g = 0; g < TARGET_GATE_COUNT; ++g) {
             out += ',';

@@ -197,6 +197,43 @@ TEST_F(TargetPageTest, ReplayOfASmallRecordShowsEachReportThenStops)
     EXPECT_EQ(Page()->Worker().lastReplayFile, kSampleRecord);
 }
 
+TEST_F(TargetPageTest, ReplayControlsPauseStepAndMoveTheReplay)
+{
+    OpenWindow(false);
+    ShowPage();
+    // Before a replay the controls are there but do nothing.
+    EXPECT_FALSE(Button("replayPause")->isEnabled());
+    EXPECT_FALSE(Button("replayStep")->isEnabled());
+
+    Page()->ReplayFile(std::string(PALO_SOURCE_DIR) + "/tests/data/RadarData_20000.dat");  // 500 ms a report
+    ASSERT_TRUE(Page()->Worker().IsRunning());
+    ASSERT_TRUE(WaitForReports(1));
+    QTest::mouseClick(Button("replayPause"), Qt::LeftButton);
+    EXPECT_EQ(Button("replayPause")->text(), "Resume");
+    EXPECT_TRUE(Button("replayStep")->isEnabled());
+    EXPECT_TRUE(Page()->Worker().IsPaused());
+    // The report of the pause still in progress comes; then one per Step.
+    const uint64_t paused = Page()->Worker().ReportCount();
+    QTest::mouseClick(Button("replayStep"), Qt::LeftButton);
+    ASSERT_TRUE(WaitForReports(paused + 1));
+    EXPECT_LE(Page()->Worker().ReportCount(), paused + 2);
+
+    // Half way through the file: the position follows the seek.
+    Page()->SeekReplayFraction(0.5);
+    QTest::mouseClick(Button("replayStep"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->Worker().ReplayPosition() > Page()->Worker().ReplayFileSize() / 2; },
+                                kHangGuardMs));
+    EXPECT_LT(Page()->Worker().ReplayPosition(), Page()->Worker().ReplayFileSize() / 2 + 2 * 80);
+
+    QTest::mouseClick(Button("replayPause"), Qt::LeftButton);
+    EXPECT_EQ(Button("replayPause")->text(), "Pause");
+    EXPECT_FALSE(Button("replayStep")->isEnabled());
+    QTest::mouseClick(Button("3004"), Qt::LeftButton);  // Stop
+    EXPECT_FALSE(Page()->Worker().IsWorkerActive());
+    EXPECT_EQ(Button("3004")->text(), "Replay");
+    EXPECT_FALSE(Button("replayPause")->isEnabled());
+}
+
 TEST_F(TargetPageTest, ARecordingDescribesItselfAndReplaysWithTheLiveCurrent)
 {
     OpenWindow();

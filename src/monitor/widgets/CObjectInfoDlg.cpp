@@ -363,8 +363,9 @@ void CObjectInfoDlg::StartRealtimeShow()
         }
     }
 
-    // The displays start empty before the worker can deliver its first report.
-    RefreshParams();
+    // The displays start empty, with this run's thresholds, before the worker can
+    // deliver its first report.
+    charts_->SetParamSetting(&ShownParams());
     charts_->ResetDisplays();
     const int speedIndex = speedCombo_->currentIndex();
     worker_.SetReplaySpeed(speedIndex >= 0 ? ReplaySpeeds()[static_cast<size_t>(speedIndex)] : 1.0);
