@@ -50,6 +50,7 @@ void PrintOperatorFailure(int result, int failureId, bool commandModeEntered) {
         return;
     }
     PrintError(Text(failureId));
+    if (result == OPERATOR_MALFORMED_REPLY) PrintError(CleanText(OperatorFailureDetail()));
     if (!commandModeEntered) PrintError(Text(CLI_TEXT_SENSOR_SILENT));
 }
 

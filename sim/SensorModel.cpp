@@ -567,7 +567,12 @@ void SensorModel::Ack(uint16_t word, const std::vector<uint8_t>& payload)
         ++counters_.acksDropped;
         return;
     }
-    const std::vector<uint8_t> frame = SimAckFrame(word, payload);
+    std::vector<uint8_t> frame = SimAckFrame(word, payload);
+    if (word == options_.garbleReplyCommand && !payload.empty() &&
+        counters_.repliesGarbled < static_cast<uint64_t>(std::max(options_.garbleReplyCount, 0))) {
+        frame[frame.size() - 5] ^= 0x80;  // the payload's last byte, before the 4-byte tail
+        ++counters_.repliesGarbled;
+    }
     output_.insert(output_.end(), frame.begin(), frame.end());
     ackEndInOutput_ = output_.size();
     ++counters_.acksSent;

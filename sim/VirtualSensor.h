@@ -46,6 +46,11 @@ struct VirtualSensorOptions {
     double lostAckRate = 0.0;      // each acknowledgement is dropped with this probability
     bool silent = false;           // reads commands, never sends anything
     int hangUpAfterMs = -1;        // closes the line this long after a tool opened it; negative = never
+    // The first garbleReplyCount replies to the command garbleReplyCommand have the
+    // top bit of their last byte flipped (a parameter read's last value grows by 2^31,
+    // a text gets a byte that is not ASCII), with the envelope intact.
+    uint16_t garbleReplyCommand = 0;
+    int garbleReplyCount = 0;
 
     // --- where ---
     std::string linkPath;          // symbolic link made to the pseudo-terminal; empty = none
@@ -66,6 +71,7 @@ struct VirtualSensorCounters {
     uint64_t progressFramesSent = 0; // threshold generation progress (type 3)
     uint64_t noiseBytesSent = 0;
     uint64_t bytesCorrupted = 0;
+    uint64_t repliesGarbled = 0;     // garbleReplyCount at work
 };
 
 // The inputs of the last threshold generation command (9) the sensor accepted.

@@ -41,6 +41,21 @@ std::string Shown(std::string text) {
     return text;
 }
 
+// "COMMAND:COUNT" of --garble-replies, the command in decimal or 0x hex.
+bool ParseGarble(const std::string& text, VirtualSensorOptions& options)
+{
+    int command = -1;
+    int count = -1;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%i:%d%c", &command, &count, &end) != 2 || command < 0 || command > 0xFFFF ||
+        count < 0) {
+        return false;
+    }
+    options.garbleReplyCommand = static_cast<uint16_t>(command);
+    options.garbleReplyCount = count;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -74,6 +89,12 @@ int main(int argc, char** argv)
                    "Close the line this many milliseconds after the tool opened it");
     app.add_option("--noise-bytes", options.noiseBytesBetweenFrames, "Random bytes sent after every frame")
         ->check(CLI::NonNegativeNumber);
+    std::string garble;
+    app.add_option("--garble-replies", garble,
+                   "COMMAND:COUNT: flip the top bit of the last byte of the first COUNT replies to COMMAND")
+        ->check([&options](const std::string& text) {
+            return ParseGarble(text, options) ? std::string() : std::string("expected COMMAND:COUNT, e.g. 0x0073:2");
+        });
     app.add_flag("--output-off", outputOff, "Start with the report output switched off");
     app.add_flag("--any-command", anyCommand, "Answer commands outside command mode too");
     app.add_option("--fw-version", options.version, "Version text of the application in flash (\\xHH for any byte)");

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/ByteOrder.h"
+#include "common/ValueParse.h"
 #include "device/CommandFraming.h"
 #include "device/SerialPort.h"
 #include "device/SerialPortRegistry.h"
@@ -141,7 +142,32 @@ int EnterCommandMode(TAVO_RadarDevice& device, int protocolVersion, int timeoutM
     return 1;
 }
 
-// Version and serial number replies: u16 status, u16 length, text.
+// Version and serial number replies: u16 status, u16 length, text. Caller holds ioMutex.
+bool ExchangeText(TAVO_RadarDevice& device, uint16_t command, std::string& text)
+{
+    text.clear();
+    std::vector<uint8_t> reply;
+    if (Exchange(device, command, nullptr, 0, device.replyTimeoutMs, reply) != RADAR_STATUS_OK) {
+        return false;
+    }
+    if (reply.size() < 4 || ReadLE16(reply.data()) != 0) {
+        return false;
+    }
+    const size_t length = ReadLE16(reply.data() + 2);
+    if (reply.size() < 4 + length) {
+        return false;
+    }
+    text.assign(reinterpret_cast<const char*>(reply.data() + 4), length);
+    // Some firmware pads the text with NULs.
+    while (!text.empty() && text.back() == '\0') {
+        text.pop_back();
+    }
+    return true;
+}
+
+// The replies carry no checksum: a text that is not printable ASCII may be a
+// corrupted byte, so it is asked for once more. A printable second answer is
+// taken; so is one that repeats the first, which is what the sensor holds.
 int ReadText(TAVO_RadarDevice* device, uint16_t command, std::string& text)
 {
     text.clear();
@@ -149,22 +175,18 @@ int ReadText(TAVO_RadarDevice* device, uint16_t command, std::string& text)
         return 0;
     }
     std::lock_guard<std::mutex> lock(device->ioMutex);
-    std::vector<uint8_t> reply;
-    if (Exchange(*device, command, nullptr, 0, device->replyTimeoutMs, reply) != RADAR_STATUS_OK) {
+    std::string first;
+    if (!ExchangeText(*device, command, first)) {
         return 0;
     }
-    if (reply.size() < 4 || ReadLE16(reply.data()) != 0) {
-        return 0;
+    if (!IsPrintableAscii(first)) {
+        std::string second;
+        if (!ExchangeText(*device, command, second) || (second != first && !IsPrintableAscii(second))) {
+            return 0;
+        }
+        first = std::move(second);
     }
-    const size_t length = ReadLE16(reply.data() + 2);
-    if (reply.size() < 4 + length) {
-        return 0;
-    }
-    text.assign(reinterpret_cast<const char*>(reply.data() + 4), length);
-    // Some firmware pads the text with NULs.
-    while (!text.empty() && text.back() == '\0') {
-        text.pop_back();
-    }
+    text = std::move(first);
     return 1;
 }
 

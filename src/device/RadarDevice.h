@@ -83,6 +83,8 @@ void TAVO_Interface_RadarDevice_StopCmdMode(TAVO_RadarDeviceHandle device);
 
 // Firmware version and serial number texts; non-zero on success, the text empty
 // otherwise. They wait for the reply as long as the open call's time-out, at least 100 ms.
+// A text that is not printable ASCII is asked for once more: a printable answer or
+// the same text again is taken, anything else fails.
 int TAVO_Interface_RadarDevice_GetVersion(TAVO_RadarDeviceHandle device, std::string& version);
 int TAVO_Interface_RadarDevice_GetSerialNumber(TAVO_RadarDeviceHandle device, std::string& serialNumber);
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "app/StringTable.h"
 #include "common/DbgOutput.h"
 #include "params/ParamSetting.h"
 
@@ -38,14 +39,74 @@ void LogResult(const char* operation, bool ok) {
     DbgOutputA(2, "%s, result: %s\r\n", operation, ok ? "Success" : "Failed");
 }
 
+thread_local std::string tFailureDetail;
+
+// Frequencies are sent in tenths of a hertz; the lists offer 0.5 ... 8.0 Hz in
+// steps of 0.5 (reports) and 0.5 or 1.0 Hz (response speed).
+bool OfferedReportTenths(uint32_t tenths) { return tenths >= 5 && tenths <= 80 && tenths % 5 == 0; }
+bool OfferedResponseTenths(uint32_t tenths) { return tenths == 5 || tenths == 10; }
+
+// "NAME is VALUE, expected RANGE" in the user's language.
+std::string Problem(const char* name, const std::string& value, const char* expected) {
+    return FormatStringText(OPERATOR_TEXT_IMPLAUSIBLE_VALUE, name, value.c_str(), expected);
+}
+
+std::string Hertz(uint32_t tenths) { return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " Hz"; }
+
+// Why one detection value is implausible, or empty.
+std::string DetectValueProblem(uint16_t key, uint32_t value) {
+    switch (key) {
+    case DETECT_KEY_RANGE_MIN:
+    case DETECT_KEY_RANGE_MAX:
+        if (value <= 16) return {};
+        return Problem(key == DETECT_KEY_RANGE_MIN ? "DetectRangeMin" : "DetectRangeMax", std::to_string(value),
+                       "0-16");
+    case DETECT_KEY_RESPONSE_FREQ:
+        if (OfferedResponseTenths(value)) return {};
+        return Problem("ResponseFreq", Hertz(value), "0.5/1.0 Hz");
+    case DETECT_KEY_STATE_REPORT_FREQ:
+    case DETECT_KEY_RANGE_REPORT_FREQ:
+        if (OfferedReportTenths(value)) return {};
+        return Problem(key == DETECT_KEY_STATE_REPORT_FREQ ? "StateReportFreq" : "RangeReportFreq", Hertz(value),
+                       "0.5, 1.0 ... 8.0 Hz");
+    case DETECT_KEY_DISAPPEAR_TIME:
+        if (value <= 65535) return {};
+        return Problem("ObjectDisappearReportTime", std::to_string(value), "0-65535");
+    default:
+        return {};
+    }
+}
+
+// One read of a parameter id, checked; an implausible reply is asked for once more.
+int ReadChecked(TAVO_RadarDeviceHandle device, uint16_t id, int count, const uint16_t* keys, uint32_t* values,
+                const char* operation, const char* failureEnd = "") {
+    if (!TAVO_Interface_RadarDevice_IsConnected(device)) return OPERATOR_NOT_CONNECTED;
+    tFailureDetail.clear();
+    std::string why;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool ok = TAVO_Interface_RadarDevice_Protocol_GetParameter(device, id, count, keys, values,
+                                                                         PARAM_TIMEOUT_MS) != 0;
+        if (!ok) {
+            DbgOutputA(2, "%s, result: Failed%s\r\n", operation, failureEnd);
+            return OPERATOR_FAILED;
+        }
+        if (PlausibleParameterValues(id, count, keys, values, &why)) {
+            DbgOutputA(2, "%s, result: Success\r\n", operation);
+            return OPERATOR_OK;
+        }
+        DbgOutputA(2, "%s, implausible reply (%s)%s\r\n", operation, why.c_str(),
+                   attempt == 0 ? ", asking again" : "");
+    }
+    tFailureDetail = FormatStringText(OPERATOR_TEXT_IMPLAUSIBLE_REPLY, why.c_str());
+    DbgOutputA(2, "%s, result: Failed%s\r\n", operation, failureEnd);
+    return OPERATOR_MALFORMED_REPLY;
+}
+
 int ReadGateTable(TAVO_RadarDeviceHandle device, uint16_t id, uint32_t (&table)[PARAM_GATE_COUNT],
                   const char* operation) {
-    if (!TAVO_Interface_RadarDevice_IsConnected(device)) return OPERATOR_NOT_CONNECTED;
     uint32_t values[PARAM_GATE_COUNT] = {};
-    const bool ok = TAVO_Interface_RadarDevice_Protocol_GetParameter(device, id, PARAM_GATE_COUNT, kGateKeys, values,
-                                                                     PARAM_TIMEOUT_MS) != 0;
-    LogResult(operation, ok);
-    if (!ok) return OPERATOR_FAILED;
+    const int result = ReadChecked(device, id, PARAM_GATE_COUNT, kGateKeys, values, operation);
+    if (result != OPERATOR_OK) return result;
     for (int g = 0; g < PARAM_GATE_COUNT; ++g) table[g] = values[g];
     return OPERATOR_OK;
 }
@@ -60,6 +121,28 @@ int WriteTable(TAVO_RadarDeviceHandle device, uint16_t id, int count, const uint
 }
 
 }  // namespace
+
+bool PlausibleParameterValues(uint16_t paramId, int count, const uint16_t* keys, const uint32_t* values,
+                              std::string* why) {
+    for (int i = 0; i < count; ++i) {
+        std::string problem;
+        if (paramId == PARAM_ID_READ_DETECT_SETTING) {
+            problem = DetectValueProblem(keys[i], values[i]);
+        } else if ((paramId == PARAM_ID_READ_TRIGGER_THRESHOLD || paramId == PARAM_ID_READ_HOLD_THRESHOLD) &&
+                   values[i] > 100) {
+            const char* table =
+                paramId == PARAM_ID_READ_TRIGGER_THRESHOLD ? "GateTriggerThreshold" : "GateHoldThreshold";
+            problem = Problem((std::string(table) + "[" + std::to_string(keys[i]) + "]").c_str(), std::to_string(values[i]), "0-100");
+        }
+        if (!problem.empty()) {
+            if (why != nullptr) *why = problem;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string OperatorFailureDetail() { return tFailureDetail; }
 
 void DetectSettingToValues(const ParamSetting& setting, uint32_t values[DETECT_SETTING_COUNT]) {
     values[0] = GateValue(setting.DetectRangeMin, setting.RangeResolution);
@@ -80,14 +163,11 @@ void DetectSettingFromValues(const uint32_t values[DETECT_SETTING_COUNT], ParamS
 }
 
 int RadarOperatorConfig_ReadDetectSetting(TAVO_RadarDeviceHandle device, ParamSetting& setting) {
-    if (!TAVO_Interface_RadarDevice_IsConnected(device)) return OPERATOR_NOT_CONNECTED;
     uint32_t values[DETECT_SETTING_COUNT] = {};
-    const bool ok = TAVO_Interface_RadarDevice_Protocol_GetParameter(device, PARAM_ID_READ_DETECT_SETTING,
-                                                                     DETECT_SETTING_COUNT, DETECT_SETTING_KEYS,
-                                                                     values, PARAM_TIMEOUT_MS) != 0;
     // This one line has always ended its failure with a full stop.
-    DbgOutputA(2, ok ? "%s, result: Success\r\n" : "%s, result: Failed.\r\n", "RadarOperatorConfig_ReadDetectSetting");
-    if (!ok) return OPERATOR_FAILED;
+    const int result = ReadChecked(device, PARAM_ID_READ_DETECT_SETTING, DETECT_SETTING_COUNT, DETECT_SETTING_KEYS,
+                                   values, "RadarOperatorConfig_ReadDetectSetting", ".");
+    if (result != OPERATOR_OK) return result;
     DetectSettingFromValues(values, setting);
     return OPERATOR_OK;
 }

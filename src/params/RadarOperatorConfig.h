@@ -3,11 +3,18 @@
 //
 // Each operation asks IsConnected first and returns OPERATOR_NOT_CONNECTED without
 // sending or logging anything when the port is closed; otherwise it makes one
-// library call (2000 ms) and logs one line. None enters or leaves command mode:
+// library call (2000 ms) and logs one line.
+//
+// The command replies carry no checksum, so a read checks that the values are ones
+// the sensor can hold (gates 0-16, frequencies from the lists the tool offers,
+// thresholds 0-100, delay 0-65535). An implausible reply is logged and asked for
+// once more; implausible twice, the read fails with OPERATOR_MALFORMED_REPLY and
+// OperatorFailureDetail() says which value was wrong. None enters or leaves command mode:
 // callers bracket a sequence with a CommandModeScope (device/CommandModeScope.h).
 // All calls block the calling thread; a read changes the record only on success.
 
 #include <cstdint>
+#include <string>
 
 #include "device/RadarDevice.h"
 
@@ -17,7 +24,13 @@ enum : int {
     OPERATOR_OK = 0,
     OPERATOR_NOT_CONNECTED = 1,
     OPERATOR_FAILED = 2,
+    OPERATOR_MALFORMED_REPLY = 3,  // implausible values twice (the library's 0xA004)
 };
+
+// String id: "... (malformed reply, 0xA004): %s." with the detail below.
+constexpr int OPERATOR_TEXT_IMPLAUSIBLE_REPLY = 26010;
+// String id: "%s is %s, expected %s" (name, value, what the sensor can hold).
+constexpr int OPERATOR_TEXT_IMPLAUSIBLE_VALUE = 26011;
 
 // Parameter ids.
 enum : uint16_t {
@@ -51,6 +64,15 @@ extern const uint16_t PRIV_CONFIG_KEYS[PRIV_CONFIG_COUNT];
 extern const uint32_t PRIV_CONFIG_VALUES[PRIV_CONFIG_COUNT];
 extern const uint32_t APPEAR_THRESHOLD_TABLE[16];
 extern const uint32_t MOTION_THRESHOLD_TABLE[16];
+
+// Checks values read under a parameter id against what the sensor can hold. False
+// with `why` naming the first wrong value ("GateTriggerThreshold[3] is 212,
+// expected 0-100") when one is not; keys the check does not know are let through.
+[[nodiscard]] bool PlausibleParameterValues(uint16_t paramId, int count, const uint16_t* keys, const uint32_t* values,
+                                            std::string* why);
+// The text of the last OPERATOR_MALFORMED_REPLY on the calling thread: the
+// sentence OPERATOR_TEXT_IMPLAUSIBLE_REPLY in the user's language; empty otherwise.
+[[nodiscard]] std::string OperatorFailureDetail();
 
 // The six values the detection setting write sends, in key order (gates capped at 16).
 void DetectSettingToValues(const ParamSetting& setting, uint32_t values[DETECT_SETTING_COUNT]);

@@ -12,7 +12,7 @@ namespace {
 class CliFirmwareUpdateTest : public CliSimTest {
 protected:
     void SetUp() override {
-        StartSim();
+        ASSERT_TRUE(StartSim());
         catalogue_ = dir_.File("catalogue");
         data_ = dir_.File("data");
     }

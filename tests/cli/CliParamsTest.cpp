@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "SimFixture.h"
+#include "params/RadarOperatorConfig.h"
 
 namespace {
 
@@ -214,6 +215,23 @@ TEST_F(CliParamsDeviceTest, ReadPrintsTheSensorsRecordWithItsFieldNames) {
     const CliResult verbose = RunOnSim({"-v", "params", "read"});
     ASSERT_EQ(verbose.exitCode, 0) << verbose.err;
     EXPECT_TRUE(Contains(verbose.err, "RadarOperatorConfig_ReadHoldThreshold, result: Success"));
+}
+
+// The sensor's hold table comes back implausible twice: nothing is printed as its
+// record, the reason is, and the exit code says the operation failed.
+TEST_F(CliParamsDeviceTest, AReplyImplausibleTwiceFailsTheReadAndSaysWhich) {
+    VirtualSensorOptions options = FastOptions();
+    options.garbleReplyCommand = PARAM_ID_READ_HOLD_THRESHOLD;
+    options.garbleReplyCount = 2;
+    ASSERT_TRUE(StartSim(options));
+    const CliResult result = RunOnSim({"-v", "params", "read", "--json"});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(Contains(result.err, "Failed to read parameters"));
+    EXPECT_TRUE(Contains(result.err, "The sensor's reply was implausible twice (malformed reply, 0xA004): "
+                                     "GateHoldThreshold[15] is 2147483676, expected 0-100."));
+    EXPECT_TRUE(Contains(result.err, "RadarOperatorConfig_ReadHoldThreshold, implausible reply (GateHoldThreshold[15] "
+                                     "is 2147483676, expected 0-100), asking again"));
 }
 
 TEST_F(CliParamsDeviceTest, WriteCommitsOptionsInOrderPrintsCorrectionsAndVerifies) {

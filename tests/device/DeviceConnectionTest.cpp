@@ -156,6 +156,42 @@ TEST_F(DeviceConnectionTest, VersionAndSerialNumberAreRead)
     EXPECT_EQ(version, "");
 }
 
+// Replies carry no checksum: a text that is not printable ASCII is asked for once
+// more. A printable answer or the same text again is taken; two different texts
+// that are both unprintable fail.
+TEST_F(DeviceConnectionTest, TextsThatAreNotPrintableAreAskedForOnceMore)
+{
+    struct Case {
+        const char* name;
+        std::string serial;
+        int garbled;  // replies to 0x0011 with the last byte's top bit flipped
+        int expected;
+        std::string text;
+        uint64_t asks;
+    };
+    const Case cases[] = {
+        {"printable", "SN-7", 0, 1, "SN-7", 1},
+        {"corrupted once", "SN-7", 1, 1, "SN-7", 2},
+        {"the same twice", "SN-7", 2, 1, "SN-\xB7", 2},
+        {"held by the sensor", "SN\xFF\xFE", 0, 1, "SN\xFF\xFE", 2},
+        {"two different", "SN\xFF", 1, 0, "", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualSensorOptions options = FastSensorOptions();
+        options.serialNumber = c.serial;
+        options.garbleReplyCommand = 0x0011;
+        options.garbleReplyCount = c.garbled;
+        ASSERT_TRUE(StartSensor(options));
+        ASSERT_TRUE(OpenInCommandMode());
+        const uint64_t before = sensor_->Counters().commandsReceived;
+        std::string serial = "stale";
+        EXPECT_EQ(TAVO_Interface_RadarDevice_GetSerialNumber(device_, serial), c.expected);
+        EXPECT_EQ(serial, c.text);
+        EXPECT_EQ(sensor_->Counters().commandsReceived - before, c.asks);
+    }
+}
+
 TEST_F(DeviceConnectionTest, SilentSensorTimesOutWith0xA003AndStillLeavesThePortOpen)
 {
     VirtualSensorOptions options = FastSensorOptions();

@@ -85,6 +85,24 @@ TEST_F(MainWindowTest, ConnectShowsVersionSerialNumberAndTheSensorsParameters)
     EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(window->Device()), 0);
 }
 
+// A trigger table that comes back implausible twice is not shown as the sensor's:
+// the page keeps what it had and the status bar says which value was wrong.
+TEST_F(MainWindowTest, AnImplausibleReplyAtConnectIsNamedAndNotShown)
+{
+    sensorOptions.garbleReplyCommand = PARAM_ID_READ_TRIGGER_THRESHOLD;
+    sensorOptions.garbleReplyCount = 2;
+    ASSERT_TRUE(sensor.Start(sensorOptions));
+    OpenWindow();
+    const QString before = Edit(2035)->text();
+    Connect();
+    EXPECT_EQ(Button("1103")->text(), "Disconn.");
+    EXPECT_EQ(window->NoticeText().toStdString(),
+              "Failed to read parameters: The sensor's reply was implausible twice (malformed reply, 0xA004): "
+              "GateTriggerThreshold[15] is 2147483679, expected 0-100.");
+    EXPECT_EQ(Edit(2035)->text(), before);
+    EXPECT_NE(Edit(2035)->text(), "2147483679");
+}
+
 TEST_F(MainWindowTest, WithoutAPortConnectSaysNoDeviceDetected)
 {
     OpenWindow(false);

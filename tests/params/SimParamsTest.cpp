@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "GenerationNotices.h"
+#include "app/StringTable.h"
 #include "common/DbgOutput.h"
 #include "params/ParamSetting.h"
 #include "params/RadarOperatorConfig.h"
@@ -135,6 +136,109 @@ TEST_F(SimParams, SilentSensorFailsAndLeavesTheRecord) {
     EXPECT_EQ(WriteAllParams(device, s), OPERATOR_FAILED);  // stops after the first failure
     EXPECT_TRUE(Logged("RadarOperatorConfig_WriteDetectSetting, result: Failed\r\n"));
     EXPECT_FALSE(Logged("RadarOperatorConfig_WriteTriggerThreshold, result: Failed\r\n"));
+}
+
+// ---- plausibility of replies --------------------------------------------------
+
+TEST(OperatorPlausibility, ValuesTheSensorCannotHoldAreNamed) {
+    SetUiLanguage(UiLanguage::English);
+    struct Case {
+        uint16_t id;
+        uint16_t key;
+        uint32_t value;
+        const char* problem;  // nullptr: plausible
+    };
+    const Case cases[] = {
+        {113, DETECT_KEY_RANGE_MIN, 0, nullptr},
+        {113, DETECT_KEY_RANGE_MAX, 16, nullptr},
+        {113, DETECT_KEY_RANGE_MAX, 17, "DetectRangeMax is 17, expected 0-16"},
+        {113, DETECT_KEY_RANGE_MIN, 0x80000000u, "DetectRangeMin is 2147483648, expected 0-16"},
+        {113, DETECT_KEY_RESPONSE_FREQ, 5, nullptr},
+        {113, DETECT_KEY_RESPONSE_FREQ, 10, nullptr},
+        {113, DETECT_KEY_RESPONSE_FREQ, 7, "ResponseFreq is 0.7 Hz, expected 0.5/1.0 Hz"},
+        {113, DETECT_KEY_STATE_REPORT_FREQ, 80, nullptr},
+        {113, DETECT_KEY_STATE_REPORT_FREQ, 0, "StateReportFreq is 0.0 Hz, expected 0.5, 1.0 ... 8.0 Hz"},
+        {113, DETECT_KEY_RANGE_REPORT_FREQ, 5, nullptr},
+        {113, DETECT_KEY_RANGE_REPORT_FREQ, 33, "RangeReportFreq is 3.3 Hz, expected 0.5, 1.0 ... 8.0 Hz"},
+        {113, DETECT_KEY_RANGE_REPORT_FREQ, 85, "RangeReportFreq is 8.5 Hz, expected 0.5, 1.0 ... 8.0 Hz"},
+        {113, DETECT_KEY_DISAPPEAR_TIME, 65535, nullptr},
+        {113, DETECT_KEY_DISAPPEAR_TIME, 65536, "ObjectDisappearReportTime is 65536, expected 0-65535"},
+        {113, 99, 0xFFFFFFFFu, nullptr},  // a key without a known meaning
+        {115, 3, 100, nullptr},
+        {115, 3, 101, "GateTriggerThreshold[3] is 101, expected 0-100"},
+        {119, 15, 212, "GateHoldThreshold[15] is 212, expected 0-100"},
+        {0x7A, 0, 7, nullptr},  // the report switch is not read back
+    };
+    for (const Case& c : cases) {
+        std::string why;
+        const bool plausible = PlausibleParameterValues(c.id, 1, &c.key, &c.value, &why);
+        EXPECT_EQ(plausible, c.problem == nullptr) << c.id << "/" << c.key << " = " << c.value;
+        if (c.problem != nullptr) {
+            EXPECT_EQ(why, c.problem);
+        }
+    }
+    // The first wrong value of several is the one named.
+    const uint16_t keys[3] = {0, 1, 2};
+    const uint32_t values[3] = {30, 140, 150};
+    std::string why;
+    EXPECT_FALSE(PlausibleParameterValues(115, 3, keys, values, &why));
+    EXPECT_EQ(why, "GateTriggerThreshold[1] is 140, expected 0-100");
+}
+
+// A reply with its last value's top bit flipped (the envelope intact) is asked for
+// again; flipped twice, the read fails as malformed and names the value.
+TEST_F(SimParams, AnImplausibleReplyIsAskedForOnceMoreThenRefused) {
+    SetUiLanguage(UiLanguage::English);
+    struct Case {
+        uint16_t readId;
+        int garbled;
+        int expected;
+        const char* detail;
+    };
+    const Case cases[] = {
+        {113, 1, OPERATOR_OK, nullptr},
+        {115, 1, OPERATOR_OK, nullptr},
+        {113, 2, OPERATOR_MALFORMED_REPLY, "ObjectDisappearReportTime is 2147483688, expected 0-65535"},
+        {115, 2, OPERATOR_MALFORMED_REPLY, "GateTriggerThreshold[15] is 2147483679, expected 0-100"},
+        {119, 2, OPERATOR_MALFORMED_REPLY, "GateHoldThreshold[15] is 2147483676, expected 0-100"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "id " << c.readId << ", garbled " << c.garbled);
+        VirtualSensorOptions options = FastSensorOptions();
+        options.garbleReplyCommand = c.readId;
+        options.garbleReplyCount = c.garbled;
+        ASSERT_TRUE(sim.StartAndOpen(options));
+        {
+            std::lock_guard<std::mutex> lock(gLineMutex);
+            gLines.clear();
+        }
+        StartCmd();
+        ParamSetting read;
+        read.ObjectDisappearReportTime = 77;
+        read.GateTriggerThreshold[15] = 77;
+        read.GateHoldThreshold[15] = 77;
+        const int result = ReadAllParams(device, read);
+        StopCmd();
+        EXPECT_EQ(result, c.expected);
+        EXPECT_EQ(sim->Counters().repliesGarbled, static_cast<uint64_t>(c.garbled));
+        if (c.expected == OPERATOR_OK) {
+            // The second answer is the sensor's own: the defaults it starts with.
+            EXPECT_EQ(read.ObjectDisappearReportTime, 40u);
+            EXPECT_EQ(read.GateTriggerThreshold[15], 31u);
+            EXPECT_EQ(read.GateHoldThreshold[15], 28u);
+            EXPECT_EQ(OperatorFailureDetail(), "");
+        } else {
+            EXPECT_EQ(OperatorFailureDetail(),
+                      std::string("The sensor's reply was implausible twice (malformed reply, 0xA004): ") + c.detail +
+                          ".");
+            // Nothing of the implausible reply reaches the record.
+            const uint32_t* field = c.readId == 113   ? &read.ObjectDisappearReportTime
+                                    : c.readId == 115 ? &read.GateTriggerThreshold[15]
+                                                      : &read.GateHoldThreshold[15];
+            EXPECT_EQ(*field, 77u);
+            EXPECT_TRUE(Logged(std::string("implausible reply (") + c.detail + "), asking again\r\n"));
+        }
+    }
 }
 
 // ---- threshold generation -----------------------------------------------------

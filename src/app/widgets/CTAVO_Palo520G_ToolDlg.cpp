@@ -24,6 +24,7 @@
 #include "app/widgets/CConnectionPanel.h"
 #include "common/DbgOutput.h"
 #include "device/SerialPortRegistry.h"
+#include "params/RadarOperatorConfig.h"
 #include "params/widgets/CParamSettingDlg.h"
 
 namespace {
@@ -311,6 +312,9 @@ int CTAVO_Palo520G_ToolDlg::ConnectDevice(int portNumber, int baudRate)
     // An open port with nothing answering is most often the wrong baud rate.
     ShowNotice(connection_.Version().empty() ? FormatStringText(TEXT_NO_VERSION, path.c_str())
                                              : FormatStringText(TEXT_CONNECTED_TO, path.c_str()));
+    // Values that cannot be right are not shown as the sensor's; say why the page kept its own.
+    if (connection_.ReadResult() == OPERATOR_MALFORMED_REPLY)
+        ShowNotice(LoadStringText(10151) + ": " + OperatorFailureDetail());
     for (PageSlot& slot : pages_)
         slot.page->OnConnected();
     linkWatch_.start();

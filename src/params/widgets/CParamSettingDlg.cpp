@@ -288,7 +288,9 @@ void CParamSettingDlg::ShowResult(int result, int successId, int failureId)
     } else if (result == OPERATOR_NOT_CONNECTED) {
         ShowMessageBox(this, LoadStringText(10103), LoadStringText(10000), MessageIcon::Error);
     } else {
-        ShowMessageBox(this, LoadStringText(failureId), LoadStringText(10000), MessageIcon::Error);
+        std::string text = LoadStringText(failureId);
+        if (result == OPERATOR_MALFORMED_REPLY) text += "\n" + OperatorFailureDetail();
+        ShowMessageBox(this, text, LoadStringText(10000), MessageIcon::Error);
     }
 }
 
