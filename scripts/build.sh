@@ -2,8 +2,12 @@
 # Configures (once) and builds into build/ (or build-asan/ with PALO_SANITIZE=1).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The sanitizer build uses clang, which also builds the fuzz targets; it leaves the
+# benchmarks out.
 if [ "${PALO_SANITIZE:-0}" = "1" ]; then
-  BUILD_DIR=${BUILD_DIR:-build-asan}; EXTRA=(-DPALO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
+  BUILD_DIR=${BUILD_DIR:-build-asan}
+  EXTRA=(-DPALO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DPALO_BUILD_BENCH=OFF
+         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
 else
   BUILD_DIR=${BUILD_DIR:-build}; EXTRA=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 fi

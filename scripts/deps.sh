@@ -8,6 +8,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei xvfb xauth
   help2man appstream desktop-file-utils dpkg-dev strace
+  clang libclang-rt-14-dev llvm
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

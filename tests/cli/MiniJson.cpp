@@ -130,7 +130,7 @@ private:
             Blank();
             JsonValue member;
             if (!Value(member)) return false;
-            v.members.emplace_back(std::move(key), std::move(member));
+            v.members.push_back({std::move(key), std::move(member)});
             Blank();
             if (i_ >= s_.size()) return false;
             if (s_[i_] == ',') {

@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
+struct JsonMember;
+
 struct JsonValue {
     enum class Kind { Null, Bool, Number, String, Array, Object } kind = Kind::Null;
     bool boolean = false;
     double number = 0.0;
     std::string text;
     std::vector<JsonValue> items;                          // Array
-    std::vector<std::pair<std::string, JsonValue>> members; // Object, in document order
+    std::vector<JsonMember> members;                        // Object, in document order
 
     [[nodiscard]] bool Has(const std::string& key) const;
     // The member of that name; a Null value when missing.
@@ -20,6 +22,11 @@ struct JsonValue {
     [[nodiscard]] const JsonValue& operator[](size_t index) const { return items.at(index); }
     [[nodiscard]] std::vector<std::string> Keys() const;
     [[nodiscard]] std::vector<double> Numbers() const;  // of an array of numbers
+};
+
+struct JsonMember {
+    std::string first;  // name
+    JsonValue second;   // value
 };
 
 // Parses one JSON text (surrounding blanks allowed). False on any syntax error.

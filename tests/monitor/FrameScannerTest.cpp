@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ReportStream.h"
@@ -170,6 +171,21 @@ TEST(TargetReportDecoding, EnergyTableMatchesTheFormulaForEveryQuotient) {
     for (uint32_t raw = 0; raw <= 65535; raw += 7) {
         const double expected = raw > 100 ? 20.0 * std::log10(static_cast<double>(raw / 100)) : 0.0;
         ASSERT_DOUBLE_EQ(GateEnergyDb(raw), expected) << raw;
+    }
+}
+
+// The printed decibels must not depend on the compiler: these quotients are where
+// the C library's double log10 is one unit in the last place off the correctly
+// rounded value (worked out with 60-digit decimals), which a compiler folding the
+// call at compile time gives.
+TEST(TargetReportDecoding, DecibelsAreTheCorrectlyRoundedLogarithm) {
+    const std::pair<uint32_t, double> cases[] = {
+        {11, 20.827853703164504}, {40, 32.04119982655924},   {43, 32.66936911159173},
+        {85, 38.58837851428585},  {113, 41.06156886966839},  {651, 56.271619771363845},
+    };
+    for (const auto& [quotient, db] : cases) {
+        EXPECT_EQ(GateEnergyDb(quotient * 100), db) << quotient;
+        EXPECT_EQ(GateEnergyDb(quotient * 100 + 99), db) << quotient;
     }
 }
 

@@ -180,7 +180,7 @@ int main(int argc, char** argv) {
             if (parser.isSet(shot)) {
                 const QString folder = parser.value(shot);
                 QDir().mkpath(folder);
-                QTimer::singleShot(static_cast<int>(parser.value(seconds).toDouble() * 1000), &app, [&] {
+                QTimer::singleShot(static_cast<int>(parser.value(seconds).toDouble() * 1000), &app, [&, folder] {
                     QApplication::processEvents();
                     const bool ok = demo.grab().save(QDir(folder).filePath("chart-demo.png")) &&
                                     demo.Energy().grab().save(QDir(folder).filePath("energy-chart.png")) &&
