@@ -312,9 +312,13 @@ int CTAVO_Palo520G_ToolDlg::ConnectDevice(int portNumber, int baudRate)
     // An open port with nothing answering is most often the wrong baud rate.
     ShowNotice(connection_.Version().empty() ? FormatStringText(TEXT_NO_VERSION, path.c_str())
                                              : FormatStringText(TEXT_CONNECTED_TO, path.c_str()));
-    // Values that cannot be right are not shown as the sensor's; say why the page kept its own.
-    if (connection_.ReadResult() == OPERATOR_MALFORMED_REPLY)
-        ShowNotice(LoadStringText(10151) + ": " + OperatorFailureDetail());
+    // The page keeps what it had for what could not be read (or could not be right): say so.
+    if (!connection_.Version().empty() && connection_.ReadResult() != OPERATOR_OK) {
+        std::string text = LoadStringText(10151);
+        if (connection_.ReadResult() == OPERATOR_MALFORMED_REPLY)
+            text += ": " + OperatorFailureDetail();
+        ShowNotice(text);
+    }
     for (PageSlot& slot : pages_)
         slot.page->OnConnected();
     linkWatch_.start();
