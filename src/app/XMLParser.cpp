@@ -43,6 +43,31 @@ bool DeeperThan(const pugi::xml_node& document, int limit) {
     return false;
 }
 
+// A failed parse can keep a declaration whose unclosed value ran on over the text after
+// it, "?>" included. Written back, the declaration would end at that "?>" and the file
+// would not load again, so such a declaration is dropped (a save writes a plain one).
+void DropUnwritableDeclaration(pugi::xml_document& doc) {
+    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_declaration) continue;
+        for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+            if (std::strstr(a.name(), "?>") || std::strstr(a.value(), "?>")) {
+                doc.remove_child(node);
+                return;
+            }
+        }
+    }
+}
+
+// The tree holds UTF-8 whatever encoding the file was in, and a save writes UTF-8: a
+// declaration that still named the file's encoding would make the next load read the
+// saved bytes as that encoding (a Latin-1 file's "é" would come back as "Ã©").
+void DeclareUtf8(pugi::xml_document& doc) {
+    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_declaration) continue;
+        if (pugi::xml_attribute encoding = node.attribute("encoding")) encoding.set_value("UTF-8");
+    }
+}
+
 // The fixed formats write into a 16-byte buffer, so at most 15 characters survive.
 std::string Cut15(const char* text) { return std::string(text, strnlen(text, 15)); }
 
@@ -127,7 +152,9 @@ bool XMLParser::LoadBuffer(const void* data, size_t size) {
         lastError_ = "elements nested deeper than " + std::to_string(XML_MAX_DEPTH) + " levels";
         return false;
     }
+    if (result.encoding != pugi::encoding_utf8) DeclareUtf8(doc_);
     if (!result) {
+        DropUnwritableDeclaration(doc_);
         const auto* bytes = static_cast<const char*>(data);
         const size_t offset = std::min(static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0)), size);
         const long line = 1 + std::count(bytes, bytes + offset, '\n');

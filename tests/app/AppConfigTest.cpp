@@ -136,6 +136,40 @@ TEST_F(AppConfigTest, MalformedFileKeepsWhatWasParsed) {
     EXPECT_NE(text.find("<AppConfig />"), std::string::npos) << text;
 }
 
+TEST_F(AppConfigTest, ABrokenDeclarationDoesNotStopLaterSavesFromLoading) {
+    // The declaration's unclosed quote runs on over the rest of the file, past two "?>".
+    // Kept and written back, such a declaration ended early and every later start lost
+    // the settings saved before it.
+    WriteWholeFile(dir_.File("appConfig.xml"),
+                   "<?xml version=\"1.0\" encoding='UTF-8\"?>\n<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\"/>\n");
+    XMLNode appConfig = LoadAppConfig();
+    ASSERT_TRUE(appConfig);
+    appConfig.SetAttributeText("BaudRate", "460800");
+    ASSERT_TRUE(SaveAppConfig());
+    gAppConfigDoc.Clear();
+
+    appConfig = LoadAppConfig();
+    EXPECT_EQ(gAppConfigDoc.LastError(), "") << ConfigText();
+    int32_t baud = 115200;
+    ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+    EXPECT_EQ(baud, 460800) << ConfigText();
+}
+
+TEST_F(AppConfigTest, ALatin1FileKeepsItsTextThroughSaves) {
+    // The save writes UTF-8; the declaration must say so, or every later load would
+    // read the saved bytes as Latin-1 again and garble the text once more.
+    WriteWholeFile(dir_.File("appConfig.xml"),
+                   "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<AppConfig Folder=\"\xE9t\xE9\"/>\n");
+    for (int start = 0; start < 3; ++start) {
+        SCOPED_TRACE(start);
+        XMLNode appConfig = LoadAppConfig();
+        EXPECT_EQ(appConfig.GetAttributeText("Folder").value_or(""), "\xC3\xA9t\xC3\xA9") << ConfigText();
+        ASSERT_TRUE(SaveAppConfig());
+        gAppConfigDoc.Clear();
+    }
+    EXPECT_NE(ConfigText().find("encoding=\"UTF-8\""), std::string::npos) << ConfigText();
+}
+
 // AppConfig with `depth` levels of elements in all, the innermost holding a setting.
 std::string NestedConfig(int depth) {
     std::string text = "<AppConfig BaudRate=\"9600\">";
