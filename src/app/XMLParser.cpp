@@ -58,14 +58,19 @@ void DropUnwritableDeclaration(pugi::xml_document& doc) {
     }
 }
 
-// The tree holds UTF-8 whatever encoding the file was in, and a save writes UTF-8: a
-// declaration that still named the file's encoding would make the next load read the
-// saved bytes as that encoding (a Latin-1 file's "é" would come back as "Ã©").
+// The tree holds UTF-8 whatever encoding the file was in, and a save writes UTF-8. A
+// declaration that still named the file's encoding (or, damaged, held text that reads
+// as if it did) would make the next load take the saved bytes for that encoding again:
+// a Latin-1 file's "é" would come back as "Ã©". It gives way to one that names UTF-8.
 void DeclareUtf8(pugi::xml_document& doc) {
-    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
-        if (node.type() != pugi::node_declaration) continue;
-        if (pugi::xml_attribute encoding = node.attribute("encoding")) encoding.set_value("UTF-8");
+    for (pugi::xml_node node = doc.first_child(); node;) {
+        const pugi::xml_node next = node.next_sibling();
+        if (node.type() == pugi::node_declaration) doc.remove_child(node);
+        node = next;
     }
+    pugi::xml_node declaration = doc.prepend_child(pugi::node_declaration);
+    declaration.append_attribute("version").set_value("1.0");
+    declaration.append_attribute("encoding").set_value("UTF-8");
 }
 
 // The fixed formats write into a 16-byte buffer, so at most 15 characters survive.
