@@ -58,10 +58,24 @@ void DropUnwritableDeclaration(pugi::xml_document& doc) {
     }
 }
 
-// The tree holds UTF-8 whatever encoding the file was in, and a save writes UTF-8. A
-// declaration that still named the file's encoding (or, damaged, held text that reads
-// as if it did) would make the next load take the saved bytes for that encoding again:
-// a Latin-1 file's "é" would come back as "Ã©". It gives way to one that names UTF-8.
+// The tree holds UTF-8 whatever encoding the file was in, and a save writes UTF-8
+// without a byte order mark. A declaration that named another encoding, or that the
+// parser would take for naming one (a damaged one can), would make the next load read
+// the saved bytes as that encoding: a Latin-1 file's "é" would come back as "Ã©".
+
+// True when a save would start with the document's declaration and the parser would
+// then take the saved bytes for another encoding than UTF-8.
+bool DeclarationNamesOtherEncoding(const pugi::xml_document& doc) {
+    const pugi::xml_node first = doc.first_child();
+    if (first.type() != pugi::node_declaration) return false;
+    std::ostringstream text;
+    first.print(text, "", pugi::format_raw, pugi::encoding_utf8);
+    const std::string saved = text.str();
+    pugi::xml_document probe;
+    return probe.load_buffer(saved.data(), saved.size(), pugi::parse_minimal).encoding != pugi::encoding_utf8;
+}
+
+// Replaces every declaration with one that names UTF-8.
 void DeclareUtf8(pugi::xml_document& doc) {
     for (pugi::xml_node node = doc.first_child(); node;) {
         const pugi::xml_node next = node.next_sibling();
@@ -157,9 +171,9 @@ bool XMLParser::LoadBuffer(const void* data, size_t size) {
         lastError_ = "elements nested deeper than " + std::to_string(XML_MAX_DEPTH) + " levels";
         return false;
     }
-    if (result.encoding != pugi::encoding_utf8) DeclareUtf8(doc_);
+    if (!result) DropUnwritableDeclaration(doc_);
+    if (result.encoding != pugi::encoding_utf8 || DeclarationNamesOtherEncoding(doc_)) DeclareUtf8(doc_);
     if (!result) {
-        DropUnwritableDeclaration(doc_);
         const auto* bytes = static_cast<const char*>(data);
         const size_t offset = std::min(static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0)), size);
         const long line = 1 + std::count(bytes, bytes + offset, '\n');

@@ -48,8 +48,9 @@ constexpr int XML_MAX_DEPTH = 64;
 class XMLParser {
 public:
     // Discards the tree and parses the buffer (encoding detected); the buffer is not kept.
-    // The tree is UTF-8: when the buffer was in another encoding, its declaration is
-    // replaced by one that names UTF-8, as a save writes UTF-8.
+    // The tree is UTF-8: when the buffer was in another encoding, or its declaration would
+    // make a save read as another, the declaration is replaced by one that names UTF-8,
+    // as a save writes UTF-8.
     // Returns whether the parse succeeded; a failed parse keeps what pugixml kept,
     // except for a document nested deeper than XML_MAX_DEPTH, which is dropped whole,
     // and a declaration that ran on over a "?>" and so could not be written back.
