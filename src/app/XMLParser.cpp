@@ -43,9 +43,11 @@ bool DeeperThan(const pugi::xml_node& document, int limit) {
     return false;
 }
 
-// A failed parse can keep a declaration whose unclosed value ran on over the text after
-// it, "?>" included. Written back, the declaration would end at that "?>" and the file
-// would not load again, so such a declaration is dropped (a save writes a plain one).
+// A parse can keep a declaration whose value holds a "?>": an unclosed value runs on
+// over the text after it, and pugixml takes a declaration that ends in "/>" with the
+// "?>" before it inside a value. Written back, the declaration would end at that "?>"
+// and the file would not load again, so such a declaration is dropped (a save writes a
+// plain one).
 void DropUnwritableDeclaration(pugi::xml_document& doc) {
     for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
         if (node.type() != pugi::node_declaration) continue;
@@ -171,7 +173,7 @@ bool XMLParser::LoadBuffer(const void* data, size_t size) {
         lastError_ = "elements nested deeper than " + std::to_string(XML_MAX_DEPTH) + " levels";
         return false;
     }
-    if (!result) DropUnwritableDeclaration(doc_);
+    DropUnwritableDeclaration(doc_);
     if (result.encoding != pugi::encoding_utf8 || DeclarationNamesOtherEncoding(doc_)) DeclareUtf8(doc_);
     if (!result) {
         const auto* bytes = static_cast<const char*>(data);

@@ -51,9 +51,9 @@ public:
     // The tree is UTF-8: when the buffer was in another encoding, or its declaration would
     // make a save read as another, the declaration is replaced by one that names UTF-8,
     // as a save writes UTF-8.
+    // A declaration whose value holds a "?>" (it could not be written back) is dropped.
     // Returns whether the parse succeeded; a failed parse keeps what pugixml kept,
-    // except for a document nested deeper than XML_MAX_DEPTH, which is dropped whole,
-    // and a declaration that ran on over a "?>" and so could not be written back.
+    // except for a document nested deeper than XML_MAX_DEPTH, which is dropped whole.
     // LastError then says why.
     bool LoadBuffer(const void* data, size_t size);
     // Why the last LoadBuffer failed ("not well-formed at line 3: ..."); empty after success.

@@ -136,23 +136,31 @@ TEST_F(AppConfigTest, MalformedFileKeepsWhatWasParsed) {
     EXPECT_NE(text.find("<AppConfig />"), std::string::npos) << text;
 }
 
-TEST_F(AppConfigTest, ABrokenDeclarationDoesNotStopLaterSavesFromLoading) {
-    // The declaration's unclosed quote runs on over the rest of the file, past two "?>".
-    // Kept and written back, such a declaration ended early and every later start lost
-    // the settings saved before it.
-    WriteWholeFile(dir_.File("appConfig.xml"),
-                   "<?xml version=\"1.0\" encoding='UTF-8\"?>\n<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\"/>\n");
-    XMLNode appConfig = LoadAppConfig();
-    ASSERT_TRUE(appConfig);
-    appConfig.SetAttributeText("BaudRate", "460800");
-    ASSERT_TRUE(SaveAppConfig());
-    gAppConfigDoc.Clear();
+TEST_F(AppConfigTest, ADeclarationHoldingItsOwnEndDoesNotStopLaterSavesFromLoading) {
+    // Kept and written back, such a declaration ended early, and every later start lost
+    // the settings saved after it.
+    const char* declarations[] = {
+        // An unclosed quote runs on over the rest of the file, past two "?>".
+        "<?xml version=\"1.0\" encoding='UTF-8\"?>\n<?xml version=\"1.0\"?>",
+        // Taken by the parser: the "?>" in the value does not end it, the "/>" does.
+        "<?xml version=\"1.0\" note=\"?>?>\"/>",
+    };
+    for (const char* declaration : declarations) {
+        SCOPED_TRACE(declaration);
+        WriteWholeFile(dir_.File("appConfig.xml"), std::string(declaration) + "\n<AppConfig BaudRate=\"9600\"/>\n");
+        XMLNode appConfig = LoadAppConfig();
+        ASSERT_TRUE(appConfig);
+        appConfig.SetAttributeText("BaudRate", "460800");
+        ASSERT_TRUE(SaveAppConfig());
+        gAppConfigDoc.Clear();
 
-    appConfig = LoadAppConfig();
-    EXPECT_EQ(gAppConfigDoc.LastError(), "") << ConfigText();
-    int32_t baud = 115200;
-    ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
-    EXPECT_EQ(baud, 460800) << ConfigText();
+        appConfig = LoadAppConfig();
+        EXPECT_EQ(gAppConfigDoc.LastError(), "") << ConfigText();
+        int32_t baud = 115200;
+        ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+        EXPECT_EQ(baud, 460800) << ConfigText();
+        gAppConfigDoc.Clear();
+    }
 }
 
 TEST_F(AppConfigTest, AFileKeepsItsTextThroughSavesWhateverItsDeclarationSays) {
