@@ -48,15 +48,18 @@ bool DeeperThan(const pugi::xml_node& document, int limit) {
 // "?>" before it inside a value. Written back, the declaration would end at that "?>"
 // and the file would not load again, so such a declaration is dropped (a save writes a
 // plain one).
-void DropUnwritableDeclaration(pugi::xml_document& doc) {
-    for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
-        if (node.type() != pugi::node_declaration) continue;
-        for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
-            if (std::strstr(a.name(), "?>") || std::strstr(a.value(), "?>")) {
-                doc.remove_child(node);
-                return;
+void DropUnwritableDeclarations(pugi::xml_document& doc) {
+    for (pugi::xml_node node = doc.first_child(); node;) {
+        const pugi::xml_node next = node.next_sibling();
+        if (node.type() == pugi::node_declaration) {
+            for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+                if (std::strstr(a.name(), "?>") || std::strstr(a.value(), "?>")) {
+                    doc.remove_child(node);
+                    break;
+                }
             }
         }
+        node = next;
     }
 }
 
@@ -173,7 +176,7 @@ bool XMLParser::LoadBuffer(const void* data, size_t size) {
         lastError_ = "elements nested deeper than " + std::to_string(XML_MAX_DEPTH) + " levels";
         return false;
     }
-    DropUnwritableDeclaration(doc_);
+    DropUnwritableDeclarations(doc_);
     if (result.encoding != pugi::encoding_utf8 || DeclarationNamesOtherEncoding(doc_)) DeclareUtf8(doc_);
     if (!result) {
         const auto* bytes = static_cast<const char*>(data);

@@ -144,6 +144,8 @@ TEST_F(AppConfigTest, ADeclarationHoldingItsOwnEndDoesNotStopLaterSavesFromLoadi
         "<?xml version=\"1.0\" encoding='UTF-8\"?>\n<?xml version=\"1.0\"?>",
         // Taken by the parser: the "?>" in the value does not end it, the "/>" does.
         "<?xml version=\"1.0\" note=\"?>?>\"/>",
+        // Two of them.
+        "<?xml version=\"1.0\" note=\"?>?>\"/>\n<?xml version=\"1.0\" note=\"?>?>\"/>",
     };
     for (const char* declaration : declarations) {
         SCOPED_TRACE(declaration);
