@@ -43,6 +43,55 @@ bool DeeperThan(const pugi::xml_node& document, int limit) {
     return false;
 }
 
+// A parse can keep a declaration whose value holds a "?>": an unclosed value runs on
+// over the text after it, and pugixml takes a declaration that ends in "/>" with the
+// "?>" before it inside a value. Written back, the declaration would end at that "?>"
+// and the file would not load again, so such a declaration is dropped (a save writes a
+// plain one).
+void DropUnwritableDeclarations(pugi::xml_document& doc) {
+    for (pugi::xml_node node = doc.first_child(); node;) {
+        const pugi::xml_node next = node.next_sibling();
+        if (node.type() == pugi::node_declaration) {
+            for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+                if (std::strstr(a.name(), "?>") || std::strstr(a.value(), "?>")) {
+                    doc.remove_child(node);
+                    break;
+                }
+            }
+        }
+        node = next;
+    }
+}
+
+// The tree holds UTF-8 whatever encoding the file was in, and a save writes UTF-8
+// without a byte order mark. A declaration that named another encoding, or that the
+// parser would take for naming one (a damaged one can), would make the next load read
+// the saved bytes as that encoding: a Latin-1 file's "é" would come back as "Ã©".
+
+// True when a save would start with the document's declaration and the parser would
+// then take the saved bytes for another encoding than UTF-8.
+bool DeclarationNamesOtherEncoding(const pugi::xml_document& doc) {
+    const pugi::xml_node first = doc.first_child();
+    if (first.type() != pugi::node_declaration) return false;
+    std::ostringstream text;
+    first.print(text, "", pugi::format_raw, pugi::encoding_utf8);
+    const std::string saved = text.str();
+    pugi::xml_document probe;
+    return probe.load_buffer(saved.data(), saved.size(), pugi::parse_minimal).encoding != pugi::encoding_utf8;
+}
+
+// Replaces every declaration with one that names UTF-8.
+void DeclareUtf8(pugi::xml_document& doc) {
+    for (pugi::xml_node node = doc.first_child(); node;) {
+        const pugi::xml_node next = node.next_sibling();
+        if (node.type() == pugi::node_declaration) doc.remove_child(node);
+        node = next;
+    }
+    pugi::xml_node declaration = doc.prepend_child(pugi::node_declaration);
+    declaration.append_attribute("version").set_value("1.0");
+    declaration.append_attribute("encoding").set_value("UTF-8");
+}
+
 // The fixed formats write into a 16-byte buffer, so at most 15 characters survive.
 std::string Cut15(const char* text) { return std::string(text, strnlen(text, 15)); }
 
@@ -127,6 +176,8 @@ bool XMLParser::LoadBuffer(const void* data, size_t size) {
         lastError_ = "elements nested deeper than " + std::to_string(XML_MAX_DEPTH) + " levels";
         return false;
     }
+    DropUnwritableDeclarations(doc_);
+    if (result.encoding != pugi::encoding_utf8 || DeclarationNamesOtherEncoding(doc_)) DeclareUtf8(doc_);
     if (!result) {
         const auto* bytes = static_cast<const char*>(data);
         const size_t offset = std::min(static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0)), size);

@@ -48,6 +48,10 @@ constexpr int XML_MAX_DEPTH = 64;
 class XMLParser {
 public:
     // Discards the tree and parses the buffer (encoding detected); the buffer is not kept.
+    // The tree is UTF-8: when the buffer was in another encoding, or its declaration would
+    // make a save read as another, the declaration is replaced by one that names UTF-8,
+    // as a save writes UTF-8.
+    // A declaration whose value holds a "?>" (it could not be written back) is dropped.
     // Returns whether the parse succeeded; a failed parse keeps what pugixml kept,
     // except for a document nested deeper than XML_MAX_DEPTH, which is dropped whole.
     // LastError then says why.

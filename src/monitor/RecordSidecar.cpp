@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <limits>
 
 #include <nlohmann/json.hpp>
 
@@ -43,6 +44,19 @@ json ConstantsToJson(const CurrentConstants& c) {
                 {"CurrentReportValueMA", c.CurrentReportValueMA}};
 }
 
+// A number that is whole, not negative and at most `max`: a larger one cut down to the
+// field's size would be another number.
+bool WholeNumber(const json& value, uint64_t max, uint64_t& out) {
+    if (value.is_number_unsigned()) {
+        out = value.get<uint64_t>();
+    } else if (value.is_number_integer() && value.get<long long>() >= 0) {
+        out = static_cast<uint64_t>(value.get<long long>());
+    } else {
+        return false;
+    }
+    return out <= max;
+}
+
 // Copies the member when it is present and of the field's kind; anything else keeps the field.
 template <typename T>
 void Take(const json& object, const char* name, T& field) {
@@ -55,10 +69,8 @@ void Take(const json& object, const char* name, T& field) {
     } else if constexpr (std::is_floating_point_v<T>) {
         if (it->is_number()) field = it->template get<T>();
     } else {
-        if (it->is_number_integer() || it->is_number_unsigned()) {
-            const auto value = it->template get<long long>();
-            if (value >= 0) field = static_cast<T>(value);
-        }
+        uint64_t value = 0;
+        if (WholeNumber(*it, std::numeric_limits<T>::max(), value)) field = static_cast<T>(value);
     }
 }
 
@@ -66,9 +78,8 @@ void TakeGates(const json& object, const char* name, uint32_t (&gates)[PARAM_GAT
     const auto it = object.find(name);
     if (it == object.end() || !it->is_array() || it->size() != PARAM_GATE_COUNT) return;
     for (int g = 0; g < PARAM_GATE_COUNT; ++g) {
-        const json& value = (*it)[g];
-        if (value.is_number_unsigned() || (value.is_number_integer() && value.get<long long>() >= 0))
-            gates[g] = value.get<uint32_t>();
+        uint64_t value = 0;
+        if (WholeNumber((*it)[g], UINT32_MAX, value)) gates[g] = static_cast<uint32_t>(value);
     }
 }
 
@@ -116,7 +127,9 @@ bool ReadRecordSidecar(const std::string& path, RecordSidecar& s, std::string* e
         return false;
     }
     const json doc = json::parse(in, nullptr, false);
-    if (doc.is_discarded() || !doc.is_object() || doc.value("format", std::string()) != kFormat) {
+    // A "format" of another kind is no description either (and must not throw).
+    const auto format = doc.is_object() ? doc.find("format") : doc.end();
+    if (doc.is_discarded() || !doc.is_object() || format == doc.end() || !format->is_string() || *format != kFormat) {
         if (error) *error = "not a record description";
         return false;
     }

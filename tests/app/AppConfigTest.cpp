@@ -136,6 +136,65 @@ TEST_F(AppConfigTest, MalformedFileKeepsWhatWasParsed) {
     EXPECT_NE(text.find("<AppConfig />"), std::string::npos) << text;
 }
 
+TEST_F(AppConfigTest, ADeclarationHoldingItsOwnEndDoesNotStopLaterSavesFromLoading) {
+    // Kept and written back, such a declaration ended early, and every later start lost
+    // the settings saved after it.
+    const char* declarations[] = {
+        // An unclosed quote runs on over the rest of the file, past two "?>".
+        "<?xml version=\"1.0\" encoding='UTF-8\"?>\n<?xml version=\"1.0\"?>",
+        // Taken by the parser: the "?>" in the value does not end it, the "/>" does.
+        "<?xml version=\"1.0\" note=\"?>?>\"/>",
+        // Two of them.
+        "<?xml version=\"1.0\" note=\"?>?>\"/>\n<?xml version=\"1.0\" note=\"?>?>\"/>",
+    };
+    for (const char* declaration : declarations) {
+        SCOPED_TRACE(declaration);
+        WriteWholeFile(dir_.File("appConfig.xml"), std::string(declaration) + "\n<AppConfig BaudRate=\"9600\"/>\n");
+        XMLNode appConfig = LoadAppConfig();
+        ASSERT_TRUE(appConfig);
+        appConfig.SetAttributeText("BaudRate", "460800");
+        ASSERT_TRUE(SaveAppConfig());
+        gAppConfigDoc.Clear();
+
+        appConfig = LoadAppConfig();
+        EXPECT_EQ(gAppConfigDoc.LastError(), "") << ConfigText();
+        int32_t baud = 115200;
+        ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+        EXPECT_EQ(baud, 460800) << ConfigText();
+        gAppConfigDoc.Clear();
+    }
+}
+
+TEST_F(AppConfigTest, AFileKeepsItsTextThroughSavesWhateverItsDeclarationSays) {
+    // A save writes UTF-8; a declaration left naming Latin-1 made every later load read
+    // the saved bytes as Latin-1 and garble the text once more. A damaged declaration
+    // still names Latin-1 to the parser as long as it holds the words, and one behind a
+    // UTF-8 byte order mark is not believed until the save drops the mark.
+    const struct {
+        const char* declaration;
+        const char* folder;  // "été" as the file holds it
+    } cases[] = {
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "\xE9t\xE9"},
+        {"<?xml versio\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"
+         "encoding=\"ISO-8859-1\"?>",
+         "\xE9t\xE9"},
+        {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "\xC3\xA9t\xC3\xA9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.declaration);
+        WriteWholeFile(dir_.File("appConfig.xml"),
+                       std::string(c.declaration) + "\n<AppConfig Folder=\"" + c.folder + "\"/>\n");
+        for (int start = 0; start < 3; ++start) {
+            SCOPED_TRACE(start);
+            XMLNode appConfig = LoadAppConfig();
+            EXPECT_EQ(appConfig.GetAttributeText("Folder").value_or(""), "\xC3\xA9t\xC3\xA9") << ConfigText();
+            ASSERT_TRUE(SaveAppConfig());
+            gAppConfigDoc.Clear();
+        }
+        EXPECT_EQ(ConfigText().rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u) << ConfigText();
+    }
+}
+
 // AppConfig with `depth` levels of elements in all, the innermost holding a setting.
 std::string NestedConfig(int depth) {
     std::string text = "<AppConfig BaudRate=\"9600\">";

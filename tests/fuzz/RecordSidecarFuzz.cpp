@@ -1,0 +1,117 @@
+// Recording description under libFuzzer. The input is the content of the JSON file
+// beside a record file. Checked:
+// - reading returns, never throws; a text it refuses leaves every field as it was and
+//   says why;
+// - a whole-number field holds its member's number, or its default when the member is
+//   no whole number the field can hold: never a number cut down to the field's size;
+// - a description that reads writes back, and the written file reads to exactly the
+//   same fields (parse, write, parse), starting from the defaults.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "FuzzCheck.h"
+#include "FuzzFiles.h"
+#include "common/FileUtils.h"
+#include "monitor/RecordSidecar.h"
+
+namespace {
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+bool Same(const RecordSidecar& a, const RecordSidecar& b) {
+    const ParamSetting& p = a.params;
+    const ParamSetting& q = b.params;
+    const CurrentConstants& c = a.constants;
+    const CurrentConstants& d = b.constants;
+    return a.toolVersion == b.toolVersion && a.port == b.port && a.baudRate == b.baudRate &&
+           a.firmwareVersion == b.firmwareVersion && a.serialNumber == b.serialNumber &&
+           SameBits(p.RangeResolution, q.RangeResolution) && SameBits(p.DetectRangeMin, q.DetectRangeMin) &&
+           SameBits(p.DetectRangeMax, q.DetectRangeMax) && SameBits(p.ResponseFreq, q.ResponseFreq) &&
+           SameBits(p.StateReportFreq, q.StateReportFreq) && SameBits(p.RangeReportFreq, q.RangeReportFreq) &&
+           p.ObjectDisappearReportTime == q.ObjectDisappearReportTime &&
+           std::memcmp(p.GateTriggerThreshold, q.GateTriggerThreshold, sizeof p.GateTriggerThreshold) == 0 &&
+           std::memcmp(p.GateHoldThreshold, q.GateHoldThreshold, sizeof p.GateHoldThreshold) == 0 &&
+           SameBits(c.CurrentDetectTimeMS, d.CurrentDetectTimeMS) &&
+           SameBits(c.CurrentDetectValueMA, d.CurrentDetectValueMA) &&
+           SameBits(c.CurrentLPValueMA, d.CurrentLPValueMA) &&
+           SameBits(c.CurrentReportTimeMS, d.CurrentReportTimeMS) &&
+           SameBits(c.CurrentReportValueMA, d.CurrentReportValueMA) && a.startTime == b.startTime &&
+           a.endTime == b.endTime && a.bytesWritten == b.bytesWritten && a.reportsWritten == b.reportsWritten &&
+           a.status == b.status && a.endedNormally == b.endedNormally && a.error == b.error;
+}
+
+using json = nlohmann::json;
+
+// The field is its default, or the member is a whole number equal to it.
+template <typename T>
+void CheckWhole(const json& object, const char* name, T field, T fallback) {
+    if (field == fallback) return;
+    const auto it = object.is_object() ? object.find(name) : object.end();
+    FUZZ_CHECK(it != object.end() && it->is_number_integer() && field >= 0);
+    FUZZ_CHECK(it->is_number_unsigned() ? it->get<uint64_t>() == static_cast<uint64_t>(field)
+                                        : it->get<long long>() == static_cast<long long>(field));
+}
+
+void CheckWholeNumbers(const std::string& text, const RecordSidecar& read) {
+    const json doc = json::parse(text, nullptr, false);
+    FUZZ_CHECK(doc.is_object());
+    const RecordSidecar d;
+    CheckWhole(doc, "baud_rate", read.baudRate, d.baudRate);
+    CheckWhole(doc, "bytes_written", read.bytesWritten, d.bytesWritten);
+    CheckWhole(doc, "reports_written", read.reportsWritten, d.reportsWritten);
+    const json params = doc.contains("param_setting") ? doc["param_setting"] : json();
+    CheckWhole(params, "ObjectDisappearReportTime", read.params.ObjectDisappearReportTime,
+               d.params.ObjectDisappearReportTime);
+    for (const char* name : {"GateTriggerThreshold", "GateHoldThreshold"}) {
+        const bool trigger = name[4] == 'T';
+        const json gates = params.is_object() && params.contains(name) ? params[name] : json();
+        for (int g = 0; g < PARAM_GATE_COUNT; ++g) {
+            const uint32_t value = trigger ? read.params.GateTriggerThreshold[g] : read.params.GateHoldThreshold[g];
+            const uint32_t fallback = trigger ? d.params.GateTriggerThreshold[g] : d.params.GateHoldThreshold[g];
+            json member;
+            if (gates.is_array() && gates.size() == PARAM_GATE_COUNT) member["v"] = gates[g];
+            CheckWhole(member, "v", value, fallback);
+        }
+    }
+}
+
+bool Read(const std::string& path, RecordSidecar& sidecar, std::string& error) {
+    try {
+        return ReadRecordSidecar(path, sidecar, &error);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "reading the description threw: %s\n", e.what());
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string input = CombinePathName(FuzzTempRoot(), "RadarData_in.json");
+    static const std::string output = CombinePathName(FuzzTempRoot(), "RadarData_out.json");
+    WriteWhole(input, data, size);
+
+    const RecordSidecar defaults;
+    RecordSidecar first;
+    std::string error;
+    if (!Read(input, first, error)) {
+        FUZZ_CHECK(!error.empty());
+        FUZZ_CHECK(Same(first, defaults));
+        return 0;
+    }
+
+    CheckWholeNumbers(std::string(reinterpret_cast<const char*>(data), size), first);
+
+    std::string why;
+    FUZZ_CHECK(WriteRecordSidecar(output, first, &why));
+    RecordSidecar second;
+    FUZZ_CHECK(Read(output, second, error));
+    FUZZ_CHECK(Same(second, first));
+    return 0;
+}
