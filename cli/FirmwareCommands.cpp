@@ -309,7 +309,7 @@ int RunVersions(const UpdateOptions& options, const std::string& portPath, int b
             if (sensorVersion) item["newer"] = isNewer(entry.version);
             out["versions"].push_back(std::move(item));
         }
-        PrintLine(out.dump());
+        PrintLine(out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
         return EXIT_OK;
     }
     PrintLine(Text(25002, client.Address().c_str()));
@@ -343,7 +343,7 @@ int RunFetch(const UpdateOptions& options, const std::string& version, bool json
         out["folder"] = result.versionFolder;
         out["archive"] = FirmwareArchivePath(FirmwareFolder());
         out["images"] = result.images;
-        PrintLine(out.dump());
+        PrintLine(out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     } else {
         PrintLine(Text(25010, version.c_str(), result.versionFolder.c_str()));
         for (const std::string& image : result.images) PrintLine("  " + CombinePathName(result.versionFolder, image));

@@ -1,10 +1,36 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite.
-# PALO_SANITIZE=1 runs it on an AddressSanitizer + UBSan build instead.
+# Installs what is missing, builds, and runs the whole test suite, then the same
+# suite on an AddressSanitizer + UndefinedBehaviorSanitizer build (clang) and each
+# fuzz target for FUZZ_SECONDS (60) seconds.
+#   scripts/test.sh            all three stages
+#   scripts/test.sh --quick    only the suite on the normal build
+# PALO_SANITIZE=1 scripts/test.sh --quick runs only the suite on the sanitizer build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
 scripts/deps.sh
-BUILD_DIR=$(scripts/build.sh | tail -n 1)
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
-ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)" --timeout 300
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+
+stage() { printf '\n==== %s (%s)\n' "$1" "$(date +%T)"; }
+
+suite() {
+  local build_dir
+  build_dir=$(scripts/build.sh | tail -n 1)
+  ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" --timeout 300
+}
+
+if [ $quick -eq 1 ]; then
+  suite
+  exit 0
+fi
+
+stage "test suite"
+PALO_SANITIZE=0 suite
+stage "test suite, AddressSanitizer + UndefinedBehaviorSanitizer"
+PALO_SANITIZE=1 suite
+stage "fuzz targets, ${FUZZ_SECONDS:-60} s each"
+scripts/fuzz.sh build-asan
+stage "done"

@@ -103,7 +103,8 @@ std::string CatalogueToJson(const FirmwareCatalogue& catalogue) {
         if (!entry.notes.empty()) item["notes"] = entry.notes;
         root["versions"].push_back(std::move(item));
     }
-    return root.dump(2) + "\n";
+    // Notes come from the publisher's command line: bytes that are not UTF-8 become U+FFFD.
+    return root.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 std::optional<std::vector<uint64_t>> ParseVersionNumbers(const std::string& version) {

@@ -63,6 +63,26 @@ TEST_F(CliFirmwareUpdateTest, VersionsMarksWhatIsNewerThanTheSensor) {
     EXPECT_TRUE(Contains(none.err, "Failed to log on to the update server."));
 }
 
+// Bytes that are not UTF-8, in the sensor's version or in the publisher's notes,
+// leave valid JSON behind (U+FFFD in their place) instead of an exception.
+TEST_F(CliFirmwareUpdateTest, TextsThatAreNotUtf8GiveValidJson) {
+    VirtualSensorOptions options = FastOptions();
+    options.version = "v1.0.\xFF";
+    ASSERT_TRUE(StartSim(options));
+    const std::string app0 = dir_.File("app0.bin");
+    ASSERT_TRUE(WriteSimFirmwareImage(app0, "v1.0.3", 3000));
+    const CliResult publish = RunCli({"fw", "publish", "--catalogue", catalogue_, "--notes", "caf\xE9", "1.0.3", app0});
+    ASSERT_EQ(publish.exitCode, 0) << publish.err;
+
+    const CliResult result = RunOnSim({"fw", "versions", "--json", "--update-url", FileUrl()});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    JsonValue json;
+    ASSERT_TRUE(ParseJson(result.out, json)) << result.out;
+    EXPECT_EQ(json["sensor_version"].text, "1.0.\xEF\xBF\xBD");
+    ASSERT_EQ(json["versions"].items.size(), 1u);
+    EXPECT_EQ(json["versions"][0]["notes"].text, "caf\xEF\xBF\xBD");
+}
+
 TEST_F(CliFirmwareUpdateTest, UpdateFetchesOverHttpAndFlashesThePartition) {
     const std::vector<uint8_t> image = Publish("1.0.3", true);
     LoopbackHttpServer server(catalogue_);

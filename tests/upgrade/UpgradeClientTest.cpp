@@ -137,7 +137,7 @@ protected:
         EXPECT_FALSE(fs::exists(FirmwareArchivePath(firmware_)));
         for (const std::string& name : TreeOf(data_.Path())) {
             const fs::path path = fs::path(data_.Path()) / name;
-            EXPECT_TRUE(fs::is_directory(path) && fs::is_empty(path) || name == "FW_Image") << "left behind: " << name;
+            EXPECT_TRUE((fs::is_directory(path) && fs::is_empty(path)) || name == "FW_Image") << "left behind: " << name;
             EXPECT_EQ(name.find(".unpack-"), std::string::npos) << name;
         }
         EXPECT_THAT(TreeOf(outside_.Path()), IsEmpty());
