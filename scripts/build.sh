@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 # benchmarks out.
 if [ "${PALO_SANITIZE:-0}" = "1" ]; then
   BUILD_DIR=${BUILD_DIR:-build-asan}
-  EXTRA=(-DPALO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DPALO_BUILD_BENCH=OFF
+  EXTRA=(-DPALO_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPALO_BUILD_BENCH=OFF
          -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++)
 else
   BUILD_DIR=${BUILD_DIR:-build}; EXTRA=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
