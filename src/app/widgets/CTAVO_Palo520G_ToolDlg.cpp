@@ -29,6 +29,24 @@
 
 namespace {
 
+// A one-line label that ends its text in "…" where the room runs out, rather than
+// cutting it off beside the next widget.
+class CElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
+    QSize sizeHint() const override { return QSize(0, QLabel::sizeHint().height()); }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QRect room = contentsRect();
+        painter.drawText(room, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                         fontMetrics().elidedText(text(), Qt::ElideRight, room.width()));
+    }
+};
+
 constexpr int kTemplate = 1000;
 
 QString Text(const std::string& text)
@@ -145,6 +163,9 @@ void CTAVO_Palo520G_ToolDlg::BuildControls()
     statusBar_->setObjectName(QStringLiteral("statusBar"));
     statusBar_->setSizeGripEnabled(false);
     statusBar_->setGeometry(0, kDesignHeight - kStatusBarHeight, kDesignWidth, kStatusBarHeight);
+    notice_ = new CElidedLabel(statusBar_);
+    notice_->setObjectName(QStringLiteral("notice"));
+    statusBar_->addWidget(notice_, 1);
     runStatus_ = new QLabel(statusBar_);
     runStatus_->setObjectName(QStringLiteral("runStatus"));
     connectionStatus_ = new QLabel(statusBar_);
@@ -359,9 +380,10 @@ void CTAVO_Palo520G_ToolDlg::ShowConnectionStatus()
 void CTAVO_Palo520G_ToolDlg::ShowNotice(const std::string& text)
 {
     DbgOutputA(2, "%s\r\n", text.c_str());
-    statusBar_->showMessage(Text(DisplayText(text)));
-    // A long notice may not fit beside the connection and the run: the whole text on hover.
-    statusBar_->setToolTip(Text(DisplayText(text)));
+    // A long notice may not fit beside the connection and the run: it ends in "…"
+    // and the whole text shows on hover.
+    notice_->setText(Text(DisplayText(text)));
+    notice_->setToolTip(notice_->text());
 }
 
 void CTAVO_Palo520G_ToolDlg::UpdateRunStatus()
@@ -377,7 +399,7 @@ void CTAVO_Palo520G_ToolDlg::UpdateRunStatus()
 
 QString CTAVO_Palo520G_ToolDlg::NoticeText() const
 {
-    return statusBar_->currentMessage();
+    return notice_->text();
 }
 
 QString CTAVO_Palo520G_ToolDlg::ConnectionStatusText() const

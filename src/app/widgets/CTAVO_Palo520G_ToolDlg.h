@@ -128,6 +128,7 @@ private:
     CConnectionPanel* panel_ = nullptr;
     QWidget* pageArea_ = nullptr;  // 1200
     QStatusBar* statusBar_ = nullptr;
+    QLabel* notice_ = nullptr;  // the last notice, on the status bar's left
     QLabel* connectionStatus_ = nullptr;
     QLabel* runStatus_ = nullptr;
     QTimer runStatusTimer_;
