@@ -25,6 +25,7 @@
 
 #include "FuzzCheck.h"
 #include "FuzzFiles.h"
+#include "SameValues.h"
 #include "app/AppConfig.h"
 #include "app/XMLParser.h"
 #include "common/FileUtils.h"
@@ -47,24 +48,8 @@ Values ReadValues(XMLNode appConfig) {
     return v;
 }
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 bool SameValues(const Values& a, const Values& b) {
-    const ParamSetting& p = a.params;
-    const ParamSetting& q = b.params;
-    const CurrentConstants& c = a.constants;
-    const CurrentConstants& d = b.constants;
-    return SameBits(p.RangeResolution, q.RangeResolution) && SameBits(p.DetectRangeMin, q.DetectRangeMin) &&
-           SameBits(p.DetectRangeMax, q.DetectRangeMax) && SameBits(p.ResponseFreq, q.ResponseFreq) &&
-           SameBits(p.StateReportFreq, q.StateReportFreq) && SameBits(p.RangeReportFreq, q.RangeReportFreq) &&
-           p.ObjectDisappearReportTime == q.ObjectDisappearReportTime &&
-           std::memcmp(p.GateTriggerThreshold, q.GateTriggerThreshold, sizeof p.GateTriggerThreshold) == 0 &&
-           std::memcmp(p.GateHoldThreshold, q.GateHoldThreshold, sizeof p.GateHoldThreshold) == 0 &&
-           SameBits(c.CurrentDetectTimeMS, d.CurrentDetectTimeMS) &&
-           SameBits(c.CurrentDetectValueMA, d.CurrentDetectValueMA) &&
-           SameBits(c.CurrentLPValueMA, d.CurrentLPValueMA) &&
-           SameBits(c.CurrentReportTimeMS, d.CurrentReportTimeMS) &&
-           SameBits(c.CurrentReportValueMA, d.CurrentReportValueMA) && a.language == b.language;
+    return SameParams(a.params, b.params) && SameConstants(a.constants, b.constants) && a.language == b.language;
 }
 
 // What the loader should see in the bytes, worked out on a parse of its own: the

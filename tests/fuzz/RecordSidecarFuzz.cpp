@@ -17,31 +17,16 @@
 
 #include "FuzzCheck.h"
 #include "FuzzFiles.h"
+#include "SameValues.h"
 #include "common/FileUtils.h"
 #include "monitor/RecordSidecar.h"
 
 namespace {
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 bool Same(const RecordSidecar& a, const RecordSidecar& b) {
-    const ParamSetting& p = a.params;
-    const ParamSetting& q = b.params;
-    const CurrentConstants& c = a.constants;
-    const CurrentConstants& d = b.constants;
     return a.toolVersion == b.toolVersion && a.port == b.port && a.baudRate == b.baudRate &&
            a.firmwareVersion == b.firmwareVersion && a.serialNumber == b.serialNumber &&
-           SameBits(p.RangeResolution, q.RangeResolution) && SameBits(p.DetectRangeMin, q.DetectRangeMin) &&
-           SameBits(p.DetectRangeMax, q.DetectRangeMax) && SameBits(p.ResponseFreq, q.ResponseFreq) &&
-           SameBits(p.StateReportFreq, q.StateReportFreq) && SameBits(p.RangeReportFreq, q.RangeReportFreq) &&
-           p.ObjectDisappearReportTime == q.ObjectDisappearReportTime &&
-           std::memcmp(p.GateTriggerThreshold, q.GateTriggerThreshold, sizeof p.GateTriggerThreshold) == 0 &&
-           std::memcmp(p.GateHoldThreshold, q.GateHoldThreshold, sizeof p.GateHoldThreshold) == 0 &&
-           SameBits(c.CurrentDetectTimeMS, d.CurrentDetectTimeMS) &&
-           SameBits(c.CurrentDetectValueMA, d.CurrentDetectValueMA) &&
-           SameBits(c.CurrentLPValueMA, d.CurrentLPValueMA) &&
-           SameBits(c.CurrentReportTimeMS, d.CurrentReportTimeMS) &&
-           SameBits(c.CurrentReportValueMA, d.CurrentReportValueMA) && a.startTime == b.startTime &&
+           SameParams(a.params, b.params) && SameConstants(a.constants, b.constants) && a.startTime == b.startTime &&
            a.endTime == b.endTime && a.bytesWritten == b.bytesWritten && a.reportsWritten == b.reportsWritten &&
            a.status == b.status && a.endedNormally == b.endedNormally && a.error == b.error;
 }
