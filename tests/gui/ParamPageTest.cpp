@@ -163,6 +163,22 @@ TEST_F(ParamPageTest, WriteThenAFreshReadReturnsTheWrittenValues)
     EXPECT_EQ(Edit(2055)->text(), "90");
 }
 
+// Read Config. against a sensor whose hold table comes back implausible twice: the
+// error box names the value after the usual failure text.
+TEST_F(ParamPageTest, AnImplausibleReplyOnReadIsNamedInTheErrorBox)
+{
+    sensorOptions.garbleReplyCommand = PARAM_ID_READ_HOLD_THRESHOLD;
+    sensorOptions.garbleReplyCount = 4;  // two at connect, two for the read below
+    ASSERT_TRUE(sensor.Start(sensorOptions));
+    OpenWindow();
+    Connect();
+    Click("2002");
+    EXPECT_EQ(LastBox().text, "Failed to read parameters\nThe sensor's reply was implausible twice (malformed reply, "
+                              "0xA004): GateHoldThreshold[15] is 2147483676, expected 0-100.");
+    EXPECT_EQ(LastBox().icon, MessageIcon::Error);
+    EXPECT_EQ(sensor->Counters().repliesGarbled, 4u);
+}
+
 TEST_F(ParamPageTest, ResetWithoutADeviceShowsTheDefaultsAndSaysNotConnected)
 {
     OpenWindow();
