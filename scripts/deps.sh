@@ -7,7 +7,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-tools-dev libqt6opengl6-dev qt6-qpa-plugins qt6-image-formats-plugins qt6-translations-l10n libgl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei xvfb xauth
-  help2man appstream desktop-file-utils dpkg-dev strace
+  help2man appstream desktop-file-utils dpkg-dev strace ccache
   clang libclang-rt-14-dev llvm
 )
 missing=()
