@@ -59,17 +59,12 @@ int RunInfo(const PortOptions& options, bool json) {
     if (const int rc = session.Open(options); rc != EXIT_OK) return rc;
     std::string version;
     std::string serialNumber;
-    bool ok = false;
-    bool entered = false;
-    {
-        CommandModeScope mode(session.Handle());
-        entered = mode.Entered();
-        ok = TAVO_Interface_RadarDevice_GetVersion(session.Handle(), version) != 0;
-        ok = TAVO_Interface_RadarDevice_GetSerialNumber(session.Handle(), serialNumber) != 0 && ok;
-    }
-    if (!ok) {
+    const SensorResult identity = session.Sensor().ReadIdentity();
+    version = session.Sensor().Version();
+    serialNumber = session.Sensor().SerialNumber();
+    if (!identity) {
         PrintError(Text(CLI_TEXT_INFO_FAILED));
-        if (!entered) PrintError(Text(CLI_TEXT_SENSOR_SILENT));
+        if (!identity.commandModeEntered) PrintError(Text(CLI_TEXT_SENSOR_SILENT));
         return EXIT_FAILED;
     }
     // A sensor's texts are printable ASCII; anything else is shown escaped and flagged,

@@ -25,6 +25,7 @@
 #include "common/FileUtils.h"
 #include "firmware/Bootloader.h"
 #include "firmware/SensorVersion.h"
+#include "session/SensorSession.h"
 #include "upgrade/CUpgradeClient.h"
 #include "upgrade/CataloguePublisher.h"
 #include "upgrade/FirmwareFetch.h"
@@ -138,7 +139,7 @@ std::string PartitionNames(const std::vector<PartitionItem>& items) {
 int QueryInfo(CBootloader& boot, TerminalBootSink& sink, const PortOptions& port) {
     if (boot.UpdateFWInfo()) return EXIT_OK;
     if (sink.OpenFailed()) {
-        PrintError(PortOpenFailure(port.port, boot.Device()));
+        PrintError(CleanText(PortOpenFailureText(port.port, boot.Line()->LastOpenError())));
         return EXIT_PORT_ERROR;
     }
     return EXIT_FAILED;
@@ -151,7 +152,9 @@ void Configure(CBootloader& boot, const PortOptions& port) {
 
 int RunInfo(const PortOptions& port, bool json) {
     TerminalBootSink sink(json);
-    CBootloader boot(sink);
+    SensorSession sensor;
+    SensorSession::LineClaim claim = sensor.ClaimLine();
+    CBootloader boot(sink, &claim.Line());
     Configure(boot, port);
     if (const int rc = QueryInfo(boot, sink, port); rc != EXIT_OK) return rc;
     if (json) {
@@ -178,7 +181,9 @@ int RunInfo(const PortOptions& port, bool json) {
 // image. The exit code, with every failure printed.
 int QueryAndFlash(const PortOptions& port, const std::function<std::string()>& imageForPartition, int partition) {
     TerminalBootSink sink(false);
-    CBootloader boot(sink);
+    SensorSession sensor;
+    SensorSession::LineClaim claim = sensor.ClaimLine();
+    CBootloader boot(sink, &claim.Line());
     Configure(boot, port);
     InstallInterruptHandler();
     InterruptRelay relay(boot);
@@ -201,7 +206,7 @@ int QueryAndFlash(const PortOptions& port, const std::function<std::string()>& i
     sink.FinishBar();
     if (ok) return EXIT_OK;
     if (sink.OpenFailed()) {
-        PrintError(PortOpenFailure(port.port, boot.Device()));
+        PrintError(CleanText(PortOpenFailureText(port.port, boot.Line()->LastOpenError())));
         return EXIT_PORT_ERROR;
     }
     if (InterruptRequested()) PrintError(Text(CLI_TEXT_STOPPED));
@@ -288,9 +293,9 @@ int RunVersions(const UpdateOptions& options, const std::string& portPath, int b
     }
     std::optional<std::string> sensorVersion;
     if (!portPath.empty()) {
-        TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
-        sensorVersion = ReadSensorVersionForUpdate(device, RegisterSerialPortPath(portPath), baud);
-        TAVO_Interface_RadarDevice_Serial_Destroy(device);
+        SensorSession sensor;
+        SensorSession::LineClaim claim = sensor.ClaimLine();
+        sensorVersion = ReadSensorVersionForUpdate(claim.Line(), RegisterSerialPortPath(portPath), baud);
     }
     const std::vector<std::string> newer = sensorVersion ? NewerVersions(history, *sensorVersion) : std::vector<std::string>{};
     const auto isNewer = [&](const std::string& v) { return std::find(newer.begin(), newer.end(), v) != newer.end(); };

@@ -193,34 +193,30 @@ int RunMonitor(const MonitorOptions& options) {
 
     DeviceSession session;
     if (const int rc = session.Open(options.port); rc != EXIT_OK) return rc;
-    TAVO_RadarDeviceHandle device = session.Handle();
+    SensorSession& sensor = session.Sensor();
     // The current estimate follows the sensor's own configuration.
-    {
-        CommandModeScope mode(device);
-        const int result = ReadAllParams(device, setting);
-        if (result != OPERATOR_OK) {
-            PrintOperatorFailure(result, 10151, mode.Entered());
-            return EXIT_FAILED;
-        }
+    if (const SensorResult read = sensor.ReadParameters(setting); !read) {
+        PrintSensorFailure(read, 10151);
+        return EXIT_FAILED;
     }
 
     ReportPrinter printer(options.json ? ReportFormat::Json : ReportFormat::Text, options.count, setting, constants,
                           LineWriter::BATCH);
-    CAcquisitionWorker worker(device, printer);
+    SensorSession::LineClaim claim = sensor.ClaimLine();
+    CAcquisitionWorker worker(&claim.Line(), printer);
     printer.SetWorker(&worker);
     worker.replayMode = 0;
     if (!options.recordFolder.empty()) {
         worker.saveData = 1;
         worker.saveDataPath = std::filesystem::absolute(options.recordFolder).lexically_normal().string();
         // The description beside the record lets a replay show what this run shows.
-        CSensorConnection& connection = session.Connection();
-        connection.ReadIdentity();
+        sensor.ReadIdentity();
         RecordSidecar description;
         description.toolVersion = PaloVersionText();
         description.port = options.port.port;
         description.baudRate = options.port.baud;
-        description.firmwareVersion = connection.Version();
-        description.serialNumber = connection.SerialNumber();
+        description.firmwareVersion = sensor.Version();
+        description.serialNumber = sensor.SerialNumber();
         description.params = setting;
         description.constants = constants;
         worker.recordDescription = description;
@@ -261,14 +257,12 @@ int RunReplay(const ReplayOptions& options) {
     }
     if (!options.configPath.empty() && !LoadEstimateInputs(options.configPath, &setting, constants)) return EXIT_FAILED;
 
-    // Replay needs no sensor; the worker's report-output switch goes to a closed
-    // handle and fails harmlessly, as it does in the window without a device.
-    DeviceSession session;
+    // Replay needs no sensor: the worker has no line.
     // Without pauses the lines go out in blocks; a paced replay shows each as it comes.
     const bool paced = options.intervalMs > 0 && options.speed > 0;
     ReportPrinter printer(options.json ? ReportFormat::Json : FormatOf(options.format), options.count, setting,
                           constants, paced ? LineWriter::EACH_LINE : LineWriter::BLOCKS);
-    CAcquisitionWorker worker(session.Handle(), printer);
+    CAcquisitionWorker worker(nullptr, printer);
     worker.replayMode = 1;
     worker.replayInterval = options.intervalMs;
     worker.SetReplaySpeed(options.speed);

@@ -225,11 +225,9 @@ bool SaveConfigFile(const std::string& path, const XMLParser& doc, std::string& 
 // ---------------------------------------------------------------- device sequences
 
 // Reads all parameters in one command-mode bracket. EXIT_OK or EXIT_FAILED (printed).
-int ReadRecord(TAVO_RadarDeviceHandle device, ParamSetting& record) {
-    CommandModeScope mode(device);
-    const int result = ReadAllParams(device, record);
-    if (result != OPERATOR_OK) {
-        PrintOperatorFailure(result, 10151, mode.Entered());
+int ReadRecord(SensorSession& sensor, ParamSetting& record) {
+    if (const SensorResult read = sensor.ReadParameters(record); !read) {
+        PrintSensorFailure(read, 10151);
         return EXIT_FAILED;
     }
     return EXIT_OK;
@@ -300,9 +298,9 @@ int WriteToSensor(const PortOptions& port, const WritePlan& plan, const EditOpti
 
     DeviceSession session;
     if (const int rc = session.Open(port); rc != EXIT_OK) return rc;
-    TAVO_RadarDeviceHandle device = session.Handle();
+    SensorSession& sensor = session.Sensor();
     if (options.configPath.empty()) {
-        if (const int rc = ReadRecord(device, start); rc != EXIT_OK) return rc;
+        if (const int rc = ReadRecord(sensor, start); rc != EXIT_OK) return rc;
     }
 
     ParamEditSession edits(start);
@@ -310,20 +308,16 @@ int WriteToSensor(const PortOptions& port, const WritePlan& plan, const EditOpti
     const ParamSetting record = edits.Result();
     for (const ParamNotice& notice : edits.Notices()) PrintError(ParamNoticeLine(notice));
 
-    {
-        CommandModeScope mode(device);
-        const int result = WriteAllParams(device, record);
-        if (result != OPERATOR_OK) {
-            PrintOperatorFailure(result, 10153, mode.Entered());
-            return EXIT_FAILED;
-        }
+    if (const SensorResult written = sensor.WriteParameters(record); !written) {
+        PrintSensorFailure(written, 10153);
+        return EXIT_FAILED;
     }
     // What the sensor stores where it differs from what was asked for: a range
     // between two gates is kept as the gate below.
     std::vector<StoredDifference> stored;
     if (options.verify) {
         ParamSetting readBack = record;
-        if (const int rc = ReadRecord(device, readBack); rc != EXIT_OK) return rc;
+        if (const int rc = ReadRecord(sensor, readBack); rc != EXIT_OK) return rc;
         if (!VerifyRecord(record, readBack)) return EXIT_FAILED;
         stored = CompareStored(record, readBack);
         for (const StoredDifference& d : stored)
@@ -350,7 +344,7 @@ int RunRead(const PortOptions& port, bool json) {
     if (const int rc = session.Open(port); rc != EXIT_OK) return rc;
     ParamSetting record;
     InitParamSetting(record);
-    if (const int rc = ReadRecord(session.Handle(), record); rc != EXIT_OK) return rc;
+    if (const int rc = ReadRecord(session.Sensor(), record); rc != EXIT_OK) return rc;
     if (json) {
         PrintLine(ParamRecordJson(record));
     } else {
@@ -384,10 +378,8 @@ int RunReset(const PortOptions& port) {
     if (const int rc = session.Open(port); rc != EXIT_OK) return rc;
     ParamSetting defaults;
     InitParamSetting(defaults);
-    CommandModeScope mode(session.Handle());
-    const int result = FactoryResetSequence(session.Handle(), defaults);
-    if (result != OPERATOR_OK) {
-        PrintOperatorFailure(result, 10153, mode.Entered());
+    if (const SensorResult reset = session.Sensor().FactoryReset(defaults); !reset) {
+        PrintSensorFailure(reset, 10153);
         return EXIT_FAILED;
     }
     PrintLine(Text(10152));
@@ -403,7 +395,7 @@ int RunSave(const PortOptions& port, const std::string& path) {
     if (const int rc = session.Open(port); rc != EXIT_OK) return rc;
     ParamSetting record;
     InitParamSetting(record);
-    if (const int rc = ReadRecord(session.Handle(), record); rc != EXIT_OK) return rc;
+    if (const int rc = ReadRecord(session.Sensor(), record); rc != EXIT_OK) return rc;
     XMLNode root = doc.FindElement("AppConfig");
     if (!root) root = doc.Document().GetOrAddChild("AppConfig");
     SaveParamSetting(root.GetOrAddChild("ParamSetting"), record);

@@ -35,23 +35,20 @@ void AddPortOptions(CLI::App* command, PortOptions& options) {
 
 int DeviceSession::Open(const PortOptions& options) {
     // Opened without entering command mode: each command brackets its own sequence.
-    if (connection_.Open(options.port, options.baud)) return EXIT_OK;
-    PrintError(CleanText(connection_.OpenFailureText(options.port)));
+    const SensorResult opened = sensor_.Open(options.port, options.baud);
+    if (opened) return EXIT_OK;
+    PrintError(CleanText(SensorResultText(opened)));
     return EXIT_PORT_ERROR;
 }
 
-std::string PortOpenFailure(const std::string& path, TAVO_RadarDeviceHandle device) {
-    return CleanText(PortOpenFailureText(path, TAVO_Interface_RadarDevice_GetLastOpenError(device)));
-}
-
-void PrintOperatorFailure(int result, int failureId, bool commandModeEntered) {
-    if (result == OPERATOR_NOT_CONNECTED) {
+void PrintSensorFailure(const SensorResult& result, int failureId) {
+    if (result.failure == SensorFailure::NotConnected) {
         PrintError(Text(10103));
         return;
     }
     PrintError(Text(failureId));
-    if (result == OPERATOR_MALFORMED_REPLY) PrintError(CleanText(OperatorFailureDetail()));
-    if (!commandModeEntered) PrintError(Text(CLI_TEXT_SENSOR_SILENT));
+    if (result.failure == SensorFailure::MalformedReply && !result.detail.empty()) PrintError(CleanText(result.detail));
+    if (!result.commandModeEntered) PrintError(Text(CLI_TEXT_SENSOR_SILENT));
 }
 
 // ---------------------------------------------------------------- Ctrl+C

@@ -8,9 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "device/CommandModeScope.h"
-#include "device/RadarDevice.h"
-#include "params/SensorConnection.h"
+#include "session/SensorSession.h"
 
 namespace CLI {
 class App;
@@ -35,20 +33,16 @@ class DeviceSession {
 public:
     // Opens the port. EXIT_OK, or EXIT_PORT_ERROR after printing why it failed.
     int Open(const PortOptions& options);
-    [[nodiscard]] TAVO_RadarDeviceHandle Handle() const { return connection_.Handle(); }
-    [[nodiscard]] CSensorConnection& Connection() { return connection_; }
+    [[nodiscard]] SensorSession& Sensor() { return sensor_; }
 
 private:
-    CSensorConnection connection_;
+    SensorSession sensor_;
 };
 
-// The whole message for a port that would not open: "Cannot open the port X: why".
-[[nodiscard]] std::string PortOpenFailure(const std::string& path, TAVO_RadarDeviceHandle device);
-
-// Prints the failure of a parameter sequence result (OPERATOR_*) with the page's
-// texts; failureId is 10151 after a read and 10153 after a write. Adds the hint
-// that the sensor did not answer when command mode was not acknowledged.
-void PrintOperatorFailure(int result, int failureId, bool commandModeEntered);
+// Prints the failure of a sensor operation with the page's texts; failureId is
+// 10151 after a read and 10153 after a write. Adds the hint that the sensor did
+// not answer when command mode was not acknowledged.
+void PrintSensorFailure(const SensorResult& result, int failureId);
 
 // Ctrl+C: the first press sets the flag (and the commands stop cleanly); a second
 // press ends the program at once.

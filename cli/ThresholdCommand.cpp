@@ -93,10 +93,11 @@ int RunThreshold(const ThresholdOptions& options) {
 
     DeviceSession session;
     if (const int rc = session.Open(options.port); rc != EXIT_OK) return rc;
-    TAVO_RadarDeviceHandle device = session.Handle();
+    SensorSession& sensor = session.Sensor();
 
     GenerationSink sink;
-    CSensingGenerateWorker worker(device, sink);
+    SensorSession::LineClaim claim = sensor.ClaimLine();
+    CSensingGenerateWorker worker(&claim.Line(), sink);
     InstallInterruptHandler();
     sink.Bar().SetMaximum(100);
     if (!worker.Start(trigger, hold, scan)) {
@@ -106,6 +107,7 @@ int RunThreshold(const ThresholdOptions& options) {
     bool timedOut = false;
     const bool finished = sink.Wait(options.timeoutSeconds, timedOut);
     worker.Stop();
+    claim.Release();
     sink.Bar().Finish();
     if (!finished) {
         PrintError(timedOut ? Text(CLI_TEXT_GENERATION_TIMEOUT, options.timeoutSeconds) : Text(CLI_TEXT_STOPPED));
@@ -120,14 +122,9 @@ int RunThreshold(const ThresholdOptions& options) {
     // reported: old tables must not pass for the generated ones.
     ParamSetting record;
     InitParamSetting(record);
-    {
-        CommandModeScope mode(device);
-        int result = RadarOperatorConfig_ReadTriggerThreshold(device, record);
-        if (result == OPERATOR_OK) result = RadarOperatorConfig_ReadHoldThreshold(device, record);
-        if (result != OPERATOR_OK) {
-            PrintOperatorFailure(result, 10151, mode.Entered());
-            return EXIT_FAILED;
-        }
+    if (const SensorResult read = sensor.ReadThresholds(record); !read) {
+        PrintSensorFailure(read, 10151);
+        return EXIT_FAILED;
     }
     if (options.json) {
         std::vector<std::string> triggerValues;

@@ -73,13 +73,16 @@ struct TAVO_RadarDevice {
     int replyTimeoutMs = kMinimumReplyMs;  //!< For calls that have no time-out argument.
     std::atomic<int> bufferSize{kDefaultBufferSize};
     std::atomic<int> lastOpenError{eRADAR_OPEN_OK};
+    // How the last exchange ended and how long it waited, for the caller to say why a call failed.
+    std::atomic<uint16_t> lastStatus{RADAR_STATUS_OK};
+    std::atomic<int> lastTimeoutMs{0};
 };
 
 namespace {
 
 // Sends one command and waits for its acknowledgement; the reply payload lands
 // in `reply`. Caller holds ioMutex.
-uint16_t Exchange(TAVO_RadarDevice& device, uint16_t command, const uint8_t* payload, size_t length, int timeoutMs,
+uint16_t ExchangeOnce(TAVO_RadarDevice& device, uint16_t command, const uint8_t* payload, size_t length, int timeoutMs,
                   std::vector<uint8_t>& reply)
 {
     reply.clear();
@@ -122,6 +125,27 @@ uint16_t Exchange(TAVO_RadarDevice& device, uint16_t command, const uint8_t* pay
     }
 }
 
+// Notes how an exchange ended (the transport's status, or the sensor's own) and
+// passes the status on.
+uint16_t NoteStatus(TAVO_RadarDevice& device, uint16_t status)
+{
+    device.lastStatus.store(status);
+    return status;
+}
+
+// The status a reply starts with; a reply too short to hold one is malformed.
+uint16_t ReplyStatus(const std::vector<uint8_t>& reply)
+{
+    return reply.size() >= 2 ? ReadLE16(reply.data()) : RADAR_ERR_MALFORMED_REPLY;
+}
+
+uint16_t Exchange(TAVO_RadarDevice& device, uint16_t command, const uint8_t* payload, size_t length, int timeoutMs,
+                  std::vector<uint8_t>& reply)
+{
+    device.lastTimeoutMs.store(timeoutMs);
+    return NoteStatus(device, ExchangeOnce(device, command, payload, length, timeoutMs, reply));
+}
+
 int EnterCommandMode(TAVO_RadarDevice& device, int protocolVersion, int timeoutMs)
 {
     std::vector<uint8_t> payload;
@@ -130,7 +154,7 @@ int EnterCommandMode(TAVO_RadarDevice& device, int protocolVersion, int timeoutM
     if (Exchange(device, kCmdEnterCommandMode, payload.data(), payload.size(), timeoutMs, reply) != RADAR_STATUS_OK) {
         return 0;
     }
-    if (reply.size() < 2 || ReadLE16(reply.data()) != 0) {
+    if (NoteStatus(device, ReplyStatus(reply)) != RADAR_STATUS_OK) {
         return 0;
     }
     if (reply.size() >= 6) {
@@ -150,13 +174,14 @@ bool ExchangeText(TAVO_RadarDevice& device, uint16_t command, std::string& text)
     if (Exchange(device, command, nullptr, 0, device.replyTimeoutMs, reply) != RADAR_STATUS_OK) {
         return false;
     }
-    if (reply.size() < 4 || ReadLE16(reply.data()) != 0) {
+    if (NoteStatus(device, ReplyStatus(reply)) != RADAR_STATUS_OK) {
+        return false;
+    }
+    if (reply.size() < 4 || reply.size() < 4 + static_cast<size_t>(ReadLE16(reply.data() + 2))) {
+        NoteStatus(device, RADAR_ERR_MALFORMED_REPLY);
         return false;
     }
     const size_t length = ReadLE16(reply.data() + 2);
-    if (reply.size() < 4 + length) {
-        return false;
-    }
     text.assign(reinterpret_cast<const char*>(reply.data() + 4), length);
     // Some firmware pads the text with NULs.
     while (!text.empty() && text.back() == '\0') {
@@ -181,7 +206,11 @@ int ReadText(TAVO_RadarDevice* device, uint16_t command, std::string& text)
     }
     if (!IsPrintableAscii(first)) {
         std::string second;
-        if (!ExchangeText(*device, command, second) || (second != first && !IsPrintableAscii(second))) {
+        if (!ExchangeText(*device, command, second)) {
+            return 0;
+        }
+        if (second != first && !IsPrintableAscii(second)) {
+            NoteStatus(*device, RADAR_ERR_MALFORMED_REPLY);
             return 0;
         }
         first = std::move(second);
@@ -335,8 +364,12 @@ int TAVO_Interface_RadarDevice_Protocol_GetParameter(TAVO_RadarDeviceHandle devi
     if (Exchange(*device, paramId, payload.data(), payload.size(), timeoutMs, reply) != RADAR_STATUS_OK) {
         return 0;
     }
+    if (NoteStatus(*device, ReplyStatus(reply)) != RADAR_STATUS_OK) {
+        return 0;
+    }
     const size_t expected = 2 + 4 * static_cast<size_t>(count);
-    if (reply.size() != expected || ReadLE16(reply.data()) != 0) {
+    if (reply.size() != expected) {
+        NoteStatus(*device, RADAR_ERR_MALFORMED_REPLY);
         return 0;
     }
     for (int i = 0; i < count; ++i) {
@@ -361,7 +394,7 @@ int TAVO_Interface_RadarDevice_Protocol_SetParameter(TAVO_RadarDeviceHandle devi
     if (Exchange(*device, paramId, payload.data(), payload.size(), timeoutMs, reply) != RADAR_STATUS_OK) {
         return 0;
     }
-    return reply.size() >= 2 && ReadLE16(reply.data()) == 0 ? 1 : 0;
+    return NoteStatus(*device, ReplyStatus(reply)) == RADAR_STATUS_OK ? 1 : 0;
 }
 
 uint16_t TAVO_Interface_RadarDevice_Protocol_SendCommand(TAVO_RadarDeviceHandle device, uint16_t command,
@@ -387,7 +420,18 @@ uint16_t TAVO_Interface_RadarDevice_Protocol_SendCommand(TAVO_RadarDeviceHandle 
     }
     // The check runs without the lock: it is the caller's code.
     const RadarAckCheckFunc checker = check != nullptr ? check : &CheckCmdAckData_RetCode;
-    return checker(version, reply.data(), static_cast<int>(reply.size()), context);
+    return NoteStatus(*device, checker(version, reply.data(), static_cast<int>(reply.size()), context));
+}
+
+uint16_t TAVO_Interface_RadarDevice_GetLastStatus(TAVO_RadarDeviceHandle device, int* timeoutMs)
+{
+    if (device == nullptr) {
+        return RADAR_ERR_NOT_CONNECTED;
+    }
+    if (timeoutMs != nullptr) {
+        *timeoutMs = device->lastTimeoutMs.load();
+    }
+    return device->lastStatus.load();
 }
 
 void TAVO_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(TAVO_RadarDeviceHandle device, uint16_t command,

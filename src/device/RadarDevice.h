@@ -105,6 +105,11 @@ int TAVO_Interface_RadarDevice_Protocol_SetParameter(TAVO_RadarDeviceHandle devi
 uint16_t TAVO_Interface_RadarDevice_Protocol_SendCommand(TAVO_RadarDeviceHandle device, uint16_t command,
                                                          const void* payload, int length, RadarAckCheckFunc check,
                                                          uint64_t context, int timeoutMs);
+// How the last exchange on the handle ended: RADAR_STATUS_OK, a RADAR_ERR_* of the
+// library, or the status the sensor answered; *timeoutMs (when not null) gets how
+// long that exchange waited for its reply. Meaningful right after a call failed,
+// on the thread that made it.
+[[nodiscard]] uint16_t TAVO_Interface_RadarDevice_GetLastStatus(TAVO_RadarDeviceHandle device, int* timeoutMs);
 // Sends a command without waiting for anything.
 void TAVO_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(TAVO_RadarDeviceHandle device, uint16_t command,
                                                                 const void* payload, int length);

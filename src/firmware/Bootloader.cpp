@@ -7,6 +7,8 @@
 #include "common/BaseBuffer.h"
 #include "common/ByteOrder.h"
 #include "common/FileUtils.h"
+#include "device/SerialPortRegistry.h"
+#include "session/SensorResult.h"
 
 namespace {
 
@@ -36,10 +38,9 @@ uint32_t ByteSum(const uint8_t* bytes, size_t length) {
     return sum;
 }
 
-// The fixed open arguments of the firmware page: protocol 2, no command mode on
-// open, 50 ms.
-int OpenPortNumber(TAVO_RadarDeviceHandle device, int portNumber, int baudRate) {
-    return TAVO_Interface_RadarDevice_Serial_OpenByPortNum(device, portNumber, baudRate, 2, 0, 0, 0, 50);
+// The fixed open arguments of the firmware page: no command mode on open, 50 ms.
+bool OpenPortNumber(SensorLine& line, int portNumber, int baudRate) {
+    return line.OpenByPortNumber(portNumber, baudRate, false, 50);
 }
 
 constexpr int kMaxPartition = 31;
@@ -112,13 +113,10 @@ std::vector<DownloadPacket> PlanDownloadPackets(size_t length, uint32_t maxPacke
 
 // ---- Procedures -----------------------------------------------------------------
 
-CBootloader::CBootloader(IBootloaderSink& sink) : sink_(sink), device_(TAVO_Interface_RadarDevice_Serial_Create()) {}
+CBootloader::CBootloader(IBootloaderSink& sink, SensorLine* line) : sink_(sink), line_(line) {}
 
 CBootloader::~CBootloader() {
-    if (device_) {
-        TAVO_Interface_RadarDevice_Serial_Close(device_);
-        TAVO_Interface_RadarDevice_Serial_Destroy(device_);
-    }
+    if (line_) line_->Close();
 }
 
 void CBootloader::RequestStop() {
@@ -138,8 +136,14 @@ bool CBootloader::OpenPort() {
         sink_.ShowMessage(10503, LoadStringText(10503));
         return false;
     }
-    if (!OpenPortNumber(device_, portNumber, baudRate)) {
+    if (line_ == nullptr) {
         sink_.ShowMessage(10504, LoadStringText(10504));
+        return false;
+    }
+    if (!OpenPortNumber(*line_, portNumber, baudRate)) {
+        // Say why, so that the user knows what to change.
+        sink_.ShowMessage(10504, LoadStringText(10504) + "\r\n\r\n" +
+                                     PortOpenFailureText(SerialPortPathFromNumber(portNumber), line_->LastOpenError()));
         return false;
     }
     return true;
@@ -147,14 +151,13 @@ bool CBootloader::OpenPort() {
 
 uint16_t CBootloader::SendWithAck(uint16_t command, const void* payload, int length, uint32_t& result,
                                   int timeoutMs) {
-    return TAVO_Interface_RadarDevice_Protocol_SendCommand(device_, command, payload, length, ReadBootAck,
-                                                           reinterpret_cast<uintptr_t>(&result), timeoutMs);
+    return line_->SendCommand(command, payload, length, ReadBootAck, reinterpret_cast<uintptr_t>(&result), timeoutMs);
 }
 
 bool CBootloader::UpdateFWInfo() {
     if (!OpenPort()) return false;
     Log(10505, LoadStringText(10505));
-    if (!TAVO_Interface_RadarDevice_StartCmdMode(device_, eRADAR_PROTOCOL_VERSION_2, 50)) Log(10506, LoadStringText(10506));
+    if (!line_->StartCmdMode(50)) Log(10506, LoadStringText(10506));
 
     bool ok = false;
     uint32_t result = 0;
@@ -189,18 +192,18 @@ bool CBootloader::UpdateFWInfo() {
         }
     }
 
-    if (!inBootloader) TAVO_Interface_RadarDevice_StopCmdMode(device_);
+    if (!inBootloader) line_->StopCmdMode();
     sink_.ScrollLogToEnd();
-    TAVO_Interface_RadarDevice_Serial_Close(device_);
+    line_->Close();
     return ok;
 }
 
 bool CBootloader::EnterBootloader(uint32_t& result) {
-    TAVO_Interface_RadarDevice_StartCmdMode(device_, eRADAR_PROTOCOL_VERSION_2, 50);
-    TAVO_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(device_, BOOT_CMD_SOFTWARE_RESET, nullptr, 0);
+    line_->StartCmdMode(50);
+    line_->SendCommandNoAck(BOOT_CMD_SOFTWARE_RESET, nullptr, 0);
     // The sensor restarts into its bootloader meanwhile; the owner may cut the wait short.
     if (stopEvent_.Wait(BOOT_RESET_WAIT_MS) || stop_.load()) return false;
-    if (!OpenPortNumber(device_, portNumber, baudRate)) {
+    if (!OpenPortNumber(*line_, portNumber, baudRate)) {
         Log(10512, LoadStringText(10512));
         return false;
     }
@@ -284,7 +287,7 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
 
     sink_.ScrollLogToEnd();
     ReleaseFileData(image);
-    TAVO_Interface_RadarDevice_Serial_Close(device_);
+    line_->Close();
     sink_.SetBusyVisible(false);
     return ok;
 }

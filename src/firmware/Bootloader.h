@@ -1,6 +1,6 @@
 #pragma once
 // The sensor's bootloader: firmware information query and image download over the
-// firmware page's own device object. The port is opened at the start of each
+// line the sensor session lends it. The port is opened at the start of each
 // procedure and closed on every path after a successful open.
 //
 // Everything the procedures show goes to an IBootloaderSink, each text with its
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "common/BaseEvent.h"
-#include "device/RadarDevice.h"
+#include "device/SensorLine.h"
 
 class CBaseBuffer;
 
@@ -119,9 +119,10 @@ public:
 
 class CBootloader {
 public:
-    // Creates the page's own device object.
-    explicit CBootloader(IBootloaderSink& sink);
-    ~CBootloader();  // closes the port and destroys the device object
+    // Works on the line it is lent (see SensorSession::ClaimLine), here or by SetLine
+    // before a procedure; without one a procedure fails as a port that does not open.
+    explicit CBootloader(IBootloaderSink& sink, SensorLine* line = nullptr);
+    ~CBootloader();  // closes the port
     CBootloader(const CBootloader&) = delete;
     CBootloader& operator=(const CBootloader&) = delete;
 
@@ -147,7 +148,8 @@ public:
     // Clears a stop request before the next procedure.
     void ClearStop();
 
-    [[nodiscard]] TAVO_RadarDeviceHandle Device() const { return device_; }
+    void SetLine(SensorLine* line) { line_ = line; }
+    [[nodiscard]] SensorLine* Line() const { return line_; }
 
 private:
     bool OpenPort();
@@ -156,7 +158,7 @@ private:
     void Log(int stringId, const std::string& text);
 
     IBootloaderSink& sink_;
-    TAVO_RadarDeviceHandle device_;
+    SensorLine* line_;
     std::atomic<int> stop_{0};
     CBaseEvent stopEvent_{true, false};  // manual reset: set by RequestStop, cleared by ClearStop
 };

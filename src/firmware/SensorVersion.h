@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "device/RadarDevice.h"
+#include "device/SensorLine.h"
 
 // The version text with every 'v' removed ("v1.0.2" gives "1.0.2"); empty when the
 // port does not open or the sensor does not answer.
-[[nodiscard]] std::string ReadSensorVersionForUpdate(TAVO_RadarDeviceHandle device, int portNumber, int baudRate);
+[[nodiscard]] std::string ReadSensorVersionForUpdate(SensorLine& line, int portNumber, int baudRate);

@@ -36,8 +36,8 @@ size_t ReadChunk(std::FILE* file, uint8_t* chunk, size_t size) {
 
 }  // namespace
 
-CAcquisitionWorker::CAcquisitionWorker(TAVO_RadarDeviceHandle device, IAcquisitionSink& sink)
-    : device_(device), sink_(sink) {
+CAcquisitionWorker::CAcquisitionWorker(SensorLine* line, IAcquisitionSink& sink)
+    : line_(line), sink_(sink) {
     history_.fill(STATE_NO_REPORT);
 }
 
@@ -49,7 +49,7 @@ int CAcquisitionWorker::Start() {
     if (IsRunning() || IsWorkerActive()) return ACQUISITION_ALREADY_RUNNING;
     const bool replay = replayMode != 0;
     if (!replay) {
-        if (!TAVO_Interface_RadarDevice_IsConnected(device_)) return ACQUISITION_NOT_CONNECTED;
+        if (line_ == nullptr || !line_->IsConnected()) return ACQUISITION_NOT_CONNECTED;
         DbgOutputA(2, "Start Realtime data show.\r\n");
         if (saveData) RecursiveCreateDirectory(saveDataPath);
     }
@@ -90,7 +90,7 @@ void CAcquisitionWorker::Stop() {
     }
     controlChanged_.notify_all();
     // A cancel with no blocked read would be kept for the next one; only cancel a live worker.
-    if (device_ && IsWorkerActive()) TAVO_Interface_RadarDevice_CancelRead(device_);
+    if (line_ && IsWorkerActive()) line_->CancelRead();
     readThread_.StopThread();
     running_ = 0;
     {
@@ -206,9 +206,10 @@ bool CAcquisitionWorker::PaceReplay() {
 // ---- the run ----
 
 void CAcquisitionWorker::SwitchReportOutput(uint32_t on) {
+    if (line_ == nullptr) return;  // a replay without a sensor
     const uint16_t key = 0;
-    CommandModeScope mode(device_);
-    TAVO_Interface_RadarDevice_Protocol_SetParameter(device_, PARAM_ID_REPORT_OUTPUT, 1, &key, &on, PARAM_TIMEOUT_MS);
+    CommandModeScope mode(*line_);
+    line_->SetParameter(PARAM_ID_REPORT_OUTPUT, 1, &key, &on, PARAM_TIMEOUT_MS);
 }
 
 void CAcquisitionWorker::HandlePayload(const uint8_t* payload, bool replay, uint64_t frameEnd) {
@@ -327,7 +328,7 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
     SwitchReportOutput(1);
 
     CBaseBuffer carry;
-    int chunkSize = replay ? REPLAY_CHUNK_SIZE : TAVO_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(device_);
+    int chunkSize = replay ? REPLAY_CHUNK_SIZE : line_->WriteBufferMaxSize();
     if (chunkSize <= 0) chunkSize = REPLAY_CHUNK_SIZE;  // no size reported: a zero-sized read would spin
     std::vector<uint8_t> chunk(static_cast<size_t>(chunkSize));
     uint64_t offset = 0;        // replay: file offset of the next read
@@ -361,7 +362,7 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
             carryOffset = offset - carry.GetAvailSize();
             offset += n;
         } else {
-            const int got = TAVO_Interface_RadarDevice_ReadData(device_, chunk.data(), chunkSize, LIVE_READ_TIMEOUT_MS, 0);
+            const int got = line_->ReadData(chunk.data(), chunkSize, LIVE_READ_TIMEOUT_MS);
             if (got < 0) {
                 // The port has gone (hang-up, unplugged): reading on would spin on a dead handle.
                 deviceLost = true;

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "common/BaseThread.h"
-#include "device/RadarDevice.h"
+#include "device/SensorLine.h"
 #include "monitor/FrameScanner.h"
 #include "monitor/RecordSidecar.h"
 
@@ -77,12 +77,12 @@ class XMLNode;
 
 class CAcquisitionWorker : public IThreadFuncInterface {
 public:
-    CAcquisitionWorker(TAVO_RadarDeviceHandle device, IAcquisitionSink& sink);
+    CAcquisitionWorker(SensorLine* line, IAcquisitionSink& sink);
     ~CAcquisitionWorker() override;  // stops a run
     CAcquisitionWorker(const CAcquisitionWorker&) = delete;
     CAcquisitionWorker& operator=(const CAcquisitionWorker&) = delete;
 
-    void SetDevice(TAVO_RadarDeviceHandle device) { device_ = device; }
+    void SetLine(SensorLine* line) { line_ = line; }
 
     // Settings, changed only while idle. Paths are absolute.
     int replayMode = 0;                    // 1 = the next run replays lastReplayFile
@@ -155,7 +155,7 @@ private:
     void CloseRecord(std::FILE*& record, bool endedNormally);
     void FailRecording(std::FILE*& record, const std::string& path, int errorNumber);
 
-    TAVO_RadarDeviceHandle device_;
+    SensorLine* line_;
     IAcquisitionSink& sink_;
     CBaseThread readThread_;
     std::atomic<int> stopRequested_{0};

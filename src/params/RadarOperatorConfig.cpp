@@ -78,14 +78,13 @@ std::string DetectValueProblem(uint16_t key, uint32_t value) {
 }
 
 // One read of a parameter id, checked; an implausible reply is asked for once more.
-int ReadChecked(TAVO_RadarDeviceHandle device, uint16_t id, int count, const uint16_t* keys, uint32_t* values,
+int ReadChecked(SensorLine& line, uint16_t id, int count, const uint16_t* keys, uint32_t* values,
                 const char* operation, const char* failureEnd = "") {
-    if (!TAVO_Interface_RadarDevice_IsConnected(device)) return OPERATOR_NOT_CONNECTED;
+    if (!line.IsConnected()) return OPERATOR_NOT_CONNECTED;
     tFailureDetail.clear();
     std::string why;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const bool ok = TAVO_Interface_RadarDevice_Protocol_GetParameter(device, id, count, keys, values,
-                                                                         PARAM_TIMEOUT_MS) != 0;
+        const bool ok = line.GetParameter(id, count, keys, values, PARAM_TIMEOUT_MS);
         if (!ok) {
             DbgOutputA(2, "%s, result: Failed%s\r\n", operation, failureEnd);
             return OPERATOR_FAILED;
@@ -102,20 +101,19 @@ int ReadChecked(TAVO_RadarDeviceHandle device, uint16_t id, int count, const uin
     return OPERATOR_MALFORMED_REPLY;
 }
 
-int ReadGateTable(TAVO_RadarDeviceHandle device, uint16_t id, uint32_t (&table)[PARAM_GATE_COUNT],
+int ReadGateTable(SensorLine& line, uint16_t id, uint32_t (&table)[PARAM_GATE_COUNT],
                   const char* operation) {
     uint32_t values[PARAM_GATE_COUNT] = {};
-    const int result = ReadChecked(device, id, PARAM_GATE_COUNT, kGateKeys, values, operation);
+    const int result = ReadChecked(line, id, PARAM_GATE_COUNT, kGateKeys, values, operation);
     if (result != OPERATOR_OK) return result;
     for (int g = 0; g < PARAM_GATE_COUNT; ++g) table[g] = values[g];
     return OPERATOR_OK;
 }
 
-int WriteTable(TAVO_RadarDeviceHandle device, uint16_t id, int count, const uint16_t* keys, const uint32_t* values,
+int WriteTable(SensorLine& line, uint16_t id, int count, const uint16_t* keys, const uint32_t* values,
                const char* operation) {
-    if (!TAVO_Interface_RadarDevice_IsConnected(device)) return OPERATOR_NOT_CONNECTED;
-    const bool ok =
-        TAVO_Interface_RadarDevice_Protocol_SetParameter(device, id, count, keys, values, PARAM_TIMEOUT_MS) != 0;
+    if (!line.IsConnected()) return OPERATOR_NOT_CONNECTED;
+    const bool ok = line.SetParameter(id, count, keys, values, PARAM_TIMEOUT_MS);
     LogResult(operation, ok);
     return ok ? OPERATOR_OK : OPERATOR_FAILED;
 }
@@ -162,73 +160,73 @@ void DetectSettingFromValues(const uint32_t values[DETECT_SETTING_COUNT], ParamS
     setting.ObjectDisappearReportTime = values[5];
 }
 
-int RadarOperatorConfig_ReadDetectSetting(TAVO_RadarDeviceHandle device, ParamSetting& setting) {
+int RadarOperatorConfig_ReadDetectSetting(SensorLine& line, ParamSetting& setting) {
     uint32_t values[DETECT_SETTING_COUNT] = {};
     // This one line has always ended its failure with a full stop.
-    const int result = ReadChecked(device, PARAM_ID_READ_DETECT_SETTING, DETECT_SETTING_COUNT, DETECT_SETTING_KEYS,
+    const int result = ReadChecked(line, PARAM_ID_READ_DETECT_SETTING, DETECT_SETTING_COUNT, DETECT_SETTING_KEYS,
                                    values, "RadarOperatorConfig_ReadDetectSetting", ".");
     if (result != OPERATOR_OK) return result;
     DetectSettingFromValues(values, setting);
     return OPERATOR_OK;
 }
 
-int RadarOperatorConfig_WriteDetectSetting(TAVO_RadarDeviceHandle device, const ParamSetting& setting) {
+int RadarOperatorConfig_WriteDetectSetting(SensorLine& line, const ParamSetting& setting) {
     uint32_t values[DETECT_SETTING_COUNT];
     DetectSettingToValues(setting, values);
-    return WriteTable(device, PARAM_ID_WRITE_DETECT_SETTING, DETECT_SETTING_COUNT, DETECT_SETTING_KEYS, values,
+    return WriteTable(line, PARAM_ID_WRITE_DETECT_SETTING, DETECT_SETTING_COUNT, DETECT_SETTING_KEYS, values,
                       "RadarOperatorConfig_WriteDetectSetting");
 }
 
-int RadarOperatorConfig_ReadTriggerThreshold(TAVO_RadarDeviceHandle device, ParamSetting& setting) {
-    return ReadGateTable(device, PARAM_ID_READ_TRIGGER_THRESHOLD, setting.GateTriggerThreshold,
+int RadarOperatorConfig_ReadTriggerThreshold(SensorLine& line, ParamSetting& setting) {
+    return ReadGateTable(line, PARAM_ID_READ_TRIGGER_THRESHOLD, setting.GateTriggerThreshold,
                          "RadarOperatorConfig_ReadTriggerThreshold");
 }
 
-int RadarOperatorConfig_WriteTriggerThreshold(TAVO_RadarDeviceHandle device, const ParamSetting& setting) {
-    return WriteTable(device, PARAM_ID_WRITE_TRIGGER_THRESHOLD, PARAM_GATE_COUNT, kGateKeys,
+int RadarOperatorConfig_WriteTriggerThreshold(SensorLine& line, const ParamSetting& setting) {
+    return WriteTable(line, PARAM_ID_WRITE_TRIGGER_THRESHOLD, PARAM_GATE_COUNT, kGateKeys,
                       setting.GateTriggerThreshold, "RadarOperatorConfig_WriteTriggerThreshold");
 }
 
-int RadarOperatorConfig_ReadHoldThreshold(TAVO_RadarDeviceHandle device, ParamSetting& setting) {
-    return ReadGateTable(device, PARAM_ID_READ_HOLD_THRESHOLD, setting.GateHoldThreshold,
+int RadarOperatorConfig_ReadHoldThreshold(SensorLine& line, ParamSetting& setting) {
+    return ReadGateTable(line, PARAM_ID_READ_HOLD_THRESHOLD, setting.GateHoldThreshold,
                          "RadarOperatorConfig_ReadHoldThreshold");
 }
 
-int RadarOperatorConfig_WriteHoldThreshold(TAVO_RadarDeviceHandle device, const ParamSetting& setting) {
-    return WriteTable(device, PARAM_ID_WRITE_HOLD_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, setting.GateHoldThreshold,
+int RadarOperatorConfig_WriteHoldThreshold(SensorLine& line, const ParamSetting& setting) {
+    return WriteTable(line, PARAM_ID_WRITE_HOLD_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, setting.GateHoldThreshold,
                       "RadarOperatorConfig_WriteHoldThreshold");
 }
 
-int RadarOperatorConfig_WritePrivConfig(TAVO_RadarDeviceHandle device) {
-    return WriteTable(device, PARAM_ID_WRITE_DETECT_SETTING, PRIV_CONFIG_COUNT, PRIV_CONFIG_KEYS, PRIV_CONFIG_VALUES,
+int RadarOperatorConfig_WritePrivConfig(SensorLine& line) {
+    return WriteTable(line, PARAM_ID_WRITE_DETECT_SETTING, PRIV_CONFIG_COUNT, PRIV_CONFIG_KEYS, PRIV_CONFIG_VALUES,
                       "RadarOperatorConfig_WritePrivConfig");
 }
 
-int RadarOperatorConfig_WriteAppearThreshold(TAVO_RadarDeviceHandle device) {
-    return WriteTable(device, PARAM_ID_WRITE_APPEAR_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, APPEAR_THRESHOLD_TABLE,
+int RadarOperatorConfig_WriteAppearThreshold(SensorLine& line) {
+    return WriteTable(line, PARAM_ID_WRITE_APPEAR_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, APPEAR_THRESHOLD_TABLE,
                       "RadarOperatorConfig_WriteAppearThreshold");
 }
 
-int RadarOperatorConfig_WriteMotionThreshold(TAVO_RadarDeviceHandle device) {
-    return WriteTable(device, PARAM_ID_WRITE_HOLD_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, MOTION_THRESHOLD_TABLE,
+int RadarOperatorConfig_WriteMotionThreshold(SensorLine& line) {
+    return WriteTable(line, PARAM_ID_WRITE_HOLD_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, MOTION_THRESHOLD_TABLE,
                       "RadarOperatorConfig_WriteMotionThreshold");
 }
 
-int ReadAllParams(TAVO_RadarDeviceHandle device, ParamSetting& setting) {
-    if (int result = RadarOperatorConfig_ReadDetectSetting(device, setting)) return result;
-    if (int result = RadarOperatorConfig_ReadTriggerThreshold(device, setting)) return result;
-    return RadarOperatorConfig_ReadHoldThreshold(device, setting);
+int ReadAllParams(SensorLine& line, ParamSetting& setting) {
+    if (int result = RadarOperatorConfig_ReadDetectSetting(line, setting)) return result;
+    if (int result = RadarOperatorConfig_ReadTriggerThreshold(line, setting)) return result;
+    return RadarOperatorConfig_ReadHoldThreshold(line, setting);
 }
 
-int WriteAllParams(TAVO_RadarDeviceHandle device, const ParamSetting& setting) {
-    if (int result = RadarOperatorConfig_WriteDetectSetting(device, setting)) return result;
-    if (int result = RadarOperatorConfig_WriteTriggerThreshold(device, setting)) return result;
-    return RadarOperatorConfig_WriteHoldThreshold(device, setting);
+int WriteAllParams(SensorLine& line, const ParamSetting& setting) {
+    if (int result = RadarOperatorConfig_WriteDetectSetting(line, setting)) return result;
+    if (int result = RadarOperatorConfig_WriteTriggerThreshold(line, setting)) return result;
+    return RadarOperatorConfig_WriteHoldThreshold(line, setting);
 }
 
-int FactoryResetSequence(TAVO_RadarDeviceHandle device, const ParamSetting& setting) {
-    if (int result = WriteAllParams(device, setting)) return result;
-    if (int result = RadarOperatorConfig_WritePrivConfig(device)) return result;
-    if (int result = RadarOperatorConfig_WriteAppearThreshold(device)) return result;
-    return RadarOperatorConfig_WriteMotionThreshold(device);
+int FactoryResetSequence(SensorLine& line, const ParamSetting& setting) {
+    if (int result = WriteAllParams(line, setting)) return result;
+    if (int result = RadarOperatorConfig_WritePrivConfig(line)) return result;
+    if (int result = RadarOperatorConfig_WriteAppearThreshold(line)) return result;
+    return RadarOperatorConfig_WriteMotionThreshold(line);
 }

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "device/RadarDevice.h"
+#include "device/SensorLine.h"
 
 struct ParamSetting;
 
@@ -79,22 +79,22 @@ void DetectSettingToValues(const ParamSetting& setting, uint32_t values[DETECT_S
 // Fills the six detection fields from values read, in key order.
 void DetectSettingFromValues(const uint32_t values[DETECT_SETTING_COUNT], ParamSetting& setting);
 
-[[nodiscard]] int RadarOperatorConfig_ReadDetectSetting(TAVO_RadarDeviceHandle device, ParamSetting& setting);
-[[nodiscard]] int RadarOperatorConfig_WriteDetectSetting(TAVO_RadarDeviceHandle device, const ParamSetting& setting);
-[[nodiscard]] int RadarOperatorConfig_ReadTriggerThreshold(TAVO_RadarDeviceHandle device, ParamSetting& setting);
-[[nodiscard]] int RadarOperatorConfig_WriteTriggerThreshold(TAVO_RadarDeviceHandle device, const ParamSetting& setting);
-[[nodiscard]] int RadarOperatorConfig_ReadHoldThreshold(TAVO_RadarDeviceHandle device, ParamSetting& setting);
-[[nodiscard]] int RadarOperatorConfig_WriteHoldThreshold(TAVO_RadarDeviceHandle device, const ParamSetting& setting);
+[[nodiscard]] int RadarOperatorConfig_ReadDetectSetting(SensorLine& line, ParamSetting& setting);
+[[nodiscard]] int RadarOperatorConfig_WriteDetectSetting(SensorLine& line, const ParamSetting& setting);
+[[nodiscard]] int RadarOperatorConfig_ReadTriggerThreshold(SensorLine& line, ParamSetting& setting);
+[[nodiscard]] int RadarOperatorConfig_WriteTriggerThreshold(SensorLine& line, const ParamSetting& setting);
+[[nodiscard]] int RadarOperatorConfig_ReadHoldThreshold(SensorLine& line, ParamSetting& setting);
+[[nodiscard]] int RadarOperatorConfig_WriteHoldThreshold(SensorLine& line, const ParamSetting& setting);
 // Factory-reset writes of the fixed tables.
-[[nodiscard]] int RadarOperatorConfig_WritePrivConfig(TAVO_RadarDeviceHandle device);
-[[nodiscard]] int RadarOperatorConfig_WriteAppearThreshold(TAVO_RadarDeviceHandle device);
-[[nodiscard]] int RadarOperatorConfig_WriteMotionThreshold(TAVO_RadarDeviceHandle device);
+[[nodiscard]] int RadarOperatorConfig_WritePrivConfig(SensorLine& line);
+[[nodiscard]] int RadarOperatorConfig_WriteAppearThreshold(SensorLine& line);
+[[nodiscard]] int RadarOperatorConfig_WriteMotionThreshold(SensorLine& line);
 
 // Sequences: stop at the first non-zero result and return it, else 0.
 // Read: detection setting, trigger table, hold table.
-[[nodiscard]] int ReadAllParams(TAVO_RadarDeviceHandle device, ParamSetting& setting);
+[[nodiscard]] int ReadAllParams(SensorLine& line, ParamSetting& setting);
 // Write: detection setting, trigger table, hold table.
-[[nodiscard]] int WriteAllParams(TAVO_RadarDeviceHandle device, const ParamSetting& setting);
+[[nodiscard]] int WriteAllParams(SensorLine& line, const ParamSetting& setting);
 // WriteAllParams of the (default) record, then the private configuration, the
 // appear table and the motion table (the latter under the hold table's id).
-[[nodiscard]] int FactoryResetSequence(TAVO_RadarDeviceHandle device, const ParamSetting& setting);
+[[nodiscard]] int FactoryResetSequence(SensorLine& line, const ParamSetting& setting);

@@ -51,8 +51,8 @@ int ScanProgressFrames(CBaseBuffer& buffer, const std::atomic<int>& stop, const 
     return progress;
 }
 
-CSensingGenerateWorker::CSensingGenerateWorker(TAVO_RadarDeviceHandle device, ISensingGenerateSink& sink)
-    : device_(device), sink_(sink) {}
+CSensingGenerateWorker::CSensingGenerateWorker(SensorLine* line, ISensingGenerateSink& sink)
+    : line_(line), sink_(sink) {}
 
 CSensingGenerateWorker::~CSensingGenerateWorker() { Stop(); }
 
@@ -70,7 +70,7 @@ void CSensingGenerateWorker::Stop() {
     stop_ = 1;
     // Cut a blocked read short instead of waiting out its 2000 ms; only while a
     // worker runs, since a cancel with no blocked read is kept for the next one.
-    if (device_ && IsRunning()) TAVO_Interface_RadarDevice_CancelRead(device_);
+    if (line_ && IsRunning()) line_->CancelRead();
     thread_.StopThread();
 }
 
@@ -79,11 +79,14 @@ bool CSensingGenerateWorker::IsRunning() const { return thread_.IsThreadExit() =
 void CSensingGenerateWorker::ThreadFunc(uint64_t) {
     const auto payload = BuildSensingGeneratePayload(triggerCoefficient_, holdCoefficient_, scanTime_);
     uint16_t status = 0;
+    if (line_ == nullptr) {
+        sink_.OnSensingFinished(0);
+        return;
+    }
     {
-        CommandModeScope mode(device_);
-        status = TAVO_Interface_RadarDevice_Protocol_SendCommand(device_, SENSING_GENERATE_COMMAND, payload.data(),
-                                                                 static_cast<int>(payload.size()),
-                                                                 CheckCmdAckData_RetCode, 0, SENSING_COMMAND_TIMEOUT_MS);
+        CommandModeScope mode(*line_);
+        status = line_->SendCommand(SENSING_GENERATE_COMMAND, payload.data(), static_cast<int>(payload.size()),
+                                    CheckCmdAckData_RetCode, 0, SENSING_COMMAND_TIMEOUT_MS);
     }
     if (status != 0) {
         sink_.OnSensingFinished(0);
@@ -95,7 +98,7 @@ void CSensingGenerateWorker::ThreadFunc(uint64_t) {
     const std::function<void(int)> onProgress = [this](int p) { sink_.OnSensingProgress(p); };
     while (!stop_.load()) {
         uint8_t chunk[SENSING_READ_CHUNK];
-        const int n = TAVO_Interface_RadarDevice_ReadData(device_, chunk, SENSING_READ_CHUNK, 2000, 0);
+        const int n = line_->ReadData(chunk, SENSING_READ_CHUNK, 2000);
         if (n < 0) break;  // the port has gone: no progress can come any more
         if (n == 0) continue;
         buffer.AppendBuffer(chunk, static_cast<size_t>(n));

@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "common/BaseThread.h"
-#include "device/RadarDevice.h"
+#include "device/SensorLine.h"
 
 class CBaseBuffer;
 
@@ -48,15 +48,17 @@ public:
 int ScanProgressFrames(CBaseBuffer& buffer, const std::atomic<int>& stop, const std::function<void(int)>& onProgress);
 
 // The worker: one generation run at a time on the "SensingGenerate" thread.
-// Uses the device handle alone while it runs; the owner must not touch the handle
-// until Stop has returned or OnSensingFinished has arrived.
+// Uses the line alone while it runs (the owner holds a claim on it for the run)
+// and must not touch it until Stop has returned or OnSensingFinished has arrived.
 class CSensingGenerateWorker : public IThreadFuncInterface {
 public:
-    CSensingGenerateWorker(TAVO_RadarDeviceHandle device, ISensingGenerateSink& sink);
+    CSensingGenerateWorker(SensorLine* line, ISensingGenerateSink& sink);
     ~CSensingGenerateWorker() override;
     CSensingGenerateWorker(const CSensingGenerateWorker&) = delete;
     CSensingGenerateWorker& operator=(const CSensingGenerateWorker&) = delete;
 
+    // The line the next run uses (null: none; the run fails at once). Only while no run is active.
+    void SetLine(SensorLine* line) { line_ = line; }
     // Starts a run with the three inputs (success is cleared). False when a run is still active.
     bool Start(int triggerCoefficient, int holdCoefficient, int scanTime);
     // Sets the stop flag, cancels a blocked read and waits for the worker to end.
@@ -70,7 +72,7 @@ public:
 private:
     void ThreadFunc(uint64_t param) override;
 
-    TAVO_RadarDeviceHandle device_;
+    SensorLine* line_;
     ISensingGenerateSink& sink_;
     CBaseThread thread_;
     std::atomic<int> stop_{0};

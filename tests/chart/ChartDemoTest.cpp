@@ -64,7 +64,7 @@ TEST(ChartDemo, PortShowsThatSensorsThresholdsAndRange) {
     VirtualSensorOptions options;
     options.streamTimeScale = 4;
     SimulatedSensor sensor;
-    ASSERT_TRUE(sensor.StartAndOpen(options, SensorLine::CommandMode, 115200));
+    ASSERT_TRUE(sensor.StartAndOpen(options, OpenMode::CommandMode, 115200));
     ParamSetting setting;
     setting.DetectRangeMax = 5.6;  // 8 gates: the shading starts at gate 9
     for (uint32_t& t : setting.GateTriggerThreshold) t = 90;

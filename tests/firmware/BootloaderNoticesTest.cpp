@@ -66,7 +66,7 @@ protected:
         ::testing::AssertionResult started = sim.Start(options);
         if (!started) return started;
         sink = std::make_unique<SequenceSink>();
-        boot = std::make_unique<CBootloader>(*sink);
+        boot = std::make_unique<CBootloader>(*sink, &line);
         boot->portNumber = sim.PortNumber();
         if (boot->portNumber <= 0) return ::testing::AssertionFailure() << "the port has no number";
         return ::testing::AssertionSuccess();
@@ -78,6 +78,7 @@ protected:
 
     SimulatedSensor sim;
     std::unique_ptr<SequenceSink> sink;
+    SensorLine line;
     std::unique_ptr<CBootloader> boot;
 };
 

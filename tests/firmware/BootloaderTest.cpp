@@ -124,7 +124,8 @@ TEST(RunningModes, NamesShown) {
 TEST(BootloaderProcedures, NoPortRefusesAtOnceWithoutOpening) {
     SetUiLanguage(UiLanguage::English);
     RecordingBootSink sink;
-    CBootloader boot(sink);
+    SensorLine line;
+    CBootloader boot(sink, &line);
     boot.portNumber = 0;
     EXPECT_FALSE(boot.UpdateFWInfo());
     EXPECT_FALSE(boot.DownloadFW(0, "/nonexistent.bin"));
@@ -134,7 +135,7 @@ TEST(BootloaderProcedures, NoPortRefusesAtOnceWithoutOpening) {
     EXPECT_EQ(seen.messages[1].first, 10503);
     EXPECT_TRUE(seen.log.empty());
     EXPECT_TRUE(seen.busy.empty());
-    EXPECT_FALSE(TAVO_Interface_RadarDevice_IsConnected(boot.Device()));
+    EXPECT_FALSE(boot.Line()->IsConnected());
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 [[nodiscard]] inline ::testing::AssertionResult ResetIntoBootloader(SimulatedSensor& sensor)
 {
-    ::testing::AssertionResult opened = sensor.Open(SensorLine::CommandMode);
+    ::testing::AssertionResult opened = sensor.Open(OpenMode::CommandMode);
     if (!opened) {
         return opened;
     }

@@ -38,7 +38,7 @@ protected:
         boot.reset();
         ::testing::AssertionResult started = sim.Start(options);
         if (!started) return started;
-        boot = std::make_unique<CBootloader>(sink);
+        boot = std::make_unique<CBootloader>(sink, &line);
         boot->portNumber = sim.PortNumber();
         if (boot->portNumber <= 0) return ::testing::AssertionFailure() << "the port has no number";
         return ::testing::AssertionSuccess();
@@ -55,6 +55,7 @@ protected:
     TempDir dir;
     SimulatedSensor sim;
     HookedSink sink;
+    SensorLine line;
     std::unique_ptr<CBootloader> boot;
 };
 
@@ -72,7 +73,7 @@ TEST_F(SimBoot, InformationQueryFillsLabelsAndPartitions) {
     EXPECT_EQ(seen.selectedItem, 0);
     EXPECT_EQ(boot->selectedPartition, 0);
     EXPECT_EQ(boot->inBootloader, 0);
-    EXPECT_FALSE(TAVO_Interface_RadarDevice_IsConnected(boot->Device()));
+    EXPECT_FALSE(boot->Line()->IsConnected());
     EXPECT_FALSE(sim->InCommandMode());  // left again, since the sensor is not in its bootloader
 }
 
@@ -126,7 +127,7 @@ TEST_F(SimBoot, DownloadThroughTheSoftwareResetStartsTheNewImage) {
     ASSERT_GE(ids.size(), 2u);
     EXPECT_EQ(ids[ids.size() - 2], 10515);
     EXPECT_EQ(ids.back(), 10516);
-    EXPECT_FALSE(TAVO_Interface_RadarDevice_IsConnected(boot->Device()));
+    EXPECT_FALSE(boot->Line()->IsConnected());
 }
 
 TEST_F(SimBoot, DownloadInsideTheBootloaderSkipsTheReset) {
@@ -160,7 +161,7 @@ TEST_F(SimBoot, LostAcknowledgementEndsWithTheFailureLineAndTheClosedPort) {
     EXPECT_EQ(seen.log.back().first, 10514);
     // The fields stay; the cause says why (the error code is the sensor's and none came).
     EXPECT_EQ(seen.log.back().second, "Failed to download, serial no.: 2, error code: 0 (no reply within 3500 ms)\r\n");
-    EXPECT_FALSE(TAVO_Interface_RadarDevice_IsConnected(boot->Device()));
+    EXPECT_FALSE(boot->Line()->IsConnected());
     EXPECT_EQ(seen.busy.back(), false);
     EXPECT_EQ(sim->RunningMode(), SIM_MODE_BOOTLOADER);
 }
@@ -208,7 +209,7 @@ TEST_F(SimBoot, RefusalsAfterOpeningCloseThePortAgain) {
     EXPECT_EQ(seen.messages[0], std::make_pair(10511, std::string("Please choose the download partition!")));
     EXPECT_EQ(seen.messages[1], std::make_pair(10510, std::string("Bin file error!")));
     EXPECT_EQ(seen.messages[2].first, 10510);
-    EXPECT_FALSE(TAVO_Interface_RadarDevice_IsConnected(boot->Device()));
+    EXPECT_FALSE(boot->Line()->IsConnected());
     EXPECT_EQ(sim->RunningMode(), SIM_MODE_APP0);  // nothing was sent
 }
 
@@ -232,7 +233,7 @@ TEST_F(SimBoot, StopCutsTheWaitAfterTheSoftwareResetShort) {
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returned - stoppedAt).count(), BOOT_RESET_WAIT_MS)
         << "the procedure waited out the restart";
     EXPECT_EQ(sim->Counters().bytesReceived, bytesAtStop.load()) << "the procedure went on after the stop";
-    EXPECT_FALSE(TAVO_Interface_RadarDevice_IsConnected(boot->Device()));
+    EXPECT_FALSE(boot->Line()->IsConnected());
     boot->ClearStop();
 }
 

@@ -60,6 +60,13 @@ void MainWindowFixture::CloseWindow()
 void MainWindowFixture::Connect()
 {
     QTest::mouseClick(Button("1103"), Qt::LeftButton);
+    WaitForSensor();
+}
+
+void MainWindowFixture::WaitForSensor()
+{
+    // Longer than any sequence of time-outs a silent sensor makes the window wait out.
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window->SensorIdle(); }, 20000));
     QCoreApplication::processEvents();
 }
 

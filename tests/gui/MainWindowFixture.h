@@ -31,6 +31,9 @@ protected:
     void CloseWindow();
     // Presses Connect and waits for the connection to settle.
     void Connect();
+    // Turns the event loop until the window's exchange with the sensor has ended
+    // and its result is shown.
+    void WaitForSensor();
 
     template <class T>
     T* Find(const char* name) const

@@ -30,9 +30,9 @@ using MainWindowTest = MainWindowFixture;
 // Writes a parameter set into the sensor, then leaves the port to the window.
 void PrimeSensor(SimulatedSensor& sensor, const ParamSetting& setting)
 {
-    ASSERT_TRUE(sensor.Open(SensorLine::CommandMode, 115200));
-    EXPECT_EQ(WriteAllParams(sensor.Device(), setting), OPERATOR_OK);
-    TAVO_Interface_RadarDevice_StopCmdMode(sensor.Device());
+    ASSERT_TRUE(sensor.Open(OpenMode::CommandMode, 115200));
+    EXPECT_EQ(WriteAllParams(sensor.Line(), setting), OPERATOR_OK);
+    sensor.Line().StopCmdMode();
     sensor.CloseDevice();
 }
 
@@ -82,7 +82,7 @@ TEST_F(MainWindowTest, ConnectShowsVersionSerialNumberAndTheSensorsParameters)
     Connect();
     EXPECT_EQ(Button("1103")->text(), "Connect");
     EXPECT_FALSE(version->isVisible());
-    EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(window->Device()), 0);
+    EXPECT_FALSE(window->Session().IsConnected());
 }
 
 // A trigger table that comes back implausible twice is not shown as the sensor's:
@@ -167,6 +167,7 @@ TEST_F(MainWindowTest, ATypedPathConnects)
     ports->lineEdit()->selectAll();
     QTest::keyClicks(ports->lineEdit(), QString::fromStdString(sensor->PortPath()));
     QTest::keyClick(ports->lineEdit(), Qt::Key_Return);  // Enter in the port list presses Connect
+    WaitForSensor();
     EXPECT_TRUE(boxes.empty()) << LastBox().text;
     EXPECT_EQ(Button("1103")->text(), "Disconn.");
     // The firmware page was handed the port it will open itself.
@@ -205,6 +206,7 @@ TEST_F(MainWindowTest, EnterInTheBaudEditConnectsAndTheBaudIsSaved)
     QTest::keyClicks(baud, "57600");
     EXPECT_EQ(window->BaudRate(), 57600);
     QTest::keyClick(baud, Qt::Key_Return);
+    WaitForSensor();
     EXPECT_EQ(Button("1103")->text(), "Disconn.");
     EXPECT_EQ(sensor->LineBaudRate(), 57600);
     EXPECT_NE(ConfigFileText().find("BaudRate=\"57600\""), std::string::npos);
@@ -221,7 +223,7 @@ TEST_F(MainWindowTest, UpdateFirmwareClosesTheConnectionAndDisablesConnect)
     ASSERT_EQ(Button("1103")->text(), "Disconn.");
 
     QTest::mouseClick(Button("1189"), Qt::LeftButton);
-    EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(window->Device()), 0);
+    EXPECT_FALSE(window->Session().IsConnected());
     EXPECT_FALSE(Find<QLabel>("1104")->isVisible());
     EXPECT_EQ(Button("1103")->text(), "Connect");
     EXPECT_FALSE(Button("1103")->isEnabled());
@@ -240,7 +242,7 @@ TEST_F(MainWindowTest, UpdateFirmwareClosesTheConnectionAndDisablesConnect)
     EXPECT_EQ(Edit(2047)->text(), "55");
     EXPECT_FALSE(window->TargetPage()->isVisible());
     EXPECT_TRUE(Button("1103")->isEnabled());
-    EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(window->Device()), 0) << "leaving the page does not reconnect";
+    EXPECT_FALSE(window->Session().IsConnected()) << "leaving the page does not reconnect";
 }
 
 TEST_F(MainWindowTest, AHangUpReturnsTheWindowToNotConnected)
@@ -251,7 +253,7 @@ TEST_F(MainWindowTest, AHangUpReturnsTheWindowToNotConnected)
     sensor->HangUp();
     EXPECT_TRUE(QTest::qWaitFor([&] { return Button("1103")->text() == "Connect"; }, 5000));
     EXPECT_FALSE(Find<QLabel>("1104")->isVisible());
-    EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(window->Device()), 0);
+    EXPECT_FALSE(window->Session().IsConnected());
     // The user is told, not left to notice the button.
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text.rfind("The connection to " + sensor->PortPath() + " was lost", 0), 0u) << boxes[0].text;
@@ -263,15 +265,8 @@ TEST_F(MainWindowTest, TheLinkWatchLeavesAClaimedLineToItsWorker)
     OpenWindow();
     Connect();
     ASSERT_EQ(Button("1103")->text(), "Disconn.");
-    {
-        // A quiet line: only the bytes injected below arrive.
-        CommandModeScope mode(window->Device());
-        const uint16_t key = 0;
-        const uint32_t off = 0;
-        ASSERT_NE(TAVO_Interface_RadarDevice_Protocol_SetParameter(window->Device(), PARAM_ID_REPORT_OUTPUT, 1, &key,
-                                                                   &off, PARAM_TIMEOUT_MS),
-                  0);
-    }
+    // A quiet line: only the bytes injected below arrive.
+    ASSERT_TRUE(window->Session().SwitchReportOutput(false));
     ASSERT_FALSE(sensor->ReportOutputOn());
     const std::vector<uint8_t> noise(48, 0x5A);
     // Three watch periods pass for each case; the drain needs only one.
@@ -279,14 +274,14 @@ TEST_F(MainWindowTest, TheLinkWatchLeavesAClaimedLineToItsWorker)
 
     uint64_t sent = sensor->Counters().noiseBytesSent;
     {
-        CSensorConnection::LineClaim claim = window->Connection().ClaimLine();
+        SensorSession::LineClaim claim = window->Session().ClaimLine();
         sensor->InjectBytes(noise);
         ASSERT_TRUE(QTest::qWaitFor([&] { return sensor->Counters().noiseBytesSent >= sent + noise.size(); }, 5000));
         QTest::qWait(watchPeriods);
         uint8_t buffer[256];
         int received = 0;
         for (int n = 1; n > 0 && received < static_cast<int>(noise.size());) {
-            n = TAVO_Interface_RadarDevice_ReadData(window->Device(), buffer, sizeof buffer, 1000, 0);
+            n = claim.Line().ReadData(buffer, sizeof buffer, 1000);
             received += n > 0 ? n : 0;
         }
         EXPECT_EQ(received, static_cast<int>(noise.size())) << "the worker's bytes were read away";
@@ -297,7 +292,8 @@ TEST_F(MainWindowTest, TheLinkWatchLeavesAClaimedLineToItsWorker)
     ASSERT_TRUE(QTest::qWaitFor([&] { return sensor->Counters().noiseBytesSent >= sent + noise.size(); }, 5000));
     QTest::qWait(watchPeriods);
     uint8_t buffer[256];
-    EXPECT_EQ(TAVO_Interface_RadarDevice_ReadData(window->Device(), buffer, sizeof buffer, 0, 0), 0)
+    SensorSession::LineClaim claim = window->Session().ClaimLine();
+    EXPECT_EQ(claim.Line().ReadData(buffer, sizeof buffer, 0), 0)
         << "an unclaimed line is drained";
 }
 

@@ -27,7 +27,11 @@ protected:
         emit combo->activated(index);
     }
 
-    void Click(const char* id) { QTest::mouseClick(Button(id), Qt::LeftButton); }
+    void Click(const char* id)
+    {
+        QTest::mouseClick(Button(id), Qt::LeftButton);
+        WaitForSensor();
+    }
 
     // The texts of the page's controls that a default record shows.
     void ExpectDefaultsShown()

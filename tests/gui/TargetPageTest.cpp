@@ -246,6 +246,7 @@ TEST_F(TargetPageTest, ARecordingDescribesItselfAndReplaysWithTheLiveCurrent)
     window->Params().StateReportFreq = 8.0;
     window->ParamPage()->UpdateControls();
     window->ParamPage()->OnWrite();
+    WaitForSensor();
     ASSERT_EQ(LastBox().text, "Succeed setting parameters");
 
     const std::string folder = dataDir->File("records");
@@ -368,7 +369,7 @@ TEST_F(TargetPageTest, APortThatDoesNotAnswerIsNamedInTheStatusBar)
     Connect();
     EXPECT_EQ(window->NoticeText().toStdString(),
               "The sensor on " + sensor->PortPath() +
-                  " does not answer the version query: check the baud rate and the wiring.");
+                  " does not answer the version query: check the baud rate and the wiring. (no reply within 150 ms)");
     EXPECT_EQ(window->ConnectionStatusText().toStdString(), sensor->PortPath() + " · 115200 baud · no answer");
 }
 

@@ -62,6 +62,7 @@ protected:
         poll.start();
         QTest::mouseClick(Button("2004"), Qt::LeftButton);
         poll.stop();
+        WaitForSensor();  // the page reads the tables the run left behind
         EXPECT_TRUE(ran) << "Gen. Threshold opened no dialog";
         EXPECT_EQ(window->findChild<CSensingGeneratorDlg*>(), nullptr) << "the page keeps the dialog for one run";
     }
@@ -174,7 +175,7 @@ TEST_F(ThresholdGeneratorTest, ASuccessfulRunShowsProgressAndBothTablesAndThePag
         QTest::mouseClick(StartButton(dialog), Qt::LeftButton);
         EXPECT_EQ(StartButton(dialog)->text(), "Stop");
         EXPECT_FALSE(InputEdit(dialog, 3503)->isEnabled());
-        EXPECT_TRUE(window->Connection().IsLineClaimed()) << "the worker owns the line while it runs";
+        EXPECT_TRUE(window->Session().IsLineClaimed()) << "the worker owns the line while it runs";
         ASSERT_TRUE(PumpUntil([&] { return sensor->LastGenerateRequest().has_value(); }));
         EXPECT_EQ(*sensor->LastGenerateRequest(), (SimGenerateRequest{2, 1, 120}));
 
@@ -187,7 +188,7 @@ TEST_F(ThresholdGeneratorTest, ASuccessfulRunShowsProgressAndBothTablesAndThePag
         EXPECT_EQ(dialog.findChild<QProgressBar*>(QStringLiteral("3504"))->value(), 100);
         EXPECT_EQ(StartButton(dialog)->text(), "Start");
         EXPECT_TRUE(InputEdit(dialog, 3503)->isEnabled());
-        EXPECT_FALSE(window->Connection().IsLineClaimed());
+        EXPECT_FALSE(window->Session().IsLineClaimed());
 
         // Before and after side by side, the changed gates marked.
         const auto triggerAfter = sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD);
@@ -285,7 +286,7 @@ TEST_F(ThresholdGeneratorTest, StopAndClosingDuringARunEndItWithoutSuccess)
         ::testing::Test::RecordProperty("stop_ms", static_cast<int>(stopping.elapsed()));
         EXPECT_EQ(StartButton(dialog)->text(), "Start");
         EXPECT_FALSE(dialog.Running());
-        EXPECT_FALSE(window->Connection().IsLineClaimed());
+        EXPECT_FALSE(window->Session().IsLineClaimed());
         ASSERT_TRUE(PumpUntil([&] { return Status(dialog) == "Generate failed."; }));
         EXPECT_TRUE(scan->isEnabled());
         EXPECT_EQ(dialog.Success(), 0);
@@ -300,7 +301,7 @@ TEST_F(ThresholdGeneratorTest, StopAndClosingDuringARunEndItWithoutSuccess)
         EXPECT_FALSE(dialog.isVisible());
         EXPECT_FALSE(dialog.Running());
         EXPECT_EQ(dialog.Success(), 0);
-        EXPECT_FALSE(window->Connection().IsLineClaimed());
+        EXPECT_FALSE(window->Session().IsLineClaimed());
     });
     // Ended without success: the page does not read the tables and says nothing.
     EXPECT_EQ(PageTable(2020), pageTrigger);
@@ -308,6 +309,7 @@ TEST_F(ThresholdGeneratorTest, StopAndClosingDuringARunEndItWithoutSuccess)
     // The sensor got no further command while the page stayed idle, and the line is
     // free for the window's own reads again.
     Button("2002")->click();
+    WaitForSensor();
     EXPECT_EQ(LastBox().text, "Succeed reading parameters");
 }
 

@@ -141,9 +141,9 @@ TEST(WorkerSinks, AReplayDeliversItsReportsThenTheEndToTheWindow) {
 
     RecordingWindow window;
     CAcquisitionEventSink sink(&window);
-    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
+    SensorLine device;  // never opened: a replay
     {
-        CAcquisitionWorker worker(device, sink);
+        CAcquisitionWorker worker(&device, sink);
         worker.replayMode = 1;
         worker.replayInterval = 5;
         worker.lastReplayFile = path;
@@ -151,7 +151,6 @@ TEST(WorkerSinks, AReplayDeliversItsReportsThenTheEndToTheWindow) {
         ASSERT_TRUE(PumpUntil([&] { return !window.received.empty() && window.received.back().message == WM_REPLAY_END; }));
         worker.Stop();
     }
-    TAVO_Interface_RadarDevice_Serial_Destroy(device);
 
     QThread* ui = QThread::currentThread();
     const std::vector<Received> expected = {
@@ -227,7 +226,8 @@ TEST(WorkerSinks, BootloaderCallsReachThePageOnItsThreadInOrder) {
     // The same procedure straight into a sink, for the calls it makes.
     ThreadRecordingBootSink direct;
     {
-        CBootloader boot(direct);
+        SensorLine line;
+        CBootloader boot(direct, &line);
         boot.portNumber = sim.PortNumber();
         ASSERT_TRUE(boot.UpdateFWInfo());
     }
@@ -238,7 +238,8 @@ TEST(WorkerSinks, BootloaderCallsReachThePageOnItsThreadInOrder) {
     CQueuedBootloaderSink queued(&page, target);
     bool ok = false;
     std::thread worker([&] {
-        CBootloader boot(queued);
+        SensorLine line;
+        CBootloader boot(queued, &line);
         boot.portNumber = sim.PortNumber();
         ok = boot.UpdateFWInfo();
     });

@@ -83,7 +83,7 @@ TEST_F(ReplayControls, SeekingToRandomPlacesNeverShowsAMixedReport) {
         }
     };
     SeekingSink seeking;
-    CAcquisitionWorker own(device, seeking);
+    CAcquisitionWorker own(&line, seeking);
     const Bytes content = NumberedFrames(200);
     seeking.worker = &own;
     seeking.size = content.size();
@@ -109,7 +109,7 @@ TEST_F(ReplayControls, APausedReplayShowsOneReportPerStepAndGoesOnWhenResumed) {
         }
     };
     PausingSink pausing;
-    CAcquisitionWorker own(device, pausing);
+    CAcquisitionWorker own(&line, pausing);
     pausing.worker = &own;
     own.lastReplayFile = WriteRecord("steps.dat", NumberedFrames(10));
     own.replayInterval = 0;

@@ -12,10 +12,9 @@
 
 class ReplayFixture : public ::testing::Test {
 protected:
-    ReplayFixture() : device(TAVO_Interface_RadarDevice_Serial_Create()), worker(device, sink) {}
+    ReplayFixture() : worker(&line, sink) {}
     ~ReplayFixture() override {
         worker.Stop();
-        TAVO_Interface_RadarDevice_Serial_Destroy(device);
     }
 
     // The content as a record file in the test's folder; its path.
@@ -33,7 +32,7 @@ protected:
     }
 
     TempDir dir;
-    TAVO_RadarDeviceHandle device;
+    SensorLine line;  // never opened: a replay has no sensor
     RecordingSink sink;
     CAcquisitionWorker worker;
 };

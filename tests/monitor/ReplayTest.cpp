@@ -116,15 +116,14 @@ TEST_F(Replay, ANewRunStartsWithAnEmptyHistoryAndReport) {
 }
 
 TEST(AcquisitionStart, LiveStartWithoutAConnectedDeviceChangesNothing) {
-    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
+    SensorLine device;  // never opened
     RecordingSink sink;
     {
-        CAcquisitionWorker worker(device, sink);
+        CAcquisitionWorker worker(&device, sink);
         EXPECT_EQ(worker.Start(), ACQUISITION_NOT_CONNECTED);
         EXPECT_FALSE(worker.IsRunning());
         EXPECT_FALSE(worker.IsWorkerActive());
     }
-    TAVO_Interface_RadarDevice_Serial_Destroy(device);
 }
 
 }  // namespace

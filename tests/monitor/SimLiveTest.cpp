@@ -44,7 +44,7 @@ protected:
     // Starts the sensor, opens its port and makes the worker for it.
     [[nodiscard]] ::testing::AssertionResult StartSensor(const VirtualSensorOptions& options) {
         ::testing::AssertionResult ready = sim.StartAndOpen(options);
-        if (ready) worker = std::make_unique<CAcquisitionWorker>(sim.Device(), sink);
+        if (ready) worker = std::make_unique<CAcquisitionWorker>(&sim.Line(), sink);
         return ready;
     }
     // Report frequencies in Hz, written as the parameter page would.
@@ -52,9 +52,9 @@ protected:
         ParamSetting s;
         s.StateReportFreq = state;
         s.RangeReportFreq = range;
-        EXPECT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(sim.Device(), 2, SETUP_REPLY_TIMEOUT_MS), 1);
-        EXPECT_EQ(RadarOperatorConfig_WriteDetectSetting(sim.Device(), s), OPERATOR_OK);
-        TAVO_Interface_RadarDevice_StopCmdMode(sim.Device());
+        EXPECT_TRUE(sim.Line().StartCmdMode(SETUP_REPLY_TIMEOUT_MS));
+        EXPECT_EQ(RadarOperatorConfig_WriteDetectSetting(sim.Line(), s), OPERATOR_OK);
+        sim.Line().StopCmdMode();
     }
     void TearDown() override {
         if (worker) worker->Stop();

@@ -122,7 +122,7 @@ TEST(RadarOperatorConfig, ClosedPortReturnsOneSendsAndLogsNothing) {
     std::vector<std::string> lines;
     gLines = &lines;
     DbgOutputAddCallback(CollectLine, nullptr);
-    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
+    SensorLine device;  // never opened
     ParamSetting s;
     s.DetectRangeMin = 1.4;
     const ParamSetting before = s;
@@ -134,7 +134,6 @@ TEST(RadarOperatorConfig, ClosedPortReturnsOneSendsAndLogsNothing) {
     EXPECT_DOUBLE_EQ(s.DetectRangeMin, before.DetectRangeMin);
     DbgOutputDelCallback(CollectLine);
     gLines = nullptr;
-    TAVO_Interface_RadarDevice_Serial_Destroy(device);
     EXPECT_TRUE(lines.empty());
 }
 

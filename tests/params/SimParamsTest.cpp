@@ -54,11 +54,11 @@ protected:
     }
     ~SimParams() override { DbgOutputDelCallback(CollectLine); }
 
-    void StartCmd() { EXPECT_EQ(TAVO_Interface_RadarDevice_StartCmdMode(device, 2, SETUP_REPLY_TIMEOUT_MS), 1); }
-    void StopCmd() { TAVO_Interface_RadarDevice_StopCmdMode(device); }
+    void StartCmd() { EXPECT_EQ(device.StartCmdMode(SETUP_REPLY_TIMEOUT_MS), true); }
+    void StopCmd() { device.StopCmdMode(); }
 
     SimulatedSensor sim;
-    const TAVO_RadarDeviceHandle device = sim.Device();
+    SensorLine& device = sim.Line();
 };
 
 TEST_F(SimParams, ReadAfterWriteReturnsWhatWasWritten) {
@@ -253,7 +253,7 @@ TEST_F(SimParams, GenerationRunsToSuccessAndTheTablesReadBackChanged) {
     StopCmd();
 
     GenerationNotices sink;
-    CSensingGenerateWorker worker(device, sink);
+    CSensingGenerateWorker worker(&device, sink);
     ASSERT_TRUE(worker.Start(DEFAULT_TRIGGER_COEFFICIENT, DEFAULT_HOLD_COEFFICIENT, DEFAULT_SCAN_TIME));
     ASSERT_TRUE(sink.WaitFinished(HANG_GUARD_MS + 10000));
     worker.Stop();
@@ -280,7 +280,7 @@ TEST_F(SimParams, GenerationRunsToSuccessAndTheTablesReadBackChanged) {
 TEST_F(SimParams, StopDuringGenerationEndsTheRunAsAFailure) {
     ASSERT_TRUE(sim.StartAndOpen());  // real time: 120 s of scanning
     GenerationNotices sink;
-    CSensingGenerateWorker worker(device, sink);
+    CSensingGenerateWorker worker(&device, sink);
     ASSERT_TRUE(worker.Start(2, 1, 120));
     ASSERT_TRUE(sink.WaitProgress(HANG_GUARD_MS));
     const auto start = Clock::now();
@@ -292,17 +292,16 @@ TEST_F(SimParams, StopDuringGenerationEndsTheRunAsAFailure) {
 }
 
 TEST(ThresholdGeneration, RefusedCommandFinishesAtOnceAsAFailure) {
-    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();  // never opened
+    SensorLine device;  // never opened
     GenerationNotices sink;
     {
-        CSensingGenerateWorker worker(device, sink);
+        CSensingGenerateWorker worker(&device, sink);
         ASSERT_TRUE(worker.Start(2, 1, 120));
         ASSERT_TRUE(sink.WaitFinished(HANG_GUARD_MS));
         worker.Stop();
         EXPECT_TRUE(sink.Progress().empty());
         EXPECT_EQ(sink.Finished(), std::vector<int>{0});
     }
-    TAVO_Interface_RadarDevice_Serial_Destroy(device);
 }
 
 }  // namespace

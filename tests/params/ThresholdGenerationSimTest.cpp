@@ -18,7 +18,7 @@ protected:
     // A sensor that scans in real time, so that its own progress stays far below 100.
     void SetUp() override {
         ASSERT_TRUE(sim.StartAndOpen());
-        worker = std::make_unique<CSensingGenerateWorker>(sim.Device(), notices);
+        worker = std::make_unique<CSensingGenerateWorker>(&sim.Line(), notices);
         ASSERT_TRUE(worker->Start(DEFAULT_TRIGGER_COEFFICIENT, DEFAULT_HOLD_COEFFICIENT, DEFAULT_SCAN_TIME));
         ASSERT_TRUE(notices.WaitProgress(HANG_GUARD_MS));
     }

@@ -48,7 +48,7 @@ TEST(VirtualSensor, PacesItsOutputAtTheLinesBaudRate)
     VirtualSensorOptions options;
     options.reportOutputOn = false;
     SimulatedSensor sensor;
-    ASSERT_TRUE(sensor.StartAndOpen(options, SensorLine::Plain, 19200));
+    ASSERT_TRUE(sensor.StartAndOpen(options, OpenMode::Plain, 19200));
 
     // 1920 bytes at 19200 baud, 10 bits a byte: one second on the wire.
     const auto start = Clock::now();
@@ -63,7 +63,7 @@ TEST(VirtualSensor, WithoutPacingALargeBurstArrivesWhole)
     options.reportOutputOn = false;
     options.pacing = false;
     SimulatedSensor sensor;
-    ASSERT_TRUE(sensor.StartAndOpen(options, SensorLine::Plain, 9600));
+    ASSERT_TRUE(sensor.StartAndOpen(options, OpenMode::Plain, 9600));
     sensor->InjectBytes(std::vector<uint8_t>(3000, 0xAA));
     EXPECT_EQ(ReadAtLeast(sensor.Device(), 3000), 3000);
     EXPECT_EQ(sensor->Counters().bytesSent, 3000u);
@@ -77,7 +77,7 @@ TEST(VirtualSensor, CorruptsBytesAtTheGivenRate)
     options.corruptByteRate = 0.1;
     options.seed = 5;
     SimulatedSensor sensor;
-    ASSERT_TRUE(sensor.StartAndOpen(options, SensorLine::Plain, 9600));
+    ASSERT_TRUE(sensor.StartAndOpen(options, OpenMode::Plain, 9600));
     sensor->InjectBytes(std::vector<uint8_t>(2000, 0x00));
     std::vector<uint8_t> received;
     uint8_t buffer[4096];

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "device/RadarDevice.h"
+#include "device/SensorLine.h"
 #include "device/SerialPortRegistry.h"
 #include "sim/VirtualSensor.h"
 #include "support/WaitUntil.h"
@@ -31,7 +32,7 @@ inline VirtualSensorOptions FastSensorOptions()
 
 // How a test opens the sensor's port: plain, as the firmware window does, or
 // entering command mode at once, as the main window does.
-enum class SensorLine { Plain, CommandMode };
+enum class OpenMode { Plain, CommandMode };
 
 class SimulatedSensor {
 public:
@@ -59,13 +60,13 @@ public:
 
     // Opens the sensor's port on Device(). With command mode, a sensor that does
     // not answer within the time-out still leaves the port open, as with hardware.
-    [[nodiscard]] ::testing::AssertionResult Open(SensorLine line = SensorLine::Plain, int baud = 256000,
+    [[nodiscard]] ::testing::AssertionResult Open(OpenMode line = OpenMode::Plain, int baud = 256000,
                                                   int timeoutMs = SETUP_REPLY_TIMEOUT_MS)
     {
         if (!sensor_) {
             return ::testing::AssertionFailure() << "no sensor was started";
         }
-        const int commandMode = line == SensorLine::CommandMode ? 1 : 0;
+        const int commandMode = line == OpenMode::CommandMode ? 1 : 0;
         if (TAVO_Interface_RadarDevice_Serial_OpenByPath(device_, sensor_->PortPath().c_str(), baud, 2, commandMode,
                                                          commandMode, commandMode, timeoutMs) == 0) {
             return ::testing::AssertionFailure() << "the port " << sensor_->PortPath() << " did not open, error "
@@ -75,7 +76,7 @@ public:
     }
 
     [[nodiscard]] ::testing::AssertionResult StartAndOpen(const VirtualSensorOptions& options = {},
-                                                          SensorLine line = SensorLine::Plain, int baud = 256000)
+                                                          OpenMode line = OpenMode::Plain, int baud = 256000)
     {
         ::testing::AssertionResult started = Start(options);
         return started ? Open(line, baud) : started;
@@ -94,6 +95,8 @@ public:
     }
 
     [[nodiscard]] TAVO_RadarDeviceHandle Device() const { return device_; }
+    // The same port as a line, for the procedures and workers above the device library.
+    [[nodiscard]] SensorLine& Line() { return line_; }
     // The sensor's port as a number of the port registry, the way the windows take a port.
     [[nodiscard]] int PortNumber() const { return RegisterSerialPortPath(sensor_->PortPath()); }
     [[nodiscard]] explicit operator bool() const { return sensor_ != nullptr; }
@@ -103,6 +106,7 @@ public:
 private:
     std::unique_ptr<VirtualSensor> sensor_;
     TAVO_RadarDeviceHandle device_;  //!< Created with the object, so that tests may use it before opening.
+    SensorLine line_{device_};
 };
 
 // A fixture with one simulated sensor and its device handle.
@@ -114,14 +118,15 @@ protected:
     }
     [[nodiscard]] ::testing::AssertionResult OpenPlain(int baud = 256000)
     {
-        return sensor_.Open(SensorLine::Plain, baud);
+        return sensor_.Open(OpenMode::Plain, baud);
     }
     [[nodiscard]] ::testing::AssertionResult OpenInCommandMode(int baud = 256000,
                                                                int timeoutMs = SETUP_REPLY_TIMEOUT_MS)
     {
-        return sensor_.Open(SensorLine::CommandMode, baud, timeoutMs);
+        return sensor_.Open(OpenMode::CommandMode, baud, timeoutMs);
     }
 
     SimulatedSensor sensor_;
     const TAVO_RadarDeviceHandle device_ = sensor_.Device();
+    SensorLine& line_ = sensor_.Line();
 };

@@ -20,7 +20,6 @@
 #include "common/FileUtils.h"
 #include "controls/widgets/MessageBox.h"
 #include "controls/widgets/UiFont.h"
-#include "controls/widgets/WaitCursor.h"
 #include "app/widgets/CConnectionPanel.h"
 #include "common/DbgOutput.h"
 #include "device/SerialPortRegistry.h"
@@ -76,6 +75,8 @@ enum : int {
     TEXT_CONNECTED_TO = 23023,     // port
     TEXT_DISCONNECTED_FROM = 23024, // port
     TEXT_CONNECTED_SILENT = 23025,  // port, baud rate
+    TEXT_CONNECTING_TO = 23026,     // port
+    TEXT_WAITING_FOR_SENSOR = 23027,
 };
 constexpr int kRunStatusPeriodMs = 1000;
 
@@ -175,6 +176,7 @@ void CTAVO_Palo520G_ToolDlg::BuildControls()
     runStatusTimer_.setInterval(kRunStatusPeriodMs);
     connect(&runStatusTimer_, &QTimer::timeout, this, &CTAVO_Palo520G_ToolDlg::UpdateRunStatus);
 
+    connect(&sensorThread_, &SensorThread::busyChanged, this, &CTAVO_Palo520G_ToolDlg::ShowSensorBusy);
     connect(panel_, &CConnectionPanel::connectRequested, this, &CTAVO_Palo520G_ToolDlg::OnConnect);
     connect(panel_, &CConnectionPanel::portSelectionChanged, this, &CTAVO_Palo520G_ToolDlg::HandPortSelection);
 
@@ -199,7 +201,7 @@ void CTAVO_Palo520G_ToolDlg::InitDialog()
     panel_->SetBaudRate(baudRate);
 
     // Pages in the page area, the first one shown.
-    ToolPageContext context{connection_, params_, [this](const std::string& text) { ShowNotice(text); }};
+    ToolPageContext context{sensorThread_, params_, [this](const std::string& text) { ShowNotice(text); }};
     const QRect area = pageArea_->geometry();
     for (size_t i = 0; i < pages_.size(); ++i) {
         pages_[i].page = options_.pages[i].create(context, this);
@@ -239,13 +241,15 @@ CTAVO_Palo520G_ToolDlg::~CTAVO_Palo520G_ToolDlg()
     TAVO_EULADlg_Destroy(agreement_);
     agreement_ = nullptr;
 
-    // Pages go first to last, each saving its section and ending what uses the
-    // line, before the connection closes.
+    // The exchange in progress ends first (its result is dropped); then the pages
+    // go first to last, each saving its section and ending what uses the line,
+    // before the connection closes.
+    sensorThread_.Stop();
     for (PageSlot& slot : pages_)
         slot.page.reset();
 
-    if (connection_.IsConnected())
-        connection_.Close();
+    if (session_.IsConnected())
+        session_.Close();
 
     SaveBaudRate();
     CloseLogOutput(logFile_);
@@ -297,53 +301,95 @@ void CTAVO_Palo520G_ToolDlg::HandPortSelection(int portNumber, int baudRate)
 
 void CTAVO_Palo520G_ToolDlg::OnConnect()
 {
+    // One exchange at a time: Connect waits for the one in progress to end. A
+    // page's run on the line ends with the connection; it only keeps Connect waiting.
+    if (sensorThread_.IsBusy())
+        return;
     panel_->AcceptTypedPort();
     const int portNumber = panel_->PortNumber();
     const int baudRate = panel_->BaudRate();
-    bool openFailed = false;
-    {
-        WaitCursor wait;
-        if (connection_.IsConnected()) {
-            CloseConnection();
-        } else if (portNumber <= 0) {
-            ShowMessageBox(this, LoadStringText(10102), LoadStringText(10000), MessageIcon::Error, true);
-            panel_->SetConnectText(10100);
-        } else if (ConnectDevice(portNumber, baudRate) != 1) {
-            openFailed = true;
-        }
-    }
-    if (openFailed) {
-        // The box says why, so that a user knows what to change.
-        const std::string why = connection_.OpenFailureText(SerialPortPathFromNumber(portNumber));
-        ShowMessageBox(this, DisplayText(LoadStringText(10104) + "\r\n\r\n" + why), LoadStringText(10000),
-                       MessageIcon::Error, true);
+    if (session_.IsConnected()) {
+        CloseConnection();
+    } else if (session_.IsLineClaimed()) {
+        return;
+    } else if (portNumber <= 0) {
+        ShowMessageBox(this, LoadStringText(10102), LoadStringText(10000), MessageIcon::Error, true);
         panel_->SetConnectText(10100);
+    } else {
+        ConnectDevice(portNumber, baudRate);
     }
     SaveBaudRate();
 }
 
-int CTAVO_Palo520G_ToolDlg::ConnectDevice(int portNumber, int baudRate)
+void CTAVO_Palo520G_ToolDlg::ConnectDevice(int portNumber, int baudRate)
 {
-    // A failed read shows nothing: the record keeps what was read so far.
-    if (!connection_.Connect(portNumber, baudRate, params_))
-        return 0;
-    panel_->ShowConnected(connection_.Version(), connection_.SerialNumber());
+    ShowNotice(FormatStringText(TEXT_CONNECTING_TO, SerialPortPathFromNumber(portNumber).c_str()));
+    // The record goes to the sensor thread as a copy and comes back read.
+    struct Outcome {
+        SensorResult opened;
+        ParamSetting record;
+    };
+    sensorThread_.Run<Outcome>(
+        this,
+        [portNumber, baudRate, record = params_](SensorSession& session) mutable {
+            Outcome outcome;
+            outcome.opened = session.Connect(portNumber, baudRate, record);
+            outcome.record = record;
+            return outcome;
+        },
+        [this, portNumber](Outcome outcome) { FinishConnect(portNumber, outcome.opened, outcome.record); });
+}
+
+void CTAVO_Palo520G_ToolDlg::FinishConnect(int portNumber, const SensorResult& opened, const ParamSetting& record)
+{
+    if (!opened) {
+        // The box says why, so that a user knows what to change.
+        ShowNotice(SensorResultText(opened));
+        ShowMessageBox(this, LoadStringText(10104) + "\n\n" + SensorResultText(opened), LoadStringText(10000),
+                       MessageIcon::Error, true);
+        panel_->SetConnectText(10100);
+        return;
+    }
+    // The sensor thread is idle again: the session may be asked directly.
+    sensorVersion_ = session_.Version();
+    sensorSerialNumber_ = session_.SerialNumber();
+    const SensorResult& read = session_.ReadResult();
+    // A failed read leaves in the record what was read so far.
+    params_ = record;
+    panel_->ShowConnected(sensorVersion_, sensorSerialNumber_);
     const std::string path = SerialPortPathFromNumber(portNumber);
     ShowConnectionStatus();
     // An open port with nothing answering is most often the wrong baud rate.
-    ShowNotice(connection_.Version().empty() ? FormatStringText(TEXT_NO_VERSION, path.c_str())
-                                             : FormatStringText(TEXT_CONNECTED_TO, path.c_str()));
-    // The page keeps what it had for what could not be read (or could not be right): say so.
-    if (!connection_.Version().empty() && connection_.ReadResult() != OPERATOR_OK) {
-        std::string text = LoadStringText(10151);
-        if (connection_.ReadResult() == OPERATOR_MALFORMED_REPLY)
-            text += ": " + OperatorFailureDetail();
+    if (sensorVersion_.empty()) {
+        std::string text = FormatStringText(TEXT_NO_VERSION, path.c_str());
+        if (!read)
+            text += " (" + SensorResultText(read) + ")";
         ShowNotice(text);
+    } else {
+        ShowNotice(FormatStringText(TEXT_CONNECTED_TO, path.c_str()));
     }
+    // The page keeps what it had for what could not be read (or could not be right): say so.
+    if (!sensorVersion_.empty() && !read)
+        ShowNotice(LoadStringText(10151) + ": " + SensorResultText(read));
     for (PageSlot& slot : pages_)
         slot.page->OnConnected();
     linkWatch_.start();
-    return 1;
+}
+
+void CTAVO_Palo520G_ToolDlg::ShowSensorBusy(bool busy)
+{
+    // The window goes on; only what would talk to the sensor waits.
+    panel_->SetConnectEnabled(!busy && !CurrentPageTakesPortOver());
+    for (PageSlot& slot : pages_) {
+        QWidget* widget = slot.page->PageWidget();
+        if (busy)
+            widget->setCursor(Qt::BusyCursor);
+        else
+            widget->unsetCursor();
+        slot.page->OnSensorBusy(busy);
+    }
+    if (busy)
+        ShowNotice(LoadStringText(TEXT_WAITING_FOR_SENSOR));
 }
 
 void CTAVO_Palo520G_ToolDlg::CloseConnection()
@@ -351,7 +397,9 @@ void CTAVO_Palo520G_ToolDlg::CloseConnection()
     // Whatever uses the line ends before the port closes.
     for (PageSlot& slot : pages_)
         slot.page->OnDisconnecting();
-    connection_.Close();
+    session_.Close();
+    sensorVersion_.clear();
+    sensorSerialNumber_.clear();
     SetNotConnected();
     ShowNotice(FormatStringText(TEXT_DISCONNECTED_FROM, SerialPortPathFromNumber(panel_->PortNumber()).c_str()));
 }
@@ -365,16 +413,16 @@ void CTAVO_Palo520G_ToolDlg::SetNotConnected()
 
 void CTAVO_Palo520G_ToolDlg::ShowConnectionStatus()
 {
-    if (!connection_.IsConnected()) {
+    if (!session_.IsConnected()) {
         connectionStatus_->setText(Text(LoadStringText(TEXT_NOT_CONNECTED)));
         return;
     }
     const std::string path = SerialPortPathFromNumber(panel_->PortNumber());
-    connectionStatus_->setText(Text(connection_.Version().empty()
+    connectionStatus_->setText(Text(sensorVersion_.empty()
                                         ? FormatStringText(TEXT_CONNECTED_SILENT, path.c_str(), panel_->BaudRate())
                                         : FormatStringText(TEXT_CONNECTED, path.c_str(), panel_->BaudRate(),
-                                                           connection_.Version().c_str(),
-                                                           connection_.SerialNumber().c_str())));
+                                                           sensorVersion_.c_str(),
+                                                           sensorSerialNumber_.c_str())));
 }
 
 void CTAVO_Palo520G_ToolDlg::ShowNotice(const std::string& text)
@@ -414,25 +462,16 @@ QString CTAVO_Palo520G_ToolDlg::RunStatusText() const
 
 bool CTAVO_Palo520G_ToolDlg::LineInUse() const
 {
-    if (connection_.IsLineClaimed())
-        return true;
-    for (const PageSlot& slot : pages_) {
-        if (slot.page->PageWidget()->isVisible() && slot.page->UsesLine())
-            return true;
-    }
-    return false;
+    return session_.IsLineClaimed() || sensorThread_.IsBusy();
 }
 
 void CTAVO_Palo520G_ToolDlg::WatchLink()
 {
     // While nobody else reads the line, a short read drains the report stream and
     // lets the device library notice a hang-up; a worker reading it notices itself.
-    if (connection_.IsConnected() && !LineInUse()) {
-        char scratch[4096];
-        while (TAVO_Interface_RadarDevice_ReadData(connection_.Handle(), scratch, sizeof scratch, 0, 0) > 0) {
-        }
-    }
-    if (connection_.IsConnected())
+    if (!LineInUse())
+        session_.Drain();
+    if (session_.IsConnected() || sensorThread_.IsBusy())
         return;
     for (PageSlot& slot : pages_)
         slot.page->OnConnectionLost();
@@ -465,9 +504,9 @@ void CTAVO_Palo520G_ToolDlg::OnPageButton(int id)
     chosen->button->setChecked(true);
     const bool takesPortOver = chosen->page->TakesPortOver();
     // A page that opens the port itself gets it free; leaving it does not reconnect.
-    if (takesPortOver && connection_.IsConnected())
+    if (takesPortOver && session_.IsConnected())
         CloseConnection();
-    panel_->SetConnectEnabled(!takesPortOver);
+    panel_->SetConnectEnabled(!takesPortOver && !sensorThread_.IsBusy());
     chosen->page->PageWidget()->show();
     chosen->page->OnPageShown();
 }
@@ -485,8 +524,8 @@ std::string CTAVO_Palo520G_ToolDlg::AboutText() const
     std::string text = FormatStringText(TEXT_ABOUT_VERSION, PaloVersionText()) + "\n" +
                        FormatStringText(TEXT_ABOUT_BUILD_DATE, PaloBuildDateText()) + "\n" +
                        FormatStringText(TEXT_ABOUT_QT_VERSION, qVersion()) + "\n";
-    if (connection_.IsConnected())
-        text += FormatStringText(TEXT_ABOUT_SENSOR, connection_.Version().c_str(), connection_.SerialNumber().c_str());
+    if (session_.IsConnected())
+        text += FormatStringText(TEXT_ABOUT_SENSOR, sensorVersion_.c_str(), sensorSerialNumber_.c_str());
     else
         text += LoadStringText(TEXT_ABOUT_NO_SENSOR);
     return text;
@@ -541,4 +580,13 @@ void CTAVO_Palo520G_ToolDlg::contextMenuEvent(QContextMenuEvent* event)
     QAction* action = menu.addAction(Text(about));
     connect(action, &QAction::triggered, this, [this] { OnSysCommand(kAboutCommand); });
     menu.exec(event->globalPos());
+}
+
+bool CTAVO_Palo520G_ToolDlg::CurrentPageTakesPortOver() const
+{
+    for (const PageSlot& slot : pages_) {
+        if (slot.page && !slot.page->PageWidget()->isHidden())
+            return slot.page->TakesPortOver();
+    }
+    return false;
 }

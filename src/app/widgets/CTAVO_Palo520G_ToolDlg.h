@@ -1,7 +1,8 @@
 #pragma once
 // The main window: page buttons and the connection panel on the left, one of
-// three pages on the right. It owns the device handle, the parameter record and
-// the run's log file, and lends the handle and the record to its pages.
+// three pages on the right. It owns the sensor session with the thread that talks
+// to the sensor, the parameter record and the run's log file, and lends the
+// session's thread and the record to its pages.
 //
 // Controls carry their numeric ids as object names ("1103", ...).
 
@@ -16,9 +17,9 @@
 #include "app/widgets/CWndResizeTool.h"
 #include "app/widgets/EULADlg.h"
 #include "app/widgets/ToolPages.h"
-#include "device/RadarDevice.h"
 #include "params/ParamSetting.h"
-#include "params/SensorConnection.h"
+#include "session/SensorSession.h"
+#include "session/widgets/SensorThread.h"
 
 class CConnectionPanel;
 class CParamSettingDlg;
@@ -54,9 +55,10 @@ public:
     explicit CTAVO_Palo520G_ToolDlg(MainWindowOptions options = {}, QWidget* parent = nullptr);
     ~CTAVO_Palo520G_ToolDlg() override;
 
-    // Opens the port, shows version and serial number, reads every parameter and
-    // lets the pages show them. 1 when the port opened, 0 otherwise.
-    int ConnectDevice(int portNumber, int baudRate);
+    // Opens the port, reads version, serial number and every parameter on the
+    // sensor thread, then shows them and lets the pages show them; a port that
+    // does not open gets a message box saying why.
+    void ConnectDevice(int portNumber, int baudRate);
     // Stores the baud rate into the configuration and saves the file.
     void SaveBaudRate();
 
@@ -68,8 +70,10 @@ public:
     void OnSysCommand(int command);
 
     // --- State, for tests ---
-    [[nodiscard]] TAVO_RadarDeviceHandle Device() const { return connection_.Handle(); }
-    [[nodiscard]] CSensorConnection& Connection() { return connection_; }
+    [[nodiscard]] SensorSession& Session() { return session_; }
+    [[nodiscard]] SensorThread& Sensor() { return sensorThread_; }
+    // True while no exchange with the sensor is queued or running.
+    [[nodiscard]] bool SensorIdle() const { return !sensorThread_.IsBusy(); }
     [[nodiscard]] ParamSetting& Params() { return params_; }
     [[nodiscard]] int PortNumber() const;
     [[nodiscard]] int BaudRate() const;
@@ -112,14 +116,21 @@ private:
     void HandPortSelection(int portNumber, int baudRate);
     void WatchLink();
     void ShowConnectionStatus();
+    void ShowSensorBusy(bool busy);
+    void FinishConnect(int portNumber, const SensorResult& opened, const ParamSetting& record);
     [[nodiscard]] bool LineInUse() const;
+    [[nodiscard]] bool CurrentPageTakesPortOver() const;
 
     MainWindowOptions options_;
     QString title_;  // without the "*" of unwritten parameter changes
     EULADlgHandle agreement_ = nullptr;
     CWndResizeTool resizeTool_;
     double layoutScale_ = 1.0;
-    CSensorConnection connection_;
+    SensorSession session_;
+    SensorThread sensorThread_{session_};  // joined before the session goes
+    // Copies of the session's identity for the user-interface thread.
+    std::string sensorVersion_;
+    std::string sensorSerialNumber_;
     ParamSetting params_;
     FILE* logFile_ = nullptr;
     QTimer linkWatch_;

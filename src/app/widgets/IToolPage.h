@@ -10,13 +10,15 @@
 #include <functional>
 #include <string>
 
-class CSensorConnection;
+class SensorThread;
 class QWidget;
 struct ParamSetting;
 
 // What the main window lends its pages for their whole life; they own neither.
 struct ToolPageContext {
-    CSensorConnection& connection;
+    // Runs every exchange with the sensor off the user-interface thread; its
+    // session lends the line to a page's streaming worker by a claim.
+    SensorThread& sensor;
     ParamSetting& params;
     // Shows a notice in the window's status bar and writes it to the log; may be empty.
     std::function<void(const std::string& text)> notify;
@@ -40,9 +42,9 @@ public:
     // The main connection closed by itself (a hang-up, an unplugged adapter).
     virtual void OnConnectionLost() {}
 
-    // True while the page reads the line itself, so that the window's link watch
-    // does not read its bytes away.
-    [[nodiscard]] virtual bool UsesLine() const { return false; }
+    // An exchange with the sensor was queued (busy) or the last one ended: the page
+    // disables what would talk to the sensor meanwhile.
+    virtual void OnSensorBusy(bool /*busy*/) {}
     // True for a page that opens the port on its own: showing it closes the main
     // connection and disables Connect.
     [[nodiscard]] virtual bool TakesPortOver() const { return false; }

@@ -1,6 +1,7 @@
 #include "app/widgets/ToolPages.h"
 
 #include "firmware/widgets/CDownloadDlg.h"
+#include "session/widgets/SensorThread.h"
 #include "monitor/widgets/CObjectInfoDlg.h"
 #include "params/widgets/CParamSettingDlg.h"
 
@@ -16,8 +17,8 @@ std::vector<ToolPageSpec> ToolPageSpecs()
              return std::make_unique<CObjectInfoDlg>(context, parent);
          }},
         {1189, "1189",
-         [](ToolPageContext&, QWidget* parent) -> std::unique_ptr<IToolPage> {
-             return std::make_unique<CDownloadDlg>(parent);
+         [](ToolPageContext& context, QWidget* parent) -> std::unique_ptr<IToolPage> {
+             return std::make_unique<CDownloadDlg>(context.sensor.Session(), parent);
          }},
     };
 }

@@ -87,7 +87,7 @@ private:
     int lastPercent_ = -1;  // worker only
 };
 
-CDownloadDlg::CDownloadDlg(QWidget* parent) : QWidget(parent) {
+CDownloadDlg::CDownloadDlg(SensorSession& session, QWidget* parent) : QWidget(parent), session_(session) {
     setObjectName(QStringLiteral("DownloadDlg"));
     queuedSink_ = std::make_unique<CQueuedBootloaderSink>(this, static_cast<IBootloaderSink&>(*this));
     boot_ = std::make_unique<CBootloader>(*queuedSink_);
@@ -106,6 +106,8 @@ CDownloadDlg::~CDownloadDlg() {
     stopping_.store(true);
     boot_->RequestStop();
     if (worker_.joinable()) worker_.join();
+    boot_->SetLine(nullptr);
+    claim_.Release();
 }
 
 void CDownloadDlg::BuildFromSkin() {
@@ -254,6 +256,9 @@ bool CDownloadDlg::StartWorker(WorkerMode mode) {
     runStatus_.clear();
     fetchListener_->Reset();
     boot_->ClearStop();
+    // The worker has the line to itself until it ends.
+    claim_ = session_.ClaimLine();
+    boot_->SetLine(&claim_.Line());
     skin_->setEnabled(false);
     worker_ = std::thread([this, mode] { RunWorker(mode); });
     return true;
@@ -285,6 +290,8 @@ void CDownloadDlg::RunWorker(WorkerMode mode) {
 
 void CDownloadDlg::OnWorkerEnded(WorkerMode /*mode*/, bool /*result*/) {
     if (worker_.joinable()) worker_.join();
+    boot_->SetLine(nullptr);
+    claim_.Release();
     runStatus_.clear();
     skin_->setEnabled(true);
 }
@@ -292,7 +299,7 @@ void CDownloadDlg::OnWorkerEnded(WorkerMode /*mode*/, bool /*result*/) {
 // ------------------------------------------------------------------ server (worker)
 
 bool CDownloadDlg::CheckVersionOnWorker() {
-    const std::string deviceVersion = ReadSensorVersionForUpdate(boot_->Device(), boot_->portNumber, boot_->baudRate);
+    const std::string deviceVersion = ReadSensorVersionForUpdate(*boot_->Line(), boot_->portNumber, boot_->baudRate);
     CUpgradeClient client(updateAddress_);
     PostLog(FormatStringText(TEXT_CHECKING_SERVER, client.Address().c_str()));
     if (!client.Logon()) {

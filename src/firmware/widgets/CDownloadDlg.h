@@ -9,10 +9,10 @@
 // Threads: every device procedure and every server exchange runs on the page's one
 // worker thread while the page is disabled; the worker never touches a widget.
 // Its notices reach the page as queued calls (CQueuedBootloaderSink, and the same
-// for fetch progress and messages), and its end re-enables the page. The page owns
-// its own device object (inside CBootloader) and only copies the port selection.
-// Destroying the page asks the worker to stop (cancelling a transfer and the wait
-// after a reset), joins it, then releases the device object.
+// for fetch progress and messages), and its end re-enables the page. The worker
+// works on the sensor session's line under a claim the page takes for the run;
+// the page only copies the port selection. Destroying the page asks the worker to
+// stop (cancelling a transfer and the wait after a reset), joins it, then ends the claim.
 
 #include <atomic>
 #include <memory>
@@ -23,6 +23,7 @@
 
 #include "app/widgets/IToolPage.h"
 #include "firmware/Bootloader.h"
+#include "session/SensorSession.h"
 #include "upgrade/CUpgradeClient.h"
 
 class CQueuedBootloaderSink;
@@ -46,7 +47,7 @@ public:
         MODE_GET_FW = 4,             // GetFW for the GetFWButton action
     };
 
-    explicit CDownloadDlg(QWidget* parent = nullptr);
+    explicit CDownloadDlg(SensorSession& session, QWidget* parent = nullptr);
     ~CDownloadDlg() override;
 
     // --- IToolPage ---
@@ -127,7 +128,9 @@ private:
     QWidget* skin_ = nullptr;
 
     std::unique_ptr<CQueuedBootloaderSink> queuedSink_;
-    std::unique_ptr<CBootloader> boot_;  // the page's own device object
+    SensorSession& session_;
+    SensorSession::LineClaim claim_;  // held while the worker runs
+    std::unique_ptr<CBootloader> boot_;  // the firmware procedures, on the claimed line
     std::unique_ptr<FetchListener> fetchListener_;
     std::string imagePath_;
 

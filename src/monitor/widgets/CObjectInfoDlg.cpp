@@ -23,7 +23,7 @@
 #include "controls/widgets/MessageBox.h"
 #include "controls/widgets/MessageEvent.h"
 #include "device/SerialPortRegistry.h"
-#include "params/SensorConnection.h"
+#include "session/widgets/SensorThread.h"
 
 namespace {
 
@@ -83,10 +83,10 @@ std::string FileNameOf(const std::string& path) { return std::filesystem::path(p
 CObjectInfoDlg::CObjectInfoDlg(ToolPageContext& context, QWidget* parent)
     : QWidget(parent),
       CAcquisitionEventSink(this),
-      connection_(context.connection),
+      sensor_(context.sensor),
       params_(context.params),
       notify_(context.notify),
-      worker_(context.connection.Handle(), *this)
+      worker_(nullptr, *this)
 {
     setObjectName(QString::number(kTemplate));
     BuildControls();
@@ -330,8 +330,8 @@ RecordSidecar CObjectInfoDlg::DescribeRecording() const
     description.toolVersion = PaloVersionText();
     description.port = SerialPortPathFromNumber(portNumber_);
     description.baudRate = baudRate_;
-    description.firmwareVersion = connection_.Version();
-    description.serialNumber = connection_.SerialNumber();
+    description.firmwareVersion = sensor_.Session().Version();
+    description.serialNumber = sensor_.Session().SerialNumber();
     description.params = params_;
     description.constants = constants_;
     return description;
@@ -342,9 +342,11 @@ void CObjectInfoDlg::StartRealtimeShow()
     worker_.saveDataPath = pathEdit_->text().left(259).toStdString();
     SaveKeys();
     const bool replay = worker_.replayMode != 0;
-    worker_.SetDevice(connection_.Handle());
+    // Another exchange with the sensor is in progress: the run starts when asked again.
+    if (sensor_.IsBusy())
+        return;
     if (!replay) {
-        if (!connection_.IsConnected()) {
+        if (!sensor_.Session().IsConnected()) {
             ShowMessageBox(this, LoadStringText(10103), LoadStringText(10000), MessageIcon::Error, true);
             return;
         }
@@ -369,9 +371,13 @@ void CObjectInfoDlg::StartRealtimeShow()
     charts_->ResetDisplays();
     const int speedIndex = speedCombo_->currentIndex();
     worker_.SetReplaySpeed(speedIndex >= 0 ? ReplaySpeeds()[static_cast<size_t>(speedIndex)] : 1.0);
+    // The run has the line to itself (a replay switches the report output too).
+    claim_ = sensor_.Session().ClaimLine();
+    worker_.SetLine(&claim_.Line());
     const int result = worker_.Start();
     UpdateStatus();
     if (result != ACQUISITION_STARTED) {
+        claim_.Release();
         replayDescription_.reset();
         RefreshParams();
         return;
@@ -388,6 +394,7 @@ void CObjectInfoDlg::StopRealtimeShow()
 {
     const bool wasRunning = worker_.IsRunning();
     worker_.Stop();
+    claim_.Release();
     const bool restoreParams = replayDescription_.has_value();
     replayDescription_.reset();
     if (restoreParams)
@@ -590,7 +597,7 @@ std::string CObjectInfoDlg::RunStatusText()
 void CObjectInfoDlg::OnPageShown()
 {
     RefreshParams();
-    if (connection_.IsConnected())
+    if (sensor_.Session().IsConnected())
         StartRealtimeShow();
 }
 
@@ -618,10 +625,13 @@ void CObjectInfoDlg::OnConnectionLost()
         StopRealtimeShow();
 }
 
-bool CObjectInfoDlg::UsesLine() const
+void CObjectInfoDlg::OnSensorBusy(bool busy)
 {
-    // A replay switches the sensor's report output too, in command mode.
-    return worker_.IsRunning() || worker_.IsWorkerActive();
+    // A run cannot start while another exchange has the sensor.
+    if (!worker_.IsRunning()) {
+        startButton_->setEnabled(!busy);
+        replayButton_->setEnabled(!busy);
+    }
 }
 
 void CObjectInfoDlg::SetPortSelection(int portNumber, int baudRate)

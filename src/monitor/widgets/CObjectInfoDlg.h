@@ -27,6 +27,7 @@
 #include "monitor/widgets/AcquisitionEventSink.h"
 #include "monitor/widgets/CTargetCharts.h"
 #include "params/ParamSetting.h"
+#include "session/SensorSession.h"
 
 class CColorStatic;
 class CWaveWnd;
@@ -83,7 +84,7 @@ public:
     void OnConnected() override;
     void OnDisconnecting() override;
     void OnConnectionLost() override;
-    [[nodiscard]] bool UsesLine() const override;
+    void OnSensorBusy(bool busy) override;
     void SetPortSelection(int portNumber, int baudRate) override;
     void SetLayoutScale(double scale) override;
     [[nodiscard]] std::string RunStatusText() override;
@@ -123,7 +124,8 @@ private:
     void ShowRecordFailure();
     [[nodiscard]] RecordSidecar DescribeRecording() const;
 
-    CSensorConnection& connection_;
+    SensorThread& sensor_;
+    SensorSession::LineClaim claim_;  // held while the worker runs
     ParamSetting& params_;
     std::function<void(const std::string&)> notify_;
     double uiScale_ = 1.0;

@@ -18,11 +18,9 @@
 #include "controls/widgets/CBalloonWnd.h"
 #include "controls/widgets/CDigitalEdit.h"
 #include "controls/widgets/MessageBox.h"
-#include "controls/widgets/WaitCursor.h"
-#include "device/CommandModeScope.h"
 #include "params/ParamReadBack.h"
 #include "params/RadarOperatorConfig.h"
-#include "params/SensorConnection.h"
+#include "session/widgets/SensorThread.h"
 #include "params/widgets/CSensingGeneratorDlg.h"
 
 namespace {
@@ -85,7 +83,7 @@ QString MarkStyle(const QWidget* widget)
 }  // namespace
 
 CParamSettingDlg::CParamSettingDlg(ToolPageContext& context, QWidget* parent)
-    : QWidget(parent), connection_(context.connection), setting_(&context.params)
+    : QWidget(parent), sensor_(context.sensor), setting_(&context.params)
 {
     setObjectName(IdName(kTemplate));
     BuildControls();
@@ -281,138 +279,183 @@ void CParamSettingDlg::ReadControls()
     }
 }
 
-void CParamSettingDlg::ShowResult(int result, int successId, int failureId)
+void CParamSettingDlg::ShowResult(const SensorResult& result, int successId, int failureId)
 {
-    if (result == OPERATOR_OK) {
+    if (result) {
         ShowMessageBox(this, LoadStringText(successId), LoadStringText(10002), MessageIcon::Information);
-    } else if (result == OPERATOR_NOT_CONNECTED) {
+    } else if (result.failure == SensorFailure::NotConnected) {
         ShowMessageBox(this, LoadStringText(10103), LoadStringText(10000), MessageIcon::Error);
     } else {
-        std::string text = LoadStringText(failureId);
-        if (result == OPERATOR_MALFORMED_REPLY) text += "\n" + OperatorFailureDetail();
-        ShowMessageBox(this, text, LoadStringText(10000), MessageIcon::Error);
+        // The reason tells the user what to look at: the baud rate for a sensor
+        // that does not answer, the value for an implausible reply.
+        ShowMessageBox(this, LoadStringText(failureId) + "\n" + SensorResultText(result), LoadStringText(10000),
+                       MessageIcon::Error);
     }
 }
 
-int CParamSettingDlg::RunInCommandMode(const std::function<int(TAVO_RadarDeviceHandle)>& sequence)
-{
-    WaitCursor wait;
-    CommandModeScope mode(connection_.Handle());
-    return sequence(connection_.Handle());
-}
+namespace {
+
+// What a parameter operation on the sensor thread hands back to the page.
+struct ParamOutcome {
+    SensorResult result;
+    SensorResult readBack;
+    ParamSetting record;  // what was read, or read back after a write
+};
+
+}  // namespace
 
 void CParamSettingDlg::OnRead()
 {
-    const int result = RunInCommandMode([this](TAVO_RadarDeviceHandle device) { return ReadAllParams(device, *setting_); });
-    if (result == OPERATOR_OK)
-        UpdateControls();
-    ShowResult(result, 10150, 10151);
+    if (!sensor_.CanRun())
+        return;
+    sensor_.Run<ParamOutcome>(
+        this,
+        [record = *setting_](SensorSession& session) mutable {
+            ParamOutcome outcome;
+            outcome.result = session.ReadParameters(record);
+            outcome.record = record;
+            return outcome;
+        },
+        [this](ParamOutcome outcome) {
+            if (outcome.result) {
+                *setting_ = outcome.record;
+                UpdateControls();
+            }
+            ShowResult(outcome.result, 10150, 10151);
+        });
 }
 
-void CParamSettingDlg::ShowReadBackFailure(int noteId)
+void CParamSettingDlg::ShowReadBackFailure(int noteId, const SensorResult& readBack)
 {
-    ShowMessageBox(this, DisplayText(LoadStringText(10152) + "\n\n" + LoadStringText(noteId)), LoadStringText(TEXT_NOTE),
-                   MessageIcon::Warning);
+    ShowMessageBox(this,
+                   DisplayText(LoadStringText(10152) + "\n\n" + LoadStringText(noteId) + "\n" +
+                               SensorResultText(readBack)),
+                   LoadStringText(TEXT_NOTE), MessageIcon::Warning);
 }
 
 void CParamSettingDlg::OnWrite()
 {
+    if (!sensor_.CanRun())
+        return;
     ReadControls();
     // The sensor keeps distances as whole gates: what it stores is read back in the
     // same bracket and shown, with a balloon where it differs from what was written.
-    const ParamSetting written = *setting_;
-    ParamSetting stored = written;
-    int readBack = OPERATOR_FAILED;
-    const int result = RunInCommandMode([&](TAVO_RadarDeviceHandle device) {
-        const int write = WriteAllParams(device, written);
-        if (write == OPERATOR_OK)
-            readBack = ReadAllParams(device, stored);
-        return write;
-    });
-    if (result != OPERATOR_OK) {
-        ShowResult(result, 10152, 10153);
-        return;
-    }
-    std::vector<StoredDifference> differences;
-    if (readBack == OPERATOR_OK) {
-        differences = CompareStored(written, stored);
-        *setting_ = stored;
-        UpdateControls();
-    }
-    TakeBaseline();
-    if (readBack == OPERATOR_OK)
-        ShowResult(result, 10152, 10153);
-    else
-        ShowReadBackFailure(TEXT_WRITE_READ_BACK_FAILED);
-    for (const StoredDifference& difference : differences)
-        ShowStoredBalloon(difference);
+    sensor_.Run<ParamOutcome>(
+        this,
+        [written = *setting_](SensorSession& session) {
+            ParamOutcome outcome;
+            outcome.record = written;
+            outcome.readBack.failure = SensorFailure::NotConnected;
+            outcome.result = session.WriteParameters(written, &outcome.record, &outcome.readBack);
+            return outcome;
+        },
+        [this, written = *setting_](ParamOutcome outcome) {
+            if (!outcome.result) {
+                ShowResult(outcome.result, 10152, 10153);
+                return;
+            }
+            std::vector<StoredDifference> differences;
+            if (outcome.readBack) {
+                differences = CompareStored(written, outcome.record);
+                *setting_ = outcome.record;
+                UpdateControls();
+            }
+            TakeBaseline();
+            if (outcome.readBack)
+                ShowResult(outcome.result, 10152, 10153);
+            else
+                ShowReadBackFailure(TEXT_WRITE_READ_BACK_FAILED, outcome.readBack);
+            for (const StoredDifference& difference : differences)
+                ShowStoredBalloon(difference);
+        });
 }
 
 void CParamSettingDlg::OnReset()
 {
+    if (!sensor_.CanRun())
+        return;
     InitParamSetting(*setting_);
     UpdateControls();
     // The sensor's hold table is now the factory motion table, not the default the
     // record holds: show what the sensor holds.
-    ParamSetting held = *setting_;
-    int readBack = OPERATOR_FAILED;
-    const int result = RunInCommandMode([&](TAVO_RadarDeviceHandle device) {
-        const int reset = FactoryResetSequence(device, *setting_);
-        if (reset == OPERATOR_OK)
-            readBack = ReadAllParams(device, held);
-        return reset;
-    });
-    if (result != OPERATOR_OK) {
-        ShowResult(result, 10152, 10153);
-        return;
-    }
-    if (readBack == OPERATOR_OK) {
-        *setting_ = held;
-        UpdateControls();
-    }
-    TakeBaseline();
-    if (readBack == OPERATOR_OK)
-        ShowResult(result, 10152, 10153);
-    else
-        ShowReadBackFailure(TEXT_RESET_READ_BACK_FAILED);
+    sensor_.Run<ParamOutcome>(
+        this,
+        [defaults = *setting_](SensorSession& session) {
+            ParamOutcome outcome;
+            outcome.record = defaults;
+            outcome.readBack.failure = SensorFailure::NotConnected;
+            outcome.result = session.FactoryReset(defaults, &outcome.record, &outcome.readBack);
+            return outcome;
+        },
+        [this](ParamOutcome outcome) {
+            if (!outcome.result) {
+                ShowResult(outcome.result, 10152, 10153);
+                return;
+            }
+            if (outcome.readBack) {
+                *setting_ = outcome.record;
+                UpdateControls();
+            }
+            TakeBaseline();
+            if (outcome.readBack)
+                ShowResult(outcome.result, 10152, 10153);
+            else
+                ShowReadBackFailure(TEXT_RESET_READ_BACK_FAILED, outcome.readBack);
+        });
 }
 
 void CParamSettingDlg::OnGenThreshold()
 {
-    CSensingGeneratorDlg dialog(connection_, this);
+    if (!sensor_.CanRun())
+        return;
+    CSensingGeneratorDlg dialog(sensor_, this);
     dialog.SetInputs(DEFAULT_TRIGGER_COEFFICIENT, DEFAULT_HOLD_COEFFICIENT, DEFAULT_SCAN_TIME);
     if (dialog.exec() != QDialog::Accepted)
         return;
     // The sensor holds new tables: read both. Only the threshold edits are refreshed,
     // so that values typed into the other controls and not written yet stay.
-    ParamSetting generated = *setting_;
-    const int result = RunInCommandMode([&](TAVO_RadarDeviceHandle device) {
-        const int trigger = RadarOperatorConfig_ReadTriggerThreshold(device, generated);
-        const int hold = RadarOperatorConfig_ReadHoldThreshold(device, generated);
-        return trigger != OPERATOR_OK ? trigger : hold;
-    });
-    if (result != OPERATOR_OK) {
-        // Old tables must not pass for the generated ones.
-        ShowMessageBox(this, DisplayText(LoadStringText(TEXT_GENERATION_READ_BACK_FAILED)), LoadStringText(10000),
-                       MessageIcon::Error);
-        return;
+    sensor_.Run<ParamOutcome>(
+        this,
+        [record = *setting_](SensorSession& session) mutable {
+            ParamOutcome outcome;
+            outcome.result = session.ReadThresholds(record);
+            outcome.record = record;
+            return outcome;
+        },
+        [this](ParamOutcome outcome) {
+            if (!outcome.result) {
+                // Old tables must not pass for the generated ones.
+                ShowMessageBox(this,
+                               DisplayText(LoadStringText(TEXT_GENERATION_READ_BACK_FAILED) + "\n" +
+                                           SensorResultText(outcome.result)),
+                               LoadStringText(10000), MessageIcon::Error);
+                return;
+            }
+            std::copy(std::begin(outcome.record.GateTriggerThreshold), std::end(outcome.record.GateTriggerThreshold),
+                      setting_->GateTriggerThreshold);
+            std::copy(std::begin(outcome.record.GateHoldThreshold), std::end(outcome.record.GateHoldThreshold),
+                      setting_->GateHoldThreshold);
+            for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
+                triggerEdits_[gate]->setText(SignedText(setting_->GateTriggerThreshold[gate]));
+                holdEdits_[gate]->setText(SignedText(setting_->GateHoldThreshold[gate]));
+            }
+            TakeTableBaseline();
+        });
+}
+
+void CParamSettingDlg::OnSensorBusy(bool busy)
+{
+    for (const char* id : {"2001", "2002", "2003", "2004"}) {
+        if (auto* button = findChild<QPushButton*>(QString::fromLatin1(id)))
+            button->setEnabled(!busy);
     }
-    std::copy(std::begin(generated.GateTriggerThreshold), std::end(generated.GateTriggerThreshold),
-              setting_->GateTriggerThreshold);
-    std::copy(std::begin(generated.GateHoldThreshold), std::end(generated.GateHoldThreshold),
-              setting_->GateHoldThreshold);
-    for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
-        triggerEdits_[gate]->setText(SignedText(setting_->GateTriggerThreshold[gate]));
-        holdEdits_[gate]->setText(SignedText(setting_->GateHoldThreshold[gate]));
-    }
-    TakeTableBaseline();
 }
 
 void CParamSettingDlg::OnConnected()
 {
     UpdateControls();
     // The window has just read every parameter: the controls show what the sensor holds.
-    if (connection_.ReadResult() == OPERATOR_OK)
+    if (sensor_.Session().ReadResult())
         TakeBaseline();
 }
 

@@ -4,7 +4,9 @@
 // resets the sensor to factory values and keeps the record in the ParamSetting
 // section of the configuration.
 //
-// The page borrows the connection and the record; it owns neither. Controls
+// The page borrows the sensor thread and the record; it owns neither. Read,
+// Write, Reset and the read after a threshold generation run on the sensor
+// thread; their boxes show when the sensor has answered or timed out. Controls
 // carry their numeric ids as object names ("2010", "2020", ...).
 //
 // Beside the record the page keeps what each control showed after the last
@@ -21,7 +23,7 @@
 #include <QWidget>
 
 #include "app/widgets/IToolPage.h"
-#include "device/RadarDevice.h"
+#include "session/SensorResult.h"
 #include "params/ParamEditSession.h"
 #include "params/ParamSetting.h"
 
@@ -32,6 +34,7 @@ class QGroupBox;
 class QLabel;
 class QPushButton;
 class QRadioButton;
+class SensorThread;
 struct StoredDifference;
 
 class CParamSettingDlg : public QWidget, public IToolPage, private IRangeEditView {
@@ -72,6 +75,7 @@ public:
     QWidget* PageWidget() override { return this; }
     // Shows the record as the window read it.
     void OnConnected() override;
+    void OnSensorBusy(bool busy) override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -81,12 +85,10 @@ private:
     void BuildControls();
     void ShowRangeText(const RangeNotice& notice, const std::string& text) override;
     void ShowRangeNotice(const RangeNotice& notice) override;
-    // One device sequence under the wait cursor, bracketed by command mode; its OPERATOR_* result.
-    int RunInCommandMode(const std::function<int(TAVO_RadarDeviceHandle)>& sequence);
-    void ShowResult(int result, int successId, int failureId);
+    void ShowResult(const SensorResult& result, int successId, int failureId);
     // A successful write or reset whose read-back failed: the note that the page may
-    // not show what the sensor holds.
-    void ShowReadBackFailure(int noteId);
+    // not show what the sensor holds, and why.
+    void ShowReadBackFailure(int noteId, const SensorResult& readBack);
     [[nodiscard]] CDigitalEdit* EditOf(RangeField field) const;
     // Opens a stored-value balloon under the control of a field.
     void ShowStoredBalloon(const StoredDifference& difference);
@@ -106,7 +108,7 @@ private:
     void TakeTableBaseline();
     void RefreshMarks();
 
-    CSensorConnection& connection_;
+    SensorThread& sensor_;
     ParamSetting* setting_;
 
     CDigitalEdit* rangeMinEdit_ = nullptr;    // 2010

@@ -21,7 +21,7 @@
 #include "controls/widgets/CDigitalEdit.h"
 #include "controls/widgets/MessageEvent.h"
 #include "controls/widgets/WaitCursor.h"
-#include "device/CommandModeScope.h"
+#include "session/widgets/SensorThread.h"
 #include "params/ParamEditSession.h"
 #include "params/RadarOperatorConfig.h"
 
@@ -79,11 +79,11 @@ std::string TableText(const std::optional<GateTables>& tables, bool trigger)
 
 }  // namespace
 
-CSensingGeneratorDlg::CSensingGeneratorDlg(CSensorConnection& connection, QWidget* parent)
+CSensingGeneratorDlg::CSensingGeneratorDlg(SensorThread& sensor, QWidget* parent)
     : QDialog(parent),
-      connection_(connection),
+      session_(sensor.Session()),
       sink_(this),
-      worker_(std::make_unique<CSensingGenerateWorker>(connection.Handle(), sink_))
+      worker_(std::make_unique<CSensingGenerateWorker>(nullptr, sink_))
 {
     setObjectName(QString::number(kTemplate));
     setWindowTitle(Text(LoadCaption(kTemplate, "caption")));
@@ -247,7 +247,8 @@ void CSensingGeneratorDlg::StartRun()
     after_.reset();
     ShowTables();
 
-    claim_ = connection_.ClaimLine();
+    claim_ = session_.ClaimLine();
+    worker_->SetLine(&claim_.Line());
     awaitingFinish_ = true;
     if (!worker_->Start(triggerCoefficient_, holdCoefficient_, scanTime_)) {
         // The thread could not start: end as a refused command does.
@@ -301,7 +302,7 @@ void CSensingGeneratorDlg::OnFinished(int success)
     if (!success_) {
         std::string text = LoadStringText(TEXT_GENERATE_FAILED);
         // A refused command says nothing else; name the usual reason.
-        if (!connection_.IsConnected())
+        if (!session_.IsConnected())
             text += "\n" + LoadStringText(TEXT_NOT_CONNECTED);
         ShowStatus(text);
         return;
@@ -327,18 +328,15 @@ void CSensingGeneratorDlg::OnUndo()
     ParamSetting previous;
     std::copy(before_->trigger.begin(), before_->trigger.end(), previous.GateTriggerThreshold);
     std::copy(before_->hold.begin(), before_->hold.end(), previous.GateHoldThreshold);
-    int result = OPERATOR_OK;
+    SensorResult result;
     {
         WaitCursor wait;
-        CommandModeScope mode(connection_.Handle());
-        result = RadarOperatorConfig_WriteTriggerThreshold(connection_.Handle(), previous);
-        if (result == OPERATOR_OK)
-            result = RadarOperatorConfig_WriteHoldThreshold(connection_.Handle(), previous);
+        result = session_.WriteThresholds(previous);
     }
     // Show what the sensor holds now, whichever way it went.
     after_ = ReadTables();
     ShowTables();
-    if (result == OPERATOR_OK) {
+    if (result) {
         undoButton_->setEnabled(false);
         ShowStatus(LoadStringText(TEXT_UNDONE));
     } else {
@@ -349,15 +347,12 @@ void CSensingGeneratorDlg::OnUndo()
 std::optional<GateTables> CSensingGeneratorDlg::ReadTables()
 {
     ParamSetting record;
-    int result = OPERATOR_OK;
+    SensorResult result;
     {
         WaitCursor wait;
-        CommandModeScope mode(connection_.Handle());
-        result = RadarOperatorConfig_ReadTriggerThreshold(connection_.Handle(), record);
-        if (result == OPERATOR_OK)
-            result = RadarOperatorConfig_ReadHoldThreshold(connection_.Handle(), record);
+        result = session_.ReadThresholds(record);
     }
-    if (result != OPERATOR_OK)
+    if (!result)
         return std::nullopt;
     GateTables tables;
     std::copy(std::begin(record.GateTriggerThreshold), std::end(record.GateTriggerThreshold), tables.trigger.begin());

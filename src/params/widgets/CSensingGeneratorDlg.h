@@ -28,7 +28,7 @@
 #include <QDialog>
 
 #include "params/ParamSetting.h"
-#include "params/SensorConnection.h"
+#include "session/SensorSession.h"
 #include "params/ThresholdGeneration.h"
 #include "params/widgets/SensingEventSink.h"
 
@@ -37,6 +37,7 @@ class CDigitalEdit;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
+class SensorThread;
 
 // Both threshold tables of the sensor, dB per gate.
 struct GateTables {
@@ -53,7 +54,7 @@ public:
     static constexpr int kTablesId = 3520;
     static constexpr int kUndoId = 3521;
 
-    explicit CSensingGeneratorDlg(CSensorConnection& connection, QWidget* parent = nullptr);
+    explicit CSensingGeneratorDlg(SensorThread& sensor, QWidget* parent = nullptr);
     // Stops a run that is still going.
     ~CSensingGeneratorDlg() override;
 
@@ -94,10 +95,10 @@ private:
     void ShowTables();
     void ShowStatus(const std::string& text);
 
-    CSensorConnection& connection_;
+    SensorSession& session_;  // used while the sensor thread is idle (the dialog is modal)
     CSensingEventSink sink_;  // declared before the worker: the worker posts through it until joined
     std::unique_ptr<CSensingGenerateWorker> worker_;
-    CSensorConnection::LineClaim claim_;  // held while the worker reads the line
+    SensorSession::LineClaim claim_;  // held while the worker reads the line
 
     int32_t triggerCoefficient_ = DEFAULT_TRIGGER_COEFFICIENT;
     int32_t holdCoefficient_ = DEFAULT_HOLD_COEFFICIENT;

@@ -1,0 +1,85 @@
+#include "session/SensorResult.h"
+
+#include "app/StringTable.h"
+
+namespace {
+
+// String ids of the sentences that say why a port did not open, and of the reasons.
+enum : int {
+    TEXT_PERMISSION_DENIED = 20001,
+    TEXT_PORT_BUSY = 20002,
+    TEXT_NO_SUCH_PORT = 20003,
+    TEXT_BAD_BAUD_RATE = 20005,
+    TEXT_CANNOT_OPEN_PORT = 21000,  // "Cannot open the port %s: %s"
+    TEXT_OTHER_OPEN_REASON = 21001,
+    TEXT_CONTROLLING_TERMINAL = 26005,
+    TEXT_NO_REPLY_WITHIN = 26006,   // "no reply within %d ms"
+    TEXT_LINE_LOST = 26007,
+    TEXT_MALFORMED_REPLY = 26008,
+    TEXT_SENSOR_STATUS = 26009,     // "the sensor answered status 0x%04X"
+    TEXT_DEVICE_NOT_CONNECTED = 10103,
+};
+
+}  // namespace
+
+SensorResult SensorResult::FromStatus(uint16_t status, int timeoutMs)
+{
+    SensorResult result;
+    switch (status) {
+    case RADAR_STATUS_OK: break;
+    case RADAR_ERR_TIMEOUT:
+        result.failure = SensorFailure::NoReply;
+        result.timeoutMs = timeoutMs;
+        break;
+    case RADAR_ERR_NOT_CONNECTED:
+    case RADAR_ERR_WRITE_FAILED: result.failure = SensorFailure::LineLost; break;
+    case RADAR_ERR_MALFORMED_REPLY: result.failure = SensorFailure::MalformedReply; break;
+    default:
+        result.failure = SensorFailure::SensorStatus;
+        result.status = status;
+        break;
+    }
+    return result;
+}
+
+SensorResult SensorResult::PortOpenFailed(const std::string& port, eRADAR_OPEN_ERROR error)
+{
+    SensorResult result;
+    result.failure = SensorFailure::PortOpen;
+    result.port = port;
+    result.openError = error;
+    return result;
+}
+
+std::string SensorResultText(const SensorResult& result)
+{
+    switch (result.failure) {
+    case SensorFailure::None: return {};
+    case SensorFailure::NotConnected: return LoadStringText(TEXT_DEVICE_NOT_CONNECTED);
+    case SensorFailure::PortOpen: return PortOpenFailureText(result.port, result.openError);
+    case SensorFailure::NoReply: return FormatStringText(TEXT_NO_REPLY_WITHIN, result.timeoutMs);
+    case SensorFailure::LineLost: return LoadStringText(TEXT_LINE_LOST);
+    case SensorFailure::MalformedReply:
+        return result.detail.empty() ? LoadStringText(TEXT_MALFORMED_REPLY) : result.detail;
+    case SensorFailure::SensorStatus:
+        return FormatStringText(TEXT_SENSOR_STATUS, static_cast<unsigned>(result.status));
+    }
+    return {};
+}
+
+std::string OpenErrorText(eRADAR_OPEN_ERROR error)
+{
+    switch (error) {
+    case eRADAR_OPEN_NO_SUCH_PORT: return LoadStringText(TEXT_NO_SUCH_PORT);
+    case eRADAR_OPEN_BUSY: return LoadStringText(TEXT_PORT_BUSY);
+    case eRADAR_OPEN_PERMISSION_DENIED: return LoadStringText(TEXT_PERMISSION_DENIED);
+    case eRADAR_OPEN_BAD_BAUD_RATE: return LoadStringText(TEXT_BAD_BAUD_RATE);
+    case eRADAR_OPEN_CONTROLLING_TERMINAL: return LoadStringText(TEXT_CONTROLLING_TERMINAL);
+    default: return LoadStringText(TEXT_OTHER_OPEN_REASON);
+    }
+}
+
+std::string PortOpenFailureText(const std::string& path, eRADAR_OPEN_ERROR error)
+{
+    return FormatStringText(TEXT_CANNOT_OPEN_PORT, path.c_str(), OpenErrorText(error).c_str());
+}

@@ -1,0 +1,100 @@
+// A sensor that never answers (the wrong baud rate on a real adapter looks the
+// same): Connect, Read Config. and Reset wait out their time-outs on the sensor
+// thread while the window's event loop keeps turning, and each ends by saying
+// which time-out ran out.
+
+#include <algorithm>
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+
+#include "MainWindowFixture.h"
+#include "params/widgets/CParamSettingDlg.h"
+
+namespace {
+
+class SilentSensorTest : public MainWindowFixture {
+protected:
+    // Runs the action, then turns the event loop until the sensor thread is idle
+    // while a 20 ms timer ticks; returns how late the latest tick came, in ms.
+    qint64 LatestTickDuring(const std::function<void()>& action)
+    {
+        QElapsedTimer clock;
+        QTimer ticker;
+        ticker.setInterval(TICK_MS);
+        qint64 last = 0;
+        qint64 latest = 0;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            latest = std::max(latest, now - last - TICK_MS);
+            last = now;
+        });
+        clock.start();
+        ticker.start();
+        action();
+        EXPECT_FALSE(window->SensorIdle()) << "the exchange runs off the window's thread";
+        WaitForSensor();
+        ticker.stop();
+        // The wait is long enough to show a frozen loop: at least one time-out.
+        EXPECT_GE(clock.elapsed(), 140);
+        return latest;
+    }
+
+    static constexpr int TICK_MS = 20;
+    static constexpr int LATE_LIMIT_MS = 100;
+};
+
+TEST_F(SilentSensorTest, TheWindowTurnsWhileEachOperationWaitsOutItsTimeOutAndSaysSo)
+{
+    sensorOptions.silent = true;
+    OpenWindow();
+
+    EXPECT_LE(LatestTickDuring([this] { QTest::mouseClick(Button("1103"), Qt::LeftButton); }), LATE_LIMIT_MS);
+    EXPECT_EQ(Button("1103")->text(), "Disconn.") << "the port itself opened";
+    EXPECT_EQ(window->NoticeText().toStdString(),
+              "The sensor on " + sensor->PortPath() +
+                  " does not answer the version query: check the baud rate and the wiring. (no reply within 150 ms)");
+
+    struct Case {
+        const char* button;
+        const char* failure;
+    };
+    const Case cases[] = {
+        {"2002", "Failed to read parameters\nno reply within 2000 ms"},  // Read Config.
+        {"2001", "Failed to set parameters\nno reply within 2000 ms"},   // Reset
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.button);
+        boxes.clear();
+        EXPECT_LE(LatestTickDuring([&] { QTest::mouseClick(Button(c.button), Qt::LeftButton); }), LATE_LIMIT_MS);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, c.failure);
+        EXPECT_EQ(boxes[0].icon, MessageIcon::Error);
+        EXPECT_TRUE(Button(c.button)->isEnabled()) << "enabled again once the sensor thread is idle";
+    }
+}
+
+// While an exchange runs the page says so and does not start a second one.
+TEST_F(SilentSensorTest, ThePageIsBusyWhileTheSensorThreadWorks)
+{
+    sensorOptions.silent = true;
+    OpenWindow();
+    Connect();
+    boxes.clear();
+    QTest::mouseClick(Button("2002"), Qt::LeftButton);
+    EXPECT_FALSE(Button("2002")->isEnabled());
+    EXPECT_FALSE(Button("2003")->isEnabled());
+    EXPECT_FALSE(Button("1103")->isEnabled());
+    EXPECT_EQ(window->ParamPage()->cursor().shape(), Qt::BusyCursor);
+    EXPECT_EQ(window->NoticeText(), "Waiting for the sensor…");
+    // The page buttons still switch pages meanwhile.
+    QTest::mouseClick(Button("1188"), Qt::LeftButton);
+    QTest::mouseClick(Button("1187"), Qt::LeftButton);
+    WaitForSensor();
+    EXPECT_EQ(boxes.size(), 1u) << "one Read, one answer";
+    EXPECT_TRUE(Button("2002")->isEnabled());
+    EXPECT_NE(window->ParamPage()->cursor().shape(), Qt::BusyCursor);
+}
+
+}  // namespace
