@@ -68,8 +68,8 @@ TEST(ChartDemo, PortShowsThatSensorsThresholdsAndRange) {
     ParamSetting setting;
     setting.DetectRangeMax = 5.6;  // 8 gates: the shading starts at gate 9
     for (uint32_t& t : setting.GateTriggerThreshold) t = 90;
-    EXPECT_EQ(WriteAllParams(sensor.Device(), setting), OPERATOR_OK);
-    TAVO_Interface_RadarDevice_StopCmdMode(sensor.Device());
+    EXPECT_EQ(WriteAllParams(sensor.Line(), setting), OPERATOR_OK);
+    sensor.Line().StopCmdMode();
     sensor.CloseDevice();  // the demo opens the port itself
     TempDir dir;
     RunDemo({"--port", QString::fromStdString(sensor->PortPath()), "--seconds", "2"}, dir);

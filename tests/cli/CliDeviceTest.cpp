@@ -10,7 +10,7 @@
 
 #include "SimFixture.h"
 #include "app/StringTable.h"
-#include "device/RadarDevice.h"
+#include "session/SensorSession.h"
 
 namespace {
 
@@ -176,11 +176,10 @@ TEST_P(CliPortErrorTest, MissingPortExitsWith3AndSaysSo) {
 TEST_P(CliPortErrorTest, BusyPortExitsWith3AndSaysSo) {
     ASSERT_TRUE(StartSim());
     // Another program holds the port.
-    TAVO_RadarDeviceHandle holder = TAVO_Interface_RadarDevice_Serial_Create();
-    ASSERT_TRUE(TAVO_Interface_RadarDevice_Serial_OpenByPath(holder, Port().c_str(), 115200, 2, 0, 0, 0, 150));
+    SensorSession holder;
+    ASSERT_TRUE(holder.Open(Port(), 115200));
     const CliResult result = RunCli(Args(Port()));
-    TAVO_Interface_RadarDevice_Serial_Close(holder);
-    TAVO_Interface_RadarDevice_Serial_Destroy(holder);
+    holder.Close();
     EXPECT_EQ(result.exitCode, 3) << result.err;
     EXPECT_TRUE(Contains(result.err, "The port is in use by another program."));
 }

@@ -14,7 +14,7 @@
         return opened;
     }
     const uint64_t resetsBefore = sensor->Counters().softwareResets;
-    TAVO_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(sensor.Device(), BOOT_CMD_SOFTWARE_RESET, nullptr, 0);
+    sensor.Line().SendCommandNoAck(BOOT_CMD_SOFTWARE_RESET, nullptr, 0);
     sensor.CloseDevice();
     // The bootloader answers once the reset's quiet time is over.
     if (!WaitUntil([&] { return sensor->Counters().softwareResets > resetsBefore && !sensor->Restarting(); })) {

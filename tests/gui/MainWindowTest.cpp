@@ -18,7 +18,7 @@
 #include "common/FileUtils.h"
 #include "controls/widgets/CDigitalEdit.h"
 #include "device/CommandModeScope.h"
-#include "device/RadarDevice.h"
+#include "session/SensorSession.h"
 #include "device/SerialPortRegistry.h"
 #include "params/RadarOperatorConfig.h"
 #include "params/widgets/CParamSettingDlg.h"
@@ -120,11 +120,11 @@ TEST_F(MainWindowTest, AFailedOpenSaysWhyAndStaysNotConnected)
 {
     OpenWindow();
     // Another program holds the port.
-    TAVO_RadarDeviceHandle other = TAVO_Interface_RadarDevice_Serial_Create();
-    ASSERT_NE(TAVO_Interface_RadarDevice_Serial_OpenByPath(other, sensor->PortPath().c_str(), 115200, 2, 0, 0, 0, 50), 0);
-    Connect();
-    TAVO_Interface_RadarDevice_Serial_Close(other);
-    TAVO_Interface_RadarDevice_Serial_Destroy(other);
+    {
+        SensorSession other;
+        ASSERT_TRUE(other.Open(sensor->PortPath(), 115200));
+        Connect();
+    }
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text.rfind("Failed to open device", 0), 0u) << boxes[0].text;
     EXPECT_NE(boxes[0].text.find("is in use by another program"), std::string::npos) << boxes[0].text;

@@ -27,7 +27,7 @@
 
 #include "chart/widgets/CWaveWnd.h"
 #include "controls/widgets/MessageEvent.h"
-#include "device/RadarDevice.h"
+#include "session/SensorSession.h"
 #include "monitor/AcquisitionWorker.h"
 #include "monitor/widgets/AcquisitionEventSink.h"
 #include "monitor/widgets/CTargetCharts.h"
@@ -60,15 +60,15 @@ public:
 
     // Reads the sensor's parameters (the defaults stay when it does not answer),
     // sets the charts up and starts a live run. False when the run cannot start.
-    bool Start(TAVO_RadarDeviceHandle device, double uiScale) {
+    bool Start(SensorSession& session, double uiScale) {
         uiScale_ = uiScale;
-        if (ReadAllParams(device, params_) != OPERATOR_OK)
+        if (!session.ReadParameters(params_))
             std::fprintf(stderr, "could not read the sensor's parameters; showing the default thresholds\n");
-        TAVO_Interface_RadarDevice_StopCmdMode(device);
 
         charts_->SetupCharts(uiScale_);
         charts_->RefreshParams();
-        worker_ = std::make_unique<CAcquisitionWorker>(device, *this);
+        claim_ = session.ClaimLine();
+        worker_ = std::make_unique<CAcquisitionWorker>(&claim_.Line(), *this);
         charts_->SetBandSource(StateBandSourceOf(*worker_));
         ShowStatus();
         return worker_->Start() == ACQUISITION_STARTED;
@@ -76,6 +76,7 @@ public:
 
     void Stop() {
         if (worker_) worker_->Stop();
+        claim_.Release();
     }
 
     CWaveWnd& Energy() { return *energy_; }
@@ -129,6 +130,7 @@ private:
     double uiScale_ = 1.0;
     std::unique_ptr<CTargetCharts> charts_;
     std::atomic<uint64_t> reports_{0};
+    SensorSession::LineClaim claim_;  // the live run has the line to itself
     std::unique_ptr<CAcquisitionWorker> worker_;  // last: stopped before the charts go
 };
 
@@ -161,11 +163,10 @@ int main(int argc, char** argv) {
         path = sensor->PortPath();
     }
 
-    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
+    SensorSession session;
     const int baudRate = parser.value(baud).toInt();
-    if (baudRate <= 0 || !TAVO_Interface_RadarDevice_Serial_OpenByPath(device, path.c_str(), baudRate, 2, 1, 1, 1, 150)) {
+    if (baudRate <= 0 || !session.Open(path, baudRate)) {
         std::fprintf(stderr, "cannot open %s\n", path.c_str());
-        TAVO_Interface_RadarDevice_Serial_Destroy(device);
         return 1;
     }
 
@@ -176,7 +177,7 @@ int main(int argc, char** argv) {
         demo.show();
         QApplication::processEvents();
         const double uiScale = parser.value(scale).toDouble();
-        if (demo.Start(device, uiScale > 0 ? uiScale : 1.0)) {
+        if (demo.Start(session, uiScale > 0 ? uiScale : 1.0)) {
             if (parser.isSet(shot)) {
                 const QString folder = parser.value(shot);
                 QDir().mkpath(folder);
@@ -195,9 +196,8 @@ int main(int argc, char** argv) {
         }
         demo.Stop();
     }
-    // The worker is joined: the device may go.
-    TAVO_Interface_RadarDevice_Serial_Close(device);
-    TAVO_Interface_RadarDevice_Serial_Destroy(device);
+    // The worker is joined: the port may close.
+    session.Close();
     if (sensor) sensor->Stop();
     return result;
 }

@@ -165,9 +165,9 @@ TEST_F(TargetCharts, ReportsFromTheWorkerFillBothChartsAndTheBandInTheSettingsCo
     ASSERT_TRUE(WriteWholeFile(dir.File("run.dat"), std::string(stream.begin(), stream.end())));
 
     ChartSink sink(charts);
-    TAVO_RadarDeviceHandle device = TAVO_Interface_RadarDevice_Serial_Create();
+    SensorLine device;  // never opened: a replay
     {
-        CAcquisitionWorker worker(device, sink);
+        CAcquisitionWorker worker(&device, sink);
         charts.SetBandSource(StateBandSourceOf(worker));
         worker.replayMode = 1;
         worker.replayInterval = 0;
@@ -210,7 +210,6 @@ TEST_F(TargetCharts, ReportsFromTheWorkerFillBothChartsAndTheBandInTheSettingsCo
         EXPECT_DOUBLE_EQ(range.waves[0].buffer.GetValues().back(), 2.5);
         charts.SetBandSource({});
     }
-    TAVO_Interface_RadarDevice_Serial_Destroy(device);
 }
 
 TEST_F(TargetCharts, LayoutScaleMultipliesStripsBandAndLines) {
