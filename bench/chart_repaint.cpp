@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "chart/widgets/CWaveWnd.h"
+#include "chart/widgets/WaveChart.h"
 
 namespace {
 
@@ -25,9 +25,9 @@ QApplication& App() {
     return app;
 }
 
-std::unique_ptr<CWaveWnd> MakeChart() {
+std::unique_ptr<WaveChart> MakeChart() {
     App();
-    auto wnd = std::make_unique<CWaveWnd>();
+    auto wnd = std::make_unique<WaveChart>();
     wnd->frameColor = 0x2A323C;
     wnd->plotBackgroundColor = 0xFF000000;
     wnd->lineWidth = 5;

@@ -30,13 +30,13 @@
 #include <thread>
 
 #include "app/AppConfig.h"
-#include "app/widgets/CTAVO_Palo520G_ToolDlg.h"
-#include "chart/widgets/CWaveWnd.h"
+#include "app/widgets/MainWindow.h"
+#include "chart/widgets/WaveChart.h"
 #include "common/FileUtils.h"
-#include "controls/widgets/CColorStatic.h"
+#include "controls/widgets/ColorLabel.h"
 #include "controls/widgets/MessageBox.h"
-#include "monitor/widgets/CObjectInfoDlg.h"
-#include "params/widgets/CParamSettingDlg.h"
+#include "monitor/widgets/TargetPage.h"
+#include "params/widgets/ParameterPage.h"
 
 namespace {
 
@@ -63,11 +63,11 @@ std::string DataFolder() {
     return folder;
 }
 
-std::unique_ptr<CTAVO_Palo520G_ToolDlg> OpenWindow(MainWindowOptions options = {}) {
+std::unique_ptr<MainWindow> OpenWindow(MainWindowOptions options = {}) {
     App();
     SetProgramPathOverride(DataFolder());
     LoadAppConfig();
-    auto window = std::make_unique<CTAVO_Palo520G_ToolDlg>(std::move(options));
+    auto window = std::make_unique<MainWindow>(std::move(options));
     window->show();
     window->resize(1920, 1080);
     QApplication::processEvents();
@@ -76,8 +76,8 @@ std::unique_ptr<CTAVO_Palo520G_ToolDlg> OpenWindow(MainWindowOptions options = {
     return window;
 }
 
-CObjectInfoDlg* TargetPage(CTAVO_Palo520G_ToolDlg& window) {
-    return dynamic_cast<CObjectInfoDlg*>(window.Page(1188));
+TargetPage* TargetPageOf(MainWindow& window) {
+    return dynamic_cast<TargetPage*>(window.Page(1188));
 }
 
 TargetReport ReportNumber(int n) {
@@ -92,7 +92,7 @@ TargetReport ReportNumber(int n) {
 }
 
 // Fills both charts with 240 reports.
-void Feed(CObjectInfoDlg& page) {
+void Feed(TargetPage& page) {
     for (int n = 0; n < 240; ++n) page.Charts().AppendReport(ReportNumber(n));
 }
 
@@ -103,12 +103,12 @@ void RenderInto(QWidget& widget, QImage& image) {
 
 void BM_FullPageRepaint(benchmark::State& state) {
     auto window = OpenWindow();
-    CObjectInfoDlg& page = *TargetPage(*window);
+    TargetPage& page = *TargetPageOf(*window);
     Feed(page);
     QImage screen(window->size(), QImage::Format_RGB32);
-    CWaveWnd* charts[2] = {window->findChild<CWaveWnd*>("3011"), window->findChild<CWaveWnd*>("3010")};
+    WaveChart* charts[2] = {window->findChild<WaveChart*>("3011"), window->findChild<WaveChart*>("3010")};
     for (auto _ : state) {
-        for (CWaveWnd* chart : charts) {
+        for (WaveChart* chart : charts) {
             chart->MarkBackgroundDirty();
             for (auto* strip : {&chart->left, &chart->right, &chart->top, &chart->bottom}) strip->dirty = 1;
         }
@@ -120,11 +120,11 @@ BENCHMARK(BM_FullPageRepaint)->Unit(benchmark::kMillisecond);
 
 void BM_RepaintAfterOneReport(benchmark::State& state) {
     auto window = OpenWindow();
-    CObjectInfoDlg& page = *TargetPage(*window);
+    TargetPage& page = *TargetPageOf(*window);
     Feed(page);
     QImage screen(window->size(), QImage::Format_RGB32);
-    QWidget* repainted[3] = {window->findChild<CWaveWnd*>("3011"), window->findChild<CWaveWnd*>("3010"),
-                             window->findChild<CColorStatic*>("3002")};
+    QWidget* repainted[3] = {window->findChild<WaveChart*>("3011"), window->findChild<WaveChart*>("3010"),
+                             window->findChild<ColorLabel*>("3002")};
     for (QWidget* widget : repainted) RenderInto(*widget, screen);
     int n = 240;
     for (auto _ : state) {
@@ -196,7 +196,7 @@ void BM_LiveRunCpu(benchmark::State& state) {
     window->ParamPage()->OnWrite();
     SetMessageBoxHook(previous);
     window->OnPageButton(1188);
-    CObjectInfoDlg& page = *TargetPage(*window);
+    TargetPage& page = *TargetPageOf(*window);
     const double seconds = static_cast<double>(state.range(0));
     for (auto _ : state) {
         RunEventLoop(1000);  // the run settles

@@ -10,13 +10,13 @@
 #include <random>
 #include <vector>
 
-#include "chart/widgets/CWaveWnd.h"
+#include "chart/widgets/WaveChart.h"
 
 namespace {
 
 // Qt's stroke of the curve as the chart drew it before: anti-aliased pen, flat caps,
 // miter joins, the points kept a pen's width inside the plot.
-QImage ReferenceStroke(const CWaveWnd& wnd, const std::vector<WavePoint>& points, int lineWidth, QRgb colour) {
+QImage ReferenceStroke(const WaveChart& wnd, const std::vector<WavePoint>& points, int lineWidth, QRgb colour) {
     QImage image(wnd.width(), wnd.height(), QImage::Format_RGB32);
     image.fill(0xFF000000u);
     const ChartRect& plot = wnd.plotRect;
@@ -59,7 +59,7 @@ TEST(WideLine, LooksLikeQtsAntiAliasedStroke) {
         {"width 8", 8, 120, [](int i, std::mt19937& random) { return 10 + static_cast<double>(random() % 80) + 0 * i; }},
     };
     for (const Case& c : cases) {
-        CWaveWnd wnd;
+        WaveChart wnd;
         wnd.frameColor = 0x2A323C;
         wnd.plotBackgroundEnabled = 1;
         wnd.plotBackgroundColor = 0xFF000000;

@@ -8,7 +8,7 @@
 
 #include "MainWindowFixture.h"
 #include "app/StringTable.h"
-#include "app/widgets/CTAVO_Palo520G_ToolApp.h"
+#include "app/widgets/ToolApplication.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ using StartUpTest = MainWindowFixture;
 
 TEST_F(StartUpTest, AFirstStartCreatesTheConfigurationAndShowsTheDefaultBaudRate)
 {
-    CTAVO_Palo520G_ToolApp app;
+    ToolApplication app;
     AppOptions options;
     options.dataDir = dataDir->Path();
     EXPECT_EQ(app.LoadConfigurationAndLanguage(options), "");
@@ -30,7 +30,7 @@ TEST_F(StartUpTest, AFirstStartCreatesTheConfigurationAndShowsTheDefaultBaudRate
 TEST_F(StartUpTest, ChineseShowsChineseCaptionsMessagesAndQtButtons)
 {
     WriteConfig("<?xml version=\"1.0\"?>\n<AppConfig Language=\"chs\"/>\n");
-    CTAVO_Palo520G_ToolApp app;
+    ToolApplication app;
     AppOptions options;
     options.dataDir = dataDir->Path();
     EXPECT_EQ(app.LoadConfigurationAndLanguage(options), "zh-cn");
@@ -74,7 +74,7 @@ TEST_F(StartUpTest, ChineseShowsChineseCaptionsMessagesAndQtButtons)
 TEST_F(StartUpTest, EnglishShowsEnglishCaptions)
 {
     WriteConfig("<?xml version=\"1.0\"?>\n<AppConfig Language=\"ENG\"/>\n");
-    CTAVO_Palo520G_ToolApp app;
+    ToolApplication app;
     AppOptions options;
     options.dataDir = dataDir->Path();
     EXPECT_EQ(app.LoadConfigurationAndLanguage(options), "en-US");

@@ -6,8 +6,8 @@
 #include "app/AppConfig.h"
 #include "app/StringTable.h"
 #include "common/FileUtils.h"
-#include "controls/widgets/CBalloonWnd.h"
-#include "controls/widgets/CDigitalEdit.h"
+#include "controls/widgets/BalloonTip.h"
+#include "controls/widgets/NumericEdit.h"
 
 void MainWindowFixture::SetUp()
 {
@@ -47,7 +47,7 @@ void MainWindowFixture::OpenWindow(bool withSensorPort)
         options.extraPortPaths.push_back(sensor->PortPath());
         options.selectPortPath = sensor->PortPath();
     }
-    window = std::make_unique<CTAVO_Palo520G_ToolDlg>(options);
+    window = std::make_unique<MainWindow>(options);
     ASSERT_TRUE(ShowAndActivate(window.get()));
 }
 
@@ -70,9 +70,9 @@ void MainWindowFixture::WaitForSensor()
     QCoreApplication::processEvents();
 }
 
-CDigitalEdit* MainWindowFixture::Edit(const char* id) const
+NumericEdit* MainWindowFixture::Edit(const char* id) const
 {
-    return Find<CDigitalEdit>(id);
+    return Find<NumericEdit>(id);
 }
 
 std::vector<std::string> MainWindowFixture::ComboItems(const char* id) const
@@ -84,7 +84,7 @@ std::vector<std::string> MainWindowFixture::ComboItems(const char* id) const
     return items;
 }
 
-std::vector<std::string> MainWindowFixture::BalloonTexts(CDigitalEdit* edit) const
+std::vector<std::string> MainWindowFixture::BalloonTexts(NumericEdit* edit) const
 {
     std::vector<std::string> texts;
     if (edit->Balloon()) {
@@ -94,7 +94,7 @@ std::vector<std::string> MainWindowFixture::BalloonTexts(CDigitalEdit* edit) con
     return texts;
 }
 
-void MainWindowFixture::TypeAndLeave(CDigitalEdit* edit, const QString& text, bool clearFirst)
+void MainWindowFixture::TypeAndLeave(NumericEdit* edit, const QString& text, bool clearFirst)
 {
     ASSERT_TRUE(FocusWidget(edit));
     if (clearFirst) {

@@ -11,12 +11,12 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/widgets/CTAVO_Palo520G_ToolDlg.h"
+#include "app/widgets/MainWindow.h"
 #include "controls/widgets/MessageBox.h"
 #include "support/SimulatedSensor.h"
 #include "support/TempDir.h"
 
-class CDigitalEdit;
+class NumericEdit;
 
 class MainWindowFixture : public ::testing::Test {
 protected:
@@ -43,15 +43,15 @@ protected:
         return found;
     }
     [[nodiscard]] QPushButton* Button(const char* id) const { return Find<QPushButton>(id); }
-    [[nodiscard]] CDigitalEdit* Edit(const char* id) const;
-    [[nodiscard]] CDigitalEdit* Edit(int id) const { return Edit(std::to_string(id).c_str()); }
+    [[nodiscard]] NumericEdit* Edit(const char* id) const;
+    [[nodiscard]] NumericEdit* Edit(int id) const { return Edit(std::to_string(id).c_str()); }
     [[nodiscard]] QComboBox* Combo(const char* id) const { return Find<QComboBox>(id); }
     [[nodiscard]] std::vector<std::string> ComboItems(const char* id) const;
     // Texts of the balloon under an edit, top first.
-    [[nodiscard]] std::vector<std::string> BalloonTexts(CDigitalEdit* edit) const;
+    [[nodiscard]] std::vector<std::string> BalloonTexts(NumericEdit* edit) const;
     // Types into an edit and leaves it (focus to Read Config. is not enough: a
     // button takes the focus, so the edit commits).
-    void TypeAndLeave(CDigitalEdit* edit, const QString& text, bool clearFirst = true);
+    void TypeAndLeave(NumericEdit* edit, const QString& text, bool clearFirst = true);
     // The last message box, or an empty record.
     [[nodiscard]] MessageBoxRecord LastBox() const { return boxes.empty() ? MessageBoxRecord{} : boxes.back(); }
     [[nodiscard]] std::string ConfigFileText() const;
@@ -60,7 +60,7 @@ protected:
     VirtualSensorOptions sensorOptions;
     MainWindowOptions windowOptions;  // the sensor's port is added by OpenWindow
     SimulatedSensor sensor;
-    std::unique_ptr<CTAVO_Palo520G_ToolDlg> window;
+    std::unique_ptr<MainWindow> window;
     std::vector<MessageBoxRecord> boxes;
     MessageBoxHook previousHook;
 };

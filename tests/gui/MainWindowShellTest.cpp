@@ -9,18 +9,18 @@
 #include "MainWindowFixture.h"
 #include "support/qt/QtTestEnvironment.h"
 #include "app/StringTable.h"
-#include "app/widgets/CTAVO_Palo520G_ToolApp.h"
-#include "app/widgets/EULADlg.h"
+#include "app/widgets/ToolApplication.h"
+#include "app/widgets/LicenceDialog.h"
 #include "common/FileUtils.h"
-#include "controls/widgets/CDigitalEdit.h"
+#include "controls/widgets/NumericEdit.h"
 
 namespace {
 
 using MainWindowShellTest = MainWindowFixture;
 
-QLabel* AboutLabel(const CTAVO_Palo520G_ToolDlg& window)
+QLabel* AboutLabel(const MainWindow& window)
 {
-    QWidget* licence = TAVO_EULADlg_Window(window.Agreement());
+    QWidget* licence = window.Licence();
     return licence ? licence->findChild<QLabel*>("AboutText") : nullptr;
 }
 
@@ -29,11 +29,11 @@ TEST_F(MainWindowShellTest, AboutShowsVersionsBuildDateAndTheConnectedSensorBesi
     sensorOptions.version = "v2.3.4";
     sensorOptions.serialNumber = "SN-TEST-42";
     OpenWindow();
-    window->OnSysCommand(CTAVO_Palo520G_ToolDlg::kAboutCommand);
+    window->ShowAbout();
     QLabel* about = AboutLabel(*window);
     ASSERT_NE(about, nullptr);
     EXPECT_TRUE(about->isVisible());
-    EXPECT_TRUE(TAVO_EULADlg_Window(window->Agreement())->findChild<QWidget*>("LicenseText")->isVisible());
+    EXPECT_TRUE(window->Licence()->findChild<QWidget*>("LicenseText")->isVisible());
     const std::string text = about->text().toStdString();
     EXPECT_NE(text.find(std::string("Version: ") + PaloVersionText()), std::string::npos) << text;
     EXPECT_NE(text.find(std::string("Build date: ") + PaloBuildDateText()), std::string::npos) << text;
@@ -48,7 +48,7 @@ TEST_F(MainWindowShellTest, AboutShowsVersionsBuildDateAndTheConnectedSensorBesi
     EXPECT_LE(std::stoi(date.substr(5, 2)), 12);
 
     Connect();
-    window->OnSysCommand(CTAVO_Palo520G_ToolDlg::kAboutCommand);
+    window->ShowAbout();
     EXPECT_NE(about->text().toStdString().find("Sensor firmware: v2.3.4, serial number: SN-TEST-42"), std::string::npos)
         << about->text().toStdString();
 }
@@ -57,7 +57,7 @@ TEST_F(MainWindowShellTest, AboutInChinese)
 {
     SetUiLanguage(UiLanguage::SimplifiedChinese);
     OpenWindow(false);
-    window->OnSysCommand(CTAVO_Palo520G_ToolDlg::kAboutCommand);
+    window->ShowAbout();
     const std::string text = AboutLabel(*window)->text().toStdString();
     EXPECT_NE(text.find("版本："), std::string::npos) << text;
     EXPECT_NE(text.find("构建日期："), std::string::npos) << text;
@@ -71,7 +71,7 @@ TEST_F(MainWindowShellTest, TheWindowStopsShrinkingWhereItsTextStaysReadable)
     OpenWindow(false);
     const QSize minimum = window->minimumSize();
     // Three quarters of the design size.
-    EXPECT_EQ(minimum, QSize(CTAVO_Palo520G_ToolDlg::kDesignWidth * 3 / 4, CTAVO_Palo520G_ToolDlg::kDesignHeight * 3 / 4));
+    EXPECT_EQ(minimum, QSize(MainWindow::kDesignWidth * 3 / 4, MainWindow::kDesignHeight * 3 / 4));
     window->resize(200, 120);
     QCoreApplication::processEvents();
     EXPECT_GE(window->width(), minimum.width());

@@ -12,16 +12,16 @@
 #include "MainWindowFixture.h"
 #include "support/qt/QtTestEnvironment.h"
 #include "app/AppConfig.h"
-#include "firmware/widgets/CDownloadDlg.h"
-#include "app/widgets/CTAVO_Palo520G_ToolApp.h"
-#include "app/widgets/EULADlg.h"
+#include "firmware/widgets/FirmwarePage.h"
+#include "app/widgets/ToolApplication.h"
+#include "app/widgets/LicenceDialog.h"
 #include "common/FileUtils.h"
-#include "controls/widgets/CDigitalEdit.h"
+#include "controls/widgets/NumericEdit.h"
 #include "device/CommandModeScope.h"
 #include "session/SensorSession.h"
 #include "device/SerialPortRegistry.h"
 #include "params/RadarOperatorConfig.h"
-#include "params/widgets/CParamSettingDlg.h"
+#include "params/widgets/ParameterPage.h"
 
 namespace {
 
@@ -171,7 +171,7 @@ TEST_F(MainWindowTest, ATypedPathConnects)
     EXPECT_TRUE(boxes.empty()) << LastBox().text;
     EXPECT_EQ(Button("1103")->text(), "Disconn.");
     // The firmware page was handed the port it will open itself.
-    auto* firmwarePage = dynamic_cast<CDownloadDlg*>(window->Page(1189));
+    auto* firmwarePage = dynamic_cast<FirmwarePage*>(window->Page(1189));
     ASSERT_NE(firmwarePage, nullptr);
     EXPECT_EQ(firmwarePage->PortNumber(), RegisterSerialPortPath(sensor->PortPath()));
 }
@@ -227,12 +227,12 @@ TEST_F(MainWindowTest, UpdateFirmwareClosesTheConnectionAndDisablesConnect)
     EXPECT_FALSE(Find<QLabel>("1104")->isVisible());
     EXPECT_EQ(Button("1103")->text(), "Connect");
     EXPECT_FALSE(Button("1103")->isEnabled());
-    EXPECT_TRUE(window->FirmwareWindow()->isVisible());
+    EXPECT_TRUE(window->FirmwarePageWidget()->isVisible());
     EXPECT_FALSE(window->ParamPage()->isVisible());
 
     QTest::mouseClick(Button("1188"), Qt::LeftButton);
-    EXPECT_TRUE(window->TargetPage()->isVisible());
-    EXPECT_FALSE(window->FirmwareWindow()->isVisible());
+    EXPECT_TRUE(window->TargetPageWidget()->isVisible());
+    EXPECT_FALSE(window->FirmwarePageWidget()->isVisible());
     EXPECT_TRUE(Button("1103")->isEnabled());
 
     // Showing the parameter page shows the record as it is now.
@@ -240,7 +240,7 @@ TEST_F(MainWindowTest, UpdateFirmwareClosesTheConnectionAndDisablesConnect)
     QTest::mouseClick(Button("1187"), Qt::LeftButton);
     EXPECT_TRUE(window->ParamPage()->isVisible());
     EXPECT_EQ(Edit(2047)->text(), "55");
-    EXPECT_FALSE(window->TargetPage()->isVisible());
+    EXPECT_FALSE(window->TargetPageWidget()->isVisible());
     EXPECT_TRUE(Button("1103")->isEnabled());
     EXPECT_FALSE(window->Session().IsConnected()) << "leaving the page does not reconnect";
 }
@@ -270,7 +270,7 @@ TEST_F(MainWindowTest, TheLinkWatchLeavesAClaimedLineToItsWorker)
     ASSERT_FALSE(sensor->ReportOutputOn());
     const std::vector<uint8_t> noise(48, 0x5A);
     // Three watch periods pass for each case; the drain needs only one.
-    const int watchPeriods = 3 * CTAVO_Palo520G_ToolDlg::kLinkWatchPeriodMs;
+    const int watchPeriods = 3 * MainWindow::kLinkWatchPeriodMs;
 
     uint64_t sent = sensor->Counters().noiseBytesSent;
     {
@@ -315,8 +315,8 @@ TEST_F(MainWindowTest, ResizingScalesControlsAndFontsFollowTheSmallerFactor)
 {
     OpenWindow();
     QPushButton* connect = Button("1103");
-    CDigitalEdit* gate = Edit(2020);
-    const QSize design(CTAVO_Palo520G_ToolDlg::kDesignWidth, CTAVO_Palo520G_ToolDlg::kDesignHeight);
+    NumericEdit* gate = Edit(2020);
+    const QSize design(MainWindow::kDesignWidth, MainWindow::kDesignHeight);
     ASSERT_EQ(window->size(), design);
     const QRect connectRect = connect->geometry();
     const QRect gateRect = gate->geometry();
@@ -366,7 +366,7 @@ TEST_F(MainWindowTest, TheLicenceIsShownAtTheFirstStartAndFromTheAboutItem)
 {
     std::remove(dataDir->File("LicenseShown").c_str());
     OpenWindow(false);
-    QWidget* licence = TAVO_EULADlg_Window(window->Agreement());
+    QWidget* licence = window->Licence();
     ASSERT_NE(licence, nullptr);
     EXPECT_TRUE(licence->isVisible());
     auto* text = licence->findChild<QWidget*>("LicenseText");
@@ -376,9 +376,9 @@ TEST_F(MainWindowTest, TheLicenceIsShownAtTheFirstStartAndFromTheAboutItem)
     CloseWindow();
 
     OpenWindow(false);  // a second start in the same folder
-    licence = TAVO_EULADlg_Window(window->Agreement());
+    licence = window->Licence();
     EXPECT_FALSE(licence->isVisible());
-    window->OnSysCommand(CTAVO_Palo520G_ToolDlg::kAboutCommand);
+    window->ShowAbout();
     EXPECT_TRUE(licence->isVisible());
     EXPECT_TRUE(window->isVisible()) << "the licence guards nothing";
 }

@@ -10,7 +10,7 @@
 #include <QTimer>
 
 #include "MainWindowFixture.h"
-#include "params/widgets/CParamSettingDlg.h"
+#include "params/widgets/ParameterPage.h"
 
 namespace {
 

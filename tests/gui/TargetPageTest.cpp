@@ -14,12 +14,12 @@
 
 #include "MainWindowFixture.h"
 #include "app/StringTable.h"
-#include "chart/widgets/CWaveWnd.h"
+#include "chart/widgets/WaveChart.h"
 #include "common/FileUtils.h"
-#include "controls/widgets/CColorStatic.h"
+#include "controls/widgets/ColorLabel.h"
 #include "monitor/RecordSidecar.h"
-#include "monitor/widgets/CObjectInfoDlg.h"
-#include "params/widgets/CParamSettingDlg.h"
+#include "monitor/widgets/TargetPage.h"
+#include "params/widgets/ParameterPage.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ protected:
         sensorOptions.streamTimeScale = 20.0;
     }
 
-    CObjectInfoDlg* Page() const { return dynamic_cast<CObjectInfoDlg*>(window->Page(1188)); }
+    TargetPage* Page() const { return dynamic_cast<TargetPage*>(window->Page(1188)); }
     void ShowPage() { QTest::mouseClick(Button("1188"), Qt::LeftButton); }
 
     bool WaitForReports(uint64_t count)
@@ -61,9 +61,9 @@ protected:
     // Replays a file as fast as it goes and returns every status text shown, in order.
     std::vector<QString> ReplayStatuses(const std::string& path)
     {
-        QSignalSpy statuses(Page(), &CObjectInfoDlg::statusUpdated);
-        QSignalSpy runs(Page(), &CObjectInfoDlg::runStateChanged);
-        Page()->SetReplaySpeedIndex(static_cast<int>(CObjectInfoDlg::ReplaySpeeds().size()) - 1);
+        QSignalSpy statuses(Page(), &TargetPage::statusUpdated);
+        QSignalSpy runs(Page(), &TargetPage::runStateChanged);
+        Page()->SetReplaySpeedIndex(static_cast<int>(TargetPage::ReplaySpeeds().size()) - 1);
         Page()->ReplayFile(path);
         EXPECT_TRUE(Page()->Worker().IsRunning() || runs.count() > 0);
         // The run ends by itself at the end of the file (runStateChanged false).
@@ -85,8 +85,8 @@ TEST_F(TargetPageTest, BeforeAnyReportThePageShowsNobodyAtZero)
     EXPECT_EQ(Page()->StatusText().toStdString(),
               "Target Status: None\nTarget Distance: 0.00m\nEstimated average operating current\n"
               "  (current configuration):0.04118 mA\n");
-    EXPECT_TRUE(Find<CColorStatic>("3001")->HasPicture()) << "the no-target picture";
-    const std::vector<double> energies = Find<CWaveWnd>("3011")->waves[0].buffer.GetValues();
+    EXPECT_TRUE(Find<ColorLabel>("3001")->HasPicture()) << "the no-target picture";
+    const std::vector<double> energies = Find<WaveChart>("3011")->waves[0].buffer.GetValues();
     ASSERT_FALSE(energies.empty());
     for (double value : energies)
         EXPECT_EQ(value, 0.0);
@@ -111,7 +111,7 @@ TEST_F(TargetPageTest, ALiveRunShowsReportsUntilStopped)
     // The scene walks someone in: the status leaves "None", the energies leave 0 dB.
     ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->StatusText().contains("Presence"); }, kHangGuardMs))
         << Page()->StatusText().toStdString();
-    const std::vector<double> energies = Find<CWaveWnd>("3011")->waves[0].buffer.GetValues();
+    const std::vector<double> energies = Find<WaveChart>("3011")->waves[0].buffer.GetValues();
     ASSERT_FALSE(energies.empty());
     EXPECT_GT(*std::max_element(energies.begin(), energies.end()), 0.0);
     ASSERT_TRUE(WaitForReports(200));  // past a whole cycle of the scene
@@ -127,8 +127,8 @@ TEST_F(TargetPageTest, ALiveRunShowsReportsUntilStopped)
 
     // The band shows the states of the run: each column in the colour of its state.
     const StateHistory history = Page()->Worker().GetStateHistory();
-    const QImage chart = Find<CWaveWnd>("3010")->grab().toImage();
-    const ChartRect plot = Find<CWaveWnd>("3010")->plotRect;
+    const QImage chart = Find<WaveChart>("3010")->grab().toImage();
+    const ChartRect plot = Find<WaveChart>("3010")->plotRect;
     const TargetChartSettings& settings = Page()->Charts().settings;
     const uint32_t colours[4] = {0xFF000000u, settings.DistanceWaveWnd_NobodyColor, settings.DistanceWaveWnd_MotionColor,
                                  settings.DistanceWaveWnd_MotionlessColor};
@@ -254,7 +254,7 @@ TEST_F(TargetPageTest, ARecordingDescribesItselfAndReplaysWithTheLiveCurrent)
     QTest::mouseClick(Button("3003"), Qt::LeftButton);  // stop the run the page started
     Find<QCheckBox>("3030")->click();
     Find<QLineEdit>("3031")->setText(QString::fromStdString(folder));
-    QSignalSpy liveStatuses(Page(), &CObjectInfoDlg::statusUpdated);
+    QSignalSpy liveStatuses(Page(), &TargetPage::statusUpdated);
     QTest::mouseClick(Button("3003"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {

@@ -140,7 +140,7 @@ TEST(WorkerSinks, AReplayDeliversItsReportsThenTheEndToTheWindow) {
     ASSERT_TRUE(WriteWholeFile(path, bytes));
 
     RecordingWindow window;
-    CAcquisitionEventSink sink(&window);
+    AcquisitionEventSink sink(&window);
     SensorLine device;  // never opened: a replay
     {
         CAcquisitionWorker worker(&device, sink);
@@ -165,8 +165,8 @@ TEST(WorkerSinks, AReplayDeliversItsReportsThenTheEndToTheWindow) {
 TEST(WorkerSinks, GenerationAndDeviceLossNoticesBecomeTheirMessages) {
     RecordingWindow dialog;
     RecordingWindow page;
-    CSensingEventSink sensing(&dialog);
-    CAcquisitionEventSink acquisition(&page);
+    SensingEventSink sensing(&dialog);
+    AcquisitionEventSink acquisition(&page);
     std::thread worker([&] {
         sensing.OnSensingProgress(37);
         sensing.OnSensingProgress(100);
@@ -235,7 +235,7 @@ TEST(WorkerSinks, BootloaderCallsReachThePageOnItsThreadInOrder) {
 
     QWidget page;
     ThreadRecordingBootSink target;
-    CQueuedBootloaderSink queued(&page, target);
+    QueuedBootloaderSink queued(&page, target);
     bool ok = false;
     std::thread worker([&] {
         SensorLine line;
@@ -257,7 +257,7 @@ TEST(WorkerSinks, BootloaderCallsReachThePageOnItsThreadInOrder) {
 TEST(WorkerSinks, BootloaderCallsForADeletedPageAreDropped) {
     ThreadRecordingBootSink target;
     auto page = std::make_unique<QObject>();
-    CQueuedBootloaderSink queued(page.get(), target);
+    QueuedBootloaderSink queued(page.get(), target);
     std::thread worker([&] {
         queued.AppendLog(10505, "Querying...\r\n");
         queued.SetPartitionList({{"App0", 0}}, 0);

@@ -1,5 +1,5 @@
 // A window with the target page's two charts, built from the same blocks as the
-// page (CTargetCharts) and fed by the acquisition worker on a live port: the
+// page (TargetCharts) and fed by the acquisition worker on a live port: the
 // in-process virtual sensor on a pseudo-terminal, or the sensor on --port. The
 // bytes go through the device library, the frame scanner and the report decoding
 // exactly as in the tool.
@@ -25,34 +25,34 @@
 #include <memory>
 #include <string>
 
-#include "chart/widgets/CWaveWnd.h"
+#include "chart/widgets/WaveChart.h"
 #include "controls/widgets/MessageEvent.h"
 #include "session/SensorSession.h"
 #include "monitor/AcquisitionWorker.h"
 #include "monitor/widgets/AcquisitionEventSink.h"
-#include "monitor/widgets/CTargetCharts.h"
+#include "monitor/widgets/TargetCharts.h"
 #include "params/ParamSetting.h"
 #include "params/RadarOperatorConfig.h"
 #include "sim/VirtualSensor.h"
 
 namespace {
 
-class ChartDemo : public QWidget, public CAcquisitionEventSink {
+class ChartDemo : public QWidget, public AcquisitionEventSink {
 public:
-    ChartDemo() : CAcquisitionEventSink(this) {
+    ChartDemo() : AcquisitionEventSink(this) {
         setWindowTitle("Palo520G charts");
         setStyleSheet("background-color: #2A323C; color: white;");
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(8, 8, 8, 8);
         status_ = new QLabel(this);
         layout->addWidget(status_);
-        energy_ = new CWaveWnd(this);
-        range_ = new CWaveWnd(this);
+        energy_ = new WaveChart(this);
+        range_ = new WaveChart(this);
         energy_->setObjectName("3011");
         range_->setObjectName("3010");
         layout->addWidget(energy_, 1);
         layout->addWidget(range_, 1);
-        charts_ = std::make_unique<CTargetCharts>(*energy_, *range_);
+        charts_ = std::make_unique<TargetCharts>(*energy_, *range_);
         charts_->SetParamSetting(&params_);
     }
 
@@ -79,15 +79,15 @@ public:
         claim_.Release();
     }
 
-    CWaveWnd& Energy() { return *energy_; }
-    CWaveWnd& Range() { return *range_; }
+    WaveChart& Energy() { return *energy_; }
+    WaveChart& Range() { return *range_; }
 
     // ---- worker notices: fed to the charts on the worker thread, posted on to this window ----
 
     void OnNewReport(const TargetReport& report) override {
         charts_->AppendReport(report);
         reports_.fetch_add(1);
-        CAcquisitionEventSink::OnNewReport(report);
+        AcquisitionEventSink::OnNewReport(report);
     }
 
 protected:
@@ -124,11 +124,11 @@ private:
     }
 
     QLabel* status_ = nullptr;
-    CWaveWnd* energy_ = nullptr;
-    CWaveWnd* range_ = nullptr;
+    WaveChart* energy_ = nullptr;
+    WaveChart* range_ = nullptr;
     ParamSetting params_;
     double uiScale_ = 1.0;
-    std::unique_ptr<CTargetCharts> charts_;
+    std::unique_ptr<TargetCharts> charts_;
     std::atomic<uint64_t> reports_{0};
     SensorSession::LineClaim claim_;  // the live run has the line to itself
     std::unique_ptr<CAcquisitionWorker> worker_;  // last: stopped before the charts go

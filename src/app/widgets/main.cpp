@@ -9,7 +9,7 @@
 #include <QCommandLineParser>
 
 #include "app/StringTable.h"
-#include "app/widgets/CTAVO_Palo520G_ToolApp.h"
+#include "app/widgets/ToolApplication.h"
 #include "sim/VirtualSensor.h"
 
 int main(int argc, char** argv)
@@ -83,7 +83,7 @@ int main(int argc, char** argv)
         options.window.selectPortPath = path.toStdString();
     }
 
-    CTAVO_Palo520G_ToolApp app;
+    ToolApplication app;
     std::unique_ptr<VirtualSensor> sensor;
     if (parser.isSet(demoOption)) {
         // The language decides the demo title, so the configuration comes first.

@@ -13,9 +13,9 @@
 
 class QObject;
 
-class CQueuedBootloaderSink : public IBootloaderSink {
+class QueuedBootloaderSink : public IBootloaderSink {
 public:
-    CQueuedBootloaderSink(QObject* context, IBootloaderSink& target) : context_(context), target_(target) {}
+    QueuedBootloaderSink(QObject* context, IBootloaderSink& target) : context_(context), target_(target) {}
 
     void ShowMessage(int stringId, const std::string& text) override;
     void AppendLog(int stringId, const std::string& text) override;

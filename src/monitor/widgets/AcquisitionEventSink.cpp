@@ -2,12 +2,12 @@
 
 #include "controls/widgets/MessageEvent.h"
 
-void CAcquisitionEventSink::OnNewReport(const TargetReport& report) {
+void AcquisitionEventSink::OnNewReport(const TargetReport& report) {
     PostMessageEvent(page_, WM_REPORT_NEW, report.state, report.distanceCm);
 }
 
-void CAcquisitionEventSink::OnReplayEnd() { PostMessageEvent(page_, WM_REPLAY_END); }
+void AcquisitionEventSink::OnReplayEnd() { PostMessageEvent(page_, WM_REPLAY_END); }
 
-void CAcquisitionEventSink::OnDeviceLost() { PostMessageEvent(page_, WM_DEVICE_LOST); }
+void AcquisitionEventSink::OnDeviceLost() { PostMessageEvent(page_, WM_DEVICE_LOST); }
 
-void CAcquisitionEventSink::OnRecordFailed() { PostMessageEvent(page_, WM_RECORD_FAILED); }
+void AcquisitionEventSink::OnRecordFailed() { PostMessageEvent(page_, WM_RECORD_FAILED); }

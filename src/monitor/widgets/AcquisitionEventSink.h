@@ -17,9 +17,9 @@
 
 class QObject;
 
-class CAcquisitionEventSink : public IAcquisitionSink {
+class AcquisitionEventSink : public IAcquisitionSink {
 public:
-    explicit CAcquisitionEventSink(QObject* page) : page_(page) {}
+    explicit AcquisitionEventSink(QObject* page) : page_(page) {}
 
     void OnNewReport(const TargetReport& report) override;
     void OnReplayEnd() override;

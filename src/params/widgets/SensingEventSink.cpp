@@ -2,8 +2,8 @@
 
 #include "controls/widgets/MessageEvent.h"
 
-void CSensingEventSink::OnSensingProgress(int progress) {
+void SensingEventSink::OnSensingProgress(int progress) {
     PostMessageEvent(dialog_, WM_SENSING_PROGRESS, progress);
 }
 
-void CSensingEventSink::OnSensingFinished(int success) { PostMessageEvent(dialog_, WM_SENSING_FINISHED, success); }
+void SensingEventSink::OnSensingFinished(int success) { PostMessageEvent(dialog_, WM_SENSING_FINISHED, success); }

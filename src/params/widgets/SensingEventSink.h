@@ -13,9 +13,9 @@
 
 class QObject;
 
-class CSensingEventSink : public ISensingGenerateSink {
+class SensingEventSink : public ISensingGenerateSink {
 public:
-    explicit CSensingEventSink(QObject* dialog) : dialog_(dialog) {}
+    explicit SensingEventSink(QObject* dialog) : dialog_(dialog) {}
 
     void OnSensingProgress(int progress) override;
     void OnSensingFinished(int success) override;

@@ -11,9 +11,9 @@
 
 #include "../ReportStream.h"
 #include "app/StringTable.h"
-#include "chart/widgets/CWaveWnd.h"
+#include "chart/widgets/WaveChart.h"
 #include "monitor/AcquisitionWorker.h"
-#include "monitor/widgets/CTargetCharts.h"
+#include "monitor/widgets/TargetCharts.h"
 #include "params/ParamSetting.h"
 #include "support/TempDir.h"
 
@@ -27,7 +27,7 @@ constexpr int kPlotLeft = 50;
 constexpr int kPlotWidth = 640;
 constexpr int kPlotHeight = 300;
 
-QImage Grab(CWaveWnd& wnd) {
+QImage Grab(WaveChart& wnd) {
     QApplication::processEvents();
     return wnd.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
@@ -55,11 +55,11 @@ int RowOf(double value, double min, double max) {
     return static_cast<int>(std::lround(kPlotHeight + kPlotHeight * min / (max - min) - kPlotHeight * value / (max - min)));
 }
 
-class TargetCharts : public ::testing::Test {
+class TargetChartsTest : public ::testing::Test {
 protected:
-    TargetCharts() : charts(energy, range) {
+    TargetChartsTest() : charts(energy, range) {
         SetUiLanguage(UiLanguage::English);
-        for (CWaveWnd* wnd : {&energy, &range}) {
+        for (WaveChart* wnd : {&energy, &range}) {
             wnd->resize(kWidth, kHeight);
             wnd->show();
         }
@@ -80,12 +80,12 @@ protected:
     }
 
     ParamSetting params;
-    CWaveWnd energy;
-    CWaveWnd range;
-    CTargetCharts charts;
+    WaveChart energy;
+    WaveChart range;
+    TargetCharts charts;
 };
 
-TEST_F(TargetCharts, FirstDisplayShowsTheRecordsThresholdsOverAZeroCurveAndABlackBand) {
+TEST_F(TargetChartsTest, FirstDisplayShowsTheRecordsThresholdsOverAZeroCurveAndABlackBand) {
     for (uint32_t& t : params.GateTriggerThreshold) t = 80;
     for (uint32_t& t : params.GateHoldThreshold) t = 20;
     Setup();
@@ -107,7 +107,7 @@ TEST_F(TargetCharts, FirstDisplayShowsTheRecordsThresholdsOverAZeroCurveAndABlac
     EXPECT_DOUBLE_EQ(range.viewMax, 8.4);
 }
 
-TEST_F(TargetCharts, GatesBeyondTheDetectionRangeAreShaded) {
+TEST_F(TargetChartsTest, GatesBeyondTheDetectionRangeAreShaded) {
     Setup();
     // An empty row of the plot: no curve, no text.
     const int row = 150;
@@ -139,17 +139,17 @@ TEST_F(TargetCharts, GatesBeyondTheDetectionRangeAreShaded) {
 // Forwards the worker's reports to the charts, as the page's sink does.
 class ChartSink : public IAcquisitionSink {
 public:
-    explicit ChartSink(CTargetCharts& charts) : charts_(charts) {}
+    explicit ChartSink(TargetCharts& charts) : charts_(charts) {}
     void OnNewReport(const TargetReport& report) override { charts_.AppendReport(report); }
     void OnReplayEnd() override { ended.store(true); }
     void OnDeviceLost() override {}
     std::atomic<bool> ended{false};
 
 private:
-    CTargetCharts& charts_;
+    TargetCharts& charts_;
 };
 
-TEST_F(TargetCharts, ReportsFromTheWorkerFillBothChartsAndTheBandInTheSettingsColours) {
+TEST_F(TargetChartsTest, ReportsFromTheWorkerFillBothChartsAndTheBandInTheSettingsColours) {
     charts.settings.DistanceWaveWnd_NobodyColor = 0xFF112233;
     charts.settings.DistanceWaveWnd_MotionColor = 0xFF445566;
     charts.settings.DistanceWaveWnd_MotionlessColor = 0xFF778899;
@@ -212,7 +212,7 @@ TEST_F(TargetCharts, ReportsFromTheWorkerFillBothChartsAndTheBandInTheSettingsCo
     }
 }
 
-TEST_F(TargetCharts, LayoutScaleMultipliesStripsBandAndLines) {
+TEST_F(TargetChartsTest, LayoutScaleMultipliesStripsBandAndLines) {
     Setup(2.0);
     EXPECT_EQ(range.plotRect, (ChartRect{100, 0, kWidth, kHeight - 48}));
     StateHistory history;
@@ -227,7 +227,7 @@ TEST_F(TargetCharts, LayoutScaleMultipliesStripsBandAndLines) {
     EXPECT_LE(lineRows, 10);
 }
 
-TEST_F(TargetCharts, RefreshParamsFollowsANewRecord) {
+TEST_F(TargetChartsTest, RefreshParamsFollowsANewRecord) {
     Setup();
     charts.AppendReport(Report(2, 300, 40));
     for (uint32_t& t : params.GateTriggerThreshold) t = 70;
@@ -242,7 +242,7 @@ TEST_F(TargetCharts, RefreshParamsFollowsANewRecord) {
     EXPECT_DOUBLE_EQ(range.waves[0].buffer.GetValues().back(), 3.0);
 }
 
-TEST_F(TargetCharts, TooltipsNameTheGateOrTheTimeAndTheValue) {
+TEST_F(TargetChartsTest, TooltipsNameTheGateOrTheTimeAndTheValue) {
     for (uint32_t& t : params.GateTriggerThreshold) t = 80;
     Setup();
     Grab(energy);

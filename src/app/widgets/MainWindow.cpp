@@ -1,0 +1,588 @@
+#include "app/widgets/MainWindow.h"
+#include "app/widgets/ToolApplication.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QStatusBar>
+
+#include "app/AppConfig.h"
+#include "app/LogOutput.h"
+#include "app/StringTable.h"
+#include "common/FileUtils.h"
+#include "controls/widgets/MessageBox.h"
+#include "controls/widgets/UiFont.h"
+#include "app/widgets/ConnectionPanel.h"
+#include "common/DbgOutput.h"
+#include "device/SerialPortRegistry.h"
+#include "params/RadarOperatorConfig.h"
+#include "params/widgets/ParameterPage.h"
+
+namespace {
+
+// A one-line label that ends its text in "…" where the room runs out, rather than
+// cutting it off beside the next widget.
+class CElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
+    QSize sizeHint() const override { return QSize(0, QLabel::sizeHint().height()); }
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QRect room = contentsRect();
+        painter.drawText(room, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                         fontMetrics().elidedText(text(), Qt::ElideRight, room.width()));
+    }
+};
+
+constexpr int kTemplate = 1000;
+
+QString Text(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+// Message texts keep the string table's CR LF; Qt breaks lines at LF alone.
+std::string DisplayText(std::string text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r')
+            out.push_back(c);
+    }
+    return out;
+}
+
+// The string the window shows when the link to the sensor went away by itself.
+constexpr int TEXT_CONNECTION_LOST = 22006;
+// Status bar texts.
+enum : int {
+    TEXT_NOT_CONNECTED = 23020,
+    TEXT_CONNECTED = 23021,        // port, baud rate, version, serial number
+    TEXT_NO_VERSION = 23022,       // port
+    TEXT_CONNECTED_TO = 23023,     // port
+    TEXT_DISCONNECTED_FROM = 23024, // port
+    TEXT_CONNECTED_SILENT = 23025,  // port, baud rate
+    TEXT_CONNECTING_TO = 23026,     // port
+    TEXT_WAITING_FOR_SENSOR = 23027,
+};
+constexpr int kRunStatusPeriodMs = 1000;
+
+// The About item's lines.
+enum : int {
+    TEXT_ABOUT_VERSION = 24030,     // "Version: %s"
+    TEXT_ABOUT_BUILD_DATE = 24031,  // "Build date: %s"
+    TEXT_ABOUT_QT_VERSION = 24032,  // "Qt version: %s"
+    TEXT_ABOUT_SENSOR = 24033,      // "Sensor firmware: %s, serial number: %s"
+    TEXT_ABOUT_NO_SENSOR = 24034,
+};
+
+// The window's icon: a sensor sending out range rings.
+QIcon ToolIcon()
+{
+    QIcon icon;
+    for (int size : {16, 32, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 120, 215));
+        painter.drawRoundedRect(QRectF(0, 0, size, size), size / 6.0, size / 6.0);
+        painter.setPen(QPen(Qt::white, std::max(1.0, size / 16.0)));
+        painter.setBrush(Qt::NoBrush);
+        const QPointF origin(size * 0.2, size * 0.8);
+        for (double radius : {0.3, 0.5, 0.7})
+            painter.drawArc(QRectF(origin.x() - radius * size, origin.y() - radius * size, 2 * radius * size,
+                                   2 * radius * size),
+                            0, 90 * 16);
+        painter.setBrush(Qt::white);
+        painter.drawEllipse(origin, size / 12.0, size / 12.0);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
+    : QDialog(parent), options_(std::move(options))
+{
+    setObjectName(QString::number(kTemplate));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setFont(HeiFont(9));
+    setWindowIcon(ToolIcon());
+    setWindowTitle(Text(LoadCaption(kTemplate, "caption")));
+    BuildControls();
+    InitDialog();
+}
+
+void MainWindow::BuildControls()
+{
+    resize(kDesignWidth, kDesignHeight);
+    setMinimumSize(static_cast<int>(kDesignWidth * kMinimumLayoutScale),
+                   static_cast<int>(kDesignHeight * kMinimumLayoutScale));
+
+    if (options_.pages.empty())
+        options_.pages = ToolPageSpecs();
+    int top = 10;
+    for (const ToolPageSpec& spec : options_.pages) {
+        auto* button = new QPushButton(Text(LoadCaption(kTemplate, spec.captionKey)), this);
+        button->setObjectName(QString::number(spec.buttonId));
+        button->setCheckable(true);
+        button->setAutoExclusive(true);
+        button->setGeometry(10, top, 152, 34);
+        const int id = spec.buttonId;
+        connect(button, &QPushButton::clicked, this, [this, id] { OnPageButton(id); });
+        pages_.push_back(PageSlot{id, button, nullptr});
+        top += 40;
+    }
+
+    panel_ = new ConnectionPanel(options_.extraPortPaths, options_.selectPortPath, this);
+    panel_->move(10, 140);
+
+    pageArea_ = new QWidget(this);
+    pageArea_->setObjectName(QStringLiteral("1200"));
+    pageArea_->setGeometry(172, 8, ParameterPage::kDesignWidth, ParameterPage::kDesignHeight);
+
+    // The status bar: notices on the left, the connection and the shown page's run on the right.
+    statusBar_ = new QStatusBar(this);
+    statusBar_->setObjectName(QStringLiteral("statusBar"));
+    statusBar_->setSizeGripEnabled(false);
+    statusBar_->setGeometry(0, kDesignHeight - kStatusBarHeight, kDesignWidth, kStatusBarHeight);
+    notice_ = new CElidedLabel(statusBar_);
+    notice_->setObjectName(QStringLiteral("notice"));
+    statusBar_->addWidget(notice_, 1);
+    runStatus_ = new QLabel(statusBar_);
+    runStatus_->setObjectName(QStringLiteral("runStatus"));
+    connectionStatus_ = new QLabel(statusBar_);
+    connectionStatus_->setObjectName(QStringLiteral("connectionStatus"));
+    statusBar_->addPermanentWidget(runStatus_);
+    statusBar_->addPermanentWidget(connectionStatus_);
+    runStatusTimer_.setInterval(kRunStatusPeriodMs);
+    connect(&runStatusTimer_, &QTimer::timeout, this, &MainWindow::UpdateRunStatus);
+
+    connect(&sensorThread_, &SensorThread::busyChanged, this, &MainWindow::ShowSensorBusy);
+    connect(panel_, &ConnectionPanel::connectRequested, this, &MainWindow::OnConnect);
+    connect(panel_, &ConnectionPanel::portSelectionChanged, this, &MainWindow::HandPortSelection);
+
+    linkWatch_.setInterval(kLinkWatchPeriodMs);
+    connect(&linkWatch_, &QTimer::timeout, this, &MainWindow::WatchLink);
+}
+
+void MainWindow::InitDialog()
+{
+    licence_ = new LicenceDialog(QStringLiteral("Palo520G"), this);
+    licence_->ShowOnFirstStart();
+
+    QString title = QStringLiteral("%1(v%2)").arg(windowTitle(), QString::fromLatin1(PaloVersionText()));
+    title_ = title;
+    if (!options_.titleSuffix.empty())
+        title += QStringLiteral(" - ") + Text(options_.titleSuffix);
+    setWindowTitle(title);
+
+    XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");
+    int baudRate = 115200;
+    ReadConfigValue(appConfig, "BaudRate", 5, &baudRate);
+    panel_->SetBaudRate(baudRate);
+
+    // Pages in the page area, the first one shown.
+    ToolPageContext context{sensorThread_, params_, [this](const std::string& text) { ShowNotice(text); }};
+    const QRect area = pageArea_->geometry();
+    for (size_t i = 0; i < pages_.size(); ++i) {
+        pages_[i].page = options_.pages[i].create(context, this);
+        QWidget* widget = pages_[i].page->PageWidget();
+        widget->setGeometry(area);
+        widget->hide();
+    }
+    pageArea_->hide();
+    if (!pages_.empty()) {
+        pages_.front().button->setChecked(true);
+        pages_.front().page->PageWidget()->show();
+        pages_.front().page->OnPageShown();
+    }
+    panel_->SetConnectEnabled(true);
+
+    logFile_ = OpenLogOutput(GetProgramPath());
+    ShowConnectionStatus();
+    runStatusTimer_.start();
+
+    panel_->RefreshPorts();
+
+    resizeTool_.SetWindow(this);
+    resizeTool_.ClearItems();
+    resizeTool_.SetInitialSize(size());
+    resizeTool_.AddChildWindows(this);
+    resizeTool_.SetEnabled(true);
+}
+
+MainWindow::~MainWindow()
+{
+    linkWatch_.stop();
+    runStatusTimer_.stop();
+    resizeTool_.SetEnabled(false);
+    resizeTool_.ClearItems();
+    panel_->disconnect(this);
+
+
+    // The exchange in progress ends first (its result is dropped); then the pages
+    // go first to last, each saving its section and ending what uses the line,
+    // before the connection closes.
+    sensorThread_.Stop();
+    for (PageSlot& slot : pages_)
+        slot.page.reset();
+
+    if (session_.IsConnected())
+        session_.Close();
+
+    SaveBaudRate();
+    CloseLogOutput(logFile_);
+}
+
+int MainWindow::PortNumber() const
+{
+    return panel_->PortNumber();
+}
+
+int MainWindow::BaudRate() const
+{
+    return panel_->BaudRate();
+}
+
+IToolPage* MainWindow::Page(int buttonId) const
+{
+    for (const PageSlot& slot : pages_) {
+        if (slot.buttonId == buttonId)
+            return slot.page.get();
+    }
+    return nullptr;
+}
+
+ParameterPage* MainWindow::ParamPage() const
+{
+    return dynamic_cast<ParameterPage*>(Page(1187));
+}
+
+QWidget* MainWindow::TargetPageWidget() const
+{
+    IToolPage* page = Page(1188);
+    return page ? page->PageWidget() : nullptr;
+}
+
+QWidget* MainWindow::FirmwarePageWidget() const
+{
+    IToolPage* page = Page(1189);
+    return page ? page->PageWidget() : nullptr;
+}
+
+void MainWindow::HandPortSelection(int portNumber, int baudRate)
+{
+    for (PageSlot& slot : pages_) {
+        if (slot.page)
+            slot.page->SetPortSelection(portNumber, baudRate);
+    }
+}
+
+void MainWindow::OnConnect()
+{
+    // One exchange at a time: Connect waits for the one in progress to end. A
+    // page's run on the line ends with the connection; it only keeps Connect waiting.
+    if (sensorThread_.IsBusy())
+        return;
+    panel_->AcceptTypedPort();
+    const int portNumber = panel_->PortNumber();
+    const int baudRate = panel_->BaudRate();
+    if (session_.IsConnected()) {
+        CloseConnection();
+    } else if (session_.IsLineClaimed()) {
+        return;
+    } else if (portNumber <= 0) {
+        ShowMessageBox(this, LoadStringText(10102), LoadStringText(10000), MessageIcon::Error, true);
+        panel_->SetConnectText(10100);
+    } else {
+        ConnectDevice(portNumber, baudRate);
+    }
+    SaveBaudRate();
+}
+
+void MainWindow::ConnectDevice(int portNumber, int baudRate)
+{
+    ShowNotice(FormatStringText(TEXT_CONNECTING_TO, SerialPortPathFromNumber(portNumber).c_str()));
+    // The record goes to the sensor thread as a copy and comes back read.
+    struct Outcome {
+        SensorResult opened;
+        ParamSetting record;
+    };
+    sensorThread_.Run<Outcome>(
+        this,
+        [portNumber, baudRate, record = params_](SensorSession& session) mutable {
+            Outcome outcome;
+            outcome.opened = session.Connect(portNumber, baudRate, record);
+            outcome.record = record;
+            return outcome;
+        },
+        [this, portNumber](Outcome outcome) { FinishConnect(portNumber, outcome.opened, outcome.record); });
+}
+
+void MainWindow::FinishConnect(int portNumber, const SensorResult& opened, const ParamSetting& record)
+{
+    if (!opened) {
+        // The box says why, so that a user knows what to change.
+        ShowNotice(SensorResultText(opened));
+        ShowMessageBox(this, LoadStringText(10104) + "\n\n" + SensorResultText(opened), LoadStringText(10000),
+                       MessageIcon::Error, true);
+        panel_->SetConnectText(10100);
+        return;
+    }
+    // The sensor thread is idle again: the session may be asked directly.
+    sensorVersion_ = session_.Version();
+    sensorSerialNumber_ = session_.SerialNumber();
+    const SensorResult& read = session_.ReadResult();
+    // A failed read leaves in the record what was read so far.
+    params_ = record;
+    panel_->ShowConnected(sensorVersion_, sensorSerialNumber_);
+    const std::string path = SerialPortPathFromNumber(portNumber);
+    ShowConnectionStatus();
+    // An open port with nothing answering is most often the wrong baud rate.
+    if (sensorVersion_.empty()) {
+        std::string text = FormatStringText(TEXT_NO_VERSION, path.c_str());
+        if (!read)
+            text += " (" + SensorResultText(read) + ")";
+        ShowNotice(text);
+    } else {
+        ShowNotice(FormatStringText(TEXT_CONNECTED_TO, path.c_str()));
+    }
+    // The page keeps what it had for what could not be read (or could not be right): say so.
+    if (!sensorVersion_.empty() && !read)
+        ShowNotice(LoadStringText(10151) + ": " + SensorResultText(read));
+    for (PageSlot& slot : pages_)
+        slot.page->OnConnected();
+    linkWatch_.start();
+}
+
+void MainWindow::ShowSensorBusy(bool busy)
+{
+    // The window goes on; only what would talk to the sensor waits.
+    panel_->SetConnectEnabled(!busy && !CurrentPageTakesPortOver());
+    for (PageSlot& slot : pages_) {
+        QWidget* widget = slot.page->PageWidget();
+        if (busy)
+            widget->setCursor(Qt::BusyCursor);
+        else
+            widget->unsetCursor();
+        slot.page->OnSensorBusy(busy);
+    }
+    if (busy)
+        ShowNotice(LoadStringText(TEXT_WAITING_FOR_SENSOR));
+}
+
+void MainWindow::CloseConnection()
+{
+    // Whatever uses the line ends before the port closes.
+    for (PageSlot& slot : pages_)
+        slot.page->OnDisconnecting();
+    session_.Close();
+    sensorVersion_.clear();
+    sensorSerialNumber_.clear();
+    SetNotConnected();
+    ShowNotice(FormatStringText(TEXT_DISCONNECTED_FROM, SerialPortPathFromNumber(panel_->PortNumber()).c_str()));
+}
+
+void MainWindow::SetNotConnected()
+{
+    linkWatch_.stop();
+    panel_->ShowNotConnected();
+    ShowConnectionStatus();
+}
+
+void MainWindow::ShowConnectionStatus()
+{
+    if (!session_.IsConnected()) {
+        connectionStatus_->setText(Text(LoadStringText(TEXT_NOT_CONNECTED)));
+        return;
+    }
+    const std::string path = SerialPortPathFromNumber(panel_->PortNumber());
+    connectionStatus_->setText(Text(sensorVersion_.empty()
+                                        ? FormatStringText(TEXT_CONNECTED_SILENT, path.c_str(), panel_->BaudRate())
+                                        : FormatStringText(TEXT_CONNECTED, path.c_str(), panel_->BaudRate(),
+                                                           sensorVersion_.c_str(),
+                                                           sensorSerialNumber_.c_str())));
+}
+
+void MainWindow::ShowNotice(const std::string& text)
+{
+    DbgOutputA(2, "%s\r\n", text.c_str());
+    // A long notice may not fit beside the connection and the run: it ends in "…"
+    // and the whole text shows on hover.
+    notice_->setText(Text(DisplayText(text)));
+    notice_->setToolTip(notice_->text());
+}
+
+void MainWindow::UpdateRunStatus()
+{
+    std::string text;
+    for (PageSlot& slot : pages_) {
+        if (slot.page && slot.page->PageWidget()->isVisible())
+            text = slot.page->RunStatusText();
+    }
+    runStatus_->setText(Text(text));
+    runStatus_->setVisible(!text.empty());
+}
+
+QString MainWindow::NoticeText() const
+{
+    return notice_->text();
+}
+
+QString MainWindow::ConnectionStatusText() const
+{
+    return connectionStatus_->text();
+}
+
+QString MainWindow::RunStatusText() const
+{
+    return runStatus_->text();
+}
+
+bool MainWindow::LineInUse() const
+{
+    return session_.IsLineClaimed() || sensorThread_.IsBusy();
+}
+
+void MainWindow::WatchLink()
+{
+    // While nobody else reads the line, a short read drains the report stream and
+    // lets the device library notice a hang-up; a worker reading it notices itself.
+    if (!LineInUse())
+        session_.Drain();
+    if (session_.IsConnected() || sensorThread_.IsBusy())
+        return;
+    for (PageSlot& slot : pages_)
+        slot.page->OnConnectionLost();
+    SetNotConnected();
+    const std::string text = FormatStringText(TEXT_CONNECTION_LOST, SerialPortPathFromNumber(panel_->PortNumber()).c_str());
+    ShowNotice(text);
+    ShowMessageBox(this, DisplayText(text), LoadStringText(10000), MessageIcon::Error, true);
+}
+
+void MainWindow::SaveBaudRate()
+{
+    XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");
+    appConfig.SetAttributeInt64("BaudRate", panel_->BaudRate());
+    SaveAppConfig();
+}
+
+void MainWindow::OnPageButton(int id)
+{
+    PageSlot* chosen = nullptr;
+    for (PageSlot& slot : pages_) {
+        if (slot.buttonId == id)
+            chosen = &slot;
+        else if (!slot.page->PageWidget()->isHidden()) {  // also before the window is shown
+            slot.page->OnPageHidden();
+            slot.page->PageWidget()->hide();
+        }
+    }
+    if (chosen == nullptr)
+        return;
+    chosen->button->setChecked(true);
+    const bool takesPortOver = chosen->page->TakesPortOver();
+    // A page that opens the port itself gets it free; leaving it does not reconnect.
+    if (takesPortOver && session_.IsConnected())
+        CloseConnection();
+    panel_->SetConnectEnabled(!takesPortOver && !sensorThread_.IsBusy());
+    chosen->page->PageWidget()->show();
+    chosen->page->OnPageShown();
+}
+
+void MainWindow::ShowAbout()
+{
+    licence_->SetInfoText(AboutText());
+    licence_->Present();
+}
+
+std::string MainWindow::AboutText() const
+{
+    std::string text = FormatStringText(TEXT_ABOUT_VERSION, PaloVersionText()) + "\n" +
+                       FormatStringText(TEXT_ABOUT_BUILD_DATE, PaloBuildDateText()) + "\n" +
+                       FormatStringText(TEXT_ABOUT_QT_VERSION, qVersion()) + "\n";
+    if (session_.IsConnected())
+        text += FormatStringText(TEXT_ABOUT_SENSOR, sensorVersion_.c_str(), sensorSerialNumber_.c_str());
+    else
+        text += LoadStringText(TEXT_ABOUT_NO_SENSOR);
+    return text;
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::ModifiedChange || title_.isEmpty())
+        return;
+    // A page marks unwritten parameter changes as the window's modified state.
+    QString title = title_ + (isWindowModified() ? QStringLiteral("*") : QString());
+    if (!options_.titleSuffix.empty())
+        title += QStringLiteral(" - ") + Text(options_.titleSuffix);
+    setWindowTitle(title);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Escape never closes the window; only the close box does.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    if (isMinimized())
+        return;
+    double xFactor = 1.0;
+    double yFactor = 1.0;
+    if (resizeTool_.Resize(event->size().width(), event->size().height(), &xFactor, &yFactor) != 1)
+        return;
+    layoutScale_ = std::min(xFactor, yFactor);
+    for (PageSlot& slot : pages_) {
+        if (slot.page)
+            slot.page->SetLayoutScale(layoutScale_);
+    }
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event)
+{
+    // The window menu's About item: Linux desktops give no access to a window's
+    // system menu, so it sits in the window's own context menu.
+    const std::string about = LoadStringText(101);
+    if (about.empty())
+        return;
+    QMenu menu(this);
+    QAction* action = menu.addAction(Text(about));
+    connect(action, &QAction::triggered, this, &MainWindow::ShowAbout);
+    menu.exec(event->globalPos());
+}
+
+bool MainWindow::CurrentPageTakesPortOver() const
+{
+    for (const PageSlot& slot : pages_) {
+        if (slot.page && !slot.page->PageWidget()->isHidden())
+            return slot.page->TakesPortOver();
+    }
+    return false;
+}

@@ -1,0 +1,120 @@
+#include "app/widgets/ToolApplication.h"
+
+#include <algorithm>
+
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <QApplication>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include "app/AppConfig.h"
+#include "app/StringTable.h"
+#include "monitor/widgets/TargetPage.h"
+#include "common/FileUtils.h"
+#include "controls/widgets/MessageBox.h"
+#include "controls/widgets/UiFont.h"
+
+namespace {
+
+// Message boxes would wait for a user who is not there: their texts go to stderr.
+void ReportMessagesOnStderr()
+{
+    SetMessageBoxHook([](const MessageBoxRecord& record) {
+        std::fprintf(stderr, "%s: %s\n", record.caption.c_str(), record.text.c_str());
+    });
+}
+
+void TakeScreenshotOnceShown(MainWindow& window, const std::string& path, int delayMs)
+{
+    ReportMessagesOnStderr();
+    QTimer::singleShot(0, &window, [&window, path, delayMs] {
+        // Connecting waits for the sensor's replies (version, serial number, parameters);
+        // not on a page that opens the port itself (Connect is disabled there).
+        const auto* connect = window.findChild<QPushButton*>(QStringLiteral("1103"));
+        if (window.PortNumber() > 0 && connect && connect->isEnabled())
+            window.OnConnect();
+        // The picture renders the window as it is now; a delay lets a page's run show reports.
+        QTimer::singleShot(std::max(0, delayMs), &window, [&window, path] {
+            QApplication::processEvents();
+            if (!window.grab().save(QString::fromStdString(path)))
+                std::fprintf(stderr, "palo520g-tool: cannot write %s\n", path.c_str());
+            window.close();
+        });
+    });
+}
+
+}  // namespace
+
+ToolApplication::ToolApplication() = default;
+
+ToolApplication::~ToolApplication()
+{
+    for (const auto& translator : translators_)
+        QCoreApplication::removeTranslator(translator.get());
+}
+
+std::string ToolApplication::LoadConfigurationAndLanguage(const AppOptions& options)
+{
+    if (!options.dataDir.empty())
+        SetProgramPathOverride(options.dataDir);
+
+    XMLNode appConfig = LoadAppConfig();
+    const std::string localeName = ApplyConfiguredLanguage(appConfig);
+
+    // Qt's own texts (dialog buttons, context menus) follow the same language.
+    for (const auto& translator : translators_)
+        QCoreApplication::removeTranslator(translator.get());
+    translators_.clear();
+    if (GetUiLanguage() == UiLanguage::SimplifiedChinese) {
+        const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+        for (const char* name : {"qtbase_zh_CN", "qt_zh_CN"}) {
+            auto translator = std::make_unique<QTranslator>();
+            if (translator->load(QString::fromLatin1(name), folder)) {
+                QCoreApplication::installTranslator(translator.get());
+                translators_.push_back(std::move(translator));
+            }
+        }
+        QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    } else {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
+    QApplication::setFont(HeiFont(9));
+    return localeName;
+}
+
+int ToolApplication::InitInstance(const AppOptions& options)
+{
+    LoadConfigurationAndLanguage(options);
+
+    // The network library serves the firmware download; the tool does not start without it.
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        ShowMessageBox(nullptr, LoadStringText(102), LoadStringText(10000), MessageIcon::Error);
+        return 1;
+    }
+
+    {
+        MainWindow window(options.window);
+        if (options.startPage != 0)
+            window.OnPageButton(options.startPage);
+        if (!options.replayFile.empty()) {
+            window.OnPageButton(1188);
+            if (auto* target = dynamic_cast<TargetPage*>(window.Page(1188)))
+                target->ReplayFile(options.replayFile);
+        }
+        if (!options.screenshotPath.empty())
+            TakeScreenshotOnceShown(window, options.screenshotPath, options.screenshotDelayMs);
+        window.exec();
+    }
+
+    curl_global_cleanup();
+    return 0;
+}

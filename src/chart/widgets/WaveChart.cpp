@@ -1,0 +1,619 @@
+#include "chart/widgets/WaveChart.h"
+
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPolygon>
+#include <QToolTip>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "chart/WaveView.h"
+#include "controls/imagelib/GdiplusObjects.h"
+
+namespace {
+
+// Default wave colours (0x00BBGGRR), five rows of ten; wave i takes [i mod 5][(i / 5) mod 10].
+constexpr uint32_t kWaveColorTable[5][10] = {
+    {0x0000FF, 0x00FF00, 0xFF0000, 0x00FFFF, 0xFF00FF, 0xFFFF00, 0x0080FF, 0x80FF00, 0xFF0080, 0x8000FF},
+    {0x4040C0, 0x40C040, 0xC04040, 0x40C0C0, 0xC040C0, 0xC0C040, 0x4080C0, 0x80C040, 0xC04080, 0x8040C0},
+    {0x8080FF, 0x80FF80, 0xFF8080, 0x80FFFF, 0xFF80FF, 0xFFFF80, 0x80C0FF, 0xC0FF80, 0xFF80C0, 0xC080FF},
+    {0x000080, 0x008000, 0x800000, 0x008080, 0x800080, 0x808000, 0x004080, 0x408000, 0x800040, 0x400080},
+    {0x2020FF, 0x20A020, 0xA02020, 0x20A0A0, 0xA020A0, 0xA0A020, 0x2060FF, 0x60FF20, 0xFF2060, 0x6020FF},
+};
+
+constexpr const char* kAxisFace = "黑体";
+
+QRgb PixelFromColorref(uint32_t colorref) {
+    return 0xFF000000u | ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
+}
+
+QRect ToQRect(const ChartRect& r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
+
+ChartRect Inset(const ChartRect& r, const ChartRect& margins) {
+    return {r.left + margins.left, r.top + margins.top, r.right - margins.right, r.bottom - margins.bottom};
+}
+
+// The first rectangle limited to the bounding one.
+ChartRect BoundRect(const ChartRect& r, const ChartRect& bound) {
+    ChartRect out{std::max(r.left, bound.left), std::max(r.top, bound.top), std::min(r.right, bound.right),
+                  std::min(r.bottom, bound.bottom)};
+    if (out.right < out.left) out.right = out.left;
+    if (out.bottom < out.top) out.bottom = out.top;
+    return out;
+}
+
+void SetupAxis(CCoordinate& axis, int orientation, int labelAlign, int count, double min, double max) {
+    axis.orientation = orientation;
+    axis.labelAlign = labelAlign;
+    axis.labelCount = count;
+    axis.minValue = min;
+    axis.maxValue = max;
+}
+
+QFont AxisFont(const CCoordinate& axis) {
+    QFont font(GpResolveFontFamily(QString::fromStdString(axis.fontFace)));
+    font.setPointSize(std::max(1, axis.fontPointSize));
+    return font;
+}
+
+}  // namespace
+
+int AxisLabelQtFlags(int32_t format) {
+    int flags = Qt::TextSingleLine;
+    if (format & AXIS_TEXT_CENTER)
+        flags |= Qt::AlignHCenter;
+    else if (format & AXIS_TEXT_RIGHT)
+        flags |= Qt::AlignRight;
+    else
+        flags |= Qt::AlignLeft;
+    if (format & AXIS_TEXT_VCENTER)
+        flags |= Qt::AlignVCenter;
+    else if (format & AXIS_TEXT_BOTTOM)
+        flags |= Qt::AlignBottom;
+    else
+        flags |= Qt::AlignTop;
+    return flags;
+}
+
+WaveChart::WaveChart(QWidget* parent) : QWidget(parent) {
+    // Every pixel comes from the back buffer, so nothing is erased first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    for (int i = 0; i < kMaxWaves; ++i) waves[i].color = kWaveColorTable[i % 5][(i / 5) % 10];
+    left.size = right.size = 40;
+    top.size = bottom.size = 20;
+    SetupAxis(left.axis, 1, 2, 5, -32767, 32767);
+    SetupAxis(right.axis, 1, 0, 5, -32767, 32767);
+    for (AxisStrip* strip : {&top, &bottom}) {
+        SetupAxis(strip->axis, 0, strip == &top ? 2 : 0, 22, 0, 63);
+        strip->axis.wrapMin = 0;
+        strip->axis.wrapMax = 63;
+        strip->axis.period = 63;
+    }
+}
+
+WaveChart::~WaveChart() {
+    CAutoBaseLock guard(textLock_);
+    texts_.clear();
+}
+
+// ---- configuration ----
+
+void WaveChart::Initialize() {
+    clientWidth = width();
+    clientHeight = height();
+    RecreateBuffers();
+    setMouseTracking(true);
+    tooltipsEnabled_ = true;
+    update();
+}
+
+void WaveChart::SetDoubleSamples() {
+    for (WaveInfo& wave : waves) wave.buffer.SetSampleType(WAVE_SAMPLE_DOUBLE);
+    update();
+}
+
+void WaveChart::SetValueRange(double min, double max) {
+    viewMin = min;
+    viewMax = max;
+    for (AxisStrip* strip : {&left, &right}) {
+        strip->axis.minValue = min;
+        strip->axis.maxValue = max;
+        strip->dirty = 1;
+    }
+    update();
+}
+
+void WaveChart::SetSampleCount(int n) {
+    sampleCount = std::max(n, 1);
+    for (WaveInfo& wave : waves) {
+        wave.buffer.SetBlockLength(sampleCount);
+        wave.buffer.SetBlockCount(1);
+    }
+    if (!sampleCountSet_ && !xRangeExplicit_) {
+        const double last = n > 0 ? n - 1 : 0;
+        for (AxisStrip* strip : {&top, &bottom}) {
+            strip->axis.minValue = 0;
+            strip->axis.maxValue = last;
+            strip->axis.wrapMin = 0;
+            strip->axis.wrapMax = last;
+            strip->axis.period = sampleCount;
+            strip->dirty = 1;
+        }
+    }
+    sampleCountSet_ = true;
+    update();
+}
+
+void WaveChart::SetWholeBlocksOnly(int flag) {
+    for (WaveInfo& wave : waves) wave.buffer.SetWholeBlocksOnly(flag);
+}
+
+void WaveChart::SetXRange(double min, double max, double period) {
+    xRangeExplicit_ = true;
+    for (WaveInfo& wave : waves) wave.buffer.SetBlockCount(1);
+    for (AxisStrip* strip : {&top, &bottom}) {
+        strip->axis.minValue = min;
+        strip->axis.maxValue = max;
+        strip->axis.wrapMin = min;
+        strip->axis.wrapMax = max;
+        strip->axis.period = period;
+        strip->dirty = 1;
+    }
+    update();
+}
+
+void WaveChart::SetXAxisFont(int pointSize) {
+    for (AxisStrip* strip : {&top, &bottom}) {
+        strip->axis.SetStyle(pointSize, 0xFFFFFF, 0);
+        strip->dirty = 1;
+    }
+    update();
+}
+
+void WaveChart::SetYAxisFont(int pointSize, int decimals) {
+    for (AxisStrip* strip : {&left, &right}) {
+        strip->axis.SetStyle(pointSize, 0xFFFFFF, decimals);
+        strip->dirty = 1;
+    }
+    update();
+}
+
+void WaveChart::ClearData() {
+    for (WaveInfo& wave : waves) wave.buffer.Clear();
+    update();
+}
+
+void WaveChart::SetText(int index, const QString& text, int fontSize, uint32_t argb, int align, int lineAlign,
+                       const ChartRect* rect) {
+    {
+        CAutoBaseLock guard(textLock_);
+        auto it = std::find_if(texts_.begin(), texts_.end(), [index](const WaveText& t) { return t.index == index; });
+        if (it == texts_.end()) {
+            texts_.push_back(WaveText{});
+            it = texts_.end() - 1;
+            it->index = index;
+        }
+        it->text = text;
+        it->rect = rect ? *rect : ChartRect{};
+        it->align = align;
+        it->lineAlign = lineAlign;
+        it->color = argb;
+        if (fontSize >= 0) {
+            it->pointSize = fontSize;
+        } else {
+            // The largest size up to -fontSize at which the text fits its rectangle.
+            const ChartRect room = it->rect.IsEmpty() ? plotRect : it->rect;
+            QImage probe(1, 1, QImage::Format_RGB32);
+            QPainter painter(&probe);
+            GpGraphics graphics(&painter);
+            GpStringFormat format;
+            format.align = align;
+            format.lineAlign = lineAlign;
+            const GpSizeF maxSize{static_cast<float>(std::max(0, room.Width())),
+                                  static_cast<float>(std::max(0, room.Height()))};
+            const std::wstring wide = text.toStdWString();
+            const std::wstring face = QString::fromUtf8(kAxisFace).toStdWString();
+            it->pointSize = Gdiplus_CalcFontSize(&graphics, wide.c_str(), &maxSize, face.c_str(), -fontSize, 0, &format);
+        }
+        std::stable_sort(texts_.begin(), texts_.end(),
+                         [](const WaveText& a, const WaveText& b) { return a.index < b.index; });
+    }
+    backgroundDirty.store(1);
+    update();
+}
+
+std::vector<WaveChart::WaveText> WaveChart::Texts() {
+    CAutoBaseLock guard(textLock_);
+    return texts_;
+}
+
+void WaveChart::SetDrawListener(IWaveChartDrawListener* listener, uint64_t context) {
+    drawListener_ = listener;
+    drawContext_ = context;
+    backgroundDirty.store(1);
+    update();
+}
+
+void WaveChart::SetTooltipListener(IWaveChartTooltipListener* listener, uint64_t context) {
+    tooltipListener_ = listener;
+    tooltipContext_ = context;
+}
+
+// ---- buffers and layout ----
+
+void WaveChart::RecreateBuffers() {
+    backBuffer_ = QImage();
+    plotBuffer_ = QImage();
+    if (clientWidth <= 0 || clientHeight <= 0) return;
+    backBuffer_ = QImage(clientWidth, clientHeight, QImage::Format_RGB32);
+    backBuffer_.fill(0xFF000000u | frameColor);
+    Layout();
+    backgroundDirty.store(1);
+    for (AxisStrip* strip : {&left, &right, &top, &bottom}) strip->dirty = 1;
+    update();
+}
+
+void WaveChart::Layout() {
+    for (AxisStrip* strip : {&left, &right, &top, &bottom}) {
+        if (!strip->visible) {
+            strip->size = 0;
+            strip->area = ChartRect{};
+        }
+    }
+    const int w = clientWidth;
+    const int h = clientHeight;
+    const int lw = left.size, rw = right.size, th = top.size, bh = bottom.size;
+    const ChartRect areas[4] = {{0, th, lw, h - bh}, {w - rw, th, w, h - bh}, {lw, 0, w - rw, th}, {lw, h - bh, w - rw, h}};
+    AxisStrip* strips[4] = {&left, &right, &top, &bottom};
+    for (int i = 0; i < 4; ++i) {
+        if (strips[i]->visible) strips[i]->area = Inset(areas[i], strips[i]->margins);
+        // A hidden strip's axis gets the empty area too, so that no labels are laid out for it.
+        strips[i]->axis.area = strips[i]->area;
+    }
+    plotRect = {lw, th, w - rw, h - bh};
+
+    plotBuffer_ = QImage();
+    if (plotRect.Width() > 0 && plotRect.Height() > 0) {
+        plotBuffer_ = QImage(plotRect.Width(), plotRect.Height(), QImage::Format_RGB32);
+        plotBuffer_.fill(0xFF000000u);
+        backgroundDirty.store(1);
+    }
+    update();
+}
+
+// ---- painting ----
+
+WaveWndSurface WaveChart::Surface(QPainter& painter, QImage& image) const {
+    WaveWndSurface s;
+    s.painter = &painter;
+    s.image = &image;
+    s.pixels = reinterpret_cast<uint32_t*>(image.bits());
+    s.width = image.width();
+    s.height = image.height();
+    s.stride = static_cast<int>(image.bytesPerLine());
+    return s;
+}
+
+void WaveChart::RenderBackground() {
+    if (plotBuffer_.isNull()) return;
+    if (plotBackgroundEnabled) {
+        // Red moves from the low byte to bits 16-23.
+        const uint32_t c = plotBackgroundColor;
+        plotBuffer_.fill(0xFF000000u | ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF));
+    }
+    QPainter painter(&plotBuffer_);
+    const ChartRect rect{0, 0, plotBuffer_.width(), plotBuffer_.height()};
+    if (drawListener_) drawListener_->OnDrawBackground(Surface(painter, plotBuffer_), rect, drawContext_);
+
+    CAutoBaseLock guard(textLock_);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    for (const WaveText& item : texts_) {
+        if (item.text.isEmpty() || item.pointSize < 1) continue;
+        const ChartRect where = BoundRect(item.rect.IsEmpty() ? plotRect : item.rect, plotRect);
+        const QRectF inPlot(where.left - plotRect.left, where.top - plotRect.top, where.Width(), where.Height());
+        QFont font(GpResolveFontFamily(QString::fromUtf8(kAxisFace)));
+        font.setPointSizeF(item.pointSize);
+        GpStringFormat format;
+        format.align = item.align;
+        format.lineAlign = item.lineAlign;
+        painter.setFont(font);
+        painter.setPen(QColor::fromRgba(item.color));
+        painter.drawText(inPlot, GpStringFormatToQtFlags(&format), item.text);
+    }
+}
+
+void WaveChart::ComposeWaves(QPainter& painter) {
+    const int count = std::clamp(waveCount, 0, kMaxWaves);
+    double overallMin = 0.0;
+    double overallMax = 0.0;
+    for (int i = 0; i < count; ++i) {
+        WaveInfo& wave = waves[i];
+        if (!wave.visible) continue;
+        wave.points.clear();
+        double lo = 0, hi = 0;
+        wave.buffer.ComputePoints(plotRect, viewMin, viewMax, 0, 1.0, wave.points, lo, hi);
+        overallMin = std::min(overallMin, lo);
+        overallMax = std::max(overallMax, hi);
+    }
+    for (int i = 0; i < count; ++i)
+        if (waves[i].visible) DropStrayPoints(waves[i].points, plotRect);
+
+    if (autoScale && FitValueView(overallMin, overallMax, viewMin, viewMax)) {
+        for (AxisStrip* strip : {&left, &right}) {
+            strip->axis.minValue = viewMin;
+            strip->axis.maxValue = viewMax;
+            strip->dirty = 1;
+        }
+        update();
+    }
+
+    // The background layer goes in by block copies, row by row.
+    if (!plotBuffer_.isNull() && plotRect.right <= backBuffer_.width() && plotRect.bottom <= backBuffer_.height() &&
+        plotRect.left >= 0 && plotRect.top >= 0) {
+        const size_t rowBytes = static_cast<size_t>(plotRect.Width()) * 4;
+        for (int y = 0; y < plotRect.Height(); ++y)
+            std::memcpy(backBuffer_.scanLine(plotRect.top + y) + static_cast<size_t>(plotRect.left) * 4,
+                        plotBuffer_.constScanLine(y), rowBytes);
+    }
+
+    const WaveWndSurface back = Surface(painter, backBuffer_);
+    for (int i = 0; i < count; ++i) {
+        const WaveInfo& wave = waves[i];
+        if (!wave.visible) continue;
+        const int drawn = drawListener_ ? drawListener_->OnDrawWave(back, plotRect, i, wave.points, lineWidth,
+                                                                     wave.color, 0, drawContext_)
+                                        : 0;
+        if (!drawn) DrawCurve(painter, wave);
+    }
+    if (drawListener_) drawListener_->OnDrawEnd(back, plotRect, drawContext_);
+}
+
+// The outline of a polyline drawn with a wide pen, flat ends and miter joins (clipped
+// at Qt's default miter limit of twice the pen's width): the left offsets forward,
+// the right ones back. Filled with the winding rule, so that the
+// loops a sharp turn makes stay filled.
+static QPolygonF WideLineOutline(const QPolygon& line, double halfWidth) {
+    const int n = line.size();
+    QPolygonF left;
+    QPolygonF right;
+    left.reserve(2 * n);
+    right.reserve(2 * n);
+    const double limit = 4.0 * (halfWidth + 0.5);  // twice the pen's width
+    QPointF previousNormal;
+    double dxPrevious = 0;
+    double dyPrevious = 0;
+    bool havePrevious = false;
+    QPointF lastEnd;
+    for (int i = 0; i + 1 < n; ++i) {
+        const QPointF a = line[i];
+        const QPointF b = line[i + 1];
+        const double dx = b.x() - a.x();
+        const double dy = b.y() - a.y();
+        const double length = std::sqrt(dx * dx + dy * dy);
+        if (length <= 0) continue;
+        const QPointF normal(-dy / length * halfWidth, dx / length * halfWidth);
+        if (!havePrevious) {
+            left << a + normal;
+            right << a - normal;
+        } else {
+            // The outer side of a join, as offsets from the vertex of a side whose
+            // normals are pn and n: Qt's miter, clipped where it would reach beyond
+            // the miter limit (twice the pen's width from the vertex).
+            const QPointF pd(dxPrevious, dyPrevious);
+            const QPointF d(dx / length, dy / length);
+            const auto outerJoin = [&](const QPointF& pn, const QPointF& n) {
+                QPolygonF join;
+                QPointF u = pn + n;
+                double uLength = std::sqrt(u.x() * u.x() + u.y() * u.y());
+                if (uLength < 1e-9) {  // the line turns right back
+                    u = pd - d;
+                    uLength = std::sqrt(u.x() * u.x() + u.y() * u.y());
+                }
+                if (uLength < 1e-9) return join << pn << n;
+                u = QPointF(u.x() / uLength, u.y() / uLength);
+                const double cosine = (u.x() * n.x() + u.y() * n.y()) / halfWidth;
+                const double miterLength = cosine > 1e-9 ? halfWidth / cosine : 2 * limit;
+                if (miterLength <= limit) return join << u * miterLength;
+                const double along = pd.x() * u.x() + pd.y() * u.y();
+                const double t = along > 1e-9 ? (limit - (pn.x() * u.x() + pn.y() * u.y())) / along : 0.0;
+                return join << pn + pd * t << n - d * t;
+            };
+            // The inner side goes through the vertex, as Qt's stroker does, so that
+            // the offsets of a sharp turn never close over the gap between its legs.
+            const double cross = previousNormal.x() * normal.y() - previousNormal.y() * normal.x();
+            if (std::abs(cross) < 1e-9 && previousNormal.x() * normal.x() + previousNormal.y() * normal.y() > 0) {
+                left << a + normal;
+                right << a - normal;
+            } else if (cross < 0) {
+                for (const QPointF& o : outerJoin(previousNormal, normal)) left << a + o;
+                right << a - previousNormal << a << a - normal;
+            } else {
+                left << a + previousNormal << a << a + normal;
+                for (const QPointF& o : outerJoin(-previousNormal, -normal)) right << a + o;
+            }
+        }
+        previousNormal = normal;
+        dxPrevious = dx / length;
+        dyPrevious = dy / length;
+        havePrevious = true;
+        lastEnd = b;
+    }
+    if (!havePrevious) return {};
+    left << lastEnd + previousNormal;
+    right << lastEnd - previousNormal;
+    QPolygonF outline = left;
+    for (auto it = right.crbegin(); it != right.crend(); ++it) outline << *it;
+    return outline;
+}
+
+void WaveChart::DrawCurve(QPainter& painter, const WaveInfo& wave) {
+    if (wave.points.size() < 2) return;
+    const int h = lineWidth / 2;
+    QPolygon line(static_cast<int>(wave.points.size()));
+    for (size_t i = 0; i < wave.points.size(); ++i) {
+        int y = wave.points[i].y;
+        // Keep the whole pen width inside the plot.
+        if (y - h - 1 < plotRect.top) y = plotRect.top + 1 + h;
+        if (y + 2 + h >= plotRect.bottom) y = plotRect.bottom - h - 2;
+        line.setPoint(static_cast<int>(i), wave.points[i].x, y);
+    }
+    painter.save();
+    painter.setClipRect(ToQRect(plotRect));
+    const QColor color = QColor::fromRgba(PixelFromColorref(wave.color));
+    if (lineWidth > 2) {
+        // A wide line as its outline: the inside filled without anti-aliasing and
+        // the edge traced with an anti-aliased hairline. It looks like Qt's stroked
+        // anti-aliased polyline but costs a fifth of it, since Qt's rasterizer
+        // spends most of a wide anti-aliased stroke on coverage of the inside.
+        // The hairline adds half a pixel on each side: the outline is that much inside.
+        const QPolygonF outline = WideLineOutline(line, lineWidth / 2.0 - 0.5);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawPolygon(outline, Qt::WindingFill);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPen edge(color);
+        edge.setWidthF(1.0);
+        edge.setCosmetic(true);
+        painter.setPen(edge);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolygon(outline);
+    } else {
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPen pen(color);
+        pen.setWidth(lineWidth);
+        pen.setCapStyle(Qt::FlatCap);
+        pen.setJoinStyle(Qt::MiterJoin);
+        painter.setPen(pen);
+        painter.drawPolyline(line);
+    }
+    painter.restore();
+}
+
+void WaveChart::DrawStrip(QPainter& painter, AxisStrip& strip) {
+    if (!strip.area.IsEmpty()) {
+        painter.fillRect(ToQRect(strip.area), QColor::fromRgb(0xFF000000u | frameColor));
+        const QFont font = AxisFont(strip.axis);
+        painter.setFont(font);
+        painter.setPen(QColor::fromRgb(PixelFromColorref(strip.axis.textColor)));
+        painter.setBackgroundMode(Qt::TransparentMode);
+        const QFontMetrics metrics(font, &backBuffer_);
+        for (const AxisLabel& label : strip.axis.ComputeLabels()) {
+            const QRect rect = ToQRect(label.rect);
+            if (rect.width() <= 0 || rect.height() <= 0) continue;
+            const QString text = metrics.elidedText(QString::fromStdString(label.text), Qt::ElideRight, rect.width());
+            painter.drawText(rect, AxisLabelQtFlags(label.format), text);
+        }
+    }
+    strip.dirty = 0;
+}
+
+void WaveChart::Paint(QPainter& target) {
+    if (backBuffer_.isNull()) return;
+    if (backgroundDirty.exchange(0)) RenderBackground();
+    {
+        QPainter painter(&backBuffer_);
+        ComposeWaves(painter);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        for (AxisStrip* strip : {&left, &right, &top, &bottom})
+            if (strip->dirty) DrawStrip(painter, *strip);
+    }
+    target.drawImage(0, 0, backBuffer_);
+}
+
+void WaveChart::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (backBuffer_.isNull()) {
+        painter.fillRect(rect(), QColor::fromRgb(0xFF000000u | frameColor));
+        return;
+    }
+    Paint(painter);
+    painter.end();
+    if (tipActive_ && QToolTip::isVisible()) UpdateTooltip();
+}
+
+void WaveChart::RequestRepaint() {
+    if (repaintQueued_.exchange(true)) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            repaintQueued_.store(false);
+            update();
+        },
+        Qt::QueuedConnection);
+}
+
+void WaveChart::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (width() == clientWidth && height() == clientHeight) return;
+    clientWidth = width();
+    clientHeight = height();
+    RecreateBuffers();
+}
+
+// ---- tooltips ----
+
+bool WaveChart::AnyTooltipWave() const {
+    const int count = std::clamp(waveCount, 0, kMaxWaves);
+    for (int i = 0; i < count; ++i)
+        if (waves[i].tooltipEnabled) return true;
+    return false;
+}
+
+void WaveChart::mouseMoveEvent(QMouseEvent* event) {
+    QWidget::mouseMoveEvent(event);
+    if (!tooltipsEnabled_ || !AnyTooltipWave()) return;
+    const QPoint p = event->position().toPoint();
+    if (ToQRect(plotRect).contains(p)) {
+        if (p != lastMouse_) {
+            lastMouse_ = p;
+            UpdateTooltip();
+        }
+    } else if (tipActive_) {
+        QToolTip::hideText();
+        tipActive_ = false;
+    }
+}
+
+void WaveChart::leaveEvent(QEvent* event) {
+    QWidget::leaveEvent(event);
+    if (AnyTooltipWave() && tipActive_) {
+        QToolTip::hideText();
+        tipActive_ = false;
+    }
+}
+
+void WaveChart::UpdateTooltip() {
+    const int mx = lastMouse_.x() - plotRect.left;
+    const int my = lastMouse_.y() - plotRect.top;
+    const int count = std::clamp(waveCount, 0, kMaxWaves);
+    int best = -1;
+    int bestDistance = clientHeight;
+    int bestIndex = 0;
+    double bestValue = 0;
+    for (int i = 0; i < count; ++i) {
+        WaveInfo& wave = waves[i];
+        if (!wave.visible || !wave.tooltipEnabled) continue;
+        int32_t index = 0, type = 0, pixelY = 0;
+        double value = 0;
+        if (!wave.buffer.HitTest(plotRect, viewMin, viewMax, 0, 1.0, mx, index, type, value, pixelY)) continue;
+        const int distance = std::abs(pixelY - my);
+        // Strictly nearer only, so that ties keep the lower wave index.
+        if (distance < bestDistance) {
+            best = i;
+            bestDistance = distance;
+            bestIndex = index;
+            bestValue = value;
+        }
+    }
+    if (best < 0) return;
+    tooltipText_ = tooltipListener_ ? tooltipListener_->GetTooltipText(best, bestIndex, 0, sampleCount, bestValue,
+                                                                       tooltipContext_)
+                                    : QString();
+    tipActive_ = true;
+    QToolTip::showText(mapToGlobal(lastMouse_), tooltipText_, this);
+}

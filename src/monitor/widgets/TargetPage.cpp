@@ -1,0 +1,647 @@
+#include "monitor/widgets/TargetPage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+#include "app/AppConfig.h"
+#include "app/StringTable.h"
+#include "app/XMLParser.h"
+#include "chart/widgets/WaveChart.h"
+#include "common/DbgOutput.h"
+#include "common/FileUtils.h"
+#include "common/Version.h"
+#include "controls/widgets/ColorLabel.h"
+#include "controls/widgets/MessageBox.h"
+#include "controls/widgets/MessageEvent.h"
+#include "device/SerialPortRegistry.h"
+#include "session/widgets/SensorThread.h"
+
+namespace {
+
+constexpr int kTemplate = 3000;
+constexpr int kSliderSteps = 1000;
+constexpr int kReplayControlsPeriodMs = 200;
+
+// Texts of the page beyond the template's.
+enum : int {
+    TEXT_PAUSE = 23001,
+    TEXT_RESUME = 23002,
+    TEXT_STEP = 23003,
+    TEXT_FASTEST = 23004,
+    TEXT_SPEED_CONFIGURED = 23005,   // "×1 (%d ms)"
+    TEXT_DATA_FILES = 23006,
+    TEXT_ALL_FILES = 23007,
+    TEXT_REPLAY_DESCRIBED = 23008,   // "%s"
+    TEXT_REPLAY_UNDESCRIBED = 23009, // "%s"
+    TEXT_RUN_LIVE = 23010,           // "%s", "%s"
+    TEXT_RUN_RECORDING = 23011,      // "%s", "%s"
+    TEXT_RUN_REPLAY = 23012,         // "%s", "%s", "%d"
+    TEXT_RUN_PAUSED = 23013,
+    TEXT_RECORDING_TO = 23014,       // "%s"
+    TEXT_REPLAY_UNREADABLE = 23015,  // "%s"
+    TEXT_RECORD_FAILED = 21033,      // "%s", "%s"
+    TEXT_CONNECTION_LOST = 22006,    // "%s"
+};
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+QString Caption(int id) { return Text(LoadCaption(kTemplate, std::to_string(id))); }
+
+// Qt breaks lines at LF alone; the string table keeps CR LF.
+QString DisplayText(const std::string& text)
+{
+    QString shown = Text(text);
+    shown.remove(QLatin1Char('\r'));
+    return shown;
+}
+
+std::string SizeText(uint64_t bytes)
+{
+    char text[32];
+    if (bytes < 1024)
+        std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
+    else if (bytes < 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.1f KiB", bytes / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%.1f MiB", bytes / (1024.0 * 1024.0));
+    return text;
+}
+
+std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+}  // namespace
+
+TargetPage::TargetPage(ToolPageContext& context, QWidget* parent)
+    : QWidget(parent),
+      AcquisitionEventSink(this),
+      sensor_(context.sensor),
+      params_(context.params),
+      notify_(context.notify),
+      worker_(nullptr, *this)
+{
+    setObjectName(QString::number(kTemplate));
+    BuildControls();
+    charts_ = std::make_unique<TargetCharts>(*energyChart_, *rangeChart_);
+    charts_->SetParamSetting(&params_);
+    charts_->SetBandSource(StateBandSourceOf(worker_));
+
+    LoadPictures();
+    LoadKeys();
+    saveDataCheck_->setChecked(worker_.saveData != 0);
+    OnSaveData();
+    pathEdit_->setText(Text(worker_.saveDataPath));
+
+    const int fontSize = static_cast<int>(9 * uiScale_);
+    statusText_->SetDarkStyle(nullptr, std::nullopt, fontSize);
+    indicator_->SetDarkStyle(nullptr, QString(), fontSize);
+    SetupCharts();
+    RefreshParams();
+    UpdateStatus();
+    SetRunControls(false, false);
+}
+
+TargetPage::~TargetPage()
+{
+    StopRealtimeShow();
+    worker_.saveDataPath = pathEdit_->text().toStdString();
+    SaveKeys();
+}
+
+void TargetPage::BuildControls()
+{
+    resize(kDesignWidth, kDesignHeight);
+    setAutoFillBackground(true);
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, QColor(0x2A, 0x32, 0x3C));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    setPalette(dark);
+
+    auto button = [this](int id, const QString& text, QRect rect) {
+        auto* widget = new QPushButton(text, this);
+        widget->setObjectName(QString::number(id));
+        widget->setGeometry(rect);
+        return widget;
+    };
+
+    indicator_ = new ColorLabel(this);
+    indicator_->setObjectName(QStringLiteral("3001"));
+    indicator_->setGeometry(68, 8, 112, 112);
+    statusText_ = new ColorLabel(this);
+    statusText_->setObjectName(QStringLiteral("3002"));
+    statusText_->setGeometry(4, 124, 240, 116);
+
+    startButton_ = button(3003, Caption(3003), QRect(6, 246, 116, 28));
+    replayButton_ = button(3004, Caption(3004), QRect(126, 246, 116, 28));
+    connect(startButton_, &QPushButton::clicked, this, &TargetPage::OnStart);
+    connect(replayButton_, &QPushButton::clicked, this, &TargetPage::OnReplay);
+
+    replaySlider_ = new QSlider(Qt::Horizontal, this);
+    replaySlider_->setObjectName(QStringLiteral("replayPosition"));
+    replaySlider_->setRange(0, kSliderSteps);
+    replaySlider_->setGeometry(6, 280, 236, 20);
+    connect(replaySlider_, &QSlider::sliderReleased, this,
+            [this] { SeekReplayFraction(static_cast<double>(replaySlider_->value()) / kSliderSteps); });
+    pauseButton_ = button(0, Text(LoadStringText(TEXT_PAUSE)), QRect(6, 304, 68, 26));
+    pauseButton_->setObjectName(QStringLiteral("replayPause"));
+    connect(pauseButton_, &QPushButton::clicked, this, [this] { SetReplayPaused(!worker_.IsPaused()); });
+    stepButton_ = button(0, Text(LoadStringText(TEXT_STEP)), QRect(78, 304, 56, 26));
+    stepButton_->setObjectName(QStringLiteral("replayStep"));
+    connect(stepButton_, &QPushButton::clicked, this, &TargetPage::StepReplay);
+    speedCombo_ = new QComboBox(this);
+    speedCombo_->setObjectName(QStringLiteral("replaySpeed"));
+    speedCombo_->setGeometry(138, 304, 104, 26);
+    connect(speedCombo_, &QComboBox::activated, this, &TargetPage::SetReplaySpeedIndex);
+
+    saveDataCheck_ = new QCheckBox(Caption(3030), this);
+    saveDataCheck_->setObjectName(QStringLiteral("3030"));
+    saveDataCheck_->setGeometry(6, 338, 236, 24);
+    connect(saveDataCheck_, &QCheckBox::clicked, this, &TargetPage::OnSaveData);
+    pathEdit_ = new QLineEdit(this);
+    pathEdit_->setObjectName(QStringLiteral("3031"));
+    pathEdit_->setGeometry(6, 364, 236, 24);
+    browseButton_ = button(3032, Caption(3032), QRect(126, 392, 116, 28));
+    connect(browseButton_, &QPushButton::clicked, this, &TargetPage::OnBrowse);
+
+    energyChart_ = new WaveChart(this);
+    energyChart_->setObjectName(QStringLiteral("3011"));
+    energyChart_->setGeometry(248, 4, 428, 206);
+    rangeChart_ = new WaveChart(this);
+    rangeChart_->setObjectName(QStringLiteral("3010"));
+    rangeChart_->setGeometry(248, 214, 428, 206);
+
+    replayTimer_ = new QTimer(this);
+    replayTimer_->setInterval(kReplayControlsPeriodMs);
+    connect(replayTimer_, &QTimer::timeout, this, &TargetPage::UpdateReplayControls);
+}
+
+void TargetPage::LoadPictures()
+{
+    // A missing picture leaves the indicator without one for that state.
+    const char* files[3] = {"Image/Nobody.png", "Image/Motion.png", "Image/Motionless.png"};
+    for (int i = 0; i < 3; ++i) {
+        const std::string path = FindResourcePath(files[i]);
+        if (path.empty())
+            DbgOutputA(2, "The picture %s was not found\r\n", files[i]);
+        stateImages_[i].reset(path.empty() ? nullptr : Gdiplus_LoadBitmapFromFileA(path.c_str()));
+    }
+}
+
+void TargetPage::LoadKeys()
+{
+    XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");
+    LoadAcquisitionSettings(appConfig, worker_);
+    // The element exists in memory from now on (the file is not written).
+    XMLNode objectInfo = appConfig.GetOrAddChild("ObjectInfo");
+    LoadTargetChartSettings(objectInfo, charts_->settings);
+    LoadCurrentConstants(objectInfo, constants_);
+}
+
+void TargetPage::SaveKeys()
+{
+    XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");
+    SaveAcquisitionSettings(appConfig, worker_);
+    XMLNode objectInfo = appConfig.GetOrAddChild("ObjectInfo");
+    SaveTargetChartSettings(objectInfo, charts_->settings);
+    SaveCurrentConstants(objectInfo, constants_);
+    SaveAppConfig();
+}
+
+// ---- charts and status ----
+
+const ParamSetting& TargetPage::ShownParams() const
+{
+    return replayDescription_ ? replayDescription_->params : params_;
+}
+
+const CurrentConstants& TargetPage::ShownConstants() const
+{
+    return replayDescription_ ? replayDescription_->constants : constants_;
+}
+
+void TargetPage::SetupCharts()
+{
+    charts_->SetupCharts(uiScale_);
+}
+
+void TargetPage::RefreshParams()
+{
+    charts_->SetParamSetting(&ShownParams());
+    charts_->RefreshParams();
+}
+
+void TargetPage::UpdateStatus()
+{
+    const TargetReport report = worker_.LastReport();
+    ShowStatus(report.state, report.distanceCm);
+}
+
+void TargetPage::ShowStatus(int state, int distanceCm)
+{
+    TargetReport report;
+    report.state = state;
+    report.distanceCm = distanceCm;
+    const double current = EstimateCurrent(report.state, ShownParams(), ShownConstants());
+    int statusId = 0;
+    double distance = 0.0;
+    int picture = -1;
+    switch (report.state) {
+    case TARGET_STATE_NONE:
+    case TARGET_STATE_NONE_ALT:
+        statusId = 10301;
+        picture = 0;
+        break;
+    case TARGET_STATE_MOVING:
+        statusId = 10302;
+        distance = report.distanceCm / 100.0;
+        picture = 1;
+        break;
+    case TARGET_STATE_MOTIONLESS:
+        statusId = 10303;
+        distance = report.distanceCm / 100.0;
+        picture = 2;
+        break;
+    default:
+        break;
+    }
+    QString text;
+    if (statusId != 0) {
+        text = DisplayText(FormatStringText(10300, LoadStringText(statusId).c_str(), distance, current));
+        indicator_->SetBitmap(stateImages_[picture].get());
+    }
+    indicator_->update();
+    if (text != statusText_->text()) {
+        statusText_->setText(text);
+        emit statusUpdated(text);
+    }
+}
+
+QString TargetPage::StatusText() const
+{
+    return statusText_->text();
+}
+
+void TargetPage::OnNewReport(const TargetReport& report)
+{
+    charts_->AppendReport(report);
+    AcquisitionEventSink::OnNewReport(report);
+}
+
+bool TargetPage::event(QEvent* event)
+{
+    if (const CMessageEvent* message = CMessageEvent::Cast(event)) {
+        switch (message->Message()) {
+        case WM_REPORT_NEW:
+            // The report the notice was posted for, so that a fast replay shows every
+            // one in turn rather than only the newest.
+            ShowStatus(static_cast<int>(message->WParam()), static_cast<int>(message->LParam()));
+            break;
+        case WM_REPLAY_END:
+            StopRealtimeShow();
+            break;
+        case WM_DEVICE_LOST:
+            // The window says so when its link watch finds the port closed.
+            StopRealtimeShow();
+            break;
+        case WM_RECORD_FAILED:
+            ShowRecordFailure();
+            break;
+        default:
+            break;
+        }
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+// ---- runs ----
+
+RecordSidecar TargetPage::DescribeRecording() const
+{
+    RecordSidecar description;
+    description.toolVersion = PaloVersionText();
+    description.port = SerialPortPathFromNumber(portNumber_);
+    description.baudRate = baudRate_;
+    description.firmwareVersion = sensor_.Session().Version();
+    description.serialNumber = sensor_.Session().SerialNumber();
+    description.params = params_;
+    description.constants = constants_;
+    return description;
+}
+
+void TargetPage::StartRealtimeShow()
+{
+    worker_.saveDataPath = pathEdit_->text().left(259).toStdString();
+    SaveKeys();
+    const bool replay = worker_.replayMode != 0;
+    // Another exchange with the sensor is in progress: the run starts when asked again.
+    if (sensor_.IsBusy())
+        return;
+    if (!replay) {
+        if (!sensor_.Session().IsConnected()) {
+            ShowMessageBox(this, LoadStringText(10103), LoadStringText(10000), MessageIcon::Error, true);
+            return;
+        }
+        replayDescription_.reset();
+        worker_.recordDescription = DescribeRecording();
+        if (worker_.saveData != 0)
+            Notify(FormatStringText(TEXT_RECORDING_TO, worker_.saveDataPath.c_str()));
+    } else {
+        RecordSidecar description;
+        if (ReadRecordSidecar(SidecarPathOf(worker_.lastReplayFile), description)) {
+            replayDescription_ = description;
+            Notify(FormatStringText(TEXT_REPLAY_DESCRIBED, FileNameOf(worker_.lastReplayFile).c_str()));
+        } else {
+            replayDescription_.reset();
+            Notify(FormatStringText(TEXT_REPLAY_UNDESCRIBED, FileNameOf(worker_.lastReplayFile).c_str()));
+        }
+    }
+
+    // The displays start empty, with this run's thresholds, before the worker can
+    // deliver its first report.
+    charts_->SetParamSetting(&ShownParams());
+    charts_->ResetDisplays();
+    const int speedIndex = speedCombo_->currentIndex();
+    worker_.SetReplaySpeed(speedIndex >= 0 ? ReplaySpeeds()[static_cast<size_t>(speedIndex)] : 1.0);
+    // The run has the line to itself (a replay switches the report output too).
+    claim_ = sensor_.Session().ClaimLine();
+    worker_.SetLine(&claim_.Line());
+    const int result = worker_.Start();
+    UpdateStatus();
+    if (result != ACQUISITION_STARTED) {
+        claim_.Release();
+        replayDescription_.reset();
+        RefreshParams();
+        return;
+    }
+    rateCount_ = 0;
+    rateTime_ = std::chrono::steady_clock::now();
+    rate_ = 0.0;
+    SetRunControls(true, replay);
+    screenSaver_.Inhibit(QStringLiteral("Showing live target reports"));
+    emit runStateChanged(true);
+}
+
+void TargetPage::StopRealtimeShow()
+{
+    const bool wasRunning = worker_.IsRunning();
+    worker_.Stop();
+    claim_.Release();
+    const bool restoreParams = replayDescription_.has_value();
+    replayDescription_.reset();
+    if (restoreParams)
+        RefreshParams();
+    UpdateStatus();
+    SetRunControls(false, false);
+    screenSaver_.Release();
+    if (wasRunning)
+        emit runStateChanged(false);
+}
+
+void TargetPage::SetRunControls(bool running, bool replay)
+{
+    startButton_->setText(running && !replay ? Text(LoadStringText(10005)) : Text(LoadStringText(10003)));
+    replayButton_->setText(running && replay ? Text(LoadStringText(10005)) : Text(LoadStringText(10006)));
+    startButton_->setEnabled(!running || !replay);
+    replayButton_->setEnabled(!running || replay);
+    saveDataCheck_->setEnabled(!running);
+    pathEdit_->setEnabled(!running && worker_.saveData != 0);
+    browseButton_->setEnabled(!running && worker_.saveData != 0);
+
+    const bool replaying = running && replay;
+    replaySlider_->setEnabled(replaying);
+    pauseButton_->setEnabled(replaying);
+    pauseButton_->setText(Text(LoadStringText(TEXT_PAUSE)));
+    stepButton_->setEnabled(false);
+    if (!replaying)
+        replaySlider_->setValue(0);
+    // The speed list names the configured interval, which may have changed.
+    const int index = std::max(0, speedCombo_->currentIndex() < 0 ? 2 : speedCombo_->currentIndex());
+    speedCombo_->clear();
+    for (double speed : ReplaySpeeds()) {
+        if (speed <= 0)
+            speedCombo_->addItem(Text(LoadStringText(TEXT_FASTEST)));
+        else if (speed == 1.0)
+            speedCombo_->addItem(Text(FormatStringText(TEXT_SPEED_CONFIGURED, worker_.replayInterval)));
+        else
+            speedCombo_->addItem(QStringLiteral("×%1").arg(speed));
+    }
+    speedCombo_->setCurrentIndex(index);
+    if (replaying)
+        replayTimer_->start();
+    else
+        replayTimer_->stop();
+}
+
+void TargetPage::OnStart()
+{
+    if (worker_.IsRunning()) {
+        StopRealtimeShow();
+        return;
+    }
+    worker_.replayMode = 0;
+    StartRealtimeShow();
+}
+
+void TargetPage::OnReplay()
+{
+    if (worker_.IsRunning()) {
+        StopRealtimeShow();
+        worker_.replayMode = 0;
+        replayButton_->setText(Text(LoadStringText(10006)));
+        return;
+    }
+    const QString filter = Text(LoadStringText(TEXT_DATA_FILES)) + QStringLiteral(" (*.dat);;") +
+                           Text(LoadStringText(TEXT_ALL_FILES)) + QStringLiteral(" (*)");
+    const QString chosen = QFileDialog::getOpenFileName(this, QString(), Text(worker_.lastReplayFile), filter);
+    if (chosen.isEmpty())
+        return;
+    ReplayFile(chosen.toStdString());
+}
+
+void TargetPage::ReplayFile(const std::string& path)
+{
+    if (worker_.IsRunning())
+        StopRealtimeShow();
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        std::fclose(file);
+    } else {
+        // The worker would end at once without a word; say why instead.
+        Notify(FormatStringText(TEXT_REPLAY_UNREADABLE, path.c_str()));
+        ShowMessageBox(this, FormatStringText(TEXT_REPLAY_UNREADABLE, path.c_str()), LoadStringText(10000),
+                       MessageIcon::Error, true);
+        return;
+    }
+    worker_.lastReplayFile = path.substr(0, 259);
+    worker_.replayMode = 1;
+    StartRealtimeShow();
+}
+
+void TargetPage::OnSaveData()
+{
+    worker_.saveData = saveDataCheck_->isChecked() ? 1 : 0;
+    pathEdit_->setEnabled(worker_.saveData != 0);
+    browseButton_->setEnabled(worker_.saveData != 0);
+}
+
+void TargetPage::OnBrowse()
+{
+    const QString folder = QFileDialog::getExistingDirectory(this, QString(), pathEdit_->text());
+    if (!folder.isEmpty())
+        pathEdit_->setText(folder);
+}
+
+// ---- replay controls ----
+
+const std::vector<double>& TargetPage::ReplaySpeeds()
+{
+    static const std::vector<double> speeds = {0.25, 0.5, 1.0, 2.0, 4.0, 8.0, 16.0, 0.0};
+    return speeds;
+}
+
+void TargetPage::SetReplaySpeedIndex(int index)
+{
+    if (index < 0 || index >= static_cast<int>(ReplaySpeeds().size()))
+        return;
+    if (speedCombo_->currentIndex() != index)
+        speedCombo_->setCurrentIndex(index);
+    worker_.SetReplaySpeed(ReplaySpeeds()[static_cast<size_t>(index)]);
+}
+
+void TargetPage::SetReplayPaused(bool paused)
+{
+    if (!worker_.IsRunning() || worker_.replayMode == 0)
+        return;
+    worker_.SetPaused(paused);
+    pauseButton_->setText(Text(LoadStringText(paused ? TEXT_RESUME : TEXT_PAUSE)));
+    stepButton_->setEnabled(paused);
+}
+
+void TargetPage::StepReplay()
+{
+    worker_.StepReport();
+}
+
+void TargetPage::SeekReplayFraction(double fraction)
+{
+    if (!worker_.IsRunning() || worker_.replayMode == 0)
+        return;
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    worker_.SeekReplay(static_cast<uint64_t>(std::llround(fraction * static_cast<double>(worker_.ReplayFileSize()))));
+}
+
+void TargetPage::UpdateReplayControls()
+{
+    const uint64_t size = worker_.ReplayFileSize();
+    if (size == 0 || replaySlider_->isSliderDown())
+        return;
+    const double fraction = static_cast<double>(worker_.ReplayPosition()) / static_cast<double>(size);
+    replaySlider_->setValue(static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * kSliderSteps)));
+}
+
+// ---- status and notices ----
+
+void TargetPage::Notify(const std::string& text)
+{
+    if (notify_)
+        notify_(text);
+}
+
+void TargetPage::ShowRecordFailure()
+{
+    const RecordFailureInfo failure = worker_.RecordFailure();
+    if (!failure.path.empty())
+        Notify(FormatStringText(TEXT_RECORD_FAILED, failure.path.c_str(), failure.reason.c_str()));
+}
+
+std::string TargetPage::RunStatusText()
+{
+    if (!worker_.IsRunning())
+        return {};
+    const auto now = std::chrono::steady_clock::now();
+    const uint64_t count = worker_.ReportCount();
+    const double seconds = std::chrono::duration<double>(now - rateTime_).count();
+    if (seconds >= 0.5) {
+        rate_ = static_cast<double>(count - std::min(count, rateCount_)) / seconds;
+        rateCount_ = count;
+        rateTime_ = now;
+    }
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.1f", rate_);
+    const std::string reports = std::to_string(count);
+    if (worker_.replayMode != 0) {
+        const uint64_t size = worker_.ReplayFileSize();
+        const int percent = size ? static_cast<int>(worker_.ReplayPosition() * 100 / size) : 0;
+        std::string text = FormatStringText(TEXT_RUN_REPLAY, rate, reports.c_str(), percent);
+        if (worker_.IsPaused())
+            text += LoadStringText(TEXT_RUN_PAUSED);
+        return text;
+    }
+    std::string text = FormatStringText(TEXT_RUN_LIVE, rate, reports.c_str());
+    const std::string record = worker_.RecordFilePath();
+    if (!record.empty() && worker_.RecordFailure().path.empty())
+        text += FormatStringText(TEXT_RUN_RECORDING, FileNameOf(record).c_str(), SizeText(worker_.RecordedBytes()).c_str());
+    return text;
+}
+
+// ---- the window's calls ----
+
+void TargetPage::OnPageShown()
+{
+    RefreshParams();
+    if (sensor_.Session().IsConnected())
+        StartRealtimeShow();
+}
+
+void TargetPage::OnPageHidden()
+{
+    StopRealtimeShow();
+}
+
+void TargetPage::OnConnected()
+{
+    RefreshParams();
+    // Shown while the window connects: the run starts as it would on showing the page.
+    if (isVisible() && !worker_.IsRunning())
+        StartRealtimeShow();
+}
+
+void TargetPage::OnDisconnecting()
+{
+    StopRealtimeShow();
+}
+
+void TargetPage::OnConnectionLost()
+{
+    if (worker_.IsRunning() && worker_.replayMode == 0)
+        StopRealtimeShow();
+}
+
+void TargetPage::OnSensorBusy(bool busy)
+{
+    // A run cannot start while another exchange has the sensor.
+    if (!worker_.IsRunning()) {
+        startButton_->setEnabled(!busy);
+        replayButton_->setEnabled(!busy);
+    }
+}
+
+void TargetPage::SetPortSelection(int portNumber, int baudRate)
+{
+    portNumber_ = portNumber;
+    baudRate_ = baudRate;
+}
+
+void TargetPage::SetLayoutScale(double scale)
+{
+    uiScale_ = scale;
+    SetupCharts();
+}

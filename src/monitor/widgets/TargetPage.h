@@ -1,0 +1,166 @@
+#pragma once
+// The target information page: a state picture, the status text with the target's
+// state, distance and the estimated operating current, the energy chart and the
+// range chart with its state band, fed by the acquisition worker live from the
+// sensor or replayed from a record file; recording of live runs into a folder.
+//
+// Replay controls beyond Start/Stop: a position slider (seek), pause, one report
+// at a time and a speed. A record file's description (RecordSidecar.h) supplies the
+// parameters and current constants of its replay.
+//
+// Controls carry their numeric ids as object names ("3003", ...). The worker's
+// notices arrive as posted message events (AcquisitionEventSink.h).
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QWidget>
+
+#include "app/widgets/IToolPage.h"
+#include "controls/imagelib/GdiplusImage.h"
+#include "controls/widgets/ScreenSaverInhibitor.h"
+#include "monitor/AcquisitionWorker.h"
+#include "monitor/CurrentEstimate.h"
+#include "monitor/widgets/AcquisitionEventSink.h"
+#include "monitor/widgets/TargetCharts.h"
+#include "params/ParamSetting.h"
+#include "session/SensorSession.h"
+
+class ColorLabel;
+class WaveChart;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QTimer;
+
+class TargetPage : public QWidget, public IToolPage, private AcquisitionEventSink {
+    Q_OBJECT
+
+public:
+    // Builds the page (template 3000) and initialises it: pictures, the AppConfig and
+    // ObjectInfo keys, the charts, the first status (None).
+    TargetPage(ToolPageContext& context, QWidget* parent = nullptr);
+    // Stops a run and saves the page's keys.
+    ~TargetPage() override;
+
+    static constexpr int kDesignWidth = 680;
+    static constexpr int kDesignHeight = 424;
+
+    // A run in the mode replayMode names; a live run needs the connection (else the
+    // "Device Not Connected" box).
+    void StartRealtimeShow();
+    // Ends the run (safe when none) and restores the controls.
+    void StopRealtimeShow();
+    void OnStart();   // 3003
+    void OnReplay();  // 3004: stops a replay, or asks for a file and replays it
+    // Replays the file as if it had been chosen in the file dialog.
+    void ReplayFile(const std::string& path);
+    void OnSaveData();  // 3030
+    void OnBrowse();    // 3032
+    // The status text and the indicator from the last report.
+    void UpdateStatus();
+    void SetupCharts();
+    // The parameter record's thresholds and detection range on the charts.
+    void RefreshParams();
+
+    // Replay controls.
+    void SetReplayPaused(bool paused);
+    void StepReplay();
+    // Speed choice index into ReplaySpeeds(); the last entry is "as fast as possible".
+    void SetReplaySpeedIndex(int index);
+    [[nodiscard]] static const std::vector<double>& ReplaySpeeds();
+    // Goes on at the first whole frame at or after this fraction (0..1) of the file.
+    void SeekReplayFraction(double fraction);
+
+    // --- IToolPage ---
+    QWidget* PageWidget() override { return this; }
+    void OnPageShown() override;
+    void OnPageHidden() override;
+    void OnConnected() override;
+    void OnDisconnecting() override;
+    void OnConnectionLost() override;
+    void OnSensorBusy(bool busy) override;
+    void SetPortSelection(int portNumber, int baudRate) override;
+    void SetLayoutScale(double scale) override;
+    [[nodiscard]] std::string RunStatusText() override;
+
+    // --- State, for the window and tests ---
+    [[nodiscard]] CAcquisitionWorker& Worker() { return worker_; }
+    [[nodiscard]] TargetCharts& Charts() { return *charts_; }
+    [[nodiscard]] QString StatusText() const;
+    [[nodiscard]] double UiScale() const { return uiScale_; }
+    // The parameters and constants the charts and the current estimate use now: a
+    // replayed file's own when it has a description, the window's otherwise.
+    [[nodiscard]] const ParamSetting& ShownParams() const;
+    [[nodiscard]] const CurrentConstants& ShownConstants() const;
+    [[nodiscard]] bool ReplaysWithDescription() const { return replayDescription_.has_value(); }
+
+signals:
+    // The status text changed (after each report and at start and stop).
+    void statusUpdated(const QString& text);
+    // A run started or stopped.
+    void runStateChanged(bool running);
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    // Worker notices (worker thread): charts, then the posted event.
+    void OnNewReport(const TargetReport& report) override;
+
+    void ShowStatus(int state, int distanceCm);
+    void BuildControls();
+    void LoadPictures();
+    void LoadKeys();
+    void SaveKeys();
+    void SetRunControls(bool running, bool replay);
+    void UpdateReplayControls();
+    void Notify(const std::string& text);
+    void ShowRecordFailure();
+    [[nodiscard]] RecordSidecar DescribeRecording() const;
+
+    SensorThread& sensor_;
+    SensorSession::LineClaim claim_;  // held while the worker runs
+    ParamSetting& params_;
+    std::function<void(const std::string&)> notify_;
+    double uiScale_ = 1.0;
+    int portNumber_ = 0;
+    int baudRate_ = 0;
+
+    CurrentConstants constants_;
+    std::optional<RecordSidecar> replayDescription_;  // of the file being replayed
+
+    ColorLabel* indicator_ = nullptr;   // 3001
+    ColorLabel* statusText_ = nullptr;  // 3002
+    QPushButton* startButton_ = nullptr;  // 3003
+    QPushButton* replayButton_ = nullptr; // 3004
+    WaveChart* rangeChart_ = nullptr;      // 3010
+    WaveChart* energyChart_ = nullptr;     // 3011
+    QCheckBox* saveDataCheck_ = nullptr;  // 3030
+    QLineEdit* pathEdit_ = nullptr;       // 3031
+    QPushButton* browseButton_ = nullptr; // 3032
+    QSlider* replaySlider_ = nullptr;
+    QPushButton* pauseButton_ = nullptr;
+    QPushButton* stepButton_ = nullptr;
+    QComboBox* speedCombo_ = nullptr;
+    QTimer* replayTimer_ = nullptr;
+
+    struct BitmapDeleter {
+        void operator()(GpBitmap* b) const { Gdiplus_DeleteBitmap(b); }
+    };
+    std::unique_ptr<GpBitmap, BitmapDeleter> stateImages_[3];
+
+    CScreenSaverInhibitor screenSaver_;
+    // The report rate of the status bar: the count and time of the last look.
+    uint64_t rateCount_ = 0;
+    std::chrono::steady_clock::time_point rateTime_;
+    double rate_ = 0.0;
+
+    std::unique_ptr<TargetCharts> charts_;
+    CAcquisitionWorker worker_;  // after the charts: the destructor stops it before they go
+};

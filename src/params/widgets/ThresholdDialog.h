@@ -1,0 +1,122 @@
+#pragma once
+// The threshold generator (template 3500): a modal dialog that sends the two
+// coefficients and the scan time to the sensor, follows the sensor's progress on
+// the "SensingGenerate" worker and says how the run ended. Beside that it shows
+// the trigger and hold tables before and after the run, with the changed gates
+// marked, and can write the previous tables back (Undo).
+//
+// Ownership and threads: the dialog borrows the main window's connection. It owns
+// the worker and the event sink the worker posts through; both live on the UI
+// thread's side, and the worker talks to the dialog only by posted
+// WM_SENSING_PROGRESS / WM_SENSING_FINISHED events. While the worker runs the
+// dialog holds a line claim, so the main window's link watch does not read the
+// progress frames away, and the UI thread does not touch the handle. Every device
+// call of the dialog itself (the tables, Undo) runs on the UI thread while no
+// worker runs, bracketed by command mode.
+//
+// The dialog ends with QDialog::Accepted when its last run succeeded, else with
+// QDialog::Rejected. Closing it during a run stops the run first.
+//
+// Controls carry their numeric ids as object names: 3501-3503 inputs, 3504
+// progress bar, 3510 Start/Stop, 3511 status, 3520 the tables, 3521 Undo.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include <QDialog>
+
+#include "params/ParamSetting.h"
+#include "session/SensorSession.h"
+#include "params/ThresholdGeneration.h"
+#include "params/widgets/SensingEventSink.h"
+
+class ColorLabel;
+class NumericEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+class SensorThread;
+
+// Both threshold tables of the sensor, dB per gate.
+struct GateTables {
+    std::array<uint32_t, PARAM_GATE_COUNT> trigger{};
+    std::array<uint32_t, PARAM_GATE_COUNT> hold{};
+    bool operator==(const GateTables&) const = default;
+};
+
+class ThresholdDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    // Object names of the controls beyond the template.
+    static constexpr int kTablesId = 3520;
+    static constexpr int kUndoId = 3521;
+
+    explicit ThresholdDialog(SensorThread& sensor, QWidget* parent = nullptr);
+    // Stops a run that is still going.
+    ~ThresholdDialog() override;
+
+    // The inputs the edits show (the page gives 2, 1 and 120).
+    void SetInputs(int triggerCoefficient, int holdCoefficient, int scanTime);
+
+    // Start (3510) while idle, Stop while a run is going.
+    void OnStart();
+    // Writes the tables from before the last successful run back to the sensor.
+    void OnUndo();
+
+    // --- State, for the page and for tests ---
+    [[nodiscard]] int Success() const { return success_; }
+    [[nodiscard]] bool Running() const { return running_ != 0; }
+    [[nodiscard]] const std::optional<GateTables>& TablesBefore() const { return before_; }
+    [[nodiscard]] const std::optional<GateTables>& TablesAfter() const { return after_; }
+
+protected:
+    void customEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+public slots:
+    // The close box and the OK command: a run is stopped first; the dialog ends
+    // with OK when the last run succeeded.
+    void reject() override;
+    void accept() override;
+
+private:
+    void BuildControls();
+    void StartRun();
+    void StopRun();
+    void OnProgress(int progress);
+    void OnFinished(int success);
+    void SetInputsEnabled(bool enabled);
+    void CloseDialog();
+    // Reads both tables from the sensor in one command-mode bracket; none when a read fails.
+    [[nodiscard]] std::optional<GateTables> ReadTables();
+    void ShowTables();
+    void ShowStatus(const std::string& text);
+
+    SensorSession& session_;  // used while the sensor thread is idle (the dialog is modal)
+    SensingEventSink sink_;  // declared before the worker: the worker posts through it until joined
+    std::unique_ptr<CSensingGenerateWorker> worker_;
+    SensorSession::LineClaim claim_;  // held while the worker reads the line
+
+    int32_t triggerCoefficient_ = DEFAULT_TRIGGER_COEFFICIENT;
+    int32_t holdCoefficient_ = DEFAULT_HOLD_COEFFICIENT;
+    int32_t scanTime_ = DEFAULT_SCAN_TIME;
+    int32_t success_ = 0;
+    int32_t running_ = 0;
+    // A worker's WM_SENSING_FINISHED is still to come and still matters (not after
+    // the dialog was closed during the run).
+    bool awaitingFinish_ = false;
+    std::optional<GateTables> before_;  // what the sensor held when the dialog opened or the last run started
+    std::optional<GateTables> after_;   // what it holds after the last successful run (or Undo)
+
+    NumericEdit* triggerEdit_ = nullptr;  // 3501
+    NumericEdit* holdEdit_ = nullptr;     // 3502
+    NumericEdit* scanEdit_ = nullptr;     // 3503
+    QProgressBar* progress_ = nullptr;     // 3504
+    QPushButton* startButton_ = nullptr;   // 3510
+    ColorLabel* status_ = nullptr;       // 3511
+    QTableWidget* tables_ = nullptr;       // 3520
+    QPushButton* undoButton_ = nullptr;    // 3521
+};

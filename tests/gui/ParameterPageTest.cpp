@@ -1,0 +1,431 @@
+// The parameter page inside the main window, against the virtual sensor.
+
+#include <QAbstractButton>
+#include <QTest>
+
+#include "MainWindowFixture.h"
+#include "support/qt/QtTestEnvironment.h"
+#include "controls/widgets/BalloonTip.h"
+#include "controls/widgets/NumericEdit.h"
+#include "device/RadarDevice.h"
+#include "params/ParamRules.h"
+#include "app/StringTable.h"
+#include "params/RadarOperatorConfig.h"
+#include "params/widgets/ParameterPage.h"
+
+namespace {
+
+class ParamPageTest : public MainWindowFixture {
+protected:
+    // A choice made by the user in a combo box.
+    void Choose(const char* id, const QString& text)
+    {
+        QComboBox* combo = Combo(id);
+        const int index = combo->findText(text);
+        ASSERT_GE(index, 0) << text.toStdString();
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+
+    void Click(const char* id)
+    {
+        QTest::mouseClick(Button(id), Qt::LeftButton);
+        WaitForSensor();
+    }
+
+    // The texts of the page's controls that a default record shows.
+    void ExpectDefaultsShown()
+    {
+        EXPECT_EQ(Edit(2010)->text(), "0");
+        EXPECT_EQ(Edit(2011)->text(), "8.4");
+        EXPECT_TRUE(Find<QAbstractButton>("2014")->isChecked());
+        EXPECT_EQ(Combo("2012")->currentText(), "4.0");
+        EXPECT_EQ(Combo("2013")->currentText(), "0.5");
+        EXPECT_EQ(Edit(2016)->text(), "40");
+        const ParamSetting defaults;
+        for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
+            EXPECT_EQ(Edit(2020 + gate)->text(), QString::number(defaults.GateTriggerThreshold[gate]));
+            EXPECT_EQ(Edit(2040 + gate)->text(), QString::number(defaults.GateHoldThreshold[gate]));
+        }
+    }
+
+    // Puts values different from the defaults into the page's controls.
+    void EditAwayFromDefaults()
+    {
+        TypeAndLeave(Edit(2010), "2.1");
+        Choose("2013", "1.0");
+        Choose("2012", "3.0");
+        QTest::mouseClick(Find<QAbstractButton>("2015"), Qt::LeftButton);
+        TypeAndLeave(Edit(2016), "100");
+        TypeAndLeave(Edit(2020), "70");
+        TypeAndLeave(Edit(2055), "90");
+    }
+};
+
+TEST_F(ParamPageTest, TypingNineIntoMaxRangeShowsTheLimitAndABalloon)
+{
+    OpenWindow();
+    TypeAndLeave(Edit(2011), "9");
+    EXPECT_EQ(Edit(2011)->text(), "8.4");
+    EXPECT_DOUBLE_EQ(window->Params().DetectRangeMax, 8.4);
+    const auto texts = BalloonTexts(Edit(2011));
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Range Max Value Must <= 8.4");
+    const BalloonItem item = Edit(2011)->Balloon()->Items()[0];
+    EXPECT_EQ(item.title, "Data Invalid");
+    EXPECT_EQ(item.icon, BALLOON_ICON_INFO);
+    EXPECT_EQ(item.key, RANGE_NOTICE_KEY_TOO_LARGE);
+    EXPECT_TRUE(Edit(2011)->Balloon()->isVisible());
+    EXPECT_EQ(Edit(2011)->Balloon()->Owner(), window.get());
+}
+
+TEST_F(ParamPageTest, RangeRulesCorrectTheOtherEndAndExplainUnderThatEdit)
+{
+    OpenWindow();
+    // Both ends in gate 1: the minimum moves to 0 and the balloon opens under 2010.
+    TypeAndLeave(Edit(2010), "0.8");
+    EXPECT_TRUE(BalloonTexts(Edit(2010)).empty());
+    TypeAndLeave(Edit(2011), "1.0");
+    EXPECT_EQ(Edit(2011)->text(), "1.0");
+    EXPECT_EQ(Edit(2010)->text(), "0");
+    EXPECT_DOUBLE_EQ(window->Params().DetectRangeMin, 0.0);
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"Range Min Value Must <= 0.00"});
+
+    // A minimum of 7.8 below a maximum of 8.3: clamped to 7.7, then moved out of gate 11.
+    TypeAndLeave(Edit(2011), "8.3");
+    TypeAndLeave(Edit(2010), "7.8");
+    EXPECT_EQ(Edit(2010)->text(), "7.35");
+    EXPECT_DOUBLE_EQ(window->Params().DetectRangeMin, 7.35);
+    const auto items = Edit(2010)->Balloon()->Items();
+    ASSERT_FALSE(items.empty());
+    EXPECT_EQ(items[0].key, RANGE_NOTICE_KEY_TOO_LARGE);
+}
+
+TEST_F(ParamPageTest, ACorrectionOfTheCommittedEditRunsTheRuleAgainBeforeItsBalloonOpens)
+{
+    OpenWindow();
+    TypeAndLeave(Edit(2011), "8.3");
+    // 7.8 is clamped to 7.7; the edit reports 7.7 at once, and that run moves the
+    // minimum out of gate 11 and opens its balloon first. The clamp's notice has the
+    // same key, so it only restarts that message.
+    TypeAndLeave(Edit(2010), "7.8");
+    EXPECT_EQ(Edit(2010)->text(), "7.35");
+    EXPECT_DOUBLE_EQ(window->Params().DetectRangeMin, 7.35);
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"Range Min Value Must <= 7.35"});
+    EXPECT_TRUE(BalloonTexts(Edit(2011)).empty());
+}
+
+TEST_F(ParamPageTest, ThresholdEditsRefuseAMinusAndForceTheirLimits)
+{
+    OpenWindow();
+    NumericEdit* gate = Edit(2033);
+    ASSERT_TRUE(FocusWidget(gate));
+    gate->setCursorPosition(0);
+    QTest::keyClick(gate, '-');
+    EXPECT_EQ(gate->text(), "31");
+    EXPECT_EQ(BalloonTexts(gate), std::vector<std::string>{"Invalid character '-'"});
+
+    TypeAndLeave(Edit(2040), "5");
+    EXPECT_EQ(Edit(2040)->text(), "10");
+    EXPECT_EQ(BalloonTexts(Edit(2040)).front(), "MinValue Must >= 10");
+    TypeAndLeave(Edit(2016), "300");
+    EXPECT_EQ(Edit(2016)->text(), "255");
+}
+
+TEST_F(ParamPageTest, WriteThenAFreshReadReturnsTheWrittenValues)
+{
+    OpenWindow();
+    Connect();
+    ASSERT_EQ(Button("1103")->text(), "Disconn.");
+    EditAwayFromDefaults();
+
+    Click("2003");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Succeed setting parameters");
+    EXPECT_EQ(boxes[0].caption, "Success");
+    EXPECT_EQ(boxes[0].icon, MessageIcon::Information);
+    EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_RANGE_MIN), 3u) << "2.1 m is gate 3 when read from the edit's text";
+    EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_RESPONSE_FREQ), 10u);
+    EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_RANGE_REPORT_FREQ), 10u);
+    EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_STATE_REPORT_FREQ), 30u);
+    EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_DISAPPEAR_TIME), 100u);
+    EXPECT_EQ(sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD)[0], 70u);
+    EXPECT_EQ(sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD)[15], 90u);
+
+    // Forget everything on the page, then read it back from the sensor.
+    InitParamSetting(window->Params());
+    window->ParamPage()->UpdateControls();
+    ASSERT_EQ(Edit(2020)->text(), "48");
+    Click("2002");
+    EXPECT_EQ(LastBox().text, "Succeed reading parameters");
+    EXPECT_EQ(Edit(2010)->text(), "2.1");
+    EXPECT_EQ(Combo("2013")->currentText(), "1.0");
+    EXPECT_EQ(Combo("2012")->currentText(), "3.0");
+    EXPECT_TRUE(Find<QAbstractButton>("2015")->isChecked());
+    EXPECT_EQ(Edit(2016)->text(), "100");
+    EXPECT_EQ(Edit(2020)->text(), "70");
+    EXPECT_EQ(Edit(2055)->text(), "90");
+}
+
+// Read Config. against a sensor whose hold table comes back implausible twice: the
+// error box names the value after the usual failure text.
+TEST_F(ParamPageTest, AnImplausibleReplyOnReadIsNamedInTheErrorBox)
+{
+    sensorOptions.garbleReplyCommand = PARAM_ID_READ_HOLD_THRESHOLD;
+    sensorOptions.garbleReplyCount = 4;  // two at connect, two for the read below
+    ASSERT_TRUE(sensor.Start(sensorOptions));
+    OpenWindow();
+    Connect();
+    Click("2002");
+    EXPECT_EQ(LastBox().text, "Failed to read parameters\nThe sensor's reply was implausible twice (malformed reply, "
+                              "0xA004): GateHoldThreshold[15] is 2147483676, expected 0-100.");
+    EXPECT_EQ(LastBox().icon, MessageIcon::Error);
+    EXPECT_EQ(sensor->Counters().repliesGarbled, 4u);
+}
+
+TEST_F(ParamPageTest, ResetWithoutADeviceShowsTheDefaultsAndSaysNotConnected)
+{
+    OpenWindow();
+    EditAwayFromDefaults();
+    Click("2001");
+    ExpectDefaultsShown();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Device Not Connected");
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].icon, MessageIcon::Error);
+}
+
+// Every value the page's controls show, for comparing two moments.
+std::vector<std::string> ShownValues(const MainWindow& window)
+{
+    std::vector<std::string> values;
+    for (const NumericEdit* edit : window.ParamPage()->findChildren<NumericEdit*>())
+        values.push_back(edit->objectName().toStdString() + "=" + edit->text().toStdString());
+    for (const char* id : {"2012", "2013"})
+        values.push_back(std::string(id) + "=" + window.findChild<QComboBox*>(id)->currentText().toStdString());
+    values.push_back(window.findChild<QAbstractButton*>("2015")->isChecked() ? "fast" : "normal");
+    return values;
+}
+
+TEST_F(ParamPageTest, ResetOnTheSensorWritesTheFactoryTablesAndShowsWhatTheSensorHolds)
+{
+    OpenWindow();
+    Connect();
+    EditAwayFromDefaults();
+    Click("2001");
+    EXPECT_EQ(LastBox().text, "Succeed setting parameters");
+    // The hold table the sensor holds now is the factory motion table, not the default.
+    for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
+        EXPECT_EQ(Edit(2040 + gate)->text(), QString::number(MOTION_THRESHOLD_TABLE[gate])) << gate;
+        EXPECT_EQ(window->Params().GateHoldThreshold[gate], MOTION_THRESHOLD_TABLE[gate]) << gate;
+    }
+    EXPECT_EQ(Edit(2040)->text(), "52");
+    EXPECT_EQ(Edit(2011)->text(), "8.4");
+    EXPECT_EQ(Edit(2020)->text(), "48");
+    // A fresh Read finds exactly what the page shows.
+    const auto afterReset = ShownValues(*window);
+    Click("2002");
+    EXPECT_EQ(LastBox().text, "Succeed reading parameters");
+    EXPECT_EQ(ShownValues(*window), afterReset);
+
+    const auto motion = sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD);
+    const auto appear = sensor->GateTable(PARAM_ID_WRITE_APPEAR_THRESHOLD);
+    for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
+        EXPECT_EQ(motion[gate], MOTION_THRESHOLD_TABLE[gate]);
+        EXPECT_EQ(appear[gate], APPEAR_THRESHOLD_TABLE[gate]);
+    }
+    EXPECT_EQ(sensor->ConfigValue(13), 120u);
+}
+
+// A range between two gates is stored as the gate below: after Write the page shows
+// what the sensor stores, and says so under the edit.
+TEST_F(ParamPageTest, WriteShowsTheValueTheSensorStores)
+{
+    OpenWindow();
+    Connect();
+    TypeAndLeave(Edit(2010), "7.35");
+    ASSERT_EQ(Edit(2010)->text(), "7.35") << "a legal minimum, no rule corrects it";
+    Click("2003");
+    EXPECT_EQ(LastBox().text, "Succeed setting parameters");
+    EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_RANGE_MIN), 10u);
+    EXPECT_EQ(Edit(2010)->text(), "7");
+    EXPECT_NEAR(window->Params().DetectRangeMin, 7.0, 1e-9);
+    ASSERT_NE(Edit(2010)->Balloon(), nullptr);
+    const auto items = Edit(2010)->Balloon()->Items();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].title, "Stored Value");
+    EXPECT_EQ(items[0].text, "Stored as 7.00 m (gate 10)");
+    EXPECT_EQ(items[0].icon, BALLOON_ICON_INFO);
+    EXPECT_TRUE(Edit(2010)->Balloon()->isVisible());
+    // Values the sensor keeps as written get no balloon.
+    EXPECT_TRUE(BalloonTexts(Edit(2011)).empty());
+    EXPECT_TRUE(BalloonTexts(Edit(2020)).empty());
+}
+
+// The user's report: with the maximum as the sensor reports it (12 x 0.7, a hair
+// below 8.4), a minimum of 7.9 is corrected to 7.70, the same as without a sensor.
+TEST_F(ParamPageTest, AMaximumReadFromTheSensorGivesTheSameCorrectionAsATypedOne)
+{
+    OpenWindow();
+    Connect();
+    ASSERT_EQ(sensor->ConfigValue(DETECT_KEY_RANGE_MAX), 12u);
+    ASSERT_LT(window->Params().DetectRangeMax, 8.4);
+    TypeAndLeave(Edit(2010), "7.9");
+    EXPECT_EQ(Edit(2010)->text(), "7.7");
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"Range Min Value Must <= 7.70"});
+    EXPECT_EQ(Edit(2011)->text(), "8.4");
+}
+
+// A value changed since the last Read, Write or Reset is marked until it is written
+// or read again, and the window's title has a "*" meanwhile.
+TEST_F(ParamPageTest, UnwrittenChangesAreMarkedUntilWrittenOrReadAgain)
+{
+    OpenWindow();
+    Connect();
+    ParameterPage* page = window->ParamPage();
+    const QString title = window->windowTitle();
+    ASSERT_FALSE(title.endsWith("*"));
+    EXPECT_FALSE(page->HasUnwrittenChanges());
+
+    TypeAndLeave(Edit(2020), "70");
+    EXPECT_TRUE(page->IsUnwritten(Edit(2020)));
+    EXPECT_FALSE(page->IsUnwritten(Edit(2021)));
+    EXPECT_FALSE(Edit(2020)->styleSheet().isEmpty()) << "a frame around the edit";
+    EXPECT_FALSE(window->findChild<QWidget*>("gate:2020")->styleSheet().isEmpty()) << "its label coloured";
+    EXPECT_TRUE(Edit(2021)->styleSheet().isEmpty());
+    EXPECT_EQ(window->windowTitle(), title + "*");
+
+    // Back to the value the sensor holds: no longer marked.
+    TypeAndLeave(Edit(2020), "48");
+    EXPECT_FALSE(page->IsUnwritten(Edit(2020)));
+    EXPECT_TRUE(Edit(2020)->styleSheet().isEmpty());
+    EXPECT_EQ(window->windowTitle(), title);
+
+    // A rule's correction of the other edit and a choice in a list are marked too.
+    TypeAndLeave(Edit(2011), "8.3");
+    TypeAndLeave(Edit(2010), "7.8");
+    EXPECT_TRUE(page->IsUnwritten(Edit(2010)));
+    EXPECT_TRUE(page->IsUnwritten(Edit(2011)));
+    Choose("2013", "1.0");
+    EXPECT_TRUE(page->IsUnwritten(Combo("2013")));
+    QTest::mouseClick(Find<QAbstractButton>("2015"), Qt::LeftButton);
+    EXPECT_TRUE(page->IsUnwritten(Find<QWidget>("2015")));
+    EXPECT_EQ(window->windowTitle(), title + "*");
+
+    Click("2003");
+    EXPECT_FALSE(page->HasUnwrittenChanges());
+    EXPECT_EQ(window->windowTitle(), title);
+
+    TypeAndLeave(Edit(2016), "120");
+    EXPECT_TRUE(page->IsUnwritten(Edit(2016)));
+    Click("2002");
+    EXPECT_FALSE(page->HasUnwrittenChanges()) << "Read shows what the sensor holds";
+
+    TypeAndLeave(Edit(2055), "90");
+    Click("2001");
+    EXPECT_FALSE(page->HasUnwrittenChanges()) << "after Reset the page shows what the sensor holds";
+    EXPECT_EQ(window->windowTitle(), title);
+}
+
+TEST_F(ParamPageTest, AFailedWriteKeepsTheMarks)
+{
+    OpenWindow(false);
+    TypeAndLeave(Edit(2020), "70");
+    Click("2003");
+    EXPECT_EQ(LastBox().text, "Device Not Connected");
+    EXPECT_TRUE(window->ParamPage()->IsUnwritten(Edit(2020)));
+    EXPECT_TRUE(window->windowTitle().endsWith("*"));
+}
+
+// Every message of the page in Chinese, balloons included.
+TEST_F(ParamPageTest, BalloonsSpeakChinese)
+{
+    SetUiLanguage(UiLanguage::SimplifiedChinese);
+    OpenWindow();
+    TypeAndLeave(Edit(2011), "9");
+    ASSERT_NE(Edit(2011)->Balloon(), nullptr);
+    const BalloonItem range = Edit(2011)->Balloon()->Items().at(0);
+    EXPECT_EQ(range.title, "数据无效");
+    EXPECT_EQ(range.text, "最大检测距离必须 <= 8.4");
+    TypeAndLeave(Edit(2040), "5");
+    EXPECT_EQ(BalloonTexts(Edit(2040)).front(), "最小值必须 >= 10");
+    NumericEdit* gate = Edit(2033);
+    ASSERT_TRUE(FocusWidget(gate));
+    gate->setCursorPosition(0);
+    QTest::keyClick(gate, '-');
+    EXPECT_EQ(gate->Balloon()->Items().at(0).title, "输入错误");
+    EXPECT_EQ(BalloonTexts(gate), std::vector<std::string>{"无效字符 '-'"});
+
+    Connect();
+    TypeAndLeave(Edit(2010), "7.35");
+    Click("2003");
+    EXPECT_EQ(LastBox().text, "写入参数成功");
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"传感器保存为 7.00 米（距离门 10）"});
+}
+
+TEST_F(ParamPageTest, ReadAndWriteWithoutADeviceSayNotConnected)
+{
+    OpenWindow();
+    TypeAndLeave(Edit(2020), "66");
+    Click("2002");
+    EXPECT_EQ(LastBox().text, "Device Not Connected");
+    EXPECT_EQ(Edit(2020)->text(), "66") << "a failed read leaves the controls";
+
+    Click("2003");
+    EXPECT_EQ(LastBox().text, "Device Not Connected");
+    EXPECT_EQ(window->Params().GateTriggerThreshold[0], 66u) << "the record keeps the control values";
+    Click("2005");
+    EXPECT_NE(ConfigFileText().find("Gate0TriggerThreshold=\"66\""), std::string::npos);
+}
+
+TEST_F(ParamPageTest, SaveConfigWritesTheWholeSection)
+{
+    WriteConfig("<?xml version=\"1.0\"?>\n<AppConfig/>\n");
+    OpenWindow(false);
+    EXPECT_EQ(ConfigFileText().find("<ParamSetting"), std::string::npos) << "created in memory only";
+    TypeAndLeave(Edit(2011), "5.6");
+    Click("2005");
+    EXPECT_TRUE(boxes.empty()) << "saving is silent";
+    const std::string text = ConfigFileText();
+    for (const char* attribute :
+         {"RangeResolution=\"0.70\"", "DetectRangeMin=\"0.00\"", "DetectRangeMax=\"5.60\"", "ResponseFreq=\"0.5\"",
+          "StateReportFreq=\"4.0\"", "RangeReportFreq=\"0.5\"", "ObjectDisappearReportTime=\"40\"",
+          "Gate0TriggerThreshold=\"48\"", "Gate15TriggerThreshold=\"31\"", "Gate0HoldThreshold=\"45\"",
+          "Gate15HoldThreshold=\"28\""}) {
+        EXPECT_NE(text.find(attribute), std::string::npos) << attribute << "\n" << text;
+    }
+}
+
+TEST_F(ParamPageTest, TheParameterSectionIsLoadedAtStart)
+{
+    WriteConfig(
+        "<?xml version=\"1.0\"?>\n<AppConfig><paramsetting DetectRangeMin=\"1.40\" StateReportFreq=\"4.0\" "
+        "RangeReportFreq=\"2.0\" Gate3TriggerThreshold=\"77\" ResponseFreq=\"1.0\"/></AppConfig>\n");
+    OpenWindow(false);
+    EXPECT_EQ(Edit(2010)->text(), "1.4");
+    EXPECT_EQ(Edit(2023)->text(), "77");
+    EXPECT_EQ(Combo("2013")->currentText(), "2.0");
+    EXPECT_EQ(Combo("2012")->currentText(), "4.0");
+    EXPECT_TRUE(Find<QAbstractButton>("2015")->isChecked());
+}
+
+TEST_F(ParamPageTest, ChoosingARangeFrequencyRebuildsTheStateList)
+{
+    OpenWindow(false);
+    EXPECT_EQ(ComboItems("2012").size(), 16u);
+    Choose("2013", "3.0");
+    EXPECT_EQ(ComboItems("2012"), (std::vector<std::string>{"3.0", "6.0"}));
+    EXPECT_EQ(Combo("2012")->currentText(), "3.0") << "4.0 snaps to the nearer 3.0";
+    EXPECT_DOUBLE_EQ(window->Params().StateReportFreq, 3.0);
+
+    Choose("2013", "2.0");
+    EXPECT_EQ(ComboItems("2012"), (std::vector<std::string>{"2.0", "4.0", "6.0", "8.0"}));
+    EXPECT_EQ(Combo("2012")->currentText(), "2.0") << "a tie goes to the earlier entry";
+    EXPECT_DOUBLE_EQ(window->Params().StateReportFreq, 2.0);
+    EXPECT_DOUBLE_EQ(window->Params().RangeReportFreq, 2.0);
+
+    Choose("2012", "6.0");
+    EXPECT_DOUBLE_EQ(window->Params().StateReportFreq, 6.0);
+}
+
+}  // namespace
