@@ -21,14 +21,6 @@
 #include "monitor/FrameScanner.h"
 #include "monitor/RecordSidecar.h"
 
-// Message numbers the target page gives the worker's notices.
-enum : int {
-    WM_REPORT_NEW = 0x0500,   // a report arrived (OnNewReport)
-    WM_REPLAY_END = 0x0501,   // the replay file is exhausted (OnReplayEnd)
-    WM_DEVICE_LOST = 0x0502,  // a live read found the port closed (OnDeviceLost)
-    WM_RECORD_FAILED = 0x0503,  // recording stopped on a failed write (OnRecordFailed)
-};
-
 constexpr int STATE_HISTORY_LENGTH = 240;
 constexpr uint8_t STATE_NO_REPORT = 0xFF;
 constexpr int DEFAULT_REPLAY_INTERVAL = 500;  // ms

@@ -12,12 +12,6 @@
 
 class CBaseBuffer;
 
-// Notices of the worker; the dialog receives them under these message numbers.
-enum : int {
-    WM_SENSING_PROGRESS = 1280,  // wParam = progress, percent
-    WM_SENSING_FINISHED = 1281,  // wParam = 1 success, 0 failure
-};
-
 constexpr uint16_t SENSING_GENERATE_COMMAND = 9;
 constexpr int SENSING_COMMAND_TIMEOUT_MS = 2000;
 constexpr int SENSING_READ_CHUNK = 32;

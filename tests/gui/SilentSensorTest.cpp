@@ -11,6 +11,9 @@
 
 #include "MainWindowFixture.h"
 #include "params/widgets/ParameterPage.h"
+#include "params/widgets/ThresholdDialog.h"
+
+#include <QTableWidget>
 
 namespace {
 
@@ -95,6 +98,35 @@ TEST_F(SilentSensorTest, ThePageIsBusyWhileTheSensorThreadWorks)
     EXPECT_EQ(boxes.size(), 1u) << "one Read, one answer";
     EXPECT_TRUE(Button("2002")->isEnabled());
     EXPECT_NE(window->ParamPage()->cursor().shape(), Qt::BusyCursor);
+}
+
+// Gen. Threshold opens its dialog at once; the tables it reads come up empty
+// after the time-out, with the window turning meanwhile.
+TEST_F(SilentSensorTest, TheThresholdDialogOpensAtOnceAndShowsNoTablesAfterTheTimeOut)
+{
+    sensorOptions.silent = true;
+    OpenWindow();
+    Connect();
+    bool shown = false;
+    qint64 latest = -1;
+    QString firstCell;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, window.get(), [&] {
+        auto* dialog = window->findChild<ThresholdDialog*>();
+        if (!dialog || !dialog->isVisible())
+            return;
+        poll.stop();
+        shown = true;
+        latest = LatestTickDuring([] {});
+        firstCell = dialog->findChild<QTableWidget*>(QString::number(ThresholdDialog::kTablesId))->item(0, 0)->text();
+        dialog->close();
+    });
+    poll.start();
+    QTest::mouseClick(Button("2004"), Qt::LeftButton);
+    ASSERT_TRUE(shown);
+    EXPECT_LE(latest, LATE_LIMIT_MS);
+    EXPECT_EQ(firstCell, "-") << "nothing read, nothing shown";
 }
 
 }  // namespace

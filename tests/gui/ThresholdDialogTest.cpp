@@ -55,6 +55,8 @@ protected:
             poll.stop();
             ran = true;
             EXPECT_TRUE(dialog->isModal());
+            // The dialog reads the sensor's tables on the sensor thread as it opens.
+            EXPECT_TRUE(PumpUntil([this] { return window->SensorIdle(); }));
             body(*dialog);
             if (dialog->isVisible())
                 dialog->close();
@@ -175,7 +177,8 @@ TEST_F(ThresholdGeneratorTest, ASuccessfulRunShowsProgressAndBothTablesAndThePag
         QTest::mouseClick(StartButton(dialog), Qt::LeftButton);
         EXPECT_EQ(StartButton(dialog)->text(), "Stop");
         EXPECT_FALSE(InputEdit(dialog, 3503)->isEnabled());
-        EXPECT_TRUE(window->Session().IsLineClaimed()) << "the worker owns the line while it runs";
+        // The tables are read first, then the worker takes the line.
+        EXPECT_TRUE(PumpUntil([&] { return window->Session().IsLineClaimed(); })) << "the worker owns the line while it runs";
         ASSERT_TRUE(PumpUntil([&] { return sensor->LastGenerateRequest().has_value(); }));
         EXPECT_EQ(*sensor->LastGenerateRequest(), (SimGenerateRequest{2, 1, 120}));
 
@@ -242,6 +245,8 @@ TEST_F(ThresholdGeneratorTest, UndoWritesThePreviousTablesBack)
         ASSERT_NE(sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD), triggerBefore);
         ASSERT_TRUE(UndoButton(dialog)->isEnabled());
         QTest::mouseClick(UndoButton(dialog), Qt::LeftButton);
+        EXPECT_FALSE(UndoButton(dialog)->isEnabled()) << "one Undo at a time";
+        ASSERT_TRUE(PumpUntil([this] { return window->SensorIdle(); }));
         EXPECT_EQ(sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD), triggerBefore);
         EXPECT_EQ(sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD), holdBefore);
         EXPECT_FALSE(sensor->InCommandMode()) << "Undo leaves command mode";

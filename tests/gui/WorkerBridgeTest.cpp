@@ -1,5 +1,5 @@
-// Worker notices reaching windows: posted message events, the acquisition and
-// generation sinks that post them, and the bootloader sink that queues its calls
+// Worker notices reaching windows: the acquisition and generation sinks that
+// turn them into queued signals, and the bootloader sink that queues its calls
 // onto the window's thread.
 
 #include <gtest/gtest.h>
@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "controls/widgets/MessageEvent.h"
 #include "device/SerialPortRegistry.h"
 #include "firmware/widgets/QueuedBootloaderSink.h"
 #include "monitor/FrameScanner.h"
@@ -28,29 +27,38 @@
 namespace {
 
 struct Received {
-    int message;
-    qintptr wParam;
-    qintptr lParam;
+    std::string notice;
+    int a;
+    int b;
     QThread* thread;
     bool operator==(const Received&) const = default;
 };
 
-// A window that records every message event it is given.
+// A window that records every notice it is given, with the thread it ran on.
 class RecordingWindow : public QWidget {
 public:
-    explicit RecordingWindow(int* deliveries = nullptr) : deliveries_(deliveries) {}
     std::vector<Received> received;
-
-protected:
-    void customEvent(QEvent* event) override {
-        if (const CMessageEvent* m = CMessageEvent::Cast(event)) {
-            received.push_back({m->Message(), m->WParam(), m->LParam(), QThread::currentThread()});
-            if (deliveries_) ++*deliveries_;
-        }
+    void Note(const std::string& notice, int a = 0, int b = 0)
+    {
+        received.push_back({notice, a, b, QThread::currentThread()});
     }
 
-private:
-    int* deliveries_;
+    void Listen(AcquisitionEventSink& sink)
+    {
+        connect(&sink, &AcquisitionEventSink::reportArrived, this, [this](int s, int d) { Note("report", s, d); },
+                Qt::QueuedConnection);
+        connect(&sink, &AcquisitionEventSink::replayEnded, this, [this] { Note("replay end"); }, Qt::QueuedConnection);
+        connect(&sink, &AcquisitionEventSink::lineLost, this, [this] { Note("line lost"); }, Qt::QueuedConnection);
+        connect(&sink, &AcquisitionEventSink::recordingFailed, this, [this] { Note("record failed"); },
+                Qt::QueuedConnection);
+    }
+    void Listen(SensingEventSink& sink)
+    {
+        connect(&sink, &SensingEventSink::progressChanged, this, [this](int p) { Note("progress", p); },
+                Qt::QueuedConnection);
+        connect(&sink, &SensingEventSink::finished, this, [this](bool ok) { Note("finished", ok); },
+                Qt::QueuedConnection);
+    }
 };
 
 // Runs the event loop until the condition holds or the time is up.
@@ -63,65 +71,6 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
         QThread::msleep(1);
     }
     return true;
-}
-
-TEST(MessageEvent, PostedFromAnotherThreadArriveOnTheReceiversThreadInOrder) {
-    RecordingWindow window;
-    std::vector<Received> sent;
-    for (int k = 0; k < 200; ++k)
-        sent.push_back({k % 2 ? 0x0501 : 0x0500, k, -k * 1000003LL, QThread::currentThread()});
-    std::thread worker([&] {
-        for (const Received& r : sent) EXPECT_TRUE(PostMessageEvent(&window, r.message, r.wParam, r.lParam));
-    });
-    worker.join();
-    ASSERT_TRUE(PumpUntil([&] { return window.received.size() >= sent.size(); }));
-    EXPECT_EQ(window.received, sent);
-}
-
-TEST(MessageEvent, NumbersMapToTheirOwnEventTypesWithinTheUserRange) {
-    EXPECT_EQ(CMessageEvent::TypeOf(0x0500), QEvent::User + 0x0500);
-    EXPECT_EQ(CMessageEvent::TypeOf(0), QEvent::User);
-    EXPECT_EQ(CMessageEvent::TypeOf(CMessageEvent::MAX_MESSAGE), QEvent::MaxUser);
-    // Qt knows the type as taken: it hands out another one for the same hint.
-    EXPECT_NE(QEvent::registerEventType(QEvent::User + 0x0500), QEvent::User + 0x0500);
-
-    RecordingWindow window;
-    struct Case {
-        QObject* receiver;
-        int message;
-        bool posted;
-    } cases[] = {
-        {&window, -1, false},
-        {&window, CMessageEvent::MAX_MESSAGE + 1, false},
-        {nullptr, 0x0500, false},
-        {&window, CMessageEvent::MAX_MESSAGE, true},
-    };
-    for (const Case& c : cases) EXPECT_EQ(PostMessageEvent(c.receiver, c.message), c.posted) << c.message;
-    ASSERT_TRUE(PumpUntil([&] { return !window.received.empty(); }));
-    QCoreApplication::processEvents();
-    ASSERT_EQ(window.received.size(), 1u);
-    EXPECT_EQ(window.received[0].message, CMessageEvent::MAX_MESSAGE);
-
-    // Other events are not message events.
-    QEvent other(QEvent::User);
-    EXPECT_EQ(CMessageEvent::Cast(&other), nullptr);
-    EXPECT_EQ(CMessageEvent::Cast(nullptr), nullptr);
-}
-
-TEST(MessageEvent, AReceiverDeletedBeforeTheLoopRunsDropsItsEvents) {
-    int gone = 0;
-    auto doomed = std::make_unique<RecordingWindow>(&gone);
-    RecordingWindow survivor;
-    std::thread worker([&] {
-        PostMessageEvent(doomed.get(), 0x0500, 1, 2);
-        PostMessageEvent(&survivor, 0x0501, 3, 4);
-    });
-    worker.join();
-    doomed.reset();
-    ASSERT_TRUE(PumpUntil([&] { return !survivor.received.empty(); }));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(gone, 0);
-    EXPECT_EQ(survivor.received.size(), 1u);
 }
 
 TEST(WorkerSinks, AReplayDeliversItsReportsThenTheEndToTheWindow) {
@@ -140,7 +89,10 @@ TEST(WorkerSinks, AReplayDeliversItsReportsThenTheEndToTheWindow) {
     ASSERT_TRUE(WriteWholeFile(path, bytes));
 
     RecordingWindow window;
-    AcquisitionEventSink sink(&window);
+    AcquisitionEventSink sink;
+    window.Listen(sink);
+    std::vector<QThread*> hookThreads;
+    sink.SetReportHook([&](const TargetReport&) { hookThreads.push_back(QThread::currentThread()); });
     SensorLine device;  // never opened: a replay
     {
         CAcquisitionWorker worker(&device, sink);
@@ -148,38 +100,54 @@ TEST(WorkerSinks, AReplayDeliversItsReportsThenTheEndToTheWindow) {
         worker.replayInterval = 5;
         worker.lastReplayFile = path;
         ASSERT_EQ(worker.Start(), ACQUISITION_STARTED);
-        ASSERT_TRUE(PumpUntil([&] { return !window.received.empty() && window.received.back().message == WM_REPLAY_END; }));
+        ASSERT_TRUE(PumpUntil([&] { return !window.received.empty() && window.received.back().notice == "replay end"; }));
         worker.Stop();
     }
 
     QThread* ui = QThread::currentThread();
     const std::vector<Received> expected = {
-        {WM_REPORT_NEW, TARGET_STATE_MOVING, 120, ui},
-        {WM_REPORT_NEW, TARGET_STATE_MOTIONLESS, 345, ui},
-        {WM_REPORT_NEW, TARGET_STATE_NONE, 0, ui},
-        {WM_REPLAY_END, 0, 0, ui},
+        {"report", TARGET_STATE_MOVING, 120, ui},
+        {"report", TARGET_STATE_MOTIONLESS, 345, ui},
+        {"report", TARGET_STATE_NONE, 0, ui},
+        {"replay end", 0, 0, ui},
     };
     EXPECT_EQ(window.received, expected);
+    ASSERT_EQ(hookThreads.size(), 3u);
+    for (QThread* thread : hookThreads) EXPECT_NE(thread, ui) << "the report hook runs on the worker thread";
 }
 
-TEST(WorkerSinks, GenerationAndDeviceLossNoticesBecomeTheirMessages) {
+TEST(WorkerSinks, NoticesFromAnotherThreadArriveOnTheWindowsThreadInOrder) {
     RecordingWindow dialog;
     RecordingWindow page;
-    SensingEventSink sensing(&dialog);
-    AcquisitionEventSink acquisition(&page);
+    SensingEventSink sensing;
+    AcquisitionEventSink acquisition;
+    dialog.Listen(sensing);
+    page.Listen(acquisition);
     std::thread worker([&] {
-        sensing.OnSensingProgress(37);
-        sensing.OnSensingProgress(100);
+        for (int p = 0; p <= 100; ++p) sensing.OnSensingProgress(p);
         sensing.OnSensingFinished(1);
+        acquisition.OnRecordFailed();
         acquisition.OnDeviceLost();
     });
     worker.join();
-    ASSERT_TRUE(PumpUntil([&] { return dialog.received.size() >= 3 && !page.received.empty(); }));
+    ASSERT_TRUE(PumpUntil([&] { return dialog.received.size() >= 102 && page.received.size() >= 2; }));
     QThread* ui = QThread::currentThread();
-    EXPECT_EQ(dialog.received, (std::vector<Received>{{WM_SENSING_PROGRESS, 37, 0, ui},
-                                                       {WM_SENSING_PROGRESS, 100, 0, ui},
-                                                       {WM_SENSING_FINISHED, 1, 0, ui}}));
-    EXPECT_EQ(page.received, (std::vector<Received>{{WM_DEVICE_LOST, 0, 0, ui}}));
+    for (int p = 0; p <= 100; ++p) EXPECT_EQ(dialog.received[p], (Received{"progress", p, 0, ui}));
+    EXPECT_EQ(dialog.received.back(), (Received{"finished", 1, 0, ui}));
+    EXPECT_EQ(page.received, (std::vector<Received>{{"record failed", 0, 0, ui}, {"line lost", 0, 0, ui}}));
+}
+
+TEST(WorkerSinks, AWindowDeletedBeforeItsLoopRunsMissesItsNotices) {
+    auto doomed = std::make_unique<RecordingWindow>();
+    RecordingWindow survivor;
+    SensingEventSink sink;
+    doomed->Listen(sink);
+    survivor.Listen(sink);
+    std::thread worker([&] { sink.OnSensingFinished(0); });
+    worker.join();
+    doomed.reset();
+    ASSERT_TRUE(PumpUntil([&] { return !survivor.received.empty(); }));
+    EXPECT_EQ(survivor.received.size(), 1u);
 }
 
 // A firmware page's sink: every call with the thread it arrived on.

@@ -26,7 +26,6 @@
 #include <string>
 
 #include "chart/widgets/WaveChart.h"
-#include "controls/widgets/MessageEvent.h"
 #include "session/SensorSession.h"
 #include "monitor/AcquisitionWorker.h"
 #include "monitor/widgets/AcquisitionEventSink.h"
@@ -37,9 +36,9 @@
 
 namespace {
 
-class ChartDemo : public QWidget, public AcquisitionEventSink {
+class ChartDemo : public QWidget {
 public:
-    ChartDemo() : AcquisitionEventSink(this) {
+    ChartDemo() {
         setWindowTitle("Palo520G charts");
         setStyleSheet("background-color: #2A323C; color: white;");
         auto* layout = new QVBoxLayout(this);
@@ -54,6 +53,16 @@ public:
         layout->addWidget(range_, 1);
         charts_ = std::make_unique<TargetCharts>(*energy_, *range_);
         charts_->SetParamSetting(&params_);
+        // The charts take each report on the worker thread; the status follows on this one.
+        events_.SetReportHook([this](const TargetReport& report) {
+            charts_->AppendReport(report);
+            reports_.fetch_add(1);
+        });
+        connect(&events_, &AcquisitionEventSink::reportArrived, this, [this] { ShowStatus(); }, Qt::QueuedConnection);
+        connect(&events_, &AcquisitionEventSink::lineLost, this, [this] {
+            Stop();
+            status_->setText("The sensor's port has gone.");
+        }, Qt::QueuedConnection);
     }
 
     ~ChartDemo() override { Stop(); }
@@ -68,7 +77,7 @@ public:
         charts_->SetupCharts(uiScale_);
         charts_->RefreshParams();
         claim_ = session.ClaimLine();
-        worker_ = std::make_unique<CAcquisitionWorker>(&claim_.Line(), *this);
+        worker_ = std::make_unique<CAcquisitionWorker>(&claim_.Line(), events_);
         charts_->SetBandSource(StateBandSourceOf(*worker_));
         ShowStatus();
         return worker_->Start() == ACQUISITION_STARTED;
@@ -82,28 +91,7 @@ public:
     WaveChart& Energy() { return *energy_; }
     WaveChart& Range() { return *range_; }
 
-    // ---- worker notices: fed to the charts on the worker thread, posted on to this window ----
-
-    void OnNewReport(const TargetReport& report) override {
-        charts_->AppendReport(report);
-        reports_.fetch_add(1);
-        AcquisitionEventSink::OnNewReport(report);
-    }
-
 protected:
-    bool event(QEvent* event) override {
-        if (const CMessageEvent* message = CMessageEvent::Cast(event)) {
-            if (message->Message() == WM_REPORT_NEW) {
-                ShowStatus();
-            } else if (message->Message() == WM_DEVICE_LOST) {
-                Stop();
-                status_->setText("The sensor's port has gone.");
-            }
-            return true;
-        }
-        return QWidget::event(event);
-    }
-
     void resizeEvent(QResizeEvent* event) override {
         QWidget::resizeEvent(event);
         // The legend and the strips follow the plot, as the page's charts do on a resize.
@@ -130,6 +118,7 @@ private:
     double uiScale_ = 1.0;
     std::unique_ptr<TargetCharts> charts_;
     std::atomic<uint64_t> reports_{0};
+    AcquisitionEventSink events_;  // before the worker: it emits through it until joined
     SensorSession::LineClaim claim_;  // the live run has the line to itself
     std::unique_ptr<CAcquisitionWorker> worker_;  // last: stopped before the charts go
 };

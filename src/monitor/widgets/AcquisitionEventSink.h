@@ -1,31 +1,43 @@
 #pragma once
-// The acquisition worker's notices as messages posted to the target page.
+// The acquisition worker's notices as queued signals to the target page.
 //
-// Called on the "ReadData" worker thread; every notice is posted and the call
-// returns at once, so it never waits for the page's thread (which may be inside
-// Stop, joining the worker). The page receives, on its own thread:
-//     WM_REPORT_NEW   wParam = state code, lParam = distance in cm (the full report
-//                     is the worker's LastReport)
-//     WM_REPLAY_END   wParam = lParam = 0; the page stops the run
-//     WM_DEVICE_LOST  wParam = lParam = 0; the page stops the run
-//     WM_RECORD_FAILED wParam = lParam = 0; recording has stopped (the worker's
-//                     RecordFailure says why), the run goes on
-// The page must outlive the run: it stops the worker before it is destroyed.
-// A page that also feeds charts from the worker thread derives and calls these.
+// The IAcquisitionSink calls arrive on the "ReadData" worker thread; each emits
+// its signal and returns at once, so it never waits for the page's thread (which
+// may be inside Stop, joining the worker). Connected with Qt::QueuedConnection, the
+// page's slots run on its own thread in the order the worker emitted. The report
+// hook, when set, runs first on the worker thread (the charts are fed there).
+// The sink must outlive the run: its owner stops the worker before it goes.
+
+#include <functional>
+
+#include <QObject>
 
 #include "monitor/AcquisitionWorker.h"
 
-class QObject;
+class AcquisitionEventSink : public QObject, public IAcquisitionSink {
+    Q_OBJECT
 
-class AcquisitionEventSink : public IAcquisitionSink {
 public:
-    explicit AcquisitionEventSink(QObject* page) : page_(page) {}
+    explicit AcquisitionEventSink(QObject* parent = nullptr) : QObject(parent) {}
+
+    // Runs on the worker thread for every report, before reportArrived is emitted.
+    void SetReportHook(std::function<void(const TargetReport&)> hook) { reportHook_ = std::move(hook); }
 
     void OnNewReport(const TargetReport& report) override;
-    void OnReplayEnd() override;
-    void OnDeviceLost() override;
-    void OnRecordFailed() override;
+    void OnReplayEnd() override { emit replayEnded(); }
+    void OnDeviceLost() override { emit lineLost(); }
+    void OnRecordFailed() override { emit recordingFailed(); }
+
+signals:
+    // A report arrived: its state code and distance (the full report is the worker's LastReport).
+    void reportArrived(int state, int distanceCm);
+    // The replay file is exhausted: the page stops the run.
+    void replayEnded();
+    // A live read found the port closed: the page stops the run.
+    void lineLost();
+    // Recording has stopped (the worker's RecordFailure says why); the run goes on.
+    void recordingFailed();
 
 private:
-    QObject* page_;
+    std::function<void(const TargetReport&)> reportHook_;  // set before the run starts
 };

@@ -21,7 +21,6 @@
 #include "common/Version.h"
 #include "controls/widgets/ColorLabel.h"
 #include "controls/widgets/MessageBox.h"
-#include "controls/widgets/MessageEvent.h"
 #include "device/SerialPortRegistry.h"
 #include "session/widgets/SensorThread.h"
 
@@ -82,17 +81,26 @@ std::string FileNameOf(const std::string& path) { return std::filesystem::path(p
 
 TargetPage::TargetPage(ToolPageContext& context, QWidget* parent)
     : QWidget(parent),
-      AcquisitionEventSink(this),
       sensor_(context.sensor),
       params_(context.params),
       notify_(context.notify),
-      worker_(nullptr, *this)
+      worker_(nullptr, events_)
 {
     setObjectName(QString::number(kTemplate));
     BuildControls();
     charts_ = std::make_unique<TargetCharts>(*energyChart_, *rangeChart_);
     charts_->SetParamSetting(&params_);
     charts_->SetBandSource(StateBandSourceOf(worker_));
+    // The charts take each report on the worker thread; the rest of the page on its own.
+    events_.SetReportHook([this](const TargetReport& report) { charts_->AppendReport(report); });
+    // The report each notice was emitted for, so that a fast replay shows every one
+    // in turn rather than only the newest.
+    connect(&events_, &AcquisitionEventSink::reportArrived, this, &TargetPage::ShowStatus, Qt::QueuedConnection);
+    connect(&events_, &AcquisitionEventSink::replayEnded, this, &TargetPage::StopRealtimeShow, Qt::QueuedConnection);
+    // The window says so when its link watch finds the port closed.
+    connect(&events_, &AcquisitionEventSink::lineLost, this, &TargetPage::StopRealtimeShow, Qt::QueuedConnection);
+    connect(&events_, &AcquisitionEventSink::recordingFailed, this, &TargetPage::ShowRecordFailure,
+            Qt::QueuedConnection);
 
     LoadPictures();
     LoadKeys();
@@ -287,39 +295,6 @@ void TargetPage::ShowStatus(int state, int distanceCm)
 QString TargetPage::StatusText() const
 {
     return statusText_->text();
-}
-
-void TargetPage::OnNewReport(const TargetReport& report)
-{
-    charts_->AppendReport(report);
-    AcquisitionEventSink::OnNewReport(report);
-}
-
-bool TargetPage::event(QEvent* event)
-{
-    if (const CMessageEvent* message = CMessageEvent::Cast(event)) {
-        switch (message->Message()) {
-        case WM_REPORT_NEW:
-            // The report the notice was posted for, so that a fast replay shows every
-            // one in turn rather than only the newest.
-            ShowStatus(static_cast<int>(message->WParam()), static_cast<int>(message->LParam()));
-            break;
-        case WM_REPLAY_END:
-            StopRealtimeShow();
-            break;
-        case WM_DEVICE_LOST:
-            // The window says so when its link watch finds the port closed.
-            StopRealtimeShow();
-            break;
-        case WM_RECORD_FAILED:
-            ShowRecordFailure();
-            break;
-        default:
-            break;
-        }
-        return true;
-    }
-    return QWidget::event(event);
 }
 
 // ---- runs ----

@@ -9,7 +9,7 @@
 // parameters and current constants of its replay.
 //
 // Controls carry their numeric ids as object names ("3003", ...). The worker's
-// notices arrive as posted message events (AcquisitionEventSink.h).
+// notices arrive as queued signals (AcquisitionEventSink.h).
 
 #include <chrono>
 #include <functional>
@@ -38,7 +38,7 @@ class QPushButton;
 class QSlider;
 class QTimer;
 
-class TargetPage : public QWidget, public IToolPage, private AcquisitionEventSink {
+class TargetPage : public QWidget, public IToolPage {
     Q_OBJECT
 
 public:
@@ -107,11 +107,9 @@ signals:
     void runStateChanged(bool running);
 
 protected:
-    bool event(QEvent* event) override;
 
 private:
     // Worker notices (worker thread): charts, then the posted event.
-    void OnNewReport(const TargetReport& report) override;
 
     void ShowStatus(int state, int distanceCm);
     void BuildControls();
@@ -162,5 +160,6 @@ private:
     double rate_ = 0.0;
 
     std::unique_ptr<TargetCharts> charts_;
+    AcquisitionEventSink events_;  // before the worker: it emits through it until joined
     CAcquisitionWorker worker_;  // after the charts: the destructor stops it before they go
 };

@@ -1,25 +1,29 @@
 #pragma once
-// The threshold-generation worker's notices as messages posted to the generator
+// The threshold-generation worker's notices as queued signals to the threshold
 // dialog.
 //
-// Called on the "SensingGenerate" worker thread; every notice is posted and the
-// call returns at once, so it never waits for the dialog's thread (which may be
-// inside Stop, joining the worker). The dialog receives, on its own thread:
-//     WM_SENSING_PROGRESS  wParam = progress in percent
-//     WM_SENSING_FINISHED  wParam = 1 success, 0 failure
-// The dialog must outlive the run: it stops the worker before it is destroyed.
+// The ISensingGenerateSink calls arrive on the "SensingGenerate" worker thread;
+// each emits its signal and returns at once, so it never waits for the dialog's
+// thread (which may be inside Stop, joining the worker). Connected with
+// Qt::QueuedConnection, the dialog's slots run on its own thread in order. The
+// sink must outlive the run: the dialog stops the worker before it goes.
+
+#include <QObject>
 
 #include "params/ThresholdGeneration.h"
 
-class QObject;
+class SensingEventSink : public QObject, public ISensingGenerateSink {
+    Q_OBJECT
 
-class SensingEventSink : public ISensingGenerateSink {
 public:
-    explicit SensingEventSink(QObject* dialog) : dialog_(dialog) {}
+    explicit SensingEventSink(QObject* parent = nullptr) : QObject(parent) {}
 
     void OnSensingProgress(int progress) override;
     void OnSensingFinished(int success) override;
 
-private:
-    QObject* dialog_;
+signals:
+    // The sensor's progress, in percent.
+    void progressChanged(int percent);
+    // The run has ended, with 100 % reached or not.
+    void finished(bool success);
 };

@@ -19,8 +19,6 @@
 #include "common/ValueParse.h"
 #include "controls/widgets/ColorLabel.h"
 #include "controls/widgets/NumericEdit.h"
-#include "controls/widgets/MessageEvent.h"
-#include "controls/widgets/WaitCursor.h"
 #include "session/widgets/SensorThread.h"
 #include "params/ParamEditSession.h"
 #include "params/RadarOperatorConfig.h"
@@ -77,18 +75,32 @@ std::string TableText(const std::optional<GateTables>& tables, bool trigger)
     return text;
 }
 
+// Both tables in one command-mode bracket; none when a read fails. On the sensor thread.
+std::optional<GateTables> ReadTablesFrom(SensorSession& session)
+{
+    ParamSetting record;
+    if (!session.ReadThresholds(record))
+        return std::nullopt;
+    GateTables tables;
+    std::copy(std::begin(record.GateTriggerThreshold), std::end(record.GateTriggerThreshold), tables.trigger.begin());
+    std::copy(std::begin(record.GateHoldThreshold), std::end(record.GateHoldThreshold), tables.hold.begin());
+    return tables;
+}
+
 }  // namespace
 
 ThresholdDialog::ThresholdDialog(SensorThread& sensor, QWidget* parent)
     : QDialog(parent),
-      session_(sensor.Session()),
-      sink_(this),
+      sensor_(sensor),
       worker_(std::make_unique<CSensingGenerateWorker>(nullptr, sink_))
 {
     setObjectName(QString::number(kTemplate));
     setWindowTitle(Text(LoadCaption(kTemplate, "caption")));
     setModal(true);
     BuildControls();
+    connect(&sink_, &SensingEventSink::progressChanged, this, &ThresholdDialog::OnProgress, Qt::QueuedConnection);
+    connect(&sink_, &SensingEventSink::finished, this, [this](bool success) { OnFinished(success ? 1 : 0); },
+            Qt::QueuedConnection);
 
     // Initialisation: the inputs as the edits show them, their types and limits.
     for (NumericEdit* edit : {triggerEdit_, holdEdit_, scanEdit_})
@@ -106,8 +118,10 @@ ThresholdDialog::ThresholdDialog(SensorThread& sensor, QWidget* parent)
     status_->clear();
     success_ = 0;
     // The tables a run would start from, so that the user sees them before Start.
-    before_ = ReadTables();
-    ShowTables();
+    RequestTables([this](std::optional<GateTables> tables) {
+        before_ = tables;
+        ShowTables();
+    });
 }
 
 ThresholdDialog::~ThresholdDialog()
@@ -242,43 +256,37 @@ void ThresholdDialog::StartRun()
     holdCoefficient_ = ParseLeadingInt32(holdEdit_->text().toStdString());
     scanTime_ = ParseLeadingInt32(scanEdit_->text().toStdString());
 
-    // What the sensor holds now, to show beside the result and for Undo.
-    before_ = ReadTables();
-    after_.reset();
-    ShowTables();
-
-    claim_ = session_.ClaimLine();
-    worker_->SetLine(&claim_.Line());
+    // What the sensor holds now, to show beside the result and for Undo; the run
+    // starts once they are read (unless Stop came first).
     awaitingFinish_ = true;
-    if (!worker_->Start(triggerCoefficient_, holdCoefficient_, scanTime_)) {
-        // The thread could not start: end as a refused command does.
-        claim_.Release();
-        OnFinished(0);
-    }
+    RequestTables([this](std::optional<GateTables> tables) {
+        before_ = tables;
+        after_.reset();
+        ShowTables();
+        if (!running_)
+            return;
+        claim_ = sensor_.Session().ClaimLine();
+        worker_->SetLine(&claim_.Line());
+        if (!worker_->Start(triggerCoefficient_, holdCoefficient_, scanTime_)) {
+            // The thread could not start: end as a refused command does.
+            claim_.Release();
+            OnFinished(0);
+        }
+    });
 }
 
 void ThresholdDialog::StopRun()
 {
-    // Stop returns once the worker's body has returned; its WM_SENSING_FINISHED is
-    // then on its way and re-enables the edits.
+    // Stop returns once the worker's body has returned; its finished signal is
+    // then on its way and re-enables the edits. Stopped before the worker started,
+    // there is none: the run ends here.
+    const bool started = worker_->IsRunning();
     worker_->Stop();
     claim_.Release();
     startButton_->setText(StringText(TEXT_START));
     running_ = 0;
-}
-
-void ThresholdDialog::customEvent(QEvent* event)
-{
-    const CMessageEvent* message = CMessageEvent::Cast(event);
-    if (!message) {
-        QDialog::customEvent(event);
-        return;
-    }
-    switch (message->Message()) {
-    case WM_SENSING_PROGRESS: OnProgress(static_cast<int>(message->WParam())); break;
-    case WM_SENSING_FINISHED: OnFinished(static_cast<int>(message->WParam())); break;
-    default: break;
-    }
+    if (!started && awaitingFinish_)
+        OnFinished(0);
 }
 
 void ThresholdDialog::OnProgress(int progress)
@@ -293,32 +301,40 @@ void ThresholdDialog::OnFinished(int success)
         return;
     awaitingFinish_ = false;
     success_ = success;
-    SetInputsEnabled(true);
     worker_->Stop();
     claim_.Release();
-    startButton_->setText(StringText(TEXT_START));
-    running_ = 0;
 
     if (!success_) {
+        SetInputsEnabled(true);
+        startButton_->setText(StringText(TEXT_START));
+        running_ = 0;
         std::string text = LoadStringText(TEXT_GENERATE_FAILED);
         // A refused command says nothing else; name the usual reason.
-        if (!session_.IsConnected())
+        if (!sensor_.Session().IsConnected())
             text += "\n" + LoadStringText(TEXT_NOT_CONNECTED);
         ShowStatus(text);
         return;
     }
     progress_->setValue(100);
-    after_ = ReadTables();
-    ShowTables();
-    DbgOutputA(2, "Threshold generation, GateTriggerThreshold: %s -> %s\r\n", TableText(before_, true).c_str(),
-               TableText(after_, true).c_str());
-    DbgOutputA(2, "Threshold generation, GateHoldThreshold: %s -> %s\r\n", TableText(before_, false).c_str(),
-               TableText(after_, false).c_str());
-    std::string text = LoadStringText(TEXT_GENERATED);
-    if (!after_)
-        text += "\n" + LoadStringText(TEXT_AFTER_UNREADABLE);
-    ShowStatus(text);
-    undoButton_->setEnabled(before_.has_value());
+    // The run counts as going on until the new tables are read and shown.
+    startButton_->setEnabled(false);
+    RequestTables([this](std::optional<GateTables> tables) {
+        after_ = tables;
+        ShowTables();
+        DbgOutputA(2, "Threshold generation, GateTriggerThreshold: %s -> %s\r\n", TableText(before_, true).c_str(),
+                   TableText(after_, true).c_str());
+        DbgOutputA(2, "Threshold generation, GateHoldThreshold: %s -> %s\r\n", TableText(before_, false).c_str(),
+                   TableText(after_, false).c_str());
+        std::string text = LoadStringText(TEXT_GENERATED);
+        if (!after_)
+            text += "\n" + LoadStringText(TEXT_AFTER_UNREADABLE);
+        ShowStatus(text);
+        SetInputsEnabled(true);
+        startButton_->setEnabled(true);
+        startButton_->setText(StringText(TEXT_START));
+        running_ = 0;
+        undoButton_->setEnabled(before_.has_value());
+    });
 }
 
 void ThresholdDialog::OnUndo()
@@ -328,36 +344,39 @@ void ThresholdDialog::OnUndo()
     ParamSetting previous;
     std::copy(before_->trigger.begin(), before_->trigger.end(), previous.GateTriggerThreshold);
     std::copy(before_->hold.begin(), before_->hold.end(), previous.GateHoldThreshold);
-    SensorResult result;
-    {
-        WaitCursor wait;
-        result = session_.WriteThresholds(previous);
-    }
-    // Show what the sensor holds now, whichever way it went.
-    after_ = ReadTables();
-    ShowTables();
-    if (result) {
-        undoButton_->setEnabled(false);
-        ShowStatus(LoadStringText(TEXT_UNDONE));
-    } else {
-        ShowStatus(LoadStringText(TEXT_UNDO_FAILED));
-    }
+    if (sensor_.IsBusy())
+        return;
+    undoButton_->setEnabled(false);
+    startButton_->setEnabled(false);
+    struct Outcome {
+        SensorResult written;
+        std::optional<GateTables> tables;
+    };
+    sensor_.Run<Outcome>(
+        this,
+        [previous](SensorSession& session) {
+            Outcome outcome;
+            outcome.written = session.WriteThresholds(previous);
+            // Show what the sensor holds now, whichever way it went.
+            outcome.tables = ReadTablesFrom(session);
+            return outcome;
+        },
+        [this](Outcome outcome) {
+            after_ = outcome.tables;
+            ShowTables();
+            startButton_->setEnabled(true);
+            if (outcome.written) {
+                ShowStatus(LoadStringText(TEXT_UNDONE));
+            } else {
+                undoButton_->setEnabled(true);
+                ShowStatus(LoadStringText(TEXT_UNDO_FAILED) + "\n" + SensorResultText(outcome.written));
+            }
+        });
 }
 
-std::optional<GateTables> ThresholdDialog::ReadTables()
+void ThresholdDialog::RequestTables(std::function<void(std::optional<GateTables>)> then)
 {
-    ParamSetting record;
-    SensorResult result;
-    {
-        WaitCursor wait;
-        result = session_.ReadThresholds(record);
-    }
-    if (!result)
-        return std::nullopt;
-    GateTables tables;
-    std::copy(std::begin(record.GateTriggerThreshold), std::end(record.GateTriggerThreshold), tables.trigger.begin());
-    std::copy(std::begin(record.GateHoldThreshold), std::end(record.GateHoldThreshold), tables.hold.begin());
-    return tables;
+    sensor_.Run<std::optional<GateTables>>(this, &ReadTablesFrom, std::move(then));
 }
 
 void ThresholdDialog::ShowTables()
@@ -420,7 +439,7 @@ void ThresholdDialog::accept()
 
 void ThresholdDialog::CloseDialog()
 {
-    // A run is stopped before the dialog goes; its late WM_SENSING_FINISHED is
+    // A run is stopped before the dialog goes; its late finished signal is
     // then of no interest.
     if (running_ || worker_->IsRunning()) {
         awaitingFinish_ = false;

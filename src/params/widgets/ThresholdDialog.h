@@ -5,14 +5,13 @@
 // the trigger and hold tables before and after the run, with the changed gates
 // marked, and can write the previous tables back (Undo).
 //
-// Ownership and threads: the dialog borrows the main window's connection. It owns
-// the worker and the event sink the worker posts through; both live on the UI
-// thread's side, and the worker talks to the dialog only by posted
-// WM_SENSING_PROGRESS / WM_SENSING_FINISHED events. While the worker runs the
-// dialog holds a line claim, so the main window's link watch does not read the
-// progress frames away, and the UI thread does not touch the handle. Every device
-// call of the dialog itself (the tables, Undo) runs on the UI thread while no
-// worker runs, bracketed by command mode.
+// Ownership and threads: the dialog borrows the main window's sensor thread. It
+// owns the worker and the event sink the worker emits through; the worker talks to
+// the dialog only by the sink's queued signals. While the worker runs the dialog
+// holds a claim on the session's line, so the main window's link watch does not
+// read the progress frames away. The dialog's own exchanges (the tables before
+// and after a run, Undo) run on the sensor thread while no worker runs; the
+// dialog stays responsive meanwhile, with Start and Undo disabled.
 //
 // The dialog ends with QDialog::Accepted when its last run succeeded, else with
 // QDialog::Rejected. Closing it during a run stops the run first.
@@ -21,6 +20,7 @@
 // progress bar, 3510 Start/Stop, 3511 status, 3520 the tables, 3521 Undo.
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -73,7 +73,6 @@ public:
     [[nodiscard]] const std::optional<GateTables>& TablesAfter() const { return after_; }
 
 protected:
-    void customEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 public slots:
@@ -90,13 +89,14 @@ private:
     void OnFinished(int success);
     void SetInputsEnabled(bool enabled);
     void CloseDialog();
-    // Reads both tables from the sensor in one command-mode bracket; none when a read fails.
-    [[nodiscard]] std::optional<GateTables> ReadTables();
+    // Reads both tables on the sensor thread, then hands them (none when a read
+    // failed) to then on this one.
+    void RequestTables(std::function<void(std::optional<GateTables>)> then);
     void ShowTables();
     void ShowStatus(const std::string& text);
 
-    SensorSession& session_;  // used while the sensor thread is idle (the dialog is modal)
-    SensingEventSink sink_;  // declared before the worker: the worker posts through it until joined
+    SensorThread& sensor_;
+    SensingEventSink sink_;  // declared before the worker: the worker emits through it until joined
     std::unique_ptr<CSensingGenerateWorker> worker_;
     SensorSession::LineClaim claim_;  // held while the worker reads the line
 
@@ -105,7 +105,7 @@ private:
     int32_t scanTime_ = DEFAULT_SCAN_TIME;
     int32_t success_ = 0;
     int32_t running_ = 0;
-    // A worker's WM_SENSING_FINISHED is still to come and still matters (not after
+    // A worker's finished signal is still to come and still matters (not after
     // the dialog was closed during the run).
     bool awaitingFinish_ = false;
     std::optional<GateTables> before_;  // what the sensor held when the dialog opened or the last run started
