@@ -379,7 +379,7 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
 
     if (source) std::fclose(source);
     if (record) CloseRecord(record, !deviceLost);
-    SwitchReportOutput(0);
+    if (switchOutputOffAtEnd) SwitchReportOutput(0);
     if (deviceLost) {
         DbgOutputA(2, "Device lost during realtime data show.\r\n");
         sink_.OnDeviceLost();

@@ -223,6 +223,7 @@ TEST_F(MainWindowTest, UpdateFirmwareClosesTheConnectionAndDisablesConnect)
     ASSERT_EQ(Button("1103")->text(), "Disconn.");
 
     QTest::mouseClick(Button("1189"), Qt::LeftButton);
+    WaitForSensor();  // the port closes on the sensor thread
     EXPECT_FALSE(window->Session().IsConnected());
     EXPECT_FALSE(Find<QLabel>("1104")->isVisible());
     EXPECT_EQ(Button("1103")->text(), "Connect");

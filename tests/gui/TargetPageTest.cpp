@@ -61,6 +61,7 @@ protected:
     // Replays a file as fast as it goes and returns every status text shown, in order.
     std::vector<QString> ReplayStatuses(const std::string& path)
     {
+        WaitForSensor();  // the last run's report output goes off first
         QSignalSpy statuses(Page(), &TargetPage::statusUpdated);
         QSignalSpy runs(Page(), &TargetPage::runStateChanged);
         Page()->SetReplaySpeedIndex(static_cast<int>(TargetPage::ReplaySpeeds().size()) - 1);
@@ -121,8 +122,10 @@ TEST_F(TargetPageTest, ALiveRunShowsReportsUntilStopped)
     QTest::mouseClick(Button("3003"), Qt::LeftButton);
     EXPECT_FALSE(Page()->Worker().IsWorkerActive()) << "Stop returns once the worker has ended";
     EXPECT_EQ(Button("3003")->text(), "Start");
-    EXPECT_TRUE(Button("3004")->isEnabled());
     EXPECT_TRUE(Page()->StatusText().startsWith("Target Status: None"));
+    // The output goes off on the sensor thread; the page's buttons wait for it.
+    WaitForSensor();
+    EXPECT_TRUE(Button("3004")->isEnabled());
     EXPECT_FALSE(sensor->ReportOutputOn()) << "the run switched the sensor's output off";
 
     // The band shows the states of the run: each column in the colour of its state.
@@ -166,13 +169,16 @@ TEST_F(TargetPageTest, LeavingThePageOrDisconnectingEndsTheRun)
     ASSERT_TRUE(WaitForReports(1));
     QTest::mouseClick(Button("1187"), Qt::LeftButton);
     EXPECT_FALSE(Page()->Worker().IsWorkerActive());
+    WaitForSensor();
     EXPECT_FALSE(sensor->ReportOutputOn());
 
     ShowPage();
+    WaitForSensor();
     ASSERT_TRUE(Page()->Worker().IsRunning()) << "shown again on the connection: a new run";
     ASSERT_TRUE(WaitForReports(1));
     QTest::mouseClick(Button("1103"), Qt::LeftButton);  // Disconn.
     EXPECT_FALSE(Page()->Worker().IsWorkerActive());
+    WaitForSensor();
     EXPECT_EQ(Button("1103")->text(), "Connect");
     EXPECT_EQ(Button("3003")->text(), "Start");
 }
@@ -310,6 +316,7 @@ TEST_F(TargetPageTest, AFailedRecordWriteEndsRecordingWithANoticeAndTheRunGoesOn
     const std::string folder = dataDir->File("records");
     ShowPage();
     QTest::mouseClick(Button("3003"), Qt::LeftButton);  // stop the run the page started
+    WaitForSensor();
     Find<QCheckBox>("3030")->click();
     Find<QLineEdit>("3031")->setText(QString::fromStdString(folder));
     QTest::mouseClick(Button("3003"), Qt::LeftButton);

@@ -392,14 +392,24 @@ void MainWindow::ShowSensorBusy(bool busy)
 
 void MainWindow::CloseConnection()
 {
-    // Whatever uses the line ends before the port closes.
+    // Whatever uses the line ends before the port closes; what the pages still send
+    // (the report output off) is queued before the close.
     for (PageSlot& slot : pages_)
         slot.page->OnDisconnecting();
-    session_.Close();
-    sensorVersion_.clear();
-    sensorSerialNumber_.clear();
-    SetNotConnected();
-    ShowNotice(FormatStringText(TEXT_DISCONNECTED_FROM, SerialPortPathFromNumber(panel_->PortNumber()).c_str()));
+    linkWatch_.stop();
+    const std::string path = SerialPortPathFromNumber(panel_->PortNumber());
+    sensorThread_.Run<bool>(
+        this,
+        [](SensorSession& session) {
+            session.Close();
+            return true;
+        },
+        [this, path](bool) {
+            sensorVersion_.clear();
+            sensorSerialNumber_.clear();
+            SetNotConnected();
+            ShowNotice(FormatStringText(TEXT_DISCONNECTED_FROM, path.c_str()));
+        });
 }
 
 void MainWindow::SetNotConnected()

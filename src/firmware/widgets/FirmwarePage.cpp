@@ -87,7 +87,7 @@ private:
     int lastPercent_ = -1;  // worker only
 };
 
-FirmwarePage::FirmwarePage(SensorSession& session, QWidget* parent) : QWidget(parent), session_(session) {
+FirmwarePage::FirmwarePage(SensorThread& sensor, QWidget* parent) : QWidget(parent), sensor_(sensor) {
     setObjectName(QStringLiteral("DownloadDlg"));
     queuedSink_ = std::make_unique<QueuedBootloaderSink>(this, static_cast<IBootloaderSink&>(*this));
     boot_ = std::make_unique<CBootloader>(*queuedSink_);
@@ -247,7 +247,8 @@ void FirmwarePage::OnPartitionSelected(int index) {
 }
 
 bool FirmwarePage::StartWorker(WorkerMode mode) {
-    if (WorkerRunning()) return false;
+    // The main connection may still be closing on the sensor thread.
+    if (WorkerRunning() || !sensor_.CanRun()) return false;
     // What the worker needs from the page's thread is copied now.
     updateAddress_ = UpdateAddressFromSettings(AppConfigRoot());
     selectedVersion_ = findChild<QComboBox*>(QStringLiteral("VersionCombo"))->currentText().toStdString();
@@ -257,7 +258,7 @@ bool FirmwarePage::StartWorker(WorkerMode mode) {
     fetchListener_->Reset();
     boot_->ClearStop();
     // The worker has the line to itself until it ends.
-    claim_ = session_.ClaimLine();
+    claim_ = sensor_.Session().ClaimLine();
     boot_->SetLine(&claim_.Line());
     skin_->setEnabled(false);
     worker_ = std::thread([this, mode] { RunWorker(mode); });

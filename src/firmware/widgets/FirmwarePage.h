@@ -23,7 +23,7 @@
 
 #include "app/widgets/IToolPage.h"
 #include "firmware/Bootloader.h"
-#include "session/SensorSession.h"
+#include "session/widgets/SensorThread.h"
 #include "upgrade/CUpgradeClient.h"
 
 class QueuedBootloaderSink;
@@ -47,7 +47,7 @@ public:
         MODE_GET_FW = 4,             // GetFW for the GetFWButton action
     };
 
-    explicit FirmwarePage(SensorSession& session, QWidget* parent = nullptr);
+    explicit FirmwarePage(SensorThread& sensor, QWidget* parent = nullptr);
     ~FirmwarePage() override;
 
     // --- IToolPage ---
@@ -128,7 +128,7 @@ private:
     QWidget* skin_ = nullptr;
 
     std::unique_ptr<QueuedBootloaderSink> queuedSink_;
-    SensorSession& session_;
+    SensorThread& sensor_;
     SensorSession::LineClaim claim_;  // held while the worker runs
     std::unique_ptr<CBootloader> boot_;  // the firmware procedures, on the claimed line
     std::unique_ptr<FetchListener> fetchListener_;

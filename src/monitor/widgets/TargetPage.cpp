@@ -317,9 +317,13 @@ void TargetPage::StartRealtimeShow()
     worker_.saveDataPath = pathEdit_->text().left(259).toStdString();
     SaveKeys();
     const bool replay = worker_.replayMode != 0;
-    // Another exchange with the sensor is in progress: the run starts when asked again.
-    if (sensor_.IsBusy())
+    // Another exchange with the sensor is in progress (the last run's report output
+    // going off, a connect): the run starts once it has ended.
+    if (sensor_.IsBusy()) {
+        startWhenIdle_ = true;
         return;
+    }
+    startWhenIdle_ = false;
     if (!replay) {
         if (!sensor_.Session().IsConnected()) {
             ShowMessageBox(this, LoadStringText(10103), LoadStringText(10000), MessageIcon::Error, true);
@@ -368,8 +372,18 @@ void TargetPage::StartRealtimeShow()
 void TargetPage::StopRealtimeShow()
 {
     const bool wasRunning = worker_.IsRunning();
+    startWhenIdle_ = false;
+    // The report output goes off on the sensor thread, so that stopping never waits
+    // on a sensor that does not answer; only a window that is closing does it here.
+    const bool queueSwitchOff = wasRunning && sensor_.IsRunning();
+    worker_.switchOutputOffAtEnd = !queueSwitchOff;
     worker_.Stop();
     claim_.Release();
+    if (queueSwitchOff) {
+        sensor_.Run<SensorResult>(
+            this, [](SensorSession& session) { return session.SwitchReportOutput(false); },
+            [](const SensorResult&) {});
+    }
     const bool restoreParams = replayDescription_.has_value();
     replayDescription_.reset();
     if (restoreParams)
@@ -607,6 +621,12 @@ void TargetPage::OnSensorBusy(bool busy)
         startButton_->setEnabled(!busy);
         replayButton_->setEnabled(!busy);
     }
+    if (busy || !startWhenIdle_)
+        return;
+    startWhenIdle_ = false;
+    // Still wanted: the page is shown and, for a live run, the sensor still connected.
+    if (isVisible() && !worker_.IsRunning() && (worker_.replayMode != 0 || sensor_.Session().IsConnected()))
+        StartRealtimeShow();
 }
 
 void TargetPage::SetPortSelection(int portNumber, int baudRate)

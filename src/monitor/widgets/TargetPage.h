@@ -124,6 +124,7 @@ private:
 
     SensorThread& sensor_;
     SensorSession::LineClaim claim_;  // held while the worker runs
+    bool startWhenIdle_ = false;      // a run was asked for while the sensor thread was busy
     ParamSetting& params_;
     std::function<void(const std::string&)> notify_;
     double uiScale_ = 1.0;

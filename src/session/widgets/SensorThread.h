@@ -39,6 +39,9 @@ public:
     // Run queues nothing afterwards.
     void Stop();
 
+    // False once stopped: Run then queues nothing.
+    [[nodiscard]] bool IsRunning() const { return thread_.isRunning(); }
+
     // True from a Run until its result has been handed on.
     [[nodiscard]] bool IsBusy() const { return pending_ > 0; }
     // True when an operation may be queued: nothing queued or running, and no
