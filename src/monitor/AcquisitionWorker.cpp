@@ -325,7 +325,7 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
         record = OpenRecord();
     }
 
-    SwitchReportOutput(1);
+    if (switchReportOutput) SwitchReportOutput(1);
 
     CBaseBuffer carry;
     int chunkSize = replay ? REPLAY_CHUNK_SIZE : line_->WriteBufferMaxSize();
@@ -379,7 +379,7 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
 
     if (source) std::fclose(source);
     if (record) CloseRecord(record, !deviceLost);
-    if (switchOutputOffAtEnd) SwitchReportOutput(0);
+    if (switchReportOutput) SwitchReportOutput(0);
     if (deviceLost) {
         DbgOutputA(2, "Device lost during realtime data show.\r\n");
         sink_.OnDeviceLost();

@@ -87,9 +87,9 @@ public:
     std::optional<RecordSidecar> recordDescription;
     // Replay: the first reports of the file are read without notice and without a pause.
     uint64_t replaySkipReports = 0;
-    // The run turns the sensor's report output off as it ends. An owner that does so
-    // itself, off the thread that waits in Stop, clears it.
-    bool switchOutputOffAtEnd = true;
+    // The run turns the sensor's report output on as it starts and off as it ends.
+    // An owner that does both itself (off the thread that waits in Stop) clears it.
+    bool switchReportOutput = true;
 
     // Starts a run in the mode replayMode names: resets the last report and the
     // history, creates saveDataPath for a recording live run, starts the worker.

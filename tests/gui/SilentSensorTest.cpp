@@ -12,6 +12,7 @@
 #include "MainWindowFixture.h"
 #include "params/widgets/ParameterPage.h"
 #include "params/widgets/ThresholdDialog.h"
+#include "monitor/widgets/TargetPage.h"
 
 #include <QTableWidget>
 
@@ -127,6 +128,22 @@ TEST_F(SilentSensorTest, TheThresholdDialogOpensAtOnceAndShowsNoTablesAfterTheTi
     ASSERT_TRUE(shown);
     EXPECT_LE(latest, LATE_LIMIT_MS);
     EXPECT_EQ(firstCell, "-") << "nothing read, nothing shown";
+}
+
+// The target page's live run switches the report output on and off on the
+// sensor thread: showing the page and stopping the run never hold the window.
+TEST_F(SilentSensorTest, ALiveRunStartsAndStopsWithoutHoldingTheWindow)
+{
+    sensorOptions.silent = true;
+    OpenWindow();
+    Connect();
+    auto* page = dynamic_cast<TargetPage*>(window->Page(1188));
+    ASSERT_NE(page, nullptr);
+    EXPECT_LE(LatestTickDuring([this] { QTest::mouseClick(Button("1188"), Qt::LeftButton); }), LATE_LIMIT_MS);
+    ASSERT_TRUE(page->Worker().IsRunning()) << "the run goes on after the switch timed out";
+    EXPECT_LE(LatestTickDuring([this] { QTest::mouseClick(Button("3003"), Qt::LeftButton); }), LATE_LIMIT_MS);
+    EXPECT_FALSE(page->RunActive());
+    EXPECT_EQ(Button("3003")->text(), "Start");
 }
 
 }  // namespace

@@ -51,7 +51,12 @@ protected:
     }
 
     TargetPage* Page() const { return dynamic_cast<TargetPage*>(window->Page(1188)); }
-    void ShowPage() { QTest::mouseClick(Button("1188"), Qt::LeftButton); }
+    // Shows the page; a live run it starts is going once the sensor thread is idle.
+    void ShowPage()
+    {
+        QTest::mouseClick(Button("1188"), Qt::LeftButton);
+        WaitForSensor();
+    }
 
     bool WaitForReports(uint64_t count)
     {
@@ -66,6 +71,7 @@ protected:
         QSignalSpy runs(Page(), &TargetPage::runStateChanged);
         Page()->SetReplaySpeedIndex(static_cast<int>(TargetPage::ReplaySpeeds().size()) - 1);
         Page()->ReplayFile(path);
+        WaitForSensor();
         EXPECT_TRUE(Page()->Worker().IsRunning() || runs.count() > 0);
         // The run ends by itself at the end of the file (runStateChanged false).
         EXPECT_TRUE(QTest::qWaitFor(
@@ -258,6 +264,7 @@ TEST_F(TargetPageTest, ARecordingDescribesItselfAndReplaysWithTheLiveCurrent)
     const std::string folder = dataDir->File("records");
     ShowPage();
     QTest::mouseClick(Button("3003"), Qt::LeftButton);  // stop the run the page started
+    WaitForSensor();
     Find<QCheckBox>("3030")->click();
     Find<QLineEdit>("3031")->setText(QString::fromStdString(folder));
     QSignalSpy liveStatuses(Page(), &TargetPage::statusUpdated);
@@ -320,6 +327,7 @@ TEST_F(TargetPageTest, AFailedRecordWriteEndsRecordingWithANoticeAndTheRunGoesOn
     Find<QCheckBox>("3030")->click();
     Find<QLineEdit>("3031")->setText(QString::fromStdString(folder));
     QTest::mouseClick(Button("3003"), Qt::LeftButton);
+    WaitForSensor();
     ASSERT_TRUE(Page()->Worker().IsRunning());
 
     // From now on no file of this process may grow past 4 KiB: the record's writes

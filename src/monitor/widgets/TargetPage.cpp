@@ -350,7 +350,30 @@ void TargetPage::StartRealtimeShow()
     charts_->ResetDisplays();
     const int speedIndex = speedCombo_->currentIndex();
     worker_.SetReplaySpeed(speedIndex >= 0 ? ReplaySpeeds()[static_cast<size_t>(speedIndex)] : 1.0);
-    // The run has the line to itself (a replay switches the report output too).
+    // The sensor's report output goes on (for a replay too) on the sensor thread,
+    // so that a sensor that does not answer never holds the window; the worker
+    // starts once it has answered or timed out, unless Stop came first.
+    worker_.switchReportOutput = false;
+    if (sensor_.Session().IsConnected()) {
+        starting_ = true;
+        SetRunControls(true, replay);
+        sensor_.Run<SensorResult>(
+            this, [](SensorSession& session) { return session.SwitchReportOutput(true); },
+            [this](const SensorResult&) {
+                if (!starting_)
+                    return;
+                starting_ = false;
+                StartWorker();
+            });
+        return;
+    }
+    StartWorker();
+}
+
+void TargetPage::StartWorker()
+{
+    const bool replay = worker_.replayMode != 0;
+    // The run has the line to itself.
     claim_ = sensor_.Session().ClaimLine();
     worker_.SetLine(&claim_.Line());
     const int result = worker_.Start();
@@ -359,6 +382,7 @@ void TargetPage::StartRealtimeShow()
         claim_.Release();
         replayDescription_.reset();
         RefreshParams();
+        SetRunControls(false, false);
         return;
     }
     rateCount_ = 0;
@@ -372,17 +396,22 @@ void TargetPage::StartRealtimeShow()
 void TargetPage::StopRealtimeShow()
 {
     const bool wasRunning = worker_.IsRunning();
+    const bool wasStarting = starting_;
     startWhenIdle_ = false;
-    // The report output goes off on the sensor thread, so that stopping never waits
-    // on a sensor that does not answer; only a window that is closing does it here.
-    const bool queueSwitchOff = wasRunning && sensor_.IsRunning();
-    worker_.switchOutputOffAtEnd = !queueSwitchOff;
+    starting_ = false;
     worker_.Stop();
     claim_.Release();
-    if (queueSwitchOff) {
-        sensor_.Run<SensorResult>(
-            this, [](SensorSession& session) { return session.SwitchReportOutput(false); },
-            [](const SensorResult&) {});
+    // The report output goes off on the sensor thread, so that stopping never waits
+    // on a sensor that does not answer; only a window that is closing (its sensor
+    // thread stopped) does it here.
+    if ((wasRunning || wasStarting) && sensor_.Session().IsConnected()) {
+        if (sensor_.IsRunning()) {
+            sensor_.Run<SensorResult>(
+                this, [](SensorSession& session) { return session.SwitchReportOutput(false); },
+                [](const SensorResult&) {});
+        } else {
+            (void)sensor_.Session().SwitchReportOutput(false);
+        }
     }
     const bool restoreParams = replayDescription_.has_value();
     replayDescription_.reset();
@@ -432,7 +461,7 @@ void TargetPage::SetRunControls(bool running, bool replay)
 
 void TargetPage::OnStart()
 {
-    if (worker_.IsRunning()) {
+    if (RunActive()) {
         StopRealtimeShow();
         return;
     }
@@ -442,7 +471,7 @@ void TargetPage::OnStart()
 
 void TargetPage::OnReplay()
 {
-    if (worker_.IsRunning()) {
+    if (RunActive()) {
         StopRealtimeShow();
         worker_.replayMode = 0;
         replayButton_->setText(Text(LoadStringText(10006)));
@@ -458,7 +487,7 @@ void TargetPage::OnReplay()
 
 void TargetPage::ReplayFile(const std::string& path)
 {
-    if (worker_.IsRunning())
+    if (RunActive())
         StopRealtimeShow();
     if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
         std::fclose(file);
@@ -599,7 +628,7 @@ void TargetPage::OnConnected()
 {
     RefreshParams();
     // Shown while the window connects: the run starts as it would on showing the page.
-    if (isVisible() && !worker_.IsRunning())
+    if (isVisible() && !RunActive())
         StartRealtimeShow();
 }
 
@@ -610,14 +639,14 @@ void TargetPage::OnDisconnecting()
 
 void TargetPage::OnConnectionLost()
 {
-    if (worker_.IsRunning() && worker_.replayMode == 0)
+    if (RunActive() && worker_.replayMode == 0)
         StopRealtimeShow();
 }
 
 void TargetPage::OnSensorBusy(bool busy)
 {
     // A run cannot start while another exchange has the sensor.
-    if (!worker_.IsRunning()) {
+    if (!RunActive()) {
         startButton_->setEnabled(!busy);
         replayButton_->setEnabled(!busy);
     }
@@ -625,7 +654,7 @@ void TargetPage::OnSensorBusy(bool busy)
         return;
     startWhenIdle_ = false;
     // Still wanted: the page is shown and, for a live run, the sensor still connected.
-    if (isVisible() && !worker_.IsRunning() && (worker_.replayMode != 0 || sensor_.Session().IsConnected()))
+    if (isVisible() && !RunActive() && (worker_.replayMode != 0 || sensor_.Session().IsConnected()))
         StartRealtimeShow();
 }
 

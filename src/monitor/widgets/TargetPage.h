@@ -54,8 +54,12 @@ public:
     // A run in the mode replayMode names; a live run needs the connection (else the
     // "Device Not Connected" box).
     void StartRealtimeShow();
+    // The worker part of a start, once the report output is on.
+    void StartWorker();
     // Ends the run (safe when none) and restores the controls.
     void StopRealtimeShow();
+    // Whether a run (live, or a replay) is starting or going on.
+    [[nodiscard]] bool RunActive() const { return starting_ || worker_.IsRunning(); }
     void OnStart();   // 3003
     void OnReplay();  // 3004: stops a replay, or asks for a file and replays it
     // Replays the file as if it had been chosen in the file dialog.
@@ -125,6 +129,7 @@ private:
     SensorThread& sensor_;
     SensorSession::LineClaim claim_;  // held while the worker runs
     bool startWhenIdle_ = false;      // a run was asked for while the sensor thread was busy
+    bool starting_ = false;           // the report output is going on; the worker starts next
     ParamSetting& params_;
     std::function<void(const std::string&)> notify_;
     double uiScale_ = 1.0;
