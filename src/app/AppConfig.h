@@ -14,7 +14,7 @@ extern XMLParser gAppConfigDoc;
 // data folder + "appConfig.xml"
 [[nodiscard]] std::string GetAppConfigPath();
 
-// Start-up steps 1 and 2: read the file into gAppConfigDoc (a parse error keeps
+// At start-up, before anything reads a setting: reads the file into gAppConfigDoc (a parse error keeps
 // what was parsed); when there is no top-level AppConfig element, append an empty
 // one and save at once. Returns the AppConfig element.
 // A file nested deeper than XML_MAX_DEPTH is refused instead: the settings start

@@ -24,7 +24,8 @@ public:
     CBaseThread& operator=(const CBaseThread&) = delete;
 
     // Non-zero when started; 0 when a body still runs or the thread cannot start.
-    // The priority, stack size and flags of the original interface are accepted and ignored.
+    // Priority, stack size and flags are accepted for the callers' sake and ignored:
+    // the system's defaults serve every worker here.
     int StartThread(const char* name, IThreadFuncInterface* body, uint64_t param, int priority = 0,
                     int stackSize = 0x400000, int flags = 0);
     // Waits for the body to return. Safe to call when nothing runs.

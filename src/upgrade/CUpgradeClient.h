@@ -7,12 +7,12 @@
 // stalled for the stall time-out, or the listener cancelled it. One client serves
 // one thread at a time; the listener is called on that thread.
 //
-// The operations keep the shapes the firmware page relies on:
-//   Logon               fetches and parses the catalogue (TAVO_Upgrade_Logon)
-//   GetHistoryVersion   the version names joined with ";" (TAVO_Upgrade_GetHistoryVersion)
-//   CompareVersion      the version order of FirmwareCatalogue.h (TAVO_Upgrade_CompareVersion)
-//   GetVersionInfo      the archive's URL and "<sha256>:<size>" (TAVO_Upgrade_GetVersionInfo)
-//   DownloadFile        the verified archive at a local path (TAVO_Upgrade_DownloadFile)
+// The operations the firmware page relies on:
+//   Logon               fetches and parses the catalogue
+//   GetHistoryVersion   the version names joined with ";"
+//   CompareVersion      the version order of FirmwareCatalogue.h
+//   GetVersionInfo      the archive's URL and "<sha256>:<size>"
+//   DownloadFile        the verified archive at a local path
 
 #include <cstdint>
 #include <string>

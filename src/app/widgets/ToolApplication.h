@@ -34,7 +34,7 @@ public:
     // down. Returns the process exit code: 0 normally, 1 when start-up failed.
     int InitInstance(const AppOptions& options);
 
-    // Start-up steps before the main window, separately for tests: reads (or
+    // What start-up does before the main window, separately for tests: reads (or
     // creates) appConfig.xml and applies the configured language, including
     // Qt's own translations. Returns the locale name applied (empty = none).
     std::string LoadConfigurationAndLanguage(const AppOptions& options);

@@ -643,7 +643,8 @@ void Gdiplus_DrawAlphaBitmap(GpGraphics* graphics, const GpRECT* dest, GpBitmap*
     const QRect d = FromRect(*dest);
     const QRect s = SourceRect(bitmap, src).intersected(bitmap->image.rect());
     if (d.isEmpty() || s.isEmpty()) return;
-    // 255 gives 255/256, as the colour matrix of the original does.
+    // The alpha byte scales by alpha/256, so 255 gives 255/256 and never fully opaque:
+    // the faded pictures of the pages were drawn for exactly that factor.
     const QImage faded = WithAlphaFactor(bitmap->image, s, (alpha & 0xFF) / 256.0);
     QPainter& painter = *graphics->painter;
     if (stretch) {
