@@ -192,8 +192,8 @@ void BM_LiveRunCpu(benchmark::State& state) {
     // The parameter page writes the fastest report rates to the sensor (its box goes nowhere).
     const MessageBoxHook previous = SetMessageBoxHook([](const MessageBoxRecord&) {});
     window->OnPageButton(1187);
-    window->ParamPage()->UpdateControls();
-    window->ParamPage()->OnWrite();
+    window->FindPage<ParameterPage>()->UpdateControls();
+    window->FindPage<ParameterPage>()->OnWrite();
     SetMessageBoxHook(previous);
     window->OnPageButton(1188);
     TargetPage& page = *TargetPageOf(*window);

@@ -13,6 +13,7 @@
 #include "support/qt/QtTestEnvironment.h"
 #include "app/AppConfig.h"
 #include "firmware/widgets/FirmwarePage.h"
+#include "monitor/widgets/TargetPage.h"
 #include "app/widgets/ToolApplication.h"
 #include "app/widgets/LicenceDialog.h"
 #include "common/FileUtils.h"
@@ -228,20 +229,20 @@ TEST_F(MainWindowTest, UpdateFirmwareClosesTheConnectionAndDisablesConnect)
     EXPECT_FALSE(Find<QLabel>("1104")->isVisible());
     EXPECT_EQ(Button("1103")->text(), "Connect");
     EXPECT_FALSE(Button("1103")->isEnabled());
-    EXPECT_TRUE(window->FirmwarePageWidget()->isVisible());
-    EXPECT_FALSE(window->ParamPage()->isVisible());
+    EXPECT_TRUE(window->FindPage<FirmwarePage>()->isVisible());
+    EXPECT_FALSE(window->FindPage<ParameterPage>()->isVisible());
 
     QTest::mouseClick(Button("1188"), Qt::LeftButton);
-    EXPECT_TRUE(window->TargetPageWidget()->isVisible());
-    EXPECT_FALSE(window->FirmwarePageWidget()->isVisible());
+    EXPECT_TRUE(window->FindPage<TargetPage>()->isVisible());
+    EXPECT_FALSE(window->FindPage<FirmwarePage>()->isVisible());
     EXPECT_TRUE(Button("1103")->isEnabled());
 
     // Showing the parameter page shows the record as it is now.
     window->Params().GateHoldThreshold[7] = 55;
     QTest::mouseClick(Button("1187"), Qt::LeftButton);
-    EXPECT_TRUE(window->ParamPage()->isVisible());
+    EXPECT_TRUE(window->FindPage<ParameterPage>()->isVisible());
     EXPECT_EQ(Edit(2047)->text(), "55");
-    EXPECT_FALSE(window->TargetPageWidget()->isVisible());
+    EXPECT_FALSE(window->FindPage<TargetPage>()->isVisible());
     EXPECT_TRUE(Button("1103")->isEnabled());
     EXPECT_FALSE(window->Session().IsConnected()) << "leaving the page does not reconnect";
 }

@@ -154,7 +154,7 @@ TEST_F(ParamPageTest, WriteThenAFreshReadReturnsTheWrittenValues)
 
     // Forget everything on the page, then read it back from the sensor.
     InitParamSetting(window->Params());
-    window->ParamPage()->UpdateControls();
+    window->FindPage<ParameterPage>()->UpdateControls();
     ASSERT_EQ(Edit(2020)->text(), "48");
     Click("2002");
     EXPECT_EQ(LastBox().text, "Succeed reading parameters");
@@ -199,7 +199,7 @@ TEST_F(ParamPageTest, ResetWithoutADeviceShowsTheDefaultsAndSaysNotConnected)
 std::vector<std::string> ShownValues(const MainWindow& window)
 {
     std::vector<std::string> values;
-    for (const NumericEdit* edit : window.ParamPage()->findChildren<NumericEdit*>())
+    for (const NumericEdit* edit : window.FindPage<ParameterPage>()->findChildren<NumericEdit*>())
         values.push_back(edit->objectName().toStdString() + "=" + edit->text().toStdString());
     for (const char* id : {"2012", "2013"})
         values.push_back(std::string(id) + "=" + window.findChild<QComboBox*>(id)->currentText().toStdString());
@@ -282,7 +282,7 @@ TEST_F(ParamPageTest, UnwrittenChangesAreMarkedUntilWrittenOrReadAgain)
 {
     OpenWindow();
     Connect();
-    ParameterPage* page = window->ParamPage();
+    ParameterPage* page = window->FindPage<ParameterPage>();
     const QString title = window->windowTitle();
     ASSERT_FALSE(title.endsWith("*"));
     EXPECT_FALSE(page->HasUnwrittenChanges());
@@ -333,7 +333,7 @@ TEST_F(ParamPageTest, AFailedWriteKeepsTheMarks)
     TypeAndLeave(Edit(2020), "70");
     Click("2003");
     EXPECT_EQ(LastBox().text, "Device Not Connected");
-    EXPECT_TRUE(window->ParamPage()->IsUnwritten(Edit(2020)));
+    EXPECT_TRUE(window->FindPage<ParameterPage>()->IsUnwritten(Edit(2020)));
     EXPECT_TRUE(window->windowTitle().endsWith("*"));
 }
 

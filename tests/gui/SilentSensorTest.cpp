@@ -90,7 +90,7 @@ TEST_F(SilentSensorTest, ThePageIsBusyWhileTheSensorThreadWorks)
     EXPECT_FALSE(Button("2002")->isEnabled());
     EXPECT_FALSE(Button("2003")->isEnabled());
     EXPECT_FALSE(Button("1103")->isEnabled());
-    EXPECT_EQ(window->ParamPage()->cursor().shape(), Qt::BusyCursor);
+    EXPECT_EQ(window->FindPage<ParameterPage>()->cursor().shape(), Qt::BusyCursor);
     EXPECT_EQ(window->NoticeText(), "Waiting for the sensor…");
     // The page buttons still switch pages meanwhile.
     QTest::mouseClick(Button("1188"), Qt::LeftButton);
@@ -98,7 +98,7 @@ TEST_F(SilentSensorTest, ThePageIsBusyWhileTheSensorThreadWorks)
     WaitForSensor();
     EXPECT_EQ(boxes.size(), 1u) << "one Read, one answer";
     EXPECT_TRUE(Button("2002")->isEnabled());
-    EXPECT_NE(window->ParamPage()->cursor().shape(), Qt::BusyCursor);
+    EXPECT_NE(window->FindPage<ParameterPage>()->cursor().shape(), Qt::BusyCursor);
 }
 
 // Gen. Threshold opens its dialog at once; the tables it reads come up empty

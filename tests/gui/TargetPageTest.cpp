@@ -256,8 +256,8 @@ TEST_F(TargetPageTest, ARecordingDescribesItselfAndReplaysWithTheLiveCurrent)
     window->Params().ResponseFreq = 1.0;
     window->Params().RangeReportFreq = 2.0;
     window->Params().StateReportFreq = 8.0;
-    window->ParamPage()->UpdateControls();
-    window->ParamPage()->OnWrite();
+    window->FindPage<ParameterPage>()->UpdateControls();
+    window->FindPage<ParameterPage>()->OnWrite();
     WaitForSensor();
     ASSERT_EQ(LastBox().text, "Succeed setting parameters");
 

@@ -230,7 +230,7 @@ TEST_F(ThresholdGeneratorTest, ASuccessfulRunShowsProgressAndBothTablesAndThePag
     EXPECT_EQ(PageTable(2020), sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD));
     EXPECT_EQ(PageTable(2040), sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD));
     EXPECT_EQ(window->Params().GateTriggerThreshold[0], sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD)[0]);
-    EXPECT_FALSE(window->ParamPage()->HasUnwrittenChanges()) << "the tables are what the sensor holds";
+    EXPECT_FALSE(window->FindPage<ParameterPage>()->HasUnwrittenChanges()) << "the tables are what the sensor holds";
     EXPECT_TRUE(boxes.empty()) << LastBox().text;
 }
 

@@ -24,6 +24,10 @@ struct ToolPageContext {
     std::function<void(const std::string& text)> notify;
 };
 
+// The design size of the page area every page fills.
+constexpr int PAGE_DESIGN_WIDTH = 680;
+constexpr int PAGE_DESIGN_HEIGHT = 424;
+
 class IToolPage {
 public:
     virtual ~IToolPage() = default;

@@ -157,7 +157,7 @@ void MainWindow::BuildControls()
 
     pageArea_ = new QWidget(this);
     pageArea_->setObjectName(QStringLiteral("1200"));
-    pageArea_->setGeometry(172, 8, ParameterPage::kDesignWidth, ParameterPage::kDesignHeight);
+    pageArea_->setGeometry(172, 8, PAGE_DESIGN_WIDTH, PAGE_DESIGN_HEIGHT);
 
     // The status bar: notices on the left, the connection and the shown page's run on the right.
     statusBar_ = new QStatusBar(this);
@@ -272,21 +272,23 @@ IToolPage* MainWindow::Page(int buttonId) const
     return nullptr;
 }
 
-ParameterPage* MainWindow::ParamPage() const
+bool MainWindow::ShowPageNamed(const std::string& name)
 {
-    return dynamic_cast<ParameterPage*>(Page(1187));
+    for (size_t i = 0; i < pages_.size(); ++i) {
+        if (options_.pages[i].name == name) {
+            OnPageButton(pages_[i].buttonId);
+            return true;
+        }
+    }
+    return false;
 }
 
-QWidget* MainWindow::TargetPageWidget() const
+void MainWindow::ShowPage(const IToolPage* page)
 {
-    IToolPage* page = Page(1188);
-    return page ? page->PageWidget() : nullptr;
-}
-
-QWidget* MainWindow::FirmwarePageWidget() const
-{
-    IToolPage* page = Page(1189);
-    return page ? page->PageWidget() : nullptr;
+    for (const PageSlot& slot : pages_) {
+        if (slot.page.get() == page)
+            OnPageButton(slot.buttonId);
+    }
 }
 
 void MainWindow::HandPortSelection(int portNumber, int baudRate)

@@ -66,6 +66,11 @@ public:
     // A notice in the status bar, also written to the log.
     void ShowNotice(const std::string& text);
     void OnPageButton(int id);
+    // Shows the page registered under this name ("params", ...); false for a name
+    // no page has.
+    bool ShowPageNamed(const std::string& name);
+    // Shows this page.
+    void ShowPage(const IToolPage* page);
     // The About item: versions and the licence agreement.
     void ShowAbout();
 
@@ -80,9 +85,16 @@ public:
     [[nodiscard]] double LayoutScale() const { return layoutScale_; }
     // The page of a page button (1187, 1188, 1189); null for another id.
     [[nodiscard]] IToolPage* Page(int buttonId) const;
-    [[nodiscard]] ParameterPage* ParamPage() const;
-    [[nodiscard]] QWidget* TargetPageWidget() const;
-    [[nodiscard]] QWidget* FirmwarePageWidget() const;
+    // The first page of that class; null when there is none.
+    template <class PageType>
+    [[nodiscard]] PageType* FindPage() const
+    {
+        for (const PageSlot& slot : pages_) {
+            if (auto* page = dynamic_cast<PageType*>(slot.page.get()))
+                return page;
+        }
+        return nullptr;
+    }
     [[nodiscard]] const LayoutScaler& ResizeTool() const { return resizeTool_; }
     [[nodiscard]] LicenceDialog* Licence() const { return licence_; }
     [[nodiscard]] QString NoticeText() const;

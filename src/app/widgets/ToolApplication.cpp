@@ -103,12 +103,13 @@ int ToolApplication::InitInstance(const AppOptions& options)
 
     {
         MainWindow window(options.window);
-        if (options.startPage != 0)
-            window.OnPageButton(options.startPage);
+        if (!options.startPage.empty())
+            window.ShowPageNamed(options.startPage);
         if (!options.replayFile.empty()) {
-            window.OnPageButton(1188);
-            if (auto* target = dynamic_cast<TargetPage*>(window.Page(1188)))
+            if (auto* target = window.FindPage<TargetPage>()) {
+                window.ShowPage(target);
                 target->ReplayFile(options.replayFile);
+            }
         }
         if (!options.screenshotPath.empty())
             TakeScreenshotOnceShown(window, options.screenshotPath, options.screenshotDelayMs);

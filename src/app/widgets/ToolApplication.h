@@ -19,8 +19,8 @@ struct AppOptions {
     std::string screenshotPath;
     // Milliseconds after connecting before the picture (0: at once).
     int screenshotDelayMs = 0;
-    // The page button shown at start (1187, 1188, 1189); 0 = the first page.
-    int startPage = 0;
+    // The name of the page shown at start (ToolPageSpecs); empty = the first page.
+    std::string startPage;
     // A record file replayed on the target page at start.
     std::string replayFile;
 };

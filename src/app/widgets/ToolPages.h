@@ -9,8 +9,9 @@
 #include "app/widgets/IToolPage.h"
 
 struct ToolPageSpec {
-    int buttonId;           // the page button (1187, 1188, 1189)
+    int buttonId;           // the page button's control id
     std::string captionKey; // its caption in template 1000
+    std::string name;       // for --page
     // Builds the page as a child of parent.
     std::function<std::unique_ptr<IToolPage>(ToolPageContext& context, QWidget* parent)> create;
 };

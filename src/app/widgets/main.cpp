@@ -1,5 +1,6 @@
 // palo520g-tool: the windowed configuration tool for the Palo520G sensor.
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "app/StringTable.h"
 #include "app/widgets/ToolApplication.h"
+#include "app/widgets/ToolPages.h"
 #include "sim/VirtualSensor.h"
 
 int main(int argc, char** argv)
@@ -59,11 +61,10 @@ int main(int argc, char** argv)
     options.dataDir = parser.value(dataDirOption).toStdString();
     if (parser.isSet(pageOption)) {
         const QString page = parser.value(pageOption);
-        options.startPage = page == QLatin1String("params")   ? 1187
-                            : page == QLatin1String("target")   ? 1188
-                            : page == QLatin1String("firmware") ? 1189
-                                                                : -1;
-        if (options.startPage < 0) {
+        options.startPage = page.toStdString();
+        const std::vector<ToolPageSpec> pages = ToolPageSpecs();
+        if (std::none_of(pages.begin(), pages.end(),
+                         [&](const ToolPageSpec& spec) { return spec.name == options.startPage; })) {
             std::fprintf(stderr, "palo520g-tool: --page takes params, target or firmware, not %s\n", qPrintable(page));
             return 2;
         }

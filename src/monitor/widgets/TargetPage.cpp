@@ -126,7 +126,7 @@ TargetPage::~TargetPage()
 
 void TargetPage::BuildControls()
 {
-    resize(kDesignWidth, kDesignHeight);
+    resize(PAGE_DESIGN_WIDTH, PAGE_DESIGN_HEIGHT);
     setAutoFillBackground(true);
     QPalette dark = palette();
     dark.setColor(QPalette::Window, QColor(0x2A, 0x32, 0x3C));

@@ -48,9 +48,6 @@ public:
     // Stops a run and saves the page's keys.
     ~TargetPage() override;
 
-    static constexpr int kDesignWidth = 680;
-    static constexpr int kDesignHeight = 424;
-
     // A run in the mode replayMode names; a live run needs the connection (else the
     // "Device Not Connected" box).
     void StartRealtimeShow();

@@ -145,7 +145,7 @@ ParameterPage::~ParameterPage()
 
 void ParameterPage::BuildControls()
 {
-    resize(kDesignWidth, kDesignHeight);
+    resize(PAGE_DESIGN_WIDTH, PAGE_DESIGN_HEIGHT);
 
     auto label = [this](const std::string& key, QRect rect) {
         auto* widget = new QLabel(Caption(key), this);

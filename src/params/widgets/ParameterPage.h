@@ -62,10 +62,6 @@ public:
     void OnRangeMinChanged();
     void OnRangeMaxChanged();
 
-    // The design size of the page.
-    static constexpr int kDesignWidth = 680;
-    static constexpr int kDesignHeight = 424;
-
     // True while a control shows a value that was not written to the sensor nor
     // read from it; the control's frame and label are marked.
     [[nodiscard]] bool IsUnwritten(const QWidget* control) const;
