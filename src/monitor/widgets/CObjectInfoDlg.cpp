@@ -339,7 +339,7 @@ RecordSidecar CObjectInfoDlg::DescribeRecording() const
 
 void CObjectInfoDlg::StartRealtimeShow()
 {
-    worker_.saveDataPath = pathEdit_->text().left(259).toStdString();
+    worker_.saveDataPath = pathEdit_->text().toStdString();
     SaveKeys();
     const bool replay = worker_.replayMode != 0;
     worker_.SetDevice(connection_.Handle());
@@ -473,7 +473,7 @@ void CObjectInfoDlg::ReplayFile(const std::string& path)
                        MessageIcon::Error, true);
         return;
     }
-    worker_.lastReplayFile = path.substr(0, 259);
+    worker_.lastReplayFile = path;
     worker_.replayMode = 1;
     StartRealtimeShow();
 }
