@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "app/StringTable.h"
+#include "common/Utf8Text.h"
 
 namespace {
 
@@ -21,15 +22,6 @@ struct PortOutput {
     std::vector<std::string>* keepErrors = nullptr;
 };
 thread_local PortOutput tPortOutput;
-
-// Characters, not bytes: the Chinese texts are UTF-8.
-size_t DisplayLength(const std::string& text) {
-    size_t count = 0;
-    for (unsigned char c : text) {
-        if ((c & 0xC0) != 0x80) ++count;
-    }
-    return count;
-}
 
 }  // namespace
 
@@ -209,14 +201,14 @@ std::vector<std::string> FormatTable(const std::vector<std::vector<std::string>>
     std::vector<size_t> widths;
     for (const auto& row : rows) {
         if (widths.size() < row.size()) widths.resize(row.size(), 0);
-        for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayLength(row[c]));
+        for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], Utf8CharacterCount(row[c]));
     }
     std::vector<std::string> lines;
     for (const auto& row : rows) {
         std::string line;
         for (size_t c = 0; c < row.size(); ++c) {
             line += row[c];
-            if (c + 1 < row.size()) line.append(widths[c] - DisplayLength(row[c]) + 2, ' ');
+            if (c + 1 < row.size()) line.append(widths[c] - Utf8CharacterCount(row[c]) + 2, ' ');
         }
         lines.push_back(line);
     }

@@ -7,6 +7,7 @@
 
 #include "Output.h"
 #include "app/StringTable.h"
+#include "common/Utf8Text.h"
 
 namespace {
 
@@ -87,8 +88,7 @@ const std::string& PaddedStateText(int state) {
         for (int s = 0; s < 4; ++s) {
             std::string line = CleanText(LoadStringText(ids[s]));
             // Pad to a fixed number of characters (the Chinese texts are UTF-8).
-            size_t chars = 0;
-            for (unsigned char c : line) chars += (c & 0xC0) != 0x80;
+            const size_t chars = Utf8CharacterCount(line);
             if (chars < 22) line.append(22 - chars, ' ');
             t[static_cast<size_t>(s)] = line;
         }
