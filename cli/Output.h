@@ -78,7 +78,7 @@ private:
 using Json = nlohmann::ordered_json;
 
 // The compact text of a value as nlohmann writes it; text that is not UTF-8 has
-// U+FFFD in place of the bad bytes, control characters are written as \u00XX.
+// U+FFFD in place of the bad bytes, control characters are escaped ("\n", "\u001b").
 [[nodiscard]] std::string JsonText(const Json& value);
 // The same, but every double written as the shortest text that reads back as the
 // same value, as std::to_chars writes it ("2", "0.7", "1e-05"), where nlohmann

@@ -102,6 +102,10 @@ void AppendReportLine(std::string& out, ReportFormat format, const TargetReport&
                       unsigned long long index) {
     switch (format) {
     case ReportFormat::Json:
+        // The one JSON text of the tool not built with nlohmann (see Output.h): this
+        // line is written for every report, and a tree per report measured about six
+        // times slower. It also keeps current_ma at five fixed decimals, which
+        // nlohmann's number output cannot give.
         out += "{\"state\":";
         AppendInt(out, report.state);
         out += ",\"distance_cm\":";
