@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Output.h"
 #include "Session.h"
 
 struct ParamSetting;
@@ -20,12 +21,12 @@ void AddFirmwareCommands(CLI::App& app, CommandList& commands);   // fw info|fla
 // --- shared by the groups ---
 
 // The record as a JSON object keyed by its field names.
-[[nodiscard]] std::string ParamRecordJson(const ParamSetting& setting);
+[[nodiscard]] Json ParamRecordJson(const ParamSetting& setting);
 // The record as aligned text lines.
 [[nodiscard]] std::vector<std::string> ParamRecordLines(const ParamSetting& setting);
 // Lines of a gate table block: a header row of gate numbers, then one row per table.
 [[nodiscard]] std::vector<std::string> GateTableLines(const ParamSetting& setting);
-[[nodiscard]] std::string ParamNoticeJson(const ParamNotice& notice);
+[[nodiscard]] Json ParamNoticeJson(const ParamNotice& notice);
 [[nodiscard]] std::string ParamNoticeLine(const ParamNotice& notice);
 
 // Reads a configuration file into doc. False after printing why it failed.

@@ -23,19 +23,17 @@ std::string UsbId(const SerialPortInfo& port) {
 int RunPorts(bool json) {
     const std::vector<SerialPortInfo> ports = EnumSerialPortName();
     if (json) {
-        std::vector<std::string> items;
+        Json items = Json::array();
         for (const SerialPortInfo& port : ports) {
-            JsonObject object;
-            object.Str("path", port.path).Str("description", port.description);
             const std::string usb = UsbId(port);
-            object.Raw("usb_id", usb.empty() ? "null" : JsonString(usb));
-            object.Raw("usb_vendor_id", port.usbVendorId < 0 ? "null" : JsonNumber(static_cast<long long>(port.usbVendorId)));
-            object.Raw("usb_product_id",
-                       port.usbProductId < 0 ? "null" : JsonNumber(static_cast<long long>(port.usbProductId)));
-            object.Raw("by_id", port.byIdPath.empty() ? "null" : JsonString(port.byIdPath));
-            items.push_back(object.Text());
+            items.push_back({{"path", port.path},
+                             {"description", port.description},
+                             {"usb_id", usb.empty() ? Json() : Json(usb)},
+                             {"usb_vendor_id", port.usbVendorId < 0 ? Json() : Json(port.usbVendorId)},
+                             {"usb_product_id", port.usbProductId < 0 ? Json() : Json(port.usbProductId)},
+                             {"by_id", port.byIdPath.empty() ? Json() : Json(port.byIdPath)}});
         }
-        PrintLine(JsonArray(items));
+        PrintLine(JsonText(items));
         return EXIT_OK;
     }
     if (ports.empty()) {
@@ -72,11 +70,10 @@ int RunInfo(const PortOptions& options, bool json) {
     const bool versionSuspicious = !IsPrintableAscii(version);
     const bool serialSuspicious = !IsPrintableAscii(serialNumber);
     if (json) {
-        JsonObject object;
-        object.Str("version", version).Str("serial_number", serialNumber);
-        if (versionSuspicious) object.Raw("version_suspicious", "true");
-        if (serialSuspicious) object.Raw("serial_number_suspicious", "true");
-        PrintLine(object.Text());
+        Json object = {{"version", version}, {"serial_number", serialNumber}};
+        if (versionSuspicious) object["version_suspicious"] = true;
+        if (serialSuspicious) object["serial_number_suspicious"] = true;
+        PrintLine(JsonText(object));
     } else {
         const auto shown = [](const std::string& text, bool suspicious) {
             return suspicious ? Text(CLI_TEXT_SUSPICIOUS_TEXT, VisibleText(text).c_str()) : text;

@@ -12,7 +12,6 @@
 #include <functional>
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include "CliStrings.h"
 #include "Commands.h"
@@ -158,17 +157,15 @@ int RunInfo(const PortOptions& port, bool json) {
     Configure(boot, port);
     if (const int rc = QueryInfo(boot, sink, port); rc != EXIT_OK) return rc;
     if (json) {
-        std::vector<std::string> partitions;
-        for (const PartitionItem& item : sink.Partitions()) partitions.push_back(JsonNumber(static_cast<long long>(item.tag)));
+        Json partitions = Json::array();
+        for (const PartitionItem& item : sink.Partitions()) partitions.push_back(item.tag);
         char hex[32];
         std::snprintf(hex, sizeof hex, "0x%llx", static_cast<unsigned long long>(std::max(0LL, sink.DeviceId())));
-        PrintLine(JsonObject()
-                      .Str("running_mode", sink.RunningMode())
-                      .Raw("in_bootloader", boot.inBootloader ? "true" : "false")
-                      .Int("device_id", sink.DeviceId())
-                      .Str("device_id_hex", hex)
-                      .Raw("partitions", JsonArray(partitions))
-                      .Text());
+        PrintLine(JsonText({{"running_mode", sink.RunningMode()},
+                            {"in_bootloader", static_cast<bool>(boot.inBootloader)},
+                            {"device_id", sink.DeviceId()},
+                            {"device_id_hex", hex},
+                            {"partitions", partitions}}));
     } else if (sink.Partitions().empty()) {
         PrintLine(Text(CLI_TEXT_NO_PARTITIONS));
     } else {
@@ -301,12 +298,12 @@ int RunVersions(const UpdateOptions& options, const std::string& portPath, int b
     const auto isNewer = [&](const std::string& v) { return std::find(newer.begin(), newer.end(), v) != newer.end(); };
 
     if (json) {
-        nlohmann::ordered_json out;
+        Json out;
         out["address"] = client.Address();
-        out["sensor_version"] = sensorVersion ? nlohmann::ordered_json(*sensorVersion) : nlohmann::ordered_json();
-        out["versions"] = nlohmann::ordered_json::array();
+        out["sensor_version"] = sensorVersion ? Json(*sensorVersion) : Json();
+        out["versions"] = Json::array();
         for (const CatalogueEntry& entry : client.Catalogue().versions) {
-            nlohmann::ordered_json item;
+            Json item;
             item["version"] = entry.version;
             item["size"] = entry.size;
             item["sha256"] = entry.sha256;
@@ -314,7 +311,7 @@ int RunVersions(const UpdateOptions& options, const std::string& portPath, int b
             if (sensorVersion) item["newer"] = isNewer(entry.version);
             out["versions"].push_back(std::move(item));
         }
-        PrintLine(out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+        PrintLine(JsonText(out));
         return EXIT_OK;
     }
     PrintLine(Text(25002, client.Address().c_str()));
@@ -343,12 +340,12 @@ int RunFetch(const UpdateOptions& options, const std::string& version, bool json
     FirmwareFetchResult result;
     if (!FetchVersion(client, version, result)) return EXIT_FAILED;
     if (json) {
-        nlohmann::ordered_json out;
+        Json out;
         out["version"] = version;
         out["folder"] = result.versionFolder;
         out["archive"] = FirmwareArchivePath(FirmwareFolder());
         out["images"] = result.images;
-        PrintLine(out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+        PrintLine(JsonText(out));
     } else {
         PrintLine(Text(25010, version.c_str(), result.versionFolder.c_str()));
         for (const std::string& image : result.images) PrintLine("  " + CombinePathName(result.versionFolder, image));

@@ -8,9 +8,8 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include <nlohmann/json.hpp>
-
 #include "app/StringTable.h"
+#include "common/Utf8Text.h"
 
 namespace {
 
@@ -23,15 +22,6 @@ struct PortOutput {
     std::vector<std::string>* keepErrors = nullptr;
 };
 thread_local PortOutput tPortOutput;
-
-// Characters, not bytes: the Chinese texts are UTF-8.
-size_t DisplayLength(const std::string& text) {
-    size_t count = 0;
-    for (unsigned char c : text) {
-        if ((c & 0xC0) != 0x80) ++count;
-    }
-    return count;
-}
 
 }  // namespace
 
@@ -152,39 +142,57 @@ std::string VisibleText(const std::string& text) {
 
 // ---------------------------------------------------------------- JSON
 
-std::string JsonString(const std::string& text) {
-    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
+std::string JsonText(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
-std::string JsonNumber(double value) {
-    if (!std::isfinite(value)) return "null";
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return std::string(buffer, result.ptr);
-}
+namespace {
 
-std::string JsonNumber(long long value) { return std::to_string(value); }
-
-std::string JsonFixed(double value, int decimals) {
-    if (!std::isfinite(value)) return "null";
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
-
-JsonObject& JsonObject::Raw(const std::string& key, const std::string& json) {
-    if (!body_.empty()) body_ += ",";
-    body_ += JsonString(key) + ":" + json;
-    return *this;
-}
-
-std::string JsonArray(const std::vector<std::string>& jsonValues) {
-    std::string out = "[";
-    for (size_t i = 0; i < jsonValues.size(); ++i) {
-        if (i) out += ",";
-        out += jsonValues[i];
+void AppendShortest(std::string& out, const Json& value) {
+    switch (value.type()) {
+    case Json::value_t::object: {
+        out += '{';
+        bool first = true;
+        for (const auto& member : value.items()) {
+            if (!first) out += ',';
+            first = false;
+            out += JsonText(member.key());
+            out += ':';
+            AppendShortest(out, member.value());
+        }
+        out += '}';
+        return;
     }
-    return out + "]";
+    case Json::value_t::array: {
+        out += '[';
+        for (size_t i = 0; i < value.size(); ++i) {
+            if (i) out += ',';
+            AppendShortest(out, value[i]);
+        }
+        out += ']';
+        return;
+    }
+    case Json::value_t::number_float: {
+        const double number = value.get<double>();
+        if (!std::isfinite(number)) {
+            out += "null";
+            return;
+        }
+        char buffer[32];
+        const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
+        out.append(buffer, result.ptr);
+        return;
+    }
+    default:
+        out += JsonText(value);
+        return;
+    }
+}
+
+}  // namespace
+
+std::string JsonTextShortest(const Json& value) {
+    std::string out;
+    AppendShortest(out, value);
+    return out;
 }
 
 // ---------------------------------------------------------------- tables
@@ -193,14 +201,14 @@ std::vector<std::string> FormatTable(const std::vector<std::vector<std::string>>
     std::vector<size_t> widths;
     for (const auto& row : rows) {
         if (widths.size() < row.size()) widths.resize(row.size(), 0);
-        for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayLength(row[c]));
+        for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], Utf8CharacterCount(row[c]));
     }
     std::vector<std::string> lines;
     for (const auto& row : rows) {
         std::string line;
         for (size_t c = 0; c < row.size(); ++c) {
             line += row[c];
-            if (c + 1 < row.size()) line.append(widths[c] - DisplayLength(row[c]) + 2, ' ');
+            if (c + 1 < row.size()) line.append(widths[c] - Utf8CharacterCount(row[c]) + 2, ' ');
         }
         lines.push_back(line);
     }

@@ -33,12 +33,6 @@ std::string Fixed(double value, int decimals) {
     return text;
 }
 
-std::string GateArrayJson(const uint32_t (&table)[PARAM_GATE_COUNT]) {
-    std::vector<std::string> values;
-    for (uint32_t v : table) values.push_back(JsonNumber(static_cast<long long>(v)));
-    return JsonArray(values);
-}
-
 // ---------------------------------------------------------------- edits from the command line
 
 enum class EditKind { Min, Max, StateFreq, RangeFreq, Response, Absence, Trigger, Hold };
@@ -179,22 +173,22 @@ void ApplyEditSteps(ParamEditSession& session, const std::vector<EditStep>& step
 
 std::string CheckResultJson(const ParamSetting& record, const std::vector<ParamNotice>& notices,
                             const std::vector<StoredDifference>* stored = nullptr) {
-    std::vector<std::string> items;
+    Json items = Json::array();
     for (const ParamNotice& notice : notices) items.push_back(ParamNoticeJson(notice));
-    JsonObject result;
-    result.Raw("record", ParamRecordJson(record)).Raw("notices", JsonArray(items));
+    Json result = {{"record", ParamRecordJson(record)}, {"notices", items}};
     if (stored) {
-        std::vector<std::string> differences;
+        Json differences = Json::array();
         for (const StoredDifference& d : *stored) {
-            JsonObject item;
-            item.Str("field", d.field);
-            if (d.gate >= 0) item.Int("gate", d.gate);
-            differences.push_back(
-                item.Num("written", d.written).Num("stored", d.stored).Str("text", CleanText(d.text)).Text());
+            Json item = {{"field", d.field}};
+            if (d.gate >= 0) item["gate"] = d.gate;
+            item["written"] = d.written;
+            item["stored"] = d.stored;
+            item["text"] = CleanText(d.text);
+            differences.push_back(std::move(item));
         }
-        result.Raw("stored", JsonArray(differences));
+        result["stored"] = std::move(differences);
     }
-    return result.Text();
+    return JsonTextShortest(result);
 }
 
 std::string StoredDifferenceName(const StoredDifference& d) {
@@ -346,7 +340,7 @@ int RunRead(const PortOptions& port, bool json) {
     InitParamSetting(record);
     if (const int rc = ReadRecord(session.Sensor(), record); rc != EXIT_OK) return rc;
     if (json) {
-        PrintLine(ParamRecordJson(record));
+        PrintLine(JsonTextShortest(ParamRecordJson(record)));
     } else {
         for (const std::string& line : ParamRecordLines(record)) PrintLine(line);
     }
@@ -411,18 +405,16 @@ int RunSave(const PortOptions& port, const std::string& path) {
 
 // ---------------------------------------------------------------- shared output
 
-std::string ParamRecordJson(const ParamSetting& s) {
-    return JsonObject()
-        .Num("RangeResolution", s.RangeResolution)
-        .Num("DetectRangeMin", s.DetectRangeMin)
-        .Num("DetectRangeMax", s.DetectRangeMax)
-        .Num("ResponseFreq", s.ResponseFreq)
-        .Num("StateReportFreq", s.StateReportFreq)
-        .Num("RangeReportFreq", s.RangeReportFreq)
-        .Int("ObjectDisappearReportTime", s.ObjectDisappearReportTime)
-        .Raw("GateTriggerThreshold", GateArrayJson(s.GateTriggerThreshold))
-        .Raw("GateHoldThreshold", GateArrayJson(s.GateHoldThreshold))
-        .Text();
+Json ParamRecordJson(const ParamSetting& s) {
+    return {{"RangeResolution", s.RangeResolution},
+            {"DetectRangeMin", s.DetectRangeMin},
+            {"DetectRangeMax", s.DetectRangeMax},
+            {"ResponseFreq", s.ResponseFreq},
+            {"StateReportFreq", s.StateReportFreq},
+            {"RangeReportFreq", s.RangeReportFreq},
+            {"ObjectDisappearReportTime", s.ObjectDisappearReportTime},
+            {"GateTriggerThreshold", s.GateTriggerThreshold},
+            {"GateHoldThreshold", s.GateHoldThreshold}};
 }
 
 std::vector<std::string> GateTableLines(const ParamSetting& s) {
@@ -458,12 +450,12 @@ std::vector<std::string> ParamRecordLines(const ParamSetting& s) {
     return lines;
 }
 
-std::string ParamNoticeJson(const ParamNotice& notice) {
-    JsonObject object;
-    object.Str("field", notice.field);
-    if (notice.gate >= 0) object.Int("gate", notice.gate);
-    object.Int("key", notice.key).Str("text", notice.text);
-    return object.Text();
+Json ParamNoticeJson(const ParamNotice& notice) {
+    Json object = {{"field", notice.field}};
+    if (notice.gate >= 0) object["gate"] = notice.gate;
+    object["key"] = notice.key;
+    object["text"] = notice.text;
+    return object;
 }
 
 std::string ParamNoticeLine(const ParamNotice& notice) {

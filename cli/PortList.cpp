@@ -7,7 +7,6 @@
 #include <thread>
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include "CliStrings.h"
 #include "Output.h"
@@ -56,16 +55,16 @@ bool CollectPorts(const PortListOptions& options, std::vector<std::string>& port
     return true;
 }
 
-nlohmann::ordered_json PortResult(const std::string& port, int rc, const std::vector<std::string>& output,
+Json PortResult(const std::string& port, int rc, const std::vector<std::string>& output,
                                   const std::vector<std::string>& errors) {
-    nlohmann::ordered_json object;
+    Json object;
     object["port"] = port;
     object["ok"] = rc == EXIT_OK;
     object["exit_code"] = rc;
     // A command with --json prints its result as one JSON line; anything else
     // is kept as its lines.
-    nlohmann::ordered_json result = nullptr;
-    if (output.size() == 1) result = nlohmann::ordered_json::parse(output.front(), nullptr, false);
+    Json result = nullptr;
+    if (output.size() == 1) result = Json::parse(output.front(), nullptr, false);
     if (result.is_discarded() || (result.is_null() && !output.empty())) result = output;
     object["result"] = result;
     object["errors"] = errors;
@@ -118,8 +117,7 @@ int RunOnEveryPort(const PortListOptions& options, bool json, const std::functio
                 }
             }
             if (json) {
-                PrintLine(PortResult(port, rc, output, errors)
-                              .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+                PrintLine(JsonText(PortResult(port, rc, output, errors)));
             }
             std::lock_guard<std::mutex> lock(resultMutex);
             if (rc == EXIT_OK) ++succeeded;

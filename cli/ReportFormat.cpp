@@ -7,6 +7,7 @@
 
 #include "Output.h"
 #include "app/StringTable.h"
+#include "common/Utf8Text.h"
 
 namespace {
 
@@ -87,8 +88,7 @@ const std::string& PaddedStateText(int state) {
         for (int s = 0; s < 4; ++s) {
             std::string line = CleanText(LoadStringText(ids[s]));
             // Pad to a fixed number of characters (the Chinese texts are UTF-8).
-            size_t chars = 0;
-            for (unsigned char c : line) chars += (c & 0xC0) != 0x80;
+            const size_t chars = Utf8CharacterCount(line);
             if (chars < 22) line.append(22 - chars, ' ');
             t[static_cast<size_t>(s)] = line;
         }
@@ -102,6 +102,10 @@ void AppendReportLine(std::string& out, ReportFormat format, const TargetReport&
                       unsigned long long index) {
     switch (format) {
     case ReportFormat::Json:
+        // The one JSON text of the tool not built with nlohmann (see Output.h): this
+        // line is written for every report, and a tree per report measured about six
+        // times slower. It also keeps current_ma at five fixed decimals, which
+        // nlohmann's number output cannot give.
         out += "{\"state\":";
         AppendInt(out, report.state);
         out += ",\"distance_cm\":";

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include "CliStrings.h"
 #include "Commands.h"
@@ -20,8 +19,6 @@
 #include "monitor/RecordSidecar.h"
 
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 constexpr size_t kChunkSize = 1 << 20;
 constexpr int kDistanceBins = 13;  // gates 0 .. 12 of the default resolution
@@ -179,7 +176,7 @@ int RunStats(const StatsOptions& options) {
             continue;
         }
         if (options.json)
-            PrintLine(ToJson(stats).dump(-1, ' ', false, Json::error_handler_t::replace));
+            PrintLine(JsonText(ToJson(stats)));
         else
             PrintText(stats);
     }

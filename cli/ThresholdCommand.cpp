@@ -127,16 +127,8 @@ int RunThreshold(const ThresholdOptions& options) {
         return EXIT_FAILED;
     }
     if (options.json) {
-        std::vector<std::string> triggerValues;
-        std::vector<std::string> holdValues;
-        for (int g = 0; g < PARAM_GATE_COUNT; ++g) {
-            triggerValues.push_back(JsonNumber(static_cast<long long>(record.GateTriggerThreshold[g])));
-            holdValues.push_back(JsonNumber(static_cast<long long>(record.GateHoldThreshold[g])));
-        }
-        PrintLine(JsonObject()
-                      .Raw("GateTriggerThreshold", JsonArray(triggerValues))
-                      .Raw("GateHoldThreshold", JsonArray(holdValues))
-                      .Text());
+        PrintLine(JsonText({{"GateTriggerThreshold", record.GateTriggerThreshold},
+                            {"GateHoldThreshold", record.GateHoldThreshold}}));
     } else {
         for (const std::string& line : GateTableLines(record)) PrintLine(line);
     }

@@ -9,6 +9,7 @@
 #include "app/StringTable.h"
 #include "common/DbgOutput.h"
 #include "common/FileUtils.h"
+#include "common/Utf8Text.h"
 #include "common/ValueParse.h"
 
 XMLParser gAppConfigDoc;
@@ -67,14 +68,8 @@ void ReadConfigValue(XMLNode node, const char* name, int type, void* field) {
 void ReadConfigPath(XMLNode node, const char* name, std::string& field) {
     const std::optional<std::string> text = node.GetAttributeText(name);
     if (!text || text->empty()) return;
-    std::string path = GetFileAbsolutePath(*text, GetProgramPath());
-    // Paths count characters, not bytes: cut at 259 code points.
-    size_t count = 0, i = 0;
-    for (; i < path.size(); ++i) {
-        if ((static_cast<unsigned char>(path[i]) & 0xC0) != 0x80 && ++count > 259) break;
-    }
-    path.resize(i);
-    field = path;
+    // No length limit: a path is as long as the system allows.
+    field = GetFileAbsolutePath(*text, GetProgramPath());
 }
 
 void WriteConfigPath(XMLNode node, const char* name, const std::string& path) {
@@ -92,9 +87,7 @@ std::string LanguageNameFromConfig(const std::optional<std::string>& value) {
     if (strcasecmp(value->c_str(), "CHS") == 0) return "zh-cn";
     if (strcasecmp(value->c_str(), "CHT") == 0) return "zh-tw";
     // A longer name does not fit the 32-character buffer of the language list.
-    size_t characters = 0;
-    for (unsigned char c : *value) characters += (c & 0xC0) != 0x80;
-    if (characters > 31) return {};
+    if (Utf8CharacterCount(*value) > 31) return {};
     return *value;
 }
 

@@ -35,7 +35,7 @@ bool SaveAppConfig();
 void ReadConfigValue(XMLNode node, const char* name, int type, void* field);
 
 // Paths: read absolute against the data folder (relative and absolute values both
-// work), cut to 259 characters; written relative to the data folder when inside it.
+// work), whole at any length; written relative to the data folder when inside it.
 // A missing or empty attribute keeps the field.
 void ReadConfigPath(XMLNode node, const char* name, std::string& field);
 void WriteConfigPath(XMLNode node, const char* name, const std::string& path);

@@ -46,19 +46,14 @@ std::string FormatDistance(double value) {
 }
 
 LimitCorrection ApplyEditLimits(double typed, long long minimum, long long maximum) {
+    const EditLimitCheck check = CheckEditLimits(typed, EditLimits::WholeNumbers(minimum, maximum));
     LimitCorrection result;
-    if (typed < static_cast<double>(minimum) - 0.5) {
+    result.value = std::llround(check.value);
+    if (check.key != 0) {
         result.corrected = true;
-        result.value = minimum;
-        result.key = EDIT_LIMIT_KEY_BELOW_MIN;
-        result.text = FormatStringText(TEXT_MIN_VALUE_MUST, std::to_string(minimum).c_str());
-    } else if (typed > static_cast<double>(maximum) + 0.5) {
-        result.corrected = true;
-        result.value = maximum;
-        result.key = EDIT_LIMIT_KEY_ABOVE_MAX;
-        result.text = FormatStringText(TEXT_MAX_VALUE_MUST, std::to_string(maximum).c_str());
-    } else {
-        result.value = std::llround(typed);
+        result.key = check.key;
+        result.text = FormatStringText(check.key == EDIT_LIMIT_KEY_BELOW_MIN ? TEXT_MIN_VALUE_MUST : TEXT_MAX_VALUE_MUST,
+                                       std::to_string(result.value).c_str());
     }
     return result;
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/EditLimits.h"
 #include "params/ParamRules.h"
 #include "params/ParamSetting.h"
 
@@ -27,21 +28,15 @@ constexpr int SENSING_COEFFICIENT_MAX = 10;
 constexpr int SENSING_SCAN_TIME_MIN = 120;  // s
 constexpr int SENSING_SCAN_TIME_MAX = 240;
 
-// Balloon keys of a whole-number edit's limit corrections.
-enum : int {
-    EDIT_LIMIT_KEY_BELOW_MIN = 13,
-    EDIT_LIMIT_KEY_ABOVE_MAX = 14,
-};
-
 // String id of the notice for a frequency that the lists do not offer ("%.1f", "%.1f").
 constexpr int PARAM_TEXT_FREQ_SNAPPED = 21011;
 
 // A distance as the page's edits show it: the fewest decimals (at most 2) that read back as the value.
 [[nodiscard]] std::string FormatDistance(double value);
 
-// What a whole-number edit does with a committed value: inside its limits it is
-// rounded; outside, it is forced onto the limit and the edit says why
-// ("MaxValue Must <= 95", key 14). The bounds lie half a unit outside the limits.
+// What a whole-number edit does with a committed value (the rule of EditLimits.h):
+// inside its limits it is rounded; outside, it is forced onto the limit and the edit
+// says why ("MaxValue Must <= 95", key 14).
 struct LimitCorrection {
     bool corrected = false;
     long long value = 0;

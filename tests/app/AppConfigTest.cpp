@@ -277,6 +277,11 @@ TEST(LanguageName, FromConfigValue) {
         if (c.value && c.value->size() == 31) expected = *c.value;
         EXPECT_EQ(LanguageNameFromConfig(c.value), expected) << c.value.value_or("(absent)");
     }
+    // The bound counts characters, not bytes: 31 three-byte characters are 93 bytes.
+    std::string name;
+    for (int i = 0; i < 31; ++i) name += "中";
+    EXPECT_EQ(LanguageNameFromConfig(name), name);
+    EXPECT_EQ(LanguageNameFromConfig(name + "文"), "");
 }
 
 }  // namespace

@@ -26,13 +26,13 @@ TEST(CliPorts, ListsPortsAsTableOrJsonArray) {
 
     const CliResult json = RunCli({"ports", "--json"});
     ASSERT_EQ(json.exitCode, 0) << json.err;
-    JsonValue ports;
+    Json ports;
     ASSERT_TRUE(ParseJson(json.out, ports)) << json.out;
-    ASSERT_EQ(ports.kind, JsonValue::Kind::Array);
-    for (const JsonValue& port : ports.items) {
-        EXPECT_EQ(port["path"].kind, JsonValue::Kind::String);
-        EXPECT_TRUE(port.Has("description"));
-        EXPECT_TRUE(port.Has("usb_id"));
+    ASSERT_TRUE(ports.is_array());
+    for (const Json& port : ports) {
+        EXPECT_TRUE(port.at("path").is_string());
+        EXPECT_TRUE(port.contains("description"));
+        EXPECT_TRUE(port.contains("usb_id"));
     }
 }
 
@@ -54,14 +54,14 @@ TEST_F(CliStablePortNameTest, PortsShowTheByIdNameAndPortAcceptsIt) {
 
     const CliResult json = RunCli({"ports", "--json"});
     ASSERT_EQ(json.exitCode, 0) << json.err;
-    JsonValue ports;
+    Json ports;
     ASSERT_TRUE(ParseJson(json.out, ports)) << json.out;
     int found = 0;
-    for (const JsonValue& port : ports.items) {
-        if (port["by_id"].kind == JsonValue::Kind::Null) continue;
+    for (const Json& port : ports) {
+        if (port.at("by_id").is_null()) continue;
         ++found;
-        EXPECT_EQ(port["by_id"].text, byId);
-        EXPECT_EQ(port["path"].text, Port());
+        EXPECT_EQ(port.at("by_id").get<std::string>(), byId);
+        EXPECT_EQ(port.at("path").get<std::string>(), Port());
     }
     EXPECT_EQ(found, 1) << json.out;
 
@@ -93,10 +93,10 @@ TEST_F(CliInfoTest, ShowsTheSensorsVersionAndSerialNumber) {
 
     const CliResult json = RunOnSim({"info", "--json"});
     ASSERT_EQ(json.exitCode, 0) << json.err;
-    JsonValue info;
+    Json info;
     ASSERT_TRUE(ParseJson(json.out, info)) << json.out;
-    EXPECT_EQ(info["version"].text, "v7.3.1");
-    EXPECT_EQ(info["serial_number"].text, "P520G-TEST-4242");
+    EXPECT_EQ(info.at("version").get<std::string>(), "v7.3.1");
+    EXPECT_EQ(info.at("serial_number").get<std::string>(), "P520G-TEST-4242");
 }
 
 TEST_F(CliInfoTest, TextsThatAreNotPrintableAreEscapedAndFlagged) {

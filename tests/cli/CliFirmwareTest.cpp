@@ -21,10 +21,10 @@ TEST_F(CliThresholdTest, GeneratesThenPrintsBothTablesAsTheSensorHoldsThem) {
     EXPECT_TRUE(Contains(result.err, "Successfully generated."));
     // Not a terminal: no progress bar.
     EXPECT_EQ(result.err.find('\r'), std::string::npos);
-    JsonValue tables;
+    Json tables;
     ASSERT_TRUE(ParseJson(result.out, tables)) << result.out;
-    const std::vector<double> trigger = tables["GateTriggerThreshold"].Numbers();
-    const std::vector<double> hold = tables["GateHoldThreshold"].Numbers();
+    const std::vector<double> trigger = tables.at("GateTriggerThreshold").get<std::vector<double>>();
+    const std::vector<double> hold = tables.at("GateHoldThreshold").get<std::vector<double>>();
     ASSERT_EQ(trigger.size(), 16u);
     ASSERT_EQ(hold.size(), 16u);
     const std::array<uint32_t, 16> held = sim_->GateTable(114);
@@ -86,13 +86,13 @@ TEST_F(CliFirmwareTest, InfoShowsModeDeviceIdAndPartitions) {
 
     const CliResult json = RunOnSim({"fw", "info", "--json"});
     ASSERT_EQ(json.exitCode, 0) << json.err;
-    JsonValue info;
+    Json info;
     ASSERT_TRUE(ParseJson(json.out, info)) << json.out;
-    EXPECT_EQ(info["running_mode"].text, "App0");
-    EXPECT_EQ(info["in_bootloader"].kind, JsonValue::Kind::Bool);
-    EXPECT_FALSE(info["in_bootloader"].boolean);
-    EXPECT_EQ(info["device_id"].number, 0x520C00AB);
-    EXPECT_EQ(info["partitions"].Numbers(), (std::vector<double>{0, 2}));
+    EXPECT_EQ(info.at("running_mode").get<std::string>(), "App0");
+    EXPECT_TRUE(info.at("in_bootloader").is_boolean());
+    EXPECT_FALSE(info.at("in_bootloader").get<bool>());
+    EXPECT_EQ(info.at("device_id").get<double>(), 0x520C00AB);
+    EXPECT_EQ(info.at("partitions").get<std::vector<double>>(), (std::vector<double>{0, 2}));
 }
 
 TEST_F(CliFirmwareTest, FlashWritesTheImageAndTheSensorRunsIt) {

@@ -44,12 +44,12 @@ TEST_F(CliFirmwareUpdateTest, VersionsMarksWhatIsNewerThanTheSensor) {
     Publish("0.9.9");
     const CliResult result = RunOnSim({"fw", "versions", "--json", "--update-url", FileUrl()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    JsonValue json;
+    Json json;
     ASSERT_TRUE(ParseJson(result.out, json)) << result.out;
-    EXPECT_EQ(json["sensor_version"].text, "1.0.2");
+    EXPECT_EQ(json.at("sensor_version").get<std::string>(), "1.0.2");
     std::vector<std::string> newer;
-    for (const JsonValue& item : json["versions"].items) {
-        if (item["newer"].boolean) newer.push_back(item["version"].text);
+    for (const Json& item : json.at("versions")) {
+        if (item.at("newer").get<bool>()) newer.push_back(item.at("version").get<std::string>());
     }
     EXPECT_EQ(newer, std::vector<std::string>{"1.0.3"});
 
@@ -76,11 +76,11 @@ TEST_F(CliFirmwareUpdateTest, TextsThatAreNotUtf8GiveValidJson) {
 
     const CliResult result = RunOnSim({"fw", "versions", "--json", "--update-url", FileUrl()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    JsonValue json;
+    Json json;
     ASSERT_TRUE(ParseJson(result.out, json)) << result.out;
-    EXPECT_EQ(json["sensor_version"].text, "1.0.\xEF\xBF\xBD");
-    ASSERT_EQ(json["versions"].items.size(), 1u);
-    EXPECT_EQ(json["versions"][0]["notes"].text, "caf\xEF\xBF\xBD");
+    EXPECT_EQ(json.at("sensor_version").get<std::string>(), "1.0.\xEF\xBF\xBD");
+    ASSERT_EQ(json.at("versions").size(), 1u);
+    EXPECT_EQ(json.at("versions").at(0).at("notes").get<std::string>(), "caf\xEF\xBF\xBD");
 }
 
 TEST_F(CliFirmwareUpdateTest, UpdateFetchesOverHttpAndFlashesThePartition) {
@@ -111,11 +111,11 @@ TEST_F(CliFirmwareUpdateTest, FetchPrintsTheFolderAndAWrongChecksumFails) {
     Publish("1.0.3", true);
     const CliResult fetched = RunCli({"fw", "fetch", "1.0.3", "--json", "--update-url", FileUrl(), "--data-dir", data_});
     ASSERT_EQ(fetched.exitCode, 0) << fetched.err;
-    JsonValue json;
+    Json json;
     ASSERT_TRUE(ParseJson(fetched.out, json)) << fetched.out;
-    EXPECT_EQ(json["folder"].text, data_ + "/FW_Image/1.0.3");
-    ASSERT_EQ(json["images"].items.size(), 2u);
-    EXPECT_EQ(json["images"].items[1].text, "APP1.bin");
+    EXPECT_EQ(json.at("folder").get<std::string>(), data_ + "/FW_Image/1.0.3");
+    ASSERT_EQ(json.at("images").size(), 2u);
+    EXPECT_EQ(json.at("images").at(1).get<std::string>(), "APP1.bin");
 
     // The archive on the server changes after publishing: the catalogue's checksum no longer holds.
     std::string zip = ReadWholeFile(catalogue_ + "/1.0.3/firmware.zip");

@@ -88,15 +88,15 @@ TEST_F(CliManyPortsTest, LoadsThreeSensorsInParallelWithOneObjectEach) {
     EXPECT_LT(firstAcksWhenThirdStarted - firstAcksBefore, acksForOne) << "the ports were served one after another";
     for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(Configured(i)) << "sensor " << i;
 
-    const std::vector<JsonValue> objects = ParseJsonLines(three.out);
+    const std::vector<Json> objects = ParseJsonLines(three.out);
     ASSERT_EQ(objects.size(), 3u) << three.out;
     std::vector<std::string> ports;
-    for (const JsonValue& object : objects) {
-        ports.push_back(object["port"].text);
-        EXPECT_TRUE(object["ok"].boolean);
-        EXPECT_EQ(object["exit_code"].number, 0);
-        EXPECT_NEAR(object["result"]["record"]["DetectRangeMax"].number, 4.9, 1e-9);
-        EXPECT_EQ(object["result"]["stored"].kind, JsonValue::Kind::Array);
+    for (const Json& object : objects) {
+        ports.push_back(object.at("port").get<std::string>());
+        EXPECT_TRUE(object.at("ok").get<bool>());
+        EXPECT_EQ(object.at("exit_code").get<double>(), 0);
+        EXPECT_NEAR(object.at("result").at("record").at("DetectRangeMax").get<double>(), 4.9, 1e-9);
+        EXPECT_TRUE(object.at("result").at("stored").is_array());
     }
     std::sort(ports.begin(), ports.end());
     std::vector<std::string> expected = {Port(0), Port(1), Port(2)};
@@ -114,19 +114,19 @@ TEST_F(CliManyPortsTest, AStoppedSensorFailsAloneAndTheExitCodeSaysSo) {
     EXPECT_TRUE(Configured(0));
     EXPECT_TRUE(Configured(2));
 
-    const std::vector<JsonValue> objects = ParseJsonLines(result.out);
+    const std::vector<Json> objects = ParseJsonLines(result.out);
     ASSERT_EQ(objects.size(), 3u) << result.out;
     int failed = 0;
-    for (const JsonValue& object : objects) {
-        if (object["port"].text != stopped) {
-            EXPECT_TRUE(object["ok"].boolean) << object["port"].text;
+    for (const Json& object : objects) {
+        if (object.at("port").get<std::string>() != stopped) {
+            EXPECT_TRUE(object.at("ok").get<bool>()) << object.at("port").get<std::string>();
             continue;
         }
         ++failed;
-        EXPECT_FALSE(object["ok"].boolean);
-        EXPECT_EQ(object["exit_code"].number, 3);  // the port would not open
-        ASSERT_FALSE(object["errors"].items.empty());
-        EXPECT_TRUE(Contains(object["errors"][0].text, stopped));
+        EXPECT_FALSE(object.at("ok").get<bool>());
+        EXPECT_EQ(object.at("exit_code").get<double>(), 3);  // the port would not open
+        ASSERT_FALSE(object.at("errors").empty());
+        EXPECT_TRUE(Contains(object.at("errors").at(0).get<std::string>(), stopped));
     }
     EXPECT_EQ(failed, 1);
     EXPECT_TRUE(Contains(result.err, "3 ports: 2 succeeded, 1 failed"));

@@ -20,13 +20,13 @@ constexpr double kTargetDefaultMa = 0.05535;
 
 double ExpectedDb(double raw) { return raw > 100 ? 20.0 * std::log10(std::floor(raw / 100)) : 0.0; }
 
-void ExpectWellFormedReport(const JsonValue& report) {
-    ASSERT_EQ(report.kind, JsonValue::Kind::Object);
+void ExpectWellFormedReport(const Json& report) {
+    ASSERT_TRUE(report.is_object());
     for (const char* key : {"state", "distance_cm", "gates_raw", "gates_db", "current_ma"}) {
-        EXPECT_TRUE(report.Has(key)) << key;
+        EXPECT_TRUE(report.contains(key)) << key;
     }
-    const std::vector<double> raw = report["gates_raw"].Numbers();
-    const std::vector<double> db = report["gates_db"].Numbers();
+    const std::vector<double> raw = report.at("gates_raw").get<std::vector<double>>();
+    const std::vector<double> db = report.at("gates_db").get<std::vector<double>>();
     ASSERT_EQ(raw.size(), 16u);
     ASSERT_EQ(db.size(), 16u);
     for (int g = 0; g < 16; ++g) EXPECT_NEAR(db[g], ExpectedDb(raw[g]), 1e-9) << "gate " << g;
@@ -83,7 +83,7 @@ TEST_F(CliReplayTest, DecodesTargetReportsAndSkipsEverythingElse) {
 
     const CliResult result = RunCli({"replay", "--json", file});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    const std::vector<JsonValue> reports = ParseJsonLines(result.out);
+    const std::vector<Json> reports = ParseJsonLines(result.out);
     ASSERT_EQ(reports.size(), 3u) << result.out;
     const struct {
         int state;
@@ -93,12 +93,12 @@ TEST_F(CliReplayTest, DecodesTargetReportsAndSkipsEverythingElse) {
     } expected[] = {{2, 250, 50, kTargetDefaultMa}, {3, 120, 65000, kTargetDefaultMa}, {1, 0, 101, kNoTargetNormalMa}};
     for (size_t i = 0; i < 3; ++i) {
         ExpectWellFormedReport(reports[i]);
-        EXPECT_EQ(reports[i]["state"].number, expected[i].state);
-        EXPECT_EQ(reports[i]["distance_cm"].number, expected[i].distance);
-        const std::vector<double> raw = reports[i]["gates_raw"].Numbers();
+        EXPECT_EQ(reports[i].at("state").get<double>(), expected[i].state);
+        EXPECT_EQ(reports[i].at("distance_cm").get<double>(), expected[i].distance);
+        const std::vector<double> raw = reports[i].at("gates_raw").get<std::vector<double>>();
         const std::vector<uint16_t> gates = Gates(expected[i].firstRaw);
         for (int g = 0; g < 16; ++g) EXPECT_EQ(raw[g], gates[g]);
-        EXPECT_NEAR(reports[i]["current_ma"].number, expected[i].current, 1e-12);
+        EXPECT_NEAR(reports[i].at("current_ma").get<double>(), expected[i].current, 1e-12);
     }
 
     const CliResult text = RunCli({"replay", file});
@@ -119,15 +119,15 @@ TEST_F(CliReplayTest, ConfigurationSuppliesTheParametersOfTheEstimate) {
     const std::string config = dir_.File("appConfig.xml");
     ASSERT_TRUE(WriteWholeFile(config, "<AppConfig><ParamSetting ResponseFreq=\"1.0\"/></AppConfig>"));
 
-    const std::vector<JsonValue> fast = ParseJsonLines(RunCli({"replay", "--json", "--config", config, file}).out);
+    const std::vector<Json> fast = ParseJsonLines(RunCli({"replay", "--json", "--config", config, file}).out);
     ASSERT_EQ(fast.size(), 1u);
-    EXPECT_NEAR(fast[0]["current_ma"].number, kNoTargetFastMa, 1e-12);
+    EXPECT_NEAR(fast[0].at("current_ma").get<double>(), kNoTargetFastMa, 1e-12);
 
     ASSERT_TRUE(WriteWholeFile(config, "<AppConfig><ObjectInfo CurrentLPValueMA=\"1.0\"/></AppConfig>"));
-    const std::vector<JsonValue> constants = ParseJsonLines(RunCli({"replay", "--json", "--config", config, file}).out);
+    const std::vector<Json> constants = ParseJsonLines(RunCli({"replay", "--json", "--config", config, file}).out);
     ASSERT_EQ(constants.size(), 1u);
     // ((2000 - Td) * 1.0 + Td * Id) / 2000 with the other constants at their defaults.
-    EXPECT_NEAR(constants[0]["current_ma"].number, ((2000 - 7.057) * 1.0 + 7.057 * 9.66) / 2000, 1e-5);
+    EXPECT_NEAR(constants[0].at("current_ma").get<double>(), ((2000 - 7.057) * 1.0 + 7.057 * 9.66) / 2000, 1e-5);
 }
 
 TEST_F(CliReplayTest, EmptyFileEndsAtOnceAndCountStopsEarly) {
@@ -141,9 +141,9 @@ TEST_F(CliReplayTest, EmptyFileEndsAtOnceAndCountStopsEarly) {
     for (int i = 0; i < 5; ++i) AppendFrame(stream, TargetPayload(1, 2, static_cast<uint16_t>(100 + i), Gates(10)));
     const std::string five = dir_.File("five.dat");
     ASSERT_TRUE(WriteWholeFile(five, stream));
-    const std::vector<JsonValue> two = ParseJsonLines(RunCli({"replay", "--json", "--count", "2", five}).out);
+    const std::vector<Json> two = ParseJsonLines(RunCli({"replay", "--json", "--count", "2", five}).out);
     ASSERT_EQ(two.size(), 2u);
-    EXPECT_EQ(two[1]["distance_cm"].number, 101);
+    EXPECT_EQ(two[1].at("distance_cm").get<double>(), 101);
 }
 
 // --- live ---
@@ -158,13 +158,13 @@ TEST_F(CliMonitorTest, PrintsCountReportsAsJsonWithTheSensorsEstimate) {
     ASSERT_EQ(RunOnSim({"params", "write", "--response", "fast"}).exitCode, 0);
     const CliResult result = RunOnSim({"monitor", "--json", "--count", "5"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    const std::vector<JsonValue> reports = ParseJsonLines(result.out);
+    const std::vector<Json> reports = ParseJsonLines(result.out);
     ASSERT_EQ(reports.size(), 5u);
-    for (const JsonValue& report : reports) {
+    for (const Json& report : reports) {
         ExpectWellFormedReport(report);
-        const int state = static_cast<int>(report["state"].number);
+        const int state = static_cast<int>(report.at("state").get<double>());
         const double expected = state <= 1 ? kNoTargetFastMa : kTargetDefaultMa;
-        EXPECT_NEAR(report["current_ma"].number, expected, 1e-12) << "state " << state;
+        EXPECT_NEAR(report.at("current_ma").get<double>(), expected, 1e-12) << "state " << state;
     }
     // The run switched the report output off when it ended.
     EXPECT_FALSE(sim_->ReportOutputOn());

@@ -19,10 +19,11 @@ struct Notice {
     std::string text;
 };
 
-std::vector<Notice> NoticesOf(const JsonValue& result) {
+std::vector<Notice> NoticesOf(const Json& result) {
     std::vector<Notice> notices;
-    for (const JsonValue& item : result["notices"].items) {
-        notices.push_back({item["field"].text, static_cast<int>(item["key"].number), item["text"].text});
+    for (const Json& item : result.at("notices")) {
+        notices.push_back({item.at("field").get<std::string>(), item.at("key").get<int>(),
+                           item.at("text").get<std::string>()});
     }
     return notices;
 }
@@ -55,11 +56,11 @@ TEST_P(CliParamsCheckTest, CorrectsLikeTheParameterPage) {
     args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
     const CliResult result = RunCli(args);
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    JsonValue output;
+    Json output;
     ASSERT_TRUE(ParseJson(result.out, output)) << result.out;
     for (const auto& [field, value] : GetParam().fields) {
-        ASSERT_EQ(output["record"][field].kind, JsonValue::Kind::Number) << field;
-        EXPECT_NEAR(output["record"][field].number, value, 1e-9) << field;
+        ASSERT_TRUE(output.at("record").at(field).is_number()) << field;
+        EXPECT_NEAR(output.at("record").at(field).get<double>(), value, 1e-9) << field;
     }
     ExpectNotices(NoticesOf(output), GetParam().notices);
 }
@@ -118,24 +119,24 @@ TEST(CliParamsCheck, ThresholdListsAreForcedIntoTheirLimitsPerGate) {
     const CliResult result = RunCli({"params", "check", "--json", "--trigger", "9,10,95,96,20,20,20,20,20,20,20,20,20,20,20,20",
                                      "--hold", "30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 1000"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    JsonValue output;
+    Json output;
     ASSERT_TRUE(ParseJson(result.out, output)) << result.out;
-    const std::vector<double> trigger = output["record"]["GateTriggerThreshold"].Numbers();
+    const std::vector<double> trigger = output.at("record").at("GateTriggerThreshold").get<std::vector<double>>();
     ASSERT_EQ(trigger.size(), 16u);
     EXPECT_EQ(trigger[0], 10);
     EXPECT_EQ(trigger[1], 10);
     EXPECT_EQ(trigger[2], 95);
     EXPECT_EQ(trigger[3], 95);
-    EXPECT_EQ(output["record"]["GateHoldThreshold"].Numbers()[15], 95);
-    const JsonValue& notices = output["notices"];
-    ASSERT_EQ(notices.items.size(), 3u);
-    EXPECT_EQ(notices[0]["gate"].number, 0);
-    EXPECT_EQ(notices[0]["key"].number, 13);
-    EXPECT_EQ(notices[0]["text"].text, "MinValue Must >= 10");
-    EXPECT_EQ(notices[1]["gate"].number, 3);
-    EXPECT_EQ(notices[1]["text"].text, "MaxValue Must <= 95");
-    EXPECT_EQ(notices[2]["field"].text, "GateHoldThreshold");
-    EXPECT_EQ(notices[2]["gate"].number, 15);
+    EXPECT_EQ(output.at("record").at("GateHoldThreshold").get<std::vector<double>>().at(15), 95);
+    const Json& notices = output.at("notices");
+    ASSERT_EQ(notices.size(), 3u);
+    EXPECT_EQ(notices[0].at("gate").get<double>(), 0);
+    EXPECT_EQ(notices[0].at("key").get<double>(), 13);
+    EXPECT_EQ(notices[0].at("text").get<std::string>(), "MinValue Must >= 10");
+    EXPECT_EQ(notices[1].at("gate").get<double>(), 3);
+    EXPECT_EQ(notices[1].at("text").get<std::string>(), "MaxValue Must <= 95");
+    EXPECT_EQ(notices[2].at("field").get<std::string>(), "GateHoldThreshold");
+    EXPECT_EQ(notices[2].at("gate").get<double>(), 15);
 }
 
 TEST(CliParamsCheck, TextOutputShowsTheRecordAndEachNoticeWithItsKey) {
@@ -156,16 +157,16 @@ TEST(CliParamsCheck, StartsFromTheConfigurationSectionAsThePageShowsIt) {
                    "ObjectDisappearReportTime=\"5\" Gate3TriggerThreshold=\"7\"/></AppConfig>");
     const CliResult result = RunCli({"params", "check", "--json", "--config", config});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    JsonValue output;
+    Json output;
     ASSERT_TRUE(ParseJson(result.out, output)) << result.out;
-    const JsonValue& record = output["record"];
-    EXPECT_NEAR(record["DetectRangeMin"].number, 2.1, 1e-12);
-    EXPECT_NEAR(record["DetectRangeMax"].number, 4.9, 1e-12);
-    EXPECT_EQ(record["ResponseFreq"].number, 0.5);
-    EXPECT_EQ(record["StateReportFreq"].number, 2.0);
+    const Json& record = output.at("record");
+    EXPECT_NEAR(record.at("DetectRangeMin").get<double>(), 2.1, 1e-12);
+    EXPECT_NEAR(record.at("DetectRangeMax").get<double>(), 4.9, 1e-12);
+    EXPECT_EQ(record.at("ResponseFreq").get<double>(), 0.5);
+    EXPECT_EQ(record.at("StateReportFreq").get<double>(), 2.0);
     // Stored values are not limits-checked; only typed ones are.
-    EXPECT_EQ(record["ObjectDisappearReportTime"].number, 5);
-    EXPECT_EQ(record["GateTriggerThreshold"].Numbers()[3], 7);
+    EXPECT_EQ(record.at("ObjectDisappearReportTime").get<double>(), 5);
+    EXPECT_EQ(record.at("GateTriggerThreshold").get<std::vector<double>>().at(3), 7);
     ExpectNotices(NoticesOf(output), {{"StateReportFreq", 0, "3.0 Hz is not offered, 2.0 Hz is used"},
                                       {"ResponseFreq", 0, "0.7 Hz is not offered, 0.5 Hz is used"}});
 
@@ -187,18 +188,18 @@ protected:
 TEST_F(CliParamsDeviceTest, ReadPrintsTheSensorsRecordWithItsFieldNames) {
     const CliResult json = RunOnSim({"params", "read", "--json"});
     ASSERT_EQ(json.exitCode, 0) << json.err;
-    JsonValue record;
+    Json record;
     ASSERT_TRUE(ParseJson(json.out, record)) << json.out;
-    EXPECT_EQ(record.Keys(), (std::vector<std::string>{"RangeResolution", "DetectRangeMin", "DetectRangeMax",
+    EXPECT_EQ(Keys(record), (std::vector<std::string>{"RangeResolution", "DetectRangeMin", "DetectRangeMax",
                                                        "ResponseFreq", "StateReportFreq", "RangeReportFreq",
                                                        "ObjectDisappearReportTime", "GateTriggerThreshold",
                                                        "GateHoldThreshold"}));
-    EXPECT_NEAR(record["DetectRangeMax"].number, Config(5) * 0.7, 1e-9);
-    EXPECT_EQ(record["ObjectDisappearReportTime"].number, Config(6));
+    EXPECT_NEAR(record.at("DetectRangeMax").get<double>(), Config(5) * 0.7, 1e-9);
+    EXPECT_EQ(record.at("ObjectDisappearReportTime").get<double>(), Config(6));
     const std::array<uint32_t, 16> trigger = sim_->GateTable(114);
     const std::array<uint32_t, 16> hold = sim_->GateTable(118);
-    const std::vector<double> readTrigger = record["GateTriggerThreshold"].Numbers();
-    const std::vector<double> readHold = record["GateHoldThreshold"].Numbers();
+    const std::vector<double> readTrigger = record.at("GateTriggerThreshold").get<std::vector<double>>();
+    const std::vector<double> readHold = record.at("GateHoldThreshold").get<std::vector<double>>();
     ASSERT_EQ(readTrigger.size(), 16u);
     ASSERT_EQ(readHold.size(), 16u);
     for (int g = 0; g < 16; ++g) {
@@ -260,18 +261,18 @@ TEST_F(CliParamsDeviceTest, WriteCommitsOptionsInOrderPrintsCorrectionsAndVerifi
 TEST_F(CliParamsDeviceTest, VerifyReportsWhatTheSensorStoresWhereItDiffersFromTheRequest) {
     const CliResult result = RunOnSim({"params", "write", "--min", "7.35", "--max", "8.05", "--verify", "--json"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    JsonValue output;
+    Json output;
     ASSERT_TRUE(ParseJson(result.out, output)) << result.out;
-    const JsonValue& stored = output["stored"];
-    ASSERT_EQ(stored.kind, JsonValue::Kind::Array) << result.out;
-    ASSERT_EQ(stored.items.size(), 2u) << result.out;
-    EXPECT_EQ(stored[0]["field"].text, "DetectRangeMin");
-    EXPECT_DOUBLE_EQ(stored[0]["written"].number, 7.35);
-    EXPECT_NEAR(stored[0]["stored"].number, 7.0, 1e-9);
-    EXPECT_EQ(stored[0]["text"].text, "Stored as 7.00 m (gate 10)");
-    EXPECT_EQ(stored[1]["field"].text, "DetectRangeMax");
-    EXPECT_EQ(stored[1]["text"].text, "Stored as 7.70 m (gate 11)");
-    EXPECT_FALSE(stored[0].Has("gate")) << "only the threshold tables name a gate index";
+    const Json& stored = output.at("stored");
+    ASSERT_TRUE(stored.is_array()) << result.out;
+    ASSERT_EQ(stored.size(), 2u) << result.out;
+    EXPECT_EQ(stored[0].at("field").get<std::string>(), "DetectRangeMin");
+    EXPECT_DOUBLE_EQ(stored[0].at("written").get<double>(), 7.35);
+    EXPECT_NEAR(stored[0].at("stored").get<double>(), 7.0, 1e-9);
+    EXPECT_EQ(stored[0].at("text").get<std::string>(), "Stored as 7.00 m (gate 10)");
+    EXPECT_EQ(stored[1].at("field").get<std::string>(), "DetectRangeMax");
+    EXPECT_EQ(stored[1].at("text").get<std::string>(), "Stored as 7.70 m (gate 11)");
+    EXPECT_FALSE(stored[0].contains("gate")) << "only the threshold tables name a gate index";
     EXPECT_TRUE(Contains(result.err, "DetectRangeMin: Stored as 7.00 m (gate 10)"));
     EXPECT_EQ(Config(10), 10u);
 
@@ -280,12 +281,12 @@ TEST_F(CliParamsDeviceTest, VerifyReportsWhatTheSensorStoresWhereItDiffersFromTh
     const CliResult again = RunOnSim({"params", "write", "--min", "7", "--max", "7.7", "--verify", "--json"});
     ASSERT_EQ(again.exitCode, 0) << again.err;
     ASSERT_TRUE(ParseJson(again.out, output)) << again.out;
-    EXPECT_EQ(output["stored"].kind, JsonValue::Kind::Array);
-    EXPECT_TRUE(output["stored"].items.empty()) << again.out;
+    EXPECT_TRUE(output.at("stored").is_array());
+    EXPECT_TRUE(output.at("stored").empty()) << again.out;
     const CliResult plain = RunOnSim({"params", "write", "--min", "7.35", "--json"});
     ASSERT_EQ(plain.exitCode, 0) << plain.err;
     ASSERT_TRUE(ParseJson(plain.out, output)) << plain.out;
-    EXPECT_FALSE(output.Has("stored"));
+    EXPECT_FALSE(output.contains("stored"));
 }
 
 TEST_F(CliParamsDeviceTest, RewritingKeepsTheGateOfADistanceReadFromTheSensor) {

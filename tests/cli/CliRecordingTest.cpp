@@ -33,7 +33,7 @@ TEST_F(CliRecordingTest, ReplayOfARecordingPrintsWhatTheLiveRunPrintedAtAnyRepor
     std::string live;
     const std::string record = Record("records", 40, &live);
     ASSERT_FALSE(record.empty());
-    const std::vector<JsonValue> liveReports = ParseJsonLines(live);
+    const std::vector<Json> liveReports = ParseJsonLines(live);
     ASSERT_EQ(liveReports.size(), 40u);
 
     RecordSidecar description;

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "CliRunner.h"
-#include "MiniJson.h"
+#include "JsonOutput.h"
 
 namespace {
 
@@ -73,23 +73,23 @@ TEST(CliStats, CountsStatesDistancesAndWhatTheScannerRejected) {
     // tail, 2 motionless at 2.50 m; the description gives 9 s.
     const CliResult result = RunCli({"stats", "--json", kData + "RadarData_stats.dat"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    const std::vector<JsonValue> objects = ParseJsonLines(result.out);
+    const std::vector<Json> objects = ParseJsonLines(result.out);
     ASSERT_EQ(objects.size(), 1u);
-    const JsonValue& s = objects[0];
-    EXPECT_EQ(s["reports"].number, 9);
-    EXPECT_EQ(s["frames_rejected"].number, 1);
-    EXPECT_EQ(s["bytes_skipped"].number, 5 + 4);  // the noise and the damaged tail
-    EXPECT_EQ(s["duration_s"].number, 9);
-    EXPECT_EQ(s["states"]["none"]["reports"].number, 4);
-    EXPECT_NEAR(s["states"]["none"]["seconds"].number, 4.0, 1e-9);
-    EXPECT_NEAR(s["states"]["moving"]["seconds"].number, 3.0, 1e-9);
-    EXPECT_NEAR(s["states"]["motionless"]["seconds"].number, 2.0, 1e-9);
-    const JsonValue& histogram = s["distance_histogram"];
-    ASSERT_GE(histogram.items.size(), 4u);
-    EXPECT_EQ(histogram.items[1]["reports"].number, 3);  // 0.70 - 1.40 m
-    EXPECT_EQ(histogram.items[3]["reports"].number, 2);  // 2.10 - 2.80 m
-    EXPECT_EQ(histogram.items[3]["from_m"].number, 2.1);
-    EXPECT_NEAR(s["gate_energy"].items[0]["max_db"].number, 39.0848501887865, 1e-9);
+    const Json& s = objects[0];
+    EXPECT_EQ(s.at("reports").get<double>(), 9);
+    EXPECT_EQ(s.at("frames_rejected").get<double>(), 1);
+    EXPECT_EQ(s.at("bytes_skipped").get<double>(), 5 + 4);  // the noise and the damaged tail
+    EXPECT_EQ(s.at("duration_s").get<double>(), 9);
+    EXPECT_EQ(s.at("states").at("none").at("reports").get<double>(), 4);
+    EXPECT_NEAR(s.at("states").at("none").at("seconds").get<double>(), 4.0, 1e-9);
+    EXPECT_NEAR(s.at("states").at("moving").at("seconds").get<double>(), 3.0, 1e-9);
+    EXPECT_NEAR(s.at("states").at("motionless").at("seconds").get<double>(), 2.0, 1e-9);
+    const Json& histogram = s.at("distance_histogram");
+    ASSERT_GE(histogram.size(), 4u);
+    EXPECT_EQ(histogram.at(1).at("reports").get<double>(), 3);  // 0.70 - 1.40 m
+    EXPECT_EQ(histogram.at(3).at("reports").get<double>(), 2);  // 2.10 - 2.80 m
+    EXPECT_EQ(histogram.at(3).at("from_m").get<double>(), 2.1);
+    EXPECT_NEAR(s.at("gate_energy").at(0).at("max_db").get<double>(), 39.0848501887865, 1e-9);
 
     const CliResult text = RunCli({"stats", kData + "RadarData_stats.dat", kData + "RadarData_sample.dat"});
     ASSERT_EQ(text.exitCode, 0) << text.err;

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "CliRunner.h"
-#include "MiniJson.h"
+#include "JsonOutput.h"
 #include "support/SimulatedSensor.h"
 #include "support/TempDir.h"
 

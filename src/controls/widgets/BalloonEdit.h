@@ -13,13 +13,15 @@
 #include <QLineEdit>
 #include <QPointer>
 
+#include "common/EditLimits.h"
+
 class BalloonTip;
 
-// Keys of the edit's own balloon messages.
+// Keys of the edit's own balloon messages (the limits' are those of EditLimits.h).
 enum : int {
     XEDIT_BALLOON_KEY_CHARACTER = 1,
-    XEDIT_BALLOON_KEY_BELOW_MIN = 13,
-    XEDIT_BALLOON_KEY_ABOVE_MAX = 14,
+    XEDIT_BALLOON_KEY_BELOW_MIN = EDIT_LIMIT_KEY_BELOW_MIN,
+    XEDIT_BALLOON_KEY_ABOVE_MAX = EDIT_LIMIT_KEY_ABOVE_MAX,
 };
 
 class BalloonEdit : public QLineEdit {

@@ -107,34 +107,25 @@ bool NumericEdit::CheckInputChar(QChar character, int, int)
 
 bool NumericEdit::CheckInputValue()
 {
-    const double value = ParseDigitalText(text().toStdString());
-    const double margin = IsFloatType(type_) ? 0.0 : 0.5;
-
-    const DigitalLimit* violated = nullptr;
-    int key = 0;
-    for (const DigitalLimit& limit : lowerLimits_) {
-        const double bound = DigitalValueToDouble(limit.value, type_) - (margin > 0 ? margin : limit.tolerance);
-        if (value < bound) {
-            violated = &limit;
-            key = XEDIT_BALLOON_KEY_BELOW_MIN;
-            break;
-        }
+    // The rule is the one of every numeric edit (EditLimits.h); the slack of a
+    // decimal edit is its limit's tolerance.
+    EditLimits limits;
+    const bool wholeNumbers = !IsFloatType(type_);
+    if (!lowerLimits_.empty()) {
+        limits.minimum = DigitalValueToDouble(lowerLimits_.front().value, type_);
+        limits.minimumSlack = wholeNumbers ? EDIT_LIMIT_WHOLE_NUMBER_SLACK : lowerLimits_.front().tolerance;
     }
-    if (!violated) {
-        for (const DigitalLimit& limit : upperLimits_) {
-            const double bound = DigitalValueToDouble(limit.value, type_) + (margin > 0 ? margin : limit.tolerance);
-            if (value > bound) {
-                violated = &limit;
-                key = XEDIT_BALLOON_KEY_ABOVE_MAX;
-                break;
-            }
-        }
+    if (!upperLimits_.empty()) {
+        limits.maximum = DigitalValueToDouble(upperLimits_.front().value, type_);
+        limits.maximumSlack = wholeNumbers ? EDIT_LIMIT_WHOLE_NUMBER_SLACK : upperLimits_.front().tolerance;
     }
-    if (!violated)
+    const int key = CheckEditLimits(ParseDigitalText(text().toStdString()), limits).key;
+    if (key == 0)
         return true;
 
-    const std::string limitText = FormatLimit(*violated);
-    const int textId = key == XEDIT_BALLOON_KEY_BELOW_MIN ? TEXT_MIN_VALUE_MUST : TEXT_MAX_VALUE_MUST;
+    const DigitalLimit& violated = key == EDIT_LIMIT_KEY_BELOW_MIN ? lowerLimits_.front() : upperLimits_.front();
+    const std::string limitText = FormatLimit(violated);
+    const int textId = key == EDIT_LIMIT_KEY_BELOW_MIN ? TEXT_MIN_VALUE_MUST : TEXT_MAX_VALUE_MUST;
     ShowBalloonTip(LoadStringText(TEXT_DATA_INVALID), FormatStringText(textId, limitText.c_str()), BALLOON_ICON_ERROR,
                    key);
     SuppressNotify = 0;

@@ -75,6 +75,6 @@ private:
     std::string FormatLimit(const DigitalLimit& limit) const;
 
     DigitalType type_ = DIGITAL_INT32;
-    std::vector<DigitalLimit> lowerLimits_;
+    std::vector<DigitalLimit> lowerLimits_;  // at most one each: SetMinValue/SetMaxValue replace
     std::vector<DigitalLimit> upperLimits_;
 };

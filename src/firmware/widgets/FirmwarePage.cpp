@@ -26,7 +26,6 @@
 
 namespace {
 
-constexpr int IMAGE_PATH_MAX_CHARS = 259;
 constexpr int CAPTION_ERROR = 10000;
 constexpr int CAPTION_NOTE = 10001;
 constexpr int TEXT_BIN_OPEN_FAILED = 10502;
@@ -48,10 +47,6 @@ QString LabelText(const std::string& text) {
     QString label = FromUtf8(text);
     while (label.endsWith(QLatin1Char('\n')) || label.endsWith(QLatin1Char('\r'))) label.chop(1);
     return label;
-}
-
-std::string CutPath(const std::string& path) {
-    return QString::fromStdString(path).left(IMAGE_PATH_MAX_CHARS).toStdString();
 }
 
 // The configuration's AppConfig element (may be empty).
@@ -185,7 +180,7 @@ void FirmwarePage::LoadImagePathFromConfig() {
     if (!root) return;
     // Added in memory when missing; written with the next save.
     const XMLNode download = root.GetOrAddChild("Download");
-    if (const auto path = download.GetAttributeText("DownloadFilePath")) imagePath_ = CutPath(*path);
+    if (const auto path = download.GetAttributeText("DownloadFilePath")) imagePath_ = *path;
 }
 
 void FirmwarePage::ShowImagePath() {
@@ -195,7 +190,7 @@ void FirmwarePage::ShowImagePath() {
 }
 
 void FirmwarePage::OnPathTextChanged(const QString& text) {
-    imagePath_ = text.left(IMAGE_PATH_MAX_CHARS).toStdString();
+    imagePath_ = text.toStdString();
     downloadFilePath_->setToolTip(QString::fromStdString(imagePath_));
 }
 
@@ -208,7 +203,7 @@ void FirmwarePage::SelectFilePath() {
 }
 
 void FirmwarePage::SetChosenImagePath(const std::string& path) {
-    imagePath_ = CutPath(path);
+    imagePath_ = path;
     XMLNode root = AppConfigRoot();
     root.GetOrAddChild("Download").SetAttributeText("DownloadFilePath", imagePath_);
     SaveAppConfig();
@@ -281,7 +276,7 @@ void FirmwarePage::RunWorker(WorkerMode mode) {
             OnWorkerEnded(mode, result);
             if (mode == MODE_GET_FW && result) {
                 // The GetFWButton action: the partition's image, or the folder's first.
-                imagePath_ = CutPath(ChooseFetchedImage(versionFolder, boot_->selectedPartition));
+                imagePath_ = ChooseFetchedImage(versionFolder, boot_->selectedPartition);
                 ShowImagePath();
             }
             emit WorkerFinished(mode, result);

@@ -314,7 +314,7 @@ RecordSidecar TargetPage::DescribeRecording() const
 
 void TargetPage::StartRealtimeShow()
 {
-    worker_.saveDataPath = pathEdit_->text().left(259).toStdString();
+    worker_.saveDataPath = pathEdit_->text().toStdString();
     SaveKeys();
     const bool replay = worker_.replayMode != 0;
     // Another exchange with the sensor is in progress (the last run's report output
@@ -498,7 +498,7 @@ void TargetPage::ReplayFile(const std::string& path)
                        MessageIcon::Error, true);
         return;
     }
-    worker_.lastReplayFile = path.substr(0, 259);
+    worker_.lastReplayFile = path;
     worker_.replayMode = 1;
     StartRealtimeShow();
 }
