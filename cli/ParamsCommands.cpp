@@ -9,7 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "CliStrings.h"
+#include "app/StringIds.h"
 #include "Commands.h"
 #include "Output.h"
 #include "PortList.h"
@@ -99,7 +99,7 @@ bool CollectEditSteps(const CLI::App* command, const EditOptions& options, std::
         case EditKind::StateFreq:
         case EditKind::RangeFreq:
             if (!ParseDecimalText(step.text, step.value)) {
-                PrintError(Text(CLI_TEXT_NOT_A_NUMBER, name.c_str(), step.text.c_str()));
+                PrintError(Text(TEXT_NOT_A_NUMBER, name.c_str(), step.text.c_str()));
                 return false;
             }
             break;
@@ -115,7 +115,7 @@ bool CollectEditSteps(const CLI::App* command, const EditOptions& options, std::
         }
         case EditKind::Absence:
             if (!ParseWholeNumberText(step.text, step.value)) {
-                PrintError(Text(CLI_TEXT_NOT_A_WHOLE_NUMBER, name.c_str(), step.text.c_str()));
+                PrintError(Text(TEXT_NOT_A_WHOLE_NUMBER, name.c_str(), step.text.c_str()));
                 return false;
             }
             break;
@@ -141,7 +141,7 @@ bool CollectEditSteps(const CLI::App* command, const EditOptions& options, std::
                 step.gates.push_back(value);
             }
             if (!ok) {
-                PrintError(Text(CLI_TEXT_BAD_LIST, name.c_str(), PARAM_GATE_COUNT, step.text.c_str()));
+                PrintError(Text(TEXT_BAD_LIST, name.c_str(), PARAM_GATE_COUNT, step.text.c_str()));
                 return false;
             }
             break;
@@ -203,7 +203,7 @@ bool LoadRecordFromConfig(const std::string& path, ParamSetting& record) {
     if (!LoadConfigFile(path, doc)) return false;
     const XMLNode section = doc.FindElement("AppConfig").FindChild("ParamSetting");
     if (!section) {
-        PrintError(Text(CLI_TEXT_CONFIG_NO_SECTION, path.c_str()));
+        PrintError(Text(TEXT_CONFIG_NO_SECTION, path.c_str()));
         return false;
     }
     InitParamSetting(record);
@@ -221,7 +221,7 @@ bool SaveConfigFile(const std::string& path, const XMLParser& doc, std::string& 
 // Reads all parameters in one command-mode bracket. EXIT_OK or EXIT_FAILED (printed).
 int ReadRecord(SensorSession& sensor, ParamSetting& record) {
     if (const SensorResult read = sensor.ReadParameters(record); !read) {
-        PrintSensorFailure(read, 10151);
+        PrintSensorFailure(read, TEXT_READ_PARAMS_FAILED);
         return EXIT_FAILED;
     }
     return EXIT_OK;
@@ -252,7 +252,7 @@ bool VerifyRecord(const ParamSetting& written, const ParamSetting& read) {
             a = std::to_string(sent[i]);
             b = std::to_string(held[i]);
         }
-        PrintError(Text(CLI_TEXT_VERIFY_MISMATCH, kNames[i], a.c_str(), b.c_str()));
+        PrintError(Text(TEXT_VERIFY_MISMATCH, kNames[i], a.c_str(), b.c_str()));
     }
     for (int g = 0; g < PARAM_GATE_COUNT; ++g) {
         const std::pair<const char*, std::pair<uint32_t, uint32_t>> tables[2] = {
@@ -262,7 +262,7 @@ bool VerifyRecord(const ParamSetting& written, const ParamSetting& read) {
             if (values.first == values.second) continue;
             same = false;
             const std::string field = std::string(name) + "[" + std::to_string(g) + "]";
-            PrintError(Text(CLI_TEXT_VERIFY_MISMATCH, field.c_str(), std::to_string(values.first).c_str(),
+            PrintError(Text(TEXT_VERIFY_MISMATCH, field.c_str(), std::to_string(values.first).c_str(),
                             std::to_string(values.second).c_str()));
         }
     }
@@ -303,7 +303,7 @@ int WriteToSensor(const PortOptions& port, const WritePlan& plan, const EditOpti
     for (const ParamNotice& notice : edits.Notices()) PrintError(ParamNoticeLine(notice));
 
     if (const SensorResult written = sensor.WriteParameters(record); !written) {
-        PrintSensorFailure(written, 10153);
+        PrintSensorFailure(written, TEXT_WRITE_PARAMS_FAILED);
         return EXIT_FAILED;
     }
     // What the sensor stores where it differs from what was asked for: a range
@@ -315,13 +315,13 @@ int WriteToSensor(const PortOptions& port, const WritePlan& plan, const EditOpti
         if (!VerifyRecord(record, readBack)) return EXIT_FAILED;
         stored = CompareStored(record, readBack);
         for (const StoredDifference& d : stored)
-            PrintError(Text(CLI_TEXT_NOTICE, StoredDifferenceName(d).c_str(), CleanText(d.text).c_str()));
-        PrintError(Text(CLI_TEXT_VERIFIED));
+            PrintError(Text(TEXT_NOTICE, StoredDifferenceName(d).c_str(), CleanText(d.text).c_str()));
+        PrintError(Text(TEXT_VERIFIED));
     }
     if (options.json) {
         PrintLine(CheckResultJson(record, edits.Notices(), options.verify ? &stored : nullptr));
     } else {
-        PrintLine(Text(10152));
+        PrintLine(Text(TEXT_WRITE_PARAMS_SUCCEEDED));
     }
     return EXIT_OK;
 }
@@ -373,10 +373,10 @@ int RunReset(const PortOptions& port) {
     ParamSetting defaults;
     InitParamSetting(defaults);
     if (const SensorResult reset = session.Sensor().FactoryReset(defaults); !reset) {
-        PrintSensorFailure(reset, 10153);
+        PrintSensorFailure(reset, TEXT_WRITE_PARAMS_FAILED);
         return EXIT_FAILED;
     }
-    PrintLine(Text(10152));
+    PrintLine(Text(TEXT_WRITE_PARAMS_SUCCEEDED));
     return EXIT_OK;
 }
 
@@ -394,10 +394,10 @@ int RunSave(const PortOptions& port, const std::string& path) {
     if (!root) root = doc.Document().GetOrAddChild("AppConfig");
     SaveParamSetting(root.GetOrAddChild("ParamSetting"), record);
     if (std::string why; !SaveConfigFile(path, doc, why)) {
-        PrintError(Text(CLI_TEXT_CONFIG_UNWRITABLE_WHY, path.c_str(), why.c_str()));
+        PrintError(Text(TEXT_CONFIG_UNWRITABLE_WHY, path.c_str(), why.c_str()));
         return EXIT_FAILED;
     }
-    PrintLine(Text(CLI_TEXT_CONFIG_SAVED, path.c_str()));
+    PrintLine(Text(TEXT_CONFIG_SAVED, path.c_str()));
     return EXIT_OK;
 }
 
@@ -419,7 +419,7 @@ Json ParamRecordJson(const ParamSetting& s) {
 
 std::vector<std::string> GateTableLines(const ParamSetting& s) {
     std::vector<std::vector<std::string>> rows(3);
-    rows[0].push_back(Text(CLI_TEXT_COLUMN_GATE));
+    rows[0].push_back(Text(TEXT_COLUMN_GATE));
     rows[1].push_back("GateTriggerThreshold");
     rows[2].push_back("GateHoldThreshold");
     for (int g = 0; g < PARAM_GATE_COUNT; ++g) {
@@ -461,8 +461,8 @@ Json ParamNoticeJson(const ParamNotice& notice) {
 std::string ParamNoticeLine(const ParamNotice& notice) {
     std::string field = notice.field;
     if (notice.gate >= 0) field += "[" + std::to_string(notice.gate) + "]";
-    if (notice.key != 0) return Text(CLI_TEXT_NOTICE_WITH_KEY, field.c_str(), notice.text.c_str(), notice.key);
-    return Text(CLI_TEXT_NOTICE, field.c_str(), notice.text.c_str());
+    if (notice.key != 0) return Text(TEXT_NOTICE_WITH_KEY, field.c_str(), notice.text.c_str(), notice.key);
+    return Text(TEXT_NOTICE, field.c_str(), notice.text.c_str());
 }
 
 bool LoadConfigFile(const std::string& path, XMLParser& doc) {
@@ -475,7 +475,7 @@ bool LoadConfigFile(const std::string& path, XMLParser& doc) {
     ReleaseFileData(data);
     if (!ok) {
         if (length > 0) why = doc.LastError();
-        PrintError(Text(CLI_TEXT_CONFIG_UNREADABLE_WHY, path.c_str(), why.c_str()));
+        PrintError(Text(TEXT_CONFIG_UNREADABLE_WHY, path.c_str(), why.c_str()));
     }
     return ok;
 }

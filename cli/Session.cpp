@@ -8,7 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Output.h"
-#include "CliStrings.h"
+#include "app/StringIds.h"
 #include "params/RadarOperatorConfig.h"
 
 namespace {
@@ -43,12 +43,12 @@ int DeviceSession::Open(const PortOptions& options) {
 
 void PrintSensorFailure(const SensorResult& result, int failureId) {
     if (result.failure == SensorFailure::NotConnected) {
-        PrintError(Text(10103));
+        PrintError(Text(TEXT_DEVICE_NOT_CONNECTED));
         return;
     }
     PrintError(Text(failureId));
     if (result.failure == SensorFailure::MalformedReply && !result.detail.empty()) PrintError(CleanText(result.detail));
-    if (!result.commandModeEntered) PrintError(Text(CLI_TEXT_SENSOR_SILENT));
+    if (!result.commandModeEntered) PrintError(Text(TEXT_SENSOR_SILENT));
 }
 
 // ---------------------------------------------------------------- Ctrl+C

@@ -40,7 +40,7 @@ private:
 };
 
 // Prints the failure of a sensor operation with the page's texts; failureId is
-// 10151 after a read and 10153 after a write. Adds the hint that the sensor did
+// TEXT_READ_PARAMS_FAILED after a read and TEXT_WRITE_PARAMS_FAILED after a write. Adds the hint that the sensor did
 // not answer when command mode was not acknowledged.
 void PrintSensorFailure(const SensorResult& result, int failureId);
 

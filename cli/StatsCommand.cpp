@@ -9,7 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "CliStrings.h"
+#include "app/StringIds.h"
 #include "Commands.h"
 #include "Output.h"
 #include "ReportFormat.h"
@@ -171,7 +171,7 @@ int RunStats(const StatsOptions& options) {
         RecordStats stats;
         const std::string path = std::filesystem::absolute(file).lexically_normal().string();
         if (!Collect(path, stats)) {
-            PrintError(Text(CLI_TEXT_RECORD_UNREADABLE, path.c_str()));
+            PrintError(Text(TEXT_RECORD_UNREADABLE, path.c_str()));
             rc = EXIT_FAILED;
             continue;
         }

@@ -60,9 +60,29 @@ bool SaveAppConfig() {
         });
 }
 
-void ReadConfigValue(XMLNode node, const char* name, int type, void* field) {
+namespace {
+
+void ReadConfigTyped(XMLNode node, const char* name, void* field, int type) {
     const std::optional<std::string> text = node.GetAttributeText(name);
     if (text && !text->empty()) DigtalStringToValue(text->c_str(), text->size(), field, type);
+}
+
+}  // namespace
+
+void ReadConfigValue(XMLNode node, const char* name, int32_t& field) {
+    ReadConfigTyped(node, name, &field, DIGITAL_VALUE_INT32);
+}
+
+void ReadConfigValue(XMLNode node, const char* name, uint32_t& field) {
+    ReadConfigTyped(node, name, &field, DIGITAL_VALUE_UINT32);
+}
+
+void ReadConfigValue(XMLNode node, const char* name, double& field) {
+    ReadConfigTyped(node, name, &field, DIGITAL_VALUE_DOUBLE);
+}
+
+void ReadConfigFlag(XMLNode node, const char* name, int32_t& field) {
+    ReadConfigTyped(node, name, &field, DIGITAL_VALUE_FLAG);
 }
 
 void ReadConfigPath(XMLNode node, const char* name, std::string& field) {

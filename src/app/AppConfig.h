@@ -30,9 +30,13 @@ XMLNode LoadAppConfig();
 bool SaveAppConfig();
 
 // The reading pattern of every numeric setting: when the attribute has a non-empty
-// value, DigtalStringToValue with the type code into field; otherwise the field
-// keeps its default.
-void ReadConfigValue(XMLNode node, const char* name, int type, void* field);
+// value it is parsed into field (ValueParse.h: whole numbers in decimal, unsigned
+// ones also in "0x" hexadecimal); otherwise the field keeps its default.
+void ReadConfigValue(XMLNode node, const char* name, int32_t& field);
+void ReadConfigValue(XMLNode node, const char* name, uint32_t& field);
+void ReadConfigValue(XMLNode node, const char* name, double& field);
+// A switch: 0 or 1.
+void ReadConfigFlag(XMLNode node, const char* name, int32_t& field);
 
 // Paths: read absolute against the data folder (relative and absolute values both
 // work), whole at any length; written relative to the data folder when inside it.

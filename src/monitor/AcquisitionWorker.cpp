@@ -392,8 +392,8 @@ void LoadAcquisitionSettings(XMLNode appConfig, CAcquisitionWorker& worker) {
     worker.lastReplayFile = CombinePathName(worker.saveDataPath, "RadarData.dat");
     worker.replayInterval = DEFAULT_REPLAY_INTERVAL;
     worker.saveData = 0;
-    ReadConfigValue(appConfig, "ReplayInterval", DIGITAL_VALUE_INT32, &worker.replayInterval);
-    ReadConfigValue(appConfig, "SaveData", DIGITAL_VALUE_FLAG, &worker.saveData);
+    ReadConfigValue(appConfig, "ReplayInterval", worker.replayInterval);
+    ReadConfigFlag(appConfig, "SaveData", worker.saveData);
     ReadConfigPath(appConfig, "SaveDataPath", worker.saveDataPath);
     ReadConfigPath(appConfig, "LastReplayFile", worker.lastReplayFile);
 }

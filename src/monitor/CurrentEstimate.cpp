@@ -46,7 +46,7 @@ const ConstantAttribute kConstantAttributes[] = {
 
 void LoadCurrentConstants(XMLNode objectInfo, CurrentConstants& constants) {
     for (const auto& attribute : kConstantAttributes)
-        ReadConfigValue(objectInfo, attribute.name, DIGITAL_VALUE_DOUBLE, &(constants.*attribute.field));
+        ReadConfigValue(objectInfo, attribute.name, (constants.*attribute.field));
 }
 
 void SaveCurrentConstants(XMLNode objectInfo, const CurrentConstants& constants) {

@@ -10,17 +10,16 @@
 #include "params/ParamSetting.h"
 
 void LoadTargetChartSettings(XMLNode objectInfo, TargetChartSettings& s) {
-    ReadConfigValue(objectInfo, "EnergyWaveWnd_ActiveColor", DIGITAL_VALUE_UINT32, &s.EnergyWaveWnd_ActiveColor);
-    ReadConfigValue(objectInfo, "EnergyWaveWnd_InactiveColor", DIGITAL_VALUE_UINT32, &s.EnergyWaveWnd_InactiveColor);
-    ReadConfigValue(objectInfo, "EnergyWaveWnd_ValueAutoScale", DIGITAL_VALUE_FLAG, &s.EnergyWaveWnd_ValueAutoScale);
-    ReadConfigValue(objectInfo, "EnergyWaveWnd_ValueDisplayMax", DIGITAL_VALUE_INT32, &s.EnergyWaveWnd_ValueDisplayMax);
-    ReadConfigValue(objectInfo, "EnergyWaveWnd_WaveLineWidth", DIGITAL_VALUE_INT32, &s.EnergyWaveWnd_WaveLineWidth);
-    ReadConfigValue(objectInfo, "DistanceWaveWnd_StateHeight", DIGITAL_VALUE_UINT32, &s.DistanceWaveWnd_StateHeight);
-    ReadConfigValue(objectInfo, "DistanceWaveWnd_NobodyColor", DIGITAL_VALUE_UINT32, &s.DistanceWaveWnd_NobodyColor);
-    ReadConfigValue(objectInfo, "DistanceWaveWnd_MotionColor", DIGITAL_VALUE_UINT32, &s.DistanceWaveWnd_MotionColor);
-    ReadConfigValue(objectInfo, "DistanceWaveWnd_MotionlessColor", DIGITAL_VALUE_UINT32,
-                    &s.DistanceWaveWnd_MotionlessColor);
-    ReadConfigValue(objectInfo, "DistanceWaveWnd_WaveLineWidth", DIGITAL_VALUE_INT32, &s.DistanceWaveWnd_WaveLineWidth);
+    ReadConfigValue(objectInfo, "EnergyWaveWnd_ActiveColor", s.EnergyWaveWnd_ActiveColor);
+    ReadConfigValue(objectInfo, "EnergyWaveWnd_InactiveColor", s.EnergyWaveWnd_InactiveColor);
+    ReadConfigFlag(objectInfo, "EnergyWaveWnd_ValueAutoScale", s.EnergyWaveWnd_ValueAutoScale);
+    ReadConfigValue(objectInfo, "EnergyWaveWnd_ValueDisplayMax", s.EnergyWaveWnd_ValueDisplayMax);
+    ReadConfigValue(objectInfo, "EnergyWaveWnd_WaveLineWidth", s.EnergyWaveWnd_WaveLineWidth);
+    ReadConfigValue(objectInfo, "DistanceWaveWnd_StateHeight", s.DistanceWaveWnd_StateHeight);
+    ReadConfigValue(objectInfo, "DistanceWaveWnd_NobodyColor", s.DistanceWaveWnd_NobodyColor);
+    ReadConfigValue(objectInfo, "DistanceWaveWnd_MotionColor", s.DistanceWaveWnd_MotionColor);
+    ReadConfigValue(objectInfo, "DistanceWaveWnd_MotionlessColor", s.DistanceWaveWnd_MotionlessColor);
+    ReadConfigValue(objectInfo, "DistanceWaveWnd_WaveLineWidth", s.DistanceWaveWnd_WaveLineWidth);
 }
 
 void SaveTargetChartSettings(XMLNode objectInfo, const TargetChartSettings& s) {
@@ -83,11 +82,11 @@ int FirstInactiveGate(double detectRangeMax, double rangeResolution) {
 
 std::string TargetChartTooltip(uint64_t context, int waveIndex, int sampleIndex, double value, int historyLength) {
     if (context == TARGET_CHART_ENERGY) {
-        static constexpr int kIds[3] = {10316, 10317, 10318};
+        static constexpr int kIds[3] = {TEXT_ENERGY_TIP_TARGET, TEXT_ENERGY_TIP_TRIGGER, TEXT_ENERGY_TIP_HOLD};
         if (waveIndex < 0 || waveIndex > 2) return {};
         return FormatStringText(kIds[waveIndex], sampleIndex, value);
     }
     if (context == TARGET_CHART_RANGE && waveIndex == 0 && historyLength > 0)
-        return FormatStringText(10333, (historyLength - sampleIndex) * 60.0 / historyLength, value);
+        return FormatStringText(TEXT_RANGE_TIP, (historyLength - sampleIndex) * 60.0 / historyLength, value);
     return {};
 }

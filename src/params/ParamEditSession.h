@@ -28,9 +28,6 @@ constexpr int SENSING_COEFFICIENT_MAX = 10;
 constexpr int SENSING_SCAN_TIME_MIN = 120;  // s
 constexpr int SENSING_SCAN_TIME_MAX = 240;
 
-// String id of the notice for a frequency that the lists do not offer ("%.1f", "%.1f").
-constexpr int PARAM_TEXT_FREQ_SNAPPED = 21011;
-
 // A distance as the page's edits show it: the fewest decimals (at most 2) that read back as the value.
 [[nodiscard]] std::string FormatDistance(double value);
 

@@ -55,14 +55,12 @@ std::string GateAttributeName(const char* pattern, int gate) {
 void LoadParamSetting(XMLNode node, ParamSetting& setting) {
     if (!node) return;
     for (const auto& attribute : kDoubleAttributes)
-        ReadConfigValue(node, attribute.name, DIGITAL_VALUE_DOUBLE, &(setting.*attribute.field));
-    ReadConfigValue(node, "ObjectDisappearReportTime", DIGITAL_VALUE_UINT32, &setting.ObjectDisappearReportTime);
+        ReadConfigValue(node, attribute.name, (setting.*attribute.field));
+    ReadConfigValue(node, "ObjectDisappearReportTime", setting.ObjectDisappearReportTime);
     for (int k = 0; k < PARAM_GATE_COUNT; ++k)
-        ReadConfigValue(node, GateAttributeName("Gate%dTriggerThreshold", k).c_str(), DIGITAL_VALUE_UINT32,
-                        &setting.GateTriggerThreshold[k]);
+        ReadConfigValue(node, GateAttributeName("Gate%dTriggerThreshold", k).c_str(), setting.GateTriggerThreshold[k]);
     for (int k = 0; k < PARAM_GATE_COUNT; ++k)
-        ReadConfigValue(node, GateAttributeName("Gate%dHoldThreshold", k).c_str(), DIGITAL_VALUE_UINT32,
-                        &setting.GateHoldThreshold[k]);
+        ReadConfigValue(node, GateAttributeName("Gate%dHoldThreshold", k).c_str(), setting.GateHoldThreshold[k]);
 }
 
 void SaveParamSetting(XMLNode node, const ParamSetting& setting) {

@@ -2,26 +2,6 @@
 
 #include "app/StringTable.h"
 
-namespace {
-
-// String ids of the sentences that say why a port did not open, and of the reasons.
-enum : int {
-    TEXT_PERMISSION_DENIED = 20001,
-    TEXT_PORT_BUSY = 20002,
-    TEXT_NO_SUCH_PORT = 20003,
-    TEXT_BAD_BAUD_RATE = 20005,
-    TEXT_CANNOT_OPEN_PORT = 21000,  // "Cannot open the port %s: %s"
-    TEXT_OTHER_OPEN_REASON = 21001,
-    TEXT_CONTROLLING_TERMINAL = 26005,
-    TEXT_NO_REPLY_WITHIN = 26006,   // "no reply within %d ms"
-    TEXT_LINE_LOST = 26007,
-    TEXT_MALFORMED_REPLY = 26008,
-    TEXT_SENSOR_STATUS = 26009,     // "the sensor answered status 0x%04X"
-    TEXT_DEVICE_NOT_CONNECTED = 10103,
-};
-
-}  // namespace
-
 SensorResult SensorResult::FromStatus(uint16_t status, int timeoutMs)
 {
     SensorResult result;
@@ -75,7 +55,7 @@ std::string OpenErrorText(eRADAR_OPEN_ERROR error)
     case eRADAR_OPEN_PERMISSION_DENIED: return LoadStringText(TEXT_PERMISSION_DENIED);
     case eRADAR_OPEN_BAD_BAUD_RATE: return LoadStringText(TEXT_BAD_BAUD_RATE);
     case eRADAR_OPEN_CONTROLLING_TERMINAL: return LoadStringText(TEXT_CONTROLLING_TERMINAL);
-    default: return LoadStringText(TEXT_OTHER_OPEN_REASON);
+    default: return LoadStringText(TEXT_PORT_NOT_OPENED);
     }
 }
 

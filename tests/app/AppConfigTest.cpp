@@ -32,7 +32,7 @@ TEST_F(AppConfigTest, FirstStartCreatesFileWithDeclarationAndEmptyAppConfig) {
     EXPECT_EQ(text.rfind("<?xml version=\"1.0\"?>", 0), 0u) << text;
     EXPECT_NE(text.find("<AppConfig />"), std::string::npos) << text;
     int32_t baud = 115200;
-    ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+    ReadConfigValue(appConfig, "BaudRate", baud);
     EXPECT_EQ(baud, 115200);
 }
 
@@ -42,7 +42,7 @@ TEST_F(AppConfigTest, NamesMatchWithoutCaseAndFirstMatchWins) {
                    "<AppConfig BaudRate=\"1\"/>");
     XMLNode appConfig = LoadAppConfig();
     int32_t baud = 115200;
-    ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+    ReadConfigValue(appConfig, "BaudRate", baud);
     EXPECT_EQ(baud, 256000);
     EXPECT_TRUE(appConfig.FindChild("ParamSetting"));
     EXPECT_EQ(appConfig.GetOrAddChild("PARAMSETTING").Raw(), appConfig.FindChild("ParamSetting").Raw());
@@ -52,10 +52,10 @@ TEST_F(AppConfigTest, EmptyOrMalformedValuesKeepDefaults) {
     WriteWholeFile(dir_.File("appConfig.xml"), "<AppConfig BaudRate=\"\" ReplayInterval=\"fast\" SaveData=\"1\"/>");
     XMLNode appConfig = LoadAppConfig();
     int32_t baud = 115200, interval = 500, save = 0;
-    ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
-    ReadConfigValue(appConfig, "ReplayInterval", DIGITAL_VALUE_INT32, &interval);
-    ReadConfigValue(appConfig, "SaveData", DIGITAL_VALUE_FLAG, &save);
-    ReadConfigValue(appConfig, "Missing", DIGITAL_VALUE_INT32, &baud);
+    ReadConfigValue(appConfig, "BaudRate", baud);
+    ReadConfigValue(appConfig, "ReplayInterval", interval);
+    ReadConfigFlag(appConfig, "SaveData", save);
+    ReadConfigValue(appConfig, "Missing", baud);
     EXPECT_EQ(baud, 115200);
     EXPECT_EQ(interval, 500);
     EXPECT_EQ(save, 1);
@@ -83,8 +83,8 @@ TEST_F(AppConfigTest, FixedFormatsRoundTrip) {
     EXPECT_EQ(params.GetAttributeText("StateReportFreq").value(), "4.0");
     EXPECT_EQ(params.GetAttributeText("Big").value(), "-12345678901234");
     uint32_t colour = 0, threshold = 0;
-    ReadConfigValue(info, "DistanceWaveWnd_NobodyColor", DIGITAL_VALUE_UINT32, &colour);
-    ReadConfigValue(params, "Gate5TriggerThreshold", DIGITAL_VALUE_UINT32, &threshold);
+    ReadConfigValue(info, "DistanceWaveWnd_NobodyColor", colour);
+    ReadConfigValue(params, "Gate5TriggerThreshold", threshold);
     EXPECT_EQ(colour, 0xFF15BC59u);
     EXPECT_EQ(threshold, 31u);
 }
@@ -123,7 +123,7 @@ TEST_F(AppConfigTest, MalformedFileKeepsWhatWasParsed) {
     WriteWholeFile(dir_.File("appConfig.xml"), "<AppConfig BaudRate=\"9600\"><ParamSetting DetectRangeMax=\"7.70\"/><Broken");
     XMLNode appConfig = LoadAppConfig();
     int32_t baud = 115200;
-    ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+    ReadConfigValue(appConfig, "BaudRate", baud);
     EXPECT_EQ(baud, 9600);
     EXPECT_TRUE(appConfig.FindChild("ParamSetting"));
 
@@ -159,7 +159,7 @@ TEST_F(AppConfigTest, ADeclarationHoldingItsOwnEndDoesNotStopLaterSavesFromLoadi
         appConfig = LoadAppConfig();
         EXPECT_EQ(gAppConfigDoc.LastError(), "") << ConfigText();
         int32_t baud = 115200;
-        ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+        ReadConfigValue(appConfig, "BaudRate", baud);
         EXPECT_EQ(baud, 460800) << ConfigText();
         gAppConfigDoc.Clear();
     }
@@ -215,7 +215,7 @@ TEST_F(AppConfigTest, AConfigurationNestedTooDeeplyIsRefusedAndLeftAlone) {
         XMLNode appConfig = LoadAppConfig();
         ASSERT_TRUE(appConfig);
         int32_t baud = 115200;
-        ReadConfigValue(appConfig, "BaudRate", DIGITAL_VALUE_INT32, &baud);
+        ReadConfigValue(appConfig, "BaudRate", baud);
         EXPECT_EQ(baud, c.refused ? 115200 : 9600);
         EXPECT_EQ(AppConfigRefusal().empty(), !c.refused) << AppConfigRefusal();
         if (c.refused) {

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int TEXT_LICENSE_MISSING = 24035;
-
 // Marks a data folder in which the licence has been shown once.
 const char SHOWN_MARKER[] = "LicenseShown";
 

@@ -53,41 +53,7 @@ QString Text(const std::string& text)
     return QString::fromStdString(text);
 }
 
-// Message texts keep the string table's CR LF; Qt breaks lines at LF alone.
-std::string DisplayText(std::string text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c != '\r')
-            out.push_back(c);
-    }
-    return out;
-}
-
-// The string the window shows when the link to the sensor went away by itself.
-constexpr int TEXT_CONNECTION_LOST = 22006;
-// Status bar texts.
-enum : int {
-    TEXT_NOT_CONNECTED = 23020,
-    TEXT_CONNECTED = 23021,        // port, baud rate, version, serial number
-    TEXT_NO_VERSION = 23022,       // port
-    TEXT_CONNECTED_TO = 23023,     // port
-    TEXT_DISCONNECTED_FROM = 23024, // port
-    TEXT_CONNECTED_SILENT = 23025,  // port, baud rate
-    TEXT_CONNECTING_TO = 23026,     // port
-    TEXT_WAITING_FOR_SENSOR = 23027,
-};
 constexpr int kRunStatusPeriodMs = 1000;
-
-// The About item's lines.
-enum : int {
-    TEXT_ABOUT_VERSION = 24030,     // "Version: %s"
-    TEXT_ABOUT_BUILD_DATE = 24031,  // "Build date: %s"
-    TEXT_ABOUT_QT_VERSION = 24032,  // "Qt version: %s"
-    TEXT_ABOUT_SENSOR = 24033,      // "Sensor firmware: %s, serial number: %s"
-    TEXT_ABOUT_NO_SENSOR = 24034,
-};
 
 // The window's icon: a sensor sending out range rings.
 QIcon ToolIcon()
@@ -197,7 +163,7 @@ void MainWindow::InitDialog()
 
     XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");
     int baudRate = 115200;
-    ReadConfigValue(appConfig, "BaudRate", 5, &baudRate);
+    ReadConfigValue(appConfig, "BaudRate", baudRate);
     panel_->SetBaudRate(baudRate);
 
     // Pages in the page area, the first one shown.
@@ -237,7 +203,6 @@ MainWindow::~MainWindow()
     resizeTool_.SetEnabled(false);
     resizeTool_.ClearItems();
     panel_->disconnect(this);
-
 
     // The exchange in progress ends first (its result is dropped); then the pages
     // go first to last, each saving its section and ending what uses the line,
@@ -313,8 +278,8 @@ void MainWindow::OnConnect()
     } else if (session_.IsLineClaimed()) {
         return;
     } else if (portNumber <= 0) {
-        ShowMessageBox(this, LoadStringText(10102), LoadStringText(10000), MessageIcon::Error, true);
-        panel_->SetConnectText(10100);
+        ShowMessageBox(this, LoadStringText(TEXT_NO_DEVICE_DETECTED), LoadStringText(TEXT_ERROR), MessageIcon::Error, true);
+        panel_->SetConnectText(TEXT_CONNECT);
     } else {
         ConnectDevice(portNumber, baudRate);
     }
@@ -345,9 +310,9 @@ void MainWindow::FinishConnect(int portNumber, const SensorResult& opened, const
     if (!opened) {
         // The box says why, so that a user knows what to change.
         ShowNotice(SensorResultText(opened));
-        ShowMessageBox(this, LoadStringText(10104) + "\n\n" + SensorResultText(opened), LoadStringText(10000),
+        ShowMessageBox(this, LoadStringText(TEXT_DEVICE_OPEN_FAILED) + "\n\n" + SensorResultText(opened), LoadStringText(TEXT_ERROR),
                        MessageIcon::Error, true);
-        panel_->SetConnectText(10100);
+        panel_->SetConnectText(TEXT_CONNECT);
         return;
     }
     // The sensor thread is idle again: the session may be asked directly.
@@ -370,7 +335,7 @@ void MainWindow::FinishConnect(int portNumber, const SensorResult& opened, const
     }
     // The page keeps what it had for what could not be read (or could not be right): say so.
     if (!sensorVersion_.empty() && !read)
-        ShowNotice(LoadStringText(10151) + ": " + SensorResultText(read));
+        ShowNotice(LoadStringText(TEXT_READ_PARAMS_FAILED) + ": " + SensorResultText(read));
     for (PageSlot& slot : pages_)
         slot.page->OnConnected();
     linkWatch_.start();
@@ -488,7 +453,7 @@ void MainWindow::WatchLink()
     SetNotConnected();
     const std::string text = FormatStringText(TEXT_CONNECTION_LOST, SerialPortPathFromNumber(panel_->PortNumber()).c_str());
     ShowNotice(text);
-    ShowMessageBox(this, DisplayText(text), LoadStringText(10000), MessageIcon::Error, true);
+    ShowMessageBox(this, DisplayText(text), LoadStringText(TEXT_ERROR), MessageIcon::Error, true);
 }
 
 void MainWindow::SaveBaudRate()
@@ -581,7 +546,7 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event)
 {
     // The window menu's About item: Linux desktops give no access to a window's
     // system menu, so it sits in the window's own context menu.
-    const std::string about = LoadStringText(101);
+    const std::string about = LoadStringText(TEXT_ABOUT_MENU);
     if (about.empty())
         return;
     QMenu menu(this);

@@ -48,24 +48,6 @@ QString SignedText(uint32_t value)
     return QString::number(static_cast<int32_t>(value));
 }
 
-enum : int {
-    TEXT_NOTE = 10001,
-    TEXT_WRITE_READ_BACK_FAILED = 24015,
-    TEXT_RESET_READ_BACK_FAILED = 24016,
-    TEXT_GENERATION_READ_BACK_FAILED = 24017,
-};
-
-// Message texts keep the string table's CR LF; Qt breaks lines at LF alone.
-std::string DisplayText(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        if (c != '\r')
-            out.push_back(c);
-    }
-    return out;
-}
-
 // The look of a control whose value is not on the sensor: a frame in the colour of
 // its label. Qt's style sheets only for as long as the mark is shown.
 constexpr const char* kMarkColour = "#d9730d";
@@ -282,13 +264,13 @@ void ParameterPage::ReadControls()
 void ParameterPage::ShowResult(const SensorResult& result, int successId, int failureId)
 {
     if (result) {
-        ShowMessageBox(this, LoadStringText(successId), LoadStringText(10002), MessageIcon::Information);
+        ShowMessageBox(this, LoadStringText(successId), LoadStringText(TEXT_SUCCESS), MessageIcon::Information);
     } else if (result.failure == SensorFailure::NotConnected) {
-        ShowMessageBox(this, LoadStringText(10103), LoadStringText(10000), MessageIcon::Error);
+        ShowMessageBox(this, LoadStringText(TEXT_DEVICE_NOT_CONNECTED), LoadStringText(TEXT_ERROR), MessageIcon::Error);
     } else {
         // The reason tells the user what to look at: the baud rate for a sensor
         // that does not answer, the value for an implausible reply.
-        ShowMessageBox(this, LoadStringText(failureId) + "\n" + SensorResultText(result), LoadStringText(10000),
+        ShowMessageBox(this, LoadStringText(failureId) + "\n" + SensorResultText(result), LoadStringText(TEXT_ERROR),
                        MessageIcon::Error);
     }
 }
@@ -321,14 +303,14 @@ void ParameterPage::OnRead()
                 *setting_ = outcome.record;
                 UpdateControls();
             }
-            ShowResult(outcome.result, 10150, 10151);
+            ShowResult(outcome.result, TEXT_READ_PARAMS_SUCCEEDED, TEXT_READ_PARAMS_FAILED);
         });
 }
 
 void ParameterPage::ShowReadBackFailure(int noteId, const SensorResult& readBack)
 {
     ShowMessageBox(this,
-                   DisplayText(LoadStringText(10152) + "\n\n" + LoadStringText(noteId) + "\n" +
+                   DisplayText(LoadStringText(TEXT_WRITE_PARAMS_SUCCEEDED) + "\n\n" + LoadStringText(noteId) + "\n" +
                                SensorResultText(readBack)),
                    LoadStringText(TEXT_NOTE), MessageIcon::Warning);
 }
@@ -351,7 +333,7 @@ void ParameterPage::OnWrite()
         },
         [this, written = *setting_](ParamOutcome outcome) {
             if (!outcome.result) {
-                ShowResult(outcome.result, 10152, 10153);
+                ShowResult(outcome.result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
                 return;
             }
             std::vector<StoredDifference> differences;
@@ -362,7 +344,7 @@ void ParameterPage::OnWrite()
             }
             TakeBaseline();
             if (outcome.readBack)
-                ShowResult(outcome.result, 10152, 10153);
+                ShowResult(outcome.result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
             else
                 ShowReadBackFailure(TEXT_WRITE_READ_BACK_FAILED, outcome.readBack);
             for (const StoredDifference& difference : differences)
@@ -389,7 +371,7 @@ void ParameterPage::OnReset()
         },
         [this](ParamOutcome outcome) {
             if (!outcome.result) {
-                ShowResult(outcome.result, 10152, 10153);
+                ShowResult(outcome.result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
                 return;
             }
             if (outcome.readBack) {
@@ -398,7 +380,7 @@ void ParameterPage::OnReset()
             }
             TakeBaseline();
             if (outcome.readBack)
-                ShowResult(outcome.result, 10152, 10153);
+                ShowResult(outcome.result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
             else
                 ShowReadBackFailure(TEXT_RESET_READ_BACK_FAILED, outcome.readBack);
         });
@@ -428,7 +410,7 @@ void ParameterPage::OnGenThreshold()
                 ShowMessageBox(this,
                                DisplayText(LoadStringText(TEXT_GENERATION_READ_BACK_FAILED) + "\n" +
                                            SensorResultText(outcome.result)),
-                               LoadStringText(10000), MessageIcon::Error);
+                               LoadStringText(TEXT_ERROR), MessageIcon::Error);
                 return;
             }
             std::copy(std::begin(outcome.record.GateTriggerThreshold), std::end(outcome.record.GateTriggerThreshold),
@@ -480,7 +462,7 @@ void ParameterPage::ShowStoredBalloon(const StoredDifference& difference)
         control = holdEdits_[difference.gate];
     if (!control)
         return;
-    const std::string title = LoadStringText(STORED_TEXT_TITLE);
+    const std::string title = LoadStringText(TEXT_STORED_VALUE);
     if (auto* edit = qobject_cast<NumericEdit*>(control)) {
         edit->ShowBalloonTip(title, difference.text, BALLOON_ICON_INFO, STORED_VALUE_BALLOON_KEY);
         return;
