@@ -4,7 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "CliStrings.h"
+#include "app/StringIds.h"
 #include "Commands.h"
 #include "Output.h"
 #include "PortList.h"
@@ -39,12 +39,11 @@ int RunPorts(bool json) {
         return EXIT_OK;
     }
     if (ports.empty()) {
-        PrintError(Text(CLI_TEXT_NO_PORTS));
+        PrintError(Text(TEXT_NO_PORTS));
         return EXIT_OK;
     }
     std::vector<std::vector<std::string>> rows = {
-        {Text(CLI_TEXT_COLUMN_PORT), Text(CLI_TEXT_COLUMN_USB_ID), Text(CLI_TEXT_COLUMN_DESCRIPTION),
-         Text(CLI_TEXT_COLUMN_BY_ID)}};
+        {Text(TEXT_COLUMN_PORT), Text(TEXT_COLUMN_USB_ID), Text(TEXT_COLUMN_DESCRIPTION), Text(TEXT_COLUMN_BY_ID)}};
     for (const SerialPortInfo& port : ports) {
         const std::string usb = UsbId(port);
         rows.push_back({port.path, usb.empty() ? "-" : usb, port.description.empty() ? "-" : VisibleText(port.description),
@@ -68,8 +67,8 @@ int RunInfo(const PortOptions& options, bool json) {
         ok = TAVO_Interface_RadarDevice_GetSerialNumber(session.Handle(), serialNumber) != 0 && ok;
     }
     if (!ok) {
-        PrintError(Text(CLI_TEXT_INFO_FAILED));
-        if (!entered) PrintError(Text(CLI_TEXT_SENSOR_SILENT));
+        PrintError(Text(TEXT_INFO_FAILED));
+        if (!entered) PrintError(Text(TEXT_SENSOR_SILENT));
         return EXIT_FAILED;
     }
     // A sensor's texts are printable ASCII; anything else is shown escaped and flagged,
@@ -84,10 +83,10 @@ int RunInfo(const PortOptions& options, bool json) {
         PrintLine(object.Text());
     } else {
         const auto shown = [](const std::string& text, bool suspicious) {
-            return suspicious ? Text(CLI_TEXT_SUSPICIOUS_TEXT, VisibleText(text).c_str()) : text;
+            return suspicious ? Text(TEXT_SUSPICIOUS_TEXT, VisibleText(text).c_str()) : text;
         };
-        PrintLine(Text(CLI_TEXT_FIRMWARE_VERSION, shown(version, versionSuspicious).c_str()));
-        PrintLine(Text(CLI_TEXT_SERIAL_NUMBER, shown(serialNumber, serialSuspicious).c_str()));
+        PrintLine(Text(TEXT_FIRMWARE_VERSION, shown(version, versionSuspicious).c_str()));
+        PrintLine(Text(TEXT_SERIAL_NUMBER, shown(serialNumber, serialSuspicious).c_str()));
     }
     return EXIT_OK;
 }

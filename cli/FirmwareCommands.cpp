@@ -14,7 +14,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include "CliStrings.h"
+#include "app/StringIds.h"
 #include "Commands.h"
 #include "Output.h"
 #include "PortList.h"
@@ -31,8 +31,6 @@
 
 namespace {
 
-constexpr int kMessageOpenFailed = 10504;
-
 // The firmware page's outputs on a terminal: log lines on standard output (or
 // standard error when JSON goes to standard output), message boxes on standard
 // error, the progress bar on a terminal.
@@ -42,7 +40,7 @@ public:
 
     void ShowMessage(int stringId, const std::string& text) override {
         // A port that will not open is explained with its reason by the caller.
-        if (stringId == kMessageOpenFailed) {
+        if (stringId == TEXT_PORT_OPEN_FAILED) {
             openFailed_ = true;
             return;
         }
@@ -81,8 +79,9 @@ public:
 private:
     // The log lines that report a failed step; they go where errors go.
     static bool IsFailure(int stringId) {
-        return (stringId >= 10506 && stringId <= 10509) || (stringId >= 10512 && stringId <= 10514) ||
-               stringId == 10520;
+        return (stringId >= TEXT_BOOT_ENABLE_FAILED && stringId <= TEXT_BOOT_PARTITIONS_FAILED) ||
+               (stringId >= TEXT_BOOT_RESET_FAILED && stringId <= TEXT_BOOT_PACKET_FAILED) ||
+               stringId == TEXT_BOOT_PACKET_TOO_SMALL;
     }
     void Log(const std::string& text, bool failure = false) {
         const std::string line = CleanText(text);
@@ -167,9 +166,9 @@ int RunInfo(const PortOptions& port, bool json) {
                       .Raw("partitions", JsonArray(partitions))
                       .Text());
     } else if (sink.Partitions().empty()) {
-        PrintLine(Text(CLI_TEXT_NO_PARTITIONS));
+        PrintLine(Text(TEXT_NO_PARTITIONS));
     } else {
-        PrintLine(Text(CLI_TEXT_PARTITIONS, PartitionNames(sink.Partitions()).c_str()));
+        PrintLine(Text(TEXT_PARTITIONS, PartitionNames(sink.Partitions()).c_str()));
     }
     return EXIT_OK;
 }
@@ -187,11 +186,11 @@ int QueryAndFlash(const PortOptions& port, const std::function<std::string()>& i
     if (const int rc = QueryInfo(boot, sink, port); rc != EXIT_OK) return rc;
     const auto& items = sink.Partitions();
     if (std::none_of(items.begin(), items.end(), [&](const PartitionItem& item) { return item.tag == partition; })) {
-        PrintError(Text(CLI_TEXT_PARTITION_NOT_PROGRAMMABLE, partition, PartitionNames(items).c_str()));
+        PrintError(Text(TEXT_PARTITION_NOT_PROGRAMMABLE, partition, PartitionNames(items).c_str()));
         return EXIT_FAILED;
     }
     if (InterruptRequested()) {
-        PrintError(Text(CLI_TEXT_STOPPED));
+        PrintError(Text(TEXT_STOPPED));
         return EXIT_FAILED;
     }
     const std::string image = imageForPartition();
@@ -204,14 +203,14 @@ int QueryAndFlash(const PortOptions& port, const std::function<std::string()>& i
         PrintError(PortOpenFailure(port.port, boot.Device()));
         return EXIT_PORT_ERROR;
     }
-    if (InterruptRequested()) PrintError(Text(CLI_TEXT_STOPPED));
+    if (InterruptRequested()) PrintError(Text(TEXT_STOPPED));
     return EXIT_FAILED;
 }
 
 int RunFlash(const PortOptions& port, const std::string& image, int partition) {
     // Checked before the port is taken: a FIFO or a device would block or never end.
     if (std::string why; !IsReadableRegularFile(image, &why)) {
-        PrintError(Text(CLI_TEXT_IMAGE_UNREADABLE, image.c_str(), why.c_str()));
+        PrintError(Text(TEXT_IMAGE_UNREADABLE, image.c_str(), why.c_str()));
         return EXIT_FAILED;
     }
     return QueryAndFlash(port, [&] { return image; }, partition);
@@ -247,7 +246,7 @@ CUpgradeClient MakeClient(const UpdateOptions& options) {
 
 void PrintServerFailure(int messageId, const CUpgradeClient& client, const std::string& reason) {
     PrintError(Text(messageId));
-    PrintError(client.Address().empty() ? Text(25015) : Text(25001, reason.c_str()));
+    PrintError(client.Address().empty() ? Text(TEXT_NO_UPDATE_ADDRESS_CLI) : Text(TEXT_REASON, reason.c_str()));
 }
 
 // Fetch progress: the bar on a terminal, Ctrl+C cancels.
@@ -278,12 +277,12 @@ bool FetchVersion(CUpgradeClient& client, const std::string& version, FirmwareFe
 int RunVersions(const UpdateOptions& options, const std::string& portPath, int baud, bool json) {
     CUpgradeClient client = MakeClient(options);
     if (!client.Logon()) {
-        PrintServerFailure(10531, client, client.LastError());
+        PrintServerFailure(TEXT_SERVER_LOGON_FAILED, client, client.LastError());
         return EXIT_FAILED;
     }
     std::string history;
     if (!client.GetHistoryVersion(history)) {
-        PrintServerFailure(10532, client, client.LastError());
+        PrintServerFailure(TEXT_SERVER_VERSION_LIST_FAILED, client, client.LastError());
         return EXIT_FAILED;
     }
     std::optional<std::string> sensorVersion;
@@ -312,21 +311,22 @@ int RunVersions(const UpdateOptions& options, const std::string& portPath, int b
         PrintLine(out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
         return EXIT_OK;
     }
-    PrintLine(Text(25002, client.Address().c_str()));
+    PrintLine(Text(TEXT_UPDATE_ADDRESS, client.Address().c_str()));
     if (sensorVersion) {
-        PrintLine(sensorVersion->empty() ? Text(25004) : Text(25003, sensorVersion->c_str()));
+        PrintLine(sensorVersion->empty() ? Text(TEXT_SENSOR_FIRMWARE_UNKNOWN)
+                                         : Text(TEXT_SENSOR_FIRMWARE, sensorVersion->c_str()));
     }
     if (client.Catalogue().versions.empty()) {
-        PrintLine(Text(25013));
+        PrintLine(Text(TEXT_CATALOGUE_EMPTY));
         return EXIT_OK;
     }
     std::vector<std::vector<std::string>> rows;
-    rows.push_back({Text(25005), Text(25006)});
-    if (sensorVersion) rows.back().push_back(Text(25007));
-    rows.back().push_back(Text(25008));
+    rows.push_back({Text(TEXT_COLUMN_VERSION), Text(TEXT_COLUMN_SIZE)});
+    if (sensorVersion) rows.back().push_back(Text(TEXT_COLUMN_NEWER));
+    rows.back().push_back(Text(TEXT_COLUMN_NOTES));
     for (const CatalogueEntry& entry : client.Catalogue().versions) {
         rows.push_back({entry.version, std::to_string(entry.size)});
-        if (sensorVersion) rows.back().push_back(isNewer(entry.version) ? Text(25009) : "");
+        if (sensorVersion) rows.back().push_back(isNewer(entry.version) ? Text(TEXT_YES) : "");
         rows.back().push_back(entry.notes);
     }
     for (const std::string& line : FormatTable(rows)) PrintLine(line);
@@ -345,7 +345,7 @@ int RunFetch(const UpdateOptions& options, const std::string& version, bool json
         out["images"] = result.images;
         PrintLine(out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
     } else {
-        PrintLine(Text(25010, version.c_str(), result.versionFolder.c_str()));
+        PrintLine(Text(TEXT_FETCHED_INTO, version.c_str(), result.versionFolder.c_str()));
         for (const std::string& image : result.images) PrintLine("  " + CombinePathName(result.versionFolder, image));
     }
     return EXIT_OK;
@@ -360,11 +360,11 @@ int RunUpdate(const UpdateOptions& options, const std::string& version, int part
             if (!FetchVersion(client, version, result)) return {};
             const std::string image = PartitionImagePath(result.versionFolder, partition);
             if (!IsFileExist(image)) {
-                PrintError(Text(10510));
-                PrintError(Text(25011, version.c_str(), partition, partition));
+                PrintError(Text(TEXT_BIN_FILE_ERROR));
+                PrintError(Text(TEXT_NO_IMAGE_FOR_PARTITION, version.c_str(), partition, partition));
                 return {};
             }
-            PrintLine(Text(25010, version.c_str(), image.c_str()));
+            PrintLine(Text(TEXT_FETCHED_INTO, version.c_str(), image.c_str()));
             return image;
         },
         partition);
@@ -385,7 +385,7 @@ int RunPublish(const std::string& folder, const std::string& version, const std:
             partition = -1;
         }
         if (partition < 0 || equals + 1 >= item.size()) {
-            PrintError(Text(25014, item.c_str()));
+            PrintError(Text(TEXT_BAD_PARTITION_OPTION, item.c_str()));
             return EXIT_USAGE;
         }
         list.emplace_back(partition, item.substr(equals + 1));
@@ -396,7 +396,7 @@ int RunPublish(const std::string& folder, const std::string& version, const std:
         PrintError(error);
         return EXIT_FAILED;
     }
-    PrintLine(Text(25012, version.c_str(), published.archivePath.c_str(),
+    PrintLine(Text(TEXT_PUBLISHED, version.c_str(), published.archivePath.c_str(),
                    static_cast<unsigned long long>(published.size), published.sha256.c_str()));
     return EXIT_OK;
 }

@@ -9,7 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "CliStrings.h"
+#include "app/StringIds.h"
 #include "Commands.h"
 #include "Output.h"
 #include "ReportFormat.h"
@@ -79,7 +79,7 @@ public:
         recordFailed_ = true;
         if (worker_) {
             const RecordFailureInfo failure = worker_->RecordFailure();
-            PrintError(Text(CLI_TEXT_RECORD_FAILED, failure.path.c_str(), failure.reason.c_str()));
+            PrintError(Text(TEXT_RECORD_FAILED, failure.path.c_str(), failure.reason.c_str()));
         }
     }
     // The worker whose record failures are reported.
@@ -170,11 +170,14 @@ int FinishRun(RunEnd end, CAcquisitionWorker& worker, ReportPrinter& printer, bo
     printer.Flush();
     // A failed recording was reported when it happened; the run still fails.
     if (recording && !printer.RecordFailed() && !worker.RecordFilePath().empty())
-        PrintError(Text(CLI_TEXT_RECORDED, worker.RecordFilePath().c_str()));
+        PrintError(Text(TEXT_RECORDED, worker.RecordFilePath().c_str()));
     int rc = EXIT_OK;
     switch (end) {
-    case RunEnd::Interrupted: PrintError(Text(CLI_TEXT_STOPPED)); break;
-    case RunEnd::DeviceLost: PrintError(Text(CLI_TEXT_DEVICE_LOST)); rc = EXIT_FAILED; break;
+    case RunEnd::Interrupted: PrintError(Text(TEXT_STOPPED)); break;
+    case RunEnd::DeviceLost:
+        PrintError(Text(TEXT_DEVICE_LOST));
+        rc = EXIT_FAILED;
+        break;
     default: break;
     }
     return printer.RecordFailed() ? EXIT_FAILED : rc;
@@ -187,7 +190,7 @@ int RunMonitor(const MonitorOptions& options) {
     if (!options.configPath.empty() && !LoadEstimateInputs(options.configPath, nullptr, constants)) return EXIT_FAILED;
     // A folder that cannot take the record fails now, not after the run.
     if (std::string why; !options.recordFolder.empty() && !PrepareWritableFolder(options.recordFolder, &why)) {
-        PrintError(Text(CLI_TEXT_RECORD_FOLDER_UNUSABLE, options.recordFolder.c_str(), why.c_str()));
+        PrintError(Text(TEXT_RECORD_FOLDER_UNUSABLE, options.recordFolder.c_str(), why.c_str()));
         return EXIT_FAILED;
     }
 
@@ -199,7 +202,7 @@ int RunMonitor(const MonitorOptions& options) {
         CommandModeScope mode(device);
         const int result = ReadAllParams(device, setting);
         if (result != OPERATOR_OK) {
-            PrintOperatorFailure(result, 10151, mode.Entered());
+            PrintOperatorFailure(result, TEXT_READ_PARAMS_FAILED, mode.Entered());
             return EXIT_FAILED;
         }
     }
@@ -227,14 +230,14 @@ int RunMonitor(const MonitorOptions& options) {
     }
     InstallInterruptHandler();
     if (worker.Start() != ACQUISITION_STARTED) {
-        PrintError(Text(10103));
+        PrintError(Text(TEXT_DEVICE_NOT_CONNECTED));
         return EXIT_FAILED;
     }
-    PrintError(Text(CLI_TEXT_MONITORING, options.port.port.c_str()));
+    PrintError(Text(TEXT_MONITORING, options.port.port.c_str()));
     const RunEnd end = printer.Wait(worker, options.timeoutSeconds);
     const int rc = FinishRun(end, worker, printer, worker.saveData != 0);
     if (end == RunEnd::Timeout) {
-        PrintError(Text(CLI_TEXT_NO_REPORT_TIMEOUT, options.timeoutSeconds));
+        PrintError(Text(TEXT_NO_REPORT_TIMEOUT, options.timeoutSeconds));
         return EXIT_FAILED;
     }
     if (end == RunEnd::WorkerEnded) return EXIT_FAILED;
@@ -249,7 +252,7 @@ int RunReplay(const ReplayOptions& options) {
     // Checked without opening: the worker opens the file once and streams it, so a
     // FIFO's writer loses nothing.
     if (std::error_code ec; std::filesystem::is_directory(path, ec) || access(path.c_str(), R_OK) != 0) {
-        PrintError(Text(CLI_TEXT_RECORD_UNREADABLE, path.c_str()));
+        PrintError(Text(TEXT_RECORD_UNREADABLE, path.c_str()));
         return EXIT_FAILED;
     }
     // The recording's own description gives the parameters and constants of the live
@@ -276,13 +279,13 @@ int RunReplay(const ReplayOptions& options) {
     worker.lastReplayFile = path;
     InstallInterruptHandler();
     if (worker.Start() != ACQUISITION_STARTED) {
-        PrintError(Text(CLI_TEXT_RECORD_UNREADABLE, path.c_str()));
+        PrintError(Text(TEXT_RECORD_UNREADABLE, path.c_str()));
         return EXIT_FAILED;
     }
     const RunEnd end = printer.Wait(worker, 0);
     if (end == RunEnd::WorkerEnded) {
         worker.Stop();
-        PrintError(Text(CLI_TEXT_RECORD_UNREADABLE, path.c_str()));
+        PrintError(Text(TEXT_RECORD_UNREADABLE, path.c_str()));
         return EXIT_FAILED;
     }
     return FinishRun(end, worker, printer, false);

@@ -36,11 +36,7 @@ size_t DisplayLength(const std::string& text) {
 }  // namespace
 
 std::string CleanText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c != '\r') out.push_back(c);
-    }
+    std::string out = DisplayText(text);
     while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
     return out;
 }

@@ -9,7 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "CliStrings.h"
+#include "app/StringIds.h"
 #include "Commands.h"
 #include "Output.h"
 #include "PortList.h"
@@ -105,7 +105,7 @@ bool CollectEditSteps(const CLI::App* command, const EditOptions& options, std::
         case EditKind::StateFreq:
         case EditKind::RangeFreq:
             if (!ParseDecimalText(step.text, step.value)) {
-                PrintError(Text(CLI_TEXT_NOT_A_NUMBER, name.c_str(), step.text.c_str()));
+                PrintError(Text(TEXT_NOT_A_NUMBER, name.c_str(), step.text.c_str()));
                 return false;
             }
             break;
@@ -121,7 +121,7 @@ bool CollectEditSteps(const CLI::App* command, const EditOptions& options, std::
         }
         case EditKind::Absence:
             if (!ParseWholeNumberText(step.text, step.value)) {
-                PrintError(Text(CLI_TEXT_NOT_A_WHOLE_NUMBER, name.c_str(), step.text.c_str()));
+                PrintError(Text(TEXT_NOT_A_WHOLE_NUMBER, name.c_str(), step.text.c_str()));
                 return false;
             }
             break;
@@ -147,7 +147,7 @@ bool CollectEditSteps(const CLI::App* command, const EditOptions& options, std::
                 step.gates.push_back(value);
             }
             if (!ok) {
-                PrintError(Text(CLI_TEXT_BAD_LIST, name.c_str(), PARAM_GATE_COUNT, step.text.c_str()));
+                PrintError(Text(TEXT_BAD_LIST, name.c_str(), PARAM_GATE_COUNT, step.text.c_str()));
                 return false;
             }
             break;
@@ -209,7 +209,7 @@ bool LoadRecordFromConfig(const std::string& path, ParamSetting& record) {
     if (!LoadConfigFile(path, doc)) return false;
     const XMLNode section = doc.FindElement("AppConfig").FindChild("ParamSetting");
     if (!section) {
-        PrintError(Text(CLI_TEXT_CONFIG_NO_SECTION, path.c_str()));
+        PrintError(Text(TEXT_CONFIG_NO_SECTION, path.c_str()));
         return false;
     }
     InitParamSetting(record);
@@ -229,7 +229,7 @@ int ReadRecord(TAVO_RadarDeviceHandle device, ParamSetting& record) {
     CommandModeScope mode(device);
     const int result = ReadAllParams(device, record);
     if (result != OPERATOR_OK) {
-        PrintOperatorFailure(result, 10151, mode.Entered());
+        PrintOperatorFailure(result, TEXT_READ_PARAMS_FAILED, mode.Entered());
         return EXIT_FAILED;
     }
     return EXIT_OK;
@@ -260,7 +260,7 @@ bool VerifyRecord(const ParamSetting& written, const ParamSetting& read) {
             a = std::to_string(sent[i]);
             b = std::to_string(held[i]);
         }
-        PrintError(Text(CLI_TEXT_VERIFY_MISMATCH, kNames[i], a.c_str(), b.c_str()));
+        PrintError(Text(TEXT_VERIFY_MISMATCH, kNames[i], a.c_str(), b.c_str()));
     }
     for (int g = 0; g < PARAM_GATE_COUNT; ++g) {
         const std::pair<const char*, std::pair<uint32_t, uint32_t>> tables[2] = {
@@ -270,7 +270,7 @@ bool VerifyRecord(const ParamSetting& written, const ParamSetting& read) {
             if (values.first == values.second) continue;
             same = false;
             const std::string field = std::string(name) + "[" + std::to_string(g) + "]";
-            PrintError(Text(CLI_TEXT_VERIFY_MISMATCH, field.c_str(), std::to_string(values.first).c_str(),
+            PrintError(Text(TEXT_VERIFY_MISMATCH, field.c_str(), std::to_string(values.first).c_str(),
                             std::to_string(values.second).c_str()));
         }
     }
@@ -314,7 +314,7 @@ int WriteToSensor(const PortOptions& port, const WritePlan& plan, const EditOpti
         CommandModeScope mode(device);
         const int result = WriteAllParams(device, record);
         if (result != OPERATOR_OK) {
-            PrintOperatorFailure(result, 10153, mode.Entered());
+            PrintOperatorFailure(result, TEXT_WRITE_PARAMS_FAILED, mode.Entered());
             return EXIT_FAILED;
         }
     }
@@ -327,13 +327,13 @@ int WriteToSensor(const PortOptions& port, const WritePlan& plan, const EditOpti
         if (!VerifyRecord(record, readBack)) return EXIT_FAILED;
         stored = CompareStored(record, readBack);
         for (const StoredDifference& d : stored)
-            PrintError(Text(CLI_TEXT_NOTICE, StoredDifferenceName(d).c_str(), CleanText(d.text).c_str()));
-        PrintError(Text(CLI_TEXT_VERIFIED));
+            PrintError(Text(TEXT_NOTICE, StoredDifferenceName(d).c_str(), CleanText(d.text).c_str()));
+        PrintError(Text(TEXT_VERIFIED));
     }
     if (options.json) {
         PrintLine(CheckResultJson(record, edits.Notices(), options.verify ? &stored : nullptr));
     } else {
-        PrintLine(Text(10152));
+        PrintLine(Text(TEXT_WRITE_PARAMS_SUCCEEDED));
     }
     return EXIT_OK;
 }
@@ -387,10 +387,10 @@ int RunReset(const PortOptions& port) {
     CommandModeScope mode(session.Handle());
     const int result = FactoryResetSequence(session.Handle(), defaults);
     if (result != OPERATOR_OK) {
-        PrintOperatorFailure(result, 10153, mode.Entered());
+        PrintOperatorFailure(result, TEXT_WRITE_PARAMS_FAILED, mode.Entered());
         return EXIT_FAILED;
     }
-    PrintLine(Text(10152));
+    PrintLine(Text(TEXT_WRITE_PARAMS_SUCCEEDED));
     return EXIT_OK;
 }
 
@@ -408,10 +408,10 @@ int RunSave(const PortOptions& port, const std::string& path) {
     if (!root) root = doc.Document().GetOrAddChild("AppConfig");
     SaveParamSetting(root.GetOrAddChild("ParamSetting"), record);
     if (std::string why; !SaveConfigFile(path, doc, why)) {
-        PrintError(Text(CLI_TEXT_CONFIG_UNWRITABLE_WHY, path.c_str(), why.c_str()));
+        PrintError(Text(TEXT_CONFIG_UNWRITABLE_WHY, path.c_str(), why.c_str()));
         return EXIT_FAILED;
     }
-    PrintLine(Text(CLI_TEXT_CONFIG_SAVED, path.c_str()));
+    PrintLine(Text(TEXT_CONFIG_SAVED, path.c_str()));
     return EXIT_OK;
 }
 
@@ -435,7 +435,7 @@ std::string ParamRecordJson(const ParamSetting& s) {
 
 std::vector<std::string> GateTableLines(const ParamSetting& s) {
     std::vector<std::vector<std::string>> rows(3);
-    rows[0].push_back(Text(CLI_TEXT_COLUMN_GATE));
+    rows[0].push_back(Text(TEXT_COLUMN_GATE));
     rows[1].push_back("GateTriggerThreshold");
     rows[2].push_back("GateHoldThreshold");
     for (int g = 0; g < PARAM_GATE_COUNT; ++g) {
@@ -477,8 +477,8 @@ std::string ParamNoticeJson(const ParamNotice& notice) {
 std::string ParamNoticeLine(const ParamNotice& notice) {
     std::string field = notice.field;
     if (notice.gate >= 0) field += "[" + std::to_string(notice.gate) + "]";
-    if (notice.key != 0) return Text(CLI_TEXT_NOTICE_WITH_KEY, field.c_str(), notice.text.c_str(), notice.key);
-    return Text(CLI_TEXT_NOTICE, field.c_str(), notice.text.c_str());
+    if (notice.key != 0) return Text(TEXT_NOTICE_WITH_KEY, field.c_str(), notice.text.c_str(), notice.key);
+    return Text(TEXT_NOTICE, field.c_str(), notice.text.c_str());
 }
 
 bool LoadConfigFile(const std::string& path, XMLParser& doc) {
@@ -491,7 +491,7 @@ bool LoadConfigFile(const std::string& path, XMLParser& doc) {
     ReleaseFileData(data);
     if (!ok) {
         if (length > 0) why = doc.LastError();
-        PrintError(Text(CLI_TEXT_CONFIG_UNREADABLE_WHY, path.c_str(), why.c_str()));
+        PrintError(Text(TEXT_CONFIG_UNREADABLE_WHY, path.c_str(), why.c_str()));
     }
     return ok;
 }

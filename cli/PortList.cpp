@@ -9,7 +9,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include "CliStrings.h"
+#include "app/StringIds.h"
 #include "Output.h"
 
 namespace {
@@ -30,7 +30,7 @@ bool CollectPorts(const PortListOptions& options, std::vector<std::string>& port
     if (!options.portsFrom.empty()) {
         std::ifstream file(options.portsFrom);
         if (!file) {
-            PrintError(Text(CLI_TEXT_PORT_LIST_UNREADABLE, options.portsFrom.c_str()));
+            PrintError(Text(TEXT_PORT_LIST_UNREADABLE, options.portsFrom.c_str()));
             return false;
         }
         std::string line;
@@ -40,7 +40,7 @@ bool CollectPorts(const PortListOptions& options, std::vector<std::string>& port
         }
     }
     if (ports.empty()) {
-        PrintError(Text(CLI_TEXT_PORT_LIST_EMPTY, options.portsFrom.c_str()));
+        PrintError(Text(TEXT_PORT_LIST_EMPTY, options.portsFrom.c_str()));
         return false;
     }
     std::set<std::string> seen;
@@ -49,7 +49,7 @@ bool CollectPorts(const PortListOptions& options, std::vector<std::string>& port
         std::string key = std::filesystem::weakly_canonical(port, error).string();
         if (error) key = port;
         if (!seen.insert(key).second) {
-            PrintError(Text(CLI_TEXT_PORT_TWICE, port.c_str()));
+            PrintError(Text(TEXT_PORT_TWICE, port.c_str()));
             return false;
         }
     }
@@ -128,7 +128,7 @@ int RunOnEveryPort(const PortListOptions& options, bool json, const std::functio
     for (std::thread& thread : threads) thread.join();
 
     const int total = static_cast<int>(ports.size());
-    const std::string summary = Text(CLI_TEXT_PORTS_SUMMARY, total, succeeded, total - succeeded);
+    const std::string summary = Text(TEXT_PORTS_SUMMARY, total, succeeded, total - succeeded);
     // Standard output stays JSON only.
     if (json) {
         PrintError(summary);

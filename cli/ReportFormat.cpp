@@ -83,7 +83,7 @@ void AppendEnergy(std::string& out, const TargetReport& report, int gate, Field 
 const std::string& PaddedStateText(int state) {
     static const std::array<std::string, 4> texts = [] {
         std::array<std::string, 4> t;
-        const int ids[4] = {10301, 10301, 10302, 10303};
+        const int ids[4] = {TEXT_TARGET_NONE, TEXT_TARGET_NONE, TEXT_TARGET_PRESENCE, TEXT_TARGET_MOTIONLESS};
         for (int s = 0; s < 4; ++s) {
             std::string line = CleanText(LoadStringText(ids[s]));
             // Pad to a fixed number of characters (the Chinese texts are UTF-8).

@@ -8,7 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Output.h"
-#include "CliStrings.h"
+#include "app/StringIds.h"
 #include "params/RadarOperatorConfig.h"
 
 namespace {
@@ -46,12 +46,12 @@ std::string PortOpenFailure(const std::string& path, TAVO_RadarDeviceHandle devi
 
 void PrintOperatorFailure(int result, int failureId, bool commandModeEntered) {
     if (result == OPERATOR_NOT_CONNECTED) {
-        PrintError(Text(10103));
+        PrintError(Text(TEXT_DEVICE_NOT_CONNECTED));
         return;
     }
     PrintError(Text(failureId));
     if (result == OPERATOR_MALFORMED_REPLY) PrintError(CleanText(OperatorFailureDetail()));
-    if (!commandModeEntered) PrintError(Text(CLI_TEXT_SENSOR_SILENT));
+    if (!commandModeEntered) PrintError(Text(TEXT_SENSOR_SILENT));
 }
 
 // ---------------------------------------------------------------- Ctrl+C

@@ -46,7 +46,7 @@ private:
 [[nodiscard]] std::string PortOpenFailure(const std::string& path, TAVO_RadarDeviceHandle device);
 
 // Prints the failure of a parameter sequence result (OPERATOR_*) with the page's
-// texts; failureId is 10151 after a read and 10153 after a write. Adds the hint
+// texts; failureId is TEXT_READ_PARAMS_FAILED after a read and TEXT_WRITE_PARAMS_FAILED after a write. Adds the hint
 // that the sensor did not answer when command mode was not acknowledged.
 void PrintOperatorFailure(int result, int failureId, bool commandModeEntered);
 

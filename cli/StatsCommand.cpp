@@ -10,7 +10,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include "CliStrings.h"
+#include "app/StringIds.h"
 #include "Commands.h"
 #include "Output.h"
 #include "ReportFormat.h"
@@ -174,7 +174,7 @@ int RunStats(const StatsOptions& options) {
         RecordStats stats;
         const std::string path = std::filesystem::absolute(file).lexically_normal().string();
         if (!Collect(path, stats)) {
-            PrintError(Text(CLI_TEXT_RECORD_UNREADABLE, path.c_str()));
+            PrintError(Text(TEXT_RECORD_UNREADABLE, path.c_str()));
             rc = EXIT_FAILED;
             continue;
         }

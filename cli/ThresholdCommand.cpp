@@ -6,7 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "CliStrings.h"
+#include "app/StringIds.h"
 #include "Commands.h"
 #include "Output.h"
 #include "common/ValueParse.h"
@@ -72,11 +72,11 @@ private:
 bool TakeInput(const char* name, const std::string& text, long long minimum, long long maximum, int& value) {
     double typed = 0.0;
     if (!ParseWholeNumberText(text, typed)) {
-        PrintError(Text(CLI_TEXT_NOT_A_WHOLE_NUMBER, name, text.c_str()));
+        PrintError(Text(TEXT_NOT_A_WHOLE_NUMBER, name, text.c_str()));
         return false;
     }
     const LimitCorrection result = ApplyEditLimits(typed, minimum, maximum);
-    if (result.corrected) PrintError(Text(CLI_TEXT_NOTICE_WITH_KEY, name, result.text.c_str(), result.key));
+    if (result.corrected) PrintError(Text(TEXT_NOTICE_WITH_KEY, name, result.text.c_str(), result.key));
     value = static_cast<int>(result.value);
     return true;
 }
@@ -100,7 +100,7 @@ int RunThreshold(const ThresholdOptions& options) {
     InstallInterruptHandler();
     sink.Bar().SetMaximum(100);
     if (!worker.Start(trigger, hold, scan)) {
-        PrintError(Text(10351));
+        PrintError(Text(TEXT_GENERATE_FAILED));
         return EXIT_FAILED;
     }
     bool timedOut = false;
@@ -108,13 +108,13 @@ int RunThreshold(const ThresholdOptions& options) {
     worker.Stop();
     sink.Bar().Finish();
     if (!finished) {
-        PrintError(timedOut ? Text(CLI_TEXT_GENERATION_TIMEOUT, options.timeoutSeconds) : Text(CLI_TEXT_STOPPED));
+        PrintError(timedOut ? Text(TEXT_GENERATION_TIMEOUT, options.timeoutSeconds) : Text(TEXT_STOPPED));
     }
     if (!finished || !sink.Success()) {
-        PrintError(Text(10351));
+        PrintError(Text(TEXT_GENERATE_FAILED));
         return EXIT_FAILED;
     }
-    PrintError(Text(10350));
+    PrintError(Text(TEXT_GENERATED));
 
     // Unlike the page, which shows whatever the record holds, a failed read-back is
     // reported: old tables must not pass for the generated ones.
@@ -125,7 +125,7 @@ int RunThreshold(const ThresholdOptions& options) {
         int result = RadarOperatorConfig_ReadTriggerThreshold(device, record);
         if (result == OPERATOR_OK) result = RadarOperatorConfig_ReadHoldThreshold(device, record);
         if (result != OPERATOR_OK) {
-            PrintOperatorFailure(result, 10151, mode.Entered());
+            PrintOperatorFailure(result, TEXT_READ_PARAMS_FAILED, mode.Entered());
             return EXIT_FAILED;
         }
     }

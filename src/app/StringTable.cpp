@@ -36,7 +36,10 @@ std::string Unescape(std::string_view text) {
     return out;
 }
 
-// One entry per line: key, a tab, the text. '#' starts a comment line.
+// One entry per line: key, a tab, the text. A numeric key may carry the id's name
+// between them (key, name, text), as the English table does; a text never holds a
+// tab of its own (it is written \t), so a second tab ends the name. '#' starts a
+// comment line.
 Table Parse(std::string_view data) {
     Table table;
     while (!data.empty()) {
@@ -47,9 +50,14 @@ Table Parse(std::string_view data) {
         const size_t tab = line.find('\t');
         if (tab == std::string_view::npos) continue;
         const std::string key(line.substr(0, tab));
-        std::string text = Unescape(line.substr(tab + 1));
-        if (key.find('/') != std::string::npos) table.captions[key] = std::move(text);
-        else table.strings[std::atoi(key.c_str())] = std::move(text);
+        std::string_view rest = line.substr(tab + 1);
+        if (key.find('/') != std::string::npos) {
+            table.captions[key] = Unescape(rest);
+            continue;
+        }
+        const size_t nameEnd = rest.find('\t');
+        if (nameEnd != std::string_view::npos) rest = rest.substr(nameEnd + 1);
+        table.strings[std::atoi(key.c_str())] = Unescape(rest);
     }
     return table;
 }
@@ -94,6 +102,15 @@ std::string FormatStringTextV(int id, va_list args) {
     if (needed > 0) {
         out.resize(static_cast<size_t>(needed));
         std::vsnprintf(out.data(), out.size() + 1, format.c_str(), args);
+    }
+    return out;
+}
+
+std::string DisplayText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r') out += c;
     }
     return out;
 }

@@ -5,17 +5,10 @@
 
 #include <cstdarg>
 #include <string>
+#include <string_view>
 #include <vector>
 
-// Balloon texts of the numeric edits, shared with the rules that stand in for them
-// without a window (the parameter edit session, the command-line tool).
-enum : int {
-    TEXT_DATA_INVALID = 24005,       // balloon title "Data Invalid"
-    TEXT_INPUT_ERROR = 24006,        // balloon title "Input Error"
-    TEXT_INVALID_CHARACTER = 24007,  // "Invalid character '%s'"
-    TEXT_MIN_VALUE_MUST = 24008,     // "MinValue Must >= %s"
-    TEXT_MAX_VALUE_MUST = 24009,     // "MaxValue Must <= %s"
-};
+#include "app/StringIds.h"  // TEXT_... names for the ids, made from the English table
 
 enum class UiLanguage { English, SimplifiedChinese };
 
@@ -29,6 +22,10 @@ void SetUiLanguage(UiLanguage language);
 // The text of the id used as a printf format.
 [[nodiscard]] std::string FormatStringText(int id, ...);
 [[nodiscard]] std::string FormatStringTextV(int id, va_list args);
+
+// A text of the table as a window or a terminal shows it: the table ends lines with
+// CR LF (the log file keeps them so), Qt and terminals break lines at LF alone.
+[[nodiscard]] std::string DisplayText(std::string_view text);
 
 // A caption of a dialog template: key is the control id ("1187"), "label:<id>" for
 // the label in front of a control, "group:<id>" for the group box around it, or

@@ -14,12 +14,12 @@ namespace {
 // error code field is the sensor's last answer and says nothing when none came.
 std::string FailureCause(uint16_t status, int timeoutMs) {
     switch (status) {
-    case RADAR_ERR_TIMEOUT: return FormatStringText(26006, timeoutMs);
+    case RADAR_ERR_TIMEOUT: return FormatStringText(TEXT_NO_REPLY_WITHIN, timeoutMs);
     case RADAR_ERR_NOT_CONNECTED:
-    case RADAR_ERR_WRITE_FAILED: return LoadStringText(26007);
+    case RADAR_ERR_WRITE_FAILED: return LoadStringText(TEXT_LINE_LOST);
     case RADAR_ERR_MALFORMED_REPLY:
-    case BOOT_ACK_BAD_LENGTH: return LoadStringText(26008);
-    default: return FormatStringText(26009, static_cast<unsigned>(status));
+    case BOOT_ACK_BAD_LENGTH: return LoadStringText(TEXT_MALFORMED_REPLY);
+    default: return FormatStringText(TEXT_SENSOR_STATUS, static_cast<unsigned>(status));
     }
 }
 
@@ -135,11 +135,11 @@ void CBootloader::Log(int stringId, const std::string& text) { sink_.AppendLog(s
 
 bool CBootloader::OpenPort() {
     if (portNumber <= 0) {
-        sink_.ShowMessage(10503, LoadStringText(10503));
+        sink_.ShowMessage(TEXT_PORT_NOT_CHOSEN, LoadStringText(TEXT_PORT_NOT_CHOSEN));
         return false;
     }
     if (!OpenPortNumber(device_, portNumber, baudRate)) {
-        sink_.ShowMessage(10504, LoadStringText(10504));
+        sink_.ShowMessage(TEXT_PORT_OPEN_FAILED, LoadStringText(TEXT_PORT_OPEN_FAILED));
         return false;
     }
     return true;
@@ -153,29 +153,30 @@ uint16_t CBootloader::SendWithAck(uint16_t command, const void* payload, int len
 
 bool CBootloader::UpdateFWInfo() {
     if (!OpenPort()) return false;
-    Log(10505, LoadStringText(10505));
-    if (!TAVO_Interface_RadarDevice_StartCmdMode(device_, eRADAR_PROTOCOL_VERSION_2, 50)) Log(10506, LoadStringText(10506));
+    Log(TEXT_BOOT_QUERYING_FIRMWARE, LoadStringText(TEXT_BOOT_QUERYING_FIRMWARE));
+    if (!TAVO_Interface_RadarDevice_StartCmdMode(device_, eRADAR_PROTOCOL_VERSION_2, 50))
+        Log(TEXT_BOOT_ENABLE_FAILED, LoadStringText(TEXT_BOOT_ENABLE_FAILED));
 
     bool ok = false;
     uint32_t result = 0;
     if (SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, BOOT_COMMAND_TIMEOUT_MS) != 0) {
-        Log(10507, LoadStringText(10507));
-        sink_.SetLabel(BootLabel::RunningMode, FormatStringText(10522, "Unknown"));
+        Log(TEXT_BOOT_MODE_FAILED, LoadStringText(TEXT_BOOT_MODE_FAILED));
+        sink_.SetLabel(BootLabel::RunningMode, FormatStringText(TEXT_CURRENT_FIRMWARE, "Unknown"));
     } else {
         inBootloader = result == RUNNING_MODE_BOOTLOADER ? 1 : 0;
         sink_.OnRunningMode(result);
-        sink_.SetLabel(BootLabel::RunningMode, FormatStringText(10522, RunningModeName(result)));
+        sink_.SetLabel(BootLabel::RunningMode, FormatStringText(TEXT_CURRENT_FIRMWARE, RunningModeName(result)));
         uint32_t deviceId = 0;
         if (SendWithAck(BOOT_CMD_READ_DEVICE_ID, nullptr, 0, deviceId, BOOT_COMMAND_TIMEOUT_MS) != 0) {
-            Log(10508, LoadStringText(10508));
-            sink_.SetLabel(BootLabel::DeviceId, LoadStringText(10523));
+            Log(TEXT_BOOT_DEVICE_ID_FAILED, LoadStringText(TEXT_BOOT_DEVICE_ID_FAILED));
+            sink_.SetLabel(BootLabel::DeviceId, LoadStringText(TEXT_DEVICE_ID_UNKNOWN));
         } else {
             sink_.OnDeviceId(deviceId);
-            const std::string text = FormatStringText(10521, deviceId);
-            Log(10521, text);
+            const std::string text = FormatStringText(TEXT_DEVICE_ID, deviceId);
+            Log(TEXT_DEVICE_ID, text);
             sink_.SetLabel(BootLabel::DeviceId, text);
             if (SendWithAck(BOOT_CMD_READ_PARTITIONS, nullptr, 0, result, BOOT_COMMAND_TIMEOUT_MS) != 0) {
-                Log(10509, LoadStringText(10509));
+                Log(TEXT_BOOT_PARTITIONS_FAILED, LoadStringText(TEXT_BOOT_PARTITIONS_FAILED));
             } else {
                 partitionMask = result;
                 sink_.OnPartitionMask(result);
@@ -201,12 +202,12 @@ bool CBootloader::EnterBootloader(uint32_t& result) {
     // The sensor restarts into its bootloader meanwhile; the owner may cut the wait short.
     if (stopEvent_.Wait(BOOT_RESET_WAIT_MS) || stop_.load()) return false;
     if (!OpenPortNumber(device_, portNumber, baudRate)) {
-        Log(10512, LoadStringText(10512));
+        Log(TEXT_BOOT_RESET_FAILED, LoadStringText(TEXT_BOOT_RESET_FAILED));
         return false;
     }
     if (SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, BOOT_COMMAND_TIMEOUT_MS) != 0 ||
         result != RUNNING_MODE_BOOTLOADER) {
-        Log(10512, LoadStringText(10512));
+        Log(TEXT_BOOT_RESET_FAILED, LoadStringText(TEXT_BOOT_RESET_FAILED));
         return false;
     }
     return true;
@@ -220,12 +221,12 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
     do {
         // Only 0..31 can be named in the partition mask; anything else is no choice at all.
         if (partition < 0 || partition > kMaxPartition) {
-            sink_.ShowMessage(10511, LoadStringText(10511));
+            sink_.ShowMessage(TEXT_PARTITION_NOT_CHOSEN, LoadStringText(TEXT_PARTITION_NOT_CHOSEN));
             break;
         }
         const size_t length = ReadFileData(imagePath, &image);
         if (length == 0 || !image) {
-            sink_.ShowMessage(10510, LoadStringText(10510));
+            sink_.ShowMessage(TEXT_BIN_FILE_ERROR, LoadStringText(TEXT_BIN_FILE_ERROR));
             break;
         }
         uint32_t result = 0;
@@ -233,9 +234,9 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
 
         const uint32_t checksum = ImageChecksum(image, length);
         sink_.OnImageInfo(static_cast<uint32_t>(length), checksum);
-        sink_.SetLabel(BootLabel::FileSize, FormatStringText(10517, static_cast<int>(length)));
-        sink_.SetLabel(BootLabel::FileVerifyNum, FormatStringText(10518, checksum));
-        sink_.SetLabel(BootLabel::DownloadProgressText, FormatStringText(10519, 0.0));
+        sink_.SetLabel(BootLabel::FileSize, FormatStringText(TEXT_BIN_FILE_SIZE, static_cast<int>(length)));
+        sink_.SetLabel(BootLabel::FileVerifyNum, FormatStringText(TEXT_BIN_CHECKSUM, checksum));
+        sink_.SetLabel(BootLabel::DownloadProgressText, FormatStringText(TEXT_DOWNLOAD_PROGRESS, 0.0));
         sink_.SetProgressRange(static_cast<uint32_t>(length));
         sink_.SetProgressValue(0);
         sink_.SetBusyVisible(true);
@@ -245,17 +246,18 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
         if (const uint16_t status = SendWithAck(BOOT_CMD_FILE_INFO, info.data(), static_cast<int>(info.size()), result,
                                                 BOOT_FILE_INFO_TIMEOUT_MS);
             status != 0) {
-            Log(10513, WithCause(FormatStringText(10513, static_cast<int>(result)),
-                                 FailureCause(status, BOOT_FILE_INFO_TIMEOUT_MS)));
+            Log(TEXT_BOOT_FILE_INFO_FAILED,
+                WithCause(FormatStringText(TEXT_BOOT_FILE_INFO_FAILED, static_cast<int>(result)),
+                          FailureCause(status, BOOT_FILE_INFO_TIMEOUT_MS)));
             break;
         }
         const uint32_t maxPacket = result & 0xFFFF;
         if (maxPacket <= BOOT_PACKET_RESERVE) {
-            Log(10520, LoadStringText(10520));
+            Log(TEXT_BOOT_PACKET_TOO_SMALL, LoadStringText(TEXT_BOOT_PACKET_TOO_SMALL));
             break;
         }
 
-        Log(10515, LoadStringText(10515));
+        Log(TEXT_BOOT_DOWNLOADING, LoadStringText(TEXT_BOOT_DOWNLOADING));
         CBaseBuffer pack;
         bool failed = false;
         for (const DownloadPacket& packet : PlanDownloadPackets(length, maxPacket)) {
@@ -268,17 +270,20 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
             if (const uint16_t status = SendWithAck(BOOT_CMD_DATA_PACKET, pack.GetBuffer(),
                                                     static_cast<int>(pack.GetAvailSize()), result, BOOT_COMMAND_TIMEOUT_MS);
                 status != 0) {
-                Log(10514, WithCause(FormatStringText(10514, static_cast<int>(packet.serial), static_cast<int>(result)),
-                                     FailureCause(status, BOOT_COMMAND_TIMEOUT_MS)));
+                Log(TEXT_BOOT_PACKET_FAILED,
+                    WithCause(FormatStringText(TEXT_BOOT_PACKET_FAILED, static_cast<int>(packet.serial),
+                                               static_cast<int>(result)),
+                              FailureCause(status, BOOT_COMMAND_TIMEOUT_MS)));
                 failed = true;
                 break;
             }
             const size_t offset = packet.offset + packet.n;
-            sink_.SetLabel(BootLabel::DownloadProgressText, FormatStringText(10519, offset * 100.0 / length));
+            sink_.SetLabel(BootLabel::DownloadProgressText,
+                           FormatStringText(TEXT_DOWNLOAD_PROGRESS, offset * 100.0 / length));
             sink_.SetProgressValue(static_cast<uint32_t>(offset));
         }
         if (failed) break;
-        Log(10516, LoadStringText(10516));
+        Log(TEXT_BOOT_DOWNLOAD_SUCCEEDED, LoadStringText(TEXT_BOOT_DOWNLOAD_SUCCEEDED));
         ok = true;
     } while (false);
 

@@ -91,7 +91,7 @@ struct PartitionItem {
 class IBootloaderSink {
 public:
     virtual ~IBootloaderSink() = default;
-    // A message box: caption 10001 ("Note"), information icon, topmost.
+    // A message box: caption TEXT_NOTE ("Note"), information icon, topmost.
     virtual void ShowMessage(int stringId, const std::string& text) = 0;
     // A text appended to the log box (it carries its own "\r\n" where it has one).
     virtual void AppendLog(int stringId, const std::string& text) = 0;

@@ -83,11 +83,11 @@ int FirstInactiveGate(double detectRangeMax, double rangeResolution) {
 
 std::string TargetChartTooltip(uint64_t context, int waveIndex, int sampleIndex, double value, int historyLength) {
     if (context == TARGET_CHART_ENERGY) {
-        static constexpr int kIds[3] = {10316, 10317, 10318};
+        static constexpr int kIds[3] = {TEXT_ENERGY_TIP_TARGET, TEXT_ENERGY_TIP_TRIGGER, TEXT_ENERGY_TIP_HOLD};
         if (waveIndex < 0 || waveIndex > 2) return {};
         return FormatStringText(kIds[waveIndex], sampleIndex, value);
     }
     if (context == TARGET_CHART_RANGE && waveIndex == 0 && historyLength > 0)
-        return FormatStringText(10333, (historyLength - sampleIndex) * 60.0 / historyLength, value);
+        return FormatStringText(TEXT_RANGE_TIP, (historyLength - sampleIndex) * 60.0 / historyLength, value);
     return {};
 }

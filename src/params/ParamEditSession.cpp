@@ -78,7 +78,7 @@ ParamEditSession::ParamEditSession(const ParamSetting& start) : record_(start) {
     // The radio buttons show only Normal or Fast.
     const double shown = ResponseFreqOfSpeed(IsFastResponse(record_.ResponseFreq));
     if (shown != record_.ResponseFreq) {
-        notices_.push_back({"ResponseFreq", -1, 0, FormatStringText(PARAM_TEXT_FREQ_SNAPPED, record_.ResponseFreq, shown)});
+        notices_.push_back({"ResponseFreq", -1, 0, FormatStringText(TEXT_FREQ_SNAPPED, record_.ResponseFreq, shown)});
         record_.ResponseFreq = shown;
     }
 }
@@ -86,7 +86,7 @@ ParamEditSession::ParamEditSession(const ParamSetting& start) : record_(start) {
 void ParamEditSession::Snap(const char* field, const std::vector<std::string>& list, double& value) {
     const double before = value;
     if (SelectNearestFreq(list, value) < 0) return;
-    if (value != before) notices_.push_back({field, -1, 0, FormatStringText(PARAM_TEXT_FREQ_SNAPPED, before, value)});
+    if (value != before) notices_.push_back({field, -1, 0, FormatStringText(TEXT_FREQ_SNAPPED, before, value)});
 }
 
 void ParamEditSession::SnapStateReportFreq() {

@@ -33,9 +33,6 @@ enum : int {
     EDIT_LIMIT_KEY_ABOVE_MAX = 14,
 };
 
-// String id of the notice for a frequency that the lists do not offer ("%.1f", "%.1f").
-constexpr int PARAM_TEXT_FREQ_SNAPPED = 21011;
-
 // A distance as the page's edits show it: the fewest decimals (at most 2) that read back as the value.
 [[nodiscard]] std::string FormatDistance(double value);
 

@@ -19,8 +19,9 @@ std::vector<StoredDifference> CompareStored(const ParamSetting& written, const P
     };
     for (const auto& [name, field] : distances) {
         if (!Differs(written.*field, stored.*field)) continue;
-        differences.push_back({name, -1, written.*field, stored.*field,
-                               FormatStringText(STORED_TEXT_DISTANCE, stored.*field, GateOfDistance(stored.*field, r))});
+        differences.push_back(
+            {name, -1, written.*field, stored.*field,
+             FormatStringText(TEXT_STORED_DISTANCE, stored.*field, GateOfDistance(stored.*field, r))});
     }
     const std::pair<const char*, double ParamSetting::*> frequencies[] = {
         {"ResponseFreq", &ParamSetting::ResponseFreq},
@@ -30,12 +31,12 @@ std::vector<StoredDifference> CompareStored(const ParamSetting& written, const P
     for (const auto& [name, field] : frequencies) {
         if (!Differs(written.*field, stored.*field)) continue;
         differences.push_back(
-            {name, -1, written.*field, stored.*field, FormatStringText(STORED_TEXT_FREQUENCY, stored.*field)});
+            {name, -1, written.*field, stored.*field, FormatStringText(TEXT_STORED_FREQUENCY, stored.*field)});
     }
     if (written.ObjectDisappearReportTime != stored.ObjectDisappearReportTime) {
         differences.push_back({"ObjectDisappearReportTime", -1, static_cast<double>(written.ObjectDisappearReportTime),
                                static_cast<double>(stored.ObjectDisappearReportTime),
-                               FormatStringText(STORED_TEXT_SECONDS, stored.ObjectDisappearReportTime)});
+                               FormatStringText(TEXT_STORED_SECONDS, stored.ObjectDisappearReportTime)});
     }
     const std::pair<const char*, uint32_t(ParamSetting::*)[PARAM_GATE_COUNT]> tables[] = {
         {"GateTriggerThreshold", &ParamSetting::GateTriggerThreshold},
@@ -47,7 +48,7 @@ std::vector<StoredDifference> CompareStored(const ParamSetting& written, const P
             const uint32_t s = (stored.*table)[g];
             if (w == s) continue;
             differences.push_back(
-                {name, g, static_cast<double>(w), static_cast<double>(s), FormatStringText(STORED_TEXT_DECIBELS, s)});
+                {name, g, static_cast<double>(w), static_cast<double>(s), FormatStringText(TEXT_STORED_DECIBELS, s)});
         }
     }
     return differences;

@@ -10,15 +10,6 @@
 
 #include "params/ParamSetting.h"
 
-// String ids of the texts that say what the sensor stores.
-enum : int {
-    STORED_TEXT_TITLE = 24010,     // balloon title "Stored Value"
-    STORED_TEXT_DISTANCE = 24011,  // "Stored as %.2f m (gate %d)"
-    STORED_TEXT_FREQUENCY = 24012, // "Stored as %.1f Hz"
-    STORED_TEXT_SECONDS = 24013,   // "Stored as %u s"
-    STORED_TEXT_DECIBELS = 24014,  // "Stored as %u dB"
-};
-
 // Balloon key of a stored-value message.
 constexpr int STORED_VALUE_BALLOON_KEY = 1002;
 

@@ -28,10 +28,10 @@ void CommitRangeMin(ParamSetting& setting, const RangeNoticeSink& apply) {
     const double r = setting.RangeResolution;
     if (setting.DetectRangeMin < 0.0) {
         setting.DetectRangeMin = 0.0;
-        apply({RangeField::DetectRangeMin, LoadStringText(RANGE_TEXT_MIN_AT_LEAST_ZERO), RANGE_NOTICE_KEY_TOO_SMALL});
+        apply({RangeField::DetectRangeMin, LoadStringText(TEXT_RANGE_MIN_AT_LEAST_ZERO), RANGE_NOTICE_KEY_TOO_SMALL});
     } else if (setting.DetectRangeMin > MAX_DETECT_RANGE - r) {
         setting.DetectRangeMin = MAX_DETECT_RANGE - r;
-        apply({RangeField::DetectRangeMin, FormatStringText(RANGE_TEXT_MIN_AT_MOST, MAX_DETECT_RANGE - r),
+        apply({RangeField::DetectRangeMin, FormatStringText(TEXT_RANGE_MIN_AT_MOST, MAX_DETECT_RANGE - r),
                RANGE_NOTICE_KEY_TOO_LARGE});
     }
 
@@ -40,16 +40,16 @@ void CommitRangeMin(ParamSetting& setting, const RangeNoticeSink& apply) {
     if (gMin == gMax) {
         if (gMin >= kLastMinGate) {
             setting.DetectRangeMin = kLastMinGatePosition * r;
-            apply({RangeField::DetectRangeMin, FormatStringText(RANGE_TEXT_MIN_AT_MOST, setting.DetectRangeMin),
+            apply({RangeField::DetectRangeMin, FormatStringText(TEXT_RANGE_MIN_AT_MOST, setting.DetectRangeMin),
                    RANGE_NOTICE_KEY_TOO_LARGE});
         } else {
             setting.DetectRangeMax = (gMin + 1.5) * r;
-            apply({RangeField::DetectRangeMax, FormatStringText(RANGE_TEXT_MAX_AT_LEAST, (gMin + 1) * r),
+            apply({RangeField::DetectRangeMax, FormatStringText(TEXT_RANGE_MAX_AT_LEAST, (gMin + 1) * r),
                    RANGE_NOTICE_KEY_TOO_SMALL});
         }
     } else if (setting.DetectRangeMin + r / 2 > setting.DetectRangeMax) {
         setting.DetectRangeMax = setting.DetectRangeMin + r / 2;
-        apply({RangeField::DetectRangeMax, FormatStringText(RANGE_TEXT_SPAN_AT_LEAST, r / 2), RANGE_NOTICE_KEY_SPAN});
+        apply({RangeField::DetectRangeMax, FormatStringText(TEXT_RANGE_SPAN_AT_LEAST, r / 2), RANGE_NOTICE_KEY_SPAN});
     }
 }
 
@@ -57,21 +57,21 @@ void CommitRangeMax(ParamSetting& setting, const RangeNoticeSink& apply) {
     const double r = setting.RangeResolution;
     if (setting.DetectRangeMax < r) {
         setting.DetectRangeMax = r;
-        apply({RangeField::DetectRangeMax, FormatStringText(RANGE_TEXT_MAX_AT_LEAST, r), RANGE_NOTICE_KEY_TOO_SMALL});
+        apply({RangeField::DetectRangeMax, FormatStringText(TEXT_RANGE_MAX_AT_LEAST, r), RANGE_NOTICE_KEY_TOO_SMALL});
     } else if (setting.DetectRangeMax > MAX_DETECT_RANGE) {
         setting.DetectRangeMax = MAX_DETECT_RANGE;
-        apply({RangeField::DetectRangeMax, LoadStringText(RANGE_TEXT_MAX_AT_MOST_LIMIT), RANGE_NOTICE_KEY_TOO_LARGE});
+        apply({RangeField::DetectRangeMax, LoadStringText(TEXT_RANGE_MAX_AT_MOST_LIMIT), RANGE_NOTICE_KEY_TOO_LARGE});
     }
 
     const int gMin = GateOfDistance(setting.DetectRangeMin, r);
     const int gMax = GateOfDistance(setting.DetectRangeMax, r);
     if (gMin == gMax) {
         setting.DetectRangeMin = std::max(0.0, (gMax - 1.5) * r);
-        apply({RangeField::DetectRangeMin, FormatStringText(RANGE_TEXT_MIN_AT_MOST, (gMax - 1) * r),
+        apply({RangeField::DetectRangeMin, FormatStringText(TEXT_RANGE_MIN_AT_MOST, (gMax - 1) * r),
                RANGE_NOTICE_KEY_TOO_LARGE});
     } else if (setting.DetectRangeMin > setting.DetectRangeMax - r / 2) {
         setting.DetectRangeMin = setting.DetectRangeMax - r / 2;
-        apply({RangeField::DetectRangeMin, FormatStringText(RANGE_TEXT_SPAN_AT_LEAST, r / 2), RANGE_NOTICE_KEY_SPAN});
+        apply({RangeField::DetectRangeMin, FormatStringText(TEXT_RANGE_SPAN_AT_LEAST, r / 2), RANGE_NOTICE_KEY_SPAN});
     }
 }
 

@@ -19,15 +19,6 @@ enum : int {
     RANGE_NOTICE_KEY_SPAN = 1001,
 };
 
-// String ids of the notices' texts, in the user-interface language.
-enum : int {
-    RANGE_TEXT_MIN_AT_LEAST_ZERO = 24000,  // "Range Min Value Must >= 0.0"
-    RANGE_TEXT_MIN_AT_MOST = 24001,        // "Range Min Value Must <= %.2f"
-    RANGE_TEXT_MAX_AT_LEAST = 24002,       // "Range Max Value Must >= %.2f"
-    RANGE_TEXT_MAX_AT_MOST_LIMIT = 24003,  // "Range Max Value Must <= 8.4"
-    RANGE_TEXT_SPAN_AT_LEAST = 24004,      // "Range Value Max - Min  Must >= %.2f"
-};
-
 // One correction made by a range rule: the field changed, the text shown and the balloon key.
 struct RangeNotice {
     RangeField field;

@@ -48,7 +48,7 @@ bool OfferedResponseTenths(uint32_t tenths) { return tenths == 5 || tenths == 10
 
 // "NAME is VALUE, expected RANGE" in the user's language.
 std::string Problem(const char* name, const std::string& value, const char* expected) {
-    return FormatStringText(OPERATOR_TEXT_IMPLAUSIBLE_VALUE, name, value.c_str(), expected);
+    return FormatStringText(TEXT_IMPLAUSIBLE_VALUE, name, value.c_str(), expected);
 }
 
 std::string Hertz(uint32_t tenths) { return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " Hz"; }
@@ -97,7 +97,7 @@ int ReadChecked(TAVO_RadarDeviceHandle device, uint16_t id, int count, const uin
         DbgOutputA(2, "%s, implausible reply (%s)%s\r\n", operation, why.c_str(),
                    attempt == 0 ? ", asking again" : "");
     }
-    tFailureDetail = FormatStringText(OPERATOR_TEXT_IMPLAUSIBLE_REPLY, why.c_str());
+    tFailureDetail = FormatStringText(TEXT_IMPLAUSIBLE_REPLY, why.c_str());
     DbgOutputA(2, "%s, result: Failed%s\r\n", operation, failureEnd);
     return OPERATOR_MALFORMED_REPLY;
 }

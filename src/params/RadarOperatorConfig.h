@@ -27,11 +27,6 @@ enum : int {
     OPERATOR_MALFORMED_REPLY = 3,  // implausible values twice (the library's 0xA004)
 };
 
-// String id: "... (malformed reply, 0xA004): %s." with the detail below.
-constexpr int OPERATOR_TEXT_IMPLAUSIBLE_REPLY = 26010;
-// String id: "%s is %s, expected %s" (name, value, what the sensor can hold).
-constexpr int OPERATOR_TEXT_IMPLAUSIBLE_VALUE = 26011;
-
 // Parameter ids.
 enum : uint16_t {
     PARAM_ID_WRITE_DETECT_SETTING = 112,
@@ -71,7 +66,7 @@ extern const uint32_t MOTION_THRESHOLD_TABLE[16];
 [[nodiscard]] bool PlausibleParameterValues(uint16_t paramId, int count, const uint16_t* keys, const uint32_t* values,
                                             std::string* why);
 // The text of the last OPERATOR_MALFORMED_REPLY on the calling thread: the
-// sentence OPERATOR_TEXT_IMPLAUSIBLE_REPLY in the user's language; empty otherwise.
+// sentence TEXT_IMPLAUSIBLE_REPLY in the user's language; empty otherwise.
 [[nodiscard]] std::string OperatorFailureDetail();
 
 // The six values the detection setting write sends, in key order (gates capped at 16).

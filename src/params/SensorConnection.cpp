@@ -51,17 +51,17 @@ eRADAR_OPEN_ERROR CSensorConnection::OpenError() const { return TAVO_Interface_R
 
 std::string OpenErrorText(eRADAR_OPEN_ERROR error) {
     switch (error) {
-    case eRADAR_OPEN_NO_SUCH_PORT: return LoadStringText(CONNECTION_TEXT_NO_SUCH_PORT);
-    case eRADAR_OPEN_BUSY: return LoadStringText(CONNECTION_TEXT_BUSY);
-    case eRADAR_OPEN_PERMISSION_DENIED: return LoadStringText(CONNECTION_TEXT_PERMISSION_DENIED);
-    case eRADAR_OPEN_BAD_BAUD_RATE: return LoadStringText(CONNECTION_TEXT_BAD_BAUD_RATE);
-    case eRADAR_OPEN_CONTROLLING_TERMINAL: return LoadStringText(CONNECTION_TEXT_CONTROLLING_TERMINAL);
-    default: return LoadStringText(CONNECTION_TEXT_OTHER_REASON);
+    case eRADAR_OPEN_NO_SUCH_PORT: return LoadStringText(TEXT_NO_SUCH_PORT);
+    case eRADAR_OPEN_BUSY: return LoadStringText(TEXT_PORT_BUSY);
+    case eRADAR_OPEN_PERMISSION_DENIED: return LoadStringText(TEXT_PERMISSION_DENIED);
+    case eRADAR_OPEN_BAD_BAUD_RATE: return LoadStringText(TEXT_BAD_BAUD_RATE);
+    case eRADAR_OPEN_CONTROLLING_TERMINAL: return LoadStringText(TEXT_CONTROLLING_TERMINAL);
+    default: return LoadStringText(TEXT_PORT_NOT_OPENED);
     }
 }
 
 std::string PortOpenFailureText(const std::string& path, eRADAR_OPEN_ERROR error) {
-    return FormatStringText(CONNECTION_TEXT_CANNOT_OPEN_PORT, path.c_str(), OpenErrorText(error).c_str());
+    return FormatStringText(TEXT_CANNOT_OPEN_PORT, path.c_str(), OpenErrorText(error).c_str());
 }
 
 std::string CSensorConnection::OpenFailureText(const std::string& path) const {

@@ -16,17 +16,6 @@
 
 struct ParamSetting;
 
-// String ids of the sentences that say why a port did not open.
-enum : int {
-    CONNECTION_TEXT_PERMISSION_DENIED = 20001,
-    CONNECTION_TEXT_BUSY = 20002,
-    CONNECTION_TEXT_NO_SUCH_PORT = 20003,
-    CONNECTION_TEXT_BAD_BAUD_RATE = 20005,
-    CONNECTION_TEXT_CANNOT_OPEN_PORT = 21000,  // "Cannot open the port %s: %s"
-    CONNECTION_TEXT_OTHER_REASON = 21001,
-    CONNECTION_TEXT_CONTROLLING_TERMINAL = 26005,
-};
-
 // The sentence for a reason an open failed, in the user-interface language.
 [[nodiscard]] std::string OpenErrorText(eRADAR_OPEN_ERROR error);
 // "Cannot open the port PATH: reason", for any device object (the firmware page has its own).

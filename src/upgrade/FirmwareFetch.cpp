@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/StringIds.h"
 #include "common/FileUtils.h"
 #include "upgrade/CUnzipper.h"
 
@@ -30,10 +31,10 @@ std::vector<std::string> NewerVersions(const std::string& history, const std::st
 
 int FirmwareFetchResult::MessageId() const {
     switch (stage) {
-    case Stage::Logon: return 10531;
-    case Stage::VersionInfo: return 10532;
+    case Stage::Logon: return TEXT_SERVER_LOGON_FAILED;
+    case Stage::VersionInfo: return TEXT_SERVER_VERSION_LIST_FAILED;
     case Stage::Download:
-    case Stage::Unpack: return 10533;
+    case Stage::Unpack: return TEXT_SERVER_DOWNLOAD_FAILED;
     case Stage::Done: break;
     }
     return 0;

@@ -35,7 +35,8 @@ struct FirmwareFetchResult {
     std::vector<std::string> images;  // names unpacked
 
     [[nodiscard]] bool Ok() const { return stage == Stage::Done; }
-    // The message id for the stage that failed: 10531, 10532 or 10533.
+    // The message id for the stage that failed: TEXT_SERVER_LOGON_FAILED, TEXT_SERVER_VERSION_LIST_FAILED or
+    // TEXT_SERVER_DOWNLOAD_FAILED.
     [[nodiscard]] int MessageId() const;
 };
 

@@ -28,6 +28,8 @@ TEST(StringTable, BothLanguagesHaveTheSameIdsAndPlaceholders) {
         const std::string zh = LoadStringText(id, UiLanguage::SimplifiedChinese);
         EXPECT_FALSE(en.empty()) << id;
         EXPECT_FALSE(zh.empty()) << id;
+        // The English table names its ids between id and text; the name is no part of the text.
+        EXPECT_NE(en.rfind("TEXT_", 0), 0u) << id << ": " << en;
         EXPECT_EQ(Placeholders(en), Placeholders(zh)) << id << ": " << en << " / " << zh;
     }
     EXPECT_EQ(CaptionKeys(UiLanguage::English), CaptionKeys(UiLanguage::SimplifiedChinese));
@@ -35,10 +37,10 @@ TEST(StringTable, BothLanguagesHaveTheSameIdsAndPlaceholders) {
 
 TEST(StringTable, TextsByIdInTheCurrentLanguage) {
     SetUiLanguage(UiLanguage::English);
-    EXPECT_EQ(LoadStringText(10101), "Disconn.");
-    EXPECT_EQ(LoadStringText(10515), "Downloading… \r\n");
-    EXPECT_EQ(FormatStringText(10518, 0x225u), "Checksum: 0x00000225\r\n");
-    EXPECT_EQ(FormatStringText(10300, "Presence", 2.5, 0.05535),
+    EXPECT_EQ(LoadStringText(TEXT_DISCONNECT), "Disconn.");
+    EXPECT_EQ(LoadStringText(TEXT_BOOT_DOWNLOADING), "Downloading… \r\n");
+    EXPECT_EQ(FormatStringText(TEXT_BIN_CHECKSUM, 0x225u), "Checksum: 0x00000225\r\n");
+    EXPECT_EQ(FormatStringText(TEXT_TARGET_STATUS, "Presence", 2.5, 0.05535),
               "Target Status: Presence\r\nTarget Distance: 2.50m\r\nEstimated average operating current\r\n"
               "  (current configuration):0.05535 mA\r\n");
     EXPECT_EQ(LoadCaption(2000, "label:2011"), "Max. Range (m):");
@@ -47,12 +49,25 @@ TEST(StringTable, TextsByIdInTheCurrentLanguage) {
     EXPECT_EQ(LoadCaption(2000, "label:9999"), "");
 
     SetUiLanguage(UiLanguage::SimplifiedChinese);
-    EXPECT_EQ(LoadStringText(10101), "断开设备");
-    EXPECT_EQ(FormatStringText(10300, "有人", 2.5, 0.05535),
+    EXPECT_EQ(LoadStringText(TEXT_DISCONNECT), "断开设备");
+    EXPECT_EQ(FormatStringText(TEXT_TARGET_STATUS, "有人", 2.5, 0.05535),
               "目标状态: 有人\r\n目标距离: 2.50米\r\n预估平均工作电流（当前配置）：0.05535 mA\r\n");
     EXPECT_EQ(LoadCaption(2000, "group:2020"), "触发门限（10~95dB）");
     EXPECT_EQ(LoadCaption(3500, "caption"), "门限生成");
     SetUiLanguage(UiLanguage::English);
+}
+
+TEST(StringTable, DisplayTextEndsLinesWithLfAlone) {
+    const struct {
+        const char* table;
+        const char* shown;
+    } cases[] = {
+        {"Downloading\u2026 \r\n", "Downloading\u2026 \n"},
+        {"a\r\n\r\nb", "a\n\nb"},
+        {"already\nLF", "already\nLF"},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DisplayText(c.table), c.shown) << c.table;
 }
 
 TEST(StringTable, ConfiguredLanguageSelectsTheTable) {

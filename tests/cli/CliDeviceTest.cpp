@@ -216,7 +216,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CliLanguage, LangChoosesTheTextsOfErrors) {
     const CliResult chinese = RunCli({"--lang", "CHS", "info", "--port", "/dev/palo520g-no-such-port"});
     EXPECT_EQ(chinese.exitCode, 3);
-    EXPECT_TRUE(Contains(chinese.err, LoadStringText(20003, UiLanguage::SimplifiedChinese)));
+    EXPECT_TRUE(Contains(chinese.err, LoadStringText(TEXT_NO_SUCH_PORT, UiLanguage::SimplifiedChinese)));
     EXPECT_EQ(chinese.err.find("does not exist"), std::string::npos);
 
     // The option may also follow the command.

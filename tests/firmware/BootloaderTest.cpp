@@ -39,7 +39,7 @@ TEST(ImageChecksum, PadCountAndPaddedSum) {
     const uint8_t abc[] = {'a', 'b', 'c'};
     EXPECT_EQ(ImageChecksum(abc, 3), 0x225u);  // 0x61 + 0x62 + 0x63 + 0xFF
     SetUiLanguage(UiLanguage::English);
-    EXPECT_EQ(FormatStringText(10518, ImageChecksum(abc, 3)), "Checksum: 0x00000225\r\n");
+    EXPECT_EQ(FormatStringText(TEXT_BIN_CHECKSUM, ImageChecksum(abc, 3)), "Checksum: 0x00000225\r\n");
 
     std::vector<uint8_t> image(1001);
     for (size_t k = 0; k < image.size(); ++k) image[k] = static_cast<uint8_t>(k * 7);
@@ -130,8 +130,8 @@ TEST(BootloaderProcedures, NoPortRefusesAtOnceWithoutOpening) {
     EXPECT_FALSE(boot.DownloadFW(0, "/nonexistent.bin"));
     const RecordingBootSink::Record seen = sink.Snapshot();
     ASSERT_EQ(seen.messages.size(), 2u);
-    EXPECT_EQ(seen.messages[0], std::make_pair(10503, std::string("Port No. cannot be NULL!")));
-    EXPECT_EQ(seen.messages[1].first, 10503);
+    EXPECT_EQ(seen.messages[0], (std::pair<int, std::string>(TEXT_PORT_NOT_CHOSEN, "Port No. cannot be NULL!")));
+    EXPECT_EQ(seen.messages[1].first, TEXT_PORT_NOT_CHOSEN);
     EXPECT_TRUE(seen.log.empty());
     EXPECT_TRUE(seen.busy.empty());
     EXPECT_FALSE(TAVO_Interface_RadarDevice_IsConnected(boot.Device()));

@@ -64,7 +64,7 @@ TEST_F(SimBoot, InformationQueryFillsLabelsAndPartitions) {
     RecordingBootSink::Record seen = sink.Snapshot();
     EXPECT_EQ(seen.labels[BootLabel::RunningMode], "Current Firmware: App0");
     EXPECT_EQ(seen.labels[BootLabel::DeviceId], "Device ID: 0x520c0001\r\n");
-    EXPECT_EQ(seen.LogIds(), (std::vector<int>{10505, 10521}));
+    EXPECT_EQ(seen.LogIds(), (std::vector<int>{TEXT_BOOT_QUERYING_FIRMWARE, TEXT_DEVICE_ID}));
     ASSERT_EQ(seen.partitions.size(), 2u);
     EXPECT_EQ(seen.partitions[0].text, "App0");
     EXPECT_EQ(seen.partitions[1].text, "App1");
@@ -124,8 +124,8 @@ TEST_F(SimBoot, DownloadThroughTheSoftwareResetStartsTheNewImage) {
     EXPECT_EQ(seen.busy, (std::vector<bool>{true, false}));
     const auto ids = seen.LogIds();
     ASSERT_GE(ids.size(), 2u);
-    EXPECT_EQ(ids[ids.size() - 2], 10515);
-    EXPECT_EQ(ids.back(), 10516);
+    EXPECT_EQ(ids[ids.size() - 2], TEXT_BOOT_DOWNLOADING);
+    EXPECT_EQ(ids.back(), TEXT_BOOT_DOWNLOAD_SUCCEEDED);
     EXPECT_FALSE(TAVO_Interface_RadarDevice_IsConnected(boot->Device()));
 }
 
@@ -157,7 +157,7 @@ TEST_F(SimBoot, LostAcknowledgementEndsWithTheFailureLineAndTheClosedPort) {
     EXPECT_FALSE(boot->DownloadFW(0, image));
     const RecordingBootSink::Record seen = sink.Snapshot();
     ASSERT_FALSE(seen.log.empty());
-    EXPECT_EQ(seen.log.back().first, 10514);
+    EXPECT_EQ(seen.log.back().first, TEXT_BOOT_PACKET_FAILED);
     // The fields stay; the cause says why (the error code is the sensor's and none came).
     EXPECT_EQ(seen.log.back().second, "Failed to download, serial no.: 2, error code: 0 (no reply within 3500 ms)\r\n");
     EXPECT_FALSE(TAVO_Interface_RadarDevice_IsConnected(boot->Device()));
@@ -178,7 +178,7 @@ TEST_F(SimBoot, AHangUpDuringTheDownloadSaysTheLineWasLost) {
     EXPECT_FALSE(boot->DownloadFW(0, WriteImage("v9.9.9", 1000)));
     const RecordingBootSink::Record seen = sink.Snapshot();
     ASSERT_FALSE(seen.log.empty());
-    EXPECT_EQ(seen.log.back().first, 10514);
+    EXPECT_EQ(seen.log.back().first, TEXT_BOOT_PACKET_FAILED);
     EXPECT_EQ(seen.log.back().second, "Failed to download, serial no.: 2, error code: 0 (the line was lost)\r\n");
 }
 
@@ -191,7 +191,7 @@ TEST_F(SimBoot, SmallMaximumPacketSizeStopsBeforeAnyPacket) {
     EXPECT_FALSE(boot->DownloadFW(0, WriteImage("v1.1.1", 100)));
     const RecordingBootSink::Record seen = sink.Snapshot();
     ASSERT_FALSE(seen.log.empty());
-    EXPECT_EQ(seen.log.back().first, 10520);
+    EXPECT_EQ(seen.log.back().first, TEXT_BOOT_PACKET_TOO_SMALL);
     EXPECT_EQ(seen.log.back().second, "Each pack must be more than 20 byte\r\n");
     EXPECT_EQ(seen.progressValues, std::vector<uint32_t>{0});
 }
@@ -205,9 +205,10 @@ TEST_F(SimBoot, RefusalsAfterOpeningCloseThePortAgain) {
     EXPECT_FALSE(boot->DownloadFW(0, empty));
     const RecordingBootSink::Record seen = sink.Snapshot();
     ASSERT_EQ(seen.messages.size(), 3u);
-    EXPECT_EQ(seen.messages[0], std::make_pair(10511, std::string("Please choose the download partition!")));
-    EXPECT_EQ(seen.messages[1], std::make_pair(10510, std::string("Bin file error!")));
-    EXPECT_EQ(seen.messages[2].first, 10510);
+    EXPECT_EQ(seen.messages[0],
+              (std::pair<int, std::string>(TEXT_PARTITION_NOT_CHOSEN, "Please choose the download partition!")));
+    EXPECT_EQ(seen.messages[1], (std::pair<int, std::string>(TEXT_BIN_FILE_ERROR, "Bin file error!")));
+    EXPECT_EQ(seen.messages[2].first, TEXT_BIN_FILE_ERROR);
     EXPECT_FALSE(TAVO_Interface_RadarDevice_IsConnected(boot->Device()));
     EXPECT_EQ(sim->RunningMode(), SIM_MODE_APP0);  // nothing was sent
 }

@@ -251,7 +251,9 @@ TEST_P(DownloadPageLanguageTest, LoadsTheSkinOfTheLanguage) {
     EXPECT_EQ(Button("CheckVersionButton")->text().toStdString(), chinese ? "检查版本" : "Check Version");
 
     ASSERT_TRUE(RunWorker("UpdateFWInfoButton"));
-    EXPECT_EQ(LabelText("RunningMode"), LoadStringText(10522).replace(LoadStringText(10522).find("%s"), 2, "App0"));
+    EXPECT_EQ(
+        LabelText("RunningMode"),
+        LoadStringText(TEXT_CURRENT_FIRMWARE).replace(LoadStringText(TEXT_CURRENT_FIRMWARE).find("%s"), 2, "App0"));
     SaveScreenshot("firmware-info-" + suffix + ".png");
 
     ASSERT_TRUE(RunWorker("CheckVersionButton"));

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/StringIds.h"
 #include "controls/widgets/MessageEvent.h"
 #include "device/SerialPortRegistry.h"
 #include "firmware/widgets/QueuedBootloaderSink.h"
@@ -258,7 +259,7 @@ TEST(WorkerSinks, BootloaderCallsForADeletedPageAreDropped) {
     auto page = std::make_unique<QObject>();
     CQueuedBootloaderSink queued(page.get(), target);
     std::thread worker([&] {
-        queued.AppendLog(10505, "Querying...\r\n");
+        queued.AppendLog(TEXT_BOOT_QUERYING_FIRMWARE, "Querying...\r\n");
         queued.SetPartitionList({{"App0", 0}}, 0);
     });
     worker.join();

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "UpgradeTestSupport.h"
+#include "app/StringIds.h"
 #include "app/XMLParser.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TempDir.h"
@@ -231,7 +232,7 @@ TEST_P(FetchTest, RefusesArchivesThatAreNotWhatTheCatalogueSays) {
 
         const FirmwareFetchResult result = Fetch(version);
         EXPECT_EQ(result.stage, c.stage);
-        EXPECT_EQ(result.MessageId(), 10533);
+        EXPECT_EQ(result.MessageId(), TEXT_SERVER_DOWNLOAD_FAILED);
         EXPECT_THAT(result.reason, HasSubstr(c.reason));
         ExpectNothingKept();
         EXPECT_THAT(TreeOf(result.versionFolder), IsEmpty());
@@ -255,7 +256,7 @@ TEST_P(FetchTest, UnknownVersionAndMissingCatalogue) {
     Publish("1.0.3", {{0, "abcd"}});
     const FirmwareFetchResult result = Fetch("2.0");
     EXPECT_EQ(result.stage, FirmwareFetchResult::Stage::VersionInfo);
-    EXPECT_EQ(result.MessageId(), 10532);
+    EXPECT_EQ(result.MessageId(), TEXT_SERVER_VERSION_LIST_FAILED);
 }
 
 INSTANTIATE_TEST_SUITE_P(Served, FetchTest, ::testing::Values(true, false),

@@ -171,13 +171,13 @@ void CConnectionPanel::ShowConnected(const std::string& version, const std::stri
 {
     versionStatic_->setText(QStringLiteral("Version\uFF1A%1\nSN:%2").arg(Text(version), Text(serialNumber)));
     versionStatic_->show();
-    SetConnectText(10101);
+    SetConnectText(TEXT_DISCONNECT);
 }
 
 void CConnectionPanel::ShowNotConnected()
 {
     versionStatic_->hide();
-    SetConnectText(10100);
+    SetConnectText(TEXT_CONNECT);
 }
 
 void CConnectionPanel::SetConnectText(int stringId)

@@ -97,7 +97,8 @@ int CTAVO_Palo520G_ToolApp::InitInstance(const AppOptions& options)
 
     // The network library serves the firmware download; the tool does not start without it.
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-        ShowMessageBox(nullptr, LoadStringText(102), LoadStringText(10000), MessageIcon::Error);
+        ShowMessageBox(nullptr, LoadStringText(TEXT_NETWORK_INIT_FAILED), LoadStringText(TEXT_ERROR),
+                       MessageIcon::Error);
         return 1;
     }
 

@@ -54,39 +54,7 @@ QString Text(const std::string& text)
     return QString::fromStdString(text);
 }
 
-// Message texts keep the string table's CR LF; Qt breaks lines at LF alone.
-std::string DisplayText(std::string text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c != '\r')
-            out.push_back(c);
-    }
-    return out;
-}
-
-// The string the window shows when the link to the sensor went away by itself.
-constexpr int TEXT_CONNECTION_LOST = 22006;
-// Status bar texts.
-enum : int {
-    TEXT_NOT_CONNECTED = 23020,
-    TEXT_CONNECTED = 23021,        // port, baud rate, version, serial number
-    TEXT_NO_VERSION = 23022,       // port
-    TEXT_CONNECTED_TO = 23023,     // port
-    TEXT_DISCONNECTED_FROM = 23024, // port
-    TEXT_CONNECTED_SILENT = 23025,  // port, baud rate
-};
 constexpr int kRunStatusPeriodMs = 1000;
-
-// The About item's lines.
-enum : int {
-    TEXT_ABOUT_VERSION = 24030,     // "Version: %s"
-    TEXT_ABOUT_BUILD_DATE = 24031,  // "Build date: %s"
-    TEXT_ABOUT_QT_VERSION = 24032,  // "Qt version: %s"
-    TEXT_ABOUT_SENSOR = 24033,      // "Sensor firmware: %s, serial number: %s"
-    TEXT_ABOUT_NO_SENSOR = 24034,
-};
 
 // The window's icon: a sensor sending out range rings.
 QIcon ToolIcon()
@@ -306,8 +274,9 @@ void CTAVO_Palo520G_ToolDlg::OnConnect()
         if (connection_.IsConnected()) {
             CloseConnection();
         } else if (portNumber <= 0) {
-            ShowMessageBox(this, LoadStringText(10102), LoadStringText(10000), MessageIcon::Error, true);
-            panel_->SetConnectText(10100);
+            ShowMessageBox(this, LoadStringText(TEXT_NO_DEVICE_DETECTED), LoadStringText(TEXT_ERROR),
+                           MessageIcon::Error, true);
+            panel_->SetConnectText(TEXT_CONNECT);
         } else if (ConnectDevice(portNumber, baudRate) != 1) {
             openFailed = true;
         }
@@ -315,9 +284,9 @@ void CTAVO_Palo520G_ToolDlg::OnConnect()
     if (openFailed) {
         // The box says why, so that a user knows what to change.
         const std::string why = connection_.OpenFailureText(SerialPortPathFromNumber(portNumber));
-        ShowMessageBox(this, DisplayText(LoadStringText(10104) + "\r\n\r\n" + why), LoadStringText(10000),
-                       MessageIcon::Error, true);
-        panel_->SetConnectText(10100);
+        ShowMessageBox(this, DisplayText(LoadStringText(TEXT_DEVICE_OPEN_FAILED) + "\n\n" + why),
+                       LoadStringText(TEXT_ERROR), MessageIcon::Error, true);
+        panel_->SetConnectText(TEXT_CONNECT);
     }
     SaveBaudRate();
 }
@@ -335,7 +304,7 @@ int CTAVO_Palo520G_ToolDlg::ConnectDevice(int portNumber, int baudRate)
                                              : FormatStringText(TEXT_CONNECTED_TO, path.c_str()));
     // The page keeps what it had for what could not be read (or could not be right): say so.
     if (!connection_.Version().empty() && connection_.ReadResult() != OPERATOR_OK) {
-        std::string text = LoadStringText(10151);
+        std::string text = LoadStringText(TEXT_READ_PARAMS_FAILED);
         if (connection_.ReadResult() == OPERATOR_MALFORMED_REPLY)
             text += ": " + OperatorFailureDetail();
         ShowNotice(text);
@@ -439,7 +408,7 @@ void CTAVO_Palo520G_ToolDlg::WatchLink()
     SetNotConnected();
     const std::string text = FormatStringText(TEXT_CONNECTION_LOST, SerialPortPathFromNumber(panel_->PortNumber()).c_str());
     ShowNotice(text);
-    ShowMessageBox(this, DisplayText(text), LoadStringText(10000), MessageIcon::Error, true);
+    ShowMessageBox(this, DisplayText(text), LoadStringText(TEXT_ERROR), MessageIcon::Error, true);
 }
 
 void CTAVO_Palo520G_ToolDlg::SaveBaudRate()
@@ -534,7 +503,7 @@ void CTAVO_Palo520G_ToolDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     // The window menu's About item: Linux desktops give no access to a window's
     // system menu, so it sits in the window's own context menu.
-    const std::string about = LoadStringText(101);
+    const std::string about = LoadStringText(TEXT_ABOUT_MENU);
     if (about.empty())
         return;
     QMenu menu(this);

@@ -21,8 +21,6 @@ struct EULADlg {
 
 namespace {
 
-constexpr int TEXT_LICENSE_MISSING = 24035;
-
 // Marks a data folder in which the licence has been shown once.
 const char kShownMarker[] = "LicenseShown";
 

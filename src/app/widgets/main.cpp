@@ -97,7 +97,7 @@ int main(int argc, char** argv)
         const std::string path = sensor->PortPath();
         options.window.extraPortPaths.push_back(path);
         options.window.selectPortPath = path;
-        options.window.titleSuffix = FormatStringText(22005, path.c_str());
+        options.window.titleSuffix = FormatStringText(TEXT_DEMO_SENSOR_ON, path.c_str());
     }
 
     const int result = app.InitInstance(options);

@@ -27,26 +27,13 @@
 namespace {
 
 constexpr int IMAGE_PATH_MAX_CHARS = 259;
-constexpr int CAPTION_ERROR = 10000;
-constexpr int CAPTION_NOTE = 10001;
-constexpr int TEXT_BIN_OPEN_FAILED = 10502;
-constexpr int TEXT_BIN_FILE_ERROR = 10510;
-constexpr int TEXT_FETCH_PROGRESS = 10534;  // "%d%% (%.1f KB/s)"
-constexpr int TEXT_NO_UPDATE_ADDRESS = 25000;
-constexpr int TEXT_REASON = 25001;
-constexpr int TEXT_CHECKING_SERVER = 25020;
-constexpr int TEXT_NEWER_VERSIONS = 25021;
-constexpr int TEXT_NO_NEWER_VERSION = 25022;
-constexpr int TEXT_FETCHED = 25023;
-constexpr int TEXT_UNKNOWN = 25024;
-constexpr int TEXT_FETCHING = 25025;
 
 QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // A text of the table as a label shows it: without its line end.
 QString LabelText(const std::string& text) {
-    QString label = FromUtf8(text);
-    while (label.endsWith(QLatin1Char('\n')) || label.endsWith(QLatin1Char('\r'))) label.chop(1);
+    QString label = FromUtf8(DisplayText(text));
+    while (label.endsWith(QLatin1Char('\n'))) label.chop(1);
     return label;
 }
 
@@ -225,7 +212,7 @@ std::string CDownloadDlg::RunStatusText() { return WorkerRunning() ? LabelText(r
 
 void CDownloadDlg::OnDownloadClicked() {
     if (!IsFileExist(imagePath_)) {
-        ShowMessageBox(this, LoadStringText(TEXT_BIN_OPEN_FAILED), LoadStringText(CAPTION_NOTE), MessageIcon::Error, true);
+        ShowMessageBox(this, LoadStringText(TEXT_BIN_OPEN_FAILED), LoadStringText(TEXT_NOTE), MessageIcon::Error, true);
         return;
     }
     StartWorker(MODE_DOWNLOAD);
@@ -267,7 +254,7 @@ void CDownloadDlg::RunWorker(WorkerMode mode) {
     case MODE_UPDATE_INFO: result = boot_->UpdateFWInfo(); break;
     case MODE_GET_AND_DOWNLOAD: result = UpdateInfoKeepingPartition() && GetFWAndDownloadOnWorker(); break;
     case MODE_CHECK_VERSION: result = CheckVersionOnWorker(); break;
-    case MODE_GET_FW: result = GetFWOnWorker(versionFolder, CAPTION_ERROR); break;
+    case MODE_GET_FW: result = GetFWOnWorker(versionFolder, TEXT_ERROR); break;
     }
     QMetaObject::invokeMethod(
         this,
@@ -296,12 +283,13 @@ bool CDownloadDlg::CheckVersionOnWorker() {
     CUpgradeClient client(updateAddress_);
     PostLog(FormatStringText(TEXT_CHECKING_SERVER, client.Address().c_str()));
     if (!client.Logon()) {
-        PostMessageBox(10531, CAPTION_NOTE, client.Address().empty() ? std::string() : client.LastError());
+        PostMessageBox(TEXT_SERVER_LOGON_FAILED, TEXT_NOTE,
+                       client.Address().empty() ? std::string() : client.LastError());
         return false;
     }
     std::string history;
     if (!client.GetHistoryVersion(history)) {
-        PostMessageBox(10532, CAPTION_NOTE, client.LastError());
+        PostMessageBox(TEXT_SERVER_VERSION_LIST_FAILED, TEXT_NOTE, client.LastError());
         return false;
     }
     const std::vector<std::string> newer = NewerVersions(history, deviceVersion);
@@ -370,11 +358,11 @@ bool CDownloadDlg::UpdateInfoKeepingPartition() {
 
 bool CDownloadDlg::GetFWAndDownloadOnWorker() {
     std::string versionFolder;
-    if (!GetFWOnWorker(versionFolder, CAPTION_ERROR)) return false;
+    if (!GetFWOnWorker(versionFolder, TEXT_ERROR)) return false;
     const int partition = boot_->selectedPartition;
     const std::string image = partition >= 0 ? PartitionImagePath(versionFolder, partition) : std::string();
     if (image.empty() || !IsFileExist(image)) {
-        PostMessageBox(TEXT_BIN_FILE_ERROR, CAPTION_NOTE, {});
+        PostMessageBox(TEXT_BIN_FILE_ERROR, TEXT_NOTE, {});
         return false;
     }
     return boot_->DownloadFW(partition, image);
@@ -382,7 +370,7 @@ bool CDownloadDlg::GetFWAndDownloadOnWorker() {
 
 void CDownloadDlg::PostMessageBox(int stringId, int captionId, const std::string& detail) {
     std::string text = LoadStringText(stringId);
-    if (stringId == 10531 && detail.empty()) {
+    if (stringId == TEXT_SERVER_LOGON_FAILED && detail.empty()) {
         text += "\n" + LoadStringText(TEXT_NO_UPDATE_ADDRESS);
     } else if (!detail.empty()) {
         text += "\n" + FormatStringText(TEXT_REASON, detail.c_str());
@@ -403,14 +391,12 @@ void CDownloadDlg::PostLog(const std::string& text) {
 // ------------------------------------------------------------------ bootloader notices
 
 void CDownloadDlg::ShowMessage(int /*stringId*/, const std::string& text) {
-    ShowMessageBox(this, text, LoadStringText(CAPTION_NOTE), MessageIcon::Information, true);
+    ShowMessageBox(this, text, LoadStringText(TEXT_NOTE), MessageIcon::Information, true);
 }
 
 void CDownloadDlg::AppendLog(int /*stringId*/, const std::string& text) {
-    QString line = FromUtf8(text);
-    line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     downloadInfoEdit_->moveCursor(QTextCursor::End);
-    downloadInfoEdit_->insertPlainText(line);
+    downloadInfoEdit_->insertPlainText(FromUtf8(DisplayText(text)));
     downloadInfoEdit_->moveCursor(QTextCursor::End);
     if (WorkerRunning()) runStatus_ = text;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/StringIds.h"
 #include "monitor/widgets/TargetChartText.h"
 #include "params/ParamSetting.h"
 
@@ -42,9 +43,9 @@ void CEnergyChart::Setup(const TargetChartSettings& settings, double uiScale, IW
     e.ClearData();
     ready_.store(true);
 
-    e.SetText(0, ChartText(10310), scaled(15), 0xFFFFFFFF, 1, 0);
-    e.SetText(1, ChartText(10311), scaled(10), 0xFFFFFFFF, 0, 0);
-    e.SetText(2, ChartText(10312), scaled(10), 0xFFFFFFFF, 2, 2);
+    e.SetText(0, ChartText(TEXT_ENERGY_CHART_TITLE), scaled(15), 0xFFFFFFFF, 1, 0);
+    e.SetText(1, ChartText(TEXT_ENERGY_CHART_Y_AXIS), scaled(10), 0xFFFFFFFF, 0, 0);
+    e.SetText(2, ChartText(TEXT_ENERGY_CHART_X_AXIS), scaled(10), 0xFFFFFFFF, 2, 2);
 
     e.left.visible = 1;
     e.left.size = scaled(50);
@@ -67,11 +68,11 @@ void CEnergyChart::Setup(const TargetChartSettings& settings, double uiScale, IW
     // The legend, right-aligned in the plot, one line under the other.
     ChartRect legend = e.plotRect;
     legend.top += scaled(10);
-    e.SetText(3, ChartText(10313), scaled(10), 0xFF00FF00, 2, 0, &legend);
+    e.SetText(3, ChartText(TEXT_ENERGY_LEGEND_ENERGY), scaled(10), 0xFF00FF00, 2, 0, &legend);
     legend.top += scaled(20);
-    e.SetText(4, ChartText(10314), scaled(10), 0xFFFF0000, 2, 0, &legend);
+    e.SetText(4, ChartText(TEXT_ENERGY_LEGEND_TRIGGER), scaled(10), 0xFFFF0000, 2, 0, &legend);
     legend.top += scaled(20);
-    e.SetText(5, ChartText(10315), scaled(10), 0xFFFFFF00, 2, 0, &legend);
+    e.SetText(5, ChartText(TEXT_ENERGY_LEGEND_HOLD), scaled(10), 0xFFFFFF00, 2, 0, &legend);
 
     ShowThresholds();
 }

@@ -31,38 +31,9 @@ constexpr int kTemplate = 3000;
 constexpr int kSliderSteps = 1000;
 constexpr int kReplayControlsPeriodMs = 200;
 
-// Texts of the page beyond the template's.
-enum : int {
-    TEXT_PAUSE = 23001,
-    TEXT_RESUME = 23002,
-    TEXT_STEP = 23003,
-    TEXT_FASTEST = 23004,
-    TEXT_SPEED_CONFIGURED = 23005,   // "×1 (%d ms)"
-    TEXT_DATA_FILES = 23006,
-    TEXT_ALL_FILES = 23007,
-    TEXT_REPLAY_DESCRIBED = 23008,   // "%s"
-    TEXT_REPLAY_UNDESCRIBED = 23009, // "%s"
-    TEXT_RUN_LIVE = 23010,           // "%s", "%s"
-    TEXT_RUN_RECORDING = 23011,      // "%s", "%s"
-    TEXT_RUN_REPLAY = 23012,         // "%s", "%s", "%d"
-    TEXT_RUN_PAUSED = 23013,
-    TEXT_RECORDING_TO = 23014,       // "%s"
-    TEXT_REPLAY_UNREADABLE = 23015,  // "%s"
-    TEXT_RECORD_FAILED = 21033,      // "%s", "%s"
-    TEXT_CONNECTION_LOST = 22006,    // "%s"
-};
-
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
 QString Caption(int id) { return Text(LoadCaption(kTemplate, std::to_string(id))); }
-
-// Qt breaks lines at LF alone; the string table keeps CR LF.
-QString DisplayText(const std::string& text)
-{
-    QString shown = Text(text);
-    shown.remove(QLatin1Char('\r'));
-    return shown;
-}
 
 std::string SizeText(uint64_t bytes)
 {
@@ -256,16 +227,16 @@ void CObjectInfoDlg::ShowStatus(int state, int distanceCm)
     switch (report.state) {
     case TARGET_STATE_NONE:
     case TARGET_STATE_NONE_ALT:
-        statusId = 10301;
+        statusId = TEXT_TARGET_NONE;
         picture = 0;
         break;
     case TARGET_STATE_MOVING:
-        statusId = 10302;
+        statusId = TEXT_TARGET_PRESENCE;
         distance = report.distanceCm / 100.0;
         picture = 1;
         break;
     case TARGET_STATE_MOTIONLESS:
-        statusId = 10303;
+        statusId = TEXT_TARGET_MOTIONLESS;
         distance = report.distanceCm / 100.0;
         picture = 2;
         break;
@@ -274,7 +245,8 @@ void CObjectInfoDlg::ShowStatus(int state, int distanceCm)
     }
     QString text;
     if (statusId != 0) {
-        text = DisplayText(FormatStringText(10300, LoadStringText(statusId).c_str(), distance, current));
+        text = Text(DisplayText(
+            FormatStringText(TEXT_TARGET_STATUS, LoadStringText(statusId).c_str(), distance, current)));
         indicator_->SetBitmap(stateImages_[picture].get());
     }
     indicator_->update();
@@ -345,7 +317,8 @@ void CObjectInfoDlg::StartRealtimeShow()
     worker_.SetDevice(connection_.Handle());
     if (!replay) {
         if (!connection_.IsConnected()) {
-            ShowMessageBox(this, LoadStringText(10103), LoadStringText(10000), MessageIcon::Error, true);
+            ShowMessageBox(this, LoadStringText(TEXT_DEVICE_NOT_CONNECTED), LoadStringText(TEXT_ERROR),
+                           MessageIcon::Error, true);
             return;
         }
         replayDescription_.reset();
@@ -401,8 +374,8 @@ void CObjectInfoDlg::StopRealtimeShow()
 
 void CObjectInfoDlg::SetRunControls(bool running, bool replay)
 {
-    startButton_->setText(running && !replay ? Text(LoadStringText(10005)) : Text(LoadStringText(10003)));
-    replayButton_->setText(running && replay ? Text(LoadStringText(10005)) : Text(LoadStringText(10006)));
+    startButton_->setText(running && !replay ? Text(LoadStringText(TEXT_STOP)) : Text(LoadStringText(TEXT_START)));
+    replayButton_->setText(running && replay ? Text(LoadStringText(TEXT_STOP)) : Text(LoadStringText(TEXT_REPLAY)));
     startButton_->setEnabled(!running || !replay);
     replayButton_->setEnabled(!running || replay);
     saveDataCheck_->setEnabled(!running);
@@ -449,7 +422,7 @@ void CObjectInfoDlg::OnReplay()
     if (worker_.IsRunning()) {
         StopRealtimeShow();
         worker_.replayMode = 0;
-        replayButton_->setText(Text(LoadStringText(10006)));
+        replayButton_->setText(Text(LoadStringText(TEXT_REPLAY)));
         return;
     }
     const QString filter = Text(LoadStringText(TEXT_DATA_FILES)) + QStringLiteral(" (*.dat);;") +
@@ -469,7 +442,7 @@ void CObjectInfoDlg::ReplayFile(const std::string& path)
     } else {
         // The worker would end at once without a word; say why instead.
         Notify(FormatStringText(TEXT_REPLAY_UNREADABLE, path.c_str()));
-        ShowMessageBox(this, FormatStringText(TEXT_REPLAY_UNREADABLE, path.c_str()), LoadStringText(10000),
+        ShowMessageBox(this, FormatStringText(TEXT_REPLAY_UNREADABLE, path.c_str()), LoadStringText(TEXT_ERROR),
                        MessageIcon::Error, true);
         return;
     }

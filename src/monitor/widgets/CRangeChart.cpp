@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/StringIds.h"
 #include "monitor/AcquisitionWorker.h"
 #include "monitor/widgets/TargetChartText.h"
 #include "params/ParamSetting.h"
@@ -28,9 +29,9 @@ void CRangeChart::Setup(const TargetChartSettings& settings, double uiScale, con
     r.SetWholeBlocksOnly(0);
     ready_.store(true);
 
-    r.SetText(0, ChartText(10330), scaled(15), 0xFFFFFFFF, 1, 0);
-    r.SetText(1, ChartText(10331), scaled(10), 0xFFFFFFFF, 0, 0);
-    r.SetText(2, ChartText(10332), scaled(10), 0xFFFFFFFF, 2, 2);
+    r.SetText(0, ChartText(TEXT_RANGE_CHART_TITLE), scaled(15), 0xFFFFFFFF, 1, 0);
+    r.SetText(1, ChartText(TEXT_RANGE_CHART_Y_AXIS), scaled(10), 0xFFFFFFFF, 0, 0);
+    r.SetText(2, ChartText(TEXT_RANGE_CHART_X_AXIS), scaled(10), 0xFFFFFFFF, 2, 2);
 
     r.left.visible = 1;
     r.left.size = scaled(50);

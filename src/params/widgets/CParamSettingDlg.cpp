@@ -50,24 +50,6 @@ QString SignedText(uint32_t value)
     return QString::number(static_cast<int32_t>(value));
 }
 
-enum : int {
-    TEXT_NOTE = 10001,
-    TEXT_WRITE_READ_BACK_FAILED = 24015,
-    TEXT_RESET_READ_BACK_FAILED = 24016,
-    TEXT_GENERATION_READ_BACK_FAILED = 24017,
-};
-
-// Message texts keep the string table's CR LF; Qt breaks lines at LF alone.
-std::string DisplayText(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        if (c != '\r')
-            out.push_back(c);
-    }
-    return out;
-}
-
 // The look of a control whose value is not on the sensor: a frame in the colour of
 // its label. Qt's style sheets only for as long as the mark is shown.
 constexpr const char* kMarkColour = "#d9730d";
@@ -284,13 +266,13 @@ void CParamSettingDlg::ReadControls()
 void CParamSettingDlg::ShowResult(int result, int successId, int failureId)
 {
     if (result == OPERATOR_OK) {
-        ShowMessageBox(this, LoadStringText(successId), LoadStringText(10002), MessageIcon::Information);
+        ShowMessageBox(this, LoadStringText(successId), LoadStringText(TEXT_SUCCESS), MessageIcon::Information);
     } else if (result == OPERATOR_NOT_CONNECTED) {
-        ShowMessageBox(this, LoadStringText(10103), LoadStringText(10000), MessageIcon::Error);
+        ShowMessageBox(this, LoadStringText(TEXT_DEVICE_NOT_CONNECTED), LoadStringText(TEXT_ERROR), MessageIcon::Error);
     } else {
         std::string text = LoadStringText(failureId);
         if (result == OPERATOR_MALFORMED_REPLY) text += "\n" + OperatorFailureDetail();
-        ShowMessageBox(this, text, LoadStringText(10000), MessageIcon::Error);
+        ShowMessageBox(this, text, LoadStringText(TEXT_ERROR), MessageIcon::Error);
     }
 }
 
@@ -306,13 +288,13 @@ void CParamSettingDlg::OnRead()
     const int result = RunInCommandMode([this](TAVO_RadarDeviceHandle device) { return ReadAllParams(device, *setting_); });
     if (result == OPERATOR_OK)
         UpdateControls();
-    ShowResult(result, 10150, 10151);
+    ShowResult(result, TEXT_READ_PARAMS_SUCCEEDED, TEXT_READ_PARAMS_FAILED);
 }
 
 void CParamSettingDlg::ShowReadBackFailure(int noteId)
 {
-    ShowMessageBox(this, DisplayText(LoadStringText(10152) + "\n\n" + LoadStringText(noteId)), LoadStringText(TEXT_NOTE),
-                   MessageIcon::Warning);
+    ShowMessageBox(this, DisplayText(LoadStringText(TEXT_WRITE_PARAMS_SUCCEEDED) + "\n\n" + LoadStringText(noteId)),
+                   LoadStringText(TEXT_NOTE), MessageIcon::Warning);
 }
 
 void CParamSettingDlg::OnWrite()
@@ -330,7 +312,7 @@ void CParamSettingDlg::OnWrite()
         return write;
     });
     if (result != OPERATOR_OK) {
-        ShowResult(result, 10152, 10153);
+        ShowResult(result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
         return;
     }
     std::vector<StoredDifference> differences;
@@ -341,7 +323,7 @@ void CParamSettingDlg::OnWrite()
     }
     TakeBaseline();
     if (readBack == OPERATOR_OK)
-        ShowResult(result, 10152, 10153);
+        ShowResult(result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
     else
         ShowReadBackFailure(TEXT_WRITE_READ_BACK_FAILED);
     for (const StoredDifference& difference : differences)
@@ -363,7 +345,7 @@ void CParamSettingDlg::OnReset()
         return reset;
     });
     if (result != OPERATOR_OK) {
-        ShowResult(result, 10152, 10153);
+        ShowResult(result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
         return;
     }
     if (readBack == OPERATOR_OK) {
@@ -372,7 +354,7 @@ void CParamSettingDlg::OnReset()
     }
     TakeBaseline();
     if (readBack == OPERATOR_OK)
-        ShowResult(result, 10152, 10153);
+        ShowResult(result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
     else
         ShowReadBackFailure(TEXT_RESET_READ_BACK_FAILED);
 }
@@ -393,7 +375,7 @@ void CParamSettingDlg::OnGenThreshold()
     });
     if (result != OPERATOR_OK) {
         // Old tables must not pass for the generated ones.
-        ShowMessageBox(this, DisplayText(LoadStringText(TEXT_GENERATION_READ_BACK_FAILED)), LoadStringText(10000),
+        ShowMessageBox(this, DisplayText(LoadStringText(TEXT_GENERATION_READ_BACK_FAILED)), LoadStringText(TEXT_ERROR),
                        MessageIcon::Error);
         return;
     }
@@ -437,7 +419,7 @@ void CParamSettingDlg::ShowStoredBalloon(const StoredDifference& difference)
         control = holdEdits_[difference.gate];
     if (!control)
         return;
-    const std::string title = LoadStringText(STORED_TEXT_TITLE);
+    const std::string title = LoadStringText(TEXT_STORED_VALUE);
     if (auto* edit = qobject_cast<CDigitalEdit*>(control)) {
         edit->ShowBalloonTip(title, difference.text, BALLOON_ICON_INFO, STORED_VALUE_BALLOON_KEY);
         return;

@@ -30,24 +30,6 @@ namespace {
 constexpr int kTemplate = 3500;
 constexpr double kLimitTolerance = 1e-16;
 
-enum : int {
-    TEXT_START = 10003,
-    TEXT_STOP = 10005,
-    TEXT_NOT_CONNECTED = 10103,
-    TEXT_GENERATED = 10350,
-    TEXT_GENERATE_FAILED = 10351,
-    TEXT_PROGRESS = 10352,  // "Generate progress: %3d%%"
-    TEXT_UNDO = 24020,
-    TEXT_TRIGGER_BEFORE = 24021,
-    TEXT_TRIGGER_AFTER = 24022,
-    TEXT_HOLD_BEFORE = 24023,
-    TEXT_HOLD_AFTER = 24024,
-    TEXT_TABLES_TITLE = 24025,
-    TEXT_UNDONE = 24026,
-    TEXT_UNDO_FAILED = 24027,
-    TEXT_AFTER_UNREADABLE = 24028,
-};
-
 // Rows of the tables view: trigger before/after, hold before/after.
 enum : int { ROW_TRIGGER_BEFORE = 0, ROW_TRIGGER_AFTER, ROW_HOLD_BEFORE, ROW_HOLD_AFTER, ROW_COUNT };
 
@@ -283,7 +265,7 @@ void CSensingGeneratorDlg::customEvent(QEvent* event)
 void CSensingGeneratorDlg::OnProgress(int progress)
 {
     progress_->setValue(std::clamp(progress, 0, 100));
-    ShowStatus(FormatStringText(TEXT_PROGRESS, progress));
+    ShowStatus(FormatStringText(TEXT_GENERATE_PROGRESS, progress));
 }
 
 void CSensingGeneratorDlg::OnFinished(int success)
@@ -301,8 +283,7 @@ void CSensingGeneratorDlg::OnFinished(int success)
     if (!success_) {
         std::string text = LoadStringText(TEXT_GENERATE_FAILED);
         // A refused command says nothing else; name the usual reason.
-        if (!connection_.IsConnected())
-            text += "\n" + LoadStringText(TEXT_NOT_CONNECTED);
+        if (!connection_.IsConnected()) text += "\n" + LoadStringText(TEXT_DEVICE_NOT_CONNECTED);
         ShowStatus(text);
         return;
     }
