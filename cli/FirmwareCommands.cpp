@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -142,9 +143,18 @@ int QueryInfo(CBootloader& boot, TerminalBootSink& sink, const PortOptions& port
     return EXIT_FAILED;
 }
 
+// Milliseconds a download waits for the sensor to restart into its bootloader, when
+// set to a whole number up to a minute; a real sensor's time otherwise.
+constexpr const char* BOOT_RESET_WAIT_ENVIRONMENT = "PALO520G_BOOT_RESET_WAIT_MS";
+
 void Configure(CBootloader& boot, const PortOptions& port) {
     boot.portNumber = RegisterSerialPortPath(port.port);
     boot.baudRate = port.baud;
+    if (const char* env = std::getenv(BOOT_RESET_WAIT_ENVIRONMENT); env && *env) {
+        char* end = nullptr;
+        const long ms = std::strtol(env, &end, 10);
+        if (*end == '\0' && ms >= 0 && ms <= 60000) boot.resetWaitMs = static_cast<int>(ms);
+    }
 }
 
 int RunInfo(const PortOptions& port, bool json) {

@@ -161,7 +161,7 @@ bool CBootloader::UpdateFWInfo() {
 
     bool ok = false;
     uint32_t result = 0;
-    if (SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, BOOT_COMMAND_TIMEOUT_MS) != 0) {
+    if (SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, commandTimeoutMs) != 0) {
         Log(TEXT_BOOT_MODE_FAILED, LoadStringText(TEXT_BOOT_MODE_FAILED));
         sink_.SetLabel(BootLabel::RunningMode, FormatStringText(TEXT_CURRENT_FIRMWARE, "Unknown"));
     } else {
@@ -169,7 +169,7 @@ bool CBootloader::UpdateFWInfo() {
         sink_.OnRunningMode(result);
         sink_.SetLabel(BootLabel::RunningMode, FormatStringText(TEXT_CURRENT_FIRMWARE, RunningModeName(result)));
         uint32_t deviceId = 0;
-        if (SendWithAck(BOOT_CMD_READ_DEVICE_ID, nullptr, 0, deviceId, BOOT_COMMAND_TIMEOUT_MS) != 0) {
+        if (SendWithAck(BOOT_CMD_READ_DEVICE_ID, nullptr, 0, deviceId, commandTimeoutMs) != 0) {
             Log(TEXT_BOOT_DEVICE_ID_FAILED, LoadStringText(TEXT_BOOT_DEVICE_ID_FAILED));
             sink_.SetLabel(BootLabel::DeviceId, LoadStringText(TEXT_DEVICE_ID_UNKNOWN));
         } else {
@@ -177,7 +177,7 @@ bool CBootloader::UpdateFWInfo() {
             const std::string text = FormatStringText(TEXT_DEVICE_ID, deviceId);
             Log(TEXT_DEVICE_ID, text);
             sink_.SetLabel(BootLabel::DeviceId, text);
-            if (SendWithAck(BOOT_CMD_READ_PARTITIONS, nullptr, 0, result, BOOT_COMMAND_TIMEOUT_MS) != 0) {
+            if (SendWithAck(BOOT_CMD_READ_PARTITIONS, nullptr, 0, result, commandTimeoutMs) != 0) {
                 Log(TEXT_BOOT_PARTITIONS_FAILED, LoadStringText(TEXT_BOOT_PARTITIONS_FAILED));
             } else {
                 partitionMask = result;
@@ -202,12 +202,12 @@ bool CBootloader::EnterBootloader(uint32_t& result) {
     line_->StartCmdMode(50);
     line_->SendCommandNoAck(BOOT_CMD_SOFTWARE_RESET, nullptr, 0);
     // The sensor restarts into its bootloader meanwhile; the owner may cut the wait short.
-    if (stopEvent_.Wait(BOOT_RESET_WAIT_MS) || stop_.load()) return false;
+    if (stopEvent_.Wait(resetWaitMs) || stop_.load()) return false;
     if (!OpenPortNumber(*line_, portNumber, baudRate)) {
         Log(TEXT_BOOT_RESET_FAILED, LoadStringText(TEXT_BOOT_RESET_FAILED));
         return false;
     }
-    if (SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, BOOT_COMMAND_TIMEOUT_MS) != 0 ||
+    if (SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, commandTimeoutMs) != 0 ||
         result != RUNNING_MODE_BOOTLOADER) {
         Log(TEXT_BOOT_RESET_FAILED, LoadStringText(TEXT_BOOT_RESET_FAILED));
         return false;
@@ -269,10 +269,10 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
             BuildDownloadPack(pack, packet.serial, image + packet.offset, packet.n, packet.p);
             result = 0;
             if (const uint16_t status = SendWithAck(BOOT_CMD_DATA_PACKET, pack.GetBuffer(),
-                                                    static_cast<int>(pack.GetAvailSize()), result, BOOT_COMMAND_TIMEOUT_MS);
+                                                    static_cast<int>(pack.GetAvailSize()), result, commandTimeoutMs);
                 status != 0) {
                 Log(TEXT_BOOT_PACKET_FAILED, WithCause(FormatStringText(TEXT_BOOT_PACKET_FAILED, static_cast<int>(packet.serial), static_cast<int>(result)),
-                                     FailureCause(status, BOOT_COMMAND_TIMEOUT_MS)));
+                                     FailureCause(status, commandTimeoutMs)));
                 failed = true;
                 break;
             }

@@ -129,6 +129,13 @@ public:
     // Copied in by the main window; changed only while no procedure runs.
     int portNumber = 0;
     int baudRate = DEFAULT_BOOT_BAUD_RATE;
+    // Timing, with the defaults for a real sensor; read by the procedure before each
+    // step that uses it, so set on the procedure's thread or while none runs.
+    // How long a download waits after the software reset before it opens the port
+    // again: the time the sensor needs to restart into its bootloader.
+    int resetWaitMs = BOOT_RESET_WAIT_MS;
+    // How long every command but the file information waits for its acknowledgement.
+    int commandTimeoutMs = BOOT_COMMAND_TIMEOUT_MS;
     // Set only by UpdateFWInfo from the running-mode reply.
     int inBootloader = 0;
     // Partition chosen for the download; -1 = none.

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "support/SimulatedSensor.h"
+
 extern char** environ;
 
 namespace {
@@ -36,9 +38,13 @@ CliProcess::CliProcess(const std::vector<std::string>& args, bool stderrOnTermin
     // The environment is built before fork: the child may only call async-signal-safe functions.
     std::vector<std::string> envStorage;
     for (char** e = environ; *e; ++e) {
-        if (std::strncmp(*e, "LANG=", 5) != 0 && std::strncmp(*e, "LC_ALL=", 7) != 0) envStorage.emplace_back(*e);
+        if (std::strncmp(*e, "LANG=", 5) != 0 && std::strncmp(*e, "LC_ALL=", 7) != 0 &&
+            std::strncmp(*e, "PALO520G_BOOT_RESET_WAIT_MS=", 28) != 0)
+            envStorage.emplace_back(*e);
     }
     envStorage.emplace_back("LANG=C");
+    // The virtual sensors restart into their bootloader far sooner than a real one.
+    envStorage.emplace_back("PALO520G_BOOT_RESET_WAIT_MS=" + std::to_string(ResetWaitFor(VirtualSensorOptions{})));
     std::vector<char*> envp;
     for (std::string& entry : envStorage) envp.push_back(entry.data());
     envp.push_back(nullptr);

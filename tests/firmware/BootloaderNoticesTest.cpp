@@ -68,6 +68,7 @@ protected:
         sink = std::make_unique<SequenceSink>();
         boot = std::make_unique<CBootloader>(*sink, &line);
         boot->portNumber = sim.PortNumber();
+        boot->resetWaitMs = ResetWaitFor(options);
         if (boot->portNumber <= 0) return ::testing::AssertionFailure() << "the port has no number";
         return ::testing::AssertionSuccess();
     }
@@ -118,6 +119,7 @@ TEST_F(BootloaderNotices, ASensorThatNeverAnswersReportsNoValues) {
     VirtualSensorOptions options;
     options.silent = true;
     ASSERT_TRUE(StartSensor(options));
+    boot->commandTimeoutMs = 100;  // no answer comes however long it waits
     EXPECT_FALSE(boot->UpdateFWInfo());
     RecordingBootSink::Record seen = sink->Snapshot();
     // The label says "Unknown"; no number stands for a mode that was never read.

@@ -40,6 +40,7 @@ protected:
         if (!started) return started;
         boot = std::make_unique<CBootloader>(sink, &line);
         boot->portNumber = sim.PortNumber();
+        boot->resetWaitMs = ResetWaitFor(options);
         if (boot->portNumber <= 0) return ::testing::AssertionFailure() << "the port has no number";
         return ::testing::AssertionSuccess();
     }
@@ -152,7 +153,12 @@ TEST_F(SimBoot, LostAcknowledgementEndsWithTheFailureLineAndTheClosedPort) {
     ASSERT_TRUE(boot->UpdateFWInfo());
     int acknowledged = 0;
     sink.onProgress = [&](uint32_t value) {
-        if (value > 0 && ++acknowledged == 2) sim->SetSilent(true);
+        if (value > 0 && ++acknowledged == 2) {
+            sim->SetSilent(true);
+            // Only the lost acknowledgement is waited for this short time (the sink
+            // runs on the procedure's thread, between packets).
+            boot->commandTimeoutMs = 300;
+        }
     };
     const std::string image = WriteImage("v9.9.9", 1000);
     EXPECT_FALSE(boot->DownloadFW(0, image));
@@ -160,7 +166,7 @@ TEST_F(SimBoot, LostAcknowledgementEndsWithTheFailureLineAndTheClosedPort) {
     ASSERT_FALSE(seen.log.empty());
     EXPECT_EQ(seen.log.back().first, TEXT_BOOT_PACKET_FAILED);
     // The fields stay; the cause says why (the error code is the sensor's and none came).
-    EXPECT_EQ(seen.log.back().second, "Failed to download, serial no.: 2, error code: 0 (no reply within 3500 ms)\r\n");
+    EXPECT_EQ(seen.log.back().second, "Failed to download, serial no.: 2, error code: 0 (no reply within 300 ms)\r\n");
     EXPECT_FALSE(boot->Line()->IsConnected());
     EXPECT_EQ(seen.busy.back(), false);
     EXPECT_EQ(sim->RunningMode(), SIM_MODE_BOOTLOADER);
@@ -215,6 +221,7 @@ TEST_F(SimBoot, RefusalsAfterOpeningCloseThePortAgain) {
 
 TEST_F(SimBoot, StopCutsTheWaitAfterTheSoftwareResetShort) {
     ASSERT_TRUE(StartSensor());
+    boot->resetWaitMs = BOOT_RESET_WAIT_MS;  // a wait the stop must cut short, as a real sensor's
     const std::string image = WriteImage("v5.0.0", 100);
     // The stop comes once the sensor has the reset, while the procedure waits for
     // the sensor to restart.
@@ -230,7 +237,7 @@ TEST_F(SimBoot, StopCutsTheWaitAfterTheSoftwareResetShort) {
     const auto returned = Clock::now();
     stopper.join();
     EXPECT_EQ(sim->Counters().softwareResets, 1u);
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returned - stoppedAt).count(), BOOT_RESET_WAIT_MS)
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returned - stoppedAt).count(), boot->resetWaitMs)
         << "the procedure waited out the restart";
     EXPECT_EQ(sim->Counters().bytesReceived, bytesAtStop.load()) << "the procedure went on after the stop";
     EXPECT_FALSE(boot->Line()->IsConnected());

@@ -38,6 +38,7 @@ protected:
         page = dynamic_cast<FirmwarePage*>(window->Page(1189));
         ASSERT_NE(page, nullptr);
         ASSERT_TRUE(page->isVisible());
+        page->SetBootResetWaitMs(ResetWaitFor(sensorOptions));
     }
     // Clicks the button and waits for the worker it starts to end; the result.
     bool RunWorker(const char* button) {
@@ -145,7 +146,9 @@ TEST_F(DownloadPageTest, DownloadWithoutAnImageFileStartsNothing) {
         EXPECT_EQ(boxes[0].text, "Failed to open the bin file, please check the directory!");
         EXPECT_EQ(boxes[0].caption, "Note");
     }
-    QTest::qWait(100);
+    // Nothing waits in the event queue to start a worker later.
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(page->WorkerRunning());
     EXPECT_EQ(sensor->Counters().commandsReceived, commandsBefore);
 }
 

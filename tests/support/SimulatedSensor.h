@@ -30,6 +30,14 @@ inline VirtualSensorOptions FastSensorOptions()
     return options;
 }
 
+// How long a tool waits after a software reset before it talks to this sensor
+// again: the sensor's own quiet time and room for a loaded machine, since a
+// command that reaches the sensor while it restarts is lost.
+inline int ResetWaitFor(const VirtualSensorOptions& options)
+{
+    return options.resetDelayMs + 500;
+}
+
 // How a test opens the sensor's port: plain, as the firmware window does, or
 // entering command mode at once, as the main window does.
 enum class OpenMode { Plain, CommandMode };

@@ -65,6 +65,10 @@ public:
     // The skin file the page was built from.
     [[nodiscard]] const std::string& SkinPath() const { return skinPath_; }
 
+    // How long a download waits for the sensor to restart into its bootloader (a real
+    // sensor's time unless set); only while no worker runs.
+    void SetBootResetWaitMs(int ms) { boot_->resetWaitMs = ms; }
+
     // The PathButton action after the dialog: takes the path, stores it in the
     // configuration at once and shows it.
     void SetChosenImagePath(const std::string& path);
