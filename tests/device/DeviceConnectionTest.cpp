@@ -151,7 +151,10 @@ TEST_F(DeviceConnectionTest, VersionAndSerialNumberAreRead)
     EXPECT_EQ(serial, "SN-20261210-77");
 
     // Outside command mode the sensor ignores the request: the call fails, the text is emptied.
+    // The port is opened again with a short time-out, which is how long that call waits.
     TAVO_Interface_RadarDevice_StopCmdMode(device_);
+    sensor_.CloseDevice();
+    ASSERT_TRUE(sensor_.Open(OpenMode::Plain, 256000, 200));
     EXPECT_EQ(TAVO_Interface_RadarDevice_GetVersion(device_, version), 0);
     EXPECT_EQ(version, "");
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "support/SimulatedSensor.h"
+#include "support/ThreadState.h"
 
 namespace {
 
@@ -38,19 +39,17 @@ TEST_F(DeviceReadTest, CancelReadEndsABlockedRead)
     ASSERT_TRUE(OpenPlain());
 
     for (int attempt = 0; attempt < 3; ++attempt) {
-        std::atomic<bool> entered{false};
+        std::atomic<pid_t> readerId{0};
         std::atomic<int> result{-99};
         Clock::time_point returned;
         std::thread reader([&] {
             uint8_t buffer[64];
-            entered.store(true);
+            readerId.store(CurrentThreadId());
             result.store(TAVO_Interface_RadarDevice_ReadData(device_, buffer, sizeof(buffer), LONG_READ_MS, 0));
             returned = Clock::now();
         });
-        while (!entered.load()) {
-            std::this_thread::yield();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it block in poll
+        EXPECT_TRUE(WaitUntil([&] { return readerId.load() != 0 && ThreadWaitsInPoll(readerId.load()); }))
+            << "the read never blocked";
         // Asking from this thread does not wait for the blocked read.
         EXPECT_EQ(TAVO_Interface_RadarDevice_IsConnected(device_), 1);
         const Clock::time_point cancelled = Clock::now();
@@ -114,16 +113,20 @@ TEST_F(DeviceReadTest, HangUpClosesThePortAndReadsFailWithoutSpinning)
     ASSERT_TRUE(StartSensor(QuietLineOptions()));
     ASSERT_TRUE(OpenPlain());
 
+    std::atomic<pid_t> readerId{0};
     std::atomic<int> result{-99};
     Clock::time_point started;
     Clock::time_point returned;
     std::thread reader([&] {
         uint8_t buffer[64];
         started = Clock::now();
+        readerId.store(CurrentThreadId());
         result.store(TAVO_Interface_RadarDevice_ReadData(device_, buffer, sizeof(buffer), LONG_READ_MS, 0));
         returned = Clock::now();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The hang-up meets the read while it waits.
+    EXPECT_TRUE(WaitUntil([&] { return readerId.load() != 0 && ThreadWaitsInPoll(readerId.load()); }))
+        << "the read never blocked";
     sensor_->HangUp();
     reader.join();
     EXPECT_LT(result.load(), 0);

@@ -264,6 +264,7 @@ TEST_F(MainWindowTest, AHangUpReturnsTheWindowToNotConnected)
 
 TEST_F(MainWindowTest, TheLinkWatchLeavesAClaimedLineToItsWorker)
 {
+    windowOptions.linkWatchPeriodMs = 50;
     OpenWindow();
     Connect();
     ASSERT_EQ(Button("1103")->text(), "Disconn.");
@@ -272,7 +273,7 @@ TEST_F(MainWindowTest, TheLinkWatchLeavesAClaimedLineToItsWorker)
     ASSERT_FALSE(sensor->ReportOutputOn());
     const std::vector<uint8_t> noise(48, 0x5A);
     // Three watch periods pass for each case; the drain needs only one.
-    const int watchPeriods = 3 * MainWindow::kLinkWatchPeriodMs;
+    const int watchPeriods = 3 * windowOptions.linkWatchPeriodMs;
 
     uint64_t sent = sensor->Counters().noiseBytesSent;
     {

@@ -146,7 +146,7 @@ void MainWindow::BuildControls()
     connect(panel_, &ConnectionPanel::connectRequested, this, &MainWindow::OnConnect);
     connect(panel_, &ConnectionPanel::portSelectionChanged, this, &MainWindow::HandPortSelection);
 
-    linkWatch_.setInterval(kLinkWatchPeriodMs);
+    linkWatch_.setInterval(options_.linkWatchPeriodMs);
     connect(&linkWatch_, &QTimer::timeout, this, &MainWindow::WatchLink);
 }
 

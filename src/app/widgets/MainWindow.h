@@ -37,6 +37,8 @@ struct MainWindowOptions {
     std::string titleSuffix;
     // The pages, in button order; empty = ToolPageSpecs().
     std::vector<ToolPageSpec> pages;
+    // How often a connection is checked for a hang-up while nothing else reads it.
+    int linkWatchPeriodMs = 500;
 };
 
 class MainWindow : public QDialog {
@@ -49,8 +51,6 @@ public:
     // The smallest layout scale the window can be shrunk to: below it the scaled
     // fonts stop being readable.
     static constexpr double kMinimumLayoutScale = 0.75;
-    // How often a connection is checked for a hang-up while nothing else reads it.
-    static constexpr int kLinkWatchPeriodMs = 500;
 
     explicit MainWindow(MainWindowOptions options = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
