@@ -32,11 +32,14 @@ XMLNode LoadAppConfig() {
     uint8_t* data = nullptr;
     const size_t size = ReadFileData(path, &data);
     if (data) {
-        gAppConfigDoc.LoadBuffer(data, size);  // a parse error keeps what was parsed
+        const bool parsed = gAppConfigDoc.LoadBuffer(data, size);
         ReleaseFileData(data);
-        if (gAppConfigDoc.TooDeep()) {
-            gRefusal = "The configuration file " + path + " was not loaded: " + gAppConfigDoc.LastError() + ".";
-            DbgOutputA(1, "%s\r\n", gRefusal.c_str());
+        if (!parsed) {
+            // Refused whole, as the command-line tool refuses it: settings taken from
+            // part of a damaged file could be wrong, and a save would lose the rest.
+            gRefusal = gAppConfigDoc.LastError();
+            gAppConfigDoc.Clear();
+            DbgOutputA(1, "The configuration file %s was not loaded: %s.\r\n", path.c_str(), gRefusal.c_str());
         }
     }
     XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");

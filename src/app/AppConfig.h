@@ -14,14 +14,16 @@ extern XMLParser gAppConfigDoc;
 // data folder + "appConfig.xml"
 [[nodiscard]] std::string GetAppConfigPath();
 
-// At start-up, before anything reads a setting: reads the file into gAppConfigDoc (a parse error keeps
-// what was parsed); when there is no top-level AppConfig element, append an empty
-// one and save at once. Returns the AppConfig element.
-// A file nested deeper than XML_MAX_DEPTH is refused instead: the settings start
-// from an empty AppConfig, the reason is logged and kept for AppConfigRefusal, and
-// no save touches that file until a later load succeeds.
+// At start-up, before anything reads a setting: reads the file into gAppConfigDoc;
+// when there is no top-level AppConfig element, appends an empty one and saves at
+// once. Returns the AppConfig element.
+// A file that does not parse (not well-formed, or nested deeper than XML_MAX_DEPTH)
+// is refused instead: the settings start from an empty AppConfig, the reason is
+// logged and kept for AppConfigRefusal, and no save touches that file until a
+// later load succeeds.
 XMLNode LoadAppConfig();
-// Why the last LoadAppConfig refused the file; empty when it did not.
+// Why the last LoadAppConfig refused the file (the parser's reason, e.g. "not
+// well-formed at line 3: ..."); empty when it did not.
 [[nodiscard]] std::string AppConfigRefusal();
 
 // Writes gAppConfigDoc to GetAppConfigPath(): to a temporary file in the same folder,

@@ -118,19 +118,49 @@ TEST_F(AppConfigTest, UnknownContentSurvivesASave) {
         EXPECT_NE(text.find(piece), std::string::npos) << piece << "\n" << text;
 }
 
-TEST_F(AppConfigTest, MalformedFileKeepsWhatWasParsed) {
-    // Well-formed up to a broken tail: the parsed AppConfig stays and nothing is re-added.
-    WriteWholeFile(dir_.File("appConfig.xml"), "<AppConfig BaudRate=\"9600\"><ParamSetting DetectRangeMax=\"7.70\"/><Broken");
-    XMLNode appConfig = LoadAppConfig();
-    int32_t baud = 115200;
-    ReadConfigValue(appConfig, "BaudRate", baud);
-    EXPECT_EQ(baud, 9600);
-    EXPECT_TRUE(appConfig.FindChild("ParamSetting"));
+TEST_F(AppConfigTest, ADamagedFileIsRefusedWholeAndLeftAlone) {
+    // Nothing of a file that does not parse is taken, not even what comes before the
+    // damage, and no save of the run replaces it.
+    const struct {
+        const char* text;
+        const char* reason;
+    } cases[] = {
+        {"<AppConfig BaudRate=\"9600\"><ParamSetting DetectRangeMax=\"7.70\"/><Broken", "not well-formed at line 1"},
+        {"<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\">\n", "not well-formed at line 2"},
+        // An unclosed quote in the declaration runs on over the rest of the file.
+        {"<?xml version=\"1.0\" encoding='UTF-8\"?>\n<AppConfig BaudRate=\"9600\"/>\n", "not well-formed at line "},
+        {"<AppConfig BaudRate=\"9600\"/>\n<AppConfig BaudRate=\"1\"", "not well-formed at line 2"},
+        {"\x01\x02 not xml", "not well-formed at line 1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        ASSERT_TRUE(WriteWholeFile(dir_.File("appConfig.xml"), c.text));
+        XMLNode appConfig = LoadAppConfig();
+        ASSERT_TRUE(appConfig);
+        EXPECT_EQ(AppConfigRefusal().rfind(c.reason, 0), 0u) << AppConfigRefusal();
+        int32_t baud = 115200;
+        ReadConfigValue(appConfig, "BaudRate", baud);
+        EXPECT_EQ(baud, 115200);
+        EXPECT_FALSE(appConfig.FindChild("ParamSetting"));
+        appConfig.SetAttributeText("BaudRate", "460800");
+        EXPECT_FALSE(SaveAppConfig());
+        EXPECT_EQ(ConfigText(), c.text) << "the file is left alone";
+    }
 
-    // Without an AppConfig element the file is rewritten with the other content plus a new one.
+    // Once the file is mended, the next load takes it and saves work again.
+    ASSERT_TRUE(WriteWholeFile(dir_.File("appConfig.xml"), "<AppConfig BaudRate=\"9600\"/>"));
+    XMLNode appConfig = LoadAppConfig();
+    EXPECT_EQ(AppConfigRefusal(), "");
+    appConfig.SetAttributeText("BaudRate", "460800");
+    EXPECT_TRUE(SaveAppConfig());
+    EXPECT_NE(ConfigText().find("BaudRate=\"460800\""), std::string::npos) << ConfigText();
+}
+
+TEST_F(AppConfigTest, AWellFormedFileWithoutAppConfigGetsOneAndKeepsTheRest) {
     WriteWholeFile(dir_.File("appConfig.xml"), "<Other k=\"v\"/>");
-    appConfig = LoadAppConfig();
+    XMLNode appConfig = LoadAppConfig();
     ASSERT_TRUE(appConfig);
+    EXPECT_EQ(AppConfigRefusal(), "");
     const std::string text = ConfigText();
     EXPECT_NE(text.find("<Other k=\"v\" />"), std::string::npos) << text;
     EXPECT_NE(text.find("<AppConfig />"), std::string::npos) << text;
@@ -140,8 +170,6 @@ TEST_F(AppConfigTest, ADeclarationHoldingItsOwnEndDoesNotStopLaterSavesFromLoadi
     // Kept and written back, such a declaration ended early, and every later start lost
     // the settings saved after it.
     const char* declarations[] = {
-        // An unclosed quote runs on over the rest of the file, past two "?>".
-        "<?xml version=\"1.0\" encoding='UTF-8\"?>\n<?xml version=\"1.0\"?>",
         // Taken by the parser: the "?>" in the value does not end it, the "/>" does.
         "<?xml version=\"1.0\" note=\"?>?>\"/>",
         // Two of them.

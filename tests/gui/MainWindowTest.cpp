@@ -365,6 +365,35 @@ TEST_F(MainWindowTest, ClosingSavesTheParametersAndTheBaudRate)
     EXPECT_FALSE(GetLocalFolderFileList(dataDir->File("Log"), "log").empty());
 }
 
+TEST_F(MainWindowTest, ADamagedConfigurationIsRefusedSaidWhyAndNeverSavedOver)
+{
+    // Well-formed up to a broken tail: nothing of it is taken, not even the baud rate.
+    const std::string damaged = "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\" Other=\"kept\">\n"
+                                "<ParamSetting DetectRangeMax=\"7.70\"/><Broken\n";
+    WriteConfig(damaged);
+    OpenWindow(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.empty(); }, HANG_GUARD_MS)) << "no message says why";
+    ASSERT_EQ(boxes.size(), 1u);
+    const std::string path = dataDir->File("appConfig.xml");
+    EXPECT_EQ(boxes[0].text.rfind("The configuration file " + path + " was not loaded: not well-formed at line ", 0), 0u)
+        << boxes[0].text;
+    EXPECT_NE(boxes[0].text.find("default settings"), std::string::npos) << boxes[0].text;
+    EXPECT_EQ(boxes[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(Find<QLineEdit>("1102")->text(), "115200");
+
+    // Every save of the run leaves the file alone: the baud rate's, and the one on closing.
+    Find<QLineEdit>("1102")->setText("38400");
+    window->SaveBaudRate();
+    window->Params().ObjectDisappearReportTime = 77;
+    CloseWindow();
+    EXPECT_EQ(ConfigFileText(), damaged);
+
+    const auto logs = GetLocalFolderFileList(dataDir->File("Log"), "log");
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string log = ReadWholeFile(dataDir->File("Log/" + logs[0]));
+    EXPECT_NE(log.find(path + " was not loaded: not well-formed at line "), std::string::npos) << log;
+}
+
 TEST_F(MainWindowTest, TheLicenceIsShownAtTheFirstStartAndFromTheAboutItem)
 {
     std::remove(dataDir->File("LicenseShown").c_str());

@@ -184,6 +184,16 @@ void MainWindow::InitDialog()
     panel_->SetConnectEnabled(true);
 
     logFile_ = OpenLogOutput(GetProgramPath());
+    // A configuration file that did not load is left as it is (no save of this run
+    // touches it) and the settings start from their defaults: the log and the user
+    // are told why, the user once the window is up.
+    if (const std::string refusal = AppConfigRefusal(); !refusal.empty()) {
+        const std::string text = FormatStringText(TEXT_CONFIG_REFUSED, GetAppConfigPath().c_str(), refusal.c_str());
+        DbgOutputA(1, "%s\r\n", text.c_str());
+        QTimer::singleShot(0, this, [this, text] {
+            ShowMessageBox(this, DisplayText(text), LoadStringText(TEXT_ERROR), MessageIcon::Warning);
+        });
+    }
     ShowConnectionStatus();
     runStatusTimer_.start();
 
