@@ -14,16 +14,16 @@
 
 namespace {
 
-constexpr size_t kStreamBytes = 100u << 20;
-constexpr size_t kChunk = 64 * 1024;
+constexpr size_t STREAM_BYTES = 100u << 20;
+constexpr size_t CHUNK = 64 * 1024;
 
 const std::vector<uint8_t>& Stream() {
     static const std::vector<uint8_t> stream = [] {
         std::vector<uint8_t> bytes;
-        bytes.reserve(kStreamBytes + 128);
+        bytes.reserve(STREAM_BYTES + 128);
         std::mt19937 random(42);
         uint16_t raw[TARGET_GATE_COUNT];
-        for (int i = 0; bytes.size() < kStreamBytes; ++i) {
+        for (int i = 0; bytes.size() < STREAM_BYTES; ++i) {
             for (uint16_t& r : raw) r = static_cast<uint16_t>(random());
             const auto payload = BuildTargetReportPayload(static_cast<uint8_t>(random() % 4),
                                                           static_cast<uint16_t>(random() % 840), raw);
@@ -45,8 +45,8 @@ void BM_ScanAndDecode(benchmark::State& state) {
     const ReportHandler handler = [&](const uint8_t* payload) { reports += DecodeTargetReport(payload, report); };
     for (auto _ : state) {
         CBaseBuffer carry;
-        for (size_t offset = 0; offset < stream.size(); offset += kChunk)
-            ScanFrames(carry, stream.data() + offset, std::min(kChunk, stream.size() - offset), handler, never);
+        for (size_t offset = 0; offset < stream.size(); offset += CHUNK)
+            ScanFrames(carry, stream.data() + offset, std::min(CHUNK, stream.size() - offset), handler, never);
         benchmark::DoNotOptimize(report);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * stream.size()));
@@ -60,8 +60,8 @@ void BM_MemcpyOfTheStream(benchmark::State& state) {
     // as the scanner's reads do, not through a cache-sized chunk.
     std::vector<uint8_t> copy(stream.size());
     for (auto _ : state) {
-        for (size_t offset = 0; offset < stream.size(); offset += kChunk) {
-            const size_t n = std::min(kChunk, stream.size() - offset);
+        for (size_t offset = 0; offset < stream.size(); offset += CHUNK) {
+            const size_t n = std::min(CHUNK, stream.size() - offset);
             std::memcpy(copy.data() + offset, stream.data() + offset, n);
         }
         benchmark::ClobberMemory();

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int kFrames = 200000;
+constexpr int FRAMES = 200000;
 
 const std::string& RecordFile() {
     static const std::string path = [] {
@@ -25,7 +25,7 @@ const std::string& RecordFile() {
         std::FILE* out = std::fopen(file.c_str(), "wb");
         std::mt19937 random(7);
         uint16_t raw[TARGET_GATE_COUNT];
-        for (int i = 0; i < kFrames && out; ++i) {
+        for (int i = 0; i < FRAMES && out; ++i) {
             for (uint16_t& r : raw) r = static_cast<uint16_t>(random());
             const auto payload = BuildTargetReportPayload(static_cast<uint8_t>(random() % 4),
                                                           static_cast<uint16_t>(random() % 840), raw);
@@ -63,7 +63,7 @@ void BM_ReplayToDevNull(benchmark::State& state, const char* format) {
             return;
         }
     }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kFrames);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * FRAMES);
 }
 BENCHMARK_CAPTURE(BM_ReplayToDevNull, jsonl, "jsonl")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_ReplayToDevNull, text, "text")->Unit(benchmark::kMillisecond)->UseRealTime();

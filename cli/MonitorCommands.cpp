@@ -146,7 +146,7 @@ struct ReplayOptions {
 };
 
 ReportFormat FormatOf(const std::string& name) {
-    if (name == "jsonl" || name == "json") return ReportFormat::Json;
+    if (name == "jsonl" || name == "json") return ReportFormat::JsonLine;
     if (name == "csv") return ReportFormat::Csv;
     return ReportFormat::Text;
 }
@@ -200,7 +200,7 @@ int RunMonitor(const MonitorOptions& options) {
         return EXIT_FAILED;
     }
 
-    ReportPrinter printer(options.json ? ReportFormat::Json : ReportFormat::Text, options.count, setting, constants,
+    ReportPrinter printer(options.json ? ReportFormat::JsonLine : ReportFormat::Text, options.count, setting, constants,
                           LineWriter::BATCH);
     SensorSession::LineClaim claim = sensor.ClaimLine();
     CAcquisitionWorker worker(&claim.Line(), printer);
@@ -260,7 +260,7 @@ int RunReplay(const ReplayOptions& options) {
     // Replay needs no sensor: the worker has no line.
     // Without pauses the lines go out in blocks; a paced replay shows each as it comes.
     const bool paced = options.intervalMs > 0 && options.speed > 0;
-    ReportPrinter printer(options.json ? ReportFormat::Json : FormatOf(options.format), options.count, setting,
+    ReportPrinter printer(options.json ? ReportFormat::JsonLine : FormatOf(options.format), options.count, setting,
                           constants, paced ? LineWriter::EACH_LINE : LineWriter::BLOCKS);
     CAcquisitionWorker worker(nullptr, printer);
     worker.replayMode = 1;

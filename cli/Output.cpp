@@ -239,9 +239,9 @@ void ProgressBar::Draw() {
     const int percent = maximum_ == 0 ? 100 : static_cast<int>(value * 100 / maximum_);
     if (percent == lastPercent_) return;  // a redraw per percent is enough
     lastPercent_ = percent;
-    constexpr int kWidth = 40;
-    const int filled = percent * kWidth / 100;
-    std::string bar = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] ";
+    constexpr int WIDTH = 40;
+    const int filled = percent * WIDTH / 100;
+    std::string bar = "\r[" + std::string(filled, '#') + std::string(WIDTH - filled, '-') + "] ";
     char number[16];
     std::snprintf(number, sizeof number, "%3d%%", percent);
     bar += number;

@@ -230,7 +230,7 @@ int ReadRecord(SensorSession& sensor, ParamSetting& record) {
 // Compares what was sent with what reads back, as the sensor holds it (a read
 // distance, gate x resolution, gives its gate back). True when equal.
 bool VerifyRecord(const ParamSetting& written, const ParamSetting& read) {
-    static const char* const kNames[6] = {"DetectRangeMin",  "DetectRangeMax",  "ResponseFreq",
+    static const char* const NAMES[6] = {"DetectRangeMin",  "DetectRangeMax",  "ResponseFreq",
                                           "StateReportFreq", "RangeReportFreq", "ObjectDisappearReportTime"};
     uint32_t sent[DETECT_SETTING_COUNT];
     uint32_t held[DETECT_SETTING_COUNT];
@@ -252,7 +252,7 @@ bool VerifyRecord(const ParamSetting& written, const ParamSetting& read) {
             a = std::to_string(sent[i]);
             b = std::to_string(held[i]);
         }
-        PrintError(Text(TEXT_VERIFY_MISMATCH, kNames[i], a.c_str(), b.c_str()));
+        PrintError(Text(TEXT_VERIFY_MISMATCH, NAMES[i], a.c_str(), b.c_str()));
     }
     for (int g = 0; g < PARAM_GATE_COUNT; ++g) {
         const std::pair<const char*, std::pair<uint32_t, uint32_t>> tables[2] = {

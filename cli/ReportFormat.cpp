@@ -101,7 +101,7 @@ const std::string& PaddedStateText(int state) {
 void AppendReportLine(std::string& out, ReportFormat format, const TargetReport& report, double current,
                       unsigned long long index) {
     switch (format) {
-    case ReportFormat::Json:
+    case ReportFormat::JsonLine:
         // The one JSON text of the tool not built with nlohmann (see Output.h): this
         // line is written for every report, and a tree per report measured about six
         // times slower. It also keeps current_ma at five fixed decimals, which

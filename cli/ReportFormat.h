@@ -6,7 +6,7 @@
 
 #include "monitor/FrameScanner.h"
 
-enum class ReportFormat { Text, Json, Csv };
+enum class ReportFormat { Text, JsonLine, Csv };
 
 // Appends the line for the report (without the line end) to out. index is the
 // report's number in the run (CSV only); current the estimate in mA.

@@ -20,8 +20,8 @@
 
 namespace {
 
-constexpr size_t kChunkSize = 1 << 20;
-constexpr int kDistanceBins = 13;  // gates 0 .. 12 of the default resolution
+constexpr size_t CHUNK_SIZE = 1 << 20;
+constexpr int DISTANCE_BINS = 13;  // gates 0 .. 12 of the default resolution
 
 struct RecordStats {
     std::string path;
@@ -32,7 +32,7 @@ struct RecordStats {
     uint64_t reports = 0;
     ScanCounters scan;
     std::array<uint64_t, 5> states{};  // 0, 1, 2, 3, other
-    std::array<uint64_t, kDistanceBins + 1> distance{};  // by gate for reports with a target; last = beyond
+    std::array<uint64_t, DISTANCE_BINS + 1> distance{};  // by gate for reports with a target; last = beyond
     std::array<double, TARGET_GATE_COUNT> energySum{};
     std::array<double, TARGET_GATE_COUNT> energyMax{};
 };
@@ -51,7 +51,7 @@ bool Collect(const std::string& path, RecordStats& stats) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return false;
     CBaseBuffer carry;
-    std::vector<uint8_t> chunk(kChunkSize);
+    std::vector<uint8_t> chunk(CHUNK_SIZE);
     const std::atomic<int> never{0};
     const ReportHandler handler = [&stats](const uint8_t* payload) {
         TargetReport report;
@@ -60,7 +60,7 @@ bool Collect(const std::string& path, RecordStats& stats) {
         stats.states[static_cast<size_t>(report.state >= 0 && report.state <= 3 ? report.state : 4)] += 1;
         if (report.state == TARGET_STATE_MOVING || report.state == TARGET_STATE_MOTIONLESS) {
             const int gate = static_cast<int>(report.distanceCm / (stats.rangeResolution * 100.0));
-            stats.distance[static_cast<size_t>(std::clamp(gate, 0, kDistanceBins))] += 1;
+            stats.distance[static_cast<size_t>(std::clamp(gate, 0, DISTANCE_BINS))] += 1;
         }
         for (int g = 0; g < TARGET_GATE_COUNT; ++g) {
             stats.energySum[static_cast<size_t>(g)] += report.gateEnergyDb[g];

@@ -26,13 +26,13 @@ uint16_t RawFromDb(double db)
     return static_cast<uint16_t>(std::clamp(raw, 0.0, 65535.0));
 }
 
-ReportPayload MakeReportPayload(uint8_t state, uint16_t distanceCm, const std::array<uint16_t, kGateCount>& gateRaw)
+ReportPayload MakeReportPayload(uint8_t state, uint16_t distanceCm, const std::array<uint16_t, GATE_COUNT>& gateRaw)
 {
     ReportPayload payload{};
     payload[0] = 1;
     payload[1] = state;
     WriteLE16(&payload[2], distanceCm);
-    for (int g = 0; g < kGateCount; ++g) {
+    for (int g = 0; g < GATE_COUNT; ++g) {
         WriteLE16(&payload[6 + 4 * g], gateRaw[g]);
     }
     return payload;
@@ -45,25 +45,25 @@ BuiltInScenario::BuiltInScenario(uint32_t seed) : random_(seed) {}
 ReportPayload BuiltInScenario::ReportAt(double sceneSeconds, const SceneSettings& settings)
 {
     // Where the person is during one cycle; distance < 0 means nobody in the room.
-    constexpr double kWalkInStart = 8.0, kStandStart = 14.0, kLeaveStart = 24.0, kGone = 30.0;
-    constexpr double kDoor = 9.0, kSpot = 2.5;
-    const double t = std::fmod(std::max(sceneSeconds, 0.0), kCycleSeconds);
+    constexpr double WALK_IN_START = 8.0, STAND_START = 14.0, LEAVE_START = 24.0, GONE = 30.0;
+    constexpr double DOOR = 9.0, SPOT = 2.5;
+    const double t = std::fmod(std::max(sceneSeconds, 0.0), CYCLE_SECONDS);
     double distance = -1.0;
     bool moving = false;
-    if (t >= kWalkInStart && t < kStandStart) {
-        distance = kDoor + (kSpot - kDoor) * (t - kWalkInStart) / (kStandStart - kWalkInStart);
+    if (t >= WALK_IN_START && t < STAND_START) {
+        distance = DOOR + (SPOT - DOOR) * (t - WALK_IN_START) / (STAND_START - WALK_IN_START);
         moving = true;
-    } else if (t >= kStandStart && t < kLeaveStart) {
-        distance = kSpot + 0.05 * std::sin(t * 1.3);  // breathing, a little sway
-    } else if (t >= kLeaveStart && t < kGone) {
-        distance = kSpot + (kDoor - kSpot) * (t - kLeaveStart) / (kGone - kLeaveStart);
+    } else if (t >= STAND_START && t < LEAVE_START) {
+        distance = SPOT + 0.05 * std::sin(t * 1.3);  // breathing, a little sway
+    } else if (t >= LEAVE_START && t < GONE) {
+        distance = SPOT + (DOOR - SPOT) * (t - LEAVE_START) / (GONE - LEAVE_START);
         moving = true;
     }
 
     std::uniform_real_distribution<double> jitter(-2.0, 2.0);
     const double gateLength = settings.gateLengthM > 0.0 ? settings.gateLengthM : 0.7;
     const int targetGate = distance >= 0.0 ? static_cast<int>(distance / gateLength) : -1;
-    const bool inRoom = targetGate >= 0 && targetGate < kGateCount;
+    const bool inRoom = targetGate >= 0 && targetGate < GATE_COUNT;
     // A moving person rises well above the trigger threshold of their gate; a still
     // one stays between hold and trigger, which keeps presence without re-triggering.
     double peak = 0.0;
@@ -71,8 +71,8 @@ ReportPayload BuiltInScenario::ReportAt(double sceneSeconds, const SceneSettings
         peak = moving ? settings.trigger[targetGate] + 8.0 : settings.hold[targetGate] + 4.0;
         peak = std::min(peak, 56.0);
     }
-    std::array<uint16_t, kGateCount> raw{};
-    for (int g = 0; g < kGateCount; ++g) {
+    std::array<uint16_t, GATE_COUNT> raw{};
+    for (int g = 0; g < GATE_COUNT; ++g) {
         double db = EmptyRoomEnergyDb()[g] + jitter(random_);
         if (inRoom) {
             db = std::max(db, peak - 7.0 * std::abs(g - targetGate) + jitter(random_) * 0.5);
@@ -128,7 +128,7 @@ bool RecordedScenario::Load(const std::string& path, std::string& error)
 
 bool RecordedScenario::NextReport(ReportPayload& payload)
 {
-    constexpr size_t kReadSize = 64 * 1024;
+    constexpr size_t READ_SIZE = 64 * 1024;
     size_t i = 0;
     for (;;) {
         // Scan what is there; stop where a frame could still be completed by more bytes.
@@ -145,9 +145,9 @@ bool RecordedScenario::NextReport(ReportPayload& payload)
                 ++i;
                 continue;
             }
-            const bool report = length == kReportPayloadSize && window_[i + 6] == 1;
+            const bool report = length == REPORT_PAYLOAD_SIZE && window_[i + 6] == 1;
             if (report) {
-                std::memcpy(payload.data(), &window_[i + 6], kReportPayloadSize);
+                std::memcpy(payload.data(), &window_[i + 6], REPORT_PAYLOAD_SIZE);
             }
             i += length + SIM_FRAME_OVERHEAD;
             if (report) {
@@ -158,8 +158,8 @@ bool RecordedScenario::NextReport(ReportPayload& payload)
         window_.erase(window_.begin(), window_.begin() + static_cast<std::ptrdiff_t>(i));
         i = 0;
         const size_t old = window_.size();
-        window_.resize(old + kReadSize);
-        const size_t n = std::fread(window_.data() + old, 1, kReadSize, file_);
+        window_.resize(old + READ_SIZE);
+        const size_t n = std::fread(window_.data() + old, 1, READ_SIZE, file_);
         window_.resize(old + n);
         if (n == 0) {
             return false;

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-inline constexpr int kGateCount = 16;
-inline constexpr size_t kReportPayloadSize = 70;
-using ReportPayload = std::array<uint8_t, kReportPayloadSize>;
-using GateTable = std::array<uint32_t, kGateCount>;
+inline constexpr int GATE_COUNT = 16;
+inline constexpr size_t REPORT_PAYLOAD_SIZE = 70;
+using ReportPayload = std::array<uint8_t, REPORT_PAYLOAD_SIZE>;
+using GateTable = std::array<uint32_t, GATE_COUNT>;
 
 // What the scene needs to know of the sensor's configuration.
 struct SceneSettings {
@@ -45,7 +45,7 @@ public:
     [[nodiscard]] bool IsRecording() const override { return false; }
 
     // One cycle of the scene: nobody, walking in, standing still, leaving, nobody.
-    static constexpr double kCycleSeconds = 40.0;
+    static constexpr double CYCLE_SECONDS = 40.0;
 
 private:
     std::mt19937 random_;
@@ -79,6 +79,6 @@ private:
 
 // The 70-byte target report: type 1, state, distance (cm), 16 gate slots of 4 bytes.
 [[nodiscard]] ReportPayload MakeReportPayload(uint8_t state, uint16_t distanceCm,
-                                              const std::array<uint16_t, kGateCount>& gateRaw);
+                                              const std::array<uint16_t, GATE_COUNT>& gateRaw);
 // Raw gate energy whose dB value (20 log10(raw / 100), integer division) is about dB.
 [[nodiscard]] uint16_t RawFromDb(double db);

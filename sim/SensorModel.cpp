@@ -11,37 +11,37 @@
 
 namespace {
 
-constexpr uint16_t kEnterCommandMode = 0x00FF;
-constexpr uint16_t kLeaveCommandMode = 0x00FE;
-constexpr uint16_t kReadVersion = 0x0000;
-constexpr uint16_t kReadSerialNumber = 0x0011;
-constexpr uint16_t kGenerateThresholds = 0x0009;
-constexpr uint16_t kBootReadMode = 0x60;
-constexpr uint16_t kBootReadPartitions = 0x61;
-constexpr uint16_t kBootFileInfo = 0x62;
-constexpr uint16_t kBootPacket = 0x63;
-constexpr uint16_t kBootSoftReset = 0x64;
-constexpr uint16_t kBootReadDeviceId = 0x65;
-constexpr uint16_t kWriteConfig = 112, kReadConfig = 113;
-constexpr uint16_t kWriteTrigger = 114, kReadTrigger = 115;
-constexpr uint16_t kWriteAppear = 116, kReadAppear = 117;
-constexpr uint16_t kWriteHold = 118, kReadHold = 119;
-constexpr uint16_t kOutputSwitch = 0x7A;
+constexpr uint16_t ENTER_COMMAND_MODE = 0x00FF;
+constexpr uint16_t LEAVE_COMMAND_MODE = 0x00FE;
+constexpr uint16_t READ_VERSION = 0x0000;
+constexpr uint16_t READ_SERIAL_NUMBER = 0x0011;
+constexpr uint16_t GENERATE_THRESHOLDS = 0x0009;
+constexpr uint16_t BOOT_READ_MODE = 0x60;
+constexpr uint16_t BOOT_READ_PARTITIONS = 0x61;
+constexpr uint16_t BOOT_FILE_INFO = 0x62;
+constexpr uint16_t BOOT_PACKET = 0x63;
+constexpr uint16_t BOOT_SOFT_RESET = 0x64;
+constexpr uint16_t BOOT_READ_DEVICE_ID = 0x65;
+constexpr uint16_t WRITE_CONFIG = 112, READ_CONFIG = 113;
+constexpr uint16_t WRITE_TRIGGER = 114, READ_TRIGGER = 115;
+constexpr uint16_t WRITE_APPEAR = 116, READ_APPEAR = 117;
+constexpr uint16_t WRITE_HOLD = 118, READ_HOLD = 119;
+constexpr uint16_t OUTPUT_SWITCH = 0x7A;
 
-constexpr uint16_t kProtocolVersion = 2;
-constexpr uint8_t kProgressType = 3;  // payload type of threshold generation progress frames
-constexpr uint32_t kPartitionCapacity = 1u << 20;
+constexpr uint16_t PROTOCOL_VERSION = 2;
+constexpr uint8_t PROGRESS_TYPE = 3;  // payload type of threshold generation progress frames
+constexpr uint32_t PARTITION_CAPACITY = 1u << 20;
 // An incomplete command that holds the input this long is taken for noise.
-constexpr double kInputStallMs = 1000.0;
+constexpr double INPUT_STALL_MS = 1000.0;
 // A verified image starts this long after the last packet's reply, so the reply leaves first.
-constexpr double kAppStartDelayMs = 20.0;
+constexpr double APP_START_DELAY_MS = 20.0;
 // A report is skipped while this much is still waiting to be sent.
-constexpr size_t kMaxQueuedOutput = 512;
-constexpr double kNever = std::numeric_limits<double>::max();
+constexpr size_t MAX_QUEUED_OUTPUT = 512;
+constexpr double NEVER = std::numeric_limits<double>::max();
 
-constexpr GateTable kDefaultTrigger = {48, 42, 36, 34, 32, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31};
-constexpr GateTable kDefaultHold = {45, 42, 33, 32, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28};
-constexpr GateTable kFactoryAppear = {51, 50, 30, 28, 25, 25, 25, 25, 25, 25, 25, 25, 25, 22, 22, 22};
+constexpr GateTable DEFAULT_TRIGGER = {48, 42, 36, 34, 32, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31, 31};
+constexpr GateTable DEFAULT_HOLD = {45, 42, 33, 32, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28, 28};
+constexpr GateTable FACTORY_APPEAR = {51, 50, 30, 28, 25, 25, 25, 25, 25, 25, 25, 25, 25, 22, 22, 22};
 
 uint32_t ClampDb(int value)
 {
@@ -55,9 +55,9 @@ SensorModel::SensorModel(const VirtualSensorOptions& options, std::unique_ptr<Re
 {
     config_ = {{10, 0}, {5, 12}, {11, 5}, {2, 40}, {12, 5}, {6, 40},
                {1, 4},  {3, 2},  {4, 2},  {7, 6},  {8, 1},  {9, 1}, {13, 120}};
-    trigger_ = kDefaultTrigger;
-    hold_ = kDefaultHold;
-    appear_ = kFactoryAppear;
+    trigger_ = DEFAULT_TRIGGER;
+    hold_ = DEFAULT_HOLD;
+    appear_ = FACTORY_APPEAR;
     flash_[0] = BuildSimFirmwareImage(options.version, 1024);
     outputOn_ = options.reportOutputOn;
     silent_ = options.silent;
@@ -69,7 +69,7 @@ SensorModel::SensorModel(const VirtualSensorOptions& options, std::unique_ptr<Re
 GateTable SensorModel::GeneratedTrigger(int coefficient)
 {
     GateTable table{};
-    for (int g = 0; g < kGateCount; ++g) {
+    for (int g = 0; g < GATE_COUNT; ++g) {
         table[g] = ClampDb(static_cast<int>(EmptyRoomEnergyDb()[g]) + 6 + coefficient);
     }
     return table;
@@ -78,7 +78,7 @@ GateTable SensorModel::GeneratedTrigger(int coefficient)
 GateTable SensorModel::GeneratedHold(int coefficient)
 {
     GateTable table{};
-    for (int g = 0; g < kGateCount; ++g) {
+    for (int g = 0; g < GATE_COUNT; ++g) {
         table[g] = ClampDb(static_cast<int>(EmptyRoomEnergyDb()[g]) + 3 + coefficient);
     }
     return table;
@@ -87,14 +87,14 @@ GateTable SensorModel::GeneratedHold(int coefficient)
 GateTable SensorModel::TableByWriteId(uint16_t writeId) const
 {
     switch (writeId) {
-    case kWriteTrigger:
-    case kReadTrigger:
+    case WRITE_TRIGGER:
+    case READ_TRIGGER:
         return trigger_;
-    case kWriteAppear:
-    case kReadAppear:
+    case WRITE_APPEAR:
+    case READ_APPEAR:
         return appear_;
-    case kWriteHold:
-    case kReadHold:
+    case WRITE_HOLD:
+    case READ_HOLD:
         return hold_;
     default:
         return {};
@@ -186,7 +186,7 @@ void SensorModel::Receive(const uint8_t* data, size_t length, double nowMs)
             if (inputStallSinceMs_ < 0) {
                 inputStallSinceMs_ = nowMs;
             }
-            if (nowMs - inputStallSinceMs_ < kInputStallMs) {
+            if (nowMs - inputStallSinceMs_ < INPUT_STALL_MS) {
                 break;
             }
             inputStallSinceMs_ = -1;
@@ -245,20 +245,20 @@ void SensorModel::HandleFrame(uint16_t word, const uint8_t* payload, size_t leng
 
 void SensorModel::HandleApplication(uint16_t word, const uint8_t* payload, size_t length, double nowMs)
 {
-    if (word == kEnterCommandMode) {
-        if (length < 2 || ReadLE16(payload) != kProtocolVersion) {
+    if (word == ENTER_COMMAND_MODE) {
+        if (length < 2 || ReadLE16(payload) != PROTOCOL_VERSION) {
             AckStatus(word, SIM_STATUS_BAD_PAYLOAD);
             return;
         }
         commandMode_ = true;
         std::vector<uint8_t> reply;
         AppendLE16(reply, SIM_STATUS_OK);
-        AppendLE16(reply, kProtocolVersion);
+        AppendLE16(reply, PROTOCOL_VERSION);
         AppendLE16(reply, options_.bufferSize);
         Ack(word, reply);
         return;
     }
-    if (word == kLeaveCommandMode) {
+    if (word == LEAVE_COMMAND_MODE) {
         commandMode_ = false;
         AckStatus(word, SIM_STATUS_OK);
         return;
@@ -267,9 +267,9 @@ void SensorModel::HandleApplication(uint16_t word, const uint8_t* payload, size_
         return;  // a streaming sensor ignores commands
     }
     switch (word) {
-    case kReadVersion:
-    case kReadSerialNumber: {
-        const std::string text = word == kReadVersion ? Version() : options_.serialNumber;
+    case READ_VERSION:
+    case READ_SERIAL_NUMBER: {
+        const std::string text = word == READ_VERSION ? Version() : options_.serialNumber;
         std::vector<uint8_t> reply;
         AppendLE16(reply, SIM_STATUS_OK);
         AppendLE16(reply, static_cast<uint16_t>(text.size()));
@@ -277,7 +277,7 @@ void SensorModel::HandleApplication(uint16_t word, const uint8_t* payload, size_
         Ack(word, reply);
         return;
     }
-    case kGenerateThresholds: {
+    case GENERATE_THRESHOLDS: {
         if (length != 6 || ReadLE16(payload + 4) == 0) {
             AckStatus(word, SIM_STATUS_BAD_PAYLOAD);
             return;
@@ -293,19 +293,19 @@ void SensorModel::HandleApplication(uint16_t word, const uint8_t* payload, size_
         AckStatus(word, SIM_STATUS_OK);
         return;
     }
-    case kBootReadMode:
+    case BOOT_READ_MODE:
         AckBoot(word, SIM_STATUS_OK, RunningMode());
         return;
-    case kBootReadPartitions:
+    case BOOT_READ_PARTITIONS:
         AckBoot(word, SIM_STATUS_OK, options_.partitionMask);
         return;
-    case kBootReadDeviceId:
+    case BOOT_READ_DEVICE_ID:
         AckBoot(word, SIM_STATUS_OK, options_.deviceId);
         return;
-    case kBootSoftReset:
+    case BOOT_SOFT_RESET:
         break;
-    case kBootFileInfo:
-    case kBootPacket:
+    case BOOT_FILE_INFO:
+    case BOOT_PACKET:
         AckBoot(word, SIM_STATUS_WRONG_MODE, SIM_STATUS_WRONG_MODE);
         return;
     default:
@@ -333,47 +333,47 @@ bool SensorModel::HandleParameter(uint16_t word, const uint8_t* payload, size_t 
     GateTable* table = nullptr;
     bool write = false;
     switch (word) {
-    case kWriteConfig:
-    case kWriteTrigger:
-    case kWriteAppear:
-    case kWriteHold:
-    case kOutputSwitch:
+    case WRITE_CONFIG:
+    case WRITE_TRIGGER:
+    case WRITE_APPEAR:
+    case WRITE_HOLD:
+    case OUTPUT_SWITCH:
         write = true;
         break;
-    case kReadConfig:
-    case kReadTrigger:
-    case kReadAppear:
-    case kReadHold:
+    case READ_CONFIG:
+    case READ_TRIGGER:
+    case READ_APPEAR:
+    case READ_HOLD:
         break;
     default:
         return false;
     }
     switch (word) {
-    case kWriteTrigger:
-    case kReadTrigger:
+    case WRITE_TRIGGER:
+    case READ_TRIGGER:
         table = &trigger_;
         break;
-    case kWriteAppear:
-    case kReadAppear:
+    case WRITE_APPEAR:
+    case READ_APPEAR:
         table = &appear_;
         break;
-    case kWriteHold:
-    case kReadHold:
+    case WRITE_HOLD:
+    case READ_HOLD:
         table = &hold_;
         break;
     default:
         break;
     }
     // The switch is write-only in the tool's use; one key alone reads it back.
-    if (word == kOutputSwitch && length == 2) {
+    if (word == OUTPUT_SWITCH && length == 2) {
         write = false;
     }
     auto keyKnown = [&](uint16_t key) {
-        if (word == kOutputSwitch) {
+        if (word == OUTPUT_SWITCH) {
             return key == 0;
         }
         if (table != nullptr) {
-            return key < kGateCount;
+            return key < GATE_COUNT;
         }
         return key >= 1 && key <= 13;
     };
@@ -394,7 +394,7 @@ bool SensorModel::HandleParameter(uint16_t word, const uint8_t* payload, size_t 
         for (size_t i = 0; i < count; ++i) {
             const uint16_t key = ReadLE16(payload + i * 6);
             const uint32_t value = ReadLE32(payload + i * 6 + 2);
-            if (word == kOutputSwitch) {
+            if (word == OUTPUT_SWITCH) {
                 outputOn_ = value != 0;
             } else if (table != nullptr) {
                 (*table)[key] = value;
@@ -410,7 +410,7 @@ bool SensorModel::HandleParameter(uint16_t word, const uint8_t* payload, size_t 
     for (size_t i = 0; i < count; ++i) {
         const uint16_t key = ReadLE16(payload + i * 2);
         uint32_t value = 0;
-        if (word == kOutputSwitch) {
+        if (word == OUTPUT_SWITCH) {
             value = outputOn_ ? 1 : 0;
         } else if (table != nullptr) {
             value = (*table)[key];
@@ -428,33 +428,33 @@ bool SensorModel::HandleParameter(uint16_t word, const uint8_t* payload, size_t 
 void SensorModel::HandleBootloader(uint16_t word, const uint8_t* payload, size_t length, double nowMs)
 {
     switch (word) {
-    case kEnterCommandMode: {
+    case ENTER_COMMAND_MODE: {
         std::vector<uint8_t> reply;
         AppendLE16(reply, SIM_STATUS_OK);
-        AppendLE16(reply, kProtocolVersion);
+        AppendLE16(reply, PROTOCOL_VERSION);
         AppendLE16(reply, options_.bufferSize);
         Ack(word, reply);
         return;
     }
-    case kLeaveCommandMode:
+    case LEAVE_COMMAND_MODE:
         AckStatus(word, SIM_STATUS_OK);
         return;
-    case kBootReadMode:
+    case BOOT_READ_MODE:
         AckBoot(word, SIM_STATUS_OK, SIM_MODE_BOOTLOADER);
         return;
-    case kBootReadPartitions:
+    case BOOT_READ_PARTITIONS:
         AckBoot(word, SIM_STATUS_OK, options_.partitionMask);
         return;
-    case kBootReadDeviceId:
+    case BOOT_READ_DEVICE_ID:
         AckBoot(word, SIM_STATUS_OK, options_.deviceId);
         return;
-    case kBootFileInfo:
+    case BOOT_FILE_INFO:
         HandleFileInfo(payload, length);
         return;
-    case kBootPacket:
+    case BOOT_PACKET:
         HandlePacket(payload, length, nowMs);
         return;
-    case kBootSoftReset:
+    case BOOT_SOFT_RESET:
         download_ = Download{};
         resetUntilMs_ = nowMs + options_.resetDelayMs;
         ++counters_.softwareResets;
@@ -470,17 +470,17 @@ void SensorModel::HandleBootloader(uint16_t word, const uint8_t* payload, size_t
 void SensorModel::HandleFileInfo(const uint8_t* payload, size_t length)
 {
     if (length != 12) {
-        AckBoot(kBootFileInfo, SIM_STATUS_BAD_PAYLOAD, SIM_STATUS_BAD_PAYLOAD);
+        AckBoot(BOOT_FILE_INFO, SIM_STATUS_BAD_PAYLOAD, SIM_STATUS_BAD_PAYLOAD);
         return;
     }
     const uint32_t mask = ReadLE32(payload);
     const uint32_t imageLength = ReadLE32(payload + 4);
     if (!std::has_single_bit(mask) || (mask & options_.partitionMask) == 0) {
-        AckBoot(kBootFileInfo, SIM_STATUS_BAD_PARTITION, SIM_STATUS_BAD_PARTITION);
+        AckBoot(BOOT_FILE_INFO, SIM_STATUS_BAD_PARTITION, SIM_STATUS_BAD_PARTITION);
         return;
     }
-    if (imageLength == 0 || imageLength > kPartitionCapacity) {
-        AckBoot(kBootFileInfo, SIM_STATUS_BAD_PAYLOAD, SIM_STATUS_BAD_PAYLOAD);
+    if (imageLength == 0 || imageLength > PARTITION_CAPACITY) {
+        AckBoot(BOOT_FILE_INFO, SIM_STATUS_BAD_PAYLOAD, SIM_STATUS_BAD_PAYLOAD);
         return;
     }
     download_ = Download{};
@@ -489,22 +489,22 @@ void SensorModel::HandleFileInfo(const uint8_t* payload, size_t length)
     download_.length = imageLength;
     download_.checksum = ReadLE32(payload + 8);
     download_.data.reserve(imageLength + 3);
-    AckBoot(kBootFileInfo, SIM_STATUS_OK, options_.maxPacketSize);
+    AckBoot(BOOT_FILE_INFO, SIM_STATUS_OK, options_.maxPacketSize);
 }
 
 void SensorModel::HandlePacket(const uint8_t* payload, size_t length, double nowMs)
 {
     if (!download_.active) {
-        AckBoot(kBootPacket, SIM_STATUS_WRONG_MODE, SIM_STATUS_WRONG_MODE);
+        AckBoot(BOOT_PACKET, SIM_STATUS_WRONG_MODE, SIM_STATUS_WRONG_MODE);
         return;
     }
     if (length <= 8 || length > options_.maxPacketSize) {
-        AckBoot(kBootPacket, SIM_STATUS_BAD_PAYLOAD, SIM_STATUS_BAD_PAYLOAD);
+        AckBoot(BOOT_PACKET, SIM_STATUS_BAD_PAYLOAD, SIM_STATUS_BAD_PAYLOAD);
         return;
     }
     const uint32_t serial = ReadLE32(payload);
     if (serial != download_.nextSerial) {
-        AckBoot(kBootPacket, SIM_STATUS_SEQUENCE, download_.nextSerial);
+        AckBoot(BOOT_PACKET, SIM_STATUS_SEQUENCE, download_.nextSerial);
         return;
     }
     uint32_t sum = 0;
@@ -512,13 +512,13 @@ void SensorModel::HandlePacket(const uint8_t* payload, size_t length, double now
         sum += payload[i];
     }
     if (sum != ReadLE32(payload + 4)) {
-        AckBoot(kBootPacket, SIM_STATUS_CHECKSUM, SIM_STATUS_CHECKSUM);
+        AckBoot(BOOT_PACKET, SIM_STATUS_CHECKSUM, SIM_STATUS_CHECKSUM);
         return;  // the same serial number may be sent again
     }
     download_.data.insert(download_.data.end(), payload + 8, payload + length);
     ++download_.nextSerial;
     if (download_.data.size() < download_.length) {
-        AckBoot(kBootPacket, SIM_STATUS_OK, 0);
+        AckBoot(BOOT_PACKET, SIM_STATUS_OK, 0);
         return;
     }
 
@@ -536,14 +536,14 @@ void SensorModel::HandlePacket(const uint8_t* payload, size_t length, double now
     std::vector<uint8_t> image(download_.data.begin(), download_.data.begin() + length32);
     download_ = Download{};
     if (!intact) {
-        AckBoot(kBootPacket, SIM_STATUS_CHECKSUM, SIM_STATUS_CHECKSUM);
+        AckBoot(BOOT_PACKET, SIM_STATUS_CHECKSUM, SIM_STATUS_CHECKSUM);
         return;
     }
     const bool startable = SimFirmwareImageVersion(image).has_value();
     flash_[partition] = std::move(image);
-    AckBoot(kBootPacket, SIM_STATUS_OK, 0);
+    AckBoot(BOOT_PACKET, SIM_STATUS_OK, 0);
     if (startable) {
-        startAppAtMs_ = nowMs + kAppStartDelayMs;
+        startAppAtMs_ = nowMs + APP_START_DELAY_MS;
         startAppPartition_ = partition;
     }
 }
@@ -643,7 +643,7 @@ SceneSettings SensorModel::Scene() const
 
 void SensorModel::StreamReport(double nowMs)
 {
-    if (output_.size() > kMaxQueuedOutput) {
+    if (output_.size() > MAX_QUEUED_OUTPUT) {
         return;  // the line is still busy with earlier reports: this one is skipped
     }
     ReportPayload payload = scenario_->ReportAt((nowMs - sceneOriginMs_) / 1000.0 * options_.streamTimeScale, Scene());
@@ -687,7 +687,7 @@ void SensorModel::TickGeneration(double nowMs)
     const uint16_t percent = generation_.finishPending
                                  ? 100
                                  : static_cast<uint16_t>(std::min(99.0, std::floor(100.0 * elapsed / generation_.scanMs)));
-    uint8_t frame[3] = {kProgressType};
+    uint8_t frame[3] = {PROGRESS_TYPE};
     WriteLE16(&frame[1], percent);
     SendFrame(frame, sizeof(frame));
     ++counters_.progressFramesSent;
@@ -731,7 +731,7 @@ void SensorModel::Tick(double nowMs)
 
 double SensorModel::NextEventMs() const
 {
-    double next = kNever;
+    double next = NEVER;
     if (resetUntilMs_ >= 0) {
         next = std::min(next, resetUntilMs_);
     }

@@ -8,21 +8,21 @@
 #include "common/ByteOrder.h"
 
 namespace {
-constexpr char kImageMagic[8] = {'P', '5', '2', '0', 'G', 'S', 'I', 'M'};
-constexpr size_t kHeaderFixed = sizeof(kImageMagic) + 2;
+constexpr char IMAGE_MAGIC[8] = {'P', '5', '2', '0', 'G', 'S', 'I', 'M'};
+constexpr size_t HEADER_FIXED = sizeof(IMAGE_MAGIC) + 2;
 }  // namespace
 
 std::vector<uint8_t> BuildSimFirmwareImage(const std::string& version, size_t bodySize)
 {
     const size_t textLength = version.size() > 0xFFFF ? 0xFFFF : version.size();
-    std::vector<uint8_t> image(kHeaderFixed + textLength + bodySize);
-    std::memcpy(image.data(), kImageMagic, sizeof(kImageMagic));
+    std::vector<uint8_t> image(HEADER_FIXED + textLength + bodySize);
+    std::memcpy(image.data(), IMAGE_MAGIC, sizeof(IMAGE_MAGIC));
     WriteLE16(&image[8], static_cast<uint16_t>(textLength));
     if (textLength > 0) {
-        std::memcpy(image.data() + kHeaderFixed, version.data(), textLength);
+        std::memcpy(image.data() + HEADER_FIXED, version.data(), textLength);
     }
     // Filler that depends on the position, so that a lost or reordered packet changes the checksum.
-    uint8_t* body = image.data() + kHeaderFixed + textLength;
+    uint8_t* body = image.data() + HEADER_FIXED + textLength;
     for (size_t i = 0; i < bodySize; ++i) {
         body[i] = static_cast<uint8_t>((i * 131 + 7) ^ (i >> 8));
     }
@@ -42,12 +42,12 @@ bool WriteSimFirmwareImage(const std::string& path, const std::string& version, 
 
 std::optional<std::string> SimFirmwareImageVersion(const std::vector<uint8_t>& image)
 {
-    if (image.size() < kHeaderFixed || std::memcmp(image.data(), kImageMagic, sizeof(kImageMagic)) != 0) {
+    if (image.size() < HEADER_FIXED || std::memcmp(image.data(), IMAGE_MAGIC, sizeof(IMAGE_MAGIC)) != 0) {
         return std::nullopt;
     }
     const size_t textLength = ReadLE16(&image[8]);
-    if (textLength == 0 || image.size() < kHeaderFixed + textLength) {
+    if (textLength == 0 || image.size() < HEADER_FIXED + textLength) {
         return std::nullopt;
     }
-    return std::string(image.begin() + kHeaderFixed, image.begin() + static_cast<std::ptrdiff_t>(kHeaderFixed + textLength));
+    return std::string(image.begin() + HEADER_FIXED, image.begin() + static_cast<std::ptrdiff_t>(HEADER_FIXED + textLength));
 }

@@ -30,11 +30,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Rate used for pacing when the line's own rate cannot be read.
-constexpr int kFallbackBaud = 115200;
+constexpr int FALLBACK_BAUD = 115200;
 // Longest sleep of the thread between looks at its clock.
-constexpr double kMaxWaitMs = 200.0;
-constexpr size_t kNoAck = static_cast<size_t>(-1);
-constexpr double kNeverMs = 1e300;
+constexpr double MAX_WAIT_MS = 200.0;
+constexpr size_t NO_ACK = static_cast<size_t>(-1);
+constexpr double NEVER_MS = 1e300;
 
 void CloseFd(int& fd)
 {
@@ -71,7 +71,7 @@ struct VirtualSensor::Impl {
     std::unique_ptr<SensorModel> model;
     std::string portPath;
     std::vector<uint8_t> sending;  //!< Taken from the model, corrupted, not yet written.
-    size_t sendingAckEnd = kNoAck;  //!< Index in sending just past the latest acknowledgement, if one ends there.
+    size_t sendingAckEnd = NO_ACK;  //!< Index in sending just past the latest acknowledgement, if one ends there.
 
     // Owned by the sensor's thread while it runs; by Start/Stop otherwise.
     int masterFd = -1;   //!< In packet mode: each read starts with a status byte.
@@ -149,12 +149,12 @@ struct VirtualSensor::Impl {
     {
         VirtualSensorCounters& counters = model->MutableCounters();
         counters.bytesSent += n;
-        if (sendingAckEnd != kNoAck && sendingAckEnd <= n) {
+        if (sendingAckEnd != NO_ACK && sendingAckEnd <= n) {
             counters.bytesSentSinceAck = n - sendingAckEnd;
-            sendingAckEnd = kNoAck;
+            sendingAckEnd = NO_ACK;
         } else {
             counters.bytesSentSinceAck += n;
-            if (sendingAckEnd != kNoAck) {
+            if (sendingAckEnd != NO_ACK) {
                 sendingAckEnd -= n;
             }
         }
@@ -167,7 +167,7 @@ struct VirtualSensor::Impl {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (sending.empty() && model->Output().empty()) {
-            return kNeverMs;
+            return NEVER_MS;
         }
         if (!options.pacing) {
             TakeChunk(model->Output().size());
@@ -175,7 +175,7 @@ struct VirtualSensor::Impl {
             if (nowMs < nextSendMs) {
                 return nextSendMs;
             }
-            const int baud = options.baudRate > 0 ? options.baudRate : (lineBaud.load() > 0 ? lineBaud.load() : kFallbackBaud);
+            const int baud = options.baudRate > 0 ? options.baudRate : (lineBaud.load() > 0 ? lineBaud.load() : FALLBACK_BAUD);
             const double bytesPerMs = baud / 10000.0;  // 10 bits per byte: start, 8 data, stop
             if (sending.empty()) {
                 // About 2 ms of the line at a time; the next chunk may start when this one is through.
@@ -195,11 +195,11 @@ struct VirtualSensor::Impl {
             // Nobody reads the line and its queue is full: like a UART with no
             // listener, the bytes go nowhere.
             sending.clear();
-            sendingAckEnd = kNoAck;
+            sendingAckEnd = NO_ACK;
             model->DropOutput();
             break;
         }
-        return options.pacing ? nextSendMs : (model->Output().empty() ? kNeverMs : nowMs);
+        return options.pacing ? nextSendMs : (model->Output().empty() ? NEVER_MS : nowMs);
     }
 
     // One read from the master in packet mode: a status byte, then the tool's bytes
@@ -230,7 +230,7 @@ struct VirtualSensor::Impl {
     [[nodiscard]] double HangUpAtMs() const
     {
         if (options.hangUpAfterMs < 0 || lineOpenedMs < 0) {
-            return kNeverMs;
+            return NEVER_MS;
         }
         return lineOpenedMs + options.hangUpAfterMs;
     }
@@ -253,7 +253,7 @@ struct VirtualSensor::Impl {
             }
             next = std::min({next, Send(now), hangUpAt});
             now = NowMs();
-            const double waitMs = std::clamp(next - now, 0.0, kMaxWaitMs);
+            const double waitMs = std::clamp(next - now, 0.0, MAX_WAIT_MS);
             const timespec timeout{static_cast<time_t>(waitMs / 1000.0),
                                    static_cast<long>(std::fmod(waitMs, 1000.0) * 1e6)};
             pollfd pfds[2] = {{masterFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
@@ -369,7 +369,7 @@ bool VirtualSensor::Start(std::string* error)
     d.nextSendMs = 0;
     d.lineOpenedMs = -1;
     d.sending.clear();
-    d.sendingAckEnd = kNoAck;
+    d.sendingAckEnd = NO_ACK;
     d.stopRequested.store(false);
     d.hangUpRequested.store(false);
     d.running.store(true);

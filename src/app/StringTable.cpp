@@ -7,8 +7,8 @@
 #include <map>
 #include <string_view>
 
-extern const char kStringTableEnglish[];
-extern const char kStringTableChinese[];
+extern const char STRING_TABLE_ENGLISH[];
+extern const char STRING_TABLE_CHINESE[];
 
 namespace {
 
@@ -63,8 +63,8 @@ Table Parse(std::string_view data) {
 }
 
 const Table& TableOf(UiLanguage language) {
-    static const Table english = Parse(kStringTableEnglish);
-    static const Table chinese = Parse(kStringTableChinese);
+    static const Table english = Parse(STRING_TABLE_ENGLISH);
+    static const Table chinese = Parse(STRING_TABLE_CHINESE);
     return language == UiLanguage::SimplifiedChinese ? chinese : english;
 }
 

@@ -14,11 +14,11 @@ const char* PaloBuildDateText() {
     // __DATE__ is "Mmm dd yyyy" (day padded with a blank).
     static const std::string text = [] {
         const std::string date = __DATE__;
-        static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+        static const char* const MONTHS[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
         int month = 0;
         for (int m = 0; m < 12; ++m) {
-            if (date.compare(0, 3, kMonths[m]) == 0) month = m + 1;
+            if (date.compare(0, 3, MONTHS[m]) == 0) month = m + 1;
         }
         char out[16];
         std::snprintf(out, sizeof out, "%s-%02d-%02d", date.substr(7, 4).c_str(), month,

@@ -21,17 +21,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint16_t kCmdEnterCommandMode = 0x00FF;
-constexpr uint16_t kCmdLeaveCommandMode = 0x00FE;
-constexpr uint16_t kCmdReadVersion = 0x0000;
-constexpr uint16_t kCmdReadSerialNumber = 0x0011;
+constexpr uint16_t CMD_ENTER_COMMAND_MODE = 0x00FF;
+constexpr uint16_t CMD_LEAVE_COMMAND_MODE = 0x00FE;
+constexpr uint16_t CMD_READ_VERSION = 0x0000;
+constexpr uint16_t CMD_READ_SERIAL_NUMBER = 0x0011;
 // Chunk size until a command-mode reply names the sensor's.
-constexpr int kDefaultBufferSize = 64;
+constexpr int DEFAULT_BUFFER_SIZE = 64;
 // Calls without a time-out of their own wait at least this long for their reply.
-constexpr int kMinimumReplyMs = 100;
-constexpr int kWriteTimeoutMs = 2000;
+constexpr int MINIMUM_REPLY_MS = 100;
+constexpr int WRITE_TIMEOUT_MS = 2000;
 // Bytes read at a time while waiting for a reply.
-constexpr size_t kReadChunk = 512;
+constexpr size_t READ_CHUNK = 512;
 
 int RemainingMs(Clock::time_point deadline)
 {
@@ -70,8 +70,8 @@ struct TAVO_RadarDevice {
     std::mutex ioMutex;
     std::vector<uint8_t> pending;   //!< Bytes received after a reply, handed out by ReadData first.
     int protocolVersion = eRADAR_PROTOCOL_VERSION_2;
-    int replyTimeoutMs = kMinimumReplyMs;  //!< For calls that have no time-out argument.
-    std::atomic<int> bufferSize{kDefaultBufferSize};
+    int replyTimeoutMs = MINIMUM_REPLY_MS;  //!< For calls that have no time-out argument.
+    std::atomic<int> bufferSize{DEFAULT_BUFFER_SIZE};
     std::atomic<int> lastOpenError{eRADAR_OPEN_OK};
     // How the last exchange ended and how long it waited, for the caller to say why a call failed.
     std::atomic<uint16_t> lastStatus{RADAR_STATUS_OK};
@@ -95,14 +95,14 @@ uint16_t ExchangeOnce(TAVO_RadarDevice& device, uint16_t command, const uint8_t*
     device.port->DiscardInput();
 
     const std::vector<uint8_t> frame = BuildCommandFrame(command, payload, length);
-    if (!device.port->Write(frame.data(), frame.size(), kWriteTimeoutMs)) {
+    if (!device.port->Write(frame.data(), frame.size(), WRITE_TIMEOUT_MS)) {
         return RADAR_ERR_WRITE_FAILED;
     }
 
     const uint16_t ackWord = static_cast<uint16_t>(command | ACK_FLAG);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     std::vector<uint8_t> received;
-    uint8_t chunk[kReadChunk];
+    uint8_t chunk[READ_CHUNK];
     for (;;) {
         const AckScanResult scan = ScanForAck(received.data(), received.size(), ackWord);
         if (scan.status == AckScan::Found) {
@@ -136,7 +136,7 @@ uint16_t NoteStatus(TAVO_RadarDevice& device, uint16_t status)
 // The status a reply starts with; a reply too short to hold one is malformed.
 uint16_t ReplyStatus(const std::vector<uint8_t>& reply)
 {
-    return reply.size() >= 2 ? ReadLE16(reply.data()) : RADAR_ERR_MALFORMED_REPLY;
+    return reply.size() >= 2 ? ReadLE16(reply.data()) : static_cast<uint16_t>(RADAR_ERR_MALFORMED_REPLY);
 }
 
 uint16_t Exchange(TAVO_RadarDevice& device, uint16_t command, const uint8_t* payload, size_t length, int timeoutMs,
@@ -151,7 +151,7 @@ int EnterCommandMode(TAVO_RadarDevice& device, int protocolVersion, int timeoutM
     std::vector<uint8_t> payload;
     AppendLE16(payload, static_cast<uint16_t>(protocolVersion));
     std::vector<uint8_t> reply;
-    if (Exchange(device, kCmdEnterCommandMode, payload.data(), payload.size(), timeoutMs, reply) != RADAR_STATUS_OK) {
+    if (Exchange(device, CMD_ENTER_COMMAND_MODE, payload.data(), payload.size(), timeoutMs, reply) != RADAR_STATUS_OK) {
         return 0;
     }
     if (NoteStatus(device, ReplyStatus(reply)) != RADAR_STATUS_OK) {
@@ -227,14 +227,14 @@ int OpenPath(TAVO_RadarDevice* device, const std::string& path, int baudRate, in
     }
     std::lock_guard<std::mutex> lock(device->ioMutex);
     device->pending.clear();
-    device->bufferSize.store(kDefaultBufferSize);
+    device->bufferSize.store(DEFAULT_BUFFER_SIZE);
     const SerialOpenResult result = device->port->Open(path, baudRate);
     device->lastOpenError.store(ToOpenError(result));
     if (result != SerialOpenResult::Ok) {
         return 0;
     }
     device->protocolVersion = protocolVersion;
-    device->replyTimeoutMs = timeoutMs > kMinimumReplyMs ? timeoutMs : kMinimumReplyMs;
+    device->replyTimeoutMs = timeoutMs > MINIMUM_REPLY_MS ? timeoutMs : MINIMUM_REPLY_MS;
     if (flagEnterCmdMode != 0) {
         // A sensor that does not answer still leaves the port open: the caller
         // finds out from its next call.
@@ -336,17 +336,17 @@ void TAVO_Interface_RadarDevice_StopCmdMode(TAVO_RadarDeviceHandle device)
     }
     std::lock_guard<std::mutex> lock(device->ioMutex);
     std::vector<uint8_t> reply;
-    Exchange(*device, kCmdLeaveCommandMode, nullptr, 0, device->replyTimeoutMs, reply);
+    Exchange(*device, CMD_LEAVE_COMMAND_MODE, nullptr, 0, device->replyTimeoutMs, reply);
 }
 
 int TAVO_Interface_RadarDevice_GetVersion(TAVO_RadarDeviceHandle device, std::string& version)
 {
-    return ReadText(device, kCmdReadVersion, version);
+    return ReadText(device, CMD_READ_VERSION, version);
 }
 
 int TAVO_Interface_RadarDevice_GetSerialNumber(TAVO_RadarDeviceHandle device, std::string& serialNumber)
 {
-    return ReadText(device, kCmdReadSerialNumber, serialNumber);
+    return ReadText(device, CMD_READ_SERIAL_NUMBER, serialNumber);
 }
 
 int TAVO_Interface_RadarDevice_Protocol_GetParameter(TAVO_RadarDeviceHandle device, uint16_t paramId, int count,
@@ -446,7 +446,7 @@ void TAVO_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(TAVO_RadarDevice
     }
     const std::vector<uint8_t> frame =
         BuildCommandFrame(command, static_cast<const uint8_t*>(payload), static_cast<size_t>(length));
-    device->port->Write(frame.data(), frame.size(), kWriteTimeoutMs);
+    device->port->Write(frame.data(), frame.size(), WRITE_TIMEOUT_MS);
 }
 
 int TAVO_Interface_RadarDevice_ReadData(TAVO_RadarDeviceHandle device, void* buffer, int capacity, int timeoutMs,
@@ -483,5 +483,5 @@ void TAVO_Interface_RadarDevice_CancelRead(TAVO_RadarDeviceHandle device)
 
 int TAVO_Interface_RadarDevice_Protocol_GetWriteBufferMaxSize(TAVO_RadarDeviceHandle device)
 {
-    return device != nullptr ? device->bufferSize.load() : kDefaultBufferSize;
+    return device != nullptr ? device->bufferSize.load() : DEFAULT_BUFFER_SIZE;
 }

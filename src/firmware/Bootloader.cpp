@@ -43,7 +43,7 @@ bool OpenPortNumber(SensorLine& line, int portNumber, int baudRate) {
     return line.OpenByPortNumber(portNumber, baudRate, false, 50);
 }
 
-constexpr int kMaxPartition = 31;
+constexpr int MAX_PARTITION = 31;
 
 }  // namespace
 
@@ -77,7 +77,7 @@ uint32_t ImageChecksum(const uint8_t* image, size_t length) {
 
 std::array<uint8_t, 12> BuildFileInfoPayload(int partition, uint32_t length, uint32_t checksum) {
     std::array<uint8_t, 12> payload{};
-    const uint32_t mask = partition >= 0 && partition <= kMaxPartition ? 1u << partition : 0u;
+    const uint32_t mask = partition >= 0 && partition <= MAX_PARTITION ? 1u << partition : 0u;
     WriteLE32(payload.data(), mask);
     WriteLE32(payload.data() + 4, length);
     WriteLE32(payload.data() + 8, checksum);
@@ -183,7 +183,7 @@ bool CBootloader::UpdateFWInfo() {
                 partitionMask = result;
                 sink_.OnPartitionMask(result);
                 std::vector<PartitionItem> items;
-                for (int bit = 0; bit <= kMaxPartition; ++bit)
+                for (int bit = 0; bit <= MAX_PARTITION; ++bit)
                     if (result & (1u << bit)) items.push_back({"App" + std::to_string(bit), bit});
                 selectedPartition = items.empty() ? -1 : items.front().tag;
                 sink_.SetPartitionList(items, items.empty() ? -1 : 0);
@@ -222,7 +222,7 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
     uint8_t* image = nullptr;
     do {
         // Only 0..31 can be named in the partition mask; anything else is no choice at all.
-        if (partition < 0 || partition > kMaxPartition) {
+        if (partition < 0 || partition > MAX_PARTITION) {
             sink_.ShowMessage(TEXT_PARTITION_NOT_CHOSEN, LoadStringText(TEXT_PARTITION_NOT_CHOSEN));
             break;
         }

@@ -34,7 +34,7 @@ struct ConstantAttribute {
     double CurrentConstants::*field;
 };
 
-const ConstantAttribute kConstantAttributes[] = {
+const ConstantAttribute CONSTANT_ATTRIBUTES[] = {
     {"CurrentDetectTimeMS", &CurrentConstants::CurrentDetectTimeMS},
     {"CurrentDetectValueMA", &CurrentConstants::CurrentDetectValueMA},
     {"CurrentLPValueMA", &CurrentConstants::CurrentLPValueMA},
@@ -45,11 +45,11 @@ const ConstantAttribute kConstantAttributes[] = {
 }  // namespace
 
 void LoadCurrentConstants(XMLNode objectInfo, CurrentConstants& constants) {
-    for (const auto& attribute : kConstantAttributes)
+    for (const auto& attribute : CONSTANT_ATTRIBUTES)
         ReadConfigValue(objectInfo, attribute.name, (constants.*attribute.field));
 }
 
 void SaveCurrentConstants(XMLNode objectInfo, const CurrentConstants& constants) {
-    for (const auto& attribute : kConstantAttributes)
+    for (const auto& attribute : CONSTANT_ATTRIBUTES)
         objectInfo.SetAttributeDouble(attribute.name, constants.*attribute.field, "%.5f");
 }

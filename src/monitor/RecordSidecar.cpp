@@ -15,8 +15,8 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-constexpr const char* kFormat = "palo520g-record";
-constexpr int kFormatVersion = 1;
+constexpr const char* FORMAT = "palo520g-record";
+constexpr int FORMAT_VERSION = 1;
 
 json ParamsToJson(const ParamSetting& p) {
     json gatesTrigger = json::array();
@@ -94,8 +94,8 @@ std::string SidecarPathOf(const std::string& recordPath) {
 }
 
 bool WriteRecordSidecar(const std::string& path, const RecordSidecar& s, std::string* error) {
-    json doc{{"format", kFormat},
-             {"format_version", kFormatVersion},
+    json doc{{"format", FORMAT},
+             {"format_version", FORMAT_VERSION},
              {"tool_version", s.toolVersion},
              {"port", s.port},
              {"baud_rate", s.baudRate},
@@ -129,7 +129,7 @@ bool ReadRecordSidecar(const std::string& path, RecordSidecar& s, std::string* e
     const json doc = json::parse(in, nullptr, false);
     // A "format" of another kind is no description either (and must not throw).
     const auto format = doc.is_object() ? doc.find("format") : doc.end();
-    if (doc.is_discarded() || !doc.is_object() || format == doc.end() || !format->is_string() || *format != kFormat) {
+    if (doc.is_discarded() || !doc.is_object() || format == doc.end() || !format->is_string() || *format != FORMAT) {
         if (error) *error = "not a record description";
         return false;
     }

@@ -82,9 +82,9 @@ int FirstInactiveGate(double detectRangeMax, double rangeResolution) {
 
 std::string TargetChartTooltip(uint64_t context, int waveIndex, int sampleIndex, double value, int historyLength) {
     if (context == TARGET_CHART_ENERGY) {
-        static constexpr int kIds[3] = {TEXT_ENERGY_TIP_TARGET, TEXT_ENERGY_TIP_TRIGGER, TEXT_ENERGY_TIP_HOLD};
+        static constexpr int IDS[3] = {TEXT_ENERGY_TIP_TARGET, TEXT_ENERGY_TIP_TRIGGER, TEXT_ENERGY_TIP_HOLD};
         if (waveIndex < 0 || waveIndex > 2) return {};
-        return FormatStringText(kIds[waveIndex], sampleIndex, value);
+        return FormatStringText(IDS[waveIndex], sampleIndex, value);
     }
     if (context == TARGET_CHART_RANGE && waveIndex == 0 && historyLength > 0)
         return FormatStringText(TEXT_RANGE_TIP, (historyLength - sampleIndex) * 60.0 / historyLength, value);

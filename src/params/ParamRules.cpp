@@ -19,8 +19,8 @@ std::string FormatDistance(const char* format, double value) {
 
 // The gate numbers of the rules are fixed by the sensor's 8.4 m limit; they do
 // not follow RangeResolution.
-constexpr int kLastMinGate = 11;
-constexpr double kLastMinGatePosition = 10.5;
+constexpr int LAST_MIN_GATE = 11;
+constexpr double LAST_MIN_GATE_POSITION = 10.5;
 
 }  // namespace
 
@@ -38,8 +38,8 @@ void CommitRangeMin(ParamSetting& setting, const RangeNoticeSink& apply) {
     const int gMin = GateOfDistance(setting.DetectRangeMin, r);
     const int gMax = GateOfDistance(setting.DetectRangeMax, r);
     if (gMin == gMax) {
-        if (gMin >= kLastMinGate) {
-            setting.DetectRangeMin = kLastMinGatePosition * r;
+        if (gMin >= LAST_MIN_GATE) {
+            setting.DetectRangeMin = LAST_MIN_GATE_POSITION * r;
             apply({RangeField::DetectRangeMin, FormatStringText(TEXT_RANGE_MIN_AT_MOST, setting.DetectRangeMin),
                    RANGE_NOTICE_KEY_TOO_LARGE});
         } else {

@@ -35,7 +35,7 @@ struct DoubleAttribute {
     const char* format;
 };
 
-const DoubleAttribute kDoubleAttributes[] = {
+const DoubleAttribute DOUBLE_ATTRIBUTES[] = {
     {"RangeResolution", &ParamSetting::RangeResolution, "%.2f"},
     {"DetectRangeMin", &ParamSetting::DetectRangeMin, "%.2f"},
     {"DetectRangeMax", &ParamSetting::DetectRangeMax, "%.2f"},
@@ -54,7 +54,7 @@ std::string GateAttributeName(const char* pattern, int gate) {
 
 void LoadParamSetting(XMLNode node, ParamSetting& setting) {
     if (!node) return;
-    for (const auto& attribute : kDoubleAttributes)
+    for (const auto& attribute : DOUBLE_ATTRIBUTES)
         ReadConfigValue(node, attribute.name, (setting.*attribute.field));
     ReadConfigValue(node, "ObjectDisappearReportTime", setting.ObjectDisappearReportTime);
     for (int k = 0; k < PARAM_GATE_COUNT; ++k)
@@ -65,7 +65,7 @@ void LoadParamSetting(XMLNode node, ParamSetting& setting) {
 
 void SaveParamSetting(XMLNode node, const ParamSetting& setting) {
     if (!node) return;
-    for (const auto& attribute : kDoubleAttributes)
+    for (const auto& attribute : DOUBLE_ATTRIBUTES)
         node.SetAttributeDouble(attribute.name, setting.*attribute.field, attribute.format);
     node.SetAttributeUInt64("ObjectDisappearReportTime", setting.ObjectDisappearReportTime);
     for (int k = 0; k < PARAM_GATE_COUNT; ++k)

@@ -18,7 +18,7 @@ const uint32_t MOTION_THRESHOLD_TABLE[16] = {52, 49, 26, 25, 25, 21, 22, 24, 23,
 
 namespace {
 
-const uint16_t kGateKeys[PARAM_GATE_COUNT] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+const uint16_t GATE_KEYS[PARAM_GATE_COUNT] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
 
 // The sensor takes gates 0..16; the comparison is unsigned, so a negative gate
 // (only from a hand-edited file) wraps to a large number and is sent as 16.
@@ -104,7 +104,7 @@ int ReadChecked(SensorLine& line, uint16_t id, int count, const uint16_t* keys, 
 int ReadGateTable(SensorLine& line, uint16_t id, uint32_t (&table)[PARAM_GATE_COUNT],
                   const char* operation) {
     uint32_t values[PARAM_GATE_COUNT] = {};
-    const int result = ReadChecked(line, id, PARAM_GATE_COUNT, kGateKeys, values, operation);
+    const int result = ReadChecked(line, id, PARAM_GATE_COUNT, GATE_KEYS, values, operation);
     if (result != OPERATOR_OK) return result;
     for (int g = 0; g < PARAM_GATE_COUNT; ++g) table[g] = values[g];
     return OPERATOR_OK;
@@ -183,7 +183,7 @@ int RadarOperatorConfig_ReadTriggerThreshold(SensorLine& line, ParamSetting& set
 }
 
 int RadarOperatorConfig_WriteTriggerThreshold(SensorLine& line, const ParamSetting& setting) {
-    return WriteTable(line, PARAM_ID_WRITE_TRIGGER_THRESHOLD, PARAM_GATE_COUNT, kGateKeys,
+    return WriteTable(line, PARAM_ID_WRITE_TRIGGER_THRESHOLD, PARAM_GATE_COUNT, GATE_KEYS,
                       setting.GateTriggerThreshold, "RadarOperatorConfig_WriteTriggerThreshold");
 }
 
@@ -193,7 +193,7 @@ int RadarOperatorConfig_ReadHoldThreshold(SensorLine& line, ParamSetting& settin
 }
 
 int RadarOperatorConfig_WriteHoldThreshold(SensorLine& line, const ParamSetting& setting) {
-    return WriteTable(line, PARAM_ID_WRITE_HOLD_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, setting.GateHoldThreshold,
+    return WriteTable(line, PARAM_ID_WRITE_HOLD_THRESHOLD, PARAM_GATE_COUNT, GATE_KEYS, setting.GateHoldThreshold,
                       "RadarOperatorConfig_WriteHoldThreshold");
 }
 
@@ -203,12 +203,12 @@ int RadarOperatorConfig_WritePrivConfig(SensorLine& line) {
 }
 
 int RadarOperatorConfig_WriteAppearThreshold(SensorLine& line) {
-    return WriteTable(line, PARAM_ID_WRITE_APPEAR_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, APPEAR_THRESHOLD_TABLE,
+    return WriteTable(line, PARAM_ID_WRITE_APPEAR_THRESHOLD, PARAM_GATE_COUNT, GATE_KEYS, APPEAR_THRESHOLD_TABLE,
                       "RadarOperatorConfig_WriteAppearThreshold");
 }
 
 int RadarOperatorConfig_WriteMotionThreshold(SensorLine& line) {
-    return WriteTable(line, PARAM_ID_WRITE_HOLD_THRESHOLD, PARAM_GATE_COUNT, kGateKeys, MOTION_THRESHOLD_TABLE,
+    return WriteTable(line, PARAM_ID_WRITE_HOLD_THRESHOLD, PARAM_GATE_COUNT, GATE_KEYS, MOTION_THRESHOLD_TABLE,
                       "RadarOperatorConfig_WriteMotionThreshold");
 }
 

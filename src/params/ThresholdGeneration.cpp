@@ -9,9 +9,9 @@
 namespace {
 
 // A progress report: type 3, u16 percent.
-constexpr uint16_t kProgressLength = 3;
-constexpr uint8_t kProgressType = 3;
-constexpr size_t kProgressFrameSize = FRAME_OVERHEAD + kProgressLength;
+constexpr uint16_t PROGRESS_LENGTH = 3;
+constexpr uint8_t PROGRESS_TYPE = 3;
+constexpr size_t PROGRESS_FRAME_SIZE = FRAME_OVERHEAD + PROGRESS_LENGTH;
 
 }  // namespace
 
@@ -32,19 +32,19 @@ int ScanProgressFrames(CBaseBuffer& buffer, const std::atomic<int>& stop, const 
     while (!stop.load() && i + FRAME_OVERHEAD <= n) {
         if (!IsFrameMarker(b + i, REPORT_FRAME_HEADER)) {
             i += 1;
-        } else if (ReadLE16(b + i + 4) != kProgressLength) {
+        } else if (ReadLE16(b + i + 4) != PROGRESS_LENGTH) {
             i += 4;
-        } else if (i + kProgressFrameSize > n) {
+        } else if (i + PROGRESS_FRAME_SIZE > n) {
             break;  // the frame is not complete yet
         } else if (!IsFrameMarker(b + i + 9, REPORT_FRAME_TAIL)) {
             i += 6;
         } else {
-            if (b[i + 6] == kProgressType) {
+            if (b[i + 6] == PROGRESS_TYPE) {
                 progress = ReadLE16(b + i + 7);
                 DbgOutputA(2, "process=%d\r\n", progress);
                 if (onProgress) onProgress(progress);
             }
-            i += kProgressFrameSize;
+            i += PROGRESS_FRAME_SIZE;
         }
     }
     buffer.Delete(i);

@@ -14,7 +14,7 @@
 
 namespace {
 
-const QString kProgram = QStringLiteral(PALO_BINARY_DIR "/palo520g-chart-demo");
+const QString PROGRAM = QStringLiteral(PALO_BINARY_DIR "/palo520g-chart-demo");
 
 // Runs the demo on the offscreen platform until it has saved its screenshots into dir.
 void RunDemo(const QStringList& arguments, const TempDir& dir) {
@@ -22,7 +22,7 @@ void RunDemo(const QStringList& arguments, const TempDir& dir) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     demo.setProcessEnvironment(env);
-    demo.start(kProgram, arguments + QStringList{"--screenshot", QString::fromStdString(dir.Path())});
+    demo.start(PROGRAM, arguments + QStringList{"--screenshot", QString::fromStdString(dir.Path())});
     ASSERT_TRUE(demo.waitForFinished(30000)) << demo.readAllStandardError().toStdString();
     ASSERT_EQ(demo.exitCode(), 0) << demo.readAllStandardError().toStdString();
 }
@@ -34,7 +34,7 @@ bool IsRed(QRgb p) { return qRed(p) > 200 && qGreen(p) < 80 && qBlue(p) < 80; }
 // End to end: the demonstration program reads the virtual sensor's report stream
 // through the device library, the acquisition worker and the frame scanner and draws it.
 TEST(ChartDemo, ChartsShowTheSimulatorsReports) {
-    if (!QFileInfo::exists(kProgram)) GTEST_SKIP() << "palo520g-chart-demo is not built";
+    if (!QFileInfo::exists(PROGRAM)) GTEST_SKIP() << "palo520g-chart-demo is not built";
     TempDir dir;
     RunDemo({"--speed", "4", "--seconds", "3"}, dir);
 
@@ -60,7 +60,7 @@ TEST(ChartDemo, ChartsShowTheSimulatorsReports) {
 // With --port the demo reads a sensor it did not start, and draws the thresholds and
 // the detection range that sensor holds.
 TEST(ChartDemo, PortShowsThatSensorsThresholdsAndRange) {
-    if (!QFileInfo::exists(kProgram)) GTEST_SKIP() << "palo520g-chart-demo is not built";
+    if (!QFileInfo::exists(PROGRAM)) GTEST_SKIP() << "palo520g-chart-demo is not built";
     VirtualSensorOptions options;
     options.streamTimeScale = 4;
     SimulatedSensor sensor;

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr QRgb kFrame = 0xFF2A323C;
+constexpr QRgb FRAME = 0xFF2A323C;
 
 QImage Grab(WaveChart& wnd) { return wnd.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
@@ -136,7 +136,7 @@ TEST(WaveWnd, HiddenStripsTakeNoRoom) {
     EXPECT_EQ(wnd.PlotBuffer().size(), QSize(250, 176));
     const QImage image = Grab(wnd);
     EXPECT_EQ(image.pixel(299, 0), 0xFF000000u) << "plot reaches the top right corner";
-    EXPECT_EQ(image.pixel(1, 199), kFrame) << "the corner below the left strip is frame";
+    EXPECT_EQ(image.pixel(1, 199), FRAME) << "the corner below the left strip is frame";
 
     // Margins shrink the strip, not the plot.
     wnd.left.margins = {2, 3, 4, 5};
@@ -355,7 +355,7 @@ TEST(WaveWnd, EnergyChartConfigurationDrawsItsLabels) {
     for (const auto& l : bottomLabels) EXPECT_GT(CountBright(image, l.rect), 3) << "bottom label " << l.text;
     for (const auto& l : leftLabels) EXPECT_GT(CountBright(image, l.rect), 3) << "left label " << l.text;
     // The strips are frame coloured around the labels.
-    EXPECT_EQ(image.pixel(1, 150), kFrame);
+    EXPECT_EQ(image.pixel(1, 150), FRAME);
     // The trigger threshold (red) runs at 40 dB across the plot.
     const int row = wnd.plotRect.bottom - static_cast<int>(wnd.plotRect.Height() * 0.4);
     int red = 0;

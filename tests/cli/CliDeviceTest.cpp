@@ -210,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DeviceCommand{"threshold", {"threshold"}},
                       DeviceCommand{"fw_info", {"fw", "info"}},
                       DeviceCommand{"fw_flash", {"fw", "flash", "{dir}/image.bin", "--partition", "0"}}),
-    [](const ::testing::TestParamInfo<DeviceCommand>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<DeviceCommand>& test) { return std::string(test.param.name); });
 
 TEST(CliLanguage, LangChoosesTheTextsOfErrors) {
     const CliResult chinese = RunCli({"--lang", "CHS", "info", "--port", "/dev/palo520g-no-such-port"});

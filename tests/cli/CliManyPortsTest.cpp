@@ -14,7 +14,7 @@ namespace {
 
 // A ParamSetting section that differs from every sensor's power-on values:
 // minimum at gate 3, maximum at gate 7, absence report after 77 s.
-constexpr const char* kConfig =
+constexpr const char* CONFIG =
     "<?xml version=\"1.0\"?>\n<AppConfig><ParamSetting DetectRangeMin=\"2.10\" DetectRangeMax=\"4.90\""
     " ObjectDisappearReportTime=\"77\"/></AppConfig>";
 
@@ -23,7 +23,7 @@ protected:
     void SetUp() override {
         for (SimulatedSensor& sensor : sensors_) ASSERT_TRUE(sensor.Start(SensorOptions()));
         config_ = dir_.File("appConfig.xml");
-        WriteWholeFile(config_, kConfig);
+        WriteWholeFile(config_, CONFIG);
     }
 
     // Paced at the line's rate, as a real sensor is, so that the run takes the time it would.

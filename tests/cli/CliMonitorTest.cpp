@@ -14,9 +14,9 @@ namespace {
 
 // The current estimates with the default constants (no target at Normal and Fast
 // response, target with 4.0 Hz state and 0.5 Hz range reports).
-constexpr double kNoTargetNormalMa = 0.04118;
-constexpr double kNoTargetFastMa = 0.07524;
-constexpr double kTargetDefaultMa = 0.05535;
+constexpr double NO_TARGET_NORMAL_MA = 0.04118;
+constexpr double NO_TARGET_FAST_MA = 0.07524;
+constexpr double TARGET_DEFAULT_MA = 0.05535;
 
 double ExpectedDb(double raw) { return raw > 100 ? 20.0 * std::log10(std::floor(raw / 100)) : 0.0; }
 
@@ -90,7 +90,7 @@ TEST_F(CliReplayTest, DecodesTargetReportsAndSkipsEverythingElse) {
         int distance;
         uint16_t firstRaw;
         double current;
-    } expected[] = {{2, 250, 50, kTargetDefaultMa}, {3, 120, 65000, kTargetDefaultMa}, {1, 0, 101, kNoTargetNormalMa}};
+    } expected[] = {{2, 250, 50, TARGET_DEFAULT_MA}, {3, 120, 65000, TARGET_DEFAULT_MA}, {1, 0, 101, NO_TARGET_NORMAL_MA}};
     for (size_t i = 0; i < 3; ++i) {
         ExpectWellFormedReport(reports[i]);
         EXPECT_EQ(reports[i].at("state").get<double>(), expected[i].state);
@@ -121,7 +121,7 @@ TEST_F(CliReplayTest, ConfigurationSuppliesTheParametersOfTheEstimate) {
 
     const std::vector<Json> fast = ParseJsonLines(RunCli({"replay", "--json", "--config", config, file}).out);
     ASSERT_EQ(fast.size(), 1u);
-    EXPECT_NEAR(fast[0].at("current_ma").get<double>(), kNoTargetFastMa, 1e-12);
+    EXPECT_NEAR(fast[0].at("current_ma").get<double>(), NO_TARGET_FAST_MA, 1e-12);
 
     ASSERT_TRUE(WriteWholeFile(config, "<AppConfig><ObjectInfo CurrentLPValueMA=\"1.0\"/></AppConfig>"));
     const std::vector<Json> constants = ParseJsonLines(RunCli({"replay", "--json", "--config", config, file}).out);
@@ -163,7 +163,7 @@ TEST_F(CliMonitorTest, PrintsCountReportsAsJsonWithTheSensorsEstimate) {
     for (const Json& report : reports) {
         ExpectWellFormedReport(report);
         const int state = static_cast<int>(report.at("state").get<double>());
-        const double expected = state <= 1 ? kNoTargetFastMa : kTargetDefaultMa;
+        const double expected = state <= 1 ? NO_TARGET_FAST_MA : TARGET_DEFAULT_MA;
         EXPECT_NEAR(report.at("current_ma").get<double>(), expected, 1e-12) << "state " << state;
     }
     // The run switched the report output off when it ended.

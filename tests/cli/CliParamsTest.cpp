@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--absence", "300", "--response", "FAST"},
                   {{"ObjectDisappearReportTime", 255}, {"ResponseFreq", 1.0}},
                   {{"ObjectDisappearReportTime", 14, "MaxValue Must <= 255"}}}),
-    [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<CheckCase>& test) { return std::string(test.param.name); });
 
 TEST(CliParamsCheck, ThresholdListsAreForcedIntoTheirLimitsPerGate) {
     const CliResult result = RunCli({"params", "check", "--json", "--trigger", "9,10,95,96,20,20,20,20,20,20,20,20,20,20,20,20",

@@ -10,7 +10,7 @@
 
 namespace {
 
-const std::string kData = std::string(PALO_SOURCE_DIR) + "/tests/data/";
+const std::string DATA = std::string(PALO_SOURCE_DIR) + "/tests/data/";
 
 uint64_t Fnv1a(const std::string& bytes) {
     uint64_t hash = 0xcbf29ce484222325ull;
@@ -33,9 +33,9 @@ TEST(CliReplayOutput, TwentyThousandFramesPrintExactlyWhatTheyAlwaysPrinted) {
         std::vector<std::string> args;
         uint64_t digest;
     } cases[] = {
-        {{"replay", "--json", kData + "RadarData_20000.dat"}, 0xfd5adfce1ff0c48dull},
-        {{"replay", "--format", "jsonl", kData + "RadarData_20000.dat"}, 0xfd5adfce1ff0c48dull},
-        {{"replay", kData + "RadarData_20000.dat"}, 0x065cc2fde343703eull},
+        {{"replay", "--json", DATA + "RadarData_20000.dat"}, 0xfd5adfce1ff0c48dull},
+        {{"replay", "--format", "jsonl", DATA + "RadarData_20000.dat"}, 0xfd5adfce1ff0c48dull},
+        {{"replay", DATA + "RadarData_20000.dat"}, 0x065cc2fde343703eull},
     };
     for (const Case& c : cases) {
         const CliResult result = RunCli(c.args);
@@ -46,7 +46,7 @@ TEST(CliReplayOutput, TwentyThousandFramesPrintExactlyWhatTheyAlwaysPrinted) {
 }
 
 TEST(CliReplayOutput, CsvHasAHeaderAndOneRowPerReport) {
-    const CliResult result = RunCli({"replay", "--format", "csv", kData + "RadarData_stats.dat"});
+    const CliResult result = RunCli({"replay", "--format", "csv", DATA + "RadarData_stats.dat"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::vector<std::string> lines = NonEmptyLines(result.out);
     ASSERT_EQ(lines.size(), 10u);
@@ -71,7 +71,7 @@ TEST(CliReplayOutput, CsvHasAHeaderAndOneRowPerReport) {
 TEST(CliStats, CountsStatesDistancesAndWhatTheScannerRejected) {
     // 5 noise bytes, 4 reports of nobody, 3 moving at 1.00 m, one frame with a damaged
     // tail, 2 motionless at 2.50 m; the description gives 9 s.
-    const CliResult result = RunCli({"stats", "--json", kData + "RadarData_stats.dat"});
+    const CliResult result = RunCli({"stats", "--json", DATA + "RadarData_stats.dat"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::vector<Json> objects = ParseJsonLines(result.out);
     ASSERT_EQ(objects.size(), 1u);
@@ -91,7 +91,7 @@ TEST(CliStats, CountsStatesDistancesAndWhatTheScannerRejected) {
     EXPECT_EQ(histogram.at(3).at("from_m").get<double>(), 2.1);
     EXPECT_NEAR(s.at("gate_energy").at(0).at("max_db").get<double>(), 39.0848501887865, 1e-9);
 
-    const CliResult text = RunCli({"stats", kData + "RadarData_stats.dat", kData + "RadarData_sample.dat"});
+    const CliResult text = RunCli({"stats", DATA + "RadarData_stats.dat", DATA + "RadarData_sample.dat"});
     ASSERT_EQ(text.exitCode, 0) << text.err;
     EXPECT_NE(text.out.find("9 frames, 9 reports; 1 frames rejected, 9 bytes skipped"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("RadarData_sample.dat"), std::string::npos) << "every file given";

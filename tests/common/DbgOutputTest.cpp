@@ -28,19 +28,19 @@ TEST(DbgOutput, LinesFromManyThreadsArriveWholeWithTimeStamp) {
     DbgOutputSetTag(nullptr, 0);
     DbgOutputSetIncludePIDTID(0);
 
-    constexpr int kThreads = 8, kLines = 200;
+    constexpr int THREADS = 8, LINES = 200;
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
+    for (int t = 0; t < THREADS; ++t)
         threads.emplace_back([t] {
-            for (int i = 0; i < kLines; ++i) DbgOutputA(2, "thread %d line %d %s\r\n", t, i, std::string(100, 'x').c_str());
+            for (int i = 0; i < LINES; ++i) DbgOutputA(2, "thread %d line %d %s\r\n", t, i, std::string(100, 'x').c_str());
         });
     for (auto& th : threads) th.join();
     DbgOutputDelCallback(Collect);
     DbgOutputA(2, "after removal\r\n");
 
-    ASSERT_EQ(collected.lines.size(), static_cast<size_t>(kThreads * kLines));
+    ASSERT_EQ(collected.lines.size(), static_cast<size_t>(THREADS * LINES));
     const std::regex shape(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} thread (\d) line (\d+) x{100}\r\n$)");
-    std::vector<int> next(kThreads, 0);
+    std::vector<int> next(THREADS, 0);
     for (const std::string& line : collected.lines) {
         std::smatch m;
         ASSERT_TRUE(std::regex_match(line, m, shape)) << line;

@@ -10,13 +10,13 @@
 
 namespace {
 
-constexpr uint16_t kMalformedBootReply = 0xA005;
+constexpr uint16_t MALFORMED_BOOT_REPLY = 0xA005;
 
 // The bootloader's reply is u16 status + u32 value; the value goes to *context.
 uint16_t BootReply(eRADAR_PROTOCOL_VERSION, const uint8_t* reply, int length, uint64_t context)
 {
     if (length != 6) {
-        return kMalformedBootReply;
+        return MALFORMED_BOOT_REPLY;
     }
     uint32_t value = 0;
     std::memcpy(&value, reply + 2, 4);
@@ -174,7 +174,7 @@ TEST_F(DeviceBootloaderTest, BootloaderRefusalsCarryAnErrorStatus)
     // A reply of the wrong length fails the check with its own code.
     EXPECT_EQ(TAVO_Interface_RadarDevice_Protocol_SendCommand(device_, 0x00FE, nullptr, 0, &BootReply,
                                                               reinterpret_cast<uintptr_t>(&value), 500),
-              kMalformedBootReply);
+              MALFORMED_BOOT_REPLY);
 }
 
 }  // namespace

@@ -24,9 +24,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kNeighbourText[] = "left alone";
-constexpr char kOldName[] = "APP0.old";
-constexpr char kOldText[] = "older image";
+constexpr char NEIGHBOUR_TEXT[] = "left alone";
+constexpr char OLD_NAME[] = "APP0.old";
+constexpr char OLD_TEXT[] = "older image";
 
 std::set<std::string> Listing(const fs::path& folder) {
     std::set<std::string> names;
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const fs::path neighbour = root / "neighbour.txt";
     static const fs::path target = root / "1.0.3";
     static const bool prepared = [] {
-        WriteWhole(neighbour, kNeighbourText, sizeof kNeighbourText - 1);
+        WriteWhole(neighbour, NEIGHBOUR_TEXT, sizeof NEIGHBOUR_TEXT - 1);
         return true;
     }();
     (void)prepared;
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool hadOld = Hash(data, size) & 1;
     if (hadOld) {
         fs::create_directory(target);
-        WriteWhole(target / kOldName, kOldText, sizeof kOldText - 1);
+        WriteWhole(target / OLD_NAME, OLD_TEXT, sizeof OLD_TEXT - 1);
     }
 
     const UnzipResult result = CUnzipper::Unzip(archive, target, true);
@@ -73,14 +73,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::set<std::string> expected = {"download.zip", "neighbour.txt"};
     if (result.ok || hadOld) expected.insert("1.0.3");
     FUZZ_CHECK(Listing(root) == expected);
-    FUZZ_CHECK(Text(neighbour) == kNeighbourText);
+    FUZZ_CHECK(Text(neighbour) == NEIGHBOUR_TEXT);
     FUZZ_CHECK(Text(archive) == bytes);
 
     if (!result.ok) {
         FUZZ_CHECK(result.files.empty());
         if (hadOld) {
-            FUZZ_CHECK(Listing(target) == std::set<std::string>{kOldName});
-            FUZZ_CHECK(Text(target / kOldName) == kOldText);
+            FUZZ_CHECK(Listing(target) == std::set<std::string>{OLD_NAME});
+            FUZZ_CHECK(Text(target / OLD_NAME) == OLD_TEXT);
         }
     } else {
         std::set<std::string> reported;

@@ -277,6 +277,6 @@ TEST_P(DownloadPageLanguageTest, LoadsTheSkinOfTheLanguage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, DownloadPageLanguageTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Chinese" : "English"; });
+                         [](const auto& test) { return test.param ? "Chinese" : "English"; });
 
 }  // namespace

@@ -71,7 +71,7 @@ TEST_F(MainWindowShellTest, TheWindowStopsShrinkingWhereItsTextStaysReadable)
     OpenWindow(false);
     const QSize minimum = window->minimumSize();
     // Three quarters of the design size.
-    EXPECT_EQ(minimum, QSize(MainWindow::kDesignWidth * 3 / 4, MainWindow::kDesignHeight * 3 / 4));
+    EXPECT_EQ(minimum, QSize(MainWindow::DESIGN_WIDTH * 3 / 4, MainWindow::DESIGN_HEIGHT * 3 / 4));
     window->resize(200, 120);
     QCoreApplication::processEvents();
     EXPECT_GE(window->width(), minimum.width());

@@ -319,7 +319,7 @@ TEST_F(MainWindowTest, ResizingScalesControlsAndFontsFollowTheSmallerFactor)
     OpenWindow();
     QPushButton* connect = Button("1103");
     NumericEdit* gate = Edit(2020);
-    const QSize design(MainWindow::kDesignWidth, MainWindow::kDesignHeight);
+    const QSize design(MainWindow::DESIGN_WIDTH, MainWindow::DESIGN_HEIGHT);
     ASSERT_EQ(window->size(), design);
     const QRect connectRect = connect->geometry();
     const QRect gateRect = gate->geometry();

@@ -120,7 +120,7 @@ TEST_F(SilentSensorTest, TheThresholdDialogOpensAtOnceAndShowsNoTablesAfterTheTi
         poll.stop();
         shown = true;
         latest = LatestTickDuring([] {});
-        firstCell = dialog->findChild<QTableWidget*>(QString::number(ThresholdDialog::kTablesId))->item(0, 0)->text();
+        firstCell = dialog->findChild<QTableWidget*>(QString::number(ThresholdDialog::TABLES_ID))->item(0, 0)->text();
         dialog->close();
     });
     poll.start();

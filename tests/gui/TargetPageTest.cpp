@@ -23,9 +23,9 @@
 
 namespace {
 
-constexpr int kHangGuardMs = 15000;
+constexpr int RUN_HANG_GUARD_MS = 15000;
 
-const std::string kSampleRecord = std::string(PALO_SOURCE_DIR) + "/tests/data/RadarData_sample.dat";
+const std::string SAMPLE_RECORD = std::string(PALO_SOURCE_DIR) + "/tests/data/RadarData_sample.dat";
 
 // The estimated current in a status text ("…:0.05535 mA"), or "" when there is none.
 std::string CurrentOf(const QString& status)
@@ -60,7 +60,7 @@ protected:
 
     bool WaitForReports(uint64_t count)
     {
-        return QTest::qWaitFor([&] { return Page()->Worker().ReportCount() >= count; }, kHangGuardMs);
+        return QTest::qWaitFor([&] { return Page()->Worker().ReportCount() >= count; }, RUN_HANG_GUARD_MS);
     }
 
     // Replays a file as fast as it goes and returns every status text shown, in order.
@@ -75,7 +75,7 @@ protected:
         EXPECT_TRUE(Page()->Worker().IsRunning() || runs.count() > 0);
         // The run ends by itself at the end of the file (runStateChanged false).
         EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return !runs.isEmpty() && !runs.last().at(0).toBool(); }, kHangGuardMs));
+            [&] { return !runs.isEmpty() && !runs.last().at(0).toBool(); }, RUN_HANG_GUARD_MS));
         std::vector<QString> texts;
         for (const QList<QVariant>& signal : statuses)
             texts.push_back(signal.at(0).toString());
@@ -116,13 +116,13 @@ TEST_F(TargetPageTest, ALiveRunShowsReportsUntilStopped)
     EXPECT_TRUE(sensor->ReportOutputOn());
 
     // The scene walks someone in: the status leaves "None", the energies leave 0 dB.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->StatusText().contains("Presence"); }, kHangGuardMs))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->StatusText().contains("Presence"); }, RUN_HANG_GUARD_MS))
         << Page()->StatusText().toStdString();
     const std::vector<double> energies = Find<WaveChart>("3011")->waves[0].buffer.GetValues();
     ASSERT_FALSE(energies.empty());
     EXPECT_GT(*std::max_element(energies.begin(), energies.end()), 0.0);
     ASSERT_TRUE(WaitForReports(200));  // past a whole cycle of the scene
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->RunStatusText().isEmpty(); }, kHangGuardMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->RunStatusText().isEmpty(); }, RUN_HANG_GUARD_MS));
     EXPECT_TRUE(window->RunStatusText().startsWith("Live · ")) << window->RunStatusText().toStdString();
 
     QTest::mouseClick(Button("3003"), Qt::LeftButton);
@@ -193,7 +193,7 @@ TEST_F(TargetPageTest, ReplayOfASmallRecordShowsEachReportThenStops)
 {
     OpenWindow(false);
     ShowPage();
-    const std::vector<QString> statuses = ReplayStatuses(kSampleRecord);
+    const std::vector<QString> statuses = ReplayStatuses(SAMPLE_RECORD);
     // Three whole frames and a partial fourth: nobody, motionless at 1.20 m, moving at
     // 2.50 m (with the default parameters: the file has no description), then the stop.
     ASSERT_GE(statuses.size(), 2u);
@@ -206,7 +206,7 @@ TEST_F(TargetPageTest, ReplayOfASmallRecordShowsEachReportThenStops)
     EXPECT_TRUE(statuses.back().startsWith("Target Status: None")) << "the end stops the run";
     EXPECT_EQ(Page()->Worker().ReportCount(), 3u);
     EXPECT_EQ(Button("3004")->text(), "Replay");
-    EXPECT_EQ(Page()->Worker().lastReplayFile, kSampleRecord);
+    EXPECT_EQ(Page()->Worker().lastReplayFile, SAMPLE_RECORD);
 }
 
 TEST_F(TargetPageTest, ReplayControlsPauseStepAndMoveTheReplay)
@@ -234,7 +234,7 @@ TEST_F(TargetPageTest, ReplayControlsPauseStepAndMoveTheReplay)
     Page()->SeekReplayFraction(0.5);
     QTest::mouseClick(Button("replayStep"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->Worker().ReplayPosition() > Page()->Worker().ReplayFileSize() / 2; },
-                                kHangGuardMs));
+                                RUN_HANG_GUARD_MS));
     // The seek lands on the next whole 80-byte frame; the report in progress may
     // still come before the step's own.
     EXPECT_LT(Page()->Worker().ReplayPosition(), Page()->Worker().ReplayFileSize() / 2 + 3 * 80);
@@ -276,7 +276,7 @@ TEST_F(TargetPageTest, ARecordingDescribesItselfAndReplaysWithTheLiveCurrent)
                 currents.insert(CurrentOf(s.at(0).toString()));
             return currents.size() >= 2;  // with and without a target
         },
-        kHangGuardMs));
+        RUN_HANG_GUARD_MS));
     QTest::mouseClick(Button("3003"), Qt::LeftButton);
     std::set<std::string> liveCurrents;
     for (const QList<QVariant>& s : liveStatuses)
@@ -339,7 +339,7 @@ TEST_F(TargetPageTest, AFailedRecordWriteEndsRecordingWithANoticeAndTheRunGoesOn
     small.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool noticed =
-        QTest::qWaitFor([&] { return window->NoticeText().startsWith("Recording stopped: cannot write "); }, kHangGuardMs);
+        QTest::qWaitFor([&] { return window->NoticeText().startsWith("Recording stopped: cannot write "); }, RUN_HANG_GUARD_MS);
     const uint64_t reportsAtFailure = Page()->Worker().ReportCount();
     const bool wentOn = WaitForReports(reportsAtFailure + 20);
     setrlimit(RLIMIT_FSIZE, &previous);
@@ -373,7 +373,7 @@ TEST_F(TargetPageTest, TheStatusBarSaysWhatTheConnectionIs)
               sensor->PortPath() + " · 115200 baud · v1.0.2 · P520G-SIM-0001");
     EXPECT_EQ(window->NoticeText().toStdString(), "Connected to " + sensor->PortPath() + ".");
     sensor->HangUp();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->ConnectionStatusText() == "Not connected"; }, kHangGuardMs));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->ConnectionStatusText() == "Not connected"; }, RUN_HANG_GUARD_MS));
     EXPECT_TRUE(window->NoticeText().startsWith(QString::fromStdString("The connection to " + sensor->PortPath())));
 }
 

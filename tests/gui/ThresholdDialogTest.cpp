@@ -30,7 +30,7 @@
 namespace {
 
 // Hang guard for anything the sensor or the worker does: far above what it takes.
-constexpr int kHangGuardMs = 30000;
+constexpr int RUN_HANG_GUARD_MS = 30000;
 
 class ThresholdGeneratorTest : public MainWindowFixture {
 protected:
@@ -70,7 +70,7 @@ protected:
     }
 
     // Runs the event loop until the condition holds; false after the hang guard.
-    static bool PumpUntil(const std::function<bool()>& done, int timeoutMs = kHangGuardMs)
+    static bool PumpUntil(const std::function<bool()>& done, int timeoutMs = RUN_HANG_GUARD_MS)
     {
         QElapsedTimer timer;
         timer.start();
@@ -93,7 +93,7 @@ protected:
     }
     static QPushButton* UndoButton(ThresholdDialog& dialog)
     {
-        return dialog.findChild<QPushButton*>(QString::number(ThresholdDialog::kUndoId));
+        return dialog.findChild<QPushButton*>(QString::number(ThresholdDialog::UNDO_ID));
     }
     static NumericEdit* InputEdit(ThresholdDialog& dialog, int id)
     {
@@ -101,7 +101,7 @@ protected:
     }
     static QTableWidget* Tables(ThresholdDialog& dialog)
     {
-        return dialog.findChild<QTableWidget*>(QString::number(ThresholdDialog::kTablesId));
+        return dialog.findChild<QTableWidget*>(QString::number(ThresholdDialog::TABLES_ID));
     }
 
     static void SaveScreenshot(QWidget& widget, const char* name)

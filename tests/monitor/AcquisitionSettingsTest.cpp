@@ -134,6 +134,6 @@ INSTANTIATE_TEST_SUITE_P(Utf8, LongPaths,
                          ::testing::Values(LongPathCase{"TwoByteCharacters", "Données_élevées_à_côté_", 14},
                                            LongPathCase{"ThreeByteCharacters", "雷达存储数据的文件夹", 30},
                                            LongPathCase{"FourByteCharacters", "📡📡📡信号🛰️", 40}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace

@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr int kHangGuardMs = 10000;
-constexpr size_t kFrameSize = TARGET_REPORT_LENGTH + FRAME_OVERHEAD;  // 80
+constexpr int RUN_HANG_GUARD_MS = 10000;
+constexpr size_t FRAME_SIZE = TARGET_REPORT_LENGTH + FRAME_OVERHEAD;  // 80
 
 // Frame i reports distance 100 + i and gate g's raw energy 300 * (i + 1) + g, so
 // every field of a report says which frame it came from.
@@ -36,7 +36,7 @@ int FrameOf(const TargetReport& report) {
 class ReplayControls : public ReplayFixture {
 protected:
     bool WaitForReports(size_t count) {
-        return sink.WaitFor([&](const RecordingSink::Record& r) { return r.reports.size() >= count; }, kHangGuardMs);
+        return sink.WaitFor([&](const RecordingSink::Record& r) { return r.reports.size() >= count; }, RUN_HANG_GUARD_MS);
     }
 };
 
@@ -46,10 +46,10 @@ TEST_F(ReplayControls, SeekGoesOnAtTheFirstWholeFrameAtOrAfterTheOffset) {
         int firstFrame;
     };
     const Case cases[] = {
-        {5 * kFrameSize + 37, 6},  // the middle of frame 5: its rest is never shown
-        {10 * kFrameSize, 10},     // exactly on a frame's first byte
-        {10 * kFrameSize - 1, 10}, // the last byte of frame 9
-        {3 * kFrameSize + 1, 4},   // just after a header byte
+        {5 * FRAME_SIZE + 37, 6},  // the middle of frame 5: its rest is never shown
+        {10 * FRAME_SIZE, 10},     // exactly on a frame's first byte
+        {10 * FRAME_SIZE - 1, 10}, // the last byte of frame 9
+        {3 * FRAME_SIZE + 1, 4},   // just after a header byte
         {0, 0},                    // back to the start
     };
     // A long pause after each report: every seek lands while the worker waits.
@@ -62,7 +62,7 @@ TEST_F(ReplayControls, SeekGoesOnAtTheFirstWholeFrameAtOrAfterTheOffset) {
         const std::vector<TargetReport> reports = sink.Reports();
         seen = reports.size();
         EXPECT_EQ(FrameOf(reports.back()), c.firstFrame) << "offset " << c.offset;
-        EXPECT_EQ(worker.ReplayPosition(), (static_cast<uint64_t>(c.firstFrame) + 1) * kFrameSize)
+        EXPECT_EQ(worker.ReplayPosition(), (static_cast<uint64_t>(c.firstFrame) + 1) * FRAME_SIZE)
             << "offset " << c.offset;
     }
     for (const TargetReport& report : sink.Reports()) EXPECT_GE(FrameOf(report), 0) << "a report mixed from two frames";
@@ -91,7 +91,7 @@ TEST_F(ReplayControls, SeekingToRandomPlacesNeverShowsAMixedReport) {
     own.replayInterval = 0;
     own.replayMode = 1;
     ASSERT_EQ(own.Start(), ACQUISITION_STARTED);
-    ASSERT_TRUE(seeking.WaitFor([&](const RecordingSink::Record& r) { return r.replayEnds > 0; }, kHangGuardMs));
+    ASSERT_TRUE(seeking.WaitFor([&](const RecordingSink::Record& r) { return r.replayEnds > 0; }, RUN_HANG_GUARD_MS));
     own.Stop();
     const std::vector<TargetReport> reports = seeking.Reports();
     ASSERT_GT(reports.size(), 300u);
@@ -116,16 +116,16 @@ TEST_F(ReplayControls, APausedReplayShowsOneReportPerStepAndGoesOnWhenResumed) {
     own.replayMode = 1;
     ASSERT_EQ(own.Start(), ACQUISITION_STARTED);
 
-    ASSERT_TRUE(pausing.WaitFor([&](const RecordingSink::Record& r) { return r.reports.size() >= 3; }, kHangGuardMs));
+    ASSERT_TRUE(pausing.WaitFor([&](const RecordingSink::Record& r) { return r.reports.size() >= 3; }, RUN_HANG_GUARD_MS));
     EXPECT_TRUE(own.IsPaused());
     own.StepReport();
-    ASSERT_TRUE(pausing.WaitFor([&](const RecordingSink::Record& r) { return r.reports.size() >= 4; }, kHangGuardMs));
+    ASSERT_TRUE(pausing.WaitFor([&](const RecordingSink::Record& r) { return r.reports.size() >= 4; }, RUN_HANG_GUARD_MS));
     // Still paused: no fifth report comes by itself and the file does not end.
     EXPECT_FALSE(pausing.WaitFor([&](const RecordingSink::Record& r) { return r.reports.size() >= 5 || r.replayEnds > 0; }, 200));
     EXPECT_TRUE(own.IsWorkerActive());
 
     own.SetPaused(false);
-    ASSERT_TRUE(pausing.WaitFor([&](const RecordingSink::Record& r) { return r.replayEnds > 0; }, kHangGuardMs));
+    ASSERT_TRUE(pausing.WaitFor([&](const RecordingSink::Record& r) { return r.replayEnds > 0; }, RUN_HANG_GUARD_MS));
     const std::vector<TargetReport> reports = pausing.Reports();
     ASSERT_EQ(reports.size(), 10u);
     for (int i = 0; i < 10; ++i) EXPECT_EQ(FrameOf(reports[static_cast<size_t>(i)]), i);
@@ -144,14 +144,14 @@ TEST_F(ReplayControls, TheFastestSpeedSkipsTheConfiguredPause) {
     // An hour per report at speed 1; at speed 0 the file ends without any pause.
     worker.SetReplaySpeed(0);
     StartReplay(NumberedFrames(20), 3600000);
-    ASSERT_TRUE(sink.WaitFor([&](const RecordingSink::Record& r) { return r.replayEnds > 0; }, kHangGuardMs));
+    ASSERT_TRUE(sink.WaitFor([&](const RecordingSink::Record& r) { return r.replayEnds > 0; }, RUN_HANG_GUARD_MS));
     EXPECT_EQ(sink.Reports().size(), 20u);
 }
 
 TEST_F(ReplayControls, SkippedReportsAreNeitherShownNorCounted) {
     worker.replaySkipReports = 4;
     StartReplay(NumberedFrames(10), 0);
-    ASSERT_TRUE(sink.WaitFor([&](const RecordingSink::Record& r) { return r.replayEnds > 0; }, kHangGuardMs));
+    ASSERT_TRUE(sink.WaitFor([&](const RecordingSink::Record& r) { return r.replayEnds > 0; }, RUN_HANG_GUARD_MS));
     const std::vector<TargetReport> reports = sink.Reports();
     ASSERT_EQ(reports.size(), 6u);
     EXPECT_EQ(FrameOf(reports.front()), 4);

@@ -43,33 +43,33 @@ TEST_P(RangeRules, CorrectTheRecordAndExplainEachChange) {
     }
 }
 
-constexpr RangeField kMin = RangeField::DetectRangeMin;
-constexpr RangeField kMax = RangeField::DetectRangeMax;
+constexpr RangeField RANGE_MIN = RangeField::DetectRangeMin;
+constexpr RangeField RANGE_MAX = RangeField::DetectRangeMax;
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, RangeRules,
     ::testing::Values(
         RangeCase{"MinClampedToLastGateThenPasses", 7.9, 8.4, true, 7.7, 8.4,
-                  {{kMin, "Range Min Value Must <= 7.70", 12}}},
+                  {{RANGE_MIN, "Range Min Value Must <= 7.70", 12}}},
         RangeCase{"MinClampedThenMovedOutOfTheMaxGate", 7.8, 8.3, true, 7.35, 8.3,
-                  {{kMin, "Range Min Value Must <= 7.70", 12}, {kMin, "Range Min Value Must <= 7.35", 12}}},
-        RangeCase{"NegativeMin", -1.0, 8.4, true, 0.0, 8.4, {{kMin, "Range Min Value Must >= 0.0", 11}}},
+                  {{RANGE_MIN, "Range Min Value Must <= 7.70", 12}, {RANGE_MIN, "Range Min Value Must <= 7.35", 12}}},
+        RangeCase{"NegativeMin", -1.0, 8.4, true, 0.0, 8.4, {{RANGE_MIN, "Range Min Value Must >= 0.0", 11}}},
         RangeCase{"MinInMaxGateBelowEleven", 1.5, 1.9, true, 1.5, 3.5 * 0.7,
-                  {{kMax, "Range Max Value Must >= 2.10", 11}}},
+                  {{RANGE_MAX, "Range Max Value Must >= 2.10", 11}}},
         RangeCase{"MinTooCloseToMaxAcrossGates", 1.3, 1.5, true, 1.3, 1.65,
-                  {{kMax, "Range Value Max - Min  Must >= 0.35", 1001}}},
+                  {{RANGE_MAX, "Range Value Max - Min  Must >= 0.35", 1001}}},
         RangeCase{"MinEqualToBoundPasses", 8.4 - 0.7, 8.4, true, 8.4 - 0.7, 8.4, {}},
-        RangeCase{"MaxBothInGateOne", 0.8, 1.0, false, 0.0, 1.0, {{kMin, "Range Min Value Must <= 0.00", 12}}},
-        RangeCase{"MaxAboveLimit", 0.0, 9.0, false, 0.0, 8.4, {{kMax, "Range Max Value Must <= 8.4", 12}}},
-        RangeCase{"MaxBelowResolution", 0.0, 0.3, false, 0.0, 0.7, {{kMax, "Range Max Value Must >= 0.70", 11}}},
+        RangeCase{"MaxBothInGateOne", 0.8, 1.0, false, 0.0, 1.0, {{RANGE_MIN, "Range Min Value Must <= 0.00", 12}}},
+        RangeCase{"MaxAboveLimit", 0.0, 9.0, false, 0.0, 8.4, {{RANGE_MAX, "Range Max Value Must <= 8.4", 12}}},
+        RangeCase{"MaxBelowResolution", 0.0, 0.3, false, 0.0, 0.7, {{RANGE_MAX, "Range Max Value Must >= 0.70", 11}}},
         RangeCase{"MaxBelowResolutionAndSameGateAsMin", 0.71, 0.3, false, 0.0, 0.7,
-                  {{kMax, "Range Max Value Must >= 0.70", 11}, {kMin, "Range Min Value Must <= 0.00", 12}}},
+                  {{RANGE_MAX, "Range Max Value Must >= 0.70", 11}, {RANGE_MIN, "Range Min Value Must <= 0.00", 12}}},
         RangeCase{"MaxInMinGateHigher", 4.3, 4.5, false, 4.5 * 0.7, 4.5,
-                  {{kMin, "Range Min Value Must <= 3.50", 12}}},
+                  {{RANGE_MIN, "Range Min Value Must <= 3.50", 12}}},
         RangeCase{"MaxTooCloseToMinAcrossGates", 1.3, 1.5, false, 1.15, 1.5,
-                  {{kMin, "Range Value Max - Min  Must >= 0.35", 1001}}},
+                  {{RANGE_MIN, "Range Value Max - Min  Must >= 0.35", 1001}}},
         RangeCase{"MaxEqualToLimitPasses", 0.0, 8.4, false, 0.0, 8.4, {}}),
-    [](const ::testing::TestParamInfo<RangeCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<RangeCase>& test) { return std::string(test.param.name); });
 
 // The same rules with the maximum as the sensor reports it: gate x 0.7 in double
 // arithmetic, which for 12 gates lies a hair below 8.4. A read-back maximum must give
@@ -78,16 +78,16 @@ INSTANTIATE_TEST_SUITE_P(
     MaximaReadFromTheSensor, RangeRules,
     ::testing::Values(
         RangeCase{"MinClampedToLastGateBelowTwelveGates", 7.9, 12 * 0.7, true, 7.7, 12 * 0.7,
-                  {{kMin, "Range Min Value Must <= 7.70", 12}}},
+                  {{RANGE_MIN, "Range Min Value Must <= 7.70", 12}}},
         RangeCase{"LegalMinBelowTwelveGatesPasses", 7.7, 12 * 0.7, true, 7.7, 12 * 0.7, {}},
         RangeCase{"MinOneGateBelowElevenGatesPasses", 7.0, 11 * 0.7, true, 7.0, 11 * 0.7, {}},
         RangeCase{"MinOnTheBoundaryOfThreeGates", 3 * 0.7, 3 * 0.7, true, 3 * 0.7, 4.5 * 0.7,
-                  {{kMax, "Range Max Value Must >= 2.80", 11}}},
+                  {{RANGE_MAX, "Range Max Value Must >= 2.80", 11}}},
         RangeCase{"MaxOfOneGateAboveAMinOfZero", 0.0, 1 * 0.7, false, 0.0, 0.7, {}},
         RangeCase{"MaxTwelveGatesWithMinInGateEleven", 7.7, 12 * 0.7, false, 7.7, 12 * 0.7, {}},
         RangeCase{"MaxFiveGatesTooCloseToMin", 3.3, 5 * 0.7, false, 5 * 0.7 - 0.35, 5 * 0.7,
-                  {{kMin, "Range Value Max - Min  Must >= 0.35", 1001}}}),
-    [](const ::testing::TestParamInfo<RangeCase>& info) { return std::string(info.param.name); });
+                  {{RANGE_MIN, "Range Value Max - Min  Must >= 0.35", 1001}}}),
+    [](const ::testing::TestParamInfo<RangeCase>& test) { return std::string(test.param.name); });
 
 // The page applies each notice as it arises; a correction of the committed field runs
 // the rule again at once, and the outer run goes on from what that left.

@@ -19,15 +19,15 @@ using Rng = std::mt19937;
 
 size_t Pick(Rng& rng, size_t lo, size_t hi) { return lo + rng() % (hi - lo + 1); }
 
-const Bytes kHeader = {0xF4, 0xF3, 0xF2, 0xF1};
-const Bytes kTail = {0xF8, 0xF7, 0xF6, 0xF5};
+const Bytes HEADER = {0xF4, 0xF3, 0xF2, 0xF1};
+const Bytes TAIL = {0xF8, 0xF7, 0xF6, 0xF5};
 
 Bytes Frame(const Bytes& payload) {
-    Bytes f = kHeader;
+    Bytes f = HEADER;
     f.push_back(static_cast<uint8_t>(payload.size()));
     f.push_back(static_cast<uint8_t>(payload.size() >> 8));
     f.insert(f.end(), payload.begin(), payload.end());
-    f.insert(f.end(), kTail.begin(), kTail.end());
+    f.insert(f.end(), TAIL.begin(), TAIL.end());
     return f;
 }
 
@@ -109,15 +109,15 @@ Bytes HostileStream(Rng& rng, size_t size) {
             else piece.resize(Pick(rng, 1, piece.size() - 1));
             break;
         case 2:  // a header with any length
-            piece = kHeader;
+            piece = HEADER;
             piece.push_back(static_cast<uint8_t>(Pick(rng, 0, 5)));
             piece.push_back(static_cast<uint8_t>(Pick(rng, 0, 3) == 0 ? rng() : 0));
             break;
         case 3:
-            piece = kTail;
+            piece = TAIL;
             break;
         case 4:
-            piece.assign(kHeader.begin(), kHeader.begin() + static_cast<std::ptrdiff_t>(Pick(rng, 1, 3)));
+            piece.assign(HEADER.begin(), HEADER.begin() + static_cast<std::ptrdiff_t>(Pick(rng, 1, 3)));
             break;
         default:
             piece.resize(Pick(rng, 1, 16));

@@ -210,7 +210,7 @@ TEST(SensorModel, BuiltInSceneIsConsistentWithTheDefaultThresholds)
     VirtualSensorOptions options;
     options.streamTimeScale = 1.0;
     ModelDriver d(options);
-    d.Run(BuiltInScenario::kCycleSeconds * 1000.0);
+    d.Run(BuiltInScenario::CYCLE_SECONDS * 1000.0);
     const std::vector<Frame> reports = Reports(d.Take());
     ASSERT_GE(reports.size(), 150u);
     const GateTable trigger = d.model.TableByWriteId(114);
@@ -248,7 +248,7 @@ TEST(SensorModel, TargetOutsideTheDetectionRangeIsNotReported)
     ASSERT_EQ(ModelDriver::Status(d.Reply(112, KeyValues({{10, 0}, {5, 2}}))), 0);  // up to gate 2 (2.1 m)
     d.Reply(0x00FE);
     d.Take();
-    d.Run(BuiltInScenario::kCycleSeconds * 1000.0);
+    d.Run(BuiltInScenario::CYCLE_SECONDS * 1000.0);
     for (const Frame& r : Reports(d.Take())) {
         const int distance = r.payload[2] | (r.payload[3] << 8);
         EXPECT_LT(distance, 3 * 70) << "state " << int(r.payload[1]);
@@ -556,7 +556,7 @@ TEST(SensorModel, AnswersTheDocumentedExchangesByteForByte)
 
 TEST(SensorModel, ReportAndProgressFramesAreTheDocumentedOnes)
 {
-    std::array<uint16_t, kGateCount> raw{};
+    std::array<uint16_t, GATE_COUNT> raw{};
     raw.fill(300);
     raw[3] = 1000;
     const ReportPayload report = MakeReportPayload(2, 250, raw);

@@ -260,7 +260,7 @@ TEST_P(FetchTest, UnknownVersionAndMissingCatalogue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Served, FetchTest, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "Http" : "File"; });
+                         [](const auto& test) { return test.param ? "Http" : "File"; });
 
 TEST(FetchOverHttp, ShortAndStalledDownloadsFail) {
     TempDir served, data;

@@ -46,14 +46,14 @@ protected:
     }
 };
 
-constexpr int kTemplate = 1000;
+constexpr int TEMPLATE = 1000;
 
 QString Text(const std::string& text)
 {
     return QString::fromStdString(text);
 }
 
-constexpr int kRunStatusPeriodMs = 1000;
+constexpr int RUN_STATUS_PERIOD_MS = 1000;
 
 // The window's icon: a sensor sending out range rings.
 QIcon ToolIcon()
@@ -87,27 +87,27 @@ QIcon ToolIcon()
 MainWindow::MainWindow(MainWindowOptions options, QWidget* parent)
     : QDialog(parent), options_(std::move(options))
 {
-    setObjectName(QString::number(kTemplate));
+    setObjectName(QString::number(TEMPLATE));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
     setFont(HeiFont(9));
     setWindowIcon(ToolIcon());
-    setWindowTitle(Text(LoadCaption(kTemplate, "caption")));
+    setWindowTitle(Text(LoadCaption(TEMPLATE, "caption")));
     BuildControls();
     InitDialog();
 }
 
 void MainWindow::BuildControls()
 {
-    resize(kDesignWidth, kDesignHeight);
-    setMinimumSize(static_cast<int>(kDesignWidth * kMinimumLayoutScale),
-                   static_cast<int>(kDesignHeight * kMinimumLayoutScale));
+    resize(DESIGN_WIDTH, DESIGN_HEIGHT);
+    setMinimumSize(static_cast<int>(DESIGN_WIDTH * MINIMUM_LAYOUT_SCALE),
+                   static_cast<int>(DESIGN_HEIGHT * MINIMUM_LAYOUT_SCALE));
 
     if (options_.pages.empty())
         options_.pages = ToolPageSpecs();
     int top = 10;
     for (const ToolPageSpec& spec : options_.pages) {
-        auto* button = new QPushButton(Text(LoadCaption(kTemplate, spec.captionKey)), this);
+        auto* button = new QPushButton(Text(LoadCaption(TEMPLATE, spec.captionKey)), this);
         button->setObjectName(QString::number(spec.buttonId));
         button->setCheckable(true);
         button->setAutoExclusive(true);
@@ -129,7 +129,7 @@ void MainWindow::BuildControls()
     statusBar_ = new QStatusBar(this);
     statusBar_->setObjectName(QStringLiteral("statusBar"));
     statusBar_->setSizeGripEnabled(false);
-    statusBar_->setGeometry(0, kDesignHeight - kStatusBarHeight, kDesignWidth, kStatusBarHeight);
+    statusBar_->setGeometry(0, DESIGN_HEIGHT - STATUS_BAR_HEIGHT, DESIGN_WIDTH, STATUS_BAR_HEIGHT);
     notice_ = new CElidedLabel(statusBar_);
     notice_->setObjectName(QStringLiteral("notice"));
     statusBar_->addWidget(notice_, 1);
@@ -139,7 +139,7 @@ void MainWindow::BuildControls()
     connectionStatus_->setObjectName(QStringLiteral("connectionStatus"));
     statusBar_->addPermanentWidget(runStatus_);
     statusBar_->addPermanentWidget(connectionStatus_);
-    runStatusTimer_.setInterval(kRunStatusPeriodMs);
+    runStatusTimer_.setInterval(RUN_STATUS_PERIOD_MS);
     connect(&runStatusTimer_, &QTimer::timeout, this, &MainWindow::UpdateRunStatus);
 
     connect(&sensorThread_, &SensorThread::busyChanged, this, &MainWindow::ShowSensorBusy);

@@ -45,12 +45,12 @@ class MainWindow : public QDialog {
     Q_OBJECT
 
 public:
-    static constexpr int kDesignWidth = 860;
-    static constexpr int kDesignHeight = 464;
-    static constexpr int kStatusBarHeight = 24;  // at the bottom of the design size
+    static constexpr int DESIGN_WIDTH = 860;
+    static constexpr int DESIGN_HEIGHT = 464;
+    static constexpr int STATUS_BAR_HEIGHT = 24;  // at the bottom of the design size
     // The smallest layout scale the window can be shrunk to: below it the scaled
     // fonts stop being readable.
-    static constexpr double kMinimumLayoutScale = 0.75;
+    static constexpr double MINIMUM_LAYOUT_SCALE = 0.75;
 
     explicit MainWindow(MainWindowOptions options = {}, QWidget* parent = nullptr);
     ~MainWindow() override;

@@ -17,7 +17,7 @@
 namespace {
 
 // Default wave colours (0x00BBGGRR), five rows of ten; wave i takes [i mod 5][(i / 5) mod 10].
-constexpr uint32_t kWaveColorTable[5][10] = {
+constexpr uint32_t WAVE_COLOR_TABLE[5][10] = {
     {0x0000FF, 0x00FF00, 0xFF0000, 0x00FFFF, 0xFF00FF, 0xFFFF00, 0x0080FF, 0x80FF00, 0xFF0080, 0x8000FF},
     {0x4040C0, 0x40C040, 0xC04040, 0x40C0C0, 0xC040C0, 0xC0C040, 0x4080C0, 0x80C040, 0xC04080, 0x8040C0},
     {0x8080FF, 0x80FF80, 0xFF8080, 0x80FFFF, 0xFF80FF, 0xFFFF80, 0x80C0FF, 0xC0FF80, 0xFF80C0, 0xC080FF},
@@ -25,7 +25,7 @@ constexpr uint32_t kWaveColorTable[5][10] = {
     {0x2020FF, 0x20A020, 0xA02020, 0x20A0A0, 0xA020A0, 0xA0A020, 0x2060FF, 0x60FF20, 0xFF2060, 0x6020FF},
 };
 
-constexpr const char* kAxisFace = "黑体";
+constexpr const char* AXIS_FACE = "黑体";
 
 QRgb PixelFromColorref(uint32_t colorref) {
     return 0xFF000000u | ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
@@ -83,7 +83,7 @@ WaveChart::WaveChart(QWidget* parent) : QWidget(parent) {
     // Every pixel comes from the back buffer, so nothing is erased first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
-    for (int i = 0; i < kMaxWaves; ++i) waves[i].color = kWaveColorTable[i % 5][(i / 5) % 10];
+    for (int i = 0; i < MAX_WAVES; ++i) waves[i].color = WAVE_COLOR_TABLE[i % 5][(i / 5) % 10];
     left.size = right.size = 40;
     top.size = bottom.size = 20;
     SetupAxis(left.axis, 1, 2, 5, -32767, 32767);
@@ -217,7 +217,7 @@ void WaveChart::SetText(int index, const QString& text, int fontSize, uint32_t a
             const GpSizeF maxSize{static_cast<float>(std::max(0, room.Width())),
                                   static_cast<float>(std::max(0, room.Height()))};
             const std::wstring wide = text.toStdWString();
-            const std::wstring face = QString::fromUtf8(kAxisFace).toStdWString();
+            const std::wstring face = QString::fromUtf8(AXIS_FACE).toStdWString();
             it->pointSize = Gdiplus_CalcFontSize(&graphics, wide.c_str(), &maxSize, face.c_str(), -fontSize, 0, &format);
         }
         std::stable_sort(texts_.begin(), texts_.end(),
@@ -316,7 +316,7 @@ void WaveChart::RenderBackground() {
         if (item.text.isEmpty() || item.pointSize < 1) continue;
         const ChartRect where = BoundRect(item.rect.IsEmpty() ? plotRect : item.rect, plotRect);
         const QRectF inPlot(where.left - plotRect.left, where.top - plotRect.top, where.Width(), where.Height());
-        QFont font(GpResolveFontFamily(QString::fromUtf8(kAxisFace)));
+        QFont font(GpResolveFontFamily(QString::fromUtf8(AXIS_FACE)));
         font.setPointSizeF(item.pointSize);
         GpStringFormat format;
         format.align = item.align;
@@ -328,7 +328,7 @@ void WaveChart::RenderBackground() {
 }
 
 void WaveChart::ComposeWaves(QPainter& painter) {
-    const int count = std::clamp(waveCount, 0, kMaxWaves);
+    const int count = std::clamp(waveCount, 0, MAX_WAVES);
     double overallMin = 0.0;
     double overallMax = 0.0;
     for (int i = 0; i < count; ++i) {
@@ -406,22 +406,22 @@ static QPolygonF WideLineOutline(const QPolygon& line, double halfWidth) {
             // the miter limit (twice the pen's width from the vertex).
             const QPointF pd(dxPrevious, dyPrevious);
             const QPointF d(dx / length, dy / length);
-            const auto outerJoin = [&](const QPointF& pn, const QPointF& n) {
+            const auto outerJoin = [&](const QPointF& pn, const QPointF& nextNormal) {
                 QPolygonF join;
-                QPointF u = pn + n;
+                QPointF u = pn + nextNormal;
                 double uLength = std::sqrt(u.x() * u.x() + u.y() * u.y());
                 if (uLength < 1e-9) {  // the line turns right back
                     u = pd - d;
                     uLength = std::sqrt(u.x() * u.x() + u.y() * u.y());
                 }
-                if (uLength < 1e-9) return join << pn << n;
+                if (uLength < 1e-9) return join << pn << nextNormal;
                 u = QPointF(u.x() / uLength, u.y() / uLength);
-                const double cosine = (u.x() * n.x() + u.y() * n.y()) / halfWidth;
+                const double cosine = (u.x() * nextNormal.x() + u.y() * nextNormal.y()) / halfWidth;
                 const double miterLength = cosine > 1e-9 ? halfWidth / cosine : 2 * limit;
                 if (miterLength <= limit) return join << u * miterLength;
                 const double along = pd.x() * u.x() + pd.y() * u.y();
                 const double t = along > 1e-9 ? (limit - (pn.x() * u.x() + pn.y() * u.y())) / along : 0.0;
-                return join << pn + pd * t << n - d * t;
+                return join << pn + pd * t << nextNormal - d * t;
             };
             // The inner side goes through the vertex, as Qt's stroker does, so that
             // the offsets of a sharp turn never close over the gap between its legs.
@@ -558,7 +558,7 @@ void WaveChart::resizeEvent(QResizeEvent* event) {
 // ---- tooltips ----
 
 bool WaveChart::AnyTooltipWave() const {
-    const int count = std::clamp(waveCount, 0, kMaxWaves);
+    const int count = std::clamp(waveCount, 0, MAX_WAVES);
     for (int i = 0; i < count; ++i)
         if (waves[i].tooltipEnabled) return true;
     return false;
@@ -590,7 +590,7 @@ void WaveChart::leaveEvent(QEvent* event) {
 void WaveChart::UpdateTooltip() {
     const int mx = lastMouse_.x() - plotRect.left;
     const int my = lastMouse_.y() - plotRect.top;
-    const int count = std::clamp(waveCount, 0, kMaxWaves);
+    const int count = std::clamp(waveCount, 0, MAX_WAVES);
     int best = -1;
     int bestDistance = clientHeight;
     int bestIndex = 0;

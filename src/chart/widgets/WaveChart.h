@@ -72,7 +72,7 @@ class WaveChart : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kMaxWaves = 256;
+    static constexpr int MAX_WAVES = 256;
 
     struct WaveInfo {
         int32_t visible = 1;
@@ -147,7 +147,7 @@ public:
     uint32_t plotBackgroundColor = 0;  // red in the low byte, alpha in the high byte
     int32_t lineWidth = 3;
     int32_t waveCount = 1;
-    std::array<WaveInfo, kMaxWaves> waves;
+    std::array<WaveInfo, MAX_WAVES> waves;
     uint32_t frameColor = 0xF0F0F0;  // 0x00RRGGBB, the system's button face
     ChartRect plotRect;
     std::atomic<int32_t> backgroundDirty{0};

@@ -101,7 +101,7 @@ GpBitmap* NewBitmap(int width, int height, int pixelFormat) {
 
 QString FromWide(const wchar_t* text) { return text ? QString::fromWCharArray(text) : QString(); }
 
-constexpr int kMaxPath = 260;
+constexpr int MAX_PATH_LENGTH = 260;
 
 void ToWide(const QString& text, wchar_t* out, int capacity) {
     const QString cut = text.left(capacity - 1);
@@ -147,7 +147,7 @@ struct Encoder {
 };
 
 // The platform's built-in encoders, in their usual order, with their class ids.
-const Encoder kEncoders[] = {
+const Encoder ENCODERS[] = {
     {"image/bmp", "bmp", {0x557CF400, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}}},
     {"image/jpeg", "jpeg", {0x557CF401, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}}},
     {"image/gif", "gif", {0x557CF402, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}}},
@@ -160,7 +160,7 @@ bool EncoderInstalled(const Encoder& encoder) {
 }
 
 const Encoder* FindEncoder(const QString& mime) {
-    for (const Encoder& encoder : kEncoders)
+    for (const Encoder& encoder : ENCODERS)
         if (mime.compare(QLatin1String(encoder.mime), Qt::CaseInsensitive) == 0 && EncoderInstalled(encoder))
             return &encoder;
     return nullptr;
@@ -331,13 +331,13 @@ int Gdiplus_ConvertImageFormatW(const wchar_t* source, wchar_t* target, int pict
     // target is the caller's output buffer: read at most its 260 characters, and
     // take it as the folder only when it names one (a buffer reused from an
     // earlier call holds that call's file name).
-    const QString entry = QString::fromWCharArray(target, static_cast<qsizetype>(wcsnlen(target, kMaxPath)));
+    const QString entry = QString::fromWCharArray(target, static_cast<qsizetype>(wcsnlen(target, MAX_PATH_LENGTH)));
     const QString folder = QFileInfo(entry).isDir() ? entry : QString();
     const QString name = QStringLiteral("Temp_") +
                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss_zzz")) +
                          QLatin1Char('.') + QLatin1String(ExtensionOfType(pictureType));
     const QString path = folder.isEmpty() ? name : QDir(folder).filePath(name);
-    ToWide(path, target, kMaxPath);
+    ToWide(path, target, MAX_PATH_LENGTH);
 
     GpBitmap* bitmap = Gdiplus_LoadBitmapFromFileW(source);
     if (!bitmap) return 0;
@@ -349,14 +349,14 @@ int Gdiplus_ConvertImageFormatW(const wchar_t* source, wchar_t* target, int pict
 
 int Gdiplus_ConvertImageFormatA(const char* source, char* target, int pictureType) {
     if (!source || !target) return 0;
-    wchar_t wideSource[kMaxPath];
-    wchar_t wideTarget[kMaxPath];
-    ToWide(QString::fromUtf8(source), wideSource, kMaxPath);
-    ToWide(QString::fromUtf8(target, static_cast<qsizetype>(strnlen(target, kMaxPath))), wideTarget, kMaxPath);
+    wchar_t wideSource[MAX_PATH_LENGTH];
+    wchar_t wideTarget[MAX_PATH_LENGTH];
+    ToWide(QString::fromUtf8(source), wideSource, MAX_PATH_LENGTH);
+    ToWide(QString::fromUtf8(target, static_cast<qsizetype>(strnlen(target, MAX_PATH_LENGTH))), wideTarget, MAX_PATH_LENGTH);
     const int result = Gdiplus_ConvertImageFormatW(wideSource, wideTarget, pictureType);
     QByteArray utf8 = FromWide(wideTarget).toUtf8();
     // The narrow buffer has room for 260 bytes; a longer name is cut at a character boundary.
-    while (utf8.size() >= kMaxPath) utf8 = QString::fromUtf8(utf8).chopped(1).toUtf8();
+    while (utf8.size() >= MAX_PATH_LENGTH) utf8 = QString::fromUtf8(utf8).chopped(1).toUtf8();
     std::memcpy(target, utf8.constData(), static_cast<size_t>(utf8.size()) + 1);
     return result;
 }
@@ -748,8 +748,8 @@ GpBitmap* Gdiplus_LoadBitmapFromFileW(const wchar_t* path) {
 
 GpBitmap* Gdiplus_LoadBitmapFromFileA(const char* path) {
     if (!path) return nullptr;
-    wchar_t wide[kMaxPath];
-    ToWide(QString::fromUtf8(path), wide, kMaxPath);
+    wchar_t wide[MAX_PATH_LENGTH];
+    ToWide(QString::fromUtf8(path), wide, MAX_PATH_LENGTH);
     return Gdiplus_LoadBitmapFromFileW(wide);
 }
 
@@ -763,8 +763,8 @@ int Gdiplus_SaveBitmapToFileW(GpBitmap* bitmap, const wchar_t* path) {
 
 int Gdiplus_SaveBitmapToFileA(GpBitmap* bitmap, const char* path) {
     if (!bitmap || !path) return 0;
-    wchar_t wide[kMaxPath];
-    ToWide(QString::fromUtf8(path), wide, kMaxPath);
+    wchar_t wide[MAX_PATH_LENGTH];
+    ToWide(QString::fromUtf8(path), wide, MAX_PATH_LENGTH);
     return Gdiplus_SaveBitmapToFileW(bitmap, wide);
 }
 
@@ -777,7 +777,7 @@ GpRegion* Gdiplus_CreateRgnFromBitmap(GpBitmap* bitmap, int alphaThreshold) {
     auto* out = new (std::nothrow) GpRegion;
     if (!out) return nullptr;
     // Runs are collected as 1-pixel-high rectangles and united in batches of 2000.
-    constexpr size_t kBatch = 2000;
+    constexpr size_t RUN_BATCH = 2000;
     std::vector<QRect> runs;
     runs.reserve(100);
     auto flush = [&] {
@@ -796,7 +796,7 @@ GpRegion* Gdiplus_CreateRgnFromBitmap(GpBitmap* bitmap, int alphaThreshold) {
             while (x < locked.width() && qAlpha(line[x]) >= alphaThreshold) ++x;
             if (x > start) {
                 runs.emplace_back(start, y, x - start, 1);
-                if (runs.size() == kBatch) flush();
+                if (runs.size() == RUN_BATCH) flush();
             }
         }
     }

@@ -12,7 +12,7 @@ namespace {
 
 // Stands for an editing key that changed the text without producing a character
 // (Delete, or a clipboard shortcut on platforms that give it no text).
-const QChar kEditingKey(0x7F);
+const QChar EDITING_KEY(0x7F);
 
 bool IsEnterOrTab(const QKeyEvent* key)
 {
@@ -134,7 +134,7 @@ void BalloonEdit::keyPressEvent(QKeyEvent* event)
     if (!typed.isEmpty() && event->key() != Qt::Key_Escape)
         character = typed.at(0);
     else if (text() != before)
-        character = kEditingKey;
+        character = EDITING_KEY;
     if (character.isNull()) {
         // No character and no change (arrows, Home, selection): nothing to check.
         SuppressNotify = DeferNotify;

@@ -16,7 +16,7 @@
 namespace {
 
 // Pixels of this colour lie outside the balloon's shape.
-const QColor kKeyColor(255, 0, 0);
+const QColor KEY_COLOR(255, 0, 0);
 
 bool IsKeyPixel(QRgb pixel)
 {
@@ -52,8 +52,8 @@ BalloonTip::BalloonTip(QWidget* owner)
     setMouseTracking(true);
     setCursor(Qt::ArrowCursor);
     setAutoFillBackground(false);
-    countdown_.setInterval(kCountdownPeriodMs);
-    fade_.setInterval(kFadePeriodMs);
+    countdown_.setInterval(COUNTDOWN_PERIOD_MS);
+    fade_.setInterval(FADE_PERIOD_MS);
     connect(&countdown_, &QTimer::timeout, this, &BalloonTip::OnCountdownTick);
     connect(&fade_, &QTimer::timeout, this, &BalloonTip::OnFadeTick);
     if (owner_)
@@ -191,7 +191,7 @@ void BalloonTip::RebuildLayout()
 
 void BalloonTip::DrawShape(QImage& image, int width, int height) const
 {
-    image.fill(kKeyColor);
+    image.fill(KEY_COLOR);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(Qt::black, 1));
@@ -286,8 +286,8 @@ void BalloonTip::OnCountdownTick()
     {
         CAutoBaseLock lock(itemsLock_);
         for (BalloonItem& item : items_) {
-            if (item.remaining > kCountdownPeriodMs) {
-                item.remaining -= kCountdownPeriodMs;
+            if (item.remaining > COUNTDOWN_PERIOD_MS) {
+                item.remaining -= COUNTDOWN_PERIOD_MS;
                 alive = true;
             } else if (item.remaining != 0) {
                 item.remaining = 0;
@@ -307,7 +307,7 @@ void BalloonTip::OnCountdownTick()
 
 void BalloonTip::OnFadeTick()
 {
-    alpha_ -= kFadeStep;
+    alpha_ -= FADE_STEP;
     if (alpha_ < 1) {
         fade_.stop();
         HideAndClear();

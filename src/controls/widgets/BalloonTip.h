@@ -45,10 +45,10 @@ class BalloonTip : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kCountdownPeriodMs = 500;
-    static constexpr int kFadePeriodMs = 100;
-    static constexpr int kFadeStep = 17;
-    static constexpr int kDefaultDisplayTimeMs = 5000;
+    static constexpr int COUNTDOWN_PERIOD_MS = 500;
+    static constexpr int FADE_PERIOD_MS = 100;
+    static constexpr int FADE_STEP = 17;
+    static constexpr int DEFAULT_DISPLAY_TIME_MS = 5000;
 
     // The balloon is a tool-tip-like top-level window owned by owner (the nearest
     // ancestor window of the control it explains); it hides and empties itself
@@ -105,7 +105,7 @@ private:
     QFont titleFont_;
     QFont textFont_;
     QImage bitmap_;
-    int defaultDisplayTime_ = kDefaultDisplayTimeMs;
+    int defaultDisplayTime_ = DEFAULT_DISPLAY_TIME_MS;
     int alpha_ = 255;
     mutable CBaseLock itemsLock_;  //!< Protects items_.
     std::vector<BalloonItem> items_;  // front = shown at the top

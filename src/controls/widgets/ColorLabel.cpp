@@ -16,14 +16,14 @@ uint32_t ArgbFromColorref(uint32_t colorref) {
     return 0xFF000000u | ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
 }
 
-constexpr uint32_t kButtonFace = 0xFFF0F0F0;  // the system's button face
-constexpr uint32_t kButtonText = 0x000000;
-constexpr uint32_t kDarkBackground = 0xFF2A323C;
+constexpr uint32_t BUTTON_FACE = 0xFFF0F0F0;  // the system's button face
+constexpr uint32_t BUTTON_TEXT = 0x000000;
+constexpr uint32_t DARK_BACKGROUND = 0xFF2A323C;
 
 }  // namespace
 
 ColorLabel::ColorLabel(QWidget* parent)
-    : QLabel(parent), backgroundArgb_(kButtonFace), textColor_(kButtonText) {
+    : QLabel(parent), backgroundArgb_(BUTTON_FACE), textColor_(BUTTON_TEXT) {
     // All drawing comes from the memory image; nothing is erased first.
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -54,7 +54,7 @@ void ColorLabel::SetDarkStyle(GpBitmap* picture, const std::optional<QString>& t
     layoutMode_ = LAYOUT_LINES;
     textColor_ = 0xFFFFFF;
     SetBitmap(picture);
-    backgroundArgb_ = kDarkBackground;
+    backgroundArgb_ = DARK_BACKGROUND;
     if (text) setText(*text);
     update();
 }

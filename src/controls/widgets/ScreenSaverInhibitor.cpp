@@ -10,16 +10,16 @@
 
 namespace {
 
-constexpr const char* kService = "org.freedesktop.ScreenSaver";
-constexpr const char* kPath = "/org/freedesktop/ScreenSaver";
+constexpr const char* DBUS_SERVICE = "org.freedesktop.ScreenSaver";
+constexpr const char* DBUS_PATH = "/org/freedesktop/ScreenSaver";
 
 // The screen saver's interface when a session bus offers one.
 bool WithScreenSaver(const std::function<void(QDBusInterface&)>& call) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(QString::fromLatin1(kService)))
+    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(QString::fromLatin1(DBUS_SERVICE)))
         return false;
-    QDBusInterface screenSaver(QString::fromLatin1(kService), QString::fromLatin1(kPath),
-                               QString::fromLatin1(kService), bus);
+    QDBusInterface screenSaver(QString::fromLatin1(DBUS_SERVICE), QString::fromLatin1(DBUS_PATH),
+                               QString::fromLatin1(DBUS_SERVICE), bus);
     if (!screenSaver.isValid()) return false;
     call(screenSaver);
     return true;

@@ -26,13 +26,13 @@
 
 namespace {
 
-constexpr int kTemplate = 3000;
-constexpr int kSliderSteps = 1000;
-constexpr int kReplayControlsPeriodMs = 200;
+constexpr int TEMPLATE = 3000;
+constexpr int SLIDER_STEPS = 1000;
+constexpr int REPLAY_CONTROLS_PERIOD_MS = 200;
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
-QString Caption(int id) { return Text(LoadCaption(kTemplate, std::to_string(id))); }
+QString Caption(int id) { return Text(LoadCaption(TEMPLATE, std::to_string(id))); }
 
 std::string SizeText(uint64_t bytes)
 {
@@ -57,7 +57,7 @@ TargetPage::TargetPage(ToolPageContext& context, QWidget* parent)
       notify_(context.notify),
       worker_(nullptr, events_)
 {
-    setObjectName(QString::number(kTemplate));
+    setObjectName(QString::number(TEMPLATE));
     BuildControls();
     charts_ = std::make_unique<TargetCharts>(*energyChart_, *rangeChart_);
     charts_->SetParamSetting(&params_);
@@ -125,10 +125,10 @@ void TargetPage::BuildControls()
 
     replaySlider_ = new QSlider(Qt::Horizontal, this);
     replaySlider_->setObjectName(QStringLiteral("replayPosition"));
-    replaySlider_->setRange(0, kSliderSteps);
+    replaySlider_->setRange(0, SLIDER_STEPS);
     replaySlider_->setGeometry(6, 280, 236, 20);
     connect(replaySlider_, &QSlider::sliderReleased, this,
-            [this] { SeekReplayFraction(static_cast<double>(replaySlider_->value()) / kSliderSteps); });
+            [this] { SeekReplayFraction(static_cast<double>(replaySlider_->value()) / SLIDER_STEPS); });
     pauseButton_ = button(0, Text(LoadStringText(TEXT_PAUSE)), QRect(6, 304, 68, 26));
     pauseButton_->setObjectName(QStringLiteral("replayPause"));
     connect(pauseButton_, &QPushButton::clicked, this, [this] { SetReplayPaused(!worker_.IsPaused()); });
@@ -158,7 +158,7 @@ void TargetPage::BuildControls()
     rangeChart_->setGeometry(248, 214, 428, 206);
 
     replayTimer_ = new QTimer(this);
-    replayTimer_->setInterval(kReplayControlsPeriodMs);
+    replayTimer_->setInterval(REPLAY_CONTROLS_PERIOD_MS);
     connect(replayTimer_, &QTimer::timeout, this, &TargetPage::UpdateReplayControls);
 }
 
@@ -534,7 +534,7 @@ void TargetPage::UpdateReplayControls()
     if (size == 0 || replaySlider_->isSliderDown())
         return;
     const double fraction = static_cast<double>(worker_.ReplayPosition()) / static_cast<double>(size);
-    replaySlider_->setValue(static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * kSliderSteps)));
+    replaySlider_->setValue(static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * SLIDER_STEPS)));
 }
 
 // ---- status and notices ----

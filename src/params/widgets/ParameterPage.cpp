@@ -25,8 +25,8 @@
 
 namespace {
 
-constexpr int kTemplate = 2000;
-constexpr double kLimitTolerance = 1e-16;
+constexpr int TEMPLATE = 2000;
+constexpr double LIMIT_TOLERANCE = 1e-16;
 
 QString Text(const std::string& text)
 {
@@ -35,7 +35,7 @@ QString Text(const std::string& text)
 
 QString Caption(const std::string& key)
 {
-    return Text(LoadCaption(kTemplate, key));
+    return Text(LoadCaption(TEMPLATE, key));
 }
 
 QString IdName(int id)
@@ -50,11 +50,11 @@ QString SignedText(uint32_t value)
 
 // The look of a control whose value is not on the sensor: a frame in the colour of
 // its label. Qt's style sheets only for as long as the mark is shown.
-constexpr const char* kMarkColour = "#d9730d";
+constexpr const char* MARK_COLOUR = "#d9730d";
 
 QString MarkStyle(const QWidget* widget)
 {
-    const QString colour = QString::fromLatin1(kMarkColour);
+    const QString colour = QString::fromLatin1(MARK_COLOUR);
     if (qobject_cast<const QLabel*>(widget) || qobject_cast<const QRadioButton*>(widget))
         return QStringLiteral("color: %1;").arg(colour);
     if (qobject_cast<const QComboBox*>(widget))
@@ -67,7 +67,7 @@ QString MarkStyle(const QWidget* widget)
 ParameterPage::ParameterPage(ToolPageContext& context, QWidget* parent)
     : QWidget(parent), sensor_(context.sensor), setting_(&context.params)
 {
-    setObjectName(IdName(kTemplate));
+    setObjectName(IdName(TEMPLATE));
     BuildControls();
 
     // Initialisation: the section exists in memory from now on (the file is not written).
@@ -77,13 +77,13 @@ ParameterPage::ParameterPage(ToolPageContext& context, QWidget* parent)
     rangeMinEdit_->SetType(DIGITAL_DOUBLE);
     rangeMaxEdit_->SetType(DIGITAL_DOUBLE);
     disappearEdit_->SetType(DIGITAL_UINT32);
-    disappearEdit_->SetMinValue(DigitalValue::UInt32(PARAM_ABSENCE_MIN), kLimitTolerance);
-    disappearEdit_->SetMaxValue(DigitalValue::UInt32(PARAM_ABSENCE_MAX), kLimitTolerance);
+    disappearEdit_->SetMinValue(DigitalValue::UInt32(PARAM_ABSENCE_MIN), LIMIT_TOLERANCE);
+    disappearEdit_->SetMaxValue(DigitalValue::UInt32(PARAM_ABSENCE_MAX), LIMIT_TOLERANCE);
     for (auto* table : {&triggerEdits_, &holdEdits_}) {
         for (NumericEdit* edit : *table) {
             edit->SetType(DIGITAL_UINT32);
-            edit->SetMinValue(DigitalValue::UInt32(PARAM_THRESHOLD_MIN), kLimitTolerance);
-            edit->SetMaxValue(DigitalValue::UInt32(PARAM_THRESHOLD_MAX), kLimitTolerance);
+            edit->SetMinValue(DigitalValue::UInt32(PARAM_THRESHOLD_MIN), LIMIT_TOLERANCE);
+            edit->SetMaxValue(DigitalValue::UInt32(PARAM_THRESHOLD_MAX), LIMIT_TOLERANCE);
         }
     }
     UpdateControls();

@@ -25,14 +25,14 @@
 
 namespace {
 
-constexpr int kTemplate = 3500;
-constexpr double kLimitTolerance = 1e-16;
+constexpr int TEMPLATE = 3500;
+constexpr double LIMIT_TOLERANCE = 1e-16;
 
 // Rows of the tables view: trigger before/after, hold before/after.
 enum : int { ROW_TRIGGER_BEFORE = 0, ROW_TRIGGER_AFTER, ROW_HOLD_BEFORE, ROW_HOLD_AFTER, ROW_COUNT };
 
 // A changed gate's cell in an "after" row.
-const QColor kChangedBackground(255, 214, 153);
+const QColor CHANGED_BACKGROUND(255, 214, 153);
 
 QString Text(const std::string& text)
 {
@@ -76,8 +76,8 @@ ThresholdDialog::ThresholdDialog(SensorThread& sensor, QWidget* parent)
       sensor_(sensor),
       worker_(std::make_unique<CSensingGenerateWorker>(nullptr, sink_))
 {
-    setObjectName(QString::number(kTemplate));
-    setWindowTitle(Text(LoadCaption(kTemplate, "caption")));
+    setObjectName(QString::number(TEMPLATE));
+    setWindowTitle(Text(LoadCaption(TEMPLATE, "caption")));
     setModal(true);
     BuildControls();
     connect(&sink_, &SensingEventSink::progressChanged, this, &ThresholdDialog::OnProgress, Qt::QueuedConnection);
@@ -88,11 +88,11 @@ ThresholdDialog::ThresholdDialog(SensorThread& sensor, QWidget* parent)
     for (NumericEdit* edit : {triggerEdit_, holdEdit_, scanEdit_})
         edit->SetType(DIGITAL_UINT32);
     for (NumericEdit* edit : {triggerEdit_, holdEdit_}) {
-        edit->SetMinValue(DigitalValue::UInt32(SENSING_COEFFICIENT_MIN), kLimitTolerance);
-        edit->SetMaxValue(DigitalValue::UInt32(SENSING_COEFFICIENT_MAX), kLimitTolerance);
+        edit->SetMinValue(DigitalValue::UInt32(SENSING_COEFFICIENT_MIN), LIMIT_TOLERANCE);
+        edit->SetMaxValue(DigitalValue::UInt32(SENSING_COEFFICIENT_MAX), LIMIT_TOLERANCE);
     }
-    scanEdit_->SetMinValue(DigitalValue::UInt32(SENSING_SCAN_TIME_MIN), kLimitTolerance);
-    scanEdit_->SetMaxValue(DigitalValue::UInt32(SENSING_SCAN_TIME_MAX), kLimitTolerance);
+    scanEdit_->SetMinValue(DigitalValue::UInt32(SENSING_SCAN_TIME_MIN), LIMIT_TOLERANCE);
+    scanEdit_->SetMaxValue(DigitalValue::UInt32(SENSING_SCAN_TIME_MAX), LIMIT_TOLERANCE);
     SetInputs(triggerCoefficient_, holdCoefficient_, scanTime_);
     progress_->setRange(0, 100);
     progress_->setValue(0);
@@ -126,7 +126,7 @@ void ThresholdDialog::BuildControls()
     } rows[] = {{3501, &triggerEdit_}, {3502, &holdEdit_}, {3503, &scanEdit_}};
     int row = 0;
     for (const auto& spec : rows) {
-        auto* label = new QLabel(Text(LoadCaption(kTemplate, "label:" + std::to_string(spec.id))), this);
+        auto* label = new QLabel(Text(LoadCaption(TEMPLATE, "label:" + std::to_string(spec.id))), this);
         label->setObjectName(QStringLiteral("label:%1").arg(spec.id));
         auto* edit = new NumericEdit(this);
         edit->setObjectName(QString::number(spec.id));
@@ -156,7 +156,7 @@ void ThresholdDialog::BuildControls()
     startButton_->setDefault(true);
     startButton_->setMinimumWidth(100);
     undoButton_ = new QPushButton(StringText(TEXT_UNDO), this);
-    undoButton_->setObjectName(QString::number(kUndoId));
+    undoButton_->setObjectName(QString::number(UNDO_ID));
     undoButton_->setEnabled(false);
     undoButton_->setAutoDefault(false);
     undoButton_->setMinimumWidth(100);
@@ -168,7 +168,7 @@ void ThresholdDialog::BuildControls()
     auto* group = new QGroupBox(StringText(TEXT_TABLES_TITLE), this);
     auto* groupLayout = new QVBoxLayout(group);
     tables_ = new QTableWidget(ROW_COUNT, PARAM_GATE_COUNT, group);
-    tables_->setObjectName(QString::number(kTablesId));
+    tables_->setObjectName(QString::number(TABLES_ID));
     tables_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tables_->setSelectionMode(QAbstractItemView::NoSelection);
     tables_->setFocusPolicy(Qt::NoFocus);
@@ -378,7 +378,7 @@ void ThresholdDialog::ShowTables()
             QFont font = tables_->font();
             font.setBold(changed);
             item->setFont(font);
-            item->setBackground(changed ? QBrush(kChangedBackground) : QBrush());
+            item->setBackground(changed ? QBrush(CHANGED_BACKGROUND) : QBrush());
             item->setData(Qt::UserRole, changed);
         }
     };

@@ -51,8 +51,8 @@ class ThresholdDialog : public QDialog {
 
 public:
     // Object names of the controls beyond the template.
-    static constexpr int kTablesId = 3520;
-    static constexpr int kUndoId = 3521;
+    static constexpr int TABLES_ID = 3520;
+    static constexpr int UNDO_ID = 3521;
 
     explicit ThresholdDialog(SensorThread& sensor, QWidget* parent = nullptr);
     // Stops a run that is still going.

@@ -21,11 +21,11 @@ namespace {
 
 // Both charts 690 x 324: a 50-pixel left strip and a 24-pixel bottom strip leave a
 // 640 x 300 plot at (50, 0).
-constexpr int kWidth = 690;
-constexpr int kHeight = 324;
-constexpr int kPlotLeft = 50;
-constexpr int kPlotWidth = 640;
-constexpr int kPlotHeight = 300;
+constexpr int WIDTH = 690;
+constexpr int HEIGHT = 324;
+constexpr int PLOT_LEFT = 50;
+constexpr int PLOT_WIDTH = 640;
+constexpr int PLOT_HEIGHT = 300;
 
 QImage Grab(WaveChart& wnd) {
     QApplication::processEvents();
@@ -50,9 +50,9 @@ void MoveMouse(QWidget& w, QPoint p) {
     QApplication::sendEvent(&w, &move);
 }
 
-// The value's pixel row in a plot of kPlotHeight rows showing min .. max.
+// The value's pixel row in a plot of PLOT_HEIGHT rows showing min .. max.
 int RowOf(double value, double min, double max) {
-    return static_cast<int>(std::lround(kPlotHeight + kPlotHeight * min / (max - min) - kPlotHeight * value / (max - min)));
+    return static_cast<int>(std::lround(PLOT_HEIGHT + PLOT_HEIGHT * min / (max - min) - PLOT_HEIGHT * value / (max - min)));
 }
 
 class TargetChartsTest : public ::testing::Test {
@@ -60,7 +60,7 @@ protected:
     TargetChartsTest() : charts(energy, range) {
         SetUiLanguage(UiLanguage::English);
         for (WaveChart* wnd : {&energy, &range}) {
-            wnd->resize(kWidth, kHeight);
+            wnd->resize(WIDTH, HEIGHT);
             wnd->show();
         }
         charts.SetParamSetting(&params);
@@ -89,21 +89,21 @@ TEST_F(TargetChartsTest, FirstDisplayShowsTheRecordsThresholdsOverAZeroCurveAndA
     for (uint32_t& t : params.GateTriggerThreshold) t = 80;
     for (uint32_t& t : params.GateHoldThreshold) t = 20;
     Setup();
-    ASSERT_EQ(energy.plotRect, (ChartRect{kPlotLeft, 0, kPlotLeft + kPlotWidth, kPlotHeight}));
+    ASSERT_EQ(energy.plotRect, (ChartRect{PLOT_LEFT, 0, PLOT_LEFT + PLOT_WIDTH, PLOT_HEIGHT}));
     const QImage e = Grab(energy);
-    const int x = kPlotLeft + 150;
+    const int x = PLOT_LEFT + 150;
     EXPECT_TRUE(Near(e.pixel(x, RowOf(80, 0, 100)), 0xFF0000)) << std::hex << e.pixel(x, RowOf(80, 0, 100));
     EXPECT_TRUE(Near(e.pixel(x, RowOf(20, 0, 100)), 0xFFFF00)) << std::hex << e.pixel(x, RowOf(20, 0, 100));
     // The energy curve lies at 0 dB, held inside the plot by its pen width.
-    EXPECT_TRUE(Near(e.pixel(x, kPlotHeight - 4), 0x00FF00)) << std::hex << e.pixel(x, kPlotHeight - 4);
+    EXPECT_TRUE(Near(e.pixel(x, PLOT_HEIGHT - 4), 0x00FF00)) << std::hex << e.pixel(x, PLOT_HEIGHT - 4);
     // The default line width of 5: four whole rows and two anti-aliased halves.
     const int lineRows = RowsOf(e, x, 0xFF0000);
     EXPECT_GE(lineRows, 4);
     EXPECT_LE(lineRows, 5);
 
     const QImage r = Grab(range);
-    for (int column : {0, kPlotWidth / 2, kPlotWidth - 1})
-        EXPECT_EQ(r.pixel(kPlotLeft + column, 40) & 0xFFFFFF, 0u) << column;
+    for (int column : {0, PLOT_WIDTH / 2, PLOT_WIDTH - 1})
+        EXPECT_EQ(r.pixel(PLOT_LEFT + column, 40) & 0xFFFFFF, 0u) << column;
     EXPECT_DOUBLE_EQ(range.viewMax, 8.4);
 }
 
@@ -120,20 +120,20 @@ TEST_F(TargetChartsTest, GatesBeyondTheDetectionRangeAreShaded) {
         params.DetectRangeMax = c.max;
         energy.update();
         const QImage e = Grab(energy);
-        const int x0 = kPlotLeft + c.firstGate * kPlotWidth / 16;
+        const int x0 = PLOT_LEFT + c.firstGate * PLOT_WIDTH / 16;
         EXPECT_EQ(e.pixel(x0 - 1, row) & 0xFFFFFF, 0u) << c.max;
         EXPECT_TRUE(Near(e.pixel(x0, row), shade)) << c.max << " " << std::hex << e.pixel(x0, row);
-        EXPECT_TRUE(Near(e.pixel(kPlotLeft + kPlotWidth - 1, row), shade)) << c.max;
+        EXPECT_TRUE(Near(e.pixel(PLOT_LEFT + PLOT_WIDTH - 1, row), shade)) << c.max;
     }
 
     // The colour comes from the settings; a resolution of 0 shades nothing.
     charts.settings.EnergyWaveWnd_InactiveColor = 0xFF0000FF;
     params.DetectRangeMax = 8.4;
     Setup();
-    EXPECT_TRUE(Near(Grab(energy).pixel(kPlotLeft + 13 * 40, row), 0x0000FF));
+    EXPECT_TRUE(Near(Grab(energy).pixel(PLOT_LEFT + 13 * 40, row), 0x0000FF));
     params.RangeResolution = 0;
     energy.update();
-    EXPECT_EQ(Grab(energy).pixel(kPlotLeft + kPlotWidth - 1, row) & 0xFFFFFF, 0u);
+    EXPECT_EQ(Grab(energy).pixel(PLOT_LEFT + PLOT_WIDTH - 1, row) & 0xFFFFFF, 0u);
 }
 
 // Forwards the worker's reports to the charts, as the page's sink does.
@@ -185,15 +185,15 @@ TEST_F(TargetChartsTest, ReportsFromTheWorkerFillBothChartsAndTheBandInTheSettin
         struct Case {
             int column;
             QRgb colour;
-        } cases[] = {{80, 0x000000}, {240, 0x112233}, {400, 0x445566}, {560, 0x778899}, {kPlotWidth - 1, 0x778899}};
+        } cases[] = {{80, 0x000000}, {240, 0x112233}, {400, 0x445566}, {560, 0x778899}, {PLOT_WIDTH - 1, 0x778899}};
         for (const auto& c : cases)
-            EXPECT_EQ(r.pixel(kPlotLeft + c.column, row) & 0xFFFFFF, c.colour)
-                << "column " << c.column << " " << std::hex << r.pixel(kPlotLeft + c.column, row);
+            EXPECT_EQ(r.pixel(PLOT_LEFT + c.column, row) & 0xFFFFFF, c.colour)
+                << "column " << c.column << " " << std::hex << r.pixel(PLOT_LEFT + c.column, row);
         // The band is 50 rows high.
-        EXPECT_EQ(r.pixel(kPlotLeft + 400, 49) & 0xFFFFFF, 0x445566u);
-        EXPECT_EQ(r.pixel(kPlotLeft + 400, 51) & 0xFFFFFF, 0u);
+        EXPECT_EQ(r.pixel(PLOT_LEFT + 400, 49) & 0xFFFFFF, 0x445566u);
+        EXPECT_EQ(r.pixel(PLOT_LEFT + 400, 51) & 0xFFFFFF, 0u);
         // The newest distance, 2.5 m, at the right end of the range curve.
-        EXPECT_TRUE(Near(r.pixel(kPlotLeft + kPlotWidth - 3, RowOf(2.5, 0, 8.4)), 0xFF0000));
+        EXPECT_TRUE(Near(r.pixel(PLOT_LEFT + PLOT_WIDTH - 3, RowOf(2.5, 0, 8.4)), 0xFF0000));
 
         const std::vector<double> energies = energy.waves[0].buffer.GetValues();
         ASSERT_EQ(energies.size(), 32u);
@@ -204,7 +204,7 @@ TEST_F(TargetChartsTest, ReportsFromTheWorkerFillBothChartsAndTheBandInTheSettin
         // the energy curve is cleared, the range curve is kept.
         charts.SetupCharts(1.0);
         const QImage again = Grab(range);
-        EXPECT_EQ(again.pixel(kPlotLeft + 400, row) & 0xFFFFFF, 0x445566u);
+        EXPECT_EQ(again.pixel(PLOT_LEFT + 400, row) & 0xFFFFFF, 0x445566u);
         EXPECT_DOUBLE_EQ(energy.waves[0].buffer.GetValues().back(), 0.0);
         EXPECT_DOUBLE_EQ(energy.waves[1].buffer.GetValues().back(), params.GateTriggerThreshold[15]);
         EXPECT_DOUBLE_EQ(range.waves[0].buffer.GetValues().back(), 2.5);
@@ -214,7 +214,7 @@ TEST_F(TargetChartsTest, ReportsFromTheWorkerFillBothChartsAndTheBandInTheSettin
 
 TEST_F(TargetChartsTest, LayoutScaleMultipliesStripsBandAndLines) {
     Setup(2.0);
-    EXPECT_EQ(range.plotRect, (ChartRect{100, 0, kWidth, kHeight - 48}));
+    EXPECT_EQ(range.plotRect, (ChartRect{100, 0, WIDTH, HEIGHT - 48}));
     StateHistory history;
     history.fill(TARGET_STATE_MOVING);
     charts.Band().SetHistory(history);
@@ -235,7 +235,7 @@ TEST_F(TargetChartsTest, RefreshParamsFollowsANewRecord) {
     params.DetectRangeMax = 5.6;
     charts.RefreshParams();
     const QImage e = Grab(energy);
-    EXPECT_TRUE(Near(e.pixel(kPlotLeft + 150, RowOf(70, 0, 100)), 0xFF0000));
+    EXPECT_TRUE(Near(e.pixel(PLOT_LEFT + 150, RowOf(70, 0, 100)), 0xFF0000));
     EXPECT_DOUBLE_EQ(energy.waves[0].buffer.GetValues().back(), 0.0) << "the energy curve drops to 0 dB";
     EXPECT_DOUBLE_EQ(range.viewMin, 1.0);
     EXPECT_DOUBLE_EQ(range.viewMax, 5.6);
@@ -247,16 +247,16 @@ TEST_F(TargetChartsTest, TooltipsNameTheGateOrTheTimeAndTheValue) {
     Setup();
     Grab(energy);
     // Gate 5's point sits at column nearest(5 * 639 / 15) = 213, on the trigger line.
-    MoveMouse(energy, {kPlotLeft + 213, RowOf(80, 0, 100)});
+    MoveMouse(energy, {PLOT_LEFT + 213, RowOf(80, 0, 100)});
     EXPECT_EQ(energy.TooltipText().toStdString(), "RG No.5 Trigger Energy: 80.0 dB");
-    MoveMouse(energy, {kPlotLeft + 639, kPlotHeight - 2});
+    MoveMouse(energy, {PLOT_LEFT + 639, PLOT_HEIGHT - 2});
     EXPECT_EQ(energy.TooltipText().toStdString(), "RG No.15 Target Energy: 0.0 dB");
 
     charts.AppendReport(Report(2, 250));
     Grab(range);
-    MoveMouse(range, {kPlotLeft + kPlotWidth - 1, RowOf(2.5, 0, 8.4)});
+    MoveMouse(range, {PLOT_LEFT + PLOT_WIDTH - 1, RowOf(2.5, 0, 8.4)});
     EXPECT_EQ(range.TooltipText().toStdString(), "No. 0.2s Range: 2.5 m");
-    MoveMouse(range, {kPlotLeft, kPlotHeight - 2});
+    MoveMouse(range, {PLOT_LEFT, PLOT_HEIGHT - 2});
     EXPECT_EQ(range.TooltipText().toStdString(), "No. 60.0s Range: 0.0 m");
 }
 
