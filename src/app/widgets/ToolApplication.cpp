@@ -42,13 +42,23 @@ void TakeScreenshotOnceShown(MainWindow& window, const std::string& path, int de
         const auto* connect = window.findChild<QPushButton*>(QStringLiteral("1103"));
         if (window.PortNumber() > 0 && connect && connect->isEnabled())
             window.OnConnect();
-        // The picture renders the window as it is now; a delay lets a page's run show reports.
-        QTimer::singleShot(std::max(0, delayMs), &window, [&window, path] {
-            QApplication::processEvents();
-            if (!window.grab().save(QString::fromStdString(path)))
-                std::fprintf(stderr, "palo520g-tool: cannot write %s\n", path.c_str());
-            window.close();
+        // The connection is made on the sensor thread: the delay counts from its end,
+        // and lets a page's run show reports.
+        auto* idle = new QTimer(&window);
+        idle->setInterval(20);
+        QObject::connect(idle, &QTimer::timeout, &window, [&window, idle, path, delayMs] {
+            if (!window.SensorIdle())
+                return;
+            idle->stop();
+            idle->deleteLater();
+            QTimer::singleShot(std::max(0, delayMs), &window, [&window, path] {
+                QApplication::processEvents();
+                if (!window.grab().save(QString::fromStdString(path)))
+                    std::fprintf(stderr, "palo520g-tool: cannot write %s\n", path.c_str());
+                window.close();
+            });
         });
+        idle->start();
     });
 }
 
