@@ -1,6 +1,7 @@
 #include "session/SensorSession.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "device/CommandModeScope.h"
 #include "device/SerialPortRegistry.h"
@@ -112,11 +113,12 @@ SensorResult SensorSession::ReadThresholds(ParamSetting& record)
     return ResultOf(result, mode.Entered());
 }
 
-SensorResult SensorSession::WriteParameters(const ParamSetting& record, ParamSetting* stored, SensorResult* readBack)
+SensorResult SensorSession::WriteAndReadBack(const std::function<int()>& write, ParamSetting* stored,
+                                             SensorResult* readBack)
 {
     line_.ClearFailure();
     CommandModeScope mode(line_);
-    const SensorResult result = ResultOf(WriteAllParams(line_, record), mode.Entered());
+    const SensorResult result = ResultOf(write(), mode.Entered());
     if (result && stored != nullptr) {
         line_.ClearFailure();
         const SensorResult read = ResultOf(ReadAllParams(line_, *stored), mode.Entered());
@@ -124,6 +126,11 @@ SensorResult SensorSession::WriteParameters(const ParamSetting& record, ParamSet
             *readBack = read;
     }
     return result;
+}
+
+SensorResult SensorSession::WriteParameters(const ParamSetting& record, ParamSetting* stored, SensorResult* readBack)
+{
+    return WriteAndReadBack([&] { return WriteAllParams(line_, record); }, stored, readBack);
 }
 
 SensorResult SensorSession::WriteThresholds(const ParamSetting& record)
@@ -138,16 +145,7 @@ SensorResult SensorSession::WriteThresholds(const ParamSetting& record)
 
 SensorResult SensorSession::FactoryReset(const ParamSetting& defaults, ParamSetting* stored, SensorResult* readBack)
 {
-    line_.ClearFailure();
-    CommandModeScope mode(line_);
-    const SensorResult result = ResultOf(FactoryResetSequence(line_, defaults), mode.Entered());
-    if (result && stored != nullptr) {
-        line_.ClearFailure();
-        const SensorResult read = ResultOf(ReadAllParams(line_, *stored), mode.Entered());
-        if (readBack != nullptr)
-            *readBack = read;
-    }
-    return result;
+    return WriteAndReadBack([&] { return FactoryResetSequence(line_, defaults); }, stored, readBack);
 }
 
 SensorResult SensorSession::SwitchReportOutput(bool on)

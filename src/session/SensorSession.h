@@ -13,6 +13,7 @@
 // closes the port, so every worker must have been joined before it runs.
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "device/SensorLine.h"
@@ -99,6 +100,9 @@ private:
     // The result of a sequence of parameter procedures (OPERATOR_*), with the reason
     // of a failure from the line.
     SensorResult ResultOf(int operatorResult, bool commandModeEntered) const;
+    // A write sequence (OPERATOR_*) in one command-mode bracket, then, when stored
+    // is given, the read-back of every parameter in the same bracket.
+    SensorResult WriteAndReadBack(const std::function<int()>& write, ParamSetting* stored, SensorResult* readBack);
 
     SensorLine line_;
     std::string version_;

@@ -332,23 +332,10 @@ void ParameterPage::OnWrite()
             return outcome;
         },
         [this, written = *setting_](ParamOutcome outcome) {
-            if (!outcome.result) {
-                ShowResult(outcome.result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
-                return;
+            if (ShowWriteOutcome(outcome.result, outcome.readBack, outcome.record, TEXT_WRITE_READ_BACK_FAILED)) {
+                for (const StoredDifference& difference : CompareStored(written, outcome.record))
+                    ShowStoredBalloon(difference);
             }
-            std::vector<StoredDifference> differences;
-            if (outcome.readBack) {
-                differences = CompareStored(written, outcome.record);
-                *setting_ = outcome.record;
-                UpdateControls();
-            }
-            TakeBaseline();
-            if (outcome.readBack)
-                ShowResult(outcome.result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
-            else
-                ShowReadBackFailure(TEXT_WRITE_READ_BACK_FAILED, outcome.readBack);
-            for (const StoredDifference& difference : differences)
-                ShowStoredBalloon(difference);
         });
 }
 
@@ -370,20 +357,27 @@ void ParameterPage::OnReset()
             return outcome;
         },
         [this](ParamOutcome outcome) {
-            if (!outcome.result) {
-                ShowResult(outcome.result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
-                return;
-            }
-            if (outcome.readBack) {
-                *setting_ = outcome.record;
-                UpdateControls();
-            }
-            TakeBaseline();
-            if (outcome.readBack)
-                ShowResult(outcome.result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
-            else
-                ShowReadBackFailure(TEXT_RESET_READ_BACK_FAILED, outcome.readBack);
+            ShowWriteOutcome(outcome.result, outcome.readBack, outcome.record, TEXT_RESET_READ_BACK_FAILED);
         });
+}
+
+bool ParameterPage::ShowWriteOutcome(const SensorResult& result, const SensorResult& readBack,
+                                     const ParamSetting& stored, int readBackNote)
+{
+    if (!result) {
+        ShowResult(result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
+        return false;
+    }
+    if (readBack) {
+        *setting_ = stored;
+        UpdateControls();
+    }
+    TakeBaseline();
+    if (readBack)
+        ShowResult(result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
+    else
+        ShowReadBackFailure(readBackNote, readBack);
+    return readBack.Ok();
 }
 
 void ParameterPage::OnGenThreshold()

@@ -85,6 +85,11 @@ private:
     // A successful write or reset whose read-back failed: the note that the page may
     // not show what the sensor holds, and why.
     void ShowReadBackFailure(int noteId, const SensorResult& readBack);
+    // A write or reset has ended: the controls show what the sensor stores when it
+    // could be read back, the marks go, and the box says how it went. True when the
+    // controls show what the sensor stores.
+    bool ShowWriteOutcome(const SensorResult& result, const SensorResult& readBack, const ParamSetting& stored,
+                          int readBackNote);
     [[nodiscard]] NumericEdit* EditOf(RangeField field) const;
     // Opens a stored-value balloon under the control of a field.
     void ShowStoredBalloon(const StoredDifference& difference);
