@@ -21,7 +21,14 @@ constexpr const char* CONFIG =
 class CliManyPortsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (SimulatedSensor& sensor : sensors_) ASSERT_TRUE(sensor.Start(SensorOptions()));
+        // Each sensor is named by a link of this test's own: a stopped sensor's link goes
+        // with it, while its pseudo-terminal's number may go at once to a sensor of a
+        // test running beside this one.
+        for (size_t i = 0; i < sensors_.size(); ++i) {
+            VirtualSensorOptions options = SensorOptions();
+            options.linkPath = dir_.File("sensor-" + std::to_string(i));
+            ASSERT_TRUE(sensors_[i].Start(options));
+        }
         config_ = dir_.File("appConfig.xml");
         WriteWholeFile(config_, CONFIG);
     }
@@ -33,7 +40,7 @@ protected:
         return options;
     }
 
-    [[nodiscard]] std::string Port(size_t index) const { return sensors_[index]->PortPath(); }
+    [[nodiscard]] std::string Port(size_t index) const { return dir_.File("sensor-" + std::to_string(index)); }
 
     std::vector<std::string> LoadArgs(const std::vector<size_t>& which) const {
         std::vector<std::string> args = {"params", "load", "--config", config_, "--verify", "--json"};
