@@ -17,6 +17,10 @@ void MainWindowFixture::SetUp()
     WriteWholeFile(dataDir->File("LicenseShown"), "shown\n");
     SetUiLanguage(UiLanguage::English);
     previousHook = SetMessageBoxHook([this](const MessageBoxRecord& record) { boxes.push_back(record); });
+    previousQuestionHook = SetQuestionHook([this](const QuestionRecord& question) {
+        questions.push_back(question);
+        return answer ? answer(question) : question.escapeChoice;
+    });
     sensorOptions.pacing = false;
 }
 
@@ -25,6 +29,7 @@ void MainWindowFixture::TearDown()
     window.reset();
     sensor.Stop();
     SetMessageBoxHook(previousHook);
+    SetQuestionHook(previousQuestionHook);
     SetUiLanguage(UiLanguage::English);
     gAppConfigDoc.Clear();
     SetProgramPathOverride(std::string());

@@ -2,6 +2,7 @@
 // The main window on a fresh data folder, with a virtual sensor on a
 // pseudo-terminal selected in its port list and message boxes recorded.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,4 +64,9 @@ protected:
     std::unique_ptr<MainWindow> window;
     std::vector<MessageBoxRecord> boxes;
     MessageBoxHook previousHook;
+    // Questions the window asked, and how they are answered (default: the escape
+    // choice, as a user closing the box would).
+    std::vector<QuestionRecord> questions;
+    std::function<int(const QuestionRecord&)> answer;
+    QuestionHook previousQuestionHook;
 };

@@ -22,6 +22,19 @@ struct ToolPageContext {
     ParamSetting& params;
     // Shows a notice in the window's status bar and writes it to the log; may be empty.
     std::function<void(const std::string& text)> notify;
+    // The page's long work, for which it answered LeaveAnswer::LEAVE_WHEN_DONE,
+    // has ended: a close waiting for it goes ahead.
+    std::function<void()> workEnded;
+};
+
+// Why a page is about to lose the screen.
+enum class PageLeave { SWITCH_PAGE, CLOSE_WINDOW };
+
+// What a page answers before it loses the screen.
+enum class LeaveAnswer {
+    LEAVE,            // nothing is at stake, or the user let it go
+    STAY,             // the user chose to stay: the switch or close does not happen
+    LEAVE_WHEN_DONE,  // close once the page's work ends (the page calls workEnded)
 };
 
 // The design size of the page area every page fills.
@@ -39,6 +52,10 @@ public:
     // reading here).
     virtual void OnPageShown() {}
     virtual void OnPageHidden() {}
+    // Asked before the page is hidden for another one (only the shown page) and
+    // before the window closes (every page, shown or not). A page whose work would
+    // be lost or left half-done asks the user here.
+    [[nodiscard]] virtual LeaveAnswer ConfirmLeave(PageLeave /*why*/) { return LeaveAnswer::LEAVE; }
     // The main connection opened and the record holds what was read from the sensor.
     virtual void OnConnected() {}
     // The main connection is about to close: end everything that uses the line.

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -167,7 +168,8 @@ void MainWindow::InitDialog()
     panel_->SetBaudRate(baudRate);
 
     // Pages in the page area, the first one shown.
-    ToolPageContext context{sensorThread_, params_, [this](const std::string& text) { ShowNotice(text); }};
+    ToolPageContext context{sensorThread_, params_, [this](const std::string& text) { ShowNotice(text); },
+                            [this] { OnPageWorkEnded(); }};
     const QRect area = pageArea_->geometry();
     for (size_t i = 0; i < pages_.size(); ++i) {
         pages_[i].page = options_.pages[i].create(context, this);
@@ -475,6 +477,14 @@ void MainWindow::SaveBaudRate()
 
 void MainWindow::OnPageButton(int id)
 {
+    // The shown page may keep the screen (a download in progress): its button stays pressed.
+    for (PageSlot& slot : pages_) {
+        if (slot.buttonId != id && !slot.page->PageWidget()->isHidden() && isVisible() &&
+            slot.page->ConfirmLeave(PageLeave::SWITCH_PAGE) != LeaveAnswer::LEAVE) {
+            slot.button->setChecked(true);
+            return;
+        }
+    }
     PageSlot* chosen = nullptr;
     for (PageSlot& slot : pages_) {
         if (slot.buttonId == id)
@@ -524,6 +534,40 @@ void MainWindow::changeEvent(QEvent* event)
     if (!options_.titleSuffix.empty())
         title += QStringLiteral(" - ") + Text(options_.titleSuffix);
     setWindowTitle(title);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Every page is asked, shown or not: unwritten values stay on a hidden page.
+    bool waitForWork = false;
+    for (PageSlot& slot : pages_) {
+        const LeaveAnswer answer = slot.page->ConfirmLeave(PageLeave::CLOSE_WINDOW);
+        if (answer == LeaveAnswer::STAY) {
+            closePending_ = false;
+            event->ignore();
+            return;
+        }
+        waitForWork = waitForWork || answer == LeaveAnswer::LEAVE_WHEN_DONE;
+    }
+    if (waitForWork) {
+        closePending_ = true;
+        ShowNotice(LoadStringText(TEXT_CLOSE_WHEN_DONE));
+        event->ignore();
+        return;
+    }
+    closePending_ = false;
+    QDialog::closeEvent(event);
+}
+
+void MainWindow::OnPageWorkEnded()
+{
+    // Out of the page's own call: closing destroys nothing here, but the page
+    // finishes its handler first.
+    if (closePending_)
+        QTimer::singleShot(0, this, [this] {
+            if (closePending_)
+                close();
+        });
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event)

@@ -112,6 +112,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Asks every page first (unwritten values, a download in progress).
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     struct PageSlot {
@@ -128,6 +130,7 @@ private:
     void WatchLink();
     void ShowConnectionStatus();
     void ShowSensorBusy(bool busy);
+    void OnPageWorkEnded();
     void FinishConnect(int portNumber, const SensorResult& opened, const ParamSetting& record);
     [[nodiscard]] bool LineInUse() const;
     [[nodiscard]] bool CurrentPageTakesPortOver() const;
@@ -154,4 +157,5 @@ private:
     QLabel* connectionStatus_ = nullptr;
     QLabel* runStatus_ = nullptr;
     QTimer runStatusTimer_;
+    bool closePending_ = false;  // a close waits for a page's work to end
 };
