@@ -28,21 +28,19 @@ QApplication& App() {
 std::unique_ptr<WaveChart> MakeChart() {
     App();
     auto wnd = std::make_unique<WaveChart>();
-    wnd->frameColor = 0x2A323C;
-    wnd->plotBackgroundColor = 0xFF000000;
-    wnd->lineWidth = 5;
-    wnd->waveCount = 3;
+    wnd->SetFrameColor(QColor(0x2A, 0x32, 0x3C));
+    wnd->SetPlotBackground(Qt::black);
+    wnd->SetLineWidth(5);
+    wnd->SetWaveCount(3);
     wnd->SetDoubleSamples();
     wnd->SetValueRange(0, 100);
     wnd->SetSampleCount(240);
     wnd->SetWholeBlocksOnly(0);
-    wnd->SetText(0, "Range VS Time", 15, 0xFFFFFFFF, 1, 0);
-    wnd->SetText(1, "Range (m)", 10, 0xFFFFFFFF, 0, 0);
-    wnd->SetText(2, "Time (sec.)", 10, 0xFFFFFFFF, 2, 2);
-    wnd->left.visible = 1;
-    wnd->left.size = 50;
-    wnd->bottom.visible = 1;
-    wnd->bottom.size = 24;
+    wnd->SetText(0, "Range VS Time", 15, Qt::white, 1, 0);
+    wnd->SetText(1, "Range (m)", 10, Qt::white, 0, 0);
+    wnd->SetText(2, "Time (sec.)", 10, Qt::white, 2, 2);
+    wnd->ShowStrip(WaveChart::STRIP_LEFT, 50);
+    wnd->ShowStrip(WaveChart::STRIP_BOTTOM, 24);
     wnd->SetYAxisFont(8, 1);
     wnd->SetXAxisFont(8);
     wnd->SetXRange(60, 0, -1);
@@ -51,7 +49,7 @@ std::unique_ptr<WaveChart> MakeChart() {
     for (int w = 0; w < 3; ++w) {
         std::vector<double> values(240);
         for (int i = 0; i < 240; ++i) values[i] = 50 + 40 * std::sin(i * 0.05 + w);
-        wnd->waves[w].buffer.Append(values.data(), 240);
+        wnd->WaveBuffer(w).Append(values.data(), 240);
     }
     return wnd;
 }
@@ -60,8 +58,7 @@ void BM_FullRepaint(benchmark::State& state) {
     auto wnd = MakeChart();
     QImage screen(1920, 1080, QImage::Format_RGB32);
     for (auto _ : state) {
-        wnd->MarkBackgroundDirty();
-        for (auto* strip : {&wnd->left, &wnd->right, &wnd->top, &wnd->bottom}) strip->dirty = 1;
+        wnd->MarkLayersDirty();
         QPainter painter(&screen);
         wnd->Paint(painter);
     }
@@ -80,7 +77,7 @@ void BM_WavesOnlyRepaint(benchmark::State& state) {
         // Each wave goes on with its own curve, one new sample per repaint.
         for (int w = 0; w < 3; ++w) {
             const double v = 50 + 40 * std::sin(t * 0.05 + w);
-            wnd->waves[w].buffer.Append(&v, 1);
+            wnd->WaveBuffer(w).Append(&v, 1);
         }
         ++t;
         QPainter painter(&screen);

@@ -109,8 +109,7 @@ void BM_FullPageRepaint(benchmark::State& state) {
     WaveChart* charts[2] = {window->findChild<WaveChart*>("3011"), window->findChild<WaveChart*>("3010")};
     for (auto _ : state) {
         for (WaveChart* chart : charts) {
-            chart->MarkBackgroundDirty();
-            for (auto* strip : {&chart->left, &chart->right, &chart->top, &chart->bottom}) strip->dirty = 1;
+            chart->MarkLayersDirty();
         }
         RenderInto(page, screen);
     }

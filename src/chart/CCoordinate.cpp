@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-void CCoordinate::SetStyle(int32_t pointSize, uint32_t color, int32_t decimalCount) {
+void CCoordinate::SetStyle(int32_t pointSize, ArgbColor color, int32_t decimalCount) {
     fontFace = "黑体";
     fontPointSize = pointSize;
     textColor = color;

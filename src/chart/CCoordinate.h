@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chart/ChartRect.h"
+#include "common/ArgbColor.h"
 
 // Text placement flags of a label, with the values of the platform's text drawing.
 enum AxisTextFormat : int32_t {
@@ -39,9 +40,9 @@ public:
     CCoordinate() = default;
     virtual ~CCoordinate() = default;
 
-    // The label font becomes pointSize points of the axis face; sets the colour
-    // (0x00BBGGRR) and decimals, and resets offset, prefix and suffix.
-    void SetStyle(int32_t pointSize, uint32_t color, int32_t decimals);
+    // The label font becomes pointSize points of the axis face; sets the colour and
+    // decimals, and resets offset, prefix and suffix.
+    void SetStyle(int32_t pointSize, ArgbColor color, int32_t decimals);
     // Replaces the number of label index; the first entry with an index wins.
     void AddLabel(int32_t index, const std::string& text);
     void ClearLabels();
@@ -66,7 +67,7 @@ public:
     ChartRect area;
     std::string fontFace = "黑体";
     int32_t fontPointSize = 8;
-    uint32_t textColor = 0x000000;  // 0x00BBGGRR
+    ArgbColor textColor = 0xFF000000;
     int32_t offset = 0;
     int32_t decimals = -1;  // < 0: automatic
     std::string prefix;

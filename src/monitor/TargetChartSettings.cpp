@@ -9,8 +9,20 @@
 #include "common/ValueParse.h"
 #include "params/ParamSetting.h"
 
+namespace {
+
+// EnergyWaveWnd_ActiveColor as the configuration file keeps it, 0xAABBGGRR, to
+// ArgbColor and back: red and blue change places, which converts either way.
+uint32_t ExchangeRedAndBlue(uint32_t color) {
+    return (color & 0xFF00FF00u) | ((color & 0xFFu) << 16) | ((color >> 16) & 0xFFu);
+}
+
+}  // namespace
+
 void LoadTargetChartSettings(XMLNode objectInfo, TargetChartSettings& s) {
-    ReadConfigValue(objectInfo, "EnergyWaveWnd_ActiveColor", s.EnergyWaveWnd_ActiveColor);
+    uint32_t storedActive = ExchangeRedAndBlue(s.EnergyWaveWnd_ActiveColor);
+    ReadConfigValue(objectInfo, "EnergyWaveWnd_ActiveColor", storedActive);
+    s.EnergyWaveWnd_ActiveColor = ExchangeRedAndBlue(storedActive);
     ReadConfigValue(objectInfo, "EnergyWaveWnd_InactiveColor", s.EnergyWaveWnd_InactiveColor);
     ReadConfigFlag(objectInfo, "EnergyWaveWnd_ValueAutoScale", s.EnergyWaveWnd_ValueAutoScale);
     ReadConfigValue(objectInfo, "EnergyWaveWnd_ValueDisplayMax", s.EnergyWaveWnd_ValueDisplayMax);
@@ -23,7 +35,7 @@ void LoadTargetChartSettings(XMLNode objectInfo, TargetChartSettings& s) {
 }
 
 void SaveTargetChartSettings(XMLNode objectInfo, const TargetChartSettings& s) {
-    objectInfo.SetAttributeHex32("EnergyWaveWnd_ActiveColor", s.EnergyWaveWnd_ActiveColor);
+    objectInfo.SetAttributeHex32("EnergyWaveWnd_ActiveColor", ExchangeRedAndBlue(s.EnergyWaveWnd_ActiveColor));
     objectInfo.SetAttributeHex32("EnergyWaveWnd_InactiveColor", s.EnergyWaveWnd_InactiveColor);
     objectInfo.SetAttributeInt64("EnergyWaveWnd_ValueAutoScale", s.EnergyWaveWnd_ValueAutoScale);
     objectInfo.SetAttributeInt64("EnergyWaveWnd_ValueDisplayMax", s.EnergyWaveWnd_ValueDisplayMax);

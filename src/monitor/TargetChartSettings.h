@@ -8,21 +8,24 @@
 #include <string>
 #include <vector>
 
+#include "common/ArgbColor.h"
+
 class XMLNode;
 
-// Colours are 0xAARRGGBB except EnergyWaveWnd_ActiveColor, which holds red in its
-// low byte and alpha in its high byte (the chart's plot background order).
+// The colours are ArgbColor. The configuration file keeps EnergyWaveWnd_ActiveColor
+// with red and blue exchanged (red in the low byte, 0xAABBGGRR); loading and saving
+// convert it, so that here it is 0xAARRGGBB like the others.
 struct TargetChartSettings {
-    uint32_t EnergyWaveWnd_ActiveColor = 0xFF000000;    // plot background of the energy chart
-    uint32_t EnergyWaveWnd_InactiveColor = 0xBFC3C3C3;  // shading over the gates beyond the detection range
-    int32_t EnergyWaveWnd_ValueAutoScale = 0;           // automatic value fit of the energy chart
-    int32_t EnergyWaveWnd_ValueDisplayMax = 100;        // top of the energy chart in dB (bottom 0)
-    int32_t EnergyWaveWnd_WaveLineWidth = 5;            // pixels before scaling
-    uint32_t DistanceWaveWnd_StateHeight = 50;          // state band height in pixels before scaling
-    uint32_t DistanceWaveWnd_NobodyColor = 0xFF15BC59;
-    uint32_t DistanceWaveWnd_MotionColor = 0xFFFC5D45;
-    uint32_t DistanceWaveWnd_MotionlessColor = 0xFF3478FF;
-    int32_t DistanceWaveWnd_WaveLineWidth = 5;          // pixels before scaling
+    ArgbColor EnergyWaveWnd_ActiveColor = 0xFF000000;    // plot background of the energy chart
+    ArgbColor EnergyWaveWnd_InactiveColor = 0xBFC3C3C3;  // shading over the gates beyond the detection range
+    int32_t EnergyWaveWnd_ValueAutoScale = 0;            // automatic value fit of the energy chart
+    int32_t EnergyWaveWnd_ValueDisplayMax = 100;         // top of the energy chart in dB (bottom 0)
+    int32_t EnergyWaveWnd_WaveLineWidth = 5;             // pixels before scaling
+    uint32_t DistanceWaveWnd_StateHeight = 50;           // state band height in pixels before scaling
+    ArgbColor DistanceWaveWnd_NobodyColor = 0xFF15BC59;
+    ArgbColor DistanceWaveWnd_MotionColor = 0xFFFC5D45;
+    ArgbColor DistanceWaveWnd_MotionlessColor = 0xFF3478FF;
+    int32_t DistanceWaveWnd_WaveLineWidth = 5;           // pixels before scaling
 };
 
 // Overwrites the fields whose attributes are present and readable; the others keep their value.
@@ -30,8 +33,8 @@ void LoadTargetChartSettings(XMLNode objectInfo, TargetChartSettings& settings);
 // Writes all ten keys: colours "0x%08x", the rest "%lld".
 void SaveTargetChartSettings(XMLNode objectInfo, const TargetChartSettings& settings);
 
-// Everything outside the plots of both charts (pixel order 0x00RRGGBB).
-constexpr uint32_t TARGET_CHART_FRAME_COLOR = 0x2A323C;
+// Everything outside the plots of both charts.
+constexpr ArgbColor TARGET_CHART_FRAME_COLOR = 0xFF2A323C;
 
 // ---- state band ----
 

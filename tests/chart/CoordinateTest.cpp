@@ -72,10 +72,10 @@ TEST(AxisLabels, FoldingAndAffixes) {
 
     // SetStyle resets the affixes and offset.
     percent.offset = 4;
-    percent.SetStyle(8, 0xFFFFFF, 1);
+    percent.SetStyle(8, 0xFFFFFFFF, 1);
     EXPECT_EQ(Texts(percent.ComputeLabels()), (std::vector<std::string>{"0.0", "50.0", "100.0"}));
     EXPECT_EQ(percent.offset, 0);
-    EXPECT_EQ(percent.textColor, 0xFFFFFFu);
+    EXPECT_EQ(percent.textColor, 0xFFFFFFFFu);
 }
 
 TEST(AxisLabels, CustomLabelsReplaceExactlyTheirPosition) {

@@ -42,15 +42,13 @@ void MoveMouse(QWidget& w, QPoint p) {
 
 // A chart of doubles with S samples, only the left and bottom strips, shown at a size.
 void Basic(WaveChart& wnd, int w, int h, int samples) {
-    wnd.frameColor = 0x2A323C;
-    wnd.plotBackgroundColor = 0xFF000000;
+    wnd.SetFrameColor(QColor::fromRgb(FRAME));
+    wnd.SetPlotBackground(Qt::black);
     wnd.SetDoubleSamples();
     wnd.SetSampleCount(samples);
     wnd.SetWholeBlocksOnly(0);
-    wnd.left.visible = 1;
-    wnd.left.size = 50;
-    wnd.bottom.visible = 1;
-    wnd.bottom.size = 24;
+    wnd.ShowStrip(WaveChart::STRIP_LEFT, 50);
+    wnd.ShowStrip(WaveChart::STRIP_BOTTOM, 24);
     wnd.resize(w, h);
     wnd.show();
     wnd.Initialize();
@@ -66,8 +64,8 @@ struct CountingListener : IWaveChartDrawListener {
         EXPECT_EQ(rect.right, plot.width);
         EXPECT_EQ(plot.stride, plot.width * 4);
     }
-    int OnDrawWave(const WaveWndSurface&, const ChartRect&, int, const std::vector<WavePoint>& p, int, uint32_t, int,
-                   uint64_t) override {
+    int OnDrawWave(const WaveWndSurface&, const ChartRect&, int, const std::vector<WavePoint>& p, int, const QColor&,
+                   int, uint64_t) override {
         ++wave;
         points.push_back(p);
         return drawItself;
@@ -100,7 +98,7 @@ struct RecordingTooltips : IWaveChartTooltipListener {
 
 TEST(WaveWnd, ZeroSizeHasNoBuffersAndResumesAfterResize) {
     WaveChart wnd;
-    wnd.frameColor = 0x2A323C;
+    wnd.SetFrameColor(QColor::fromRgb(FRAME));
     wnd.resize(0, 120);
     wnd.show();
     wnd.Initialize();
@@ -114,7 +112,7 @@ TEST(WaveWnd, ZeroSizeHasNoBuffersAndResumesAfterResize) {
     }
     EXPECT_EQ(target.pixel(5, 5), 0xFF123456u);
     const double v = 3.0;
-    wnd.waves[0].buffer.Append(&v, 1);
+    wnd.WaveBuffer(0).Append(&v, 1);
     wnd.resize(200, 0);
     EXPECT_TRUE(wnd.BackBuffer().isNull());
 
@@ -128,71 +126,69 @@ TEST(WaveWnd, ZeroSizeHasNoBuffersAndResumesAfterResize) {
 TEST(WaveWnd, HiddenStripsTakeNoRoom) {
     WaveChart wnd;
     Basic(wnd, 300, 200, 16);
-    EXPECT_EQ(wnd.plotRect, (ChartRect{50, 0, 300, 176}));
-    EXPECT_EQ(wnd.left.area, (ChartRect{0, 0, 50, 176}));
-    EXPECT_EQ(wnd.bottom.area, (ChartRect{50, 176, 300, 200}));
-    EXPECT_EQ(wnd.top.size, 0);
-    EXPECT_EQ(wnd.right.size, 0);
+    EXPECT_EQ(wnd.PlotRect(), (ChartRect{50, 0, 300, 176}));
+    EXPECT_EQ(wnd.Strip(WaveChart::STRIP_LEFT).area, (ChartRect{0, 0, 50, 176}));
+    EXPECT_EQ(wnd.Strip(WaveChart::STRIP_BOTTOM).area, (ChartRect{50, 176, 300, 200}));
+    EXPECT_EQ(wnd.Strip(WaveChart::STRIP_TOP).size, 0);
+    EXPECT_EQ(wnd.Strip(WaveChart::STRIP_RIGHT).size, 0);
     EXPECT_EQ(wnd.PlotBuffer().size(), QSize(250, 176));
     const QImage image = Grab(wnd);
     EXPECT_EQ(image.pixel(299, 0), 0xFF000000u) << "plot reaches the top right corner";
     EXPECT_EQ(image.pixel(1, 199), FRAME) << "the corner below the left strip is frame";
 
     // Margins shrink the strip, not the plot.
-    wnd.left.margins = {2, 3, 4, 5};
-    wnd.Layout();
-    EXPECT_EQ(wnd.left.area, (ChartRect{2, 3, 46, 171}));
-    EXPECT_EQ(wnd.left.axis.area, wnd.left.area);
-    EXPECT_EQ(wnd.plotRect, (ChartRect{50, 0, 300, 176}));
+    wnd.ShowStrip(WaveChart::STRIP_LEFT, 50, {2, 3, 4, 5});
+    EXPECT_EQ(wnd.Strip(WaveChart::STRIP_LEFT).area, (ChartRect{2, 3, 46, 171}));
+    EXPECT_EQ(wnd.Strip(WaveChart::STRIP_LEFT).axis.area, wnd.Strip(WaveChart::STRIP_LEFT).area);
+    EXPECT_EQ(wnd.PlotRect(), (ChartRect{50, 0, 300, 176}));
 
     // Hiding a strip at run time: its axis keeps no area and the window is painted again.
     QApplication::processEvents();
     PaintCounter counter;
     wnd.installEventFilter(&counter);
-    wnd.left.visible = 0;
-    wnd.Layout();
+    wnd.HideStrip(WaveChart::STRIP_LEFT);
     QApplication::processEvents();
-    EXPECT_TRUE(wnd.left.area.IsEmpty());
-    EXPECT_TRUE(wnd.left.axis.area.IsEmpty());
-    EXPECT_EQ(wnd.plotRect, (ChartRect{0, 0, 300, 176}));
+    EXPECT_TRUE(wnd.Strip(WaveChart::STRIP_LEFT).area.IsEmpty());
+    EXPECT_TRUE(wnd.Strip(WaveChart::STRIP_LEFT).axis.area.IsEmpty());
+    EXPECT_EQ(wnd.PlotRect(), (ChartRect{0, 0, 300, 176}));
     EXPECT_GT(counter.paints, 0);
 }
 
 TEST(WaveWnd, AutoScaleFitsOneAndAHalfSpansAroundZero) {
     WaveChart wnd;
     Basic(wnd, 300, 200, 16);
-    wnd.autoScale = 1;
+    wnd.SetAutoScale(true);
     wnd.SetValueRange(0, 100);
     const std::vector<double> fives(16, 5.0);
-    wnd.waves[0].buffer.Append(fives.data(), 16);
+    wnd.WaveBuffer(0).Append(fives.data(), 16);
     Grab(wnd);
-    EXPECT_DOUBLE_EQ(wnd.viewMin, -1.25);
-    EXPECT_DOUBLE_EQ(wnd.viewMax, 6.25);
-    EXPECT_DOUBLE_EQ(wnd.left.axis.minValue, -1.25);
-    EXPECT_DOUBLE_EQ(wnd.left.axis.maxValue, 6.25);
+    EXPECT_DOUBLE_EQ(wnd.ViewMin(), -1.25);
+    EXPECT_DOUBLE_EQ(wnd.ViewMax(), 6.25);
+    EXPECT_DOUBLE_EQ(wnd.Strip(WaveChart::STRIP_LEFT).axis.minValue, -1.25);
+    EXPECT_DOUBLE_EQ(wnd.Strip(WaveChart::STRIP_LEFT).axis.maxValue, 6.25);
     Grab(wnd);
-    EXPECT_DOUBLE_EQ(wnd.viewMax, 6.25) << "an already fitted view stays";
+    EXPECT_DOUBLE_EQ(wnd.ViewMax(), 6.25) << "an already fitted view stays";
 
     // Without autoScale the view stays as set.
     WaveChart fixed;
     Basic(fixed, 300, 200, 16);
     fixed.SetValueRange(0, 100);
-    fixed.waves[0].buffer.Append(fives.data(), 16);
+    fixed.WaveBuffer(0).Append(fives.data(), 16);
     Grab(fixed);
-    EXPECT_EQ(fixed.viewMax, 100.0);
+    EXPECT_EQ(fixed.ViewMax(), 100.0);
 }
 
 TEST(WaveWnd, TooltipTakesTheNearestWaveAndTiesGoToTheLowerIndex) {
     WaveChart wnd;
     Basic(wnd, 300, 200, 16);
-    wnd.waveCount = 3;
+    wnd.SetWaveCount(3);
     wnd.SetValueRange(0, 100);
     RecordingTooltips tips;
     wnd.SetTooltipListener(&tips, 5);
     const std::vector<double> low(16, 20.0), high(16, 80.0);
-    wnd.waves[0].buffer.Append(high.data(), 16);
-    wnd.waves[1].buffer.Append(low.data(), 16);
-    wnd.waves[2].buffer.Append(low.data(), 16);  // the same row as wave 1
+    wnd.WaveBuffer(0).Append(high.data(), 16);
+    wnd.WaveBuffer(1).Append(low.data(), 16);
+    wnd.WaveBuffer(2).Append(low.data(), 16);  // the same row as wave 1
 
     const int lowRow = 176 - static_cast<int>(176 * 0.2 + 0.5);  // row of 20 in a 176-high plot
     MoveMouse(wnd, QPoint(50 + 125, lowRow));  // 125 * 15 / 249 = 7.53: sample 8
@@ -207,10 +203,10 @@ TEST(WaveWnd, TooltipTakesTheNearestWaveAndTiesGoToTheLowerIndex) {
     EXPECT_EQ(tips.lastWave, 0) << "wave 0 is nearer to the top";
 
     // A wave that opts out of tooltips is skipped; so is a hidden one.
-    wnd.waves[1].tooltipEnabled = 0;
+    wnd.SetWaveTooltipEnabled(1, false);
     MoveMouse(wnd, QPoint(50 + 10, lowRow));
     EXPECT_EQ(tips.lastWave, 2);
-    wnd.waves[2].visible = 0;
+    wnd.SetWaveVisible(2, false);
     MoveMouse(wnd, QPoint(50 + 11, lowRow));
     EXPECT_EQ(tips.lastWave, 0);
 
@@ -224,10 +220,10 @@ TEST(WaveWnd, SinglePointDrawsNothingVisible) {
         WaveChart wnd;
         Basic(wnd, 300, 200, samples);
         wnd.SetValueRange(0, 10);
-        wnd.waves[0].color = 0x00FF00;
+        wnd.SetWaveColor(0, Qt::green);
         const std::vector<double> values(static_cast<size_t>(samples), 5.0);
-        wnd.waves[0].buffer.Append(values.data(), samples);
-        const int drawn = CountOther(Grab(wnd), wnd.plotRect, 0xFF000000);
+        wnd.WaveBuffer(0).Append(values.data(), samples);
+        const int drawn = CountOther(Grab(wnd), wnd.PlotRect(), 0xFF000000);
         if (samples == 1)
             EXPECT_EQ(drawn, 0) << "one point is no line";
         else
@@ -238,63 +234,88 @@ TEST(WaveWnd, SinglePointDrawsNothingVisible) {
 TEST(WaveWnd, ListenersLayersAndDirtyFlags) {
     WaveChart wnd;
     CountingListener listener;
-    wnd.waveCount = 2;
+    wnd.SetWaveCount(2);
     wnd.SetDrawListener(&listener, 7);
     Basic(wnd, 300, 200, 16);
     wnd.SetValueRange(0, 16);
     std::vector<double> ramp(16);
     for (int i = 0; i < 16; ++i) ramp[static_cast<size_t>(i)] = i;
-    wnd.waves[0].buffer.Append(ramp.data(), 16);
+    wnd.WaveBuffer(0).Append(ramp.data(), 16);
 
     Grab(wnd);
     EXPECT_EQ(listener.background, 1);
     EXPECT_EQ(listener.wave, 2);
     EXPECT_EQ(listener.end, 1);
     ASSERT_EQ(listener.points[0].size(), 16u);
-    EXPECT_EQ(listener.points[0].back().x, wnd.plotRect.right - 1) << "the last sample sits at the right edge";
+    EXPECT_EQ(listener.points[0].back().x, wnd.PlotRect().right - 1) << "the last sample sits at the right edge";
 
     // Waves changed only: the background layer is not rendered again.
-    wnd.waves[0].buffer.Append(ramp.data(), 16);
+    wnd.WaveBuffer(0).Append(ramp.data(), 16);
     const QImage before = Grab(wnd);
     EXPECT_EQ(listener.background, 1);
     EXPECT_EQ(listener.wave, 4);
-    wnd.SetText(0, "Title", 12, 0xFFFFFFFF, 1, 0);
+    wnd.SetText(0, "Title", 12, Qt::white, 1, 0);
     Grab(wnd);
     EXPECT_EQ(listener.background, 2);
     wnd.MarkBackgroundDirty();
     Grab(wnd);
     EXPECT_EQ(listener.background, 3);
 
-    // A strip that is not dirty keeps what the back buffer holds.
-    wnd.left.axis.maxValue = 999;
-    const QImage same = Grab(wnd);
-    EXPECT_EQ(same.copy(0, 0, 50, 176), before.copy(0, 0, 50, 176));
-    wnd.left.dirty = 1;
+    // A strip is drawn again only once its axis changed.
+    EXPECT_FALSE(wnd.Strip(WaveChart::STRIP_LEFT).dirty);
+    wnd.SetValueRange(0, 999);
+    EXPECT_TRUE(wnd.Strip(WaveChart::STRIP_LEFT).dirty);
+    EXPECT_FALSE(wnd.Strip(WaveChart::STRIP_BOTTOM).dirty);
     EXPECT_NE(Grab(wnd).copy(0, 0, 50, 176), before.copy(0, 0, 50, 176));
+    EXPECT_FALSE(wnd.Strip(WaveChart::STRIP_LEFT).dirty);
 
     // A listener that draws the waves itself replaces the built-in curves.
     listener.drawItself = 1;
-    wnd.SetText(0, "", 12, 0xFFFFFFFF, 1, 0);
-    EXPECT_EQ(CountOther(Grab(wnd), wnd.plotRect, 0xFF000000), 0);
+    wnd.SetText(0, "", 12, Qt::white, 1, 0);
+    EXPECT_EQ(CountOther(Grab(wnd), wnd.PlotRect(), 0xFF000000), 0);
+}
+
+TEST(WaveWnd, ColoursAndStripsSetAfterInitializeAreDrawn) {
+    WaveChart wnd;
+    Basic(wnd, 300, 200, 16);
+    wnd.SetValueRange(0, 16);
+    const std::vector<double> middle(16, 8.0);
+    wnd.WaveBuffer(0).Append(middle.data(), 16);
+    EXPECT_EQ(Grab(wnd).pixel(1, 199), FRAME);
+
+    wnd.SetFrameColor(QColor(0x10, 0x20, 0x30));
+    wnd.SetPlotBackground(QColor(0x40, 0x40, 0x40));
+    wnd.SetWaveColor(0, QColor(0xFF, 0x80, 0x00));
+    wnd.SetLineWidth(9);
+    wnd.ShowStrip(WaveChart::STRIP_TOP, 30);
+    const QImage image = Grab(wnd);
+    EXPECT_EQ(image.pixel(1, 199), 0xFF102030u) << "the corner below the left strip";
+    EXPECT_EQ(image.pixel(1, 100), 0xFF102030u) << "the left strip, away from its labels";
+    EXPECT_EQ(wnd.PlotRect(), (ChartRect{50, 30, 300, 176}));
+    EXPECT_EQ(image.pixel(150, 40), 0xFF404040u) << "the plot";
+    const int curveRow = 30 + (176 - 30) / 2;
+    int orange = 0;
+    for (int y = curveRow - 6; y <= curveRow + 6; ++y) orange += image.pixel(150, y) == 0xFFFF8000u;
+    EXPECT_GE(orange, 7) << "a 9-pixel orange line";
 }
 
 TEST(WaveWnd, TextItemsAreSortedAndFitted) {
     WaveChart wnd;
     Basic(wnd, 300, 200, 16);
-    wnd.SetText(5, "five", 10, 0xFFFFFFFF, 0, 0);
-    wnd.SetText(1, "one", 10, 0xFFFFFFFF, 0, 0);
-    wnd.SetText(5, "FIVE", 10, 0xFFFF0000, 2, 2);
+    wnd.SetText(5, "five", 10, Qt::white, 0, 0);
+    wnd.SetText(1, "one", 10, Qt::white, 0, 0);
+    wnd.SetText(5, "FIVE", 10, Qt::red, 2, 2);
     auto texts = wnd.Texts();
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0].index, 1);
     EXPECT_EQ(texts[1].text, "FIVE");
-    EXPECT_EQ(texts[1].color, 0xFFFF0000u);
+    EXPECT_EQ(texts[1].color, QColor(Qt::red));
 
     // A negative size fits the text into its rectangle, up to the limit.
     const ChartRect narrow{60, 10, 110, 60};
-    wnd.SetText(2, "A long caption", -20, 0xFFFFFFFF, 0, 0, &narrow);
+    wnd.SetText(2, "A long caption", -20, Qt::white, 0, 0, &narrow);
     const ChartRect wide{60, 10, 290, 60};
-    wnd.SetText(3, "A long caption", -20, 0xFFFFFFFF, 0, 0, &wide);
+    wnd.SetText(3, "A long caption", -20, Qt::white, 0, 0, &wide);
     texts = wnd.Texts();
     EXPECT_GT(texts[1].pointSize, 0);
     EXPECT_LT(texts[1].pointSize, texts[2].pointSize);
@@ -308,42 +329,36 @@ TEST(WaveWnd, TextItemsAreSortedAndFitted) {
 TEST(WaveWnd, EnergyChartConfigurationDrawsItsLabels) {
     // The monitoring page's energy chart: 16 gates, 0..100 dB.
     WaveChart wnd;
-    wnd.frameColor = 0x2A323C;
-    wnd.waveCount = 3;
-    wnd.waves[0].color = 0x00FF00;
-    wnd.waves[1].color = 0x0000FF;
-    wnd.waves[2].color = 0x00FFFF;
-    wnd.plotBackgroundEnabled = 1;
-    wnd.plotBackgroundColor = 0xFF000000;
-    wnd.lineWidth = 5;
+    wnd.SetFrameColor(QColor::fromRgb(FRAME));
+    wnd.SetWaveCount(3);
+    wnd.SetWaveColor(0, Qt::green);
+    wnd.SetWaveColor(1, Qt::red);
+    wnd.SetWaveColor(2, Qt::yellow);
+    wnd.SetPlotBackground(Qt::black);
+    wnd.SetLineWidth(5);
     wnd.SetDoubleSamples();
-    wnd.autoScale = 0;
+    wnd.SetAutoScale(false);
     wnd.SetValueRange(0, 100);
     wnd.SetSampleCount(16);
     wnd.SetWholeBlocksOnly(1);
     wnd.ClearData();
-    wnd.SetText(0, "FP VS RG", 15, 0xFFFFFFFF, 1, 0);
-    wnd.left.visible = 1;
-    wnd.left.size = 50;
-    wnd.Layout();
-    wnd.bottom.visible = 1;
-    wnd.bottom.size = 24;
-    wnd.Layout();
+    wnd.SetText(0, "FP VS RG", 15, Qt::white, 1, 0);
+    wnd.ShowStrip(WaveChart::STRIP_LEFT, 50);
+    wnd.ShowStrip(WaveChart::STRIP_BOTTOM, 24);
     wnd.SetXAxisFont(8);
     wnd.SetYAxisFont(8, 0);
-    wnd.top.axis.labelCount = wnd.bottom.axis.labelCount = 7;
+    wnd.SetXLabelCount(7);
     wnd.SetXRange(0, 15, -1);
-    wnd.left.axis.labelCount = wnd.right.axis.labelCount = 5;
+    wnd.SetYLabelCount(5);
     wnd.resize(560, 300);
     wnd.show();
     wnd.Initialize();
-    wnd.RecreateBuffers();
     std::vector<double> trigger(16, 40.0), hold(16, 30.0);
-    wnd.waves[1].buffer.Append(trigger.data(), 16);
-    wnd.waves[2].buffer.Append(hold.data(), 16);
+    wnd.WaveBuffer(1).Append(trigger.data(), 16);
+    wnd.WaveBuffer(2).Append(hold.data(), 16);
 
-    const auto bottomLabels = wnd.bottom.axis.ComputeLabels();
-    const auto leftLabels = wnd.left.axis.ComputeLabels();
+    const auto bottomLabels = wnd.Strip(WaveChart::STRIP_BOTTOM).axis.ComputeLabels();
+    const auto leftLabels = wnd.Strip(WaveChart::STRIP_LEFT).axis.ComputeLabels();
     std::vector<std::string> bottomTexts, leftTexts;
     for (const auto& l : bottomLabels) bottomTexts.push_back(l.text);
     for (const auto& l : leftLabels) leftTexts.push_back(l.text);
@@ -357,9 +372,10 @@ TEST(WaveWnd, EnergyChartConfigurationDrawsItsLabels) {
     // The strips are frame coloured around the labels.
     EXPECT_EQ(image.pixel(1, 150), FRAME);
     // The trigger threshold (red) runs at 40 dB across the plot.
-    const int row = wnd.plotRect.bottom - static_cast<int>(wnd.plotRect.Height() * 0.4);
+    const ChartRect& plot = wnd.PlotRect();
+    const int row = plot.bottom - static_cast<int>(plot.Height() * 0.4);
     int red = 0;
-    for (int y = row - 4; y <= row + 4; ++y) red += qRed(image.pixel(wnd.plotRect.left + 200, y)) > 200;
+    for (int y = row - 4; y <= row + 4; ++y) red += qRed(image.pixel(plot.left + 200, y)) > 200;
     EXPECT_GT(red, 2);
 }
 
@@ -372,7 +388,7 @@ TEST(WaveWnd, WorkerAppendsWhileTheUiPaints) {
     std::thread worker([&] {
         double v = 0;
         while (!stop) {
-            wnd.waves[0].buffer.Append(&v, 1);
+            wnd.WaveBuffer(0).Append(&v, 1);
             appended.push_back(v);
             v = v > 9 ? 0 : v + 0.5;
             wnd.MarkBackgroundDirty();
@@ -390,7 +406,7 @@ TEST(WaveWnd, WorkerAppendsWhileTheUiPaints) {
     EXPECT_FALSE(wnd.IsRepaintPending()) << "the queued request ran";
     // Every value appended while the window painted is in the buffer, in order:
     // the newest 480 at the end of the two blocks, zeros before them if fewer came.
-    CWaveBuffer& buffer = wnd.waves[0].buffer;
+    CWaveBuffer& buffer = wnd.WaveBuffer(0);
     const size_t capacity = 480;
     std::vector<double> expected(capacity, 0.0);
     const size_t kept = std::min(appended.size(), capacity);
@@ -404,26 +420,28 @@ TEST(WaveWnd, WorkerAppendsWhileTheUiPaints) {
 TEST(WaveWnd, HorizontalRangeFollowsTheFirstSampleCountUntilSetExplicitly) {
     WaveChart wnd;
     wnd.SetSampleCount(240);
-    for (auto* strip : {&wnd.top, &wnd.bottom}) {
-        EXPECT_EQ(strip->axis.minValue, 0.0);
-        EXPECT_EQ(strip->axis.maxValue, 239.0);
-        EXPECT_EQ(strip->axis.wrapMax, 239.0);
-        EXPECT_EQ(strip->axis.period, 240.0);
-        EXPECT_EQ(strip->dirty, 1);
+    for (WaveChart::StripSide side : {WaveChart::STRIP_TOP, WaveChart::STRIP_BOTTOM}) {
+        const WaveChart::AxisStrip& strip = wnd.Strip(side);
+        EXPECT_EQ(strip.axis.minValue, 0.0);
+        EXPECT_EQ(strip.axis.maxValue, 239.0);
+        EXPECT_EQ(strip.axis.wrapMax, 239.0);
+        EXPECT_EQ(strip.axis.period, 240.0);
+        EXPECT_TRUE(strip.dirty);
     }
-    EXPECT_EQ(wnd.waves[255].buffer.GetBlockLength(), 240);
-    EXPECT_EQ(wnd.waves[255].buffer.GetBlockCount(), 2);
+    EXPECT_EQ(wnd.WaveBuffer(255).GetBlockLength(), 240);
+    EXPECT_EQ(wnd.WaveBuffer(255).GetBlockCount(), 2);
     wnd.SetSampleCount(100);
-    EXPECT_EQ(wnd.bottom.axis.maxValue, 239.0) << "only the first call sets the axes";
-    EXPECT_EQ(wnd.waves[0].buffer.GetBlockLength(), 100);
+    const CCoordinate& bottom = wnd.Strip(WaveChart::STRIP_BOTTOM).axis;
+    EXPECT_EQ(bottom.maxValue, 239.0) << "only the first call sets the axes";
+    EXPECT_EQ(wnd.WaveBuffer(0).GetBlockLength(), 100);
     wnd.SetXRange(60, 0, -1);
-    EXPECT_EQ(wnd.bottom.axis.minValue, 60.0);
-    EXPECT_EQ(wnd.bottom.axis.maxValue, 0.0);
-    EXPECT_EQ(wnd.top.axis.period, -1.0);
+    EXPECT_EQ(bottom.minValue, 60.0);
+    EXPECT_EQ(bottom.maxValue, 0.0);
+    EXPECT_EQ(wnd.Strip(WaveChart::STRIP_TOP).axis.period, -1.0);
 
     WaveChart explicitFirst;
     explicitFirst.SetXRange(0, 15, -1);
     explicitFirst.SetSampleCount(0);
-    EXPECT_EQ(explicitFirst.bottom.axis.maxValue, 15.0) << "an explicit range is kept";
-    EXPECT_EQ(explicitFirst.sampleCount, 1) << "at least one sample";
+    EXPECT_EQ(explicitFirst.Strip(WaveChart::STRIP_BOTTOM).axis.maxValue, 15.0) << "an explicit range is kept";
+    EXPECT_EQ(explicitFirst.SampleCount(), 1) << "at least one sample";
 }

@@ -19,7 +19,7 @@ namespace {
 QImage ReferenceStroke(const WaveChart& wnd, const std::vector<WavePoint>& points, int lineWidth, QRgb colour) {
     QImage image(wnd.width(), wnd.height(), QImage::Format_RGB32);
     image.fill(0xFF000000u);
-    const ChartRect& plot = wnd.plotRect;
+    const ChartRect& plot = wnd.PlotRect();
     const int h = lineWidth / 2;
     QPolygon line(static_cast<int>(points.size()));
     for (size_t i = 0; i < points.size(); ++i) {
@@ -60,13 +60,12 @@ TEST(WideLine, LooksLikeQtsAntiAliasedStroke) {
     };
     for (const Case& c : cases) {
         WaveChart wnd;
-        wnd.frameColor = 0x2A323C;
-        wnd.plotBackgroundEnabled = 1;
-        wnd.plotBackgroundColor = 0xFF000000;
-        wnd.lineWidth = c.lineWidth;
-        wnd.waveCount = 1;
-        wnd.waves[0].visible = 1;
-        wnd.waves[0].color = 0x00FF00;
+        wnd.SetFrameColor(QColor(0x2A, 0x32, 0x3C));
+        wnd.SetPlotBackground(Qt::black);
+        wnd.SetLineWidth(c.lineWidth);
+        wnd.SetWaveCount(1);
+        wnd.SetWaveVisible(0, true);
+        wnd.SetWaveColor(0, Qt::green);
         wnd.SetDoubleSamples();
         wnd.SetValueRange(0, 100);
         wnd.SetSampleCount(c.samples);
@@ -77,15 +76,15 @@ TEST(WideLine, LooksLikeQtsAntiAliasedStroke) {
         std::mt19937 random(3);
         std::vector<double> values(static_cast<size_t>(c.samples));
         for (int i = 0; i < c.samples; ++i) values[static_cast<size_t>(i)] = c.value(i, random);
-        wnd.waves[0].buffer.Append(values.data(), static_cast<int32_t>(values.size()));
+        wnd.WaveBuffer(0).Append(values.data(), static_cast<int32_t>(values.size()));
         const QImage drawn = wnd.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        ASSERT_GE(wnd.waves[0].points.size(), 2u) << c.name;
-        const QImage reference = ReferenceStroke(wnd, wnd.waves[0].points, c.lineWidth, 0xFF00FF00u);
+        ASSERT_GE(wnd.WavePoints(0).size(), 2u) << c.name;
+        const QImage reference = ReferenceStroke(wnd, wnd.WavePoints(0), c.lineWidth, 0xFF00FF00u);
 
         // Inside the plot: how many pixels differ at all, and by how much at most
         // (edge pixels of a slightly different coverage are expected; a missing or
         // extra piece of line is not).
-        const ChartRect& plot = wnd.plotRect;
+        const ChartRect& plot = wnd.PlotRect();
         long inked = 0;
         long differing = 0;
         long far = 0;

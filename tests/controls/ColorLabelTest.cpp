@@ -85,7 +85,7 @@ TEST(ColorStatic, ThreeLinesAreSpacedEvenlyInTheControl) {
 TEST(ColorStatic, EmptyTextDrawsOnlyTheBackground) {
     ColorLabel label;
     label.resize(40, 20);
-    label.SetBackgroundColor(0xFF123456);
+    label.SetBackgroundColor(QColor(0x12, 0x34, 0x56));
     label.setText(QString());
     EXPECT_TRUE(AllPixels(label.grab().toImage(), 0xFF123456));
     label.SetLayoutMode(ColorLabel::LAYOUT_LINES);
@@ -117,8 +117,8 @@ TEST(ColorStatic, BlockTextFollowsAlignmentAndFontChain) {
     parent.setFont(big);
     auto* label = new ColorLabel(&parent);
     label->resize(300, 60);
-    label->SetBackgroundColor(0xFF000000);
-    label->SetTextColor(0x00FFFFFF);
+    label->SetBackgroundColor(Qt::black);
+    label->SetTextColor(Qt::white);
     label->SetTextAlign(STRING_ALIGN_FAR, STRING_ALIGN_FAR, STRING_FORMAT_FLAG_NO_WRAP);
     label->setText("HH");
     const QImage image = label->grab().toImage();

@@ -93,7 +93,7 @@ TEST_F(TargetPageTest, BeforeAnyReportThePageShowsNobodyAtZero)
               "Target Status: None\nTarget Distance: 0.00m\nEstimated average operating current\n"
               "  (current configuration):0.04118 mA\n");
     EXPECT_TRUE(Find<ColorLabel>("3001")->HasPicture()) << "the no-target picture";
-    const std::vector<double> energies = Find<WaveChart>("3011")->waves[0].buffer.GetValues();
+    const std::vector<double> energies = Find<WaveChart>("3011")->WaveBuffer(0).GetValues();
     ASSERT_FALSE(energies.empty());
     for (double value : energies)
         EXPECT_EQ(value, 0.0);
@@ -118,7 +118,7 @@ TEST_F(TargetPageTest, ALiveRunShowsReportsUntilStopped)
     // The scene walks someone in: the status leaves "None", the energies leave 0 dB.
     ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->StatusText().contains("Presence"); }, RUN_HANG_GUARD_MS))
         << Page()->StatusText().toStdString();
-    const std::vector<double> energies = Find<WaveChart>("3011")->waves[0].buffer.GetValues();
+    const std::vector<double> energies = Find<WaveChart>("3011")->WaveBuffer(0).GetValues();
     ASSERT_FALSE(energies.empty());
     EXPECT_GT(*std::max_element(energies.begin(), energies.end()), 0.0);
     ASSERT_TRUE(WaitForReports(200));  // past a whole cycle of the scene
@@ -137,7 +137,7 @@ TEST_F(TargetPageTest, ALiveRunShowsReportsUntilStopped)
     // The band shows the states of the run: each column in the colour of its state.
     const StateHistory history = Page()->Worker().GetStateHistory();
     const QImage chart = Find<WaveChart>("3010")->grab().toImage();
-    const ChartRect plot = Find<WaveChart>("3010")->plotRect;
+    const ChartRect plot = Find<WaveChart>("3010")->PlotRect();
     const TargetChartSettings& settings = Page()->Charts().settings;
     const uint32_t colours[4] = {0xFF000000u, settings.DistanceWaveWnd_NobodyColor, settings.DistanceWaveWnd_MotionColor,
                                  settings.DistanceWaveWnd_MotionlessColor};

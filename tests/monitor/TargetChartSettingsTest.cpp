@@ -23,7 +23,8 @@ TEST(TargetChartSettings, KeysOverrideDefaultsAndRoundTripInTheirFormats) {
         CurrentDetectTimeMS="10"/></AppConfig>)");
     TargetChartSettings s;
     LoadTargetChartSettings(node, s);
-    EXPECT_EQ(s.EnergyWaveWnd_ActiveColor, 0xFF102030u);     // names match without regard to case
+    // Names match without regard to case; the file keeps this one with red in the low byte.
+    EXPECT_EQ(s.EnergyWaveWnd_ActiveColor, 0xFF302010u);
     EXPECT_EQ(s.EnergyWaveWnd_InactiveColor, 0xBFC3C3C3u);   // empty keeps the default
     EXPECT_EQ(s.EnergyWaveWnd_ValueAutoScale, 1);
     EXPECT_EQ(s.EnergyWaveWnd_ValueDisplayMax, 80);
@@ -45,8 +46,15 @@ TEST(TargetChartSettings, KeysOverrideDefaultsAndRoundTripInTheirFormats) {
     again.DistanceWaveWnd_NobodyColor = 0;
     LoadTargetChartSettings(node, again);
     EXPECT_EQ(again.DistanceWaveWnd_NobodyColor, 0xFF15BC59u);
-    EXPECT_EQ(again.EnergyWaveWnd_ActiveColor, 0xFF102030u);
+    EXPECT_EQ(again.EnergyWaveWnd_ActiveColor, 0xFF302010u);
     EXPECT_EQ(again.DistanceWaveWnd_MotionColor, 0xFF0000FFu);
+
+    // Without the key the colour in memory stays as it was.
+    XMLParser bare;
+    TargetChartSettings kept;
+    kept.EnergyWaveWnd_ActiveColor = 0x80112233;
+    LoadTargetChartSettings(ObjectInfoOf(bare, "<AppConfig><ObjectInfo/></AppConfig>"), kept);
+    EXPECT_EQ(kept.EnergyWaveWnd_ActiveColor, 0x80112233u);
 }
 
 // The history as runs of one code, oldest first, filled to the full length.

@@ -7,6 +7,7 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <cassert>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -16,20 +17,17 @@
 
 namespace {
 
-// Default wave colours (0x00BBGGRR), five rows of ten; wave i takes [i mod 5][(i / 5) mod 10].
-constexpr uint32_t WAVE_COLOR_TABLE[5][10] = {
-    {0x0000FF, 0x00FF00, 0xFF0000, 0x00FFFF, 0xFF00FF, 0xFFFF00, 0x0080FF, 0x80FF00, 0xFF0080, 0x8000FF},
-    {0x4040C0, 0x40C040, 0xC04040, 0x40C0C0, 0xC040C0, 0xC0C040, 0x4080C0, 0x80C040, 0xC04080, 0x8040C0},
-    {0x8080FF, 0x80FF80, 0xFF8080, 0x80FFFF, 0xFF80FF, 0xFFFF80, 0x80C0FF, 0xC0FF80, 0xFF80C0, 0xC080FF},
-    {0x000080, 0x008000, 0x800000, 0x008080, 0x800080, 0x808000, 0x004080, 0x408000, 0x800040, 0x400080},
-    {0x2020FF, 0x20A020, 0xA02020, 0x20A0A0, 0xA020A0, 0xA0A020, 0x2060FF, 0x60FF20, 0xFF2060, 0x6020FF},
+// Default wave colours (0xRRGGBB), five rows of ten; wave i takes [i mod 5][(i / 5) mod 10].
+constexpr QRgb WAVE_COLOR_TABLE[5][10] = {
+    {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF, 0xFF8000, 0x00FF80, 0x8000FF, 0xFF0080},
+    {0xC04040, 0x40C040, 0x4040C0, 0xC0C040, 0xC040C0, 0x40C0C0, 0xC08040, 0x40C080, 0x8040C0, 0xC04080},
+    {0xFF8080, 0x80FF80, 0x8080FF, 0xFFFF80, 0xFF80FF, 0x80FFFF, 0xFFC080, 0x80FFC0, 0xC080FF, 0xFF80C0},
+    {0x800000, 0x008000, 0x000080, 0x808000, 0x800080, 0x008080, 0x804000, 0x008040, 0x400080, 0x800040},
+    {0xFF2020, 0x20A020, 0x2020A0, 0xA0A020, 0xA020A0, 0x20A0A0, 0xFF6020, 0x20FF60, 0x6020FF, 0xFF2060},
 };
 
 constexpr const char* AXIS_FACE = "黑体";
-
-QRgb PixelFromColorref(uint32_t colorref) {
-    return 0xFF000000u | ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
-}
+constexpr ArgbColor AXIS_TEXT_COLOR = 0xFFFFFFFF;
 
 QRect ToQRect(const ChartRect& r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
 
@@ -83,16 +81,15 @@ WaveChart::WaveChart(QWidget* parent) : QWidget(parent) {
     // Every pixel comes from the back buffer, so nothing is erased first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
-    for (int i = 0; i < MAX_WAVES; ++i) waves[i].color = WAVE_COLOR_TABLE[i % 5][(i / 5) % 10];
-    left.size = right.size = 40;
-    top.size = bottom.size = 20;
-    SetupAxis(left.axis, 1, 2, 5, -32767, 32767);
-    SetupAxis(right.axis, 1, 0, 5, -32767, 32767);
-    for (AxisStrip* strip : {&top, &bottom}) {
-        SetupAxis(strip->axis, 0, strip == &top ? 2 : 0, 22, 0, 63);
-        strip->axis.wrapMin = 0;
-        strip->axis.wrapMax = 63;
-        strip->axis.period = 63;
+    for (int i = 0; i < MAX_WAVES; ++i) waves_[i].color = QColor::fromRgb(WAVE_COLOR_TABLE[i % 5][(i / 5) % 10]);
+    SetupAxis(strips_[STRIP_LEFT].axis, 1, 2, 5, -32767, 32767);
+    SetupAxis(strips_[STRIP_RIGHT].axis, 1, 0, 5, -32767, 32767);
+    for (StripSide side : {STRIP_TOP, STRIP_BOTTOM}) {
+        CCoordinate& axis = strips_[side].axis;
+        SetupAxis(axis, 0, side == STRIP_TOP ? 2 : 0, 22, 0, 63);
+        axis.wrapMin = 0;
+        axis.wrapMax = 63;
+        axis.period = 63;
     }
 }
 
@@ -104,45 +101,134 @@ WaveChart::~WaveChart() {
 // ---- configuration ----
 
 void WaveChart::Initialize() {
-    clientWidth = width();
-    clientHeight = height();
+    clientWidth_ = width();
+    clientHeight_ = height();
     RecreateBuffers();
     setMouseTracking(true);
     tooltipsEnabled_ = true;
     update();
 }
 
+WaveChart::WaveInfo* WaveChart::Wave(int index) {
+    return index >= 0 && index < MAX_WAVES ? &waves_[static_cast<size_t>(index)] : nullptr;
+}
+
+void WaveChart::SetWaveCount(int n) {
+    waveCount_ = std::clamp(n, 0, MAX_WAVES);
+    update();
+}
+
+void WaveChart::SetWaveColor(int index, const QColor& color) {
+    if (WaveInfo* wave = Wave(index)) wave->color = color;
+    update();
+}
+
+void WaveChart::SetWaveVisible(int index, bool visible) {
+    if (WaveInfo* wave = Wave(index)) wave->visible = visible;
+    update();
+}
+
+void WaveChart::SetWaveTooltipEnabled(int index, bool enabled) {
+    if (WaveInfo* wave = Wave(index)) wave->tooltipEnabled = enabled;
+}
+
+void WaveChart::SetLineWidth(int pixels) {
+    lineWidth_ = pixels;
+    update();
+}
+
+void WaveChart::SetPlotBackground(const QColor& color) {
+    plotBackground_ = color;
+    backgroundDirty_.store(true);
+    update();
+}
+
+void WaveChart::SetFrameColor(const QColor& color) {
+    frameColor_ = color;
+    frameColor_.setAlpha(255);
+    // The corners between the strips are painted only here and when the buffers are made.
+    if (!backBuffer_.isNull()) backBuffer_.fill(frameColor_.rgb());
+    MarkStripsDirty();
+    update();
+}
+
+void WaveChart::SetAutoScale(bool on) {
+    autoScale_ = on;
+    update();
+}
+
+void WaveChart::ShowStrip(StripSide side, int size, const ChartRect& margins) {
+    AxisStrip& strip = strips_[side];
+    strip.visible = true;
+    strip.size = size;
+    strip.margins = margins;
+    Layout();
+}
+
+void WaveChart::HideStrip(StripSide side) {
+    strips_[side].visible = false;
+    Layout();
+}
+
+void WaveChart::SetXLabelCount(int n) {
+    for (StripSide side : {STRIP_TOP, STRIP_BOTTOM}) {
+        strips_[side].axis.labelCount = n;
+        strips_[side].dirty = true;
+    }
+    update();
+}
+
+void WaveChart::SetYLabelCount(int n) {
+    for (StripSide side : {STRIP_LEFT, STRIP_RIGHT}) {
+        strips_[side].axis.labelCount = n;
+        strips_[side].dirty = true;
+    }
+    update();
+}
+
+void WaveChart::SetXLabels(const std::vector<std::string>& texts) {
+    for (StripSide side : {STRIP_TOP, STRIP_BOTTOM}) {
+        CCoordinate& axis = strips_[side].axis;
+        axis.ClearLabels();
+        for (size_t i = 0; i < texts.size(); ++i) axis.AddLabel(static_cast<int32_t>(i), texts[i]);
+        if (!texts.empty()) axis.labelCount = static_cast<int32_t>(texts.size());
+        strips_[side].dirty = true;
+    }
+    update();
+}
+
 void WaveChart::SetDoubleSamples() {
-    for (WaveInfo& wave : waves) wave.buffer.SetSampleType(WAVE_SAMPLE_DOUBLE);
+    for (WaveInfo& wave : waves_) wave.buffer.SetSampleType(WAVE_SAMPLE_DOUBLE);
     update();
 }
 
 void WaveChart::SetValueRange(double min, double max) {
-    viewMin = min;
-    viewMax = max;
-    for (AxisStrip* strip : {&left, &right}) {
-        strip->axis.minValue = min;
-        strip->axis.maxValue = max;
-        strip->dirty = 1;
+    viewMin_ = min;
+    viewMax_ = max;
+    for (StripSide side : {STRIP_LEFT, STRIP_RIGHT}) {
+        strips_[side].axis.minValue = min;
+        strips_[side].axis.maxValue = max;
+        strips_[side].dirty = true;
     }
     update();
 }
 
 void WaveChart::SetSampleCount(int n) {
-    sampleCount = std::max(n, 1);
-    for (WaveInfo& wave : waves) {
-        wave.buffer.SetBlockLength(sampleCount);
+    sampleCount_ = std::max(n, 1);
+    for (WaveInfo& wave : waves_) {
+        wave.buffer.SetBlockLength(sampleCount_);
         wave.buffer.SetBlockCount(1);
     }
     if (!sampleCountSet_ && !xRangeExplicit_) {
         const double last = n > 0 ? n - 1 : 0;
-        for (AxisStrip* strip : {&top, &bottom}) {
-            strip->axis.minValue = 0;
-            strip->axis.maxValue = last;
-            strip->axis.wrapMin = 0;
-            strip->axis.wrapMax = last;
-            strip->axis.period = sampleCount;
-            strip->dirty = 1;
+        for (StripSide side : {STRIP_TOP, STRIP_BOTTOM}) {
+            CCoordinate& axis = strips_[side].axis;
+            axis.minValue = 0;
+            axis.maxValue = last;
+            axis.wrapMin = 0;
+            axis.wrapMax = last;
+            axis.period = sampleCount_;
+            strips_[side].dirty = true;
         }
     }
     sampleCountSet_ = true;
@@ -150,46 +236,67 @@ void WaveChart::SetSampleCount(int n) {
 }
 
 void WaveChart::SetWholeBlocksOnly(int flag) {
-    for (WaveInfo& wave : waves) wave.buffer.SetWholeBlocksOnly(flag);
+    for (WaveInfo& wave : waves_) wave.buffer.SetWholeBlocksOnly(flag);
 }
 
 void WaveChart::SetXRange(double min, double max, double period) {
     xRangeExplicit_ = true;
-    for (WaveInfo& wave : waves) wave.buffer.SetBlockCount(1);
-    for (AxisStrip* strip : {&top, &bottom}) {
-        strip->axis.minValue = min;
-        strip->axis.maxValue = max;
-        strip->axis.wrapMin = min;
-        strip->axis.wrapMax = max;
-        strip->axis.period = period;
-        strip->dirty = 1;
+    for (WaveInfo& wave : waves_) wave.buffer.SetBlockCount(1);
+    for (StripSide side : {STRIP_TOP, STRIP_BOTTOM}) {
+        CCoordinate& axis = strips_[side].axis;
+        axis.minValue = min;
+        axis.maxValue = max;
+        axis.wrapMin = min;
+        axis.wrapMax = max;
+        axis.period = period;
+        strips_[side].dirty = true;
     }
     update();
 }
 
 void WaveChart::SetXAxisFont(int pointSize) {
-    for (AxisStrip* strip : {&top, &bottom}) {
-        strip->axis.SetStyle(pointSize, 0xFFFFFF, 0);
-        strip->dirty = 1;
+    for (StripSide side : {STRIP_TOP, STRIP_BOTTOM}) {
+        strips_[side].axis.SetStyle(pointSize, AXIS_TEXT_COLOR, 0);
+        strips_[side].dirty = true;
     }
     update();
 }
 
 void WaveChart::SetYAxisFont(int pointSize, int decimals) {
-    for (AxisStrip* strip : {&left, &right}) {
-        strip->axis.SetStyle(pointSize, 0xFFFFFF, decimals);
-        strip->dirty = 1;
+    for (StripSide side : {STRIP_LEFT, STRIP_RIGHT}) {
+        strips_[side].axis.SetStyle(pointSize, AXIS_TEXT_COLOR, decimals);
+        strips_[side].dirty = true;
     }
     update();
 }
 
 void WaveChart::ClearData() {
-    for (WaveInfo& wave : waves) wave.buffer.Clear();
+    for (WaveInfo& wave : waves_) wave.buffer.Clear();
     update();
 }
 
-void WaveChart::SetText(int index, const QString& text, int fontSize, uint32_t argb, int align, int lineAlign,
-                       const ChartRect* rect) {
+CWaveBuffer& WaveChart::WaveBuffer(int index) {
+    assert(index >= 0 && index < MAX_WAVES);
+    return waves_[static_cast<size_t>(index)].buffer;
+}
+
+const std::vector<WavePoint>& WaveChart::WavePoints(int index) const {
+    assert(index >= 0 && index < MAX_WAVES);
+    return waves_[static_cast<size_t>(index)].points;
+}
+
+void WaveChart::MarkLayersDirty() {
+    backgroundDirty_.store(true);
+    MarkStripsDirty();
+    update();
+}
+
+void WaveChart::MarkStripsDirty() {
+    for (AxisStrip& strip : strips_) strip.dirty = true;
+}
+
+void WaveChart::SetText(int index, const QString& text, int fontSize, const QColor& color, int align, int lineAlign,
+                        const ChartRect* rect) {
     {
         CAutoBaseLock guard(textLock_);
         auto it = std::find_if(texts_.begin(), texts_.end(), [index](const WaveText& t) { return t.index == index; });
@@ -202,12 +309,12 @@ void WaveChart::SetText(int index, const QString& text, int fontSize, uint32_t a
         it->rect = rect ? *rect : ChartRect{};
         it->align = align;
         it->lineAlign = lineAlign;
-        it->color = argb;
+        it->color = color;
         if (fontSize >= 0) {
             it->pointSize = fontSize;
         } else {
             // The largest size up to -fontSize at which the text fits its rectangle.
-            const ChartRect room = it->rect.IsEmpty() ? plotRect : it->rect;
+            const ChartRect room = it->rect.IsEmpty() ? plotRect_ : it->rect;
             QImage probe(1, 1, QImage::Format_RGB32);
             QPainter painter(&probe);
             GpGraphics graphics(&painter);
@@ -223,7 +330,7 @@ void WaveChart::SetText(int index, const QString& text, int fontSize, uint32_t a
         std::stable_sort(texts_.begin(), texts_.end(),
                          [](const WaveText& a, const WaveText& b) { return a.index < b.index; });
     }
-    backgroundDirty.store(1);
+    backgroundDirty_.store(true);
     update();
 }
 
@@ -235,7 +342,7 @@ std::vector<WaveChart::WaveText> WaveChart::Texts() {
 void WaveChart::SetDrawListener(IWaveChartDrawListener* listener, uint64_t context) {
     drawListener_ = listener;
     drawContext_ = context;
-    backgroundDirty.store(1);
+    backgroundDirty_.store(true);
     update();
 }
 
@@ -249,39 +356,46 @@ void WaveChart::SetTooltipListener(IWaveChartTooltipListener* listener, uint64_t
 void WaveChart::RecreateBuffers() {
     backBuffer_ = QImage();
     plotBuffer_ = QImage();
-    if (clientWidth <= 0 || clientHeight <= 0) return;
-    backBuffer_ = QImage(clientWidth, clientHeight, QImage::Format_RGB32);
-    backBuffer_.fill(0xFF000000u | frameColor);
+    if (clientWidth_ <= 0 || clientHeight_ <= 0) return;
+    backBuffer_ = QImage(clientWidth_, clientHeight_, QImage::Format_RGB32);
+    backBuffer_.fill(frameColor_.rgb());
     Layout();
-    backgroundDirty.store(1);
-    for (AxisStrip* strip : {&left, &right, &top, &bottom}) strip->dirty = 1;
+    backgroundDirty_.store(true);
+    MarkStripsDirty();
     update();
 }
 
 void WaveChart::Layout() {
-    for (AxisStrip* strip : {&left, &right, &top, &bottom}) {
-        if (!strip->visible) {
-            strip->size = 0;
-            strip->area = ChartRect{};
+    for (AxisStrip& strip : strips_) {
+        if (!strip.visible) {
+            strip.size = 0;
+            strip.area = ChartRect{};
         }
     }
-    const int w = clientWidth;
-    const int h = clientHeight;
-    const int lw = left.size, rw = right.size, th = top.size, bh = bottom.size;
-    const ChartRect areas[4] = {{0, th, lw, h - bh}, {w - rw, th, w, h - bh}, {lw, 0, w - rw, th}, {lw, h - bh, w - rw, h}};
-    AxisStrip* strips[4] = {&left, &right, &top, &bottom};
+    const int w = clientWidth_;
+    const int h = clientHeight_;
+    const int lw = strips_[STRIP_LEFT].size, rw = strips_[STRIP_RIGHT].size;
+    const int th = strips_[STRIP_TOP].size, bh = strips_[STRIP_BOTTOM].size;
+    ChartRect areas[4];
+    areas[STRIP_LEFT] = {0, th, lw, h - bh};
+    areas[STRIP_RIGHT] = {w - rw, th, w, h - bh};
+    areas[STRIP_TOP] = {lw, 0, w - rw, th};
+    areas[STRIP_BOTTOM] = {lw, h - bh, w - rw, h};
     for (int i = 0; i < 4; ++i) {
-        if (strips[i]->visible) strips[i]->area = Inset(areas[i], strips[i]->margins);
+        AxisStrip& strip = strips_[static_cast<size_t>(i)];
+        if (strip.visible) strip.area = Inset(areas[i], strip.margins);
         // A hidden strip's axis gets the empty area too, so that no labels are laid out for it.
-        strips[i]->axis.area = strips[i]->area;
+        strip.axis.area = strip.area;
     }
-    plotRect = {lw, th, w - rw, h - bh};
+    plotRect_ = {lw, th, w - rw, h - bh};
+    // Every strip moves or grows with the plot: their labels are laid out again.
+    MarkStripsDirty();
 
     plotBuffer_ = QImage();
-    if (plotRect.Width() > 0 && plotRect.Height() > 0) {
-        plotBuffer_ = QImage(plotRect.Width(), plotRect.Height(), QImage::Format_RGB32);
+    if (plotRect_.Width() > 0 && plotRect_.Height() > 0) {
+        plotBuffer_ = QImage(plotRect_.Width(), plotRect_.Height(), QImage::Format_RGB32);
         plotBuffer_.fill(0xFF000000u);
-        backgroundDirty.store(1);
+        backgroundDirty_.store(true);
     }
     update();
 }
@@ -301,11 +415,7 @@ WaveWndSurface WaveChart::Surface(QPainter& painter, QImage& image) const {
 
 void WaveChart::RenderBackground() {
     if (plotBuffer_.isNull()) return;
-    if (plotBackgroundEnabled) {
-        // Red moves from the low byte to bits 16-23.
-        const uint32_t c = plotBackgroundColor;
-        plotBuffer_.fill(0xFF000000u | ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF));
-    }
+    if (plotBackground_.isValid()) plotBuffer_.fill(plotBackground_.rgb());
     QPainter painter(&plotBuffer_);
     const ChartRect rect{0, 0, plotBuffer_.width(), plotBuffer_.height()};
     if (drawListener_) drawListener_->OnDrawBackground(Surface(painter, plotBuffer_), rect, drawContext_);
@@ -314,63 +424,63 @@ void WaveChart::RenderBackground() {
     painter.setRenderHint(QPainter::TextAntialiasing);
     for (const WaveText& item : texts_) {
         if (item.text.isEmpty() || item.pointSize < 1) continue;
-        const ChartRect where = BoundRect(item.rect.IsEmpty() ? plotRect : item.rect, plotRect);
-        const QRectF inPlot(where.left - plotRect.left, where.top - plotRect.top, where.Width(), where.Height());
+        const ChartRect where = BoundRect(item.rect.IsEmpty() ? plotRect_ : item.rect, plotRect_);
+        const QRectF inPlot(where.left - plotRect_.left, where.top - plotRect_.top, where.Width(), where.Height());
         QFont font(GpResolveFontFamily(QString::fromUtf8(AXIS_FACE)));
         font.setPointSizeF(item.pointSize);
         GpStringFormat format;
         format.align = item.align;
         format.lineAlign = item.lineAlign;
         painter.setFont(font);
-        painter.setPen(QColor::fromRgba(item.color));
+        painter.setPen(item.color);
         painter.drawText(inPlot, GpStringFormatToQtFlags(&format), item.text);
     }
 }
 
 void WaveChart::ComposeWaves(QPainter& painter) {
-    const int count = std::clamp(waveCount, 0, MAX_WAVES);
+    const int count = waveCount_;
     double overallMin = 0.0;
     double overallMax = 0.0;
     for (int i = 0; i < count; ++i) {
-        WaveInfo& wave = waves[i];
+        WaveInfo& wave = waves_[i];
         if (!wave.visible) continue;
         wave.points.clear();
         double lo = 0, hi = 0;
-        wave.buffer.ComputePoints(plotRect, viewMin, viewMax, 0, 1.0, wave.points, lo, hi);
+        wave.buffer.ComputePoints(plotRect_, viewMin_, viewMax_, 0, 1.0, wave.points, lo, hi);
         overallMin = std::min(overallMin, lo);
         overallMax = std::max(overallMax, hi);
     }
     for (int i = 0; i < count; ++i)
-        if (waves[i].visible) DropStrayPoints(waves[i].points, plotRect);
+        if (waves_[i].visible) DropStrayPoints(waves_[i].points, plotRect_);
 
-    if (autoScale && FitValueView(overallMin, overallMax, viewMin, viewMax)) {
-        for (AxisStrip* strip : {&left, &right}) {
-            strip->axis.minValue = viewMin;
-            strip->axis.maxValue = viewMax;
-            strip->dirty = 1;
+    if (autoScale_ && FitValueView(overallMin, overallMax, viewMin_, viewMax_)) {
+        for (StripSide side : {STRIP_LEFT, STRIP_RIGHT}) {
+            strips_[side].axis.minValue = viewMin_;
+            strips_[side].axis.maxValue = viewMax_;
+            strips_[side].dirty = true;
         }
         update();
     }
 
     // The background layer goes in by block copies, row by row.
-    if (!plotBuffer_.isNull() && plotRect.right <= backBuffer_.width() && plotRect.bottom <= backBuffer_.height() &&
-        plotRect.left >= 0 && plotRect.top >= 0) {
-        const size_t rowBytes = static_cast<size_t>(plotRect.Width()) * 4;
-        for (int y = 0; y < plotRect.Height(); ++y)
-            std::memcpy(backBuffer_.scanLine(plotRect.top + y) + static_cast<size_t>(plotRect.left) * 4,
+    if (!plotBuffer_.isNull() && plotRect_.right <= backBuffer_.width() && plotRect_.bottom <= backBuffer_.height() &&
+        plotRect_.left >= 0 && plotRect_.top >= 0) {
+        const size_t rowBytes = static_cast<size_t>(plotRect_.Width()) * 4;
+        for (int y = 0; y < plotRect_.Height(); ++y)
+            std::memcpy(backBuffer_.scanLine(plotRect_.top + y) + static_cast<size_t>(plotRect_.left) * 4,
                         plotBuffer_.constScanLine(y), rowBytes);
     }
 
     const WaveWndSurface back = Surface(painter, backBuffer_);
     for (int i = 0; i < count; ++i) {
-        const WaveInfo& wave = waves[i];
+        const WaveInfo& wave = waves_[i];
         if (!wave.visible) continue;
-        const int drawn = drawListener_ ? drawListener_->OnDrawWave(back, plotRect, i, wave.points, lineWidth,
-                                                                     wave.color, 0, drawContext_)
+        const int drawn = drawListener_ ? drawListener_->OnDrawWave(back, plotRect_, i, wave.points, lineWidth_,
+                                                                    wave.color, 0, drawContext_)
                                         : 0;
         if (!drawn) DrawCurve(painter, wave);
     }
-    if (drawListener_) drawListener_->OnDrawEnd(back, plotRect, drawContext_);
+    if (drawListener_) drawListener_->OnDrawEnd(back, plotRect_, drawContext_);
 }
 
 // The outline of a polyline drawn with a wide pen, flat ends and miter joins (clipped
@@ -453,25 +563,25 @@ static QPolygonF WideLineOutline(const QPolygon& line, double halfWidth) {
 
 void WaveChart::DrawCurve(QPainter& painter, const WaveInfo& wave) {
     if (wave.points.size() < 2) return;
-    const int h = lineWidth / 2;
+    const int h = lineWidth_ / 2;
     QPolygon line(static_cast<int>(wave.points.size()));
     for (size_t i = 0; i < wave.points.size(); ++i) {
         int y = wave.points[i].y;
         // Keep the whole pen width inside the plot.
-        if (y - h - 1 < plotRect.top) y = plotRect.top + 1 + h;
-        if (y + 2 + h >= plotRect.bottom) y = plotRect.bottom - h - 2;
+        if (y - h - 1 < plotRect_.top) y = plotRect_.top + 1 + h;
+        if (y + 2 + h >= plotRect_.bottom) y = plotRect_.bottom - h - 2;
         line.setPoint(static_cast<int>(i), wave.points[i].x, y);
     }
     painter.save();
-    painter.setClipRect(ToQRect(plotRect));
-    const QColor color = QColor::fromRgba(PixelFromColorref(wave.color));
-    if (lineWidth > 2) {
+    painter.setClipRect(ToQRect(plotRect_));
+    const QColor& color = wave.color;
+    if (lineWidth_ > 2) {
         // A wide line as its outline: the inside filled without anti-aliasing and
         // the edge traced with an anti-aliased hairline. It looks like Qt's stroked
         // anti-aliased polyline but costs a fifth of it, since Qt's rasterizer
         // spends most of a wide anti-aliased stroke on coverage of the inside.
         // The hairline adds half a pixel on each side: the outline is that much inside.
-        const QPolygonF outline = WideLineOutline(line, lineWidth / 2.0 - 0.5);
+        const QPolygonF outline = WideLineOutline(line, lineWidth_ / 2.0 - 0.5);
         painter.setPen(Qt::NoPen);
         painter.setBrush(color);
         painter.drawPolygon(outline, Qt::WindingFill);
@@ -485,7 +595,7 @@ void WaveChart::DrawCurve(QPainter& painter, const WaveInfo& wave) {
     } else {
         painter.setRenderHint(QPainter::Antialiasing);
         QPen pen(color);
-        pen.setWidth(lineWidth);
+        pen.setWidth(lineWidth_);
         pen.setCapStyle(Qt::FlatCap);
         pen.setJoinStyle(Qt::MiterJoin);
         painter.setPen(pen);
@@ -496,10 +606,10 @@ void WaveChart::DrawCurve(QPainter& painter, const WaveInfo& wave) {
 
 void WaveChart::DrawStrip(QPainter& painter, AxisStrip& strip) {
     if (!strip.area.IsEmpty()) {
-        painter.fillRect(ToQRect(strip.area), QColor::fromRgb(0xFF000000u | frameColor));
+        painter.fillRect(ToQRect(strip.area), frameColor_);
         const QFont font = AxisFont(strip.axis);
         painter.setFont(font);
-        painter.setPen(QColor::fromRgb(PixelFromColorref(strip.axis.textColor)));
+        painter.setPen(QColor::fromRgba(strip.axis.textColor));
         painter.setBackgroundMode(Qt::TransparentMode);
         const QFontMetrics metrics(font, &backBuffer_);
         for (const AxisLabel& label : strip.axis.ComputeLabels()) {
@@ -509,18 +619,18 @@ void WaveChart::DrawStrip(QPainter& painter, AxisStrip& strip) {
             painter.drawText(rect, AxisLabelQtFlags(label.format), text);
         }
     }
-    strip.dirty = 0;
+    strip.dirty = false;
 }
 
 void WaveChart::Paint(QPainter& target) {
     if (backBuffer_.isNull()) return;
-    if (backgroundDirty.exchange(0)) RenderBackground();
+    if (backgroundDirty_.exchange(false)) RenderBackground();
     {
         QPainter painter(&backBuffer_);
         ComposeWaves(painter);
         painter.setRenderHint(QPainter::TextAntialiasing);
-        for (AxisStrip* strip : {&left, &right, &top, &bottom})
-            if (strip->dirty) DrawStrip(painter, *strip);
+        for (AxisStrip& strip : strips_)
+            if (strip.dirty) DrawStrip(painter, strip);
     }
     target.drawImage(0, 0, backBuffer_);
 }
@@ -528,7 +638,7 @@ void WaveChart::Paint(QPainter& target) {
 void WaveChart::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (backBuffer_.isNull()) {
-        painter.fillRect(rect(), QColor::fromRgb(0xFF000000u | frameColor));
+        painter.fillRect(rect(), frameColor_);
         return;
     }
     Paint(painter);
@@ -549,18 +659,17 @@ void WaveChart::RequestRepaint() {
 
 void WaveChart::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (width() == clientWidth && height() == clientHeight) return;
-    clientWidth = width();
-    clientHeight = height();
+    if (width() == clientWidth_ && height() == clientHeight_) return;
+    clientWidth_ = width();
+    clientHeight_ = height();
     RecreateBuffers();
 }
 
 // ---- tooltips ----
 
 bool WaveChart::AnyTooltipWave() const {
-    const int count = std::clamp(waveCount, 0, MAX_WAVES);
-    for (int i = 0; i < count; ++i)
-        if (waves[i].tooltipEnabled) return true;
+    for (int i = 0; i < waveCount_; ++i)
+        if (waves_[i].tooltipEnabled) return true;
     return false;
 }
 
@@ -568,7 +677,7 @@ void WaveChart::mouseMoveEvent(QMouseEvent* event) {
     QWidget::mouseMoveEvent(event);
     if (!tooltipsEnabled_ || !AnyTooltipWave()) return;
     const QPoint p = event->position().toPoint();
-    if (ToQRect(plotRect).contains(p)) {
+    if (ToQRect(plotRect_).contains(p)) {
         if (p != lastMouse_) {
             lastMouse_ = p;
             UpdateTooltip();
@@ -588,19 +697,18 @@ void WaveChart::leaveEvent(QEvent* event) {
 }
 
 void WaveChart::UpdateTooltip() {
-    const int mx = lastMouse_.x() - plotRect.left;
-    const int my = lastMouse_.y() - plotRect.top;
-    const int count = std::clamp(waveCount, 0, MAX_WAVES);
+    const int mx = lastMouse_.x() - plotRect_.left;
+    const int my = lastMouse_.y() - plotRect_.top;
     int best = -1;
-    int bestDistance = clientHeight;
+    int bestDistance = clientHeight_;
     int bestIndex = 0;
     double bestValue = 0;
-    for (int i = 0; i < count; ++i) {
-        WaveInfo& wave = waves[i];
+    for (int i = 0; i < waveCount_; ++i) {
+        WaveInfo& wave = waves_[i];
         if (!wave.visible || !wave.tooltipEnabled) continue;
         int32_t index = 0, type = 0, pixelY = 0;
         double value = 0;
-        if (!wave.buffer.HitTest(plotRect, viewMin, viewMax, 0, 1.0, mx, index, type, value, pixelY)) continue;
+        if (!wave.buffer.HitTest(plotRect_, viewMin_, viewMax_, 0, 1.0, mx, index, type, value, pixelY)) continue;
         const int distance = std::abs(pixelY - my);
         // Strictly nearer only, so that ties keep the lower wave index.
         if (distance < bestDistance) {
@@ -611,9 +719,9 @@ void WaveChart::UpdateTooltip() {
         }
     }
     if (best < 0) return;
-    tooltipText_ = tooltipListener_ ? tooltipListener_->GetTooltipText(best, bestIndex, 0, sampleCount, bestValue,
-                                                                       tooltipContext_)
-                                    : QString();
+    tooltipText_ = tooltipListener_
+                       ? tooltipListener_->GetTooltipText(best, bestIndex, 0, sampleCount_, bestValue, tooltipContext_)
+                       : QString();
     tipActive_ = true;
     QToolTip::showText(mapToGlobal(lastMouse_), tooltipText_, this);
 }

@@ -5,21 +5,23 @@
 // layers and supplies tooltip texts.
 //
 // Painting is layered: the plot background (fill, owner layer, text items) is
-// rendered into its own image only when backgroundDirty is set, axis strips only
+// rendered into its own image only when it is marked dirty, axis strips only
 // when they are dirty; each paint recomputes the waves' points and composes them
 // over a copy of the background in the back buffer, then shows that buffer.
 //
-// Threads: everything runs on the UI thread except appends to a wave's buffer,
-// RequestRepaint and MarkBackgroundDirty, which a worker may call. Buffers lock
-// themselves and a paint holds a buffer's lock only while copying its window.
+// Threads: everything runs on the UI thread except appends to a wave's buffer
+// (WaveBuffer), RequestRepaint and MarkBackgroundDirty, which a worker may call.
+// Buffers lock themselves and a paint holds a buffer's lock only while copying its
+// window.
 
+#include <QColor>
 #include <QImage>
 #include <QWidget>
 
 #include <array>
 #include <atomic>
 #include <memory>
-#include <optional>
+#include <string>
 #include <vector>
 
 #include "chart/CCoordinate.h"
@@ -30,7 +32,7 @@
 class QPainter;
 
 // A drawing target handed to the draw listener: a painter already active on the
-// image, and the image's pixels (32 bits each, 0x00RRGGBB, row stride in bytes).
+// image, and the image's pixels (QImage::Format_RGB32, row stride in bytes).
 struct WaveWndSurface {
     QPainter* painter = nullptr;
     QImage* image = nullptr;
@@ -49,7 +51,7 @@ public:
     }
     // Non-zero when the listener drew the wave itself (the built-in drawing is skipped).
     virtual int OnDrawWave(const WaveWndSurface& back, const ChartRect& plotRect, int waveIndex,
-                           const std::vector<WavePoint>& points, int lineWidth, uint32_t color, int curveMode,
+                           const std::vector<WavePoint>& points, int lineWidth, const QColor& color, int curveMode,
                            uint64_t context) {
         (void)back, (void)plotRect, (void)waveIndex, (void)points, (void)lineWidth, (void)color, (void)curveMode,
             (void)context;
@@ -74,20 +76,15 @@ class WaveChart : public QWidget {
 public:
     static constexpr int MAX_WAVES = 256;
 
-    struct WaveInfo {
-        int32_t visible = 1;
-        uint32_t color = 0;  // 0x00BBGGRR
-        CWaveBuffer buffer;
-        std::vector<WavePoint> points;  // recomputed on every paint
-        int32_t tooltipEnabled = 1;
-    };
+    // The four axis strips around the plot.
+    enum StripSide : int { STRIP_LEFT = 0, STRIP_RIGHT = 1, STRIP_TOP = 2, STRIP_BOTTOM = 3 };
 
     struct AxisStrip {
-        int32_t visible = 0;
-        int32_t size = 0;     // width (left, right) or height (top, bottom)
-        ChartRect margins;    // insets taken off the strip's left, top, right and bottom edges
-        ChartRect area;       // after Layout, client coordinates
-        int32_t dirty = 0;    // labels must be drawn again
+        bool visible = false;
+        int32_t size = 0;    // width (left, right) or height (top, bottom); 0 while hidden
+        ChartRect margins;   // insets taken off the strip's left, top, right and bottom edges
+        ChartRect area;      // after layout, client coordinates
+        bool dirty = false;  // labels are drawn again at the next paint
         CCoordinate axis;
     };
 
@@ -97,17 +94,53 @@ public:
         ChartRect rect;  // client coordinates; empty = the whole plot
         int32_t align = 0;
         int32_t lineAlign = 0;
-        uint32_t color = 0xff000000;  // ARGB
-        double pointSize = 0;         // < 1: nothing is drawn
+        QColor color = Qt::black;
+        double pointSize = 0;  // < 1: nothing is drawn
     };
 
     explicit WaveChart(QWidget* parent = nullptr);
     ~WaveChart() override;
 
+    // ---- set-up (UI thread) ----
+    // The setters may come before or after Initialize and take effect at the next
+    // paint; where their order matters, the setter says so.
+
     // Reads the client size, builds the buffers and turns tooltips on.
     void Initialize();
+
+    // Waves 0 .. n - 1 are drawn (n is held to 0 .. MAX_WAVES); 1 at first.
+    void SetWaveCount(int n);
+    // A wave's colour, whether it is drawn and whether it names its samples in
+    // tooltips. At first every wave is drawn, has tooltips and a colour of its own.
+    // An index outside 0 .. MAX_WAVES - 1 is ignored.
+    void SetWaveColor(int index, const QColor& color);
+    void SetWaveVisible(int index, bool visible);
+    void SetWaveTooltipEnabled(int index, bool enabled);
+    // The pen width of every wave in pixels; 3 at first.
+    void SetLineWidth(int pixels);
+    // The plot's fill, opaque (alpha is ignored); black at first. An invalid colour
+    // leaves the background layer unfilled, for a draw listener that paints all of it.
+    void SetPlotBackground(const QColor& color);
+    // The strips and the corners between them, opaque; the button face F0F0F0 at first.
+    void SetFrameColor(const QColor& color);
+    // When on, every paint fits the value view to the waves (1.5 spans around 0).
+    void SetAutoScale(bool on);
+
+    // Shows the strip at that width (left, right) or height (top, bottom), inset by
+    // margins, and lays the chart out again. Every strip is hidden at first.
+    void ShowStrip(StripSide side, int size, const ChartRect& margins = {});
+    void HideStrip(StripSide side);
+    // The number of labels along the horizontal (top and bottom) or vertical (left and right) axes.
+    void SetXLabelCount(int n);
+    void SetYLabelCount(int n);
+    // The horizontal axes show these texts, evenly spaced, in place of numbers (the
+    // label count becomes their number); an empty list brings the numbers back.
+    void SetXLabels(const std::vector<std::string>& texts);
+
     void SetDoubleSamples();
     void SetValueRange(double min, double max);
+    // Samples per wave window. The first call also sets the horizontal axes to
+    // 0 .. n - 1, unless SetXRange came first.
     void SetSampleCount(int n);
     void SetWholeBlocksOnly(int flag);
     void SetXRange(double min, double max, double period);
@@ -116,46 +149,44 @@ public:
     void ClearData();
     // Creates or updates the text item of that index. A negative fontSize fits the
     // text into its rectangle with -fontSize as the largest size.
-    void SetText(int index, const QString& text, int fontSize, uint32_t argb, int align, int lineAlign,
+    void SetText(int index, const QString& text, int fontSize, const QColor& color, int align, int lineAlign,
                  const ChartRect* rect = nullptr);
-    void RecreateBuffers();
-    void Layout();
 
     void SetDrawListener(IWaveChartDrawListener* listener, uint64_t context);
     void SetTooltipListener(IWaveChartTooltipListener* listener, uint64_t context);
+    // Every layer (background and strips) is rendered again at the next paint.
+    void MarkLayersDirty();
 
-    // Thread-safe repaint request: at most one is queued at a time.
+    // ---- any thread ----
+
+    // The samples of a wave (index 0 .. MAX_WAVES - 1). A worker may append to it
+    // (the buffer locks itself) and then call RequestRepaint.
+    [[nodiscard]] CWaveBuffer& WaveBuffer(int index);
+    // Repaint request: at most one is queued at a time.
     void RequestRepaint();
     [[nodiscard]] bool IsRepaintPending() const { return repaintQueued_.load(); }
-    // Thread-safe: the background layer is rendered again at the next paint.
-    void MarkBackgroundDirty() { backgroundDirty.store(1); }
+    // The background layer is rendered again at the next paint.
+    void MarkBackgroundDirty() { backgroundDirty_.store(true); }
+
+    // ---- painting and reading back (UI thread) ----
 
     // Paints the chart onto target at (0, 0); the paint handler calls it.
     void Paint(QPainter& target);
 
+    [[nodiscard]] const ChartRect& PlotRect() const { return plotRect_; }
+    [[nodiscard]] const AxisStrip& Strip(StripSide side) const { return strips_[side]; }
+    // The value view, as set or as the automatic fit left it.
+    [[nodiscard]] double ViewMin() const { return viewMin_; }
+    [[nodiscard]] double ViewMax() const { return viewMax_; }
+    [[nodiscard]] int SampleCount() const { return sampleCount_; }
+    // The wave's points of the last paint, in client coordinates.
+    [[nodiscard]] const std::vector<WavePoint>& WavePoints(int index) const;
     [[nodiscard]] const QImage& BackBuffer() const { return backBuffer_; }
     [[nodiscard]] const QImage& PlotBuffer() const { return plotBuffer_; }
     [[nodiscard]] QString TooltipText() const { return tooltipText_; }
     [[nodiscard]] bool IsTooltipActive() const { return tipActive_; }
     // The text items in drawing order (copies, taken under the text lock).
     [[nodiscard]] std::vector<WaveText> Texts();
-
-    // Configuration the owner writes directly before calling the operations above.
-    int32_t clientWidth = 0;
-    int32_t clientHeight = 0;
-    int32_t plotBackgroundEnabled = 1;
-    uint32_t plotBackgroundColor = 0;  // red in the low byte, alpha in the high byte
-    int32_t lineWidth = 3;
-    int32_t waveCount = 1;
-    std::array<WaveInfo, MAX_WAVES> waves;
-    uint32_t frameColor = 0xF0F0F0;  // 0x00RRGGBB, the system's button face
-    ChartRect plotRect;
-    std::atomic<int32_t> backgroundDirty{0};
-    int32_t sampleCount = 64;
-    int32_t autoScale = 0;
-    double viewMin = -32767.0;
-    double viewMax = 32767.0;
-    AxisStrip left, right, top, bottom;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -164,13 +195,42 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    struct WaveInfo {
+        bool visible = true;
+        QColor color;
+        CWaveBuffer buffer;
+        std::vector<WavePoint> points;  // recomputed on every paint
+        bool tooltipEnabled = true;
+    };
+
+    // Builds the back buffer at the client size and lays the chart out.
+    void RecreateBuffers();
+    // Places the strips and the plot, and builds the plot's background layer.
+    void Layout();
     void RenderBackground();
     void ComposeWaves(QPainter& painter);
     void DrawCurve(QPainter& painter, const WaveInfo& wave);
     void DrawStrip(QPainter& painter, AxisStrip& strip);
+    void MarkStripsDirty();
     void UpdateTooltip();
     [[nodiscard]] bool AnyTooltipWave() const;
     [[nodiscard]] WaveWndSurface Surface(QPainter& painter, QImage& image) const;
+    [[nodiscard]] WaveInfo* Wave(int index);
+
+    int32_t clientWidth_ = 0;
+    int32_t clientHeight_ = 0;
+    QColor plotBackground_ = Qt::black;
+    QColor frameColor_{0xF0, 0xF0, 0xF0};
+    int32_t lineWidth_ = 3;
+    int32_t waveCount_ = 1;
+    std::array<WaveInfo, MAX_WAVES> waves_;
+    std::array<AxisStrip, 4> strips_;  // by StripSide
+    ChartRect plotRect_;
+    std::atomic<bool> backgroundDirty_{false};
+    int32_t sampleCount_ = 64;
+    bool autoScale_ = false;
+    double viewMin_ = -32767.0;
+    double viewMax_ = 32767.0;
 
     QImage backBuffer_;  // client-sized
     QImage plotBuffer_;  // plot-sized background layer

@@ -12,18 +12,11 @@
 
 namespace {
 
-uint32_t ArgbFromColorref(uint32_t colorref) {
-    return 0xFF000000u | ((colorref & 0xFF) << 16) | (colorref & 0xFF00) | ((colorref >> 16) & 0xFF);
-}
-
-constexpr uint32_t BUTTON_FACE = 0xFFF0F0F0;  // the system's button face
-constexpr uint32_t BUTTON_TEXT = 0x000000;
-constexpr uint32_t DARK_BACKGROUND = 0xFF2A323C;
+constexpr QRgb DARK_BACKGROUND = 0xFF2A323C;
 
 }  // namespace
 
-ColorLabel::ColorLabel(QWidget* parent)
-    : QLabel(parent), backgroundArgb_(BUTTON_FACE), textColor_(BUTTON_TEXT) {
+ColorLabel::ColorLabel(QWidget* parent) : QLabel(parent) {
     // All drawing comes from the memory image; nothing is erased first.
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -52,20 +45,20 @@ void ColorLabel::SetDarkStyle(GpBitmap* picture, const std::optional<QString>& t
     lineAlign_ = STRING_ALIGN_CENTER;
     formatFlags_ = 0;
     layoutMode_ = LAYOUT_LINES;
-    textColor_ = 0xFFFFFF;
+    textColor_ = Qt::white;
     SetBitmap(picture);
-    backgroundArgb_ = DARK_BACKGROUND;
+    background_ = QColor::fromRgb(DARK_BACKGROUND);
     if (text) setText(*text);
     update();
 }
 
-void ColorLabel::SetBackgroundColor(uint32_t argb) {
-    backgroundArgb_ = argb;
+void ColorLabel::SetBackgroundColor(const QColor& color) {
+    background_ = color;
     update();
 }
 
-void ColorLabel::SetTextColor(uint32_t colorref) {
-    textColor_ = colorref;
+void ColorLabel::SetTextColor(const QColor& color) {
+    textColor_ = color;
     update();
 }
 
@@ -166,13 +159,13 @@ void ColorLabel::paintEvent(QPaintEvent*) {
             painter.setRenderHint(QPainter::SmoothPixmapTransform);
             painter.drawImage(QRectF(rect), picture_->image, QRectF(picture_->image.rect()));
         } else {
-            painter.fillRect(rect, QColor::fromRgba(backgroundArgb_));
+            painter.fillRect(rect, background_);
         }
         const QString content = text();
         if (!content.isEmpty()) {
             const QFont font = DrawingFont();
             painter.setFont(font);
-            painter.setPen(QColor::fromRgba(ArgbFromColorref(textColor_)));
+            painter.setPen(textColor_);
             painter.setRenderHint(QPainter::TextAntialiasing);
             if (layoutMode_ == LAYOUT_LINES) {
                 DrawLines(painter, rect, font);

@@ -3,6 +3,7 @@
 // a stretched picture as background, the text over it in its own colour, font and
 // alignment, either as one block or as lines spread evenly over the height.
 
+#include <QColor>
 #include <QLabel>
 
 #include <memory>
@@ -30,12 +31,12 @@ public:
     // and vertically centred, lines spread out, white text on 0xFF2A323C.
     void SetDarkStyle(GpBitmap* picture, const std::optional<QString>& text, int fontSize);
 
-    void SetBackgroundColor(uint32_t argb);
-    void SetTextColor(uint32_t colorref);  // 0x00BBGGRR
+    void SetBackgroundColor(const QColor& color);
+    void SetTextColor(const QColor& color);
     void SetLayoutMode(int mode);
 
-    [[nodiscard]] uint32_t BackgroundColor() const { return backgroundArgb_; }
-    [[nodiscard]] uint32_t TextColor() const { return textColor_; }
+    [[nodiscard]] QColor BackgroundColor() const { return background_; }
+    [[nodiscard]] QColor TextColor() const { return textColor_; }
     [[nodiscard]] int LayoutModeValue() const { return layoutMode_; }
     [[nodiscard]] bool HasPicture() const { return picture_ != nullptr; }
 
@@ -58,9 +59,9 @@ private:
     void DrawLines(QPainter& painter, const QRect& rect, const QFont& font) const;
 
     std::unique_ptr<GpBitmap, BitmapDeleter> picture_;
-    uint32_t backgroundArgb_;
+    QColor background_{0xF0, 0xF0, 0xF0};  // the system's button face
     std::optional<QFont> ownFont_;
-    uint32_t textColor_;
+    QColor textColor_ = Qt::black;
     int align_ = STRING_ALIGN_CENTER;
     int lineAlign_ = STRING_ALIGN_CENTER;
     int formatFlags_ = 0;

@@ -38,7 +38,7 @@ public:
 
     [[nodiscard]] WaveChart& Window() { return wnd_; }
     // Left edge of the shading in client coordinates; the plot's right edge when nothing is shaded.
-    [[nodiscard]] int InactiveLeft() const { return InactiveLeft(wnd_.plotRect); }
+    [[nodiscard]] int InactiveLeft() const { return InactiveLeft(wnd_.PlotRect()); }
 
     void OnDrawEnd(const WaveWndSurface& back, const ChartRect& plotRect, uint64_t context) override;
 
@@ -48,7 +48,7 @@ private:
 
     WaveChart& wnd_;
     const ParamSetting* params_ = nullptr;
-    uint32_t inactiveColor_ = TargetChartSettings{}.EnergyWaveWnd_InactiveColor;  // ARGB
+    QColor inactiveColor_ = QColor::fromRgba(TargetChartSettings{}.EnergyWaveWnd_InactiveColor);
     double triggerDb_[TARGET_GATE_COUNT] = {};
     double holdDb_[TARGET_GATE_COUNT] = {};
     std::atomic<bool> ready_{false};  // set once the window is configured for doubles

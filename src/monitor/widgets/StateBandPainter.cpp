@@ -18,10 +18,10 @@ StateBandPainter::StateBandPainter() {
 }
 
 void StateBandPainter::SetStyle(const TargetChartSettings& settings, double uiScale) {
-    colors_[BAND_NO_REPORT] = 0xFF000000;
-    colors_[BAND_NOBODY] = settings.DistanceWaveWnd_NobodyColor;
-    colors_[BAND_MOTION] = settings.DistanceWaveWnd_MotionColor;
-    colors_[BAND_MOTIONLESS] = settings.DistanceWaveWnd_MotionlessColor;
+    colors_[BAND_NO_REPORT] = Qt::black;
+    colors_[BAND_NOBODY] = QColor::fromRgba(settings.DistanceWaveWnd_NobodyColor);
+    colors_[BAND_MOTION] = QColor::fromRgba(settings.DistanceWaveWnd_MotionColor);
+    colors_[BAND_MOTIONLESS] = QColor::fromRgba(settings.DistanceWaveWnd_MotionlessColor);
     // In doubles first: a huge configured height must not wrap to a negative one.
     const double height = static_cast<double>(settings.DistanceWaveWnd_StateHeight) * uiScale;
     bandHeight_ = height <= 0 ? 0 : height >= 1 << 20 ? 1 << 20 : static_cast<int>(height);
@@ -39,6 +39,6 @@ void StateBandPainter::OnDrawBackground(const WaveWndSurface& plot, const ChartR
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     for (const StateBandSegment& segment : StateBandSegments(history_.data(), STATE_HISTORY_LENGTH, rect.Width()))
         painter.fillRect(QRect(rect.left + segment.start, rect.top, segment.end - segment.start, height),
-                         QColor::fromRgba(colors_[segment.cls]));
+                         colors_[segment.cls]);
     painter.restore();
 }

@@ -41,6 +41,6 @@ public:
 private:
     StateBandSource source_;
     StateHistory history_;
-    uint32_t colors_[4] = {};  // ARGB by StateBandClass: no report, nobody, motion, motionless
+    QColor colors_[4];  // by StateBandClass: no report, nobody, motion, motionless
     int bandHeight_ = 0;
 };

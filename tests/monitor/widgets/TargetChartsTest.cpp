@@ -11,6 +11,7 @@
 
 #include "../ReportStream.h"
 #include "app/StringTable.h"
+#include "app/XMLParser.h"
 #include "chart/widgets/WaveChart.h"
 #include "monitor/AcquisitionWorker.h"
 #include "monitor/widgets/TargetCharts.h"
@@ -89,7 +90,7 @@ TEST_F(TargetChartsTest, FirstDisplayShowsTheRecordsThresholdsOverAZeroCurveAndA
     for (uint32_t& t : params.GateTriggerThreshold) t = 80;
     for (uint32_t& t : params.GateHoldThreshold) t = 20;
     Setup();
-    ASSERT_EQ(energy.plotRect, (ChartRect{PLOT_LEFT, 0, PLOT_LEFT + PLOT_WIDTH, PLOT_HEIGHT}));
+    ASSERT_EQ(energy.PlotRect(), (ChartRect{PLOT_LEFT, 0, PLOT_LEFT + PLOT_WIDTH, PLOT_HEIGHT}));
     const QImage e = Grab(energy);
     const int x = PLOT_LEFT + 150;
     EXPECT_TRUE(Near(e.pixel(x, RowOf(80, 0, 100)), 0xFF0000)) << std::hex << e.pixel(x, RowOf(80, 0, 100));
@@ -104,7 +105,7 @@ TEST_F(TargetChartsTest, FirstDisplayShowsTheRecordsThresholdsOverAZeroCurveAndA
     const QImage r = Grab(range);
     for (int column : {0, PLOT_WIDTH / 2, PLOT_WIDTH - 1})
         EXPECT_EQ(r.pixel(PLOT_LEFT + column, 40) & 0xFFFFFF, 0u) << column;
-    EXPECT_DOUBLE_EQ(range.viewMax, 8.4);
+    EXPECT_DOUBLE_EQ(range.ViewMax(), 8.4);
 }
 
 TEST_F(TargetChartsTest, GatesBeyondTheDetectionRangeAreShaded) {
@@ -134,6 +135,39 @@ TEST_F(TargetChartsTest, GatesBeyondTheDetectionRangeAreShaded) {
     params.RangeResolution = 0;
     energy.update();
     EXPECT_EQ(Grab(energy).pixel(PLOT_LEFT + PLOT_WIDTH - 1, row) & 0xFFFFFF, 0u);
+}
+
+// Colours read from a configuration file look as they always did: the file keeps
+// the energy plot's colour with red in the low byte and the band's as 0xAARRGGBB.
+TEST_F(TargetChartsTest, StoredColoursKeepTheirOnScreenColour) {
+    struct Case {
+        const char* active;  // EnergyWaveWnd_ActiveColor as stored
+        const char* motion;  // DistanceWaveWnd_MotionColor as stored
+        QRgb plot;           // an empty spot of the energy plot
+        QRgb band;           // the band of a moving target
+    } cases[] = {
+        {"0xff000000", "0xfffc5d45", 0x000000, 0xFC5D45},  // the defaults
+        {"0xff602010", "0xff102060", 0x102060, 0x102060},
+        {"0xff0000ff", "0xff0000ff", 0xFF0000, 0x0000FF},  // one number, two meanings
+        {"0x00602010", "0xff336699", 0x102060, 0x336699},  // the plot is opaque whatever the alpha byte says
+    };
+    StateHistory moving;
+    moving.fill(TARGET_STATE_MOVING);
+    for (const auto& c : cases) {
+        XMLParser doc;
+        const std::string xml = std::string(R"(<AppConfig><ObjectInfo EnergyWaveWnd_ActiveColor=")") + c.active +
+                                R"(" DistanceWaveWnd_MotionColor=")" + c.motion + R"("/></AppConfig>)";
+        doc.LoadBuffer(xml.data(), xml.size());
+        XMLNode objectInfo = doc.FindElement("AppConfig").FindChild("ObjectInfo");
+        LoadTargetChartSettings(objectInfo, charts.settings);
+        Setup();
+        charts.Band().SetHistory(moving);
+        range.MarkBackgroundDirty();
+        EXPECT_EQ(Grab(energy).pixel(PLOT_LEFT + 200, 150) & 0xFFFFFF, c.plot) << c.active;
+        EXPECT_EQ(Grab(range).pixel(PLOT_LEFT + 80, 40) & 0xFFFFFF, c.band) << c.motion;
+        SaveTargetChartSettings(objectInfo, charts.settings);
+        EXPECT_EQ(objectInfo.GetAttributeText("EnergyWaveWnd_ActiveColor"), c.active) << "saved as it was stored";
+    }
 }
 
 // Forwards the worker's reports to the charts, as the page's sink does.
@@ -195,26 +229,26 @@ TEST_F(TargetChartsTest, ReportsFromTheWorkerFillBothChartsAndTheBandInTheSettin
         // The newest distance, 2.5 m, at the right end of the range curve.
         EXPECT_TRUE(Near(r.pixel(PLOT_LEFT + PLOT_WIDTH - 3, RowOf(2.5, 0, 8.4)), 0xFF0000));
 
-        const std::vector<double> energies = energy.waves[0].buffer.GetValues();
+        const std::vector<double> energies = energy.WaveBuffer(0).GetValues();
         ASSERT_EQ(energies.size(), 32u);
         EXPECT_NEAR(energies.back(), 20.0, 1e-9);  // raw 1015: 20 * log10(10)
-        EXPECT_DOUBLE_EQ(range.waves[0].buffer.GetValues().back(), 2.5);
+        EXPECT_DOUBLE_EQ(range.WaveBuffer(0).GetValues().back(), 2.5);
 
         // A new scale re-renders the background with no report since: the band stays,
         // the energy curve is cleared, the range curve is kept.
         charts.SetupCharts(1.0);
         const QImage again = Grab(range);
         EXPECT_EQ(again.pixel(PLOT_LEFT + 400, row) & 0xFFFFFF, 0x445566u);
-        EXPECT_DOUBLE_EQ(energy.waves[0].buffer.GetValues().back(), 0.0);
-        EXPECT_DOUBLE_EQ(energy.waves[1].buffer.GetValues().back(), params.GateTriggerThreshold[15]);
-        EXPECT_DOUBLE_EQ(range.waves[0].buffer.GetValues().back(), 2.5);
+        EXPECT_DOUBLE_EQ(energy.WaveBuffer(0).GetValues().back(), 0.0);
+        EXPECT_DOUBLE_EQ(energy.WaveBuffer(1).GetValues().back(), params.GateTriggerThreshold[15]);
+        EXPECT_DOUBLE_EQ(range.WaveBuffer(0).GetValues().back(), 2.5);
         charts.SetBandSource({});
     }
 }
 
 TEST_F(TargetChartsTest, LayoutScaleMultipliesStripsBandAndLines) {
     Setup(2.0);
-    EXPECT_EQ(range.plotRect, (ChartRect{100, 0, WIDTH, HEIGHT - 48}));
+    EXPECT_EQ(range.PlotRect(), (ChartRect{100, 0, WIDTH, HEIGHT - 48}));
     StateHistory history;
     history.fill(TARGET_STATE_MOVING);
     charts.Band().SetHistory(history);
@@ -236,10 +270,10 @@ TEST_F(TargetChartsTest, RefreshParamsFollowsANewRecord) {
     charts.RefreshParams();
     const QImage e = Grab(energy);
     EXPECT_TRUE(Near(e.pixel(PLOT_LEFT + 150, RowOf(70, 0, 100)), 0xFF0000));
-    EXPECT_DOUBLE_EQ(energy.waves[0].buffer.GetValues().back(), 0.0) << "the energy curve drops to 0 dB";
-    EXPECT_DOUBLE_EQ(range.viewMin, 1.0);
-    EXPECT_DOUBLE_EQ(range.viewMax, 5.6);
-    EXPECT_DOUBLE_EQ(range.waves[0].buffer.GetValues().back(), 3.0);
+    EXPECT_DOUBLE_EQ(energy.WaveBuffer(0).GetValues().back(), 0.0) << "the energy curve drops to 0 dB";
+    EXPECT_DOUBLE_EQ(range.ViewMin(), 1.0);
+    EXPECT_DOUBLE_EQ(range.ViewMax(), 5.6);
+    EXPECT_DOUBLE_EQ(range.WaveBuffer(0).GetValues().back(), 3.0);
 }
 
 TEST_F(TargetChartsTest, TooltipsNameTheGateOrTheTimeAndTheValue) {
