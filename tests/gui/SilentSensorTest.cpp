@@ -94,8 +94,9 @@ TEST_F(SilentSensorTest, ThePageIsBusyWhileTheSensorThreadWorks)
     EXPECT_EQ(window->FindPage<ParameterPage>()->cursor().shape(), Qt::BusyCursor);
     EXPECT_EQ(window->NoticeText(), "Waiting for the sensor…");
     // A picture of the waiting window, for the documentation, when a folder is named.
-    if (const char* folder = std::getenv("PALO_SCREENSHOT_DIR"); folder && *folder)
+    if (const char* folder = std::getenv("PALO_SCREENSHOT_DIR"); folder && *folder) {
         EXPECT_TRUE(window->grab().save(QString::fromLocal8Bit(folder) + QStringLiteral("/waiting-for-sensor-en.png")));
+    }
     // The page buttons still switch pages meanwhile.
     QTest::mouseClick(Button("1188"), Qt::LeftButton);
     QTest::mouseClick(Button("1187"), Qt::LeftButton);
