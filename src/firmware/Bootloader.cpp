@@ -239,8 +239,10 @@ bool CBootloader::EnterBootloader(uint32_t& result) {
         Log(TEXT_BOOT_RESET_FAILED, LoadStringText(TEXT_BOOT_RESET_FAILED));
         return false;
     }
-    if (SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, commandTimeoutMs) != 0 ||
-        result != RUNNING_MODE_BOOTLOADER) {
+    const uint16_t status = SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, commandTimeoutMs);
+    if (status != 0 || result != RUNNING_MODE_BOOTLOADER) {
+        // A sensor that says it still runs its application did not take the reset.
+        if (status == 0) bootloaderPhase_ = false;
         Log(TEXT_BOOT_RESET_FAILED, LoadStringText(TEXT_BOOT_RESET_FAILED));
         return false;
     }

@@ -255,7 +255,8 @@ void FirmwarePage::LoadUpdateAddress() {
         updateAddress_->setToolTip(FromUtf8(LoadStringText(TEXT_UPDATE_ADDRESS_FROM_ENVIRONMENT)));
         return;
     }
-    updateAddress_->setText(FromUtf8(ConfiguredUpdateAddress(AppConfigRoot())));
+    addressInFile_ = ConfiguredUpdateAddress(AppConfigRoot());
+    updateAddress_->setText(FromUtf8(addressInFile_));
 }
 
 void FirmwarePage::CommitUpdateAddress() {
@@ -264,14 +265,20 @@ void FirmwarePage::CommitUpdateAddress() {
     XMLNode root = AppConfigRoot();
     if (!root || ConfiguredUpdateAddress(root) == address) return;
     root.GetOrAddChild("Upgrade").SetAttributeText("Url", address);
-    if (!SaveAppConfig() && notify_) notify_(FormatStringText(TEXT_UPDATE_ADDRESS_NOT_SAVED, GetAppConfigPath().c_str()));
+    if (SaveAppConfig()) {
+        addressInFile_ = address;
+    } else if (notify_) {
+        notify_(FormatStringText(TEXT_UPDATE_ADDRESS_NOT_SAVED, GetAppConfigPath().c_str()));
+    }
 }
 
 std::string FirmwarePage::UpdateAddressForCheck() {
     CommitUpdateAddress();
     XMLNode root = AppConfigRoot();
-    // A user may have written the address into the file while the tool runs.
-    if (const auto inFile = UpdateAddressInFile(); inFile && root && *inFile != ConfiguredUpdateAddress(root)) {
+    // A user may have written another address into the file while the tool runs
+    // (a file that this page could not save to still holds the old one: no change).
+    if (const auto inFile = UpdateAddressInFile(); inFile && root && *inFile != addressInFile_) {
+        addressInFile_ = *inFile;
         root.GetOrAddChild("Upgrade").SetAttributeText("Url", *inFile);
         if (!updateAddress_->isReadOnly()) updateAddress_->setText(FromUtf8(*inFile));
         const std::string text = FormatStringText(TEXT_UPDATE_ADDRESS_FROM_FILE, GetAppConfigPath().c_str(), inFile->c_str());

@@ -180,6 +180,7 @@ private:
     std::unique_ptr<CBootloader> boot_;  // the firmware procedures, on the claimed line
     std::unique_ptr<FetchListener> fetchListener_;
     std::string imagePath_;
+    std::string addressInFile_;  // the update address appConfig.xml held when last read or saved
 
     // Set by the page before the worker starts, read by the worker only.
     std::string workerAddress_;
