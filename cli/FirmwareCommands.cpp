@@ -1,9 +1,13 @@
 // fw info, fw flash: the bootloader procedures with their log lines and a progress bar.
 // fw versions, fetch, update: the update server's catalogue, a verified fetch, and
 // fetch-then-flash. fw publish: a version added to a catalogue folder.
+#include <signal.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -68,6 +72,10 @@ public:
     void ScrollLogToEnd() override {}
     void OnRunningMode(uint32_t mode) override { runningMode_ = mode; }
     void OnDeviceId(uint32_t deviceId) override { deviceId_ = deviceId; }
+    void OnImageInfo(uint32_t length, uint32_t checksum) override {
+        imageLength_ = length;
+        imageChecksum_ = checksum;
+    }
 
     [[nodiscard]] bool OpenFailed() const { return openFailed_; }
     [[nodiscard]] const std::vector<PartitionItem>& Partitions() const { return partitions_; }
@@ -75,7 +83,14 @@ public:
     [[nodiscard]] const char* RunningMode() const { return RunningModeName(runningMode_.value_or(0)); }
     // -1 when the sensor did not say.
     [[nodiscard]] long long DeviceId() const { return deviceId_ ? static_cast<long long>(*deviceId_) : -1; }
+    [[nodiscard]] uint32_t ImageLength() const { return imageLength_; }
+    [[nodiscard]] uint32_t ImageChecksum() const { return imageChecksum_; }
     void FinishBar() { bar_.Finish(); }
+    // A notice from another thread (the Ctrl+C relay), on a clean line.
+    void Notice(const std::string& text) {
+        bar_.Finish();
+        PrintError(text);
+    }
 
 private:
     // The log lines that report a failed step; they go where errors go.
@@ -100,18 +115,53 @@ private:
     std::vector<PartitionItem> partitions_;
     std::optional<uint32_t> runningMode_;
     std::optional<uint32_t> deviceId_;
+    uint32_t imageLength_ = 0;
+    uint32_t imageChecksum_ = 0;
 };
 
-// Ctrl+C during a procedure asks the bootloader to stop before its next packet.
+// ---- Ctrl+C during fw flash and fw update
+// A download that stops half-way leaves the sensor in its bootloader without an
+// application. Until the sensor is sent into its bootloader, Ctrl+C stops at once
+// and the sensor is unchanged. From then on the first Ctrl+C only says that the
+// image is finished first; a second one interrupts before the next packet, and the
+// command says where that leaves the sensor. A third ends the program at once.
+
+volatile std::sig_atomic_t gFlashInterrupts = 0;
+
+extern "C" void OnFlashInterrupt(int) {
+    gFlashInterrupts = gFlashInterrupts + 1;
+    if (gFlashInterrupts >= 2) std::signal(SIGINT, SIG_DFL);
+}
+
+void InstallFlashInterruptHandler() {
+    gFlashInterrupts = 0;
+    struct sigaction action = {};
+    action.sa_handler = OnFlashInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+[[nodiscard]] int FlashInterrupts() { return gFlashInterrupts; }
+
+// Every port's download sees the same Ctrl+C; the notice is printed once.
+std::atomic<bool> gFinishingNoticePrinted{false};
+
+// Hands Ctrl+C to one download: a stop request when it may stop, the notice when
+// it finishes first.
 class InterruptRelay {
 public:
-    explicit InterruptRelay(CBootloader& boot) : thread_([this, &boot] {
+    InterruptRelay(CBootloader& boot, TerminalBootSink& sink) : thread_([this, &boot, &sink] {
+        bool stopped = false;
         while (!done_.load()) {
-            if (InterruptRequested()) {
+            const int presses = FlashInterrupts();
+            if (!stopped && (presses >= 2 || (presses == 1 && !boot.InBootloaderPhase()))) {
                 boot.RequestStop();
-                return;
+                stopped = true;
+            } else if (!stopped && presses == 1 && !gFinishingNoticePrinted.exchange(true)) {
+                sink.Notice(Text(TEXT_FLASH_FINISHING));
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }) {}
     ~InterruptRelay() {
@@ -183,24 +233,27 @@ int RunInfo(const PortOptions& port, bool json) {
 }
 
 // Queries the sensor, checks that the partition can be programmed, downloads the
-// image. The exit code, with every failure printed.
-int QueryAndFlash(const PortOptions& port, const std::function<std::string()>& imageForPartition, int partition) {
-    TerminalBootSink sink(false);
+// image. The exit code, with every failure printed; with json the log goes to
+// standard error and a download that succeeded prints its object on standard output.
+// Ctrl+C as above (InstallFlashInterruptHandler first).
+int QueryAndFlash(const PortOptions& port, const std::function<std::string()>& imageForPartition, int partition,
+                  bool json) {
+    TerminalBootSink sink(json);
     SensorSession sensor;
     SensorSession::LineClaim claim = sensor.ClaimLine();
     CBootloader boot(sink, &claim.Line());
     Configure(boot, port);
-    InstallInterruptHandler();
-    InterruptRelay relay(boot);
+    InterruptRelay relay(boot, sink);
     // The query tells whether the sensor already runs its bootloader (then no reset
     // is sent) and which partitions it lets us program.
     if (const int rc = QueryInfo(boot, sink, port); rc != EXIT_OK) return rc;
+    const std::string modeBefore = sink.RunningMode();
     const auto& items = sink.Partitions();
     if (std::none_of(items.begin(), items.end(), [&](const PartitionItem& item) { return item.tag == partition; })) {
         PrintError(Text(TEXT_PARTITION_NOT_PROGRAMMABLE, partition, PartitionNames(items).c_str()));
         return EXIT_FAILED;
     }
-    if (InterruptRequested()) {
+    if (FlashInterrupts() > 0) {
         PrintError(Text(TEXT_STOPPED));
         return EXIT_FAILED;
     }
@@ -209,22 +262,39 @@ int QueryAndFlash(const PortOptions& port, const std::function<std::string()>& i
     boot.selectedPartition = partition;
     const bool ok = boot.DownloadFW(partition, image);
     sink.FinishBar();
-    if (ok) return EXIT_OK;
+    if (ok) {
+        if (FlashInterrupts() > 0) PrintError(Text(TEXT_FLASH_COMPLETED_AFTER_CTRL_C));
+        if (json) {
+            char checksum[16];
+            std::snprintf(checksum, sizeof checksum, "0x%08x", sink.ImageChecksum());
+            PrintLine(JsonText({{"image", image},
+                                {"partition", partition},
+                                {"size", sink.ImageLength()},
+                                {"checksum", checksum},
+                                {"running_mode_before", modeBefore}}));
+        }
+        return EXIT_OK;
+    }
     if (sink.OpenFailed()) {
         PrintError(CleanText(PortOpenFailureText(port.port, boot.Line()->LastOpenError())));
         return EXIT_PORT_ERROR;
     }
-    if (InterruptRequested()) PrintError(Text(TEXT_STOPPED));
+    // Where the download left the sensor, and how to recover it.
+    if (boot.LeftInBootloader()) {
+        PrintError(Text(boot.WasInterrupted() ? TEXT_FLASH_INTERRUPTED : TEXT_FLASH_FAILED_IN_BOOTLOADER, port.port.c_str()));
+    } else if (boot.WasInterrupted() || FlashInterrupts() > 0) {
+        PrintError(Text(TEXT_STOPPED));
+    }
     return EXIT_FAILED;
 }
 
-int RunFlash(const PortOptions& port, const std::string& image, int partition) {
+int RunFlash(const PortOptions& port, const std::string& image, int partition, bool json) {
     // Checked before the port is taken: a FIFO or a device would block or never end.
     if (std::string why; !IsReadableRegularFile(image, &why)) {
         PrintError(Text(TEXT_IMAGE_UNREADABLE, image.c_str(), why.c_str()));
         return EXIT_FAILED;
     }
-    return QueryAndFlash(port, [&] { return image; }, partition);
+    return QueryAndFlash(port, [&] { return image; }, partition, json);
 }
 
 // ------------------------------------------------------------------ update server
@@ -263,21 +333,24 @@ void PrintServerFailure(int messageId, const CUpgradeClient& client, const std::
 // Fetch progress: the bar on a terminal, Ctrl+C cancels.
 class FetchProgress : public INetFileCopyProgressListener {
 public:
+    explicit FetchProgress(std::function<bool()> interrupted) : interrupted_(std::move(interrupted)) {}
     int OnProgress(void*, uint64_t done, uint64_t total, double) override {
         bar_.SetMaximum(total > 0 ? total : 1);
         bar_.SetValue(done);
-        return InterruptRequested() ? 0 : 1;
+        return interrupted_() ? 0 : 1;
     }
     void Finish() { bar_.Finish(); }
 
 private:
+    std::function<bool()> interrupted_;
     ProgressBar bar_;
 };
 
-// Fetches the version into the firmware folder; false after printing why.
-bool FetchVersion(CUpgradeClient& client, const std::string& version, FirmwareFetchResult& result) {
-    InstallInterruptHandler();
-    FetchProgress progress;
+// Fetches the version into the firmware folder; false after printing why. Ctrl+C
+// is asked through interrupted (its handler installed by the caller).
+bool FetchVersion(CUpgradeClient& client, const std::string& version, FirmwareFetchResult& result,
+                  const std::function<bool()>& interrupted) {
+    FetchProgress progress(interrupted);
     result = FetchFirmwareVersion(client, version, FirmwareFolder(), &progress);
     progress.Finish();
     if (result.Ok()) return true;
@@ -346,7 +419,8 @@ int RunVersions(const UpdateOptions& options, const std::string& portPath, int b
 int RunFetch(const UpdateOptions& options, const std::string& version, bool json) {
     CUpgradeClient client = MakeClient(options);
     FirmwareFetchResult result;
-    if (!FetchVersion(client, version, result)) return EXIT_FAILED;
+    InstallInterruptHandler();
+    if (!FetchVersion(client, version, result, [] { return InterruptRequested(); })) return EXIT_FAILED;
     if (json) {
         Json out;
         out["version"] = version;
@@ -363,11 +437,12 @@ int RunFetch(const UpdateOptions& options, const std::string& version, bool json
 
 int RunUpdate(const UpdateOptions& options, const std::string& version, int partition, const PortOptions& port) {
     CUpgradeClient client = MakeClient(options);
+    InstallFlashInterruptHandler();
     return QueryAndFlash(
         port,
         [&]() -> std::string {
             FirmwareFetchResult result;
-            if (!FetchVersion(client, version, result)) return {};
+            if (!FetchVersion(client, version, result, [] { return FlashInterrupts() > 0; })) return {};
             const std::string image = PartitionImagePath(result.versionFolder, partition);
             if (!IsFileExist(image)) {
                 PrintError(Text(TEXT_BIN_FILE_ERROR));
@@ -377,7 +452,7 @@ int RunUpdate(const UpdateOptions& options, const std::string& version, int part
             PrintLine(Text(TEXT_FETCHED_INTO, version.c_str(), image.c_str()));
             return image;
         },
-        partition);
+        partition, false);
 }
 
 int RunPublish(const std::string& folder, const std::string& version, const std::vector<std::string>& images,
@@ -429,12 +504,16 @@ void AddFirmwareCommands(CLI::App& app, CommandList& commands) {
         auto port = std::make_shared<PortListOptions>();
         auto image = std::make_shared<std::string>();
         auto partition = std::make_shared<int>(-1);
+        auto json = std::make_shared<bool>(false);
         AddPortListOptions(flash, *port);
         flash->add_option("IMAGE", *image, "Firmware image (APPn.bin)")->required()->check(CLI::ExistingFile);
         flash->add_option("--partition", *partition, "Partition index (0 = App0)")->required()->check(CLI::Range(0, 31));
-        commands.push_back({flash, [port, image, partition] {
-            return RunOnEveryPort(*port, false,
-                                  [&](const PortOptions& one) { return RunFlash(one, *image, *partition); });
+        flash->add_flag("--json", *json, "Print JSON (the log lines go to standard error)");
+        commands.push_back({flash, [port, image, partition, json] {
+            // One handler for every port's download: each sees the same Ctrl+C.
+            InstallFlashInterruptHandler();
+            return RunOnEveryPort(*port, *json,
+                                  [&](const PortOptions& one) { return RunFlash(one, *image, *partition, *json); });
         }});
     }
     {

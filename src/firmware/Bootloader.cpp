@@ -45,6 +45,17 @@ bool OpenPortNumber(SensorLine& line, int portNumber, int baudRate) {
 
 constexpr int MAX_PARTITION = 31;
 
+// The running mode's name as a label shows it: the names are the sensor's own,
+// only "Unknown" is a word of the user-interface language.
+std::string RunningModeText(uint32_t mode) {
+    switch (mode) {
+    case RUNNING_MODE_BOOTLOADER:
+    case RUNNING_MODE_APP0:
+    case RUNNING_MODE_APP1: return RunningModeName(mode);
+    default: return LoadStringText(TEXT_RUNNING_MODE_UNKNOWN);
+    }
+}
+
 }  // namespace
 
 // ---- Commands, checksums and packets ------------------------------------------
@@ -67,6 +78,23 @@ uint16_t ReadBootAck(eRADAR_PROTOCOL_VERSION, const uint8_t* reply, int length, 
     auto* result = reinterpret_cast<uint32_t*>(static_cast<uintptr_t>(context));
     if (result) *result = ReadLE32(reply + 2);
     return ReadLE16(reply);
+}
+
+bool QueryRunningMode(SensorLine& line, uint32_t& mode, int timeoutMs) {
+    line.StartCmdMode(50);
+    uint32_t result = 0;
+    const bool answered = line.SendCommand(BOOT_CMD_READ_MODE, nullptr, 0, ReadBootAck,
+                                           reinterpret_cast<uintptr_t>(&result), timeoutMs) == 0;
+    if (answered) mode = result;
+    if (!answered || result != RUNNING_MODE_BOOTLOADER) line.StopCmdMode();
+    return answered;
+}
+
+std::string ByteCountText(uint64_t count) {
+    if (count == 1) return LoadStringText(TEXT_ONE_BYTE);
+    std::string digits = std::to_string(count);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return FormatStringText(TEXT_BYTE_COUNT, digits.c_str());
 }
 
 uint32_t ImagePadCount(size_t length) { return length % 4 ? static_cast<uint32_t>(4 - length % 4) : 0; }
@@ -127,6 +155,8 @@ void CBootloader::RequestStop() {
 void CBootloader::ClearStop() {
     stop_ = 0;
     stopEvent_.Reset();
+    leftInBootloader_ = false;
+    interrupted_ = false;
 }
 
 void CBootloader::Log(int stringId, const std::string& text) { sink_.AppendLog(stringId, text); }
@@ -163,11 +193,11 @@ bool CBootloader::UpdateFWInfo() {
     uint32_t result = 0;
     if (SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, commandTimeoutMs) != 0) {
         Log(TEXT_BOOT_MODE_FAILED, LoadStringText(TEXT_BOOT_MODE_FAILED));
-        sink_.SetLabel(BootLabel::RunningMode, FormatStringText(TEXT_CURRENT_FIRMWARE, "Unknown"));
+        sink_.SetLabel(BootLabel::RunningMode, FormatStringText(TEXT_CURRENT_FIRMWARE, LoadStringText(TEXT_RUNNING_MODE_UNKNOWN).c_str()));
     } else {
         inBootloader = result == RUNNING_MODE_BOOTLOADER ? 1 : 0;
         sink_.OnRunningMode(result);
-        sink_.SetLabel(BootLabel::RunningMode, FormatStringText(TEXT_CURRENT_FIRMWARE, RunningModeName(result)));
+        sink_.SetLabel(BootLabel::RunningMode, FormatStringText(TEXT_CURRENT_FIRMWARE, RunningModeText(result).c_str()));
         uint32_t deviceId = 0;
         if (SendWithAck(BOOT_CMD_READ_DEVICE_ID, nullptr, 0, deviceId, commandTimeoutMs) != 0) {
             Log(TEXT_BOOT_DEVICE_ID_FAILED, LoadStringText(TEXT_BOOT_DEVICE_ID_FAILED));
@@ -201,14 +231,18 @@ bool CBootloader::UpdateFWInfo() {
 bool CBootloader::EnterBootloader(uint32_t& result) {
     line_->StartCmdMode(50);
     line_->SendCommandNoAck(BOOT_CMD_SOFTWARE_RESET, nullptr, 0);
+    // From here on the sensor restarts into its bootloader whatever happens next.
+    bootloaderPhase_ = true;
     // The sensor restarts into its bootloader meanwhile; the owner may cut the wait short.
     if (stopEvent_.Wait(resetWaitMs) || stop_.load()) return false;
     if (!OpenPortNumber(*line_, portNumber, baudRate)) {
         Log(TEXT_BOOT_RESET_FAILED, LoadStringText(TEXT_BOOT_RESET_FAILED));
         return false;
     }
-    if (SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, commandTimeoutMs) != 0 ||
-        result != RUNNING_MODE_BOOTLOADER) {
+    const uint16_t status = SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, commandTimeoutMs);
+    if (status != 0 || result != RUNNING_MODE_BOOTLOADER) {
+        // A sensor that says it still runs its application did not take the reset.
+        if (status == 0) bootloaderPhase_ = false;
         Log(TEXT_BOOT_RESET_FAILED, LoadStringText(TEXT_BOOT_RESET_FAILED));
         return false;
     }
@@ -216,6 +250,9 @@ bool CBootloader::EnterBootloader(uint32_t& result) {
 }
 
 bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
+    leftInBootloader_ = false;
+    interrupted_ = false;
+    bootloaderPhase_ = false;
     if (!OpenPort()) return false;
 
     bool ok = false;
@@ -232,11 +269,13 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
             break;
         }
         uint32_t result = 0;
+        if (inBootloader) bootloaderPhase_ = true;
+        if (stop_.load()) break;  // stopped before the sensor was touched
         if (!inBootloader && !EnterBootloader(result)) break;
 
         const uint32_t checksum = ImageChecksum(image, length);
         sink_.OnImageInfo(static_cast<uint32_t>(length), checksum);
-        sink_.SetLabel(BootLabel::FileSize, FormatStringText(TEXT_BIN_FILE_SIZE, static_cast<int>(length)));
+        sink_.SetLabel(BootLabel::FileSize, FormatStringText(TEXT_BIN_FILE_SIZE, ByteCountText(length).c_str()));
         sink_.SetLabel(BootLabel::FileVerifyNum, FormatStringText(TEXT_BIN_CHECKSUM, checksum));
         sink_.SetLabel(BootLabel::DownloadProgressText, FormatStringText(TEXT_DOWNLOAD_PROGRESS, 0.0));
         sink_.SetProgressRange(static_cast<uint32_t>(length));
@@ -266,6 +305,13 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
                 failed = true;
                 break;
             }
+            if (beforePacket) {
+                beforePacket(packet.serial);
+                if (stop_.load()) {
+                    failed = true;
+                    break;
+                }
+            }
             BuildDownloadPack(pack, packet.serial, image + packet.offset, packet.n, packet.p);
             result = 0;
             if (const uint16_t status = SendWithAck(BOOT_CMD_DATA_PACKET, pack.GetBuffer(),
@@ -285,6 +331,9 @@ bool CBootloader::DownloadFW(int partition, const std::string& imagePath) {
         ok = true;
     } while (false);
 
+    leftInBootloader_ = !ok && bootloaderPhase_.load();
+    interrupted_ = !ok && stop_.load() != 0;
+    bootloaderPhase_ = false;
     sink_.ScrollLogToEnd();
     ReleaseFileData(image);
     line_->Close();

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,6 +76,15 @@ struct DownloadPacket {
 // Sizes buffer to 8 + n + p bytes: serial number, checksum of the bytes from offset 8
 // on, n source bytes, p bytes 0xFF.
 void BuildDownloadPack(CBaseBuffer& buffer, uint32_t serial, const uint8_t* source, size_t n, size_t p);
+
+// On a line that is open (the main connection after its open): enters command
+// mode, asks the running mode (0x60) and leaves command mode again unless the
+// bootloader answered. True with mode set when the sensor answered.
+bool QueryRunningMode(SensorLine& line, uint32_t& mode, int timeoutMs = BOOT_COMMAND_TIMEOUT_MS);
+
+// A byte count as the labels show it, digits grouped by thousands: "65,552 bytes",
+// "1 byte" (in the user-interface language).
+[[nodiscard]] std::string ByteCountText(uint64_t count);
 
 // Labels of the firmware page that the procedures set.
 enum class BootLabel { RunningMode, DeviceId, FileSize, FileVerifyNum, DownloadProgressText };
@@ -149,10 +159,27 @@ public:
     // Downloads the image to the partition; true when every packet was acknowledged.
     bool DownloadFW(int partition, const std::string& imagePath);
 
+    // How the last DownloadFW ended, for the caller's report. A sensor that was
+    // sent the software reset (or already ran its bootloader) and did not get the
+    // whole image stays in its bootloader: it runs no application until a download
+    // completes.
+    [[nodiscard]] bool LeftInBootloader() const { return leftInBootloader_.load(); }
+    // The last DownloadFW ended because of RequestStop.
+    [[nodiscard]] bool WasInterrupted() const { return interrupted_.load(); }
+    // True from the software reset (or, in the bootloader already, from the start)
+    // until DownloadFW returns: a stop now leaves the sensor in its bootloader.
+    // Any thread.
+    [[nodiscard]] bool InBootloaderPhase() const { return bootloaderPhase_.load(); }
+
+    // Called on the procedure's thread before each data packet goes out, with its
+    // serial number. Lets a test hold a download at a known packet; set only while
+    // no procedure runs.
+    std::function<void(uint32_t serial)> beforePacket;
+
     // From any thread: cuts the wait after the software reset short and ends a
     // running download before its next packet (the procedure returns false).
     void RequestStop();
-    // Clears a stop request before the next procedure.
+    // Clears a stop request, and the last download's outcome, before the next procedure.
     void ClearStop();
 
     void SetLine(SensorLine* line) { line_ = line; }
@@ -167,5 +194,8 @@ private:
     IBootloaderSink& sink_;
     SensorLine* line_;
     std::atomic<int> stop_{0};
+    std::atomic<bool> bootloaderPhase_{false};
+    std::atomic<bool> leftInBootloader_{false};
+    std::atomic<bool> interrupted_{false};
     CBaseEvent stopEvent_{true, false};  // manual reset: set by RequestStop, cleared by ClearStop
 };

@@ -13,6 +13,7 @@
 
 #include <curl/curl.h>
 
+#include "app/StringTable.h"
 #include "app/XMLParser.h"
 #include "common/Version.h"
 #include "upgrade/Sha256.h"
@@ -48,10 +49,30 @@ void CommonOptions(CURL* curl, const std::string& url, int stallTimeoutS, char* 
     curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());  // copied by libcurl
 }
 
-std::string CurlFailure(CURLcode code, const char* errorBuffer) {
+// Why a transfer of url failed, in the user-interface language for the failures a
+// user meets (a wrong address, a server that is down); libcurl's own words for the rest.
+std::string CurlFailure(CURL* curl, const std::string& url, CURLcode code, const char* errorBuffer) {
     std::string text = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return FormatStringText(TEXT_NET_HOST_UNKNOWN, url.c_str());
+    case CURLE_COULDNT_CONNECT: return FormatStringText(TEXT_NET_UNREACHABLE, url.c_str());
+    case CURLE_OPERATION_TIMEDOUT: return FormatStringText(TEXT_NET_TIMED_OUT, url.c_str());
+    case CURLE_HTTP_RETURNED_ERROR: {
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        return FormatStringText(TEXT_NET_HTTP_STATUS, url.c_str(), static_cast<int>(status));
+    }
+    case CURLE_FILE_COULDNT_READ_FILE: return FormatStringText(TEXT_NET_FILE_MISSING, url.c_str());
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT: return FormatStringText(TEXT_NET_BAD_ADDRESS, url.c_str());
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CACERT_BADFILE: return FormatStringText(TEXT_NET_SECURE_FAILED, url.c_str(), text.c_str());
+    default: return FormatStringText(TEXT_NET_OTHER, url.c_str(), text.c_str());
+    }
 }
 
 struct TextSink {
@@ -168,7 +189,7 @@ bool CUpgradeClient::Fail(const std::string& reason) {
 
 bool CUpgradeClient::FetchText(const std::string& url, size_t maxBytes, std::string& text) {
     CURL* curl = curl_easy_init();
-    if (!curl) return Fail("the network library could not start");
+    if (!curl) return Fail(LoadStringText(TEXT_NET_INIT_FAILED));
     char errorBuffer[CURL_ERROR_SIZE] = {};
     CommonOptions(curl, url, stallTimeoutS_, errorBuffer);
     text.clear();
@@ -176,31 +197,30 @@ bool CUpgradeClient::FetchText(const std::string& url, size_t maxBytes, std::str
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteText);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     const CURLcode code = curl_easy_perform(curl);
+    const std::string failure = code != CURLE_OK ? CurlFailure(curl, url, code, errorBuffer) : std::string();
     curl_easy_cleanup(curl);
-    if (sink.tooLong) return Fail(url + " is larger than " + std::to_string(maxBytes) + " bytes");
-    if (code != CURLE_OK) return Fail(url + ": " + CurlFailure(code, errorBuffer));
+    if (sink.tooLong) return Fail(FormatStringText(TEXT_NET_TOO_LARGE, url.c_str(), std::to_string(maxBytes).c_str()));
+    if (code != CURLE_OK) return Fail(failure);
     return true;
 }
 
 bool CUpgradeClient::Logon() {
     loggedOn_ = false;
-    if (address_.empty()) {
-        return Fail(std::string("no update address is set: set the attribute Url of the element Upgrade in "
-                                "appConfig.xml, or the environment variable ") +
-                    UPDATE_URL_ENVIRONMENT);
-    }
+    if (address_.empty()) return Fail(LoadStringText(TEXT_NET_NO_ADDRESS));
     std::string text;
     if (!FetchText(address_ + CATALOGUE_FILE_NAME, CATALOGUE_MAX_BYTES, text)) return false;
     FirmwareCatalogue catalogue;
     std::string error;
-    if (!ParseCatalogue(text, catalogue, &error)) return Fail(address_ + CATALOGUE_FILE_NAME + ": " + error);
+    if (!ParseCatalogue(text, catalogue, &error)) {
+        return Fail(FormatStringText(TEXT_CATALOGUE_INVALID, (address_ + CATALOGUE_FILE_NAME).c_str(), error.c_str()));
+    }
     catalogue_ = std::move(catalogue);
     loggedOn_ = true;
     return true;
 }
 
 bool CUpgradeClient::GetHistoryVersion(std::string& versions) {
-    if (!loggedOn_) return Fail("not logged on");
+    if (!loggedOn_) return Fail(LoadStringText(TEXT_CATALOGUE_NOT_READ));
     versions.clear();
     for (const CatalogueEntry& entry : catalogue_.versions) {
         if (!versions.empty()) versions += ';';
@@ -210,9 +230,9 @@ bool CUpgradeClient::GetHistoryVersion(std::string& versions) {
 }
 
 bool CUpgradeClient::GetVersionInfo(const std::string& version, VersionInfo& info) {
-    if (!loggedOn_) return Fail("not logged on");
+    if (!loggedOn_) return Fail(LoadStringText(TEXT_CATALOGUE_NOT_READ));
     const CatalogueEntry* entry = catalogue_.Find(version);
-    if (!entry) return Fail("the catalogue has no version " + version);
+    if (!entry) return Fail(FormatStringText(TEXT_CATALOGUE_NO_VERSION, version.c_str()));
     std::string error;
     if (!ResolveArchiveUrl(address_, entry->archive, info.source, &error)) return Fail(error);
     info.version = entry->version;
@@ -227,17 +247,17 @@ bool CUpgradeClient::DownloadFile(const std::string& source, const std::string& 
     fs::remove(localPath, ec);  // an older archive must not pass for this one
     std::string sha256;
     uint64_t size = 0;
-    if (!ParseExpectation(expected, sha256, size)) return Fail("the archive's size and checksum are not known");
+    if (!ParseExpectation(expected, sha256, size)) return Fail(LoadStringText(TEXT_ARCHIVE_EXPECTATION_UNKNOWN));
 
     std::string tempPath = localPath + ".part-XXXXXX";
     const int fd = ::mkstemp(tempPath.data());
-    if (fd < 0) return Fail("cannot create a file beside " + localPath + ": " + std::strerror(errno));
+    if (fd < 0) return Fail(FormatStringText(TEXT_CANNOT_CREATE_FILE_BESIDE, localPath.c_str(), std::strerror(errno)));
 
     CURL* curl = curl_easy_init();
     if (!curl) {
         ::close(fd);
         ::unlink(tempPath.c_str());
-        return Fail("the network library could not start");
+        return Fail(LoadStringText(TEXT_NET_INIT_FAILED));
     }
     char errorBuffer[CURL_ERROR_SIZE] = {};
     CommonOptions(curl, source, stallTimeoutS_, errorBuffer);
@@ -253,28 +273,29 @@ bool CUpgradeClient::DownloadFile(const std::string& source, const std::string& 
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ReportProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &progress);
     const CURLcode code = curl_easy_perform(curl);
+    const std::string curlFailure = code != CURLE_OK ? CurlFailure(curl, source, code, errorBuffer) : std::string();
     curl_easy_cleanup(curl);
     const bool synced = ::fsync(fd) == 0;
     ::close(fd);
 
     std::string failure;
     if (sink.cancelled) {
-        failure = "the download was cancelled";
+        failure = LoadStringText(TEXT_DOWNLOAD_CANCELLED);
     } else if (sink.tooLong) {
-        failure = "the server sent more than the catalogue's " + std::to_string(size) + " bytes";
+        failure = FormatStringText(TEXT_ARCHIVE_TOO_LONG, std::to_string(size).c_str());
     } else if (sink.writeFailed || !synced) {
-        failure = "cannot write " + tempPath;
+        failure = FormatStringText(TEXT_CANNOT_WRITE_FILE, tempPath.c_str());
     } else if (code != CURLE_OK) {
-        failure = source + ": " + CurlFailure(code, errorBuffer);
+        failure = curlFailure;
     } else if (sink.written != size) {
-        failure = "the archive has " + std::to_string(sink.written) + " bytes, the catalogue says " +
-                  std::to_string(size);
+        failure = FormatStringText(TEXT_ARCHIVE_SIZE_MISMATCH, std::to_string(sink.written).c_str(),
+                                   std::to_string(size).c_str());
     } else if (const std::string digest = sink.sha.HexDigest(); digest != sha256) {
-        failure = "the archive's SHA-256 " + digest + " differs from the catalogue's " + sha256;
+        failure = FormatStringText(TEXT_ARCHIVE_DIGEST_MISMATCH, digest.c_str(), sha256.c_str());
     }
     if (failure.empty()) {
         fs::rename(tempPath, localPath, ec);
-        if (ec) failure = "cannot rename the archive to " + localPath + ": " + ec.message();
+        if (ec) failure = FormatStringText(TEXT_CANNOT_RENAME_ARCHIVE, localPath.c_str(), ec.message().c_str());
     }
     if (!failure.empty()) {
         fs::remove(tempPath, ec);

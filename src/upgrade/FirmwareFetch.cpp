@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/StringIds.h"
+#include "app/StringTable.h"
 #include "common/FileUtils.h"
 #include "upgrade/CUnzipper.h"
 
@@ -54,7 +54,8 @@ FirmwareFetchResult FetchFirmwareVersion(CUpgradeClient& client, const std::stri
     // The catalogue only admits plain version names, so the folder stays inside.
     result.versionFolder = CombinePathName(firmwareFolder, info.version);
     if (!RecursiveCreateDirectory(result.versionFolder)) {
-        return fail(FirmwareFetchResult::Stage::Download, "cannot create the folder " + result.versionFolder);
+        return fail(FirmwareFetchResult::Stage::Download,
+                    FormatStringText(TEXT_CANNOT_CREATE_FOLDER, result.versionFolder.c_str()));
     }
     const std::string archive = FirmwareArchivePath(firmwareFolder);
     if (!client.DownloadFile(info.source, archive, info.expected, listener)) {
@@ -64,7 +65,7 @@ FirmwareFetchResult FetchFirmwareVersion(CUpgradeClient& client, const std::stri
     if (!unzip.ok) {
         // An archive that may not be unpacked is not kept either.
         std::remove(archive.c_str());
-        return fail(FirmwareFetchResult::Stage::Unpack, unzip.reason);
+        return fail(FirmwareFetchResult::Stage::Unpack, FormatStringText(TEXT_ARCHIVE_NOT_UNPACKED, unzip.reason.c_str()));
     }
     result.images = std::move(unzip.files);
     return result;

@@ -1,12 +1,16 @@
 // threshold, fw info, fw flash
 #include <signal.h>
 
+#include <array>
 #include <chrono>
+#include <cstdio>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "SimFixture.h"
+#include "firmware/Bootloader.h"
 
 namespace {
 
@@ -103,7 +107,8 @@ TEST_F(CliFirmwareTest, FlashWritesTheImageAndTheSensorRunsIt) {
 
     const CliResult result = RunOnSim({"fw", "flash", path, "--partition", "0"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_TRUE(Contains(result.out, "Size of bin file: " + std::to_string(image.size()) + " byte"));
+    ASSERT_EQ(image.size(), 2015u);
+    EXPECT_TRUE(Contains(result.out, "Size of bin file: 2,015 bytes"));
     EXPECT_TRUE(Contains(result.out, "Checksum: 0x"));
     EXPECT_TRUE(Contains(result.out, "Download successful!"));
     EXPECT_EQ(sim_->FlashPartition(0), image);
@@ -126,22 +131,119 @@ TEST_F(CliFirmwareTest, FlashRefusesAPartitionTheSensorDoesNotOffer) {
     EXPECT_TRUE(sim_->FlashPartition(1).empty());
 }
 
-TEST_F(CliFirmwareTest, CtrlCEndsADownloadBeforeItsNextPacket) {
-    ASSERT_TRUE(StartSim());
-    const std::vector<uint8_t> image = BuildSimFirmwareImage("v3.0.0", 200000);  // several seconds on the line
-    const std::string path = dir_.File("APP0.bin");
-    ASSERT_TRUE(WriteWholeFile(path, std::string(image.begin(), image.end())));
+// Ctrl+C once the sensor is in its bootloader: the first press lets the image
+// finish, a second interrupts and says how to recover; the recovery works.
+TEST_F(CliFirmwareTest, CtrlCDuringAFlashFinishesTheImageOrSaysHowToRecover) {
+    struct Case {
+        const char* name;
+        int presses;
+        int exitCode;
+        bool completes;
+    };
+    const Case cases[] = {
+        {"one press", 1, 0, true},
+        {"two presses", 2, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Paced at a slow line, so that the download lasts a few seconds after the first press.
+        VirtualSensorOptions options = FastOptions();
+        options.pacing = true;
+        options.baudRate = 4800;
+        ASSERT_TRUE(StartSim(options));
+        const std::string version = std::string("v3.0.") + std::to_string(c.presses);
+        const std::vector<uint8_t> image = BuildSimFirmwareImage(version, 12000);
+        const std::string path = dir_.File("APP0.bin");
+        ASSERT_TRUE(WriteWholeFile(path, std::string(image.begin(), image.end())));
 
-    CliProcess flash({"fw", "flash", path, "--partition", "0", "--port", Port()});
-    ASSERT_TRUE(flash.WaitForStdoutLines(6, 20000)) << flash.Out();
-    ASSERT_TRUE(Contains(flash.Out(), "Downloading"));
-    flash.Signal(SIGINT);
-    const CliResult result = flash.Wait(15000);
-    EXPECT_FALSE(result.timedOut);
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(Contains(result.err, "Stopped."));
-    EXPECT_EQ(result.out.find("Download successful!"), std::string::npos);
-    EXPECT_NE(sim_->FlashPartition(0), image);
+        CliProcess flash({"fw", "flash", path, "--partition", "0", "--port", Port()});
+        // Packets are flowing into the bootloader.
+        ASSERT_TRUE(WaitUntil([&] { return sim_->RunningMode() == SIM_MODE_BOOTLOADER && !sim_->Restarting(); }, 20000));
+        const uint64_t commands = sim_->Counters().commandsReceived;
+        ASSERT_TRUE(WaitUntil([&] { return sim_->Counters().commandsReceived >= commands + 4; }, 20000));
+        flash.Signal(SIGINT);
+        ASSERT_TRUE(flash.WaitForStderr("Press Ctrl+C again to interrupt it anyway.", 20000)) << flash.Err();
+        if (c.presses == 2) flash.Signal(SIGINT);
+        const CliResult result = flash.Wait(30000);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_TRUE(Contains(result.err, "Ctrl+C: the download goes on to the end of the image, so that the sensor is "
+                                         "not left in its bootloader."));
+        if (c.completes) {
+            EXPECT_TRUE(Contains(result.out, "Download successful!"));
+            EXPECT_TRUE(Contains(result.err, "The download was completed before stopping."));
+            EXPECT_EQ(sim_->FlashPartition(0), image);
+            EXPECT_TRUE(WaitUntil([&] { return sim_->Version() == version; })) << sim_->Version();
+            continue;
+        }
+        EXPECT_TRUE(Contains(result.err, "The download was interrupted: the sensor on " + Port() +
+                                             " is now in its bootloader and runs no application. Run palo520g fw "
+                                             "flash again to recover it."));
+        EXPECT_EQ(result.out.find("Download successful!"), std::string::npos);
+        EXPECT_NE(sim_->FlashPartition(0), image);
+        EXPECT_EQ(sim_->RunningMode(), SIM_MODE_BOOTLOADER);
+
+        // What the message says recovers it.
+        const CliResult again = RunOnSim({"fw", "flash", path, "--partition", "0"});
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_TRUE(Contains(again.out, "Current Firmware: BootLoader"));
+        EXPECT_TRUE(WaitUntil([&] { return sim_->Version() == version; })) << sim_->Version();
+    }
+}
+
+// --json: the flashed image's object for one port, one object per port for many.
+TEST_F(CliFirmwareTest, FlashWithJsonPrintsOneObjectPerPort) {
+    std::array<SimulatedSensor, 2> sensors;
+    std::vector<std::string> ports;
+    for (size_t i = 0; i < sensors.size(); ++i) {
+        VirtualSensorOptions options = FastOptions();
+        options.linkPath = dir_.File("sensor-" + std::to_string(i));
+        ASSERT_TRUE(sensors[i].Start(options));
+        ports.push_back(options.linkPath);
+    }
+    const std::vector<uint8_t> image = BuildSimFirmwareImage("v2.5.0", 1000);
+    const std::string path = dir_.File("APP1.bin");
+    ASSERT_TRUE(WriteWholeFile(path, std::string(image.begin(), image.end())));
+    char checksum[16];
+    std::snprintf(checksum, sizeof checksum, "0x%08x", ImageChecksum(image.data(), image.size()));
+
+    const CliResult one = RunCli({"fw", "flash", path, "--partition", "1", "--json", "--port", ports[0]});
+    ASSERT_EQ(one.exitCode, 0) << one.err;
+    Json object;
+    ASSERT_TRUE(ParseJson(one.out, object)) << one.out;
+    EXPECT_EQ(object.at("image").get<std::string>(), path);
+    EXPECT_EQ(object.at("partition").get<double>(), 1);
+    EXPECT_EQ(object.at("size").get<double>(), static_cast<double>(image.size()));
+    EXPECT_EQ(object.at("checksum").get<std::string>(), checksum);
+    EXPECT_EQ(object.at("running_mode_before").get<std::string>(), "App0");
+    // The log lines went to standard error.
+    EXPECT_TRUE(Contains(one.err, "Download successful!"));
+
+    // Many ports, one of them gone: an object for each, in the order they finish.
+    const std::string gone = dir_.File("no-such-port");
+    const CliResult many = RunCli(
+        {"fw", "flash", path, "--partition", "1", "--json", "--port", ports[0], "--port", ports[1], "--port", gone},
+        60000);
+    EXPECT_EQ(many.exitCode, 1) << many.err;
+    const std::vector<std::string> lines = NonEmptyLines(many.out);
+    ASSERT_EQ(lines.size(), 3u) << many.out;
+    std::map<std::string, Json> byPort;
+    for (const std::string& line : lines) {
+        Json port;
+        ASSERT_TRUE(ParseJson(line, port)) << line;
+        byPort[port.at("port").get<std::string>()] = port;
+    }
+    for (const std::string& port : ports) {
+        ASSERT_EQ(byPort.count(port), 1u) << port;
+        EXPECT_TRUE(byPort[port].at("ok").get<bool>());
+        EXPECT_EQ(byPort[port].at("result").at("checksum").get<std::string>(), checksum);
+    }
+    ASSERT_EQ(byPort.count(gone), 1u);
+    EXPECT_FALSE(byPort[gone].at("ok").get<bool>());
+    EXPECT_EQ(byPort[gone].at("exit_code").get<double>(), 3);
+    EXPECT_FALSE(byPort[gone].at("errors").empty());
+    EXPECT_TRUE(Contains(many.err, "3 ports: 2 succeeded, 1 failed"));
+    for (SimulatedSensor& sensor : sensors) EXPECT_EQ(sensor->FlashPartition(1), image);
 }
 
 TEST_F(CliFirmwareTest, FlashOfAnEmptyImageFails) {

@@ -121,6 +121,15 @@ bool CliProcess::WaitForStdoutLines(int lines, int timeoutMs) {
     }
 }
 
+bool CliProcess::WaitForStderr(const std::string& text, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (err_.find(text) == std::string::npos) {
+        if (errFd_ < 0 || MillisecondsLeft(deadline) == 0) return false;
+        Pump(MillisecondsLeft(deadline));
+    }
+    return true;
+}
+
 void CliProcess::Signal(int signalNumber) {
     if (pid_ > 0) ::kill(pid_, signalNumber);
 }

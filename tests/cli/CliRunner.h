@@ -27,12 +27,15 @@ public:
 
     // Collects output until standard output holds this many lines; false on time-out or exit.
     bool WaitForStdoutLines(int lines, int timeoutMs);
+    // Collects output until standard error holds the text; false on time-out or exit.
+    bool WaitForStderr(const std::string& text, int timeoutMs);
     void Signal(int signalNumber);
     // Closes the reading end of standard output, as a pipe reader that quits does.
     void CloseStdout();
     // Collects the rest of the output and the exit code; kills the child on time-out.
     CliResult Wait(int timeoutMs);
     [[nodiscard]] const std::string& Out() const { return out_; }
+    [[nodiscard]] const std::string& Err() const { return err_; }
 
 private:
     void Pump(int timeoutMs);

@@ -127,6 +127,12 @@ TEST_F(BootloaderNotices, ASensorThatNeverAnswersReportsNoValues) {
     EXPECT_TRUE(seen.runningModes.empty());
     EXPECT_TRUE(seen.deviceIds.empty());
     EXPECT_TRUE(seen.partitionMasks.empty());
+    // In Chinese the word is Chinese too.
+    SetUiLanguage(UiLanguage::SimplifiedChinese);
+    EXPECT_FALSE(boot->UpdateFWInfo());
+    seen = sink->Snapshot();
+    SetUiLanguage(UiLanguage::English);
+    EXPECT_EQ(seen.labels[BootLabel::RunningMode], "当前运行固件: 未知");
 }
 
 TEST_F(BootloaderNotices, DownloadReportsTheImageLengthAndChecksum) {

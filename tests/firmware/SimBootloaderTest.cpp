@@ -12,6 +12,9 @@
 #include "BootSink.h"
 #include "SensorInBootloader.h"
 #include "app/StringTable.h"
+#include "firmware/SensorVersion.h"
+#include "params/ParamSetting.h"
+#include "session/SensorSession.h"
 #include "support/SimulatedSensor.h"
 #include "support/TempDir.h"
 
@@ -118,8 +121,11 @@ TEST_F(SimBoot, DownloadThroughTheSoftwareResetStartsTheNewImage) {
     const auto flashed = sim->FlashPartition(1);
     EXPECT_EQ(std::string(flashed.begin(), flashed.end()), bytes);
     EXPECT_EQ(boot->inBootloader, 0);  // not changed by the download
+    EXPECT_FALSE(boot->LeftInBootloader());
+    EXPECT_FALSE(boot->WasInterrupted());
     RecordingBootSink::Record seen = sink.Snapshot();
-    EXPECT_EQ(seen.labels[BootLabel::FileSize], "Size of bin file: " + std::to_string(bytes.size()) + " byte\r\n");
+    ASSERT_EQ(bytes.size(), 1017u);
+    EXPECT_EQ(seen.labels[BootLabel::FileSize], "Size of bin file: 1,017 bytes\r\n");
     EXPECT_EQ(seen.labels[BootLabel::DownloadProgressText], "Download Progress: 100.00%\r\n");
     EXPECT_EQ(seen.progressMax, bytes.size());
     EXPECT_EQ(seen.progressValues.back(), bytes.size());
@@ -170,6 +176,9 @@ TEST_F(SimBoot, LostAcknowledgementEndsWithTheFailureLineAndTheClosedPort) {
     EXPECT_FALSE(boot->Line()->IsConnected());
     EXPECT_EQ(seen.busy.back(), false);
     EXPECT_EQ(sim->RunningMode(), SIM_MODE_BOOTLOADER);
+    // A failure, not a stop: the caller says the sensor is left in its bootloader.
+    EXPECT_TRUE(boot->LeftInBootloader());
+    EXPECT_FALSE(boot->WasInterrupted());
 }
 
 TEST_F(SimBoot, AHangUpDuringTheDownloadSaysTheLineWasLost) {
@@ -199,7 +208,7 @@ TEST_F(SimBoot, SmallMaximumPacketSizeStopsBeforeAnyPacket) {
     const RecordingBootSink::Record seen = sink.Snapshot();
     ASSERT_FALSE(seen.log.empty());
     EXPECT_EQ(seen.log.back().first, TEXT_BOOT_PACKET_TOO_SMALL);
-    EXPECT_EQ(seen.log.back().second, "Each pack must be more than 20 byte\r\n");
+    EXPECT_EQ(seen.log.back().second, "Each pack must be more than 20 bytes\r\n");
     EXPECT_EQ(seen.progressValues, std::vector<uint32_t>{0});
 }
 
@@ -241,7 +250,119 @@ TEST_F(SimBoot, StopCutsTheWaitAfterTheSoftwareResetShort) {
         << "the procedure waited out the restart";
     EXPECT_EQ(sim->Counters().bytesReceived, bytesAtStop.load()) << "the procedure went on after the stop";
     EXPECT_FALSE(boot->Line()->IsConnected());
+    // The reset was sent: the sensor restarts into its bootloader all the same.
+    EXPECT_TRUE(boot->WasInterrupted());
+    EXPECT_TRUE(boot->LeftInBootloader());
     boot->ClearStop();
+    EXPECT_FALSE(boot->WasInterrupted());
+    EXPECT_FALSE(boot->LeftInBootloader());
+}
+
+// Where a stopped download leaves the sensor: untouched when the stop came before
+// the software reset, in its bootloader once the reset went out or packets flowed.
+TEST_F(SimBoot, AStopSaysWhetherTheSensorIsLeftInItsBootloader) {
+    struct Case {
+        const char* name;
+        bool startInBootloader;
+        int stopBeforePacket;  // -1: stop before the procedure starts
+        bool leftInBootloader;
+        uint32_t modeAfter;
+    };
+    const Case cases[] = {
+        {"before the reset", false, -1, false, SIM_MODE_APP0},
+        {"at the first packet", false, 0, true, SIM_MODE_BOOTLOADER},
+        {"half-way", false, 5, true, SIM_MODE_BOOTLOADER},
+        {"in the bootloader already, before any packet", true, -1, true, SIM_MODE_BOOTLOADER},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualSensorOptions options = FastSensorOptions();
+        options.maxPacketSize = 120;
+        ASSERT_TRUE(StartSensor(options));
+        if (c.startInBootloader) {
+            ASSERT_TRUE(ResetIntoBootloader(sim));
+            ASSERT_TRUE(boot->UpdateFWInfo());
+        }
+        const std::vector<uint8_t> before = sim->FlashPartition(0);
+        std::vector<uint32_t> sent;
+        boot->beforePacket = [&](uint32_t serial) {
+            sent.push_back(serial);
+            if (static_cast<int>(serial) == c.stopBeforePacket) boot->RequestStop();
+        };
+        if (c.stopBeforePacket < 0) boot->RequestStop();
+        EXPECT_FALSE(boot->DownloadFW(0, WriteImage("v7.0.0", 2000)));
+        EXPECT_TRUE(boot->WasInterrupted());
+        EXPECT_EQ(boot->LeftInBootloader(), c.leftInBootloader);
+        EXPECT_FALSE(boot->InBootloaderPhase());
+        // The stop is taken before the packet it came at.
+        EXPECT_EQ(sent.size(), c.stopBeforePacket < 0 ? 0u : static_cast<size_t>(c.stopBeforePacket) + 1);
+        EXPECT_EQ(sim->Counters().softwareResets, c.startInBootloader ? 1u : (c.stopBeforePacket < 0 ? 0u : 1u));
+        EXPECT_TRUE(WaitUntil([&] { return !sim->Restarting(); }));
+        EXPECT_EQ(sim->RunningMode(), c.modeAfter);
+        EXPECT_EQ(sim->FlashPartition(0), before);
+        boot->beforePacket = nullptr;
+        boot->ClearStop();
+    }
+}
+
+// The main connection's Connect, then the question whether the sensor runs its
+// bootloader: only a sensor that took command mode but gave no version is asked.
+TEST_F(SimBoot, ConnectTellsASensorInItsBootloaderFromOneThatRunsItsApplication) {
+    struct Case {
+        const char* name;
+        bool inBootloader;
+        bool silent;
+    };
+    const Case cases[] = {
+        {"application", false, false},
+        {"bootloader", true, false},
+        {"silent", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualSensorOptions options = FastSensorOptions();
+        options.silent = c.silent;
+        ASSERT_TRUE(StartSensor(options));
+        if (c.inBootloader) {
+            ASSERT_TRUE(ResetIntoBootloader(sim));
+        }
+        SensorSession session;
+        ParamSetting record;
+        ASSERT_TRUE(session.Connect(sim.PortNumber(), 115200, record));
+        EXPECT_EQ(session.Version().empty(), c.inBootloader || c.silent);
+        const uint64_t commands = sim->Counters().commandsReceived;
+        EXPECT_EQ(ConnectedSensorInBootloader(session), c.inBootloader);
+        // A sensor that gave its version, or no answer at all, is not asked anything more.
+        if (!c.inBootloader) {
+            EXPECT_EQ(sim->Counters().commandsReceived, commands);
+        }
+        EXPECT_TRUE(session.IsConnected());
+        session.Close();
+        EXPECT_EQ(sim->RunningMode(), c.inBootloader ? SIM_MODE_BOOTLOADER : SIM_MODE_APP0);
+    }
+}
+
+TEST(ByteCountText, GroupsThousandsInEitherLanguage) {
+    struct Case {
+        uint64_t count;
+        const char* english;
+        const char* chinese;
+    };
+    const Case cases[] = {
+        {0, "0 bytes", "0 字节"},
+        {1, "1 byte", "1 字节"},
+        {999, "999 bytes", "999 字节"},
+        {1000, "1,000 bytes", "1,000 字节"},
+        {65552, "65,552 bytes", "65,552 字节"},
+        {1234567, "1,234,567 bytes", "1,234,567 字节"},
+    };
+    for (const Case& c : cases) {
+        SetUiLanguage(UiLanguage::English);
+        EXPECT_EQ(ByteCountText(c.count), c.english);
+        SetUiLanguage(UiLanguage::SimplifiedChinese);
+        EXPECT_EQ(ByteCountText(c.count), c.chinese);
+    }
+    SetUiLanguage(UiLanguage::English);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "UpgradeTestSupport.h"
 #include "app/StringIds.h"
+#include "app/StringTable.h"
 #include "app/XMLParser.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TempDir.h"
@@ -103,8 +104,45 @@ TEST(UpdateAddress, OverrideThenEnvironmentThenConfiguration) {
 
     CUpgradeClient client{""};
     EXPECT_FALSE(client.Logon());
-    EXPECT_THAT(client.LastError(), HasSubstr("Upgrade"));
-    EXPECT_THAT(client.LastError(), HasSubstr(UPDATE_URL_ENVIRONMENT));
+    EXPECT_EQ(client.LastError(), "no update address is set");
+}
+
+// The reasons a user meets (a wrong address, a server that is down or lacks the
+// catalogue) in the user-interface language, each naming what was asked for.
+TEST(ServerFailures, SayWhyInTheUserInterfaceLanguage) {
+    TempDir served;
+    LoopbackHttpServer server(served.Path());  // serves an empty folder: no catalogue
+    std::string closed;
+    {
+        LoopbackHttpServer gone(served.Path());
+        closed = gone.Url();
+    }
+    const std::string missing = "file://" + served.File("missing") + "/";
+    struct Case {
+        std::string address;
+        std::string english;
+        std::string chinese;
+    };
+    const Case cases[] = {
+        {server.Url(), server.Url() + "catalogue.json: the server answered with HTTP status 404",
+         server.Url() + "catalogue.json：服务器返回 HTTP 状态 404"},
+        {closed, closed + "catalogue.json: the server could not be reached", closed + "catalogue.json：无法连接到服务器"},
+        {missing, missing + "catalogue.json: the file does not exist or cannot be read",
+         missing + "catalogue.json：文件不存在或无法读取"},
+        {"ftp://example.invalid/",
+         "ftp://example.invalid/catalogue.json: not an address the tool can use (http://, https:// or file://)",
+         "ftp://example.invalid/catalogue.json：不是本工具可用的地址（http://、https:// 或 file://）"},
+        {"", "no update address is set", "未设置升级地址"},
+    };
+    for (const Case& c : cases) {
+        for (const UiLanguage language : {UiLanguage::English, UiLanguage::SimplifiedChinese}) {
+            SetUiLanguage(language);
+            CUpgradeClient client(c.address);
+            EXPECT_FALSE(client.Logon());
+            EXPECT_EQ(client.LastError(), language == UiLanguage::English ? c.english : c.chinese) << c.address;
+        }
+    }
+    SetUiLanguage(UiLanguage::English);
 }
 
 // A catalogue folder, served over HTTP or file://, and a data folder to fetch into.

@@ -24,6 +24,7 @@
 #include "app/widgets/ConnectionPanel.h"
 #include "common/DbgOutput.h"
 #include "device/SerialPortRegistry.h"
+#include "firmware/SensorVersion.h"
 #include "params/RadarOperatorConfig.h"
 #include "params/widgets/ParameterPage.h"
 
@@ -305,6 +306,7 @@ void MainWindow::ConnectDevice(int portNumber, int baudRate)
     struct Outcome {
         SensorResult opened;
         ParamSetting record;
+        bool inBootloader = false;
     };
     sensorThread_.Run<Outcome>(
         this,
@@ -312,9 +314,30 @@ void MainWindow::ConnectDevice(int portNumber, int baudRate)
             Outcome outcome;
             outcome.opened = session.Connect(portNumber, baudRate, record);
             outcome.record = record;
+            // A sensor that answers but gives no version may be left in its bootloader.
+            outcome.inBootloader = outcome.opened && ConnectedSensorInBootloader(session);
             return outcome;
         },
-        [this, portNumber](Outcome outcome) { FinishConnect(portNumber, outcome.opened, outcome.record); });
+        [this, portNumber](Outcome outcome) {
+            FinishConnect(portNumber, outcome.opened, outcome.record);
+            if (outcome.inBootloader)
+                OfferFirmwarePage(portNumber);
+        });
+}
+
+void MainWindow::OfferFirmwarePage(int portNumber)
+{
+    // Its parameters cannot be read: say why and offer the page that recovers it.
+    const std::string path = SerialPortPathFromNumber(portNumber);
+    ShowNotice(FormatStringText(TEXT_CONNECT_IN_BOOTLOADER_NOTICE, path.c_str()));
+    QuestionRecord question;
+    question.text = DisplayText(FormatStringText(TEXT_CONNECT_IN_BOOTLOADER, path.c_str()));
+    question.caption = LoadStringText(TEXT_CONNECT_IN_BOOTLOADER_CAPTION);
+    question.choices = {LoadStringText(TEXT_CHOICE_SHOW_FIRMWARE_PAGE), LoadStringText(TEXT_CHOICE_NOT_NOW)};
+    question.defaultChoice = 0;
+    question.escapeChoice = 1;
+    if (AskQuestion(this, question) == 0)
+        ShowPageNamed("firmware");
 }
 
 void MainWindow::FinishConnect(int portNumber, const SensorResult& opened, const ParamSetting& record)

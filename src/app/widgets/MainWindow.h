@@ -132,6 +132,8 @@ private:
     void ShowSensorBusy(bool busy);
     void OnPageWorkEnded();
     void FinishConnect(int portNumber, const SensorResult& opened, const ParamSetting& record);
+    // Connect found the sensor in its bootloader: says so and offers the firmware page.
+    void OfferFirmwarePage(int portNumber);
     [[nodiscard]] bool LineInUse() const;
     [[nodiscard]] bool CurrentPageTakesPortOver() const;
 

@@ -26,10 +26,16 @@
 namespace {
 
 // Message boxes would wait for a user who is not there: their texts go to stderr.
+// So do questions (a connect that finds the sensor in its bootloader asks one),
+// answered as a user closing the box would.
 void ReportMessagesOnStderr()
 {
     SetMessageBoxHook([](const MessageBoxRecord& record) {
         std::fprintf(stderr, "%s: %s\n", record.caption.c_str(), record.text.c_str());
+    });
+    SetQuestionHook([](const QuestionRecord& question) {
+        std::fprintf(stderr, "%s: %s\n", question.caption.c_str(), question.text.c_str());
+        return question.escapeChoice;
     });
 }
 

@@ -18,7 +18,7 @@ std::vector<ToolPageSpec> ToolPageSpecs()
          }},
         {1189, "1189", "firmware",
          [](ToolPageContext& context, QWidget* parent) -> std::unique_ptr<IToolPage> {
-             return std::make_unique<FirmwarePage>(context.sensor, parent);
+             return std::make_unique<FirmwarePage>(context, parent);
          }},
     };
 }

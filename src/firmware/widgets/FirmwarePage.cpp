@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 
 #include <QComboBox>
 #include <QFile>
@@ -20,6 +23,7 @@
 #include "common/DbgOutput.h"
 #include "common/FileUtils.h"
 #include "controls/widgets/MessageBox.h"
+#include "device/SerialPortRegistry.h"
 #include "firmware/SensorVersion.h"
 #include "firmware/widgets/QueuedBootloaderSink.h"
 #include "upgrade/FirmwareFetch.h"
@@ -37,6 +41,31 @@ QString LabelText(const std::string& text) {
 
 // The configuration's AppConfig element (may be empty).
 XMLNode AppConfigRoot() { return gAppConfigDoc.FindElement("AppConfig"); }
+
+// The Url of the Upgrade element as the configuration holds it; empty when none.
+std::string ConfiguredUpdateAddress(XMLNode appConfig) {
+    const auto url = appConfig.FindChild("Upgrade").GetAttributeText("Url");
+    return url ? *url : std::string();
+}
+
+// The Url of the Upgrade element as appConfig.xml holds it now; nothing when the
+// file cannot be read or names none.
+std::optional<std::string> UpdateAddressInFile() {
+    uint8_t* data = nullptr;
+    const size_t length = ReadFileData(GetAppConfigPath(), &data);
+    XMLParser doc;
+    const bool loaded = length > 0 && doc.LoadBuffer(data, length);
+    ReleaseFileData(data);
+    if (!loaded) return std::nullopt;
+    std::string url = ConfiguredUpdateAddress(doc.FindElement("AppConfig"));
+    if (url.empty()) return std::nullopt;
+    return url;
+}
+
+bool UpdateAddressFromEnvironment() {
+    const char* env = std::getenv(UPDATE_URL_ENVIRONMENT);
+    return env && *env;
+}
 
 }  // namespace
 
@@ -60,7 +89,7 @@ public:
                 },
                 Qt::QueuedConnection);
         }
-        return page_.stopping_.load() ? 0 : 1;
+        return page_.stopping_.load() || page_.interrupting_.load() ? 0 : 1;
     }
 
 private:
@@ -68,7 +97,8 @@ private:
     int lastPercent_ = -1;  // worker only
 };
 
-FirmwarePage::FirmwarePage(SensorThread& sensor, QWidget* parent) : QWidget(parent), sensor_(sensor) {
+FirmwarePage::FirmwarePage(ToolPageContext& context, QWidget* parent)
+    : QWidget(parent), sensor_(context.sensor), notify_(context.notify), workEnded_(context.workEnded) {
     setObjectName(QStringLiteral("DownloadDlg"));
     queuedSink_ = std::make_unique<QueuedBootloaderSink>(this, static_cast<IBootloaderSink&>(*this));
     boot_ = std::make_unique<CBootloader>(*queuedSink_);
@@ -76,6 +106,7 @@ FirmwarePage::FirmwarePage(SensorThread& sensor, QWidget* parent) : QWidget(pare
     BuildFromSkin();
     LoadImagePathFromConfig();
     ShowImagePath();
+    LoadUpdateAddress();
     for (const char* name : {"VersionCombo", "GetFWButton", "GetFWAndDownloadButton"}) {
         findChild<QWidget*>(QLatin1String(name))->setEnabled(false);
     }
@@ -126,6 +157,8 @@ void FirmwarePage::BuildFromSkin() {
     downloadProgress_ = control("DownloadProgress", static_cast<QProgressBar*>(nullptr));
     downloadInfoEdit_ = control("DownloadInfoEdit", static_cast<QPlainTextEdit*>(nullptr));
     downloadFilePath_ = control("DownloadFilePath", static_cast<QLineEdit*>(nullptr));
+    firmwareVersion_ = control("FirmwareVersion", static_cast<QLabel*>(nullptr));
+    updateAddress_ = control("UpdateAddressEdit", static_cast<QLineEdit*>(nullptr));
     control("VersionCombo", static_cast<QComboBox*>(nullptr));
     control("GetVersionProgress", static_cast<QProgressBar*>(nullptr))->setRange(0, 100);
     control("GetVersionProgressText", static_cast<QLabel*>(nullptr));
@@ -144,17 +177,20 @@ void FirmwarePage::ConnectControls() {
     connect(button("DownloadButton"), &QPushButton::clicked, this, &FirmwarePage::OnDownloadClicked);
     connect(button("ClearEditButton"), &QPushButton::clicked, this, &FirmwarePage::OnClearEdit);
     connect(button("CheckVersionButton"), &QPushButton::clicked, this, [this, button] {
+        if (WorkerRunning()) return;
         auto* versions = findChild<QComboBox*>(QStringLiteral("VersionCombo"));
         versions->clear();
         versions->setEnabled(false);
         button("GetFWButton")->setEnabled(false);
         button("GetFWAndDownloadButton")->setEnabled(false);
-        StartWorker(MODE_CHECK_VERSION);
+        StartServerWorker(MODE_CHECK_VERSION);
     });
-    connect(button("GetFWButton"), &QPushButton::clicked, this, [this] { StartWorker(MODE_GET_FW); });
+    connect(button("GetFWButton"), &QPushButton::clicked, this, [this] { StartServerWorker(MODE_GET_FW); });
     connect(button("GetFWAndDownloadButton"), &QPushButton::clicked, this,
-            [this] { StartWorker(MODE_GET_AND_DOWNLOAD); });
+            [this] { StartServerWorker(MODE_GET_AND_DOWNLOAD); });
     connect(downloadFilePath_, &QLineEdit::textChanged, this, &FirmwarePage::OnPathTextChanged);
+    connect(downloadFilePath_, &QLineEdit::editingFinished, this, &FirmwarePage::RememberImagePath);
+    connect(updateAddress_, &QLineEdit::editingFinished, this, &FirmwarePage::CommitUpdateAddress);
     connect(downLoadAppCombo_, &QComboBox::activated, this, &FirmwarePage::OnPartitionSelected);
 }
 
@@ -162,7 +198,8 @@ void FirmwarePage::ConnectControls() {
 
 void FirmwarePage::LoadImagePathFromConfig() {
     XMLNode root = AppConfigRoot();
-    imagePath_ = GetProgramPath();
+    // Empty until the user names an image: a folder is no image to download.
+    imagePath_.clear();
     if (!root) return;
     // Added in memory when missing; written with the next save.
     const XMLNode download = root.GetOrAddChild("Download");
@@ -181,19 +218,86 @@ void FirmwarePage::OnPathTextChanged(const QString& text) {
 }
 
 void FirmwarePage::SelectFilePath() {
-    const QString chosen = QFileDialog::getOpenFileName(nullptr, QString(), downloadFilePath_->text(),
-                                                        QStringLiteral("Download Files (*.bin);;All Files (*)"),
-                                                        nullptr, QFileDialog::ReadOnly);
+    // The dialog opens where the last image was, else in the folder fetched images go to.
+    QString start = downloadFilePath_->text();
+    if (start.isEmpty()) {
+        const std::string folder = FirmwareFolder();
+        std::error_code error;
+        start = QString::fromStdString(std::filesystem::is_directory(folder, error) ? folder : GetProgramPath());
+    }
+    const QString filter = FromUtf8(LoadStringText(TEXT_FW_IMAGE_FILTER)) + QStringLiteral(";;") +
+                           FromUtf8(LoadStringText(TEXT_ALL_FILES_FILTER));
+    const QString chosen = QFileDialog::getOpenFileName(nullptr, QString(), start, filter, nullptr, QFileDialog::ReadOnly);
     if (chosen.isEmpty()) return;
     SetChosenImagePath(chosen.toStdString());
 }
 
 void FirmwarePage::SetChosenImagePath(const std::string& path) {
     imagePath_ = path;
-    XMLNode root = AppConfigRoot();
-    root.GetOrAddChild("Download").SetAttributeText("DownloadFilePath", imagePath_);
-    SaveAppConfig();
     ShowImagePath();
+    RememberImagePath();
+}
+
+void FirmwarePage::RememberImagePath() {
+    XMLNode download = AppConfigRoot().GetOrAddChild("Download");
+    if (download.GetAttributeText("DownloadFilePath").value_or(std::string()) == imagePath_) return;
+    download.SetAttributeText("DownloadFilePath", imagePath_);
+    SaveAppConfig();
+}
+
+// ------------------------------------------------------------------ update address
+
+void FirmwarePage::LoadUpdateAddress() {
+    if (UpdateAddressFromEnvironment()) {
+        // The variable rules for the whole run; the field shows what is used.
+        updateAddress_->setText(FromUtf8(std::getenv(UPDATE_URL_ENVIRONMENT)));
+        updateAddress_->setReadOnly(true);
+        updateAddress_->setToolTip(FromUtf8(LoadStringText(TEXT_UPDATE_ADDRESS_FROM_ENVIRONMENT)));
+        return;
+    }
+    addressInFile_ = ConfiguredUpdateAddress(AppConfigRoot());
+    updateAddress_->setText(FromUtf8(addressInFile_));
+}
+
+void FirmwarePage::CommitUpdateAddress() {
+    if (updateAddress_->isReadOnly()) return;
+    const std::string address = updateAddress_->text().trimmed().toStdString();
+    XMLNode root = AppConfigRoot();
+    if (!root || ConfiguredUpdateAddress(root) == address) return;
+    root.GetOrAddChild("Upgrade").SetAttributeText("Url", address);
+    if (SaveAppConfig()) {
+        addressInFile_ = address;
+    } else if (notify_) {
+        notify_(FormatStringText(TEXT_UPDATE_ADDRESS_NOT_SAVED, GetAppConfigPath().c_str()));
+    }
+}
+
+std::string FirmwarePage::UpdateAddressForCheck() {
+    CommitUpdateAddress();
+    XMLNode root = AppConfigRoot();
+    // A user may have written another address into the file while the tool runs
+    // (a file that this page could not save to still holds the old one: no change).
+    if (const auto inFile = UpdateAddressInFile(); inFile && root && *inFile != addressInFile_) {
+        addressInFile_ = *inFile;
+        root.GetOrAddChild("Upgrade").SetAttributeText("Url", *inFile);
+        if (!updateAddress_->isReadOnly()) updateAddress_->setText(FromUtf8(*inFile));
+        const std::string text = FormatStringText(TEXT_UPDATE_ADDRESS_FROM_FILE, GetAppConfigPath().c_str(), inFile->c_str());
+        AppendLog(0, text + "\r\n");
+        if (notify_) notify_(text);
+    }
+    const std::string address = UpdateAddressFromSettings(root);
+    if (address.empty()) {
+        ShowMessageBox(this, LoadStringText(TEXT_NO_UPDATE_ADDRESS), LoadStringText(TEXT_ERROR), MessageIcon::Error, true);
+        updateAddress_->setFocus();
+    }
+    return address;
+}
+
+void FirmwarePage::StartServerWorker(WorkerMode mode) {
+    if (WorkerRunning() || !sensor_.CanRun()) return;
+    workerAddress_ = UpdateAddressForCheck();
+    if (workerAddress_.empty()) return;
+    StartWorker(mode);
 }
 
 // ------------------------------------------------------------------ actions
@@ -204,13 +308,63 @@ void FirmwarePage::SetPortSelection(int portNumber, int baudRate) {
     boot_->baudRate = baudRate;
 }
 
-std::string FirmwarePage::RunStatusText() { return WorkerRunning() ? LabelText(runStatus_).toStdString() : std::string(); }
+std::string FirmwarePage::RunStatusText() {
+    if (!WorkerRunning()) return {};
+    // The window's own connection is closed while this page talks to the sensor:
+    // the status names the port the page uses.
+    const std::string doing = runStatus_.empty() ? LoadStringText(TEXT_WAITING_FOR_SENSOR) : LabelText(runStatus_).toStdString();
+    return FormatStringText(TEXT_FW_RUN_STATUS, SerialPortPathFromNumber(boot_->portNumber).c_str(), doing.c_str());
+}
+
+bool FirmwarePage::DownloadRunning() const {
+    return WorkerRunning() && (workerMode_ == MODE_DOWNLOAD || workerMode_ == MODE_GET_AND_DOWNLOAD);
+}
+
+LeaveAnswer FirmwarePage::ConfirmLeave(PageLeave why) {
+    if (!DownloadRunning()) return LeaveAnswer::LEAVE;
+    const bool closing = why == PageLeave::CLOSE_WINDOW;
+    // Already interrupted: the worker ends at the next packet; a close waits for that.
+    if (interrupting_.load()) return closing ? LeaveAnswer::LEAVE_WHEN_DONE : LeaveAnswer::LEAVE;
+    enum { CLOSE_WHEN_DONE, INTERRUPT_AND_CLOSE, KEEP_OPEN };
+    enum { STAY, INTERRUPT_AND_LEAVE };
+    QuestionRecord question;
+    question.caption = LoadStringText(TEXT_FW_DOWNLOAD_RUNNING_CAPTION);
+    if (closing) {
+        question.text = DisplayText(LoadStringText(TEXT_FW_CLOSE_DURING_DOWNLOAD));
+        question.choices = {LoadStringText(TEXT_FW_CHOICE_CLOSE_WHEN_DONE), LoadStringText(TEXT_FW_CHOICE_INTERRUPT_AND_CLOSE),
+                            LoadStringText(TEXT_FW_CHOICE_KEEP_OPEN)};
+        question.defaultChoice = CLOSE_WHEN_DONE;
+        question.escapeChoice = KEEP_OPEN;
+    } else {
+        question.text = DisplayText(LoadStringText(TEXT_FW_LEAVE_DURING_DOWNLOAD));
+        question.choices = {LoadStringText(TEXT_FW_CHOICE_STAY), LoadStringText(TEXT_FW_CHOICE_INTERRUPT_AND_LEAVE)};
+        question.defaultChoice = STAY;
+        question.escapeChoice = STAY;
+    }
+    const int choice = AskQuestion(this, question);
+    // The download goes on while the question is open and may have ended meanwhile.
+    const bool running = DownloadRunning();
+    if (closing) {
+        if (choice == KEEP_OPEN) return LeaveAnswer::STAY;
+        if (choice == INTERRUPT_AND_CLOSE && running) InterruptDownload();
+        return running ? LeaveAnswer::LEAVE_WHEN_DONE : LeaveAnswer::LEAVE;
+    }
+    if (choice != INTERRUPT_AND_LEAVE) return LeaveAnswer::STAY;
+    if (running) InterruptDownload();
+    return LeaveAnswer::LEAVE;
+}
+
+void FirmwarePage::InterruptDownload() {
+    interrupting_.store(true);
+    boot_->RequestStop();
+}
 
 void FirmwarePage::OnDownloadClicked() {
     if (!IsFileExist(imagePath_)) {
-        ShowMessageBox(this, LoadStringText(TEXT_BIN_OPEN_FAILED), LoadStringText(TEXT_NOTE), MessageIcon::Error, true);
+        ShowMessageBox(this, LoadStringText(TEXT_BIN_OPEN_FAILED), LoadStringText(TEXT_ERROR), MessageIcon::Error, true);
         return;
     }
+    RememberImagePath();
     StartWorker(MODE_DOWNLOAD);
 }
 
@@ -230,14 +384,16 @@ void FirmwarePage::OnPartitionSelected(int index) {
 bool FirmwarePage::StartWorker(WorkerMode mode) {
     // The main connection may still be closing on the sensor thread.
     if (WorkerRunning() || !sensor_.CanRun()) return false;
-    // What the worker needs from the page's thread is copied now.
-    updateAddress_ = UpdateAddressFromSettings(AppConfigRoot());
+    // What the worker needs from the page's thread is copied now (the address by
+    // the server actions, which check it first).
     selectedVersion_ = findChild<QComboBox*>(QStringLiteral("VersionCombo"))->currentText().toStdString();
     downloadPath_ = imagePath_;
     downloadPartition_ = boot_->selectedPartition;
     runStatus_.clear();
     fetchListener_->Reset();
     boot_->ClearStop();
+    interrupting_.store(false);
+    workerMode_ = mode;
     // The worker has the line to itself until it ends.
     claim_ = sensor_.Session().ClaimLine();
     boot_->SetLine(&claim_.Line());
@@ -249,48 +405,101 @@ bool FirmwarePage::StartWorker(WorkerMode mode) {
 void FirmwarePage::RunWorker(WorkerMode mode) {
     bool result = false;
     std::string versionFolder;
+    std::string version;
     switch (mode) {
     case MODE_DOWNLOAD: result = boot_->DownloadFW(downloadPartition_, downloadPath_); break;
-    case MODE_UPDATE_INFO: result = boot_->UpdateFWInfo(); break;
+    case MODE_UPDATE_INFO:
+        result = boot_->UpdateFWInfo();
+        version = VersionAfterInfoOnWorker(result);
+        break;
     case MODE_GET_AND_DOWNLOAD: result = UpdateInfoKeepingPartition() && GetFWAndDownloadOnWorker(); break;
     case MODE_CHECK_VERSION: result = CheckVersionOnWorker(); break;
-    case MODE_GET_FW: result = GetFWOnWorker(versionFolder, TEXT_ERROR); break;
+    case MODE_GET_FW: result = GetFWOnWorker(versionFolder); break;
     }
     QMetaObject::invokeMethod(
         this,
-        [this, mode, result, versionFolder] {
+        [this, mode, result, versionFolder, version] {
+            if (!version.empty()) ShowVersion(version);
             OnWorkerEnded(mode, result);
             if (mode == MODE_GET_FW && result) {
                 // The GetFWButton action: the partition's image, or the folder's first.
                 imagePath_ = ChooseFetchedImage(versionFolder, boot_->selectedPartition);
                 ShowImagePath();
+                RememberImagePath();
             }
             emit WorkerFinished(mode, result);
+            // A close that waited for the download goes ahead now (after any box above).
+            if (workEnded_) workEnded_();
         },
         Qt::QueuedConnection);
 }
 
-void FirmwarePage::OnWorkerEnded(WorkerMode /*mode*/, bool /*result*/) {
+std::string FirmwarePage::VersionAfterInfoOnWorker(bool infoRead) {
+    if (!infoRead) return LoadStringText(TEXT_FW_VERSION_UNKNOWN);
+    if (boot_->inBootloader) return LoadStringText(TEXT_FW_VERSION_BOOTLOADER);
+    // The bootloader's query does not give the application's version: ask it as the
+    // main window does.
+    const std::string version = ReadSensorFirmwareVersion(*boot_->Line(), boot_->portNumber, boot_->baudRate);
+    return version.empty() ? LoadStringText(TEXT_FW_VERSION_UNKNOWN) : FormatStringText(TEXT_FW_VERSION, version.c_str());
+}
+
+void FirmwarePage::ShowVersion(const std::string& text) {
+    firmwareVersion_->setText(LabelText(text));
+}
+
+void FirmwarePage::OnWorkerEnded(WorkerMode mode, bool result) {
     if (worker_.joinable()) worker_.join();
     boot_->SetLine(nullptr);
     claim_.Release();
     runStatus_.clear();
     skin_->setEnabled(true);
+    if (mode == MODE_DOWNLOAD || mode == MODE_GET_AND_DOWNLOAD) {
+        // The application the sensor runs now is the new one, if it starts at all.
+        if (result) ShowVersion(LoadStringText(TEXT_FW_VERSION_UNKNOWN));
+        else ReportDownloadEnd();
+    }
+    interrupting_.store(false);
+}
+
+void FirmwarePage::ReportDownloadEnd() {
+    int textId = 0;
+    if (boot_->LeftInBootloader()) {
+        textId = boot_->WasInterrupted() || interrupting_.load() ? TEXT_FW_INTERRUPTED_IN_BOOTLOADER : TEXT_FW_FAILED_IN_BOOTLOADER;
+        ShowVersion(LoadStringText(TEXT_FW_VERSION_BOOTLOADER));
+    } else if (interrupting_.load()) {
+        textId = TEXT_FW_STOPPED_UNCHANGED;
+    } else {
+        return;  // failed before the sensor was touched: the failure has been shown
+    }
+    const std::string text = LoadStringText(textId);
+    AppendLog(textId, text + "\r\n");
+    ScrollLogToEnd();
+    if (notify_) notify_(text);
+    ShowMessageBox(this, text, LoadStringText(textId == TEXT_FW_STOPPED_UNCHANGED ? TEXT_NOTE : TEXT_ERROR),
+                   textId == TEXT_FW_STOPPED_UNCHANGED ? MessageIcon::Information : MessageIcon::Error, true);
 }
 
 // ------------------------------------------------------------------ server (worker)
 
 bool FirmwarePage::CheckVersionOnWorker() {
-    const std::string deviceVersion = ReadSensorVersionForUpdate(*boot_->Line(), boot_->portNumber, boot_->baudRate);
-    CUpgradeClient client(updateAddress_);
+    const std::string shown = ReadSensorFirmwareVersion(*boot_->Line(), boot_->portNumber, boot_->baudRate);
+    QMetaObject::invokeMethod(
+        this,
+        [this, shown] {
+            ShowVersion(shown.empty() ? LoadStringText(TEXT_FW_VERSION_UNKNOWN) : FormatStringText(TEXT_FW_VERSION, shown.c_str()));
+        },
+        Qt::QueuedConnection);
+    std::string deviceVersion = shown;
+    deviceVersion.erase(std::remove(deviceVersion.begin(), deviceVersion.end(), 'v'), deviceVersion.end());
+    CUpgradeClient client(workerAddress_);
     PostLog(FormatStringText(TEXT_CHECKING_SERVER, client.Address().c_str()));
     if (!client.Logon()) {
-        PostMessageBox(TEXT_SERVER_LOGON_FAILED, TEXT_NOTE, client.Address().empty() ? std::string() : client.LastError());
+        PostMessageBox(TEXT_SERVER_LOGON_FAILED, client.LastError());
         return false;
     }
     std::string history;
     if (!client.GetHistoryVersion(history)) {
-        PostMessageBox(TEXT_SERVER_VERSION_LIST_FAILED, TEXT_NOTE, client.LastError());
+        PostMessageBox(TEXT_SERVER_VERSION_LIST_FAILED, client.LastError());
         return false;
     }
     const std::vector<std::string> newer = NewerVersions(history, deviceVersion);
@@ -315,7 +524,7 @@ bool FirmwarePage::CheckVersionOnWorker() {
     return !newer.empty();
 }
 
-bool FirmwarePage::GetFWOnWorker(std::string& versionFolder, int captionId) {
+bool FirmwarePage::GetFWOnWorker(std::string& versionFolder) {
     if (selectedVersion_.empty()) return false;
     QMetaObject::invokeMethod(
         this,
@@ -326,12 +535,12 @@ bool FirmwarePage::GetFWOnWorker(std::string& versionFolder, int captionId) {
         },
         Qt::QueuedConnection);
     PostLog(FormatStringText(TEXT_FETCHING, selectedVersion_.c_str()));
-    CUpgradeClient client(updateAddress_);
+    CUpgradeClient client(workerAddress_);
     const FirmwareFetchResult fetched =
         FetchFirmwareVersion(client, selectedVersion_, FirmwareFolder(), fetchListener_.get());
     if (!fetched.Ok()) {
-        const bool noAddress = fetched.stage == FirmwareFetchResult::Stage::Logon && client.Address().empty();
-        PostMessageBox(fetched.MessageId(), captionId, noAddress ? std::string() : fetched.reason);
+        // An interrupted fetch is reported as the interruption, not as a failure.
+        if (!interrupting_.load()) PostMessageBox(fetched.MessageId(), fetched.reason);
         return false;
     }
     versionFolder = fetched.versionFolder;
@@ -359,29 +568,22 @@ bool FirmwarePage::UpdateInfoKeepingPartition() {
 
 bool FirmwarePage::GetFWAndDownloadOnWorker() {
     std::string versionFolder;
-    if (!GetFWOnWorker(versionFolder, TEXT_ERROR)) return false;
+    if (!GetFWOnWorker(versionFolder)) return false;
     const int partition = boot_->selectedPartition;
     const std::string image = partition >= 0 ? PartitionImagePath(versionFolder, partition) : std::string();
     if (image.empty() || !IsFileExist(image)) {
-        PostMessageBox(TEXT_BIN_FILE_ERROR, TEXT_NOTE, {});
+        PostMessageBox(TEXT_BIN_FILE_ERROR, {});
         return false;
     }
     return boot_->DownloadFW(partition, image);
 }
 
-void FirmwarePage::PostMessageBox(int stringId, int captionId, const std::string& detail) {
+void FirmwarePage::PostMessageBox(int stringId, const std::string& detail) {
     std::string text = LoadStringText(stringId);
-    if (stringId == TEXT_SERVER_LOGON_FAILED && detail.empty()) {
-        text += "\n" + LoadStringText(TEXT_NO_UPDATE_ADDRESS);
-    } else if (!detail.empty()) {
-        text += "\n" + FormatStringText(TEXT_REASON, detail.c_str());
-    }
+    if (!detail.empty()) text += "\n" + FormatStringText(TEXT_REASON, detail.c_str());
     PostLog(text + "\r\n");
     QMetaObject::invokeMethod(
-        this,
-        [this, text, captionId] {
-            ShowMessageBox(this, text, LoadStringText(captionId), MessageIcon::Information, true);
-        },
+        this, [this, text] { ShowMessageBox(this, text, LoadStringText(TEXT_ERROR), MessageIcon::Error, true); },
         Qt::QueuedConnection);
 }
 
@@ -392,7 +594,8 @@ void FirmwarePage::PostLog(const std::string& text) {
 // ------------------------------------------------------------------ bootloader notices
 
 void FirmwarePage::ShowMessage(int /*stringId*/, const std::string& text) {
-    ShowMessageBox(this, DisplayText(text), LoadStringText(TEXT_NOTE), MessageIcon::Information, true);
+    // Every box of the procedures reports a failure (no port, no image, no partition).
+    ShowMessageBox(this, DisplayText(text), LoadStringText(TEXT_ERROR), MessageIcon::Error, true);
 }
 
 void FirmwarePage::AppendLog(int /*stringId*/, const std::string& text) {
