@@ -447,12 +447,18 @@ void MainWindow::ShowNotice(const std::string& text)
 void MainWindow::UpdateRunStatus()
 {
     std::string text;
+    bool pageHasThePort = false;
     for (PageSlot& slot : pages_) {
-        if (slot.page && slot.page->PageWidget()->isVisible())
+        if (slot.page && slot.page->PageWidget()->isVisible()) {
             text = slot.page->RunStatusText();
+            pageHasThePort = slot.page->TakesPortOver() && !text.empty();
+        }
     }
     runStatus_->setText(Text(text));
     runStatus_->setVisible(!text.empty());
+    // A page that opened the port itself is talking to the sensor (its status names
+    // the port): "Not connected" beside it would say otherwise.
+    connectionStatus_->setVisible(!pageHasThePort);
 }
 
 QString MainWindow::NoticeText() const
