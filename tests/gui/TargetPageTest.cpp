@@ -766,7 +766,7 @@ TEST_F(TargetPageTest, TheTextsFitTheirControlsInBothLanguages)
         ASSERT_GE(lines.size(), 3);
         for (const QString& line : lines)
             EXPECT_LE(metrics.horizontalAdvance(line), status->width()) << line.toStdString();
-        // Every speed, while idle and while a described file replays.
+        // Every speed, while idle and while a described file replays (paused).
         auto* speeds = Combo("replaySpeed");
         const auto checkSpeeds = [speeds] {
             QStyleOptionComboBox option;
@@ -783,6 +783,13 @@ TEST_F(TargetPageTest, TheTextsFitTheirControlsInBothLanguages)
         Page()->ReplayFile(DescribedSample(dataDir->Path(), 2.5));
         Page()->SetReplayPaused(true);
         checkSpeeds();
+        // The replay buttons beside the speed list, "Resume" the longest.
+        for (const char* id : {"replayPause", "replayStep"}) {
+            QPushButton* button = Button(id);
+            const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+            EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()) + 2 * margin, button->width())
+                << button->text().toStdString();
+        }
         Button("3004")->click();
         window.reset();
         gAppConfigDoc.Clear();
