@@ -252,7 +252,7 @@ void ThresholdDialog::StartRun()
     // starts once they are read (unless Stop came first). After a stopped run the
     // tables from before it stay the Undo point.
     RequestTables([this](std::optional<GateTables> tables) {
-        if (!keepBefore_)
+        if (!keepBefore_ || !before_)
             before_ = tables;
         after_.reset();
         ShowTables();
@@ -367,7 +367,7 @@ void ThresholdDialog::ShowScanResult(bool stoppedByUser)
 
 void ThresholdDialog::OnUndo()
 {
-    if (running_ || !before_)
+    if (running_ || stoppedScan_ || !before_)
         return;
     ParamSetting previous;
     std::copy(before_->trigger.begin(), before_->trigger.end(), previous.GateTriggerThreshold);
