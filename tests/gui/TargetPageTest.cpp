@@ -414,10 +414,15 @@ TEST_F(TargetPageTest, ReportsQueuedBeforeTheRunEndsAreNotShownAfterIt)
 {
     // The page's thread is held while the worker goes on, so that reports wait in the
     // queue when the run ends: none of them may bring an old state back.
+    const std::string replayFile = std::string(PALO_SOURCE_DIR) + "/tests/data/RadarData_20000.dat";
     const struct {
         const char* name;
+        bool replay;
         const char* button;
-    } cases[] = {{"Stop", "3003"}, {"Disconn.", "1103"}, {"leaving the page", "1187"}};
+    } cases[] = {{"Stop", false, "3003"},
+                 {"Disconn.", false, "1103"},
+                 {"leaving the page", false, "1187"},
+                 {"Stop of a replay at the fastest speed", true, "3004"}};
     OpenWindow();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -425,7 +430,13 @@ TEST_F(TargetPageTest, ReportsQueuedBeforeTheRunEndsAreNotShownAfterIt)
             Connect();
         if (!Page()->isVisible())
             ShowPage();
-        if (!Page()->Worker().IsRunning()) {
+        if (c.replay) {
+            Button("3003")->click();
+            WaitForSensor();
+            Page()->SetReplaySpeedIndex(static_cast<int>(TargetPage::ReplayChoices().size()) - 1);
+            Page()->ReplayFile(replayFile);
+            WaitForSensor();
+        } else if (!Page()->Worker().IsRunning()) {
             Button("3003")->click();
             WaitForSensor();
         }
@@ -440,9 +451,12 @@ TEST_F(TargetPageTest, ReportsQueuedBeforeTheRunEndsAreNotShownAfterIt)
         const qsizetype atEnd = statuses.count();
         WaitForSensor();
         QTest::qWait(100);
-        ASSERT_GE(statuses.count(), atEnd);
-        for (qsizetype i = atEnd; i < statuses.count(); ++i)
-            EXPECT_TRUE(statuses.at(i).at(0).toString().startsWith("Target Status: None")) << statuses.at(i).at(0).toString().toStdString();
+        std::vector<std::string> late;
+        for (qsizetype i = atEnd; i < statuses.count(); ++i) {
+            if (!statuses.at(i).at(0).toString().startsWith("Target Status: None"))
+                late.push_back(statuses.at(i).at(0).toString().toStdString());
+        }
+        EXPECT_TRUE(late.empty()) << late.size() << " old states shown after the end, the first: " << late.front();
         EXPECT_TRUE(Page()->StatusText().startsWith("Target Status: None")) << Page()->StatusText().toStdString();
     }
 }
