@@ -1,6 +1,7 @@
 // threshold: the sensor's own threshold generation, followed by a read-back of both tables.
 #include <chrono>
 #include <condition_variable>
+#include <ctime>
 #include <memory>
 #include <mutex>
 
@@ -68,6 +69,26 @@ private:
     int success_ = 0;
 };
 
+// The local time of day, "14:05:09".
+std::string ClockText(std::chrono::system_clock::time_point when) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+// "30,31,…": a table as params write --trigger and --hold take it.
+std::string GateListText(const uint32_t (&gates)[PARAM_GATE_COUNT]) {
+    std::string text;
+    for (uint32_t value : gates) {
+        if (!text.empty()) text += ',';
+        text += std::to_string(value);
+    }
+    return text;
+}
+
 // One input as the generator's edit takes it: whole number, forced into its limits.
 bool TakeInput(const char* name, const std::string& text, long long minimum, long long maximum, int& value) {
     double typed = 0.0;
@@ -95,11 +116,18 @@ int RunThreshold(const ThresholdOptions& options) {
     if (const int rc = session.Open(options.port); rc != EXIT_OK) return rc;
     SensorSession& sensor = session.Sensor();
 
+    // The tables before the run: the way back when the run is given up, since the
+    // sensor finishes a scan it has begun whatever the tool does.
+    ParamSetting before;
+    InitParamSetting(before);
+    const bool beforeKnown = static_cast<bool>(sensor.ReadThresholds(before));
+
     GenerationSink sink;
     SensorSession::LineClaim claim = sensor.ClaimLine();
     CSensingGenerateWorker worker(&claim.Line(), sink);
     InstallInterruptHandler();
     sink.Bar().SetMaximum(100);
+    const auto started = std::chrono::system_clock::now();
     if (!worker.Start(trigger, hold, scan)) {
         PrintError(Text(TEXT_GENERATE_FAILED));
         return EXIT_FAILED;
@@ -111,8 +139,16 @@ int RunThreshold(const ThresholdOptions& options) {
     sink.Bar().Finish();
     if (!finished) {
         PrintError(timedOut ? Text(TEXT_GENERATION_TIMEOUT, options.timeoutSeconds) : Text(TEXT_STOPPED));
+        // Not a failure of the sensor's: it goes on and changes both tables later.
+        PrintError(Text(TEXT_GENERATION_STILL_SCANNING, ClockText(started + std::chrono::seconds(scan)).c_str()));
+        if (beforeKnown) {
+            PrintError(Text(TEXT_GENERATION_RESTORE_HINT, options.port.port.c_str(),
+                            GateListText(before.GateTriggerThreshold).c_str(),
+                            GateListText(before.GateHoldThreshold).c_str()));
+        }
+        return EXIT_FAILED;
     }
-    if (!finished || !sink.Success()) {
+    if (!sink.Success()) {
         PrintError(Text(TEXT_GENERATE_FAILED));
         return EXIT_FAILED;
     }

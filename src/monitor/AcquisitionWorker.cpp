@@ -7,9 +7,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "app/AppConfig.h"
+#include "app/StringTable.h"
 #include "app/XMLParser.h"
 #include "common/BaseBuffer.h"
 #include "common/DbgOutput.h"
@@ -22,6 +26,9 @@
 namespace {
 
 enum : uint64_t { RUN_LIVE = 0, RUN_REPLAY = 1 };
+
+// How often a recording run looks whether its file is still where it was created.
+constexpr auto RECORD_CHECK_PERIOD = std::chrono::milliseconds(500);
 
 // Fills the chunk from the file until it is full, the file ends or a read fails.
 size_t ReadChunk(std::FILE* file, uint8_t* chunk, size_t size) {
@@ -195,8 +202,9 @@ bool CAcquisitionWorker::PaceReplay() {
     const double speed = replaySpeed_.load();
     // A negative interval from a hand-edited configuration means no pause, not an
     // endless wait; an interval of 0 or the fastest speed skips the wait altogether.
-    if (replayInterval > 0 && speed > 0 && !paused_) {
-        const auto pause = std::chrono::microseconds(std::llround(replayInterval * 1000.0 / speed));
+    const double period = replayPeriod_.load() >= 0 ? replayPeriod_.load() : replayInterval;
+    if (period > 0 && speed > 0 && !paused_) {
+        const auto pause = std::chrono::microseconds(std::llround(period * 1000.0 / speed));
         controlChanged_.wait_for(lock, pause, [this] { return stopRequested_.load() || seekTo_ >= 0; });
     }
     if (stopRequested_.load() || seekTo_ >= 0) return false;
@@ -234,18 +242,27 @@ void CAcquisitionWorker::HandlePayload(const uint8_t* payload, bool replay, uint
 }
 
 std::FILE* CAcquisitionWorker::OpenRecord() {
-    const std::string path = CombinePathName(saveDataPath, GetFileNameByDate(".dat", "RadarData_", ""));
+    // A new file, never one that is there already: two runs within a millisecond
+    // would otherwise share a name and the second would empty the first.
+    std::string path;
+    std::FILE* record = nullptr;
+    for (int attempt = 0; attempt < 5 && !record; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        path = CombinePathName(saveDataPath, GetFileNameByDate(".dat", "RadarData_", ""));
+        record = std::fopen(path.c_str(), "wbx");
+        if (!record && errno != EEXIST) break;
+    }
     {
         std::lock_guard<std::mutex> lock(reportMutex_);
         recordFile_ = path;
     }
-    std::FILE* record = std::fopen(path.c_str(), "wb");
     if (!record) {
-        FailRecording(record, path, errno);
+        FailRecording(record, path, std::strerror(errno));
         return nullptr;
     }
     // Unbuffered: each chunk reaches the file as one write, as it is read.
     std::setvbuf(record, nullptr, _IONBF, 0);
+    recordChecked_ = std::chrono::steady_clock::now();
     if (recordDescription) {
         sidecar_ = *recordDescription;
         sidecar_->startTime = IsoLocalTimeNow();
@@ -273,16 +290,31 @@ void CAcquisitionWorker::RecordChunk(std::FILE*& record, const uint8_t* bytes, s
         recordedBytes_.fetch_add(written);
         if (sidecar_) sidecar_->bytesWritten += written;
         if (written == 0 || std::ferror(record)) {
-            FailRecording(record, RecordFilePath(), errno ? errno : EIO);
+            FailRecording(record, RecordFilePath(), std::strerror(errno ? errno : EIO));
             return;
         }
         bytes += written;
         length -= written;
     }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - recordChecked_ >= RECORD_CHECK_PERIOD) {
+        recordChecked_ = now;
+        if (const std::string gone = WhyRecordIsGone(record); !gone.empty())
+            FailRecording(record, RecordFilePath(), gone);
+    }
 }
 
-void CAcquisitionWorker::FailRecording(std::FILE*& record, const std::string& path, int errorNumber) {
-    const std::string reason = std::strerror(errorNumber);
+std::string CAcquisitionWorker::WhyRecordIsGone(std::FILE* record) const {
+    struct stat written {};
+    struct stat named {};
+    if (fstat(fileno(record), &written) != 0) return {};  // nothing to compare with: assume it is there
+    if (written.st_nlink == 0) return LoadStringText(TEXT_RECORD_REMOVED);
+    const std::string path = RecordFilePath();
+    if (stat(path.c_str(), &named) == 0 && named.st_dev == written.st_dev && named.st_ino == written.st_ino) return {};
+    return LoadStringText(TEXT_RECORD_MOVED);
+}
+
+void CAcquisitionWorker::FailRecording(std::FILE*& record, const std::string& path, const std::string& reason) {
     DbgOutputA(2, "Recording stopped: %s: %s\r\n", path.c_str(), reason.c_str());
     {
         std::lock_guard<std::mutex> lock(reportMutex_);
@@ -378,6 +410,10 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
     }
 
     if (source) std::fclose(source);
+    // A removal in the last moments is still a lost recording, not a saved one.
+    if (record) {
+        if (const std::string gone = WhyRecordIsGone(record); !gone.empty()) FailRecording(record, RecordFilePath(), gone);
+    }
     if (record) CloseRecord(record, !deviceLost);
     if (switchReportOutput) SwitchReportOutput(0);
     if (deviceLost) {

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <condition_variable>
@@ -119,9 +120,12 @@ public:
     [[nodiscard]] uint64_t RecordedBytes() const { return recordedBytes_.load(); }
 
     // ---- Replay controls: any time, they act on the current replay run ----
-    // The pause after a report is replayInterval / speed; 0 (or less) = no pause.
+    // The pause after a report is the period / speed; a speed of 0 (or less) = no pause.
     void SetReplaySpeed(double speed);
     [[nodiscard]] double ReplaySpeed() const { return replaySpeed_.load(); }
+    // The period of speed 1 in ms, when it is not replayInterval (a recording's own
+    // report period, say); negative = replayInterval.
+    void SetReplayPeriod(double periodMs) { replayPeriod_ = periodMs; }
     // A paused replay shows no further report until resumed, stepped or moved.
     void SetPaused(bool paused);
     [[nodiscard]] bool IsPaused() const;
@@ -147,8 +151,11 @@ private:
     // Recording: open (with its description), write, close; a failure ends recording.
     std::FILE* OpenRecord();
     void RecordChunk(std::FILE*& record, const uint8_t* bytes, size_t length);
+    // Why the record's path no longer names the open file, or empty: a folder removed
+    // or renamed during the run leaves the writes succeeding on a file nobody finds.
+    [[nodiscard]] std::string WhyRecordIsGone(std::FILE* record) const;
     void CloseRecord(std::FILE*& record, bool endedNormally);
-    void FailRecording(std::FILE*& record, const std::string& path, int errorNumber);
+    void FailRecording(std::FILE*& record, const std::string& path, const std::string& reason);
 
     SensorLine* line_;
     IAcquisitionSink& sink_;
@@ -165,6 +172,7 @@ private:
     long long seekTo_ = -1;
     std::atomic<int> interrupt_{0};  // the scanner's stop: set by Stop and by a seek
     std::atomic<double> replaySpeed_{1.0};
+    std::atomic<double> replayPeriod_{-1.0};
     std::atomic<uint64_t> replayFileSize_{0};
     std::atomic<uint64_t> replayPosition_{0};
     uint64_t replayReports_ = 0;  // worker thread only
@@ -172,6 +180,7 @@ private:
     std::atomic<uint64_t> reportCount_{0};
     std::atomic<uint64_t> recordedBytes_{0};
     std::optional<RecordSidecar> sidecar_;  // worker thread only, while recording
+    std::chrono::steady_clock::time_point recordChecked_;  // worker thread only: last WhyRecordIsGone
     std::string sidecarPath_;
 
     mutable std::mutex reportMutex_;  //!< Protects report_, history_, bandDirty_, recordFile_ and recordFailure_.

@@ -51,7 +51,7 @@ TEST(StringTable, TextsByIdInTheCurrentLanguage) {
     SetUiLanguage(UiLanguage::SimplifiedChinese);
     EXPECT_EQ(LoadStringText(TEXT_DISCONNECT), "断开设备");
     EXPECT_EQ(FormatStringText(TEXT_TARGET_STATUS, "有人", 2.5, 0.05535),
-              "目标状态: 有人\r\n目标距离: 2.50米\r\n预估平均工作电流（当前配置）：0.05535 mA\r\n");
+              "目标状态: 有人\r\n目标距离: 2.50米\r\n预估平均工作电流\r\n（当前配置）：0.05535 mA\r\n");
     EXPECT_EQ(LoadCaption(2000, "group:2020"), "触发门限（10~95dB）");
     EXPECT_EQ(LoadCaption(3500, "caption"), "门限生成");
     SetUiLanguage(UiLanguage::English);

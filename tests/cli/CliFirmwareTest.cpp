@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,12 +57,14 @@ TEST_F(CliThresholdTest, ProgressBarOnlyOnATerminal) {
     EXPECT_TRUE(Contains(result.err, "] 100%"));
 }
 
-TEST_F(CliThresholdTest, CtrlCStopsTheRunAsAFailure) {
-    // Real time: a 120 s scan that is still running when Ctrl+C comes.
+TEST_F(CliThresholdTest, CtrlCSaysTheSensorFinishesItsScanAndHowToPutTheOldTablesBack) {
+    // A 120 s scan in 3 s: still running when Ctrl+C comes, over soon after.
     sim_->Stop();
     VirtualSensorOptions options = FastOptions();
-    options.timeScale = 1.0;
+    options.timeScale = 40.0;
     ASSERT_TRUE(StartSim(options));
+    const std::array<uint32_t, 16> triggerBefore = sim_->GateTable(114);
+    const std::array<uint32_t, 16> holdBefore = sim_->GateTable(118);
     CliProcess run({"threshold", "--port", Port()});
     ASSERT_TRUE(WaitUntil([&] { return sim_->Generating(); }));
     run.Signal(SIGINT);
@@ -69,8 +72,25 @@ TEST_F(CliThresholdTest, CtrlCStopsTheRunAsAFailure) {
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(Contains(result.err, "Stopped."));
-    EXPECT_TRUE(Contains(result.err, "Generate failed."));
+    EXPECT_TRUE(Contains(result.err, "The sensor cannot cancel a scan it has begun: it scans until about "));
+    EXPECT_EQ(result.err.find("Generate failed."), std::string::npos) << "the sensor has not failed: " << result.err;
     EXPECT_TRUE(result.out.empty());
+
+    // The sensor does what the message says.
+    ASSERT_TRUE(WaitUntil([&] { return sim_->GateTable(114) != triggerBefore; }, 30000));
+    // And the command it names puts the tables from before the run back.
+    const size_t at = result.err.find("palo520g params write ");
+    ASSERT_NE(at, std::string::npos) << result.err;
+    const size_t start = at + std::string("palo520g ").size();
+    std::vector<std::string> args;
+    std::istringstream words(result.err.substr(start, result.err.find('\n', at) - start));
+    for (std::string word; words >> word;) args.push_back(word);
+    ASSERT_GE(args.size(), 7u);
+    EXPECT_EQ(args[0], "params");
+    const CliResult restore = RunCli(args);
+    ASSERT_EQ(restore.exitCode, 0) << restore.err;
+    EXPECT_EQ(sim_->GateTable(114), triggerBefore);
+    EXPECT_EQ(sim_->GateTable(118), holdBefore);
 }
 
 class CliFirmwareTest : public CliSimTest {};

@@ -1,5 +1,7 @@
 // Recordings that describe themselves: monitor --record writes the description
 // beside the record, replay takes its parameters from it; replay's --from and --speed.
+#include <signal.h>
+
 #include <filesystem>
 #include <string>
 #include <sys/mount.h>
@@ -111,6 +113,38 @@ TEST_F(CliRecordingTest, AFullDiskStopsTheRecordingAtOnceAndTheRunFails) {
     EXPECT_TRUE(Contains(run.err, "Recording stopped: cannot write "));
     EXPECT_EQ(run.err.find("Recorded to"), std::string::npos) << run.err;
     EXPECT_EQ(NonEmptyLines(run.out).size(), 300u) << "the run goes on without recording";
+}
+
+TEST_F(CliRecordingTest, AFolderRemovedOrMovedDuringTheRunFailsTheRunAndSaysTheRecordingIsGone) {
+    const struct {
+        const char* name;
+        void (*takeAway)(const std::string& folder);
+        const char* why;
+    } cases[] = {
+        {"removed", [](const std::string& folder) { std::filesystem::remove_all(folder); },
+         "the file was removed during the run, and what was recorded is lost"},
+        {"moved", [](const std::string& folder) { std::filesystem::rename(folder, folder + "-moved"); },
+         "the file was moved or replaced during the run, so the recording stopped"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = dir_.File(std::string("going-") + c.name);
+        CliProcess monitor({"monitor", "--json", "--port", Port(), "--record", folder});
+        ASSERT_TRUE(monitor.WaitForStdoutLines(3, 10000)) << monitor.Out();
+        const std::vector<std::string> files = GetLocalFolderFileList(folder, "dat");
+        ASSERT_EQ(files.size(), 1u);
+        const std::string record = folder + "/" + files[0];
+        c.takeAway(folder);
+        // Reports go on arriving while the run notices.
+        ASSERT_TRUE(monitor.WaitForStdoutLines(40, 10000)) << monitor.Out();
+        monitor.Signal(SIGINT);
+        const CliResult result = monitor.Wait(10000);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, 1) << result.err;
+        EXPECT_TRUE(Contains(result.err, "Recording stopped: cannot write " + record + ": " + c.why));
+        EXPECT_EQ(result.err.find("Recorded to"), std::string::npos) << result.err;
+        EXPECT_FALSE(std::filesystem::exists(record));
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The target information page in the main window, against the virtual sensor:
-// live runs, replay, recording with its description, the status bar.
+// live runs, replay, recording with its description, the status bar, what the
+// status bar says when a run ends, record folders that cannot take the record,
+// replay speeds and the position slider, and texts that fit their controls.
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -8,11 +10,16 @@
 #include <set>
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QSlider>
+#include <QStyleOptionComboBox>
+#include <QThread>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "MainWindowFixture.h"
+#include "app/AppConfig.h"
 #include "app/StringTable.h"
 #include "chart/widgets/WaveChart.h"
 #include "common/FileUtils.h"
@@ -39,6 +46,21 @@ std::string FirstFileWithExtension(const std::string& folder, const std::string&
 {
     const std::vector<std::string> files = GetLocalFolderFileList(folder, extension);
     return files.empty() ? std::string() : folder + "/" + files.front();
+}
+
+// A copy of the sample record in the folder with a description beside it that
+// gives the report rate and the thresholds the recording was made with.
+std::string DescribedSample(const std::string& folder, double stateReportFreq, uint32_t triggerDb = 48)
+{
+    const std::string path = folder + "/described.dat";
+    EXPECT_TRUE(WriteWholeFile(path, ReadWholeFile(SAMPLE_RECORD)));
+    RecordSidecar description;
+    description.params.StateReportFreq = stateReportFreq;
+    std::fill(std::begin(description.params.GateTriggerThreshold), std::end(description.params.GateTriggerThreshold),
+              triggerDb);
+    description.status = SIDECAR_COMPLETE;
+    EXPECT_TRUE(WriteRecordSidecar(SidecarPathOf(path), description));
+    return path;
 }
 
 class TargetPageTest : public MainWindowFixture {
@@ -69,7 +91,7 @@ protected:
         WaitForSensor();  // the last run's report output goes off first
         QSignalSpy statuses(Page(), &TargetPage::statusUpdated);
         QSignalSpy runs(Page(), &TargetPage::runStateChanged);
-        Page()->SetReplaySpeedIndex(static_cast<int>(TargetPage::ReplaySpeeds().size()) - 1);
+        Page()->SetReplaySpeedIndex(static_cast<int>(TargetPage::ReplayChoices().size()) - 1);
         Page()->ReplayFile(path);
         WaitForSensor();
         EXPECT_TRUE(Page()->Worker().IsRunning() || runs.count() > 0);
@@ -386,6 +408,406 @@ TEST_F(TargetPageTest, APortThatDoesNotAnswerIsNamedInTheStatusBar)
               "The sensor on " + sensor->PortPath() +
                   " does not answer the version query: check the baud rate and the wiring. (no reply within 150 ms)");
     EXPECT_EQ(window->ConnectionStatusText().toStdString(), sensor->PortPath() + " · 115200 baud · no answer");
+}
+
+TEST_F(TargetPageTest, ReportsQueuedBeforeTheRunEndsAreNotShownAfterIt)
+{
+    // The page's thread is held while the worker goes on, so that reports wait in the
+    // queue when the run ends: none of them may bring an old state back.
+    const std::string replayFile = std::string(PALO_SOURCE_DIR) + "/tests/data/RadarData_20000.dat";
+    const struct {
+        const char* name;
+        bool replay;
+        const char* button;
+    } cases[] = {{"Stop", false, "3003"},
+                 {"Disconn.", false, "1103"},
+                 {"leaving the page", false, "1187"},
+                 {"Stop of a replay at the fastest speed", true, "3004"}};
+    OpenWindow();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!window->Session().IsConnected())
+            Connect();
+        if (!Page()->isVisible())
+            ShowPage();
+        if (c.replay) {
+            Button("3003")->click();
+            WaitForSensor();
+            Page()->SetReplaySpeedIndex(static_cast<int>(TargetPage::ReplayChoices().size()) - 1);
+            Page()->ReplayFile(replayFile);
+            WaitForSensor();
+        } else if (!Page()->Worker().IsRunning()) {
+            Button("3003")->click();
+            WaitForSensor();
+        }
+        ASSERT_TRUE(Page()->Worker().IsRunning());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->StatusText().contains("Presence"); }, RUN_HANG_GUARD_MS));
+        QSignalSpy statuses(Page(), &TargetPage::statusUpdated);
+        const uint64_t before = Page()->Worker().ReportCount();
+        QThread::msleep(300);
+        ASSERT_GT(Page()->Worker().ReportCount(), before + 5) << "reports are waiting to be shown";
+        Button(c.button)->click();
+        ASSERT_FALSE(Page()->Worker().IsWorkerActive());
+        const qsizetype atEnd = statuses.count();
+        WaitForSensor();
+        QTest::qWait(100);
+        std::vector<std::string> late;
+        for (qsizetype i = atEnd; i < statuses.count(); ++i) {
+            if (!statuses.at(i).at(0).toString().startsWith("Target Status: None"))
+                late.push_back(statuses.at(i).at(0).toString().toStdString());
+        }
+        EXPECT_TRUE(late.empty()) << late.size() << " old states shown after the end, the first: " << late.front();
+        EXPECT_TRUE(Page()->StatusText().startsWith("Target Status: None")) << Page()->StatusText().toStdString();
+    }
+}
+
+TEST_F(TargetPageTest, ConnectingOrComingBackAfterAReplayStartsALiveRun)
+{
+    OpenWindow();
+    ShowPage();
+    // A replay that ends by itself, without a sensor.
+    const std::vector<QString> statuses = ReplayStatuses(SAMPLE_RECORD);
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(window->NoticeText().toStdString(), "Replay of RadarData_sample.dat ended: 3 reports.")
+        << "the notice of the replay does not outlive it";
+
+    Connect();
+    WaitForSensor();
+    ASSERT_TRUE(Page()->Worker().IsRunning()) << "connecting on the shown page starts a run";
+    EXPECT_EQ(Page()->Worker().replayMode, 0);
+    EXPECT_EQ(Button("3003")->text(), "Stop");
+    EXPECT_EQ(Button("3004")->text(), "Replay");
+    EXPECT_TRUE(sensor->ReportOutputOn());
+    EXPECT_EQ(window->NoticeText().toStdString(), "Showing live reports from " + sensor->PortPath() + ".");
+
+    // A replay stopped by leaving the page: coming back shows the sensor again.
+    Button("3003")->click();
+    WaitForSensor();
+    Page()->SetReplaySpeedIndex(2);
+    Page()->ReplayFile(std::string(PALO_SOURCE_DIR) + "/tests/data/RadarData_20000.dat");
+    WaitForSensor();
+    ASSERT_TRUE(Page()->Worker().IsRunning());
+    ASSERT_EQ(Page()->Worker().replayMode, 1);
+    Button("1187")->click();
+    WaitForSensor();
+    EXPECT_TRUE(window->NoticeText().startsWith("Replay of RadarData_20000.dat stopped on leaving the page"))
+        << window->NoticeText().toStdString();
+    ShowPage();
+    ASSERT_TRUE(Page()->Worker().IsRunning());
+    EXPECT_EQ(Page()->Worker().replayMode, 0);
+    EXPECT_EQ(Button("3003")->text(), "Stop");
+}
+
+TEST_F(TargetPageTest, EachVisitRecordsIntoOneFileAndTheStatusBarSaysWhere)
+{
+    OpenWindow();
+    Connect();
+    const std::string folder = dataDir->File("records");
+    ShowPage();
+    Button("3003")->click();  // the run the page started: not recorded
+    WaitForSensor();
+    EXPECT_EQ(window->NoticeText().toStdString().rfind("Live run ended: ", 0), 0u) << window->NoticeText().toStdString();
+    Find<QCheckBox>("3030")->click();
+    Find<QLineEdit>("3031")->setText(QString::fromStdString(folder));
+    Button("1187")->click();
+
+    // Three visits, each long enough for reports: one record each, and leaving says
+    // which file holds the visit's reports.
+    std::set<std::string> named;
+    for (int visit = 1; visit <= 3; ++visit) {
+        SCOPED_TRACE(visit);
+        ShowPage();
+        ASSERT_TRUE(Page()->Worker().IsRunning());
+        EXPECT_EQ(window->NoticeText().toStdString(), "Recording to " + folder);
+        ASSERT_TRUE(WaitForReports(10));
+        const std::string record = Page()->Worker().RecordFilePath();
+        Button("1187")->click();
+        EXPECT_FALSE(Page()->Worker().IsWorkerActive()) << "leaving the page ends the run";
+        WaitForSensor();
+        const std::string notice = window->NoticeText().toStdString();
+        EXPECT_EQ(notice.rfind("Live run stopped on leaving the page: ", 0), 0u) << notice;
+        EXPECT_NE(notice.find("recorded to " + record + "."), std::string::npos) << notice;
+        EXPECT_TRUE(std::filesystem::exists(record));
+        named.insert(record);
+    }
+    EXPECT_EQ(named.size(), 3u);
+    EXPECT_EQ(GetLocalFolderFileList(folder, "dat").size(), 3u) << "one record per visit, no more";
+}
+
+TEST_F(TargetPageTest, AFolderThatCannotTakeTheRecordIsSaidInABoxAndSaveDataIsUnticked)
+{
+    ASSERT_TRUE(WriteWholeFile(dataDir->File("plain"), "a file, not a folder"));
+    const struct {
+        const char* name;
+        std::string folder;
+        const char* why;
+    } cases[] = {
+        {"regular file", dataDir->File("plain"), "Not a directory"},
+        {"folder below a file", dataDir->File("plain/sub"), "Not a directory"},
+        {"folder nobody may write into", "/proc/self", ""},
+    };
+    OpenWindow();
+    Connect();
+    ShowPage();
+    Button("3003")->click();
+    WaitForSensor();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.clear();
+        if (!Find<QCheckBox>("3030")->isChecked())
+            Find<QCheckBox>("3030")->click();
+        Find<QLineEdit>("3031")->setText(QString::fromStdString(c.folder));
+        Button("3003")->click();
+        WaitForSensor();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(LastBox().text.rfind("Cannot record into the folder " + c.folder + ": " + c.why, 0), 0u) << LastBox().text;
+        EXPECT_NE(LastBox().text.find("\"Save Data\" is unticked"), std::string::npos) << LastBox().text;
+        EXPECT_FALSE(Find<QCheckBox>("3030")->isChecked());
+        EXPECT_EQ(Page()->Worker().saveData, 0);
+        ASSERT_TRUE(Page()->Worker().IsRunning()) << "the run goes on without recording";
+        ASSERT_TRUE(WaitForReports(5));
+        EXPECT_TRUE(Page()->Worker().RecordFilePath().empty());
+        EXPECT_EQ(window->RunStatusText().toStdString().find("recording"), std::string::npos);
+        Button("3003")->click();
+        WaitForSensor();
+        EXPECT_EQ(window->NoticeText().toStdString().rfind("Live run ended: ", 0), 0u) << window->NoticeText().toStdString();
+        EXPECT_EQ(window->NoticeText().toStdString().find("recorded"), std::string::npos);
+    }
+}
+
+TEST_F(TargetPageTest, AFolderRemovedDuringTheRunLosesTheRecordingAndSaysSo)
+{
+    OpenWindow();
+    Connect();
+    const std::string folder = dataDir->File("going");
+    ShowPage();
+    Button("3003")->click();
+    WaitForSensor();
+    Find<QCheckBox>("3030")->click();
+    Find<QLineEdit>("3031")->setText(QString::fromStdString(folder));
+    Button("3003")->click();
+    WaitForSensor();
+    ASSERT_TRUE(WaitForReports(5));
+    const std::string record = Page()->Worker().RecordFilePath();
+    ASSERT_TRUE(std::filesystem::exists(record));
+    std::filesystem::remove_all(folder);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.empty(); }, RUN_HANG_GUARD_MS)) << "the removal is noticed during the run";
+    EXPECT_EQ(LastBox().text.rfind("Recording stopped: cannot write " + record +
+                                       ": the file was removed during the run, and what was recorded is lost",
+                                   0),
+              0u)
+        << LastBox().text;
+    EXPECT_FALSE(Find<QCheckBox>("3030")->isChecked());
+    const uint64_t reports = Page()->Worker().ReportCount();
+    EXPECT_TRUE(WaitForReports(reports + 5)) << "the run goes on";
+    Button("3003")->click();
+    WaitForSensor();
+    EXPECT_EQ(window->NoticeText().toStdString().find(record), std::string::npos)
+        << "nothing claims a record that is not there: " << window->NoticeText().toStdString();
+    EXPECT_FALSE(std::filesystem::exists(record));
+}
+
+TEST_F(TargetPageTest, PathsOf300CharactersRecordReplayAndAreKept)
+{
+    // Deeper than one name may be long.
+    const std::string folder =
+        dataDir->File(std::string(120, 'r') + "/" + std::string(120, 's') + "/" + std::string(60, 't'));
+    ASSERT_GT(folder.size(), 300u);
+    OpenWindow();
+    Connect();
+    ShowPage();
+    Button("3003")->click();
+    WaitForSensor();
+    Find<QCheckBox>("3030")->click();
+    Find<QLineEdit>("3031")->setText(QString::fromStdString(folder));
+    Button("3003")->click();
+    WaitForSensor();
+    ASSERT_TRUE(WaitForReports(20));
+    Button("3003")->click();
+    WaitForSensor();
+    EXPECT_TRUE(boxes.empty()) << LastBox().text;
+    const std::string record = FirstFileWithExtension(folder, "dat");
+    ASSERT_FALSE(record.empty()) << "the record is in the folder named, not in a cut one";
+    EXPECT_EQ(record, Page()->Worker().RecordFilePath());
+    EXPECT_GT(record.size(), 320u);
+
+    // The replay of a file with that long a path shows the recorded reports.
+    const uint64_t recorded = Page()->Worker().ReportCount();
+    ReplayStatuses(record);
+    EXPECT_EQ(Page()->Worker().ReportCount(), recorded);
+    EXPECT_EQ(Page()->Worker().lastReplayFile, record);
+
+    // Both paths come back whole from the configuration file.
+    window.reset();
+    gAppConfigDoc.Clear();
+    OpenWindow();
+    EXPECT_EQ(Find<QLineEdit>("3031")->text().toStdString(), folder);
+    EXPECT_EQ(Page()->Worker().lastReplayFile, record);
+}
+
+TEST_F(TargetPageTest, SpeedOneIsTheRecordingsOwnRateAndTheIntervalIsAChoiceOfItsOwn)
+{
+    WriteConfig("<AppConfig ReplayInterval=\"500\"/>");
+    OpenWindow(false);
+    ShowPage();
+    const auto labels = [this] {
+        std::vector<std::string> texts;
+        for (int i = 0; i < Combo("replaySpeed")->count(); ++i)
+            texts.push_back(Combo("replaySpeed")->itemText(i).toStdString());
+        return texts;
+    };
+    const std::vector<std::string> idle = labels();
+    ASSERT_EQ(idle.size(), TargetPage::ReplayChoices().size());
+    EXPECT_EQ(idle[2], "×1 (as recorded)");
+    EXPECT_EQ(idle[7], "500 ms each");
+    EXPECT_EQ(idle.back(), "Fastest");
+
+    // Paused at once, so that the list is read while the replay is on.
+    const struct {
+        const char* name;
+        double rate;  // 0: no description
+        const char* one;
+    } cases[] = {{"no description", 0.0, "×1 (500 ms)"},
+                 {"described, 4 reports/s", 4.0, "×1 (4/s)"},
+                 {"described, 2.5 reports/s", 2.5, "×1 (2.5/s)"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = c.rate > 0 ? DescribedSample(dataDir->Path(), c.rate) : SAMPLE_RECORD;
+        Page()->SetReplaySpeedIndex(2);
+        Page()->ReplayFile(file);
+        ASSERT_TRUE(Page()->Worker().IsRunning());
+        Page()->SetReplayPaused(true);
+        EXPECT_EQ(labels()[2], c.one);
+        EXPECT_EQ(labels()[7], "500 ms each");
+        EXPECT_FALSE(Combo("replaySpeed")->toolTip().isEmpty());
+        Button("3004")->click();
+    }
+    EXPECT_EQ(labels()[2], "×1 (as recorded)");
+}
+
+TEST_F(TargetPageTest, TheSpeedChoicesPaceByTheirOwnPeriod)
+{
+    // Each replay ends within the guard only when its choice paces by the period named:
+    // the other one would take minutes for the sample's three reports.
+    const struct {
+        const char* name;
+        int replayInterval;  // ms, from the configuration
+        double rate;         // the description's reports a second
+        int choice;
+    } cases[] = {
+        {"×1 at the recording's 1000/s, not the configured minute", 60000, 1000.0, 2},
+        {"×4 of the recording's rate", 60000, 40.0, 4},
+        {"the configured 1 ms, not the recording's 0.01/s", 1, 0.01, 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteConfig("<AppConfig ReplayInterval=\"" + std::to_string(c.replayInterval) + "\"/>");
+        OpenWindow(false);
+        ShowPage();
+        Page()->SetReplaySpeedIndex(c.choice);
+        QSignalSpy runs(Page(), &TargetPage::runStateChanged);
+        Page()->ReplayFile(DescribedSample(dataDir->Path(), c.rate));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !runs.isEmpty() && !runs.last().at(0).toBool(); }, RUN_HANG_GUARD_MS));
+        EXPECT_EQ(Page()->Worker().ReportCount(), 3u);
+        window.reset();
+        gAppConfigDoc.Clear();
+    }
+}
+
+TEST_F(TargetPageTest, AClickOnTheSliderMovesTheReplayThere)
+{
+    OpenWindow(false);
+    ShowPage();
+    Page()->ReplayFile(std::string(PALO_SOURCE_DIR) + "/tests/data/RadarData_20000.dat");  // 500 ms a report
+    ASSERT_TRUE(WaitForReports(1));
+    Page()->SetReplayPaused(true);
+    auto* slider = Find<QSlider>("replayPosition");
+    const uint64_t size = Page()->Worker().ReplayFileSize();
+    for (double fraction : {0.75, 0.25}) {
+        SCOPED_TRACE(fraction);
+        QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier,
+                          QPoint(static_cast<int>(slider->width() * fraction), slider->height() / 2));
+        QTest::mouseClick(Button("replayStep"), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                const double at = static_cast<double>(Page()->Worker().ReplayPosition()) / static_cast<double>(size);
+                return std::abs(at - fraction) < 0.1;
+            },
+            RUN_HANG_GUARD_MS))
+            << Page()->Worker().ReplayPosition() << " of " << size;
+    }
+    Button("3004")->click();
+}
+
+TEST_F(TargetPageTest, AReplayThatEndsKeepsItsLastPicture)
+{
+    OpenWindow(false);
+    ShowPage();
+    const std::string file = DescribedSample(dataDir->Path(), 4.0, 77);
+    ReplayStatuses(file);
+    ASSERT_FALSE(Page()->Worker().IsRunning());
+    const TargetReport last = Page()->Worker().LastReport();
+    // The chart shows the newest 16 values of its buffer, one per gate.
+    const auto shown = [this](int wave) {
+        const std::vector<double> values = Find<WaveChart>("3011")->waves[wave].buffer.GetValues();
+        EXPECT_GE(values.size(), static_cast<size_t>(TARGET_GATE_COUNT));
+        return std::vector<double>(values.end() - std::min<size_t>(values.size(), TARGET_GATE_COUNT), values.end());
+    };
+    const std::vector<double> energies = shown(0);
+    ASSERT_EQ(energies.size(), static_cast<size_t>(TARGET_GATE_COUNT));
+    EXPECT_GT(*std::max_element(energies.begin(), energies.end()), 0.0) << "not a flat line at 0 dB";
+    for (int gate = 0; gate < TARGET_GATE_COUNT; ++gate)
+        EXPECT_DOUBLE_EQ(energies[static_cast<size_t>(gate)], last.gateEnergyDb[gate]) << gate;
+    // The thresholds it was recorded with stay beside them.
+    EXPECT_EQ(shown(1).front(), 77.0);
+    // The next refresh shows the window's parameters again.
+    Page()->RefreshParams();
+    EXPECT_EQ(shown(1).front(), static_cast<double>(window->Params().GateTriggerThreshold[0]));
+}
+
+TEST_F(TargetPageTest, TheTextsFitTheirControlsInBothLanguages)
+{
+    for (UiLanguage language : {UiLanguage::English, UiLanguage::SimplifiedChinese}) {
+        SCOPED_TRACE(language == UiLanguage::English ? "English" : "Chinese");
+        SetUiLanguage(language);
+        OpenWindow(false);
+        ShowPage();
+        // The status text in its lines, the estimated current with its unit on one.
+        auto* status = Find<ColorLabel>("3002");
+        const QFontMetricsF metrics(status->font(), status);
+        const QStringList lines = status->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        ASSERT_GE(lines.size(), 3);
+        for (const QString& line : lines)
+            EXPECT_LE(metrics.horizontalAdvance(line), status->width()) << line.toStdString();
+        // Every speed, while idle and while a described file replays (paused).
+        auto* speeds = Combo("replaySpeed");
+        const auto checkSpeeds = [speeds] {
+            QStyleOptionComboBox option;
+            option.initFrom(speeds);
+            option.editable = false;
+            const int room = speeds->style()
+                                 ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, speeds)
+                                 .width();
+            for (int i = 0; i < speeds->count(); ++i)
+                EXPECT_LE(speeds->fontMetrics().horizontalAdvance(speeds->itemText(i)), room)
+                    << speeds->itemText(i).toStdString();
+        };
+        checkSpeeds();
+        Page()->ReplayFile(DescribedSample(dataDir->Path(), 2.5));
+        Page()->SetReplayPaused(true);
+        checkSpeeds();
+        // The replay buttons beside the speed list, "Resume" the longest.
+        for (const char* id : {"replayPause", "replayStep"}) {
+            QPushButton* button = Button(id);
+            const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+            EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()) + 2 * margin, button->width())
+                << button->text().toStdString();
+        }
+        Button("3004")->click();
+        window.reset();
+        gAppConfigDoc.Clear();
+    }
 }
 
 }  // namespace

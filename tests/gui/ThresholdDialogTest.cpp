@@ -1,6 +1,7 @@
 // The threshold generator opened from the parameter page, against the virtual
-// sensor: the command it sends, progress, success, Stop, closing during a run,
-// the tables before and after, Undo, and the dialog in Chinese.
+// sensor: the command it sends, progress, success, the tables before and after,
+// Undo, Stop (after which the sensor still finishes its scan), closing while the
+// sensor scans, and the dialog in Chinese.
 //
 // With PALO_SCREENSHOT_DIR set, the runs also save pictures of the dialog there
 // (the documentation's screenshots).
@@ -263,56 +264,141 @@ TEST_F(ThresholdGeneratorTest, UndoWritesThePreviousTablesBack)
     EXPECT_EQ(PageTable(2040), holdBefore);
 }
 
-TEST_F(ThresholdGeneratorTest, StopAndClosingDuringARunEndItWithoutSuccess)
+TEST_F(ThresholdGeneratorTest, AStoppedScanStillReplacesTheTablesAndUndoGoesBackToTheTablesFromBeforeIt)
+{
+    // The sensor cannot be told to stop: after Stop it finishes the scan and replaces
+    // both tables. Whatever follows, Undo goes back to the tables from before the
+    // stopped run, and once the dialog has closed the page shows what the sensor holds.
+    using Step = std::function<void(ThresholdDialog&)>;
+    const auto waitForTheSensorsEnd = [this](ThresholdDialog& dialog) {
+        ASSERT_TRUE(PumpUntil([&] { return !dialog.StoppedScanGoingOn() && window->SensorIdle(); }));
+        EXPECT_FALSE(sensor->Generating());
+        EXPECT_EQ(Status(dialog).toStdString(),
+                  "The sensor has finished the stopped scan and replaced both threshold tables.\n"
+                  "Undo writes the tables from before the run back.");
+        EXPECT_EQ(ShownRow(dialog, 1), sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD));
+        EXPECT_EQ(ShownRow(dialog, 3), sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD));
+        EXPECT_TRUE(UndoButton(dialog)->isEnabled());
+    };
+    const auto secondRun = [this](ThresholdDialog& dialog) {
+        InputEdit(dialog, 3501)->setText(QStringLiteral("5"));
+        InputEdit(dialog, 3503)->setText(QStringLiteral("120"));
+        RunToSuccess(dialog, "Generate progress:", "Successfully generated.");
+        EXPECT_EQ(*sensor->LastGenerateRequest(), (SimGenerateRequest{5, 1, 120}));
+    };
+    const struct {
+        const char* name;
+        Step afterStop;
+        bool undo;
+    } cases[] = {
+        {"Undo once the sensor has ended the scan", waitForTheSensorsEnd, true},
+        {"a second run at once", secondRun, true},
+        {"a second run after the sensor's end",
+         [&](ThresholdDialog& dialog) {
+             waitForTheSensorsEnd(dialog);
+             secondRun(dialog);
+         },
+         true},
+        {"closing once the sensor has ended the scan", waitForTheSensorsEnd, false},
+    };
+    OpenWindow();
+    Connect();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto triggerBefore = sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD);
+        const auto holdBefore = sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD);
+        WithDialog([&](ThresholdDialog& dialog) {
+            // A scan time above the limit is corrected when Start takes the focus, before it is read.
+            NumericEdit* scan = InputEdit(dialog, 3503);
+            ASSERT_TRUE(FocusWidget(scan));
+            scan->selectAll();
+            TypeText(scan, QStringLiteral("300"));
+            QTest::mouseClick(StartButton(dialog), Qt::LeftButton);
+            EXPECT_EQ(scan->text(), "240");
+            ASSERT_TRUE(PumpUntil([&] { return dialog.findChild<QProgressBar*>(QStringLiteral("3504"))->value() >= 3; }));
+            EXPECT_EQ(*sensor->LastGenerateRequest(), (SimGenerateRequest{2, 1, 240}));
+            // Escape does nothing while it runs.
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+            EXPECT_TRUE(dialog.isVisible());
+
+            QTest::mouseClick(StartButton(dialog), Qt::LeftButton);  // Stop
+            EXPECT_FALSE(dialog.Running());
+            EXPECT_TRUE(dialog.StoppedScanGoingOn());
+            EXPECT_TRUE(sensor->Generating()) << "nothing can stop the sensor's scan";
+            EXPECT_TRUE(Status(dialog).startsWith(
+                "Stopped. The sensor cannot cancel a scan it has begun: it scans until about "))
+                << Status(dialog).toStdString();
+            EXPECT_EQ(StartButton(dialog)->text(), "Start");
+            EXPECT_TRUE(StartButton(dialog)->isEnabled());
+            EXPECT_TRUE(scan->isEnabled());
+            EXPECT_FALSE(UndoButton(dialog)->isEnabled()) << "not before the sensor has replaced the tables";
+
+            c.afterStop(dialog);
+            ASSERT_NE(sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD), triggerBefore) << "the sensor has new tables";
+            EXPECT_EQ(ShownRow(dialog, 0), triggerBefore) << "the tables from before the stopped run stay \"before\"";
+            EXPECT_EQ(ShownRow(dialog, 2), holdBefore);
+            if (c.undo) {
+                QTest::mouseClick(UndoButton(dialog), Qt::LeftButton);
+                ASSERT_TRUE(PumpUntil([this] { return window->SensorIdle(); }));
+                EXPECT_EQ(Status(dialog).toStdString(), "The previous thresholds are restored on the sensor.");
+                EXPECT_EQ(sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD), triggerBefore);
+                EXPECT_EQ(sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD), holdBefore);
+            }
+        });
+        EXPECT_TRUE(questions.empty()) << "nothing was running when the dialog closed";
+        EXPECT_EQ(PageTable(2020), sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD)) << "the page shows what the sensor holds";
+        EXPECT_EQ(PageTable(2040), sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD));
+        EXPECT_TRUE(boxes.empty()) << LastBox().text;
+    }
+}
+
+TEST_F(ThresholdGeneratorTest, ClosingWhileTheSensorScansAsksFirst)
 {
     sensorOptions.timeScale = 1.0;  // never reaches 100 within the test
     OpenWindow();
     Connect();
     const auto pageTrigger = PageTable(2020);
-    WithDialog([&](ThresholdDialog& dialog) {
-        // A scan time above the limit is corrected when Start takes the focus, before it is read.
-        NumericEdit* scan = InputEdit(dialog, 3503);
-        ASSERT_TRUE(FocusWidget(scan));
-        scan->selectAll();
-        TypeText(scan, QStringLiteral("300"));
-        QTest::mouseClick(StartButton(dialog), Qt::LeftButton);
-        EXPECT_EQ(scan->text(), "240");
-        ASSERT_TRUE(PumpUntil([&] { return Status(dialog).startsWith("Generate progress:"); }));
-        EXPECT_EQ(*sensor->LastGenerateRequest(), (SimGenerateRequest{2, 1, 240}));
+    const struct {
+        const char* name;
+        bool stopFirst;
+    } cases[] = {{"during a run", false}, {"after Stop", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        questions.clear();
+        WithDialog([&](ThresholdDialog& dialog) {
+            QTest::mouseClick(StartButton(dialog), Qt::LeftButton);
+            ASSERT_TRUE(PumpUntil([&] { return Status(dialog).startsWith("Generate progress:"); }));
+            if (c.stopFirst) {
+                QTest::mouseClick(StartButton(dialog), Qt::LeftButton);
+                ASSERT_TRUE(dialog.StoppedScanGoingOn());
+            }
+            // Closed as a user closes a box: the dialog stays.
+            answer = nullptr;
+            dialog.close();
+            ASSERT_EQ(questions.size(), 1u);
+            EXPECT_EQ(questions.back().caption, "Threshold Generation");
+            EXPECT_EQ(questions.back().text.rfind("The sensor is still scanning and cannot be stopped: at about ", 0), 0u)
+                << questions.back().text;
+            EXPECT_EQ(questions.back().choices, (std::vector<std::string>{"Keep Open", "Close"}));
+            EXPECT_TRUE(dialog.isVisible());
+            EXPECT_TRUE(window->Session().IsLineClaimed()) << "the dialog still follows the sensor";
 
-        // Escape does nothing while it runs.
-        QTest::keyClick(&dialog, Qt::Key_Escape);
-        EXPECT_TRUE(dialog.isVisible());
-        EXPECT_TRUE(dialog.Running());
-
-        QElapsedTimer stopping;
-        stopping.start();
-        QTest::mouseClick(StartButton(dialog), Qt::LeftButton);
-        ::testing::Test::RecordProperty("stop_ms", static_cast<int>(stopping.elapsed()));
-        EXPECT_EQ(StartButton(dialog)->text(), "Start");
-        EXPECT_FALSE(dialog.Running());
-        EXPECT_FALSE(window->Session().IsLineClaimed());
-        ASSERT_TRUE(PumpUntil([&] { return Status(dialog) == "Generate failed."; }));
-        EXPECT_TRUE(scan->isEnabled());
-        EXPECT_EQ(dialog.Success(), 0);
-        EXPECT_FALSE(UndoButton(dialog)->isEnabled());
-
-        // A second run, ended by closing the dialog: it stops first, then closes.
-        QTest::mouseClick(StartButton(dialog), Qt::LeftButton);
-        ASSERT_TRUE(PumpUntil([&] { return Status(dialog).startsWith("Generate progress:"); }));
-        stopping.restart();
-        dialog.close();
-        ::testing::Test::RecordProperty("close_ms", static_cast<int>(stopping.elapsed()));
-        EXPECT_FALSE(dialog.isVisible());
-        EXPECT_FALSE(dialog.Running());
-        EXPECT_EQ(dialog.Success(), 0);
-        EXPECT_FALSE(window->Session().IsLineClaimed());
-    });
-    // Ended without success: the page does not read the tables and says nothing.
-    EXPECT_EQ(PageTable(2020), pageTrigger);
-    EXPECT_TRUE(boxes.empty()) << LastBox().text;
-    // The sensor got no further command while the page stayed idle, and the line is
-    // free for the window's own reads again.
+            answer = [](const QuestionRecord&) { return 1; };
+            QElapsedTimer closing;
+            closing.start();
+            dialog.close();
+            ::testing::Test::RecordProperty("close_ms", static_cast<int>(closing.elapsed()));
+            EXPECT_FALSE(dialog.isVisible());
+            EXPECT_EQ(dialog.Success(), 0);
+            EXPECT_FALSE(window->Session().IsLineClaimed());
+            answer = nullptr;
+        });
+        EXPECT_EQ(questions.size(), 2u);
+        // Nothing has changed on the sensor yet: the page does not read the tables and says nothing.
+        EXPECT_EQ(PageTable(2020), pageTrigger);
+        EXPECT_TRUE(boxes.empty()) << LastBox().text;
+    }
+    // The line is free for the window's own reads again.
     Button("2002")->click();
     WaitForSensor();
     EXPECT_EQ(LastBox().text, "Succeed reading parameters");

@@ -46,7 +46,7 @@ public:
 
     void Listen(AcquisitionEventSink& sink)
     {
-        connect(&sink, &AcquisitionEventSink::reportArrived, this, [this](int s, int d) { Note("report", s, d); },
+        connect(&sink, &AcquisitionEventSink::reportArrived, this, [this](quint64, int s, int d) { Note("report", s, d); },
                 Qt::QueuedConnection);
         connect(&sink, &AcquisitionEventSink::replayEnded, this, [this] { Note("replay end"); }, Qt::QueuedConnection);
         connect(&sink, &AcquisitionEventSink::lineLost, this, [this] { Note("line lost"); }, Qt::QueuedConnection);

@@ -4,5 +4,5 @@ void AcquisitionEventSink::OnNewReport(const TargetReport& report)
 {
     if (reportHook_)
         reportHook_(report);
-    emit reportArrived(report.state, report.distanceCm);
+    emit reportArrived(run_.load(), report.state, report.distanceCm);
 }

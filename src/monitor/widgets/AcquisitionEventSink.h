@@ -7,7 +7,12 @@
 // page's slots run on its own thread in the order the worker emitted. The report
 // hook, when set, runs first on the worker thread (the charts are fed there).
 // The sink must outlive the run: its owner stops the worker before it goes.
+//
+// Every signal carries the number of the run it belongs to (SetRun, before the
+// worker starts): notices still queued when a run ends are told from the next run's.
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 
 #include <QObject>
@@ -22,22 +27,25 @@ public:
 
     // Runs on the worker thread for every report, before reportArrived is emitted.
     void SetReportHook(std::function<void(const TargetReport&)> hook) { reportHook_ = std::move(hook); }
+    // The number the next run's signals carry; set while no worker runs.
+    void SetRun(quint64 run) { run_ = run; }
 
     void OnNewReport(const TargetReport& report) override;
-    void OnReplayEnd() override { emit replayEnded(); }
-    void OnDeviceLost() override { emit lineLost(); }
-    void OnRecordFailed() override { emit recordingFailed(); }
+    void OnReplayEnd() override { emit replayEnded(run_.load()); }
+    void OnDeviceLost() override { emit lineLost(run_.load()); }
+    void OnRecordFailed() override { emit recordingFailed(run_.load()); }
 
 signals:
     // A report arrived: its state code and distance (the full report is the worker's LastReport).
-    void reportArrived(int state, int distanceCm);
+    void reportArrived(quint64 run, int state, int distanceCm);
     // The replay file is exhausted: the page stops the run.
-    void replayEnded();
+    void replayEnded(quint64 run);
     // A live read found the port closed: the page stops the run.
-    void lineLost();
+    void lineLost(quint64 run);
     // Recording has stopped (the worker's RecordFailure says why); the run goes on.
-    void recordingFailed();
+    void recordingFailed(quint64 run);
 
 private:
     std::function<void(const TargetReport&)> reportHook_;  // set before the run starts
+    std::atomic<quint64> run_{0};
 };

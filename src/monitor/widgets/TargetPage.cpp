@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -29,6 +30,10 @@ namespace {
 constexpr int TEMPLATE = 3000;
 constexpr int SLIDER_STEPS = 1000;
 constexpr int REPLAY_CONTROLS_PERIOD_MS = 200;
+constexpr int DEFAULT_SPEED_CHOICE = 2;  // ×1
+// Report rates of a description that ×1 plays at, reports a second.
+constexpr double MIN_RECORDED_RATE = 0.01;
+constexpr double MAX_RECORDED_RATE = 1000.0;
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
@@ -48,6 +53,25 @@ std::string SizeText(uint64_t bytes)
 
 std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
+// "4", "2.5": a report rate as the speed list names it.
+std::string RateText(double perSecond)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", perSecond);
+    return text;
+}
+
+class JumpToClickStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == QStyle::SH_Slider_AbsoluteSetButtons)
+            return Qt::LeftButton;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 }  // namespace
 
 TargetPage::TargetPage(ToolPageContext& context, QWidget* parent)
@@ -66,12 +90,11 @@ TargetPage::TargetPage(ToolPageContext& context, QWidget* parent)
     events_.SetReportHook([this](const TargetReport& report) { charts_->AppendReport(report); });
     // The report each notice was emitted for, so that a fast replay shows every one
     // in turn rather than only the newest.
-    connect(&events_, &AcquisitionEventSink::reportArrived, this, &TargetPage::ShowStatus, Qt::QueuedConnection);
-    connect(&events_, &AcquisitionEventSink::replayEnded, this, &TargetPage::StopRealtimeShow, Qt::QueuedConnection);
+    connect(&events_, &AcquisitionEventSink::reportArrived, this, &TargetPage::OnReport, Qt::QueuedConnection);
+    connect(&events_, &AcquisitionEventSink::replayEnded, this, &TargetPage::OnReplayEnded, Qt::QueuedConnection);
     // The window says so when its link watch finds the port closed.
-    connect(&events_, &AcquisitionEventSink::lineLost, this, &TargetPage::StopRealtimeShow, Qt::QueuedConnection);
-    connect(&events_, &AcquisitionEventSink::recordingFailed, this, &TargetPage::ShowRecordFailure,
-            Qt::QueuedConnection);
+    connect(&events_, &AcquisitionEventSink::lineLost, this, &TargetPage::OnLineLost, Qt::QueuedConnection);
+    connect(&events_, &AcquisitionEventSink::recordingFailed, this, &TargetPage::OnRecordFailed, Qt::QueuedConnection);
 
     LoadPictures();
     LoadKeys();
@@ -90,7 +113,7 @@ TargetPage::TargetPage(ToolPageContext& context, QWidget* parent)
 
 TargetPage::~TargetPage()
 {
-    StopRealtimeShow();
+    EndRun(RunEnd::CLOSING);
     worker_.saveDataPath = pathEdit_->text().toStdString();
     SaveKeys();
 }
@@ -127,17 +150,28 @@ void TargetPage::BuildControls()
     replaySlider_->setObjectName(QStringLiteral("replayPosition"));
     replaySlider_->setRange(0, SLIDER_STEPS);
     replaySlider_->setGeometry(6, 280, 236, 20);
+    // A click on the groove puts the handle there (and starts a drag), as in a media
+    // player, instead of moving it a page towards the click.
+    auto* sliderStyle = new JumpToClickStyle;
+    sliderStyle->setParent(replaySlider_);
+    replaySlider_->setStyle(sliderStyle);
     connect(replaySlider_, &QSlider::sliderReleased, this,
             [this] { SeekReplayFraction(static_cast<double>(replaySlider_->value()) / SLIDER_STEPS); });
-    pauseButton_ = button(0, Text(LoadStringText(TEXT_PAUSE)), QRect(6, 304, 68, 26));
+    // The keys and the wheel move it without a drag: the replay follows at once.
+    connect(replaySlider_, &QSlider::actionTriggered, this, [this](int action) {
+        if (action != QAbstractSlider::SliderMove && action != QAbstractSlider::SliderNoAction)
+            SeekReplayFraction(static_cast<double>(replaySlider_->sliderPosition()) / SLIDER_STEPS);
+    });
+    pauseButton_ = button(0, Text(LoadStringText(TEXT_PAUSE)), QRect(6, 304, 58, 26));
     pauseButton_->setObjectName(QStringLiteral("replayPause"));
     connect(pauseButton_, &QPushButton::clicked, this, [this] { SetReplayPaused(!worker_.IsPaused()); });
-    stepButton_ = button(0, Text(LoadStringText(TEXT_STEP)), QRect(78, 304, 56, 26));
+    stepButton_ = button(0, Text(LoadStringText(TEXT_STEP)), QRect(68, 304, 46, 26));
     stepButton_->setObjectName(QStringLiteral("replayStep"));
     connect(stepButton_, &QPushButton::clicked, this, &TargetPage::StepReplay);
+    // Wide enough for "×1 (4/s)" and "500 ms each" in either language.
     speedCombo_ = new QComboBox(this);
     speedCombo_->setObjectName(QStringLiteral("replaySpeed"));
-    speedCombo_->setGeometry(138, 304, 104, 26);
+    speedCombo_->setGeometry(118, 304, 124, 26);
     connect(speedCombo_, &QComboBox::activated, this, &TargetPage::SetReplaySpeedIndex);
 
     saveDataCheck_ = new QCheckBox(Caption(3030), this);
@@ -214,6 +248,7 @@ void TargetPage::SetupCharts()
 void TargetPage::RefreshParams()
 {
     charts_->SetParamSetting(&ShownParams());
+    keptChartParams_.reset();
     charts_->RefreshParams();
 }
 
@@ -284,6 +319,27 @@ RecordSidecar TargetPage::DescribeRecording() const
     return description;
 }
 
+bool TargetPage::CheckRecordFolder()
+{
+    std::string why;
+    if (PrepareWritableFolder(worker_.saveDataPath, &why))
+        return true;
+    UntickSaveData();
+    const std::string text = FormatStringText(TEXT_RECORD_FOLDER_UNUSABLE, worker_.saveDataPath.c_str(), why.c_str());
+    Notify(text);
+    ShowMessageBox(this, text + "\n\n" + LoadStringText(TEXT_RECORD_UNTICKED), LoadStringText(TEXT_ERROR),
+                   MessageIcon::Error, true);
+    return false;
+}
+
+void TargetPage::UntickSaveData()
+{
+    saveDataCheck_->setChecked(false);
+    worker_.saveData = 0;
+    pathEdit_->setEnabled(false);
+    browseButton_->setEnabled(false);
+}
+
 void TargetPage::StartRealtimeShow()
 {
     worker_.saveDataPath = pathEdit_->text().toStdString();
@@ -296,6 +352,7 @@ void TargetPage::StartRealtimeShow()
         return;
     }
     startWhenIdle_ = false;
+    recordedPeriodMs_ = -1.0;
     if (!replay) {
         if (!sensor_.Session().IsConnected()) {
             ShowMessageBox(this, LoadStringText(TEXT_DEVICE_NOT_CONNECTED), LoadStringText(TEXT_ERROR), MessageIcon::Error, true);
@@ -303,25 +360,39 @@ void TargetPage::StartRealtimeShow()
         }
         replayDescription_.reset();
         worker_.recordDescription = DescribeRecording();
-        if (worker_.saveData != 0)
-            Notify(FormatStringText(TEXT_RECORDING_TO, worker_.saveDataPath.c_str()));
+        // A folder that cannot take the record is said now, not found out by the worker.
+        if (worker_.saveData != 0 && !CheckRecordFolder()) {
+            // The box waited for the user: the page may have gone or a run started meanwhile.
+            if (!isVisible() || RunActive() || !sensor_.Session().IsConnected() || sensor_.IsBusy())
+                return;
+        }
+        startNotice_ = worker_.saveData != 0
+                           ? FormatStringText(TEXT_RECORDING_TO, worker_.saveDataPath.c_str())
+                           : FormatStringText(TEXT_LIVE_STARTED, SerialPortPathFromNumber(portNumber_).c_str());
     } else {
         RecordSidecar description;
         if (ReadRecordSidecar(SidecarPathOf(worker_.lastReplayFile), description)) {
             replayDescription_ = description;
-            Notify(FormatStringText(TEXT_REPLAY_DESCRIBED, FileNameOf(worker_.lastReplayFile).c_str()));
+            // A rate no sensor reports at (a hand-edited description) leaves ×1 at the
+            // configured interval.
+            const double rate = description.params.StateReportFreq;
+            if (rate >= MIN_RECORDED_RATE && rate <= MAX_RECORDED_RATE)
+                recordedPeriodMs_ = 1000.0 / rate;
+            startNotice_ = FormatStringText(TEXT_REPLAY_DESCRIBED, FileNameOf(worker_.lastReplayFile).c_str());
         } else {
             replayDescription_.reset();
-            Notify(FormatStringText(TEXT_REPLAY_UNDESCRIBED, FileNameOf(worker_.lastReplayFile).c_str()));
+            startNotice_ = FormatStringText(TEXT_REPLAY_UNDESCRIBED, FileNameOf(worker_.lastReplayFile).c_str());
         }
     }
 
     // The displays start empty, with this run's thresholds, before the worker can
     // deliver its first report.
     charts_->SetParamSetting(&ShownParams());
+    keptChartParams_.reset();
     charts_->ResetDisplays();
-    const int speedIndex = speedCombo_->currentIndex();
-    worker_.SetReplaySpeed(speedIndex >= 0 ? ReplaySpeeds()[static_cast<size_t>(speedIndex)] : 1.0);
+    // The speed list names this file's own rate.
+    FillSpeedChoices();
+    ApplyReplaySpeed(speedCombo_->currentIndex());
     // The sensor's report output goes on (for a replay too) on the sensor thread,
     // so that a sensor that does not answer never holds the window; the worker
     // starts once it has answered or timed out, unless Stop came first.
@@ -348,11 +419,16 @@ void TargetPage::StartWorker()
     // The run has the line to itself.
     claim_ = sensor_.Session().ClaimLine();
     worker_.SetLine(&claim_.Line());
+    // The notices of this run carry its number; those of earlier runs are dropped.
+    events_.SetRun(++runCounter_);
+    currentRun_ = runCounter_;
     const int result = worker_.Start();
     UpdateStatus();
     if (result != ACQUISITION_STARTED) {
+        currentRun_ = 0;
         claim_.Release();
         replayDescription_.reset();
+        worker_.replayMode = 0;
         RefreshParams();
         SetRunControls(false, false);
         return;
@@ -362,10 +438,16 @@ void TargetPage::StartWorker()
     rate_ = 0.0;
     SetRunControls(true, replay);
     screenSaver_.Inhibit(QStringLiteral("Showing live target reports"));
+    Notify(startNotice_);
     emit runStateChanged(true);
 }
 
 void TargetPage::StopRealtimeShow()
+{
+    EndRun(RunEnd::USER);
+}
+
+void TargetPage::EndRun(RunEnd why)
 {
     const bool wasRunning = worker_.IsRunning();
     const bool wasStarting = starting_;
@@ -373,27 +455,94 @@ void TargetPage::StopRealtimeShow()
     starting_ = false;
     worker_.Stop();
     claim_.Release();
+    // What the worker still queued belongs to a run that has ended.
+    currentRun_ = 0;
+    const std::string notice = wasRunning && why != RunEnd::CLOSING ? EndNotice(why) : std::string();
     // The report output goes off on the sensor thread, so that stopping never waits
     // on a sensor that does not answer; only a window that is closing (its sensor
     // thread stopped) does it here.
+    bool noticeQueued = false;
     if ((wasRunning || wasStarting) && sensor_.Session().IsConnected()) {
         if (sensor_.IsRunning()) {
             sensor_.Run<SensorResult>(
                 this, [](SensorSession& session) { return session.SwitchReportOutput(false); },
-                [](const SensorResult&) {});
+                [this, notice](const SensorResult&) {
+                    if (!notice.empty())
+                        Notify(notice);
+                });
+            noticeQueued = true;
         } else {
             (void)sensor_.Session().SwitchReportOutput(false);
         }
     }
-    const bool restoreParams = replayDescription_.has_value();
+    if (!notice.empty() && !noticeQueued)
+        Notify(notice);
+    // The last picture of a described replay stays as it was, its thresholds with it,
+    // rather than dropping the energy curve to 0 dB under the window's thresholds.
+    if (replayDescription_) {
+        keptChartParams_ = replayDescription_->params;
+        charts_->SetParamSetting(&*keptChartParams_);
+    }
     replayDescription_.reset();
-    if (restoreParams)
-        RefreshParams();
+    // Connecting or showing the page again starts a live run; a replay is only ever
+    // started by asking for one.
+    worker_.replayMode = 0;
+    recordedPeriodMs_ = -1.0;
     UpdateStatus();
     SetRunControls(false, false);
     screenSaver_.Release();
     if (wasRunning)
         emit runStateChanged(false);
+}
+
+std::string TargetPage::EndNotice(RunEnd why) const
+{
+    const std::string reports = std::to_string(worker_.ReportCount());
+    if (worker_.replayMode != 0) {
+        const std::string file = FileNameOf(worker_.lastReplayFile);
+        return FormatStringText(why == RunEnd::PAGE_LEFT ? TEXT_REPLAY_LEFT : TEXT_REPLAY_ENDED, file.c_str(),
+                                reports.c_str());
+    }
+    const std::string record = worker_.RecordFilePath();
+    const bool recorded = !record.empty() && worker_.RecordFailure().path.empty();
+    if (why == RunEnd::PAGE_LEFT) {
+        return recorded ? FormatStringText(TEXT_LIVE_LEFT_RECORDED, reports.c_str(), record.c_str())
+                        : FormatStringText(TEXT_LIVE_LEFT, reports.c_str());
+    }
+    return recorded ? FormatStringText(TEXT_LIVE_ENDED_RECORDED, reports.c_str(), record.c_str())
+                    : FormatStringText(TEXT_LIVE_ENDED, reports.c_str());
+}
+
+void TargetPage::OnReport(quint64 run, int state, int distanceCm)
+{
+    if (run == currentRun_)
+        ShowStatus(state, distanceCm);
+}
+
+void TargetPage::OnReplayEnded(quint64 run)
+{
+    if (run == currentRun_)
+        EndRun(RunEnd::REPLAY_END);
+}
+
+void TargetPage::OnLineLost(quint64 run)
+{
+    if (run == currentRun_)
+        EndRun(RunEnd::LINE_LOST);
+}
+
+void TargetPage::OnRecordFailed(quint64 run)
+{
+    const RecordFailureInfo failure = worker_.RecordFailure();
+    if (run != currentRun_ || failure.path.empty())
+        return;
+    // Recording has stopped for good in this run: the box says so, and the check box
+    // no longer claims that the run records.
+    UntickSaveData();
+    const std::string text = FormatStringText(TEXT_RECORD_FAILED, failure.path.c_str(), failure.reason.c_str());
+    Notify(text);
+    ShowMessageBox(this, text + "\n\n" + LoadStringText(TEXT_RECORD_UNTICKED), LoadStringText(TEXT_ERROR),
+                   MessageIcon::Error, true);
 }
 
 void TargetPage::SetRunControls(bool running, bool replay)
@@ -413,22 +562,49 @@ void TargetPage::SetRunControls(bool running, bool replay)
     stepButton_->setEnabled(false);
     if (!replaying)
         replaySlider_->setValue(0);
-    // The speed list names the configured interval, which may have changed.
-    const int index = std::max(0, speedCombo_->currentIndex() < 0 ? 2 : speedCombo_->currentIndex());
-    speedCombo_->clear();
-    for (double speed : ReplaySpeeds()) {
-        if (speed <= 0)
-            speedCombo_->addItem(Text(LoadStringText(TEXT_FASTEST)));
-        else if (speed == 1.0)
-            speedCombo_->addItem(Text(FormatStringText(TEXT_SPEED_CONFIGURED, worker_.replayInterval)));
-        else
-            speedCombo_->addItem(QStringLiteral("×%1").arg(speed));
-    }
-    speedCombo_->setCurrentIndex(index);
+    FillSpeedChoices();
     if (replaying)
         replayTimer_->start();
     else
         replayTimer_->stop();
+}
+
+void TargetPage::FillSpeedChoices()
+{
+    // ×1 is the recording's own rate when its description names it; the configured
+    // interval is a choice of its own.
+    const int index = speedCombo_->currentIndex() < 0 ? DEFAULT_SPEED_CHOICE : speedCombo_->currentIndex();
+    const bool replaying = worker_.replayMode != 0;  // set only while a replay starts or runs
+    speedCombo_->clear();
+    for (const ReplayChoice& choice : ReplayChoices()) {
+        std::string label;
+        std::string tip;
+        if (choice.speed <= 0) {
+            label = LoadStringText(TEXT_FASTEST);
+        } else if (choice.fixedInterval) {
+            label = FormatStringText(TEXT_SPEED_FIXED, worker_.replayInterval);
+            tip = FormatStringText(TEXT_SPEED_FIXED_TIP, worker_.replayInterval);
+        } else if (choice.speed == 1.0) {
+            if (!replaying) {
+                label = LoadStringText(TEXT_SPEED_AS_RECORDED);
+                tip = FormatStringText(TEXT_SPEED_AS_RECORDED_TIP, worker_.replayInterval);
+            } else if (recordedPeriodMs_ > 0) {
+                const std::string rate = RateText(1000.0 / recordedPeriodMs_);
+                label = FormatStringText(TEXT_SPEED_RECORDED, rate.c_str());
+                tip = FormatStringText(TEXT_SPEED_RECORDED_TIP, rate.c_str());
+            } else {
+                label = FormatStringText(TEXT_SPEED_CONFIGURED, worker_.replayInterval);
+                tip = FormatStringText(TEXT_SPEED_UNDESCRIBED_TIP, worker_.replayInterval);
+            }
+        } else {
+            label = "×" + RateText(choice.speed);
+        }
+        speedCombo_->addItem(Text(label));
+        if (!tip.empty())
+            speedCombo_->setItemData(speedCombo_->count() - 1, Text(tip), Qt::ToolTipRole);
+    }
+    speedCombo_->setCurrentIndex(std::clamp(index, 0, speedCombo_->count() - 1));
+    speedCombo_->setToolTip(speedCombo_->currentData(Qt::ToolTipRole).toString());
 }
 
 void TargetPage::OnStart()
@@ -491,19 +667,33 @@ void TargetPage::OnBrowse()
 
 // ---- replay controls ----
 
-const std::vector<double>& TargetPage::ReplaySpeeds()
+const std::vector<TargetPage::ReplayChoice>& TargetPage::ReplayChoices()
 {
-    static const std::vector<double> speeds = {0.25, 0.5, 1.0, 2.0, 4.0, 8.0, 16.0, 0.0};
-    return speeds;
+    static const std::vector<ReplayChoice> choices = {
+        {0.25, false}, {0.5, false}, {1.0, false}, {2.0, false}, {4.0, false},
+        {8.0, false},  {16.0, false}, {1.0, true}, {0.0, false},
+    };
+    return choices;
 }
 
 void TargetPage::SetReplaySpeedIndex(int index)
 {
-    if (index < 0 || index >= static_cast<int>(ReplaySpeeds().size()))
+    if (index < 0 || index >= static_cast<int>(ReplayChoices().size()))
         return;
     if (speedCombo_->currentIndex() != index)
         speedCombo_->setCurrentIndex(index);
-    worker_.SetReplaySpeed(ReplaySpeeds()[static_cast<size_t>(index)]);
+    speedCombo_->setToolTip(speedCombo_->currentData(Qt::ToolTipRole).toString());
+    ApplyReplaySpeed(index);
+}
+
+void TargetPage::ApplyReplaySpeed(int index)
+{
+    if (index < 0 || index >= static_cast<int>(ReplayChoices().size()))
+        index = DEFAULT_SPEED_CHOICE;
+    const ReplayChoice& choice = ReplayChoices()[static_cast<size_t>(index)];
+    // A negative period is the configured ReplayInterval.
+    worker_.SetReplayPeriod(choice.fixedInterval ? -1.0 : recordedPeriodMs_);
+    worker_.SetReplaySpeed(choice.speed);
 }
 
 void TargetPage::SetReplayPaused(bool paused)
@@ -541,15 +731,8 @@ void TargetPage::UpdateReplayControls()
 
 void TargetPage::Notify(const std::string& text)
 {
-    if (notify_)
+    if (notify_ && !text.empty())
         notify_(text);
-}
-
-void TargetPage::ShowRecordFailure()
-{
-    const RecordFailureInfo failure = worker_.RecordFailure();
-    if (!failure.path.empty())
-        Notify(FormatStringText(TEXT_RECORD_FAILED, failure.path.c_str(), failure.reason.c_str()));
 }
 
 std::string TargetPage::RunStatusText()
@@ -587,32 +770,38 @@ std::string TargetPage::RunStatusText()
 void TargetPage::OnPageShown()
 {
     RefreshParams();
-    if (sensor_.Session().IsConnected())
+    if (sensor_.Session().IsConnected() && !RunActive()) {
+        worker_.replayMode = 0;
         StartRealtimeShow();
+    }
 }
 
 void TargetPage::OnPageHidden()
 {
-    StopRealtimeShow();
+    // A run holds the line, which the other pages need: it ends here, and the status
+    // bar says so (and where it recorded), since coming back starts a new one.
+    EndRun(RunEnd::PAGE_LEFT);
 }
 
 void TargetPage::OnConnected()
 {
     RefreshParams();
-    // Shown while the window connects: the run starts as it would on showing the page.
-    if (isVisible() && !RunActive())
+    // Shown while the window connects: a live run starts as it would on showing the page.
+    if (isVisible() && !RunActive()) {
+        worker_.replayMode = 0;
         StartRealtimeShow();
+    }
 }
 
 void TargetPage::OnDisconnecting()
 {
-    StopRealtimeShow();
+    EndRun(RunEnd::DISCONNECT);
 }
 
 void TargetPage::OnConnectionLost()
 {
     if (RunActive() && worker_.replayMode == 0)
-        StopRealtimeShow();
+        EndRun(RunEnd::LINE_LOST);
 }
 
 void TargetPage::OnSensorBusy(bool busy)

@@ -4,18 +4,25 @@
 // range chart with its state band, fed by the acquisition worker live from the
 // sensor or replayed from a record file; recording of live runs into a folder.
 //
-// Replay controls beyond Start/Stop: a position slider (seek), pause, one report
-// at a time and a speed. A record file's description (RecordSidecar.h) supplies the
-// parameters and current constants of its replay.
+// Replay controls beyond Start/Stop: a position slider (a click or a drag moves the
+// replay there), pause, one report at a time and a speed. A record file's
+// description (RecordSidecar.h) supplies the parameters and current constants of its
+// replay and the report rate that speed ×1 plays at.
+//
+// Showing the page or connecting while it is shown starts a live run; a replay runs
+// only when asked for. Leaving the page ends the run (the other pages need the line)
+// and the status bar says so, as it says how every run ended.
 //
 // Controls carry their numeric ids as object names ("3003", ...). The worker's
-// notices arrive as queued signals (AcquisitionEventSink.h).
+// notices arrive as queued signals (AcquisitionEventSink.h), numbered by run: those
+// of a run that has ended are dropped.
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QWidget>
 
@@ -53,7 +60,7 @@ public:
     void StartRealtimeShow();
     // The worker part of a start, once the report output is on.
     void StartWorker();
-    // Ends the run (safe when none) and restores the controls.
+    // Ends the run as the user's Stop does (safe when none) and restores the controls.
     void StopRealtimeShow();
     // Whether a run (live, or a replay) is starting or going on.
     [[nodiscard]] bool RunActive() const { return starting_ || worker_.IsRunning(); }
@@ -72,9 +79,19 @@ public:
     // Replay controls.
     void SetReplayPaused(bool paused);
     void StepReplay();
-    // Speed choice index into ReplaySpeeds(); the last entry is "as fast as possible".
+    // A choice of the speed list: a multiple of the recording's own report rate (of
+    // ReplayInterval when the file has no description), or one report every
+    // ReplayInterval ms whatever the recording's rate; speed 0 = as fast as possible.
+    struct ReplayChoice {
+        double speed;
+        bool fixedInterval;
+    };
+    // Speed choice index into ReplayChoices(); the last entry is "as fast as possible".
     void SetReplaySpeedIndex(int index);
-    [[nodiscard]] static const std::vector<double>& ReplaySpeeds();
+    [[nodiscard]] static const std::vector<ReplayChoice>& ReplayChoices();
+    // The recording's own pause between reports at ×1 in ms; negative when the file
+    // being replayed has no description (×1 then plays at ReplayInterval).
+    [[nodiscard]] double RecordedPeriodMs() const { return recordedPeriodMs_; }
     // Goes on at the first whole frame at or after this fraction (0..1) of the file.
     void SeekReplayFraction(double fraction);
 
@@ -110,7 +127,22 @@ signals:
 protected:
 
 private:
-    // Worker notices (worker thread): charts, then the posted event.
+    // Why a run ends, for what the status bar says about it.
+    enum class RunEnd { USER, PAGE_LEFT, DISCONNECT, LINE_LOST, REPLAY_END, CLOSING };
+
+    // The worker's notices of run number run, on the page's thread.
+    void OnReport(quint64 run, int state, int distanceCm);
+    void OnReplayEnded(quint64 run);
+    void OnLineLost(quint64 run);
+    void OnRecordFailed(quint64 run);
+    void EndRun(RunEnd why);
+    [[nodiscard]] std::string EndNotice(RunEnd why) const;
+    // Recording into worker_.saveDataPath is possible; else the user is told, Save
+    // Data is unticked and the run goes on without recording.
+    bool CheckRecordFolder();
+    void UntickSaveData();
+    void FillSpeedChoices();
+    void ApplyReplaySpeed(int index);
 
     void ShowStatus(int state, int distanceCm);
     void BuildControls();
@@ -120,7 +152,6 @@ private:
     void SetRunControls(bool running, bool replay);
     void UpdateReplayControls();
     void Notify(const std::string& text);
-    void ShowRecordFailure();
     [[nodiscard]] RecordSidecar DescribeRecording() const;
 
     SensorThread& sensor_;
@@ -135,6 +166,13 @@ private:
 
     CurrentConstants constants_;
     std::optional<RecordSidecar> replayDescription_;  // of the file being replayed
+    // The thresholds of the last described replay, which its last picture keeps
+    // showing until the charts are refreshed or the next run starts.
+    std::optional<ParamSetting> keptChartParams_;
+    double recordedPeriodMs_ = -1.0;
+    std::string startNotice_;   // said once the run's worker has started
+    quint64 runCounter_ = 0;    // numbers the runs
+    quint64 currentRun_ = 0;    // the number of the run going on; 0 = none
 
     ColorLabel* indicator_ = nullptr;   // 3001
     ColorLabel* statusText_ = nullptr;  // 3002

@@ -1,6 +1,7 @@
 #include "params/widgets/ThresholdDialog.h"
 
 #include <algorithm>
+#include <ctime>
 #include <string>
 
 #include <QGridLayout>
@@ -18,6 +19,7 @@
 #include "common/DbgOutput.h"
 #include "common/ValueParse.h"
 #include "controls/widgets/ColorLabel.h"
+#include "controls/widgets/MessageBox.h"
 #include "controls/widgets/NumericEdit.h"
 #include "session/widgets/SensorThread.h"
 #include "params/ParamEditSession.h"
@@ -227,6 +229,14 @@ void ThresholdDialog::StartRun()
     for (NumericEdit* edit : {triggerEdit_, holdEdit_, scanEdit_})
         edit->Commit();
 
+    // A stopped scan still followed is left to the sensor: the new command takes over.
+    // Its worker's last notices are still queued and must not count for this run.
+    if (stoppedScan_) {
+        stoppedScan_ = false;
+        ++finishesToSkip_;
+        worker_->Stop();
+        claim_.Release();
+    }
     running_ = 1;
     success_ = 0;
     status_->clear();
@@ -239,16 +249,18 @@ void ThresholdDialog::StartRun()
     scanTime_ = ParseLeadingInt32(scanEdit_->text().toStdString());
 
     // What the sensor holds now, to show beside the result and for Undo; the run
-    // starts once they are read (unless Stop came first).
-    awaitingFinish_ = true;
+    // starts once they are read (unless Stop came first). After a stopped run the
+    // tables from before it stay the Undo point.
     RequestTables([this](std::optional<GateTables> tables) {
-        before_ = tables;
+        if (!keepBefore_ || !before_)
+            before_ = tables;
         after_.reset();
         ShowTables();
         if (!running_)
             return;
         claim_ = sensor_.Session().ClaimLine();
         worker_->SetLine(&claim_.Line());
+        runStart_ = std::chrono::system_clock::now();
         if (!worker_->Start(triggerCoefficient_, holdCoefficient_, scanTime_)) {
             // The thread could not start: end as a refused command does.
             claim_.Release();
@@ -259,34 +271,57 @@ void ThresholdDialog::StartRun()
 
 void ThresholdDialog::StopRun()
 {
-    // Stop returns once the worker's body has returned; its finished signal is
-    // then on its way and re-enables the edits. Stopped before the worker started,
-    // there is none: the run ends here.
-    const bool started = worker_->IsRunning();
-    worker_->Stop();
-    claim_.Release();
     startButton_->setText(StringText(TEXT_START));
     running_ = 0;
-    if (!started && awaitingFinish_)
-        OnFinished(0);
+    SetInputsEnabled(true);
+    if (!worker_->IsRunning()) {
+        // Stopped while the tables were read: the command never went out.
+        ShowStatus(LoadStringText(TEXT_STOPPED));
+        return;
+    }
+    // The sensor has the command and cannot be told to stop: the worker goes on
+    // following it, so that the dialog can show the tables it leaves and offer Undo.
+    stoppedScan_ = true;
+    keepBefore_ = true;
+    ShowStatus(FormatStringText(TEXT_GENERATION_STOPPED, ScanEndText().c_str()));
+}
+
+std::string ThresholdDialog::ScanEndText() const
+{
+    const std::time_t end = std::chrono::system_clock::to_time_t(runStart_ + std::chrono::seconds(scanTime_));
+    std::tm local{};
+    localtime_r(&end, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
 }
 
 void ThresholdDialog::OnProgress(int progress)
 {
+    if (finishesToSkip_ > 0)
+        return;  // a run given up for a newer one
     progress_->setValue(std::clamp(progress, 0, 100));
-    ShowStatus(FormatStringText(TEXT_GENERATE_PROGRESS, progress));
+    // After a Stop the status keeps saying what the sensor is doing.
+    if (running_)
+        ShowStatus(FormatStringText(TEXT_GENERATE_PROGRESS, progress));
 }
 
 void ThresholdDialog::OnFinished(int success)
 {
-    if (!awaitingFinish_)
+    // A run given up for a newer one ends before it, in the order of the queue.
+    if (finishesToSkip_ > 0) {
+        --finishesToSkip_;
         return;
-    awaitingFinish_ = false;
-    success_ = success;
+    }
+    if (!running_ && !stoppedScan_)
+        return;
+    const bool stoppedByUser = stoppedScan_;
+    stoppedScan_ = false;
     worker_->Stop();
     claim_.Release();
+    success_ = stoppedByUser ? 0 : success;
 
-    if (!success_) {
+    if (!success) {
         SetInputsEnabled(true);
         startButton_->setText(StringText(TEXT_START));
         running_ = 0;
@@ -295,19 +330,27 @@ void ThresholdDialog::OnFinished(int success)
         if (!sensor_.Session().IsConnected())
             text += "\n" + LoadStringText(TEXT_DEVICE_NOT_CONNECTED);
         ShowStatus(text);
+        // Undo is offered once the sensor has finished a scan.
+        undoButton_->setEnabled(false);
         return;
     }
+    ShowScanResult(stoppedByUser);
+}
+
+void ThresholdDialog::ShowScanResult(bool stoppedByUser)
+{
     progress_->setValue(100);
+    tablesChanged_ = true;
     // The run counts as going on until the new tables are read and shown.
     startButton_->setEnabled(false);
-    RequestTables([this](std::optional<GateTables> tables) {
+    RequestTables([this, stoppedByUser](std::optional<GateTables> tables) {
         after_ = tables;
         ShowTables();
         DbgOutputA(2, "Threshold generation, GateTriggerThreshold: %s -> %s\r\n", TableText(before_, true).c_str(),
                    TableText(after_, true).c_str());
         DbgOutputA(2, "Threshold generation, GateHoldThreshold: %s -> %s\r\n", TableText(before_, false).c_str(),
                    TableText(after_, false).c_str());
-        std::string text = LoadStringText(TEXT_GENERATED);
+        std::string text = LoadStringText(stoppedByUser ? TEXT_GENERATION_STOPPED_DONE : TEXT_GENERATED);
         if (!after_)
             text += "\n" + LoadStringText(TEXT_AFTER_UNREADABLE);
         ShowStatus(text);
@@ -315,13 +358,16 @@ void ThresholdDialog::OnFinished(int success)
         startButton_->setEnabled(true);
         startButton_->setText(StringText(TEXT_START));
         running_ = 0;
+        // The next run reads its own "before": this result is what the user now has.
+        if (!stoppedByUser)
+            keepBefore_ = false;
         undoButton_->setEnabled(before_.has_value());
     });
 }
 
 void ThresholdDialog::OnUndo()
 {
-    if (running_ || !before_)
+    if (running_ || stoppedScan_ || !before_)
         return;
     ParamSetting previous;
     std::copy(before_->trigger.begin(), before_->trigger.end(), previous.GateTriggerThreshold);
@@ -344,6 +390,7 @@ void ThresholdDialog::OnUndo()
             return outcome;
         },
         [this](Outcome outcome) {
+            tablesChanged_ = true;
             after_ = outcome.tables;
             ShowTables();
             startButton_->setEnabled(true);
@@ -421,13 +468,22 @@ void ThresholdDialog::accept()
 
 void ThresholdDialog::CloseDialog()
 {
-    // A run is stopped before the dialog goes; its late finished signal is
-    // then of no interest.
-    if (running_ || worker_->IsRunning()) {
-        awaitingFinish_ = false;
-        StopRun();
-        success_ = worker_->Success();
-        SetInputsEnabled(true);
+    // The sensor has a scan it cannot be told to stop: closing gives up the view of
+    // its end and the Undo of what it replaces, so the user decides.
+    if (worker_->IsRunning() && (running_ || stoppedScan_)) {
+        const QuestionRecord question{FormatStringText(TEXT_GENERATION_CLOSE_QUESTION, ScanEndText().c_str()),
+                                      LoadCaption(TEMPLATE, "caption"),
+                                      {LoadStringText(TEXT_KEEP_OPEN), LoadStringText(TEXT_CLOSE_ANYWAY)},
+                                      0,
+                                      0};
+        if (AskQuestion(this, question) != 1)
+            return;
     }
-    done(success_ == 1 ? QDialog::Accepted : QDialog::Rejected);
+    // Whatever the worker still sends is of no interest once the dialog has gone.
+    running_ = 0;
+    stoppedScan_ = false;
+    worker_->Stop();
+    claim_.Release();
+    SetInputsEnabled(true);
+    done(tablesChanged_ ? QDialog::Accepted : QDialog::Rejected);
 }

@@ -13,13 +13,22 @@
 // and after a run, Undo) run on the sensor thread while no worker runs; the
 // dialog stays responsive meanwhile, with Start and Undo disabled.
 //
-// The dialog ends with QDialog::Accepted when its last run succeeded, else with
-// QDialog::Rejected. Closing it during a run stops the run first.
+// The sensor cannot be told to stop a scan it has begun. Stop therefore ends the
+// run for the user (Start is offered again) but the worker goes on following the
+// sensor, which finishes its scan and replaces both tables about the scan time after
+// the start; the dialog says so, shows the new tables when they come and keeps the
+// tables from before the stopped run as the Undo point, also for a run started
+// after it. Closing while the sensor still scans asks first.
+//
+// The dialog ends with QDialog::Accepted when the sensor's tables may have changed
+// while it was open (a run that succeeded, a stopped scan that ended, an Undo), so
+// that the page reads them; else with QDialog::Rejected.
 //
 // Controls carry their numeric ids as object names: 3501-3503 inputs, 3504
 // progress bar, 3510 Start/Stop, 3511 status, 3520 the tables, 3521 Undo.
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <cstdint>
 #include <memory>
@@ -68,7 +77,10 @@ public:
 
     // --- State, for the page and for tests ---
     [[nodiscard]] int Success() const { return success_; }
+    // A run the user has not stopped is going on.
     [[nodiscard]] bool Running() const { return running_ != 0; }
+    // The user stopped the run, and the sensor is still scanning (the worker follows it).
+    [[nodiscard]] bool StoppedScanGoingOn() const { return stoppedScan_; }
     [[nodiscard]] const std::optional<GateTables>& TablesBefore() const { return before_; }
     [[nodiscard]] const std::optional<GateTables>& TablesAfter() const { return after_; }
 
@@ -89,6 +101,9 @@ private:
     void OnFinished(int success);
     void SetInputsEnabled(bool enabled);
     void CloseDialog();
+    // The end of a run the sensor finished: both tables read and shown.
+    void ShowScanResult(bool stoppedByUser);
+    [[nodiscard]] std::string ScanEndText() const;
     // Reads both tables on the sensor thread, then hands them (none when a read
     // failed) to then on this one.
     void RequestTables(std::function<void(std::optional<GateTables>)> then);
@@ -105,11 +120,16 @@ private:
     int32_t scanTime_ = DEFAULT_SCAN_TIME;
     int32_t success_ = 0;
     int32_t running_ = 0;
-    // A worker's finished signal is still to come and still matters (not after
-    // the dialog was closed during the run).
-    bool awaitingFinish_ = false;
+    bool stoppedScan_ = false;   // see StoppedScanGoingOn
+    // Finished signals still to come from worker runs given up for a newer run.
+    int finishesToSkip_ = 0;
+    // The Undo point stays what it was before a stopped run: the next run does not take
+    // the tables that run left behind as its "before".
+    bool keepBefore_ = false;
+    bool tablesChanged_ = false;  // the sensor's tables may differ from when the dialog opened
+    std::chrono::system_clock::time_point runStart_;  // when the last worker run began
     std::optional<GateTables> before_;  // what the sensor held when the dialog opened or the last run started
-    std::optional<GateTables> after_;   // what it holds after the last successful run (or Undo)
+    std::optional<GateTables> after_;   // what it holds after the last run the sensor finished (or Undo)
 
     NumericEdit* triggerEdit_ = nullptr;  // 3501
     NumericEdit* holdEdit_ = nullptr;     // 3502
