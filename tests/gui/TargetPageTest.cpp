@@ -750,7 +750,7 @@ TEST_F(TargetPageTest, AReplayThatEndsKeepsItsLastPicture)
     const TargetReport last = Page()->Worker().LastReport();
     // The chart shows the newest 16 values of its buffer, one per gate.
     const auto shown = [this](int wave) {
-        const std::vector<double> values = Find<WaveChart>("3011")->waves[wave].buffer.GetValues();
+        const std::vector<double> values = Find<WaveChart>("3011")->WaveBuffer(wave).GetValues();
         EXPECT_GE(values.size(), static_cast<size_t>(TARGET_GATE_COUNT));
         return std::vector<double>(values.end() - std::min<size_t>(values.size(), TARGET_GATE_COUNT), values.end());
     };
