@@ -15,6 +15,18 @@
 
 namespace {
 
+// Every value the page's controls show, for comparing two moments.
+std::vector<std::string> ShownValues(const MainWindow& window)
+{
+    std::vector<std::string> values;
+    for (const NumericEdit* edit : window.FindPage<ParameterPage>()->findChildren<NumericEdit*>())
+        values.push_back(edit->objectName().toStdString() + "=" + edit->text().toStdString());
+    for (const char* id : {"2012", "2013"})
+        values.push_back(std::string(id) + "=" + window.findChild<QComboBox*>(id)->currentText().toStdString());
+    values.push_back(window.findChild<QAbstractButton*>("2015")->isChecked() ? "fast" : "normal");
+    return values;
+}
+
 class ParamPageTest : public MainWindowFixture {
 protected:
     // A choice made by the user in a combo box.
@@ -70,7 +82,7 @@ TEST_F(ParamPageTest, TypingNineIntoMaxRangeShowsTheLimitAndABalloon)
     EXPECT_DOUBLE_EQ(window->Params().DetectRangeMax, 8.4);
     const auto texts = BalloonTexts(Edit(2011));
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Range Max Value Must <= 8.4");
+    EXPECT_EQ(texts[0], "The maximum range must be at most 8.4 m");
     const BalloonItem item = Edit(2011)->Balloon()->Items()[0];
     EXPECT_EQ(item.title, "Data Invalid");
     EXPECT_EQ(item.icon, BALLOON_ICON_INFO);
@@ -89,7 +101,7 @@ TEST_F(ParamPageTest, RangeRulesCorrectTheOtherEndAndExplainUnderThatEdit)
     EXPECT_EQ(Edit(2011)->text(), "1.0");
     EXPECT_EQ(Edit(2010)->text(), "0");
     EXPECT_DOUBLE_EQ(window->Params().DetectRangeMin, 0.0);
-    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"Range Min Value Must <= 0.00"});
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"The minimum range must be at most 0.00 m"});
 
     // A minimum of 7.8 below a maximum of 8.3: clamped to 7.7, then moved out of gate 11.
     TypeAndLeave(Edit(2011), "8.3");
@@ -111,7 +123,7 @@ TEST_F(ParamPageTest, ACorrectionOfTheCommittedEditRunsTheRuleAgainBeforeItsBall
     TypeAndLeave(Edit(2010), "7.8");
     EXPECT_EQ(Edit(2010)->text(), "7.35");
     EXPECT_DOUBLE_EQ(window->Params().DetectRangeMin, 7.35);
-    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"Range Min Value Must <= 7.35"});
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"The minimum range must be at most 7.35 m"});
     EXPECT_TRUE(BalloonTexts(Edit(2011)).empty());
 }
 
@@ -127,7 +139,7 @@ TEST_F(ParamPageTest, ThresholdEditsRefuseAMinusAndForceTheirLimits)
 
     TypeAndLeave(Edit(2040), "5");
     EXPECT_EQ(Edit(2040)->text(), "10");
-    EXPECT_EQ(BalloonTexts(Edit(2040)).front(), "MinValue Must >= 10");
+    EXPECT_EQ(BalloonTexts(Edit(2040)).front(), "The value must be at least 10");
     TypeAndLeave(Edit(2016), "300");
     EXPECT_EQ(Edit(2016)->text(), "255");
 }
@@ -141,7 +153,7 @@ TEST_F(ParamPageTest, WriteThenAFreshReadReturnsTheWrittenValues)
 
     Click("2003");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Succeed setting parameters");
+    EXPECT_EQ(boxes[0].text, "The parameters were written to the sensor.");
     EXPECT_EQ(boxes[0].caption, "Success");
     EXPECT_EQ(boxes[0].icon, MessageIcon::Information);
     EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_RANGE_MIN), 3u) << "2.1 m is gate 3 when read from the edit's text";
@@ -157,7 +169,7 @@ TEST_F(ParamPageTest, WriteThenAFreshReadReturnsTheWrittenValues)
     window->FindPage<ParameterPage>()->UpdateControls();
     ASSERT_EQ(Edit(2020)->text(), "48");
     Click("2002");
-    EXPECT_EQ(LastBox().text, "Succeed reading parameters");
+    EXPECT_EQ(LastBox().text, "The parameters were read from the sensor.");
     EXPECT_EQ(Edit(2010)->text(), "2.1");
     EXPECT_EQ(Combo("2013")->currentText(), "1.0");
     EXPECT_EQ(Combo("2012")->currentText(), "3.0");
@@ -183,28 +195,19 @@ TEST_F(ParamPageTest, AnImplausibleReplyOnReadIsNamedInTheErrorBox)
     EXPECT_EQ(sensor->Counters().repliesGarbled, 4u);
 }
 
-TEST_F(ParamPageTest, ResetWithoutADeviceShowsTheDefaultsAndSaysNotConnected)
+TEST_F(ParamPageTest, ResetWithoutADeviceLeavesTheFieldsAndSaysNotConnected)
 {
     OpenWindow();
     EditAwayFromDefaults();
+    const auto typed = ShownValues(*window);
     Click("2001");
-    ExpectDefaultsShown();
+    EXPECT_EQ(ShownValues(*window), typed) << "nothing was reset, so nothing changes";
+    EXPECT_TRUE(window->FindPage<ParameterPage>()->IsUnwritten(Edit(2016)));
+    EXPECT_TRUE(questions.empty()) << "nothing to confirm without a sensor";
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Device Not Connected");
     EXPECT_EQ(boxes[0].caption, "Error");
     EXPECT_EQ(boxes[0].icon, MessageIcon::Error);
-}
-
-// Every value the page's controls show, for comparing two moments.
-std::vector<std::string> ShownValues(const MainWindow& window)
-{
-    std::vector<std::string> values;
-    for (const NumericEdit* edit : window.FindPage<ParameterPage>()->findChildren<NumericEdit*>())
-        values.push_back(edit->objectName().toStdString() + "=" + edit->text().toStdString());
-    for (const char* id : {"2012", "2013"})
-        values.push_back(std::string(id) + "=" + window.findChild<QComboBox*>(id)->currentText().toStdString());
-    values.push_back(window.findChild<QAbstractButton*>("2015")->isChecked() ? "fast" : "normal");
-    return values;
 }
 
 TEST_F(ParamPageTest, ResetOnTheSensorWritesTheFactoryTablesAndShowsWhatTheSensorHolds)
@@ -212,8 +215,10 @@ TEST_F(ParamPageTest, ResetOnTheSensorWritesTheFactoryTablesAndShowsWhatTheSenso
     OpenWindow();
     Connect();
     EditAwayFromDefaults();
+    answer = [](const QuestionRecord&) { return 0; };  // Reset
     Click("2001");
-    EXPECT_EQ(LastBox().text, "Succeed setting parameters");
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(LastBox().text, "The sensor was reset to its factory parameters and threshold tables.");
     // The hold table the sensor holds now is the factory motion table, not the default.
     for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
         EXPECT_EQ(Edit(2040 + gate)->text(), QString::number(MOTION_THRESHOLD_TABLE[gate])) << gate;
@@ -225,7 +230,7 @@ TEST_F(ParamPageTest, ResetOnTheSensorWritesTheFactoryTablesAndShowsWhatTheSenso
     // A fresh Read finds exactly what the page shows.
     const auto afterReset = ShownValues(*window);
     Click("2002");
-    EXPECT_EQ(LastBox().text, "Succeed reading parameters");
+    EXPECT_EQ(LastBox().text, "The parameters were read from the sensor.");
     EXPECT_EQ(ShownValues(*window), afterReset);
 
     const auto motion = sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD);
@@ -246,7 +251,7 @@ TEST_F(ParamPageTest, WriteShowsTheValueTheSensorStores)
     TypeAndLeave(Edit(2010), "7.35");
     ASSERT_EQ(Edit(2010)->text(), "7.35") << "a legal minimum, no rule corrects it";
     Click("2003");
-    EXPECT_EQ(LastBox().text, "Succeed setting parameters");
+    EXPECT_EQ(LastBox().text, "The parameters were written to the sensor.");
     EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_RANGE_MIN), 10u);
     EXPECT_EQ(Edit(2010)->text(), "7");
     EXPECT_NEAR(window->Params().DetectRangeMin, 7.0, 1e-9);
@@ -272,7 +277,7 @@ TEST_F(ParamPageTest, AMaximumReadFromTheSensorGivesTheSameCorrectionAsATypedOne
     ASSERT_LT(window->Params().DetectRangeMax, 8.4);
     TypeAndLeave(Edit(2010), "7.9");
     EXPECT_EQ(Edit(2010)->text(), "7.7");
-    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"Range Min Value Must <= 7.70"});
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"The minimum range must be at most 7.70 m"});
     EXPECT_EQ(Edit(2011)->text(), "8.4");
 }
 
@@ -322,6 +327,7 @@ TEST_F(ParamPageTest, UnwrittenChangesAreMarkedUntilWrittenOrReadAgain)
     EXPECT_FALSE(page->HasUnwrittenChanges()) << "Read shows what the sensor holds";
 
     TypeAndLeave(Edit(2055), "90");
+    answer = [](const QuestionRecord&) { return 0; };  // Reset
     Click("2001");
     EXPECT_FALSE(page->HasUnwrittenChanges()) << "after Reset the page shows what the sensor holds";
     EXPECT_EQ(window->windowTitle(), title);
@@ -346,9 +352,9 @@ TEST_F(ParamPageTest, BalloonsSpeakChinese)
     ASSERT_NE(Edit(2011)->Balloon(), nullptr);
     const BalloonItem range = Edit(2011)->Balloon()->Items().at(0);
     EXPECT_EQ(range.title, "数据无效");
-    EXPECT_EQ(range.text, "最大检测距离必须 <= 8.4");
+    EXPECT_EQ(range.text, "最大检测距离不能大于 8.4 米");
     TypeAndLeave(Edit(2040), "5");
-    EXPECT_EQ(BalloonTexts(Edit(2040)).front(), "最小值必须 >= 10");
+    EXPECT_EQ(BalloonTexts(Edit(2040)).front(), "数值不能小于 10");
     NumericEdit* gate = Edit(2033);
     ASSERT_TRUE(FocusWidget(gate));
     gate->setCursorPosition(0);
@@ -359,7 +365,7 @@ TEST_F(ParamPageTest, BalloonsSpeakChinese)
     Connect();
     TypeAndLeave(Edit(2010), "7.35");
     Click("2003");
-    EXPECT_EQ(LastBox().text, "写入参数成功");
+    EXPECT_EQ(LastBox().text, "参数已写入传感器。");
     EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"传感器保存为 7.00 米（距离门 10）"});
 }
 
