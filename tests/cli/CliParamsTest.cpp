@@ -1,4 +1,5 @@
 // params check | read | write | reset | save | load
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <ostream>
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "SimFixture.h"
+#include "params/ParamSetting.h"
 #include "params/RadarOperatorConfig.h"
 
 namespace {
@@ -436,6 +438,51 @@ TEST(CliParamsCheck, AConfigurationThatCannotBeReadSaysWhyAtOnce) {
         EXPECT_TRUE(Contains(result.err, "Cannot read the configuration file " + c.path + ": " + c.why));
         EXPECT_LT(took, std::chrono::seconds(5)) << "refused at once, not after waiting";
     }
+}
+
+
+// params reset --json on many ports, as on every command that takes many ports: one
+// object per port with what the sensor holds after the reset; a port that fails has
+// its own object, and the exit code and the summary count it.
+TEST(CliParamsReset, JsonOnManyPortsPrintsOneObjectPerPort) {
+    TempDir dir;
+    std::array<SimulatedSensor, 2> sensors;
+    std::vector<std::string> args = {"params", "reset", "--json"};
+    for (size_t i = 0; i < sensors.size(); ++i) {
+        VirtualSensorOptions options;
+        options.resetDelayMs = 50;
+        options.linkPath = dir.File("sensor-" + std::to_string(i));
+        ASSERT_TRUE(sensors[i].Start(options));
+        args.insert(args.end(), {"--port", options.linkPath});
+    }
+    const std::string missing = dir.File("missing");
+    args.insert(args.end(), {"--port", missing});
+    const CliResult result = RunCli(args);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.err, "3 ports: 2 succeeded, 1 failed"));
+    const std::vector<Json> objects = ParseJsonLines(result.out);
+    ASSERT_EQ(objects.size(), 3u) << result.out;
+    std::vector<uint32_t> motion(MOTION_THRESHOLD_TABLE, MOTION_THRESHOLD_TABLE + PARAM_GATE_COUNT);
+    int seen = 0;
+    for (const Json& object : objects) {
+        const std::string port = object.at("port").get<std::string>();
+        SCOPED_TRACE(port);
+        EXPECT_EQ(Keys(object), (std::vector<std::string>{"port", "ok", "exit_code", "result", "errors"}));
+        if (port == missing) {
+            EXPECT_FALSE(object.at("ok").get<bool>());
+            EXPECT_EQ(object.at("exit_code").get<int>(), 3);
+            ASSERT_FALSE(object.at("errors").empty());
+            EXPECT_TRUE(Contains(object.at("errors")[0].get<std::string>(), "does not exist"));
+            continue;
+        }
+        ++seen;
+        EXPECT_TRUE(object.at("ok").get<bool>());
+        EXPECT_EQ(object.at("exit_code").get<int>(), 0);
+        EXPECT_TRUE(object.at("result").at("reset").get<bool>());
+        EXPECT_EQ(object.at("result").at("record").at("GateHoldThreshold").get<std::vector<uint32_t>>(), motion);
+        EXPECT_TRUE(object.at("errors").empty());
+    }
+    EXPECT_EQ(seen, 2);
 }
 
 }  // namespace
