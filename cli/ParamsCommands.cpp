@@ -310,8 +310,14 @@ int WriteToSensor(const PortOptions& port, const WritePlan& plan, const EditOpti
     // between two gates is kept as the gate below.
     std::vector<StoredDifference> stored;
     if (options.verify) {
+        // The write is done whatever the read-back gives: a failed read-back must not
+        // read as a failed write.
         ParamSetting readBack = record;
-        if (const int rc = ReadRecord(sensor, readBack); rc != EXIT_OK) return rc;
+        if (const SensorResult read = sensor.ReadParameters(readBack); !read) {
+            PrintError(Text(TEXT_WRITTEN_NOT_VERIFIED, CleanText(SensorResultText(read)).c_str()));
+            if (!read.commandModeEntered) PrintError(Text(TEXT_SENSOR_SILENT));
+            return EXIT_FAILED;
+        }
         if (!VerifyRecord(record, readBack)) return EXIT_FAILED;
         stored = CompareStored(record, readBack);
         for (const StoredDifference& d : stored)
@@ -361,22 +367,35 @@ int RunCheck(const CLI::App* command, const EditOptions& options) {
         return EXIT_OK;
     }
     for (const std::string& line : ParamRecordLines(record)) PrintLine(line);
-    if (!edits.Notices().empty()) PrintLine("");
-    for (const ParamNotice& notice : edits.Notices()) PrintLine(ParamNoticeLine(notice));
+    // Corrections go to standard error, as every command's do.
+    for (const ParamNotice& notice : edits.Notices()) PrintError(ParamNoticeLine(notice));
     return EXIT_OK;
 }
 
 // The page's Reset: the defaults, the private configuration and the factory tables.
-int RunReset(const PortOptions& port) {
+// With json, what the sensor holds afterwards is read back and printed as the record.
+int RunReset(const PortOptions& port, bool json) {
     DeviceSession session;
     if (const int rc = session.Open(port); rc != EXIT_OK) return rc;
     ParamSetting defaults;
     InitParamSetting(defaults);
-    if (const SensorResult reset = session.Sensor().FactoryReset(defaults); !reset) {
+    ParamSetting stored = defaults;
+    SensorResult readBack;
+    if (const SensorResult reset = session.Sensor().FactoryReset(defaults, json ? &stored : nullptr, &readBack);
+        !reset) {
         PrintSensorFailure(reset, TEXT_WRITE_PARAMS_FAILED);
         return EXIT_FAILED;
     }
-    PrintLine(Text(TEXT_WRITE_PARAMS_SUCCEEDED));
+    if (!json) {
+        PrintLine(Text(TEXT_RESET_SUCCEEDED));
+        return EXIT_OK;
+    }
+    Json result = {{"reset", true}, {"record", nullptr}};
+    if (readBack)
+        result["record"] = ParamRecordJson(stored);
+    else
+        PrintError(Text(TEXT_RESET_NOT_READ_BACK, CleanText(SensorResultText(readBack)).c_str()));
+    PrintLine(JsonTextShortest(result));
     return EXIT_OK;
 }
 
@@ -518,8 +537,13 @@ void AddParamsCommands(CLI::App& app, CommandList& commands) {
     {
         CLI::App* reset = params->add_subcommand("reset", "Write the factory parameters and tables");
         auto port = std::make_shared<PortListOptions>();
+        auto json = std::make_shared<bool>(false);
         AddPortListOptions(reset, *port);
-        commands.push_back({reset, [port] { return RunOnEveryPort(*port, false, RunReset); }});
+        reset->add_flag("--json", *json, "Print the record the sensor holds afterwards as JSON");
+        commands.push_back({reset, [port, json] {
+                                return RunOnEveryPort(*port, *json,
+                                                      [json](const PortOptions& one) { return RunReset(one, *json); });
+                            }});
     }
     {
         CLI::App* save = params->add_subcommand("save", "Read the sensor's parameters into a configuration file");

@@ -46,8 +46,9 @@ void PrintSensorFailure(const SensorResult& result, int failureId) {
         PrintError(Text(TEXT_DEVICE_NOT_CONNECTED));
         return;
     }
-    PrintError(Text(failureId));
-    if (result.failure == SensorFailure::MalformedReply && !result.detail.empty()) PrintError(CleanText(result.detail));
+    // Every failure says why: a time-out with how long was waited, a lost line, the
+    // sensor's status, or the implausible value.
+    PrintError(Text(failureId) + ": " + CleanText(SensorResultText(result)));
     if (!result.commandModeEntered) PrintError(Text(TEXT_SENSOR_SILENT));
 }
 

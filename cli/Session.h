@@ -39,7 +39,8 @@ private:
     SensorSession sensor_;
 };
 
-// Prints the failure of a sensor operation with the page's texts; failureId is
+// Prints the failure of a sensor operation with the page's texts and its reason
+// ("Failed to read parameters: no reply within 2000 ms"); failureId is
 // TEXT_READ_PARAMS_FAILED after a read and TEXT_WRITE_PARAMS_FAILED after a write. Adds the hint that the sensor did
 // not answer when command mode was not acknowledged.
 void PrintSensorFailure(const SensorResult& result, int failureId);

@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     // A reader that goes away (monitor | head) ends a run through a failed write,
     // so that the run still stops cleanly and switches the sensor's output off.
     std::signal(SIGPIPE, SIG_IGN);
-    // Without --lang the environment's LANG chooses, as it does for the windows.
+    // Without --lang the environment chooses (LC_ALL, LC_MESSAGES, LANG, then
+    // LANGUAGE, as GNU gettext reads them), as it does for the windows.
     ApplyConfiguredLanguage(XMLNode());
 
     CLI::App app{"palo520g: set up and watch a Palo520G radar presence sensor"};

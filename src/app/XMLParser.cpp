@@ -202,7 +202,70 @@ std::string XMLParser::SaveToString() const {
     return out.str();
 }
 
+void XMLParser::CopyFrom(const XMLParser& other) {
+    if (&other == this) return;
+    doc_.reset(other.doc_);
+    lastError_ = other.lastError_;
+    tooDeep_ = other.tooDeep_;
+}
+
 XMLNode XMLParser::FindElement(const char* name) const {
     if (!name) return {};
     return XMLNode(FirstChildElement(doc_, name));
+}
+
+// ---------------------------------------------------------------- merging two edits
+
+namespace {
+
+// The index-th child element named like `name` (without regard to case); empty when none.
+pugi::xml_node NthChildElement(pugi::xml_node parent, const char* name, int index) {
+    if (!parent) return {};
+    for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element || !SameName(child.name(), name)) continue;
+        if (index-- == 0) return child;
+    }
+    return {};
+}
+
+std::string SubtreeText(pugi::xml_node node) {
+    std::ostringstream text;
+    if (node) node.print(text, "", pugi::format_raw, pugi::encoding_utf8);
+    return text.str();
+}
+
+// The nodes of all three trees lie at most XML_MAX_DEPTH deep (deeper files are
+// refused when loaded), so the recursion is bounded.
+void MergeElement(pugi::xml_node before, pugi::xml_node after, pugi::xml_node target) {
+    if (after.type() == pugi::node_element) {
+        for (pugi::xml_attribute changed = after.first_attribute(); changed; changed = changed.next_attribute()) {
+            const pugi::xml_attribute old = FirstAttribute(before, changed.name());
+            if (old && std::strcmp(old.value(), changed.value()) == 0) continue;  // not changed here
+            pugi::xml_attribute there = FirstAttribute(target, changed.name());
+            if (!old && there) continue;  // both added it: the target's stays
+            if (!there) there = target.append_attribute(changed.name());
+            there.set_value(changed.value());
+        }
+    }
+    // The k-th child of a name is paired with the k-th of that name on every side.
+    for (pugi::xml_node child = after.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) continue;
+        int index = 0;
+        for (pugi::xml_node sibling = after.first_child(); sibling != child; sibling = sibling.next_sibling())
+            if (sibling.type() == pugi::node_element && SameName(sibling.name(), child.name())) ++index;
+        const pugi::xml_node old = NthChildElement(before, child.name(), index);
+        const pugi::xml_node there = NthChildElement(target, child.name(), index);
+        if (there) {
+            MergeElement(old, child, there);
+        } else if (!old || SubtreeText(old) != SubtreeText(child)) {
+            // Added here, or removed there after a change here: the change is kept.
+            target.append_copy(child);
+        }
+    }
+}
+
+}  // namespace
+
+void MergeChanges(const XMLParser& before, const XMLParser& after, XMLParser& target) {
+    MergeElement(before.Root(), after.Root(), target.Root());
 }

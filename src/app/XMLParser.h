@@ -69,10 +69,25 @@ public:
     [[nodiscard]] XMLNode FindElement(const char* name) const;
     // The document node itself (for appending top-level elements).
     [[nodiscard]] XMLNode Document() { return XMLNode(doc_); }
+    [[nodiscard]] pugi::xml_node Root() const { return doc_; }
     void Clear() { doc_.reset(); }
+    // Replaces the tree with a copy of other's. Handles into the old tree are invalid afterwards.
+    void CopyFrom(const XMLParser& other);
 
 private:
     pugi::xml_document doc_;
     std::string lastError_;
     bool tooDeep_ = false;
 };
+
+// Carries the changes that turned `before` into `after` over to `target`, which
+// holds another edit of `before` (the same file changed by someone else):
+// attributes `after` set or changed, and elements it added, are applied; what
+// `after` left as it was, and whatever only `target` holds, stays as in `target`.
+// Elements are paired by name (without regard to case) and by their place among
+// the siblings of that name. Where both sides changed an attribute, `after` wins,
+// except for one both added: `target`'s stays (a program writes its settings
+// whether or not they were changed; someone who added the same one did so on
+// purpose). An element `target` no longer has comes back only when `after`
+// changed something inside it.
+void MergeChanges(const XMLParser& before, const XMLParser& after, XMLParser& target);

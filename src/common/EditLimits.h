@@ -3,8 +3,8 @@
 // record's edit session and the command-line values that stand for them.
 //
 // A committed value below the minimum by more than the slack is forced onto the
-// minimum (balloon key 13, "MinValue Must >= ..."); one above the maximum by more
-// than the slack onto the maximum (key 14, "MaxValue Must <= ..."); the minimum is
+// minimum (balloon key 13, "The value must be at least ..."); one above the maximum by more
+// than the slack onto the maximum (key 14, "The value must be at most ..."); the minimum is
 // looked at first. Any other value is kept, and a whole-number edit rounds it. The
 // slack is half a unit for whole numbers, so that a value which rounds onto a limit
 // is inside it, and the limit's own tolerance for decimals.

@@ -54,6 +54,10 @@ eRADAR_OPEN_ERROR ToOpenError(SerialOpenResult result)
         return eRADAR_OPEN_BAD_BAUD_RATE;
     case SerialOpenResult::ControllingTerminal:
         return eRADAR_OPEN_CONTROLLING_TERMINAL;
+    case SerialOpenResult::IsFolder:
+        return eRADAR_OPEN_IS_FOLDER;
+    case SerialOpenResult::NotSerialPort:
+        return eRADAR_OPEN_NOT_A_SERIAL_PORT;
     case SerialOpenResult::Other:
         break;
     }

@@ -41,6 +41,8 @@ enum eRADAR_OPEN_ERROR : int {
     eRADAR_OPEN_BAD_BAUD_RATE = 4,     // the driver refused the rate
     eRADAR_OPEN_OTHER = 5,
     eRADAR_OPEN_CONTROLLING_TERMINAL = 6,  // the process's own terminal (/dev/tty) is refused
+    eRADAR_OPEN_IS_FOLDER = 7,             // the path names a folder
+    eRADAR_OPEN_NOT_A_SERIAL_PORT = 8,     // a file or a device that is not a terminal (/dev/null)
 };
 
 // Reply check: (protocol version, reply payload, its length, caller's context) -> status, 0 = ok.

@@ -20,6 +20,8 @@ enum class SerialOpenResult {
     PermissionDenied,
     BadBaudRate,
     ControllingTerminal,  // the terminal this process runs in, never a sensor's line
+    IsFolder,             // the path names a folder
+    NotSerialPort,        // a file or a device that is not a terminal
     Other,
 };
 

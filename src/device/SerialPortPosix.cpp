@@ -42,6 +42,8 @@ SerialOpenResult ResultFromErrno(int error)
     case EACCES:
     case EPERM:
         return SerialOpenResult::PermissionDenied;
+    case EISDIR:
+        return SerialOpenResult::IsFolder;
     default:
         return SerialOpenResult::Other;
     }
@@ -76,7 +78,7 @@ public:
         }
         if (!::isatty(fd)) {
             ::close(fd);
-            return SerialOpenResult::Other;
+            return SerialOpenResult::NotSerialPort;
         }
         // The terminal this program runs in (/dev/tty or its real name): frames sent
         // there would land on the user's screen.

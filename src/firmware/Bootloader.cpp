@@ -187,28 +187,37 @@ uint16_t CBootloader::SendWithAck(uint16_t command, const void* payload, int len
 bool CBootloader::UpdateFWInfo() {
     if (!OpenPort()) return false;
     Log(TEXT_BOOT_QUERYING_FIRMWARE, LoadStringText(TEXT_BOOT_QUERYING_FIRMWARE));
-    if (!line_->StartCmdMode(50)) Log(TEXT_BOOT_ENABLE_FAILED, LoadStringText(TEXT_BOOT_ENABLE_FAILED));
+    if (!line_->StartCmdMode(50)) {
+        const LineFailure& failure = line_->LastFailure();
+        Log(TEXT_BOOT_ENABLE_FAILED,
+            WithCause(LoadStringText(TEXT_BOOT_ENABLE_FAILED), FailureCause(failure.status, failure.timeoutMs)));
+    }
 
     bool ok = false;
     uint32_t result = 0;
-    if (SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, commandTimeoutMs) != 0) {
-        Log(TEXT_BOOT_MODE_FAILED, LoadStringText(TEXT_BOOT_MODE_FAILED));
+    if (const uint16_t status = SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, commandTimeoutMs); status != 0) {
+        Log(TEXT_BOOT_MODE_FAILED,
+            WithCause(LoadStringText(TEXT_BOOT_MODE_FAILED), FailureCause(status, commandTimeoutMs)));
         sink_.SetLabel(BootLabel::RunningMode, FormatStringText(TEXT_CURRENT_FIRMWARE, LoadStringText(TEXT_RUNNING_MODE_UNKNOWN).c_str()));
     } else {
         inBootloader = result == RUNNING_MODE_BOOTLOADER ? 1 : 0;
         sink_.OnRunningMode(result);
         sink_.SetLabel(BootLabel::RunningMode, FormatStringText(TEXT_CURRENT_FIRMWARE, RunningModeText(result).c_str()));
         uint32_t deviceId = 0;
-        if (SendWithAck(BOOT_CMD_READ_DEVICE_ID, nullptr, 0, deviceId, commandTimeoutMs) != 0) {
-            Log(TEXT_BOOT_DEVICE_ID_FAILED, LoadStringText(TEXT_BOOT_DEVICE_ID_FAILED));
+        if (const uint16_t status = SendWithAck(BOOT_CMD_READ_DEVICE_ID, nullptr, 0, deviceId, commandTimeoutMs);
+            status != 0) {
+            Log(TEXT_BOOT_DEVICE_ID_FAILED,
+                WithCause(LoadStringText(TEXT_BOOT_DEVICE_ID_FAILED), FailureCause(status, commandTimeoutMs)));
             sink_.SetLabel(BootLabel::DeviceId, LoadStringText(TEXT_DEVICE_ID_UNKNOWN));
         } else {
             sink_.OnDeviceId(deviceId);
             const std::string text = FormatStringText(TEXT_DEVICE_ID, deviceId);
             Log(TEXT_DEVICE_ID, text);
             sink_.SetLabel(BootLabel::DeviceId, text);
-            if (SendWithAck(BOOT_CMD_READ_PARTITIONS, nullptr, 0, result, commandTimeoutMs) != 0) {
-                Log(TEXT_BOOT_PARTITIONS_FAILED, LoadStringText(TEXT_BOOT_PARTITIONS_FAILED));
+            if (const uint16_t status = SendWithAck(BOOT_CMD_READ_PARTITIONS, nullptr, 0, result, commandTimeoutMs);
+                status != 0) {
+                Log(TEXT_BOOT_PARTITIONS_FAILED,
+                    WithCause(LoadStringText(TEXT_BOOT_PARTITIONS_FAILED), FailureCause(status, commandTimeoutMs)));
             } else {
                 partitionMask = result;
                 sink_.OnPartitionMask(result);
@@ -235,15 +244,24 @@ bool CBootloader::EnterBootloader(uint32_t& result) {
     bootloaderPhase_ = true;
     // The sensor restarts into its bootloader meanwhile; the owner may cut the wait short.
     if (stopEvent_.Wait(resetWaitMs) || stop_.load()) return false;
+    // Each failure says why: the port did not open again, the sensor did not
+    // answer after the reset, or it answered from its application.
     if (!OpenPortNumber(*line_, portNumber, baudRate)) {
-        Log(TEXT_BOOT_RESET_FAILED, LoadStringText(TEXT_BOOT_RESET_FAILED));
+        Log(TEXT_BOOT_RESET_FAILED,
+            WithCause(LoadStringText(TEXT_BOOT_RESET_FAILED),
+                      PortOpenFailureText(SerialPortPathFromNumber(portNumber), line_->LastOpenError())));
         return false;
     }
-    const uint16_t status = SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, commandTimeoutMs);
-    if (status != 0 || result != RUNNING_MODE_BOOTLOADER) {
+    if (const uint16_t status = SendWithAck(BOOT_CMD_READ_MODE, nullptr, 0, result, commandTimeoutMs); status != 0) {
+        Log(TEXT_BOOT_RESET_FAILED,
+            WithCause(LoadStringText(TEXT_BOOT_RESET_FAILED), FailureCause(status, commandTimeoutMs)));
+        return false;
+    }
+    if (result != RUNNING_MODE_BOOTLOADER) {
         // A sensor that says it still runs its application did not take the reset.
-        if (status == 0) bootloaderPhase_ = false;
-        Log(TEXT_BOOT_RESET_FAILED, LoadStringText(TEXT_BOOT_RESET_FAILED));
+        bootloaderPhase_ = false;
+        Log(TEXT_BOOT_RESET_FAILED, WithCause(LoadStringText(TEXT_BOOT_RESET_FAILED),
+                                              FormatStringText(TEXT_NOT_IN_BOOTLOADER, RunningModeText(result).c_str())));
         return false;
     }
     return true;

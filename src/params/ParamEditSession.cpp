@@ -73,15 +73,25 @@ ParamEditSession::ParamEditSession(const ParamSetting& start) : record_(start) {
     // The radio buttons show only Normal or Fast.
     const double shown = ResponseFreqOfSpeed(IsFastResponse(record_.ResponseFreq));
     if (shown != record_.ResponseFreq) {
-        notices_.push_back({"ResponseFreq", -1, 0, FormatStringText(TEXT_FREQ_SNAPPED, record_.ResponseFreq, shown)});
+        AddNotice({"ResponseFreq", -1, 0, FormatStringText(TEXT_FREQ_SNAPPED, record_.ResponseFreq, shown)});
         record_.ResponseFreq = shown;
     }
+}
+
+void ParamEditSession::AddNotice(ParamNotice notice) {
+    // One correction is said once: a state frequency snapped when the range frequency
+    // changed is snapped the same way again when the same value is chosen after it.
+    for (const ParamNotice& said : notices_) {
+        if (said.field == notice.field && said.gate == notice.gate && said.key == notice.key && said.text == notice.text)
+            return;
+    }
+    notices_.push_back(std::move(notice));
 }
 
 void ParamEditSession::Snap(const char* field, const std::vector<std::string>& list, double& value) {
     const double before = value;
     if (SelectNearestFreq(list, value) < 0) return;
-    if (value != before) notices_.push_back({field, -1, 0, FormatStringText(TEXT_FREQ_SNAPPED, before, value)});
+    if (value != before) AddNotice({field, -1, 0, FormatStringText(TEXT_FREQ_SNAPPED, before, value)});
 }
 
 void ParamEditSession::SnapStateReportFreq() {
@@ -89,7 +99,7 @@ void ParamEditSession::SnapStateReportFreq() {
 }
 
 void ParamEditSession::ShowRangeText(const RangeNotice& notice, const std::string& text) {
-    notices_.push_back({FieldName(notice.field), -1, notice.key, notice.text});
+    AddNotice({FieldName(notice.field), -1, notice.key, notice.text});
     (notice.field == RangeField::DetectRangeMin ? minText_ : maxText_) = text;
 }
 
@@ -120,13 +130,13 @@ void ParamEditSession::SelectResponse(bool fast) { record_.ResponseFreq = Respon
 
 void ParamEditSession::CommitAbsence(double typed) {
     const LimitCorrection result = ApplyEditLimits(typed, PARAM_ABSENCE_MIN, PARAM_ABSENCE_MAX);
-    if (result.corrected) notices_.push_back({"ObjectDisappearReportTime", -1, result.key, result.text});
+    if (result.corrected) AddNotice({"ObjectDisappearReportTime", -1, result.key, result.text});
     record_.ObjectDisappearReportTime = static_cast<uint32_t>(result.value);
 }
 
 void ParamEditSession::CommitGate(const char* field, int gate, double typed, uint32_t& target) {
     const LimitCorrection result = ApplyEditLimits(typed, PARAM_THRESHOLD_MIN, PARAM_THRESHOLD_MAX);
-    if (result.corrected) notices_.push_back({field, gate, result.key, result.text});
+    if (result.corrected) AddNotice({field, gate, result.key, result.text});
     target = static_cast<uint32_t>(result.value);
 }
 

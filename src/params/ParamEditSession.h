@@ -8,7 +8,7 @@
 // (frequencies snapped to the lists offered, distances formatted), values are
 // committed one at a time as the page's controls commit them, and the record to
 // write is read back from the "controls" at the end. Every correction is kept as
-// a notice, in the order it arose.
+// a notice, in the order it first arose; the same correction again is not repeated.
 
 #include <string>
 #include <vector>
@@ -33,7 +33,7 @@ constexpr int SENSING_SCAN_TIME_MAX = 240;
 
 // What a whole-number edit does with a committed value (the rule of EditLimits.h):
 // inside its limits it is rounded; outside, it is forced onto the limit and the edit
-// says why ("MaxValue Must <= 95", key 14).
+// says why ("The value must be at most 95", key 14).
 struct LimitCorrection {
     bool corrected = false;
     long long value = 0;
@@ -90,6 +90,8 @@ public:
 
 private:
     void ShowRangeText(const RangeNotice& notice, const std::string& text) override;
+    // Keeps a notice unless the same one was kept before.
+    void AddNotice(ParamNotice notice);
     void SnapStateReportFreq();
     void Snap(const char* field, const std::vector<std::string>& list, double& value);
     void CommitGate(const char* field, int gate, double typed, uint32_t& target);

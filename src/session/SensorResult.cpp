@@ -55,6 +55,8 @@ std::string OpenErrorText(eRADAR_OPEN_ERROR error)
     case eRADAR_OPEN_PERMISSION_DENIED: return LoadStringText(TEXT_PERMISSION_DENIED);
     case eRADAR_OPEN_BAD_BAUD_RATE: return LoadStringText(TEXT_BAD_BAUD_RATE);
     case eRADAR_OPEN_CONTROLLING_TERMINAL: return LoadStringText(TEXT_CONTROLLING_TERMINAL);
+    case eRADAR_OPEN_IS_FOLDER: return LoadStringText(TEXT_PORT_IS_FOLDER);
+    case eRADAR_OPEN_NOT_A_SERIAL_PORT: return LoadStringText(TEXT_PORT_NOT_SERIAL);
     default: return LoadStringText(TEXT_PORT_NOT_OPENED);
     }
 }

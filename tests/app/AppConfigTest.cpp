@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -289,6 +292,100 @@ TEST_F(AppConfigTest, SaveIntoAReadOnlyFolderFailsQuietly) {
     chmod(dir_.Path().c_str(), 0500);
     EXPECT_FALSE(SaveAppConfig());
     chmod(dir_.Path().c_str(), 0700);
+}
+
+// Another program (a text editor) changes the file while the tool runs; the tool's
+// next save keeps that change and adds its own. Each case: the file at load, the
+// file as edited meanwhile, what the tool changes in memory, and what the file
+// holds (or must not hold) afterwards.
+TEST_F(AppConfigTest, ASaveKeepsWhatAnotherProgramChangedMeanwhile) {
+    using Change = void (*)(XMLNode appConfig);
+    const struct {
+        const char* name;
+        std::string loaded;
+        std::string edited;
+        Change change;
+        std::vector<std::string> present;
+        std::vector<std::string> absent;
+    } cases[] = {
+        {"an element added by hand", "<AppConfig BaudRate=\"9600\"/>",
+         "<AppConfig BaudRate=\"9600\"><Upgrade Url=\"http://u.example/\"/></AppConfig>",
+         [](XMLNode root) { root.SetAttributeText("BaudRate", "38400"); },
+         {"<Upgrade Url=\"http://u.example/\" />", "BaudRate=\"38400\""}, {}},
+        {"an attribute added by hand, a section changed here",
+         "<AppConfig><ParamSetting Gate0TriggerThreshold=\"48\"/></AppConfig>",
+         "<AppConfig Custom=\"mine\"><ParamSetting Gate0TriggerThreshold=\"48\" Note=\"x\"/></AppConfig>",
+         [](XMLNode root) { root.FindChild("ParamSetting").SetAttributeText("Gate0TriggerThreshold", "66"); },
+         {"Custom=\"mine\"", "Note=\"x\"", "Gate0TriggerThreshold=\"66\""}, {}},
+        {"a setting written unchanged leaves the hand edit", "<AppConfig BaudRate=\"9600\"/>",
+         "<AppConfig BaudRate=\"57600\"/>", [](XMLNode root) { root.SetAttributeText("BaudRate", "9600"); },
+         {"BaudRate=\"57600\""}, {"BaudRate=\"9600\""}},
+        {"both changed one setting: this run's change wins", "<AppConfig BaudRate=\"9600\"/>",
+         "<AppConfig BaudRate=\"57600\"/>", [](XMLNode root) { root.SetAttributeText("BaudRate", "38400"); },
+         {"BaudRate=\"38400\""}, {"57600"}},
+        {"both added one: the hand-added value stays", "<AppConfig/>",
+         "<AppConfig><Upgrade Url=\"http://u.example/\"/></AppConfig>",
+         [](XMLNode root) { root.GetOrAddChild("Upgrade").SetAttributeText("Url", ""); },
+         {"<Upgrade Url=\"http://u.example/\" />"}, {"Url=\"\""}},
+        {"an element removed by hand and not changed here stays removed",
+         "<AppConfig><Old a=\"1\"/><ObjectInfo k=\"1\"/></AppConfig>", "<AppConfig><ObjectInfo k=\"1\"/></AppConfig>",
+         [](XMLNode root) { root.FindChild("ObjectInfo").SetAttributeText("k", "2"); }, {"<ObjectInfo k=\"2\" />"},
+         {"<Old"}},
+        {"an element removed by hand and changed here comes back",
+         "<AppConfig><ParamSetting Gate0TriggerThreshold=\"48\" Gate1TriggerThreshold=\"42\"/></AppConfig>",
+         "<AppConfig BaudRate=\"9600\"/>",
+         [](XMLNode root) { root.FindChild("ParamSetting").SetAttributeText("Gate0TriggerThreshold", "66"); },
+         {"BaudRate=\"9600\"", "Gate0TriggerThreshold=\"66\"", "Gate1TriggerThreshold=\"42\""}, {}},
+        {"a comment added by hand", "<AppConfig/>", "<!-- the line 3 rig -->\n<AppConfig/>",
+         [](XMLNode root) { root.SetAttributeText("BaudRate", "38400"); },
+         {"<!-- the line 3 rig -->", "BaudRate=\"38400\""}, {}},
+        {"the file deleted meanwhile", "<AppConfig Custom=\"mine\"/>", "",
+         [](XMLNode root) { root.SetAttributeText("BaudRate", "38400"); },
+         {"Custom=\"mine\"", "BaudRate=\"38400\""}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(WriteWholeFile(dir_.File("appConfig.xml"), c.loaded));
+        XMLNode appConfig = LoadAppConfig();
+        ASSERT_EQ(AppConfigRefusal(), "");
+        if (c.edited.empty())
+            ASSERT_EQ(std::remove(dir_.File("appConfig.xml").c_str()), 0);
+        else
+            ASSERT_TRUE(WriteWholeFile(dir_.File("appConfig.xml"), c.edited));
+        c.change(appConfig);
+        std::string why;
+        ASSERT_TRUE(SaveAppConfig(&why)) << why;
+        const std::string text = ConfigText();
+        for (const std::string& piece : c.present) EXPECT_NE(text.find(piece), std::string::npos) << piece << "\n" << text;
+        for (const std::string& piece : c.absent) EXPECT_EQ(text.find(piece), std::string::npos) << piece << "\n" << text;
+        // The document now holds the merged tree: a second save changes nothing.
+        ASSERT_TRUE(SaveAppConfig());
+        EXPECT_EQ(ConfigText(), text);
+    }
+}
+
+// A file damaged by another program while the tool runs is left as it is, and the
+// save says why.
+TEST_F(AppConfigTest, ASaveLeavesAFileDamagedMeanwhileAndSaysWhy) {
+    ASSERT_TRUE(WriteWholeFile(dir_.File("appConfig.xml"), "<AppConfig BaudRate=\"9600\"/>"));
+    XMLNode appConfig = LoadAppConfig();
+    const std::string damaged = "<AppConfig BaudRate=\"9600\">\n<Upgrade Url=\"http://u.example/\">\n";
+    ASSERT_TRUE(WriteWholeFile(dir_.File("appConfig.xml"), damaged));
+    appConfig.SetAttributeText("BaudRate", "38400");
+    std::string why;
+    EXPECT_FALSE(SaveAppConfig(&why));
+    EXPECT_EQ(why.rfind("another program changed it after the tool read it, and it does not load now (not well-formed "
+                        "at line ",
+                        0),
+              0u)
+        << why;
+    EXPECT_EQ(ConfigText(), damaged);
+
+    // Mended, the next save goes on top of it.
+    ASSERT_TRUE(WriteWholeFile(dir_.File("appConfig.xml"), "<AppConfig BaudRate=\"9600\"><Upgrade Url=\"u\"/></AppConfig>"));
+    EXPECT_TRUE(SaveAppConfig(&why)) << why;
+    EXPECT_NE(ConfigText().find("<Upgrade Url=\"u\" />"), std::string::npos) << ConfigText();
+    EXPECT_NE(ConfigText().find("BaudRate=\"38400\""), std::string::npos) << ConfigText();
 }
 
 TEST(LanguageName, FromConfigValue) {

@@ -44,7 +44,7 @@ TEST(StringTable, TextsByIdInTheCurrentLanguage) {
               "Target Status: Presence\r\nTarget Distance: 2.50m\r\nEstimated average operating current\r\n"
               "  (current configuration):0.05535 mA\r\n");
     EXPECT_EQ(LoadCaption(2000, "label:2011"), "Max. Range (m):");
-    EXPECT_EQ(LoadCaption(1000, "caption"), "TAVO_Palo520G_Tool");
+    EXPECT_EQ(LoadCaption(1000, "caption"), "Palo520G Tool");
     EXPECT_EQ(LoadStringText(424242), "");
     EXPECT_EQ(LoadCaption(2000, "label:9999"), "");
 

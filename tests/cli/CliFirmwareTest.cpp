@@ -44,8 +44,8 @@ TEST_F(CliThresholdTest, GeneratesThenPrintsBothTablesAsTheSensorHoldsThem) {
 TEST_F(CliThresholdTest, InputsAreForcedIntoTheDialogsLimits) {
     const CliResult result = RunOnSim({"threshold", "--trigger", "11", "--scan", "300"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_TRUE(Contains(result.err, "--trigger: MaxValue Must <= 10 (key 14)"));
-    EXPECT_TRUE(Contains(result.err, "--scan: MaxValue Must <= 240 (key 14)"));
+    EXPECT_TRUE(Contains(result.err, "--trigger: The value must be at most 10 (key 14)"));
+    EXPECT_TRUE(Contains(result.err, "--scan: The value must be at most 240 (key 14)"));
     EXPECT_TRUE(Contains(result.out, "GateHoldThreshold"));
 }
 

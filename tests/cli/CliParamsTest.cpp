@@ -1,4 +1,5 @@
 // params check | read | write | reset | save | load
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <ostream>
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "SimFixture.h"
+#include "params/ParamSetting.h"
 #include "params/RadarOperatorConfig.h"
 
 namespace {
@@ -72,34 +74,34 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"MinClampedBelowLastGate",
                   {"--min", "7.9"},
                   {{"DetectRangeMin", 7.7}, {"DetectRangeMax", 8.4}},
-                  {{"DetectRangeMin", 12, "Range Min Value Must <= 7.70"}}},
+                  {{"DetectRangeMin", 12, "The minimum range must be at most 7.70 m"}}},
         CheckCase{"MinIntoTheGateOfMax",
                   {"--max", "8.3", "--min", "7.8"},
                   {{"DetectRangeMin", 7.35}, {"DetectRangeMax", 8.3}},
-                  {{"DetectRangeMin", 12, "Range Min Value Must <= 7.70"},
-                   {"DetectRangeMin", 12, "Range Min Value Must <= 7.35"}}},
+                  {{"DetectRangeMin", 12, "The minimum range must be at most 7.70 m"},
+                   {"DetectRangeMin", 12, "The minimum range must be at most 7.35 m"}}},
         // The same two values in the other order: the maximum now lands in the gate of the minimum.
         CheckCase{"OrderOfOptionsMatters",
                   {"--min", "7.8", "--max", "8.3"},
                   {{"DetectRangeMin", 6.65}, {"DetectRangeMax", 8.3}},
-                  {{"DetectRangeMin", 12, "Range Min Value Must <= 7.70"},
-                   {"DetectRangeMin", 12, "Range Min Value Must <= 7.00"}}},
+                  {{"DetectRangeMin", 12, "The minimum range must be at most 7.70 m"},
+                   {"DetectRangeMin", 12, "The minimum range must be at most 7.00 m"}}},
         CheckCase{"MaxIntoTheGateOfMin",
                   {"--min", "0.8", "--max", "1.0"},
                   {{"DetectRangeMin", 0.0}, {"DetectRangeMax", 1.0}},
-                  {{"DetectRangeMin", 12, "Range Min Value Must <= 0.00"}}},
-        CheckCase{"MaxAboveLimit", {"--max", "9"}, {{"DetectRangeMax", 8.4}}, {{"DetectRangeMax", 12, "Range Max Value Must <= 8.4"}}},
-        CheckCase{"NegativeMin", {"--min", "-1"}, {{"DetectRangeMin", 0.0}}, {{"DetectRangeMin", 11, "Range Min Value Must >= 0.0"}}},
+                  {{"DetectRangeMin", 12, "The minimum range must be at most 0.00 m"}}},
+        CheckCase{"MaxAboveLimit", {"--max", "9"}, {{"DetectRangeMax", 8.4}}, {{"DetectRangeMax", 12, "The maximum range must be at most 8.4 m"}}},
+        CheckCase{"NegativeMin", {"--min", "-1"}, {{"DetectRangeMin", 0.0}}, {{"DetectRangeMin", 11, "The minimum range must be at least 0.0 m"}}},
         CheckCase{"SpanTooSmall",
                   {"--max", "3", "--min", "2.7"},
                   {{"DetectRangeMin", 2.7}, {"DetectRangeMax", 3.05}},
-                  {{"DetectRangeMax", 1001, "Range Value Max - Min  Must >= 0.35"}}},
+                  {{"DetectRangeMax", 1001, "The maximum range must be at least 0.35 m above the minimum"}}},
         CheckCase{"StateFrequencyMustBeAMultiple",
                   {"--range-freq", "3", "--state-freq", "4"},
                   {{"RangeReportFreq", 3.0}, {"StateReportFreq", 3.0}},
-                  // Once when the range frequency rebuilds the list, once for the option itself.
-                  {{"StateReportFreq", 0, "4.0 Hz is not offered, 3.0 Hz is used"},
-                   {"StateReportFreq", 0, "4.0 Hz is not offered, 3.0 Hz is used"}}},
+                  // Snapped when the range frequency rebuilds the list and again for the
+                  // option itself: one correction, said once.
+                  {{"StateReportFreq", 0, "4.0 Hz is not offered, 3.0 Hz is used"}}},
         CheckCase{"NewRangeFrequencyRebuildsTheStateList",
                   {"--state-freq", "3", "--range-freq", "2"},
                   {{"RangeReportFreq", 2.0}, {"StateReportFreq", 2.0}},
@@ -112,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"AbsenceDelayLimits",
                   {"--absence", "300", "--response", "FAST"},
                   {{"ObjectDisappearReportTime", 255}, {"ResponseFreq", 1.0}},
-                  {{"ObjectDisappearReportTime", 14, "MaxValue Must <= 255"}}}),
+                  {{"ObjectDisappearReportTime", 14, "The value must be at most 255"}}}),
     [](const ::testing::TestParamInfo<CheckCase>& test) { return std::string(test.param.name); });
 
 TEST(CliParamsCheck, ThresholdListsAreForcedIntoTheirLimitsPerGate) {
@@ -132,18 +134,43 @@ TEST(CliParamsCheck, ThresholdListsAreForcedIntoTheirLimitsPerGate) {
     ASSERT_EQ(notices.size(), 3u);
     EXPECT_EQ(notices[0].at("gate").get<double>(), 0);
     EXPECT_EQ(notices[0].at("key").get<double>(), 13);
-    EXPECT_EQ(notices[0].at("text").get<std::string>(), "MinValue Must >= 10");
+    EXPECT_EQ(notices[0].at("text").get<std::string>(), "The value must be at least 10");
     EXPECT_EQ(notices[1].at("gate").get<double>(), 3);
-    EXPECT_EQ(notices[1].at("text").get<std::string>(), "MaxValue Must <= 95");
+    EXPECT_EQ(notices[1].at("text").get<std::string>(), "The value must be at most 95");
     EXPECT_EQ(notices[2].at("field").get<std::string>(), "GateHoldThreshold");
     EXPECT_EQ(notices[2].at("gate").get<double>(), 15);
 }
 
-TEST(CliParamsCheck, TextOutputShowsTheRecordAndEachNoticeWithItsKey) {
-    const CliResult result = RunCli({"params", "check", "--max", "9"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_TRUE(Contains(result.out, "DetectRangeMax             8.40 m"));
-    EXPECT_TRUE(Contains(result.out, "DetectRangeMax: Range Max Value Must <= 8.4 (key 12)"));
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    return count;
+}
+
+// The record goes to standard output, each correction once to standard error: the
+// state frequency is snapped when the range frequency changes and again when 4 Hz is
+// chosen, which is one correction.
+TEST(CliParamsCheck, TextOutputPrintsTheRecordAndEachCorrectionOnceOnStandardError) {
+    const struct {
+        std::vector<std::string> options;
+        std::string recordLine;
+        std::string notice;
+    } cases[] = {
+        {{"--max", "9"}, "DetectRangeMax             8.40 m",
+         "DetectRangeMax: The maximum range must be at most 8.4 m (key 12)"},
+        {{"--range-freq", "3", "--state-freq", "4"}, "StateReportFreq            3.0 Hz",
+         "StateReportFreq: 4.0 Hz is not offered, 3.0 Hz is used"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.notice);
+        std::vector<std::string> args = {"params", "check"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const CliResult result = RunCli(args);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_TRUE(Contains(result.out, c.recordLine));
+        EXPECT_EQ(Occurrences(result.out, c.notice), 0u) << result.out;
+        EXPECT_EQ(Occurrences(result.err, c.notice), 1u) << result.err;
+    }
 }
 
 TEST(CliParamsCheck, StartsFromTheConfigurationSectionAsThePageShowsIt) {
@@ -241,10 +268,10 @@ TEST_F(CliParamsDeviceTest, WriteCommitsOptionsInOrderPrintsCorrectionsAndVerifi
                   "--response", "fast", "--absence", "60", "--trigger",
                   "50,45,40,35,30,30,30,30,30,30,30,30,30,30,30,99", "--verify"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_TRUE(Contains(result.out, "Succeed setting parameters"));
-    EXPECT_TRUE(Contains(result.err, "DetectRangeMin: Range Min Value Must <= 7.70 (key 12)"));
-    EXPECT_TRUE(Contains(result.err, "DetectRangeMin: Range Min Value Must <= 7.35 (key 12)"));
-    EXPECT_TRUE(Contains(result.err, "GateTriggerThreshold[15]: MaxValue Must <= 95 (key 14)"));
+    EXPECT_TRUE(Contains(result.out, "The parameters were written to the sensor."));
+    EXPECT_TRUE(Contains(result.err, "DetectRangeMin: The minimum range must be at most 7.70 m (key 12)"));
+    EXPECT_TRUE(Contains(result.err, "DetectRangeMin: The minimum range must be at most 7.35 m (key 12)"));
+    EXPECT_TRUE(Contains(result.err, "GateTriggerThreshold[15]: The value must be at most 95 (key 14)"));
     EXPECT_TRUE(Contains(result.err, "Parameters verified."));
     EXPECT_EQ(Config(10), 10u);  // 7.35 m
     EXPECT_EQ(Config(5), 11u);   // 8.3 m
@@ -330,7 +357,7 @@ TEST_F(CliParamsDeviceTest, ResetWritesTheFactoryValuesAndTables) {
                         "--hold", "60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60"}).exitCode, 0);
     const CliResult result = RunOnSim({"params", "reset"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_TRUE(Contains(result.out, "Succeed setting parameters"));
+    EXPECT_TRUE(Contains(result.out, "The sensor was reset to its factory parameters and threshold tables."));
 
     const std::vector<std::pair<uint16_t, uint32_t>> config = {
         {10, 0}, {5, 12}, {11, 5}, {2, 40}, {12, 5}, {6, 40},                   // detection defaults
@@ -411,6 +438,51 @@ TEST(CliParamsCheck, AConfigurationThatCannotBeReadSaysWhyAtOnce) {
         EXPECT_TRUE(Contains(result.err, "Cannot read the configuration file " + c.path + ": " + c.why));
         EXPECT_LT(took, std::chrono::seconds(5)) << "refused at once, not after waiting";
     }
+}
+
+
+// params reset --json on many ports, as on every command that takes many ports: one
+// object per port with what the sensor holds after the reset; a port that fails has
+// its own object, and the exit code and the summary count it.
+TEST(CliParamsReset, JsonOnManyPortsPrintsOneObjectPerPort) {
+    TempDir dir;
+    std::array<SimulatedSensor, 2> sensors;
+    std::vector<std::string> args = {"params", "reset", "--json"};
+    for (size_t i = 0; i < sensors.size(); ++i) {
+        VirtualSensorOptions options;
+        options.resetDelayMs = 50;
+        options.linkPath = dir.File("sensor-" + std::to_string(i));
+        ASSERT_TRUE(sensors[i].Start(options));
+        args.insert(args.end(), {"--port", options.linkPath});
+    }
+    const std::string missing = dir.File("missing");
+    args.insert(args.end(), {"--port", missing});
+    const CliResult result = RunCli(args);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.err, "3 ports: 2 succeeded, 1 failed"));
+    const std::vector<Json> objects = ParseJsonLines(result.out);
+    ASSERT_EQ(objects.size(), 3u) << result.out;
+    std::vector<uint32_t> motion(MOTION_THRESHOLD_TABLE, MOTION_THRESHOLD_TABLE + PARAM_GATE_COUNT);
+    int seen = 0;
+    for (const Json& object : objects) {
+        const std::string port = object.at("port").get<std::string>();
+        SCOPED_TRACE(port);
+        EXPECT_EQ(Keys(object), (std::vector<std::string>{"port", "ok", "exit_code", "result", "errors"}));
+        if (port == missing) {
+            EXPECT_FALSE(object.at("ok").get<bool>());
+            EXPECT_EQ(object.at("exit_code").get<int>(), 3);
+            ASSERT_FALSE(object.at("errors").empty());
+            EXPECT_TRUE(Contains(object.at("errors")[0].get<std::string>(), "does not exist"));
+            continue;
+        }
+        ++seen;
+        EXPECT_TRUE(object.at("ok").get<bool>());
+        EXPECT_EQ(object.at("exit_code").get<int>(), 0);
+        EXPECT_TRUE(object.at("result").at("reset").get<bool>());
+        EXPECT_EQ(object.at("result").at("record").at("GateHoldThreshold").get<std::vector<uint32_t>>(), motion);
+        EXPECT_TRUE(object.at("errors").empty());
+    }
+    EXPECT_EQ(seen, 2);
 }
 
 }  // namespace

@@ -28,7 +28,8 @@ int MillisecondsLeft(Clock::time_point deadline) {
 
 std::string CliPath() { return std::string(PALO_BINARY_DIR) + "/palo520g"; }
 
-CliProcess::CliProcess(const std::vector<std::string>& args, bool stderrOnTerminal) {
+CliProcess::CliProcess(const std::vector<std::string>& args, bool stderrOnTerminal,
+                       const std::vector<std::string>& locale) {
     std::vector<std::string> argStorage = {CliPath()};
     argStorage.insert(argStorage.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -38,11 +39,11 @@ CliProcess::CliProcess(const std::vector<std::string>& args, bool stderrOnTermin
     // The environment is built before fork: the child may only call async-signal-safe functions.
     std::vector<std::string> envStorage;
     for (char** e = environ; *e; ++e) {
-        if (std::strncmp(*e, "LANG=", 5) != 0 && std::strncmp(*e, "LC_ALL=", 7) != 0 &&
-            std::strncmp(*e, "PALO520G_BOOT_RESET_WAIT_MS=", 28) != 0)
+        if (std::strncmp(*e, "LANG=", 5) != 0 && std::strncmp(*e, "LANGUAGE=", 9) != 0 &&
+            std::strncmp(*e, "LC_", 3) != 0 && std::strncmp(*e, "PALO520G_BOOT_RESET_WAIT_MS=", 28) != 0)
             envStorage.emplace_back(*e);
     }
-    envStorage.emplace_back("LANG=C");
+    envStorage.insert(envStorage.end(), locale.begin(), locale.end());
     // The virtual sensors restart into their bootloader far sooner than a real one.
     envStorage.emplace_back("PALO520G_BOOT_RESET_WAIT_MS=" + std::to_string(ResetWaitFor(VirtualSensorOptions{})));
     std::vector<char*> envp;
@@ -166,7 +167,12 @@ CliResult CliProcess::Wait(int timeoutMs) {
 }
 
 CliResult RunCli(const std::vector<std::string>& args, int timeoutMs) {
-    CliProcess process(args);
+    return RunCliWithLocale(args, {"LANG=C"}, timeoutMs);
+}
+
+CliResult RunCliWithLocale(const std::vector<std::string>& args, const std::vector<std::string>& locale,
+                           int timeoutMs) {
+    CliProcess process(args, false, locale);
     return process.Wait(timeoutMs);
 }
 

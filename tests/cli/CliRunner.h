@@ -18,9 +18,12 @@ struct CliResult {
 
 class CliProcess {
 public:
-    // Starts palo520g with the arguments, LANG=C, and standard error on a pipe or,
-    // with stderrOnTerminal, on a pseudo-terminal.
-    explicit CliProcess(const std::vector<std::string>& args, bool stderrOnTerminal = false);
+    // Starts palo520g with the arguments and standard error on a pipe or, with
+    // stderrOnTerminal, on a pseudo-terminal. The locale variables of the test's
+    // environment (LANG, LANGUAGE, LC_*) are left out; `locale` ("NAME=value")
+    // takes their place (by default LANG=C).
+    explicit CliProcess(const std::vector<std::string>& args, bool stderrOnTerminal = false,
+                        const std::vector<std::string>& locale = {"LANG=C"});
     ~CliProcess();  // kills a child that still runs
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
@@ -49,6 +52,9 @@ private:
 
 // Runs to the end (30 s at most).
 CliResult RunCli(const std::vector<std::string>& args, int timeoutMs = 30000);
+// The same with these locale variables ("LC_ALL=C", ...) instead of LANG=C.
+CliResult RunCliWithLocale(const std::vector<std::string>& args, const std::vector<std::string>& locale,
+                           int timeoutMs = 30000);
 
 // Lines of a text, without empty ones.
 std::vector<std::string> NonEmptyLines(const std::string& text);

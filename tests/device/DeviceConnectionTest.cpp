@@ -57,7 +57,7 @@ TEST_F(DeviceConnectionTest, OpenFailuresSayWhy)
     ASSERT_GE(fd, 0);
     close(fd);
     EXPECT_EQ(TAVO_Interface_RadarDevice_Serial_OpenByPath(device_, name, 256000, 2, 0, 0, 0, 50), 0);
-    EXPECT_EQ(TAVO_Interface_RadarDevice_GetLastOpenError(device_), eRADAR_OPEN_OTHER);
+    EXPECT_EQ(TAVO_Interface_RadarDevice_GetLastOpenError(device_), eRADAR_OPEN_NOT_A_SERIAL_PORT);
     unlink(name);
 
     EXPECT_EQ(TAVO_Interface_RadarDevice_Serial_OpenByPath(device_, sensor_->PortPath().c_str(), 0, 2, 0, 0, 0, 50), 0);

@@ -90,7 +90,7 @@ TEST_F(MainWindowShellTest, TheTitleStarShowsUnwrittenParameterChangesAlsoInDemo
 {
     windowOptions.titleSuffix = "Demo: virtual sensor on /dev/pts/9";
     OpenWindow(false);
-    const std::string plain = std::string("TAVO_Palo520G_Tool(v") + PaloVersionText() + ")";
+    const std::string plain = std::string("Palo520G Tool ") + PaloVersionText();
     EXPECT_EQ(window->windowTitle().toStdString(), plain + " - Demo: virtual sensor on /dev/pts/9");
     TypeAndLeave(Edit(2016), "60");
     EXPECT_EQ(window->windowTitle().toStdString(), plain + "* - Demo: virtual sensor on /dev/pts/9");

@@ -1,8 +1,16 @@
 // The main window against the virtual sensor: connecting, page switching, keys,
 // proportional resize, the configuration it saves and the licence dialog.
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <iostream>
+#include <random>
 
 #include <QFontInfo>
 #include <QKeyEvent>
@@ -65,7 +73,7 @@ TEST_F(MainWindowTest, ConnectShowsVersionSerialNumberAndTheSensorsParameters)
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(Button("1103")->text(), "Disconn.");
     EXPECT_TRUE(version->isVisible());
-    EXPECT_EQ(version->text().toStdString(), "Version\xEF\xBC\x9Av2.3.4\nSN:SN-TEST-42");
+    EXPECT_EQ(version->text().toStdString(), "Version: v2.3.4\nSN: SN-TEST-42");
 
     EXPECT_EQ(Edit(2010)->text(), "1.4");
     EXPECT_EQ(Edit(2011)->text(), "5.6");
@@ -237,11 +245,8 @@ TEST_F(MainWindowTest, UpdateFirmwareClosesTheConnectionAndDisablesConnect)
     EXPECT_FALSE(window->FindPage<FirmwarePage>()->isVisible());
     EXPECT_TRUE(Button("1103")->isEnabled());
 
-    // Showing the parameter page shows the record as it is now.
-    window->Params().GateHoldThreshold[7] = 55;
     QTest::mouseClick(Button("1187"), Qt::LeftButton);
     EXPECT_TRUE(window->FindPage<ParameterPage>()->isVisible());
-    EXPECT_EQ(Edit(2047)->text(), "55");
     EXPECT_FALSE(window->FindPage<TargetPage>()->isVisible());
     EXPECT_TRUE(Button("1103")->isEnabled());
     EXPECT_FALSE(window->Session().IsConnected()) << "leaving the page does not reconnect";
@@ -347,20 +352,23 @@ TEST_F(MainWindowTest, ResizingScalesControlsAndFontsFollowTheSmallerFactor)
     EXPECT_EQ(QFontInfo(connect->font()).pixelSize(), pixelSize);
 }
 
-TEST_F(MainWindowTest, ClosingSavesTheParametersAndTheBaudRate)
+// The parameter section holds what the user saved with Save Config.: closing keeps it
+// as it is, whatever was read or written meanwhile.
+TEST_F(MainWindowTest, ClosingSavesTheBaudRateAndLeavesTheParameterSection)
 {
-    WriteConfig("<?xml version=\"1.0\"?>\n<AppConfig Language=\"ENG\" baudrate=\"9600\" Other=\"kept\"/>\n");
-    OpenWindow(false);
+    WriteConfig("<?xml version=\"1.0\"?>\n<AppConfig Language=\"ENG\" baudrate=\"9600\" Other=\"kept\">"
+                "<ParamSetting ObjectDisappearReportTime=\"60\"/></AppConfig>\n");
+    OpenWindow();
     EXPECT_EQ(Find<QLineEdit>("1102")->text(), "9600") << "names match without regard to case";
-    window->Params().ObjectDisappearReportTime = 77;
-    Find<QLineEdit>("1102")->setText("38400");
+    Find<QLineEdit>("1102")->setText("115200");
+    Connect();
+    ASSERT_TRUE(window->Session().IsConnected());
+    ASSERT_EQ(window->Params().ObjectDisappearReportTime, 40u) << "the sensor's value was read";
     CloseWindow();
     const std::string text = ConfigFileText();
-    EXPECT_NE(text.find("baudrate=\"38400\""), std::string::npos) << text;
+    EXPECT_NE(text.find("baudrate=\"115200\""), std::string::npos) << text;
     EXPECT_NE(text.find("Other=\"kept\""), std::string::npos) << text;
-    EXPECT_NE(text.find("<ParamSetting"), std::string::npos) << text;
-    EXPECT_NE(text.find("ObjectDisappearReportTime=\"77\""), std::string::npos) << text;
-    EXPECT_NE(text.find("Gate15HoldThreshold=\"28\""), std::string::npos) << text;
+    EXPECT_NE(text.find("<ParamSetting ObjectDisappearReportTime=\"60\" />"), std::string::npos) << text;
     // The run's log file exists.
     EXPECT_FALSE(GetLocalFolderFileList(dataDir->File("Log"), "log").empty());
 }
@@ -418,14 +426,313 @@ TEST_F(MainWindowTest, TheLicenceIsShownAtTheFirstStartAndFromTheAboutItem)
 TEST_F(MainWindowTest, TheTitleCarriesTheVersionAndTheDemoNote)
 {
     OpenWindow(false);
-    EXPECT_EQ(window->windowTitle().toStdString(), std::string("TAVO_Palo520G_Tool(v") + PaloVersionText() + ")");
+    EXPECT_EQ(window->windowTitle().toStdString(), std::string("Palo520G Tool ") + PaloVersionText());
     EXPECT_FALSE(window->windowIcon().isNull());
     CloseWindow();
 
     windowOptions.titleSuffix = "Demo: virtual sensor on /dev/pts/9";
     OpenWindow(false);
-    EXPECT_TRUE(window->windowTitle().endsWith(") - Demo: virtual sensor on /dev/pts/9"))
+    EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral("%1 - Demo: virtual sensor on /dev/pts/9").arg(PaloVersionText())))
         << window->windowTitle().toStdString();
+}
+
+
+// ---------------------------------------------------------------- configuration that cannot be used
+
+// What a path holds, to compare two moments: a file's bytes, a folder's names and
+// their contents, or the kind of anything else.
+std::string PathSnapshot(const std::string& path)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0)
+        return "absent";
+    if (S_ISFIFO(st.st_mode))
+        return "fifo";
+    if (S_ISREG(st.st_mode))
+        return "file:" + ReadWholeFile(path);
+    if (!S_ISDIR(st.st_mode))
+        return "other";
+    std::string listing = "folder:";
+    for (const std::string& name : GetLocalFolderFileList(path))
+        listing += name + "=" + ReadWholeFile(path + "/" + name) + ";";
+    return listing;
+}
+
+// A folder nobody may create files in, root included: the immutable flag where the
+// file system has it (root), else the permission bits. Undone at scope end.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const std::string& path) : path_(path)
+    {
+        if (geteuid() != 0) {
+            made_ = chmod(path.c_str(), 0500) == 0;
+            return;
+        }
+        const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags |= FS_IMMUTABLE_FL;
+            made_ = immutable_ = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        if (fd >= 0)
+            close(fd);
+    }
+    ~ReadOnlyFolder()
+    {
+        if (!made_)
+            return;
+        if (!immutable_) {
+            chmod(path_.c_str(), 0700);
+            return;
+        }
+        const int fd = open(path_.c_str(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags &= ~FS_IMMUTABLE_FL;
+            ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        }
+        if (fd >= 0)
+            close(fd);
+    }
+    [[nodiscard]] bool Made() const { return made_; }
+
+private:
+    std::string path_;
+    bool made_ = false;
+    bool immutable_ = false;
+};
+
+// A small file system of its own on the folder, filled up: only root may mount, and
+// only in a mount namespace of this thread, which the rest of the machine never sees.
+class FullFolder {
+public:
+    explicit FullFolder(const std::string& path) : path_(path)
+    {
+        if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return;
+        mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~FullFolder()
+    {
+        if (mounted_)
+            umount2(path_.c_str(), MNT_DETACH);
+    }
+    // Writes the files, then fills what is left with one more.
+    bool Fill(const std::vector<std::pair<std::string, std::string>>& files)
+    {
+        if (!mounted_)
+            return false;
+        for (const auto& [name, bytes] : files) {
+            if (!WriteWholeFile(path_ + "/" + name, bytes))
+                return false;
+        }
+        FILE* filler = std::fopen((path_ + "/filler").c_str(), "wb");
+        if (!filler)
+            return false;
+        const std::string block(4096, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {
+        }
+        std::fclose(filler);
+        // Nothing more fits, not even the first bytes of a save.
+        FILE* probe = std::fopen((path_ + "/probe").c_str(), "wb");
+        const bool full = !probe || std::fwrite(block.data(), 1, 64, probe) != 64 || std::fflush(probe) != 0;
+        if (probe)
+            std::fclose(probe);
+        std::remove((path_ + "/probe").c_str());
+        return full;
+    }
+
+private:
+    std::string path_;
+    bool mounted_ = false;
+};
+
+// A configuration that cannot be used is said at start, in a box and in the log
+// where there is one; the file (or whatever stands there) is left exactly as it was
+// through a run that changes and saves settings and closes the window; the run uses
+// the defaults when the file was not taken.
+TEST_F(MainWindowTest, AConfigurationThatCannotBeUsedIsSaidAtStartAndLeftAsItIs)
+{
+    const std::string good = "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\"/>\n";
+    std::string randomBytes;
+    std::mt19937 random(21);
+    for (int i = 0; i < 512; ++i)
+        randomBytes.push_back(static_cast<char>(random() & 0xFF));
+    std::string deep = "<AppConfig BaudRate=\"9600\">";
+    for (int i = 0; i < 100; ++i)
+        deep += "<a>";
+    for (int i = 0; i < 100; ++i)
+        deep += "</a>";
+    deep += "</AppConfig>";
+
+    enum class Kind { File, Folder, Fifo, DataFolderIsAFile, ReadOnly, Full };
+    const struct {
+        const char* name;
+        Kind kind;
+        std::string text;      // the file's bytes
+        std::string reason;    // how the box's reason starts
+        bool defaults;         // the run uses the defaults (the file was not taken)
+    } cases[] = {
+        {"mismatched tag on line 4", Kind::File,
+         "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\">\n<ObjectInfo CurrentDetectValueMA=\"12.34000\">\n"
+         "</Upgrade>\n<ParamSetting DetectRangeMax=\"7.70\"/>\n</AppConfig>\n",
+         "not well-formed at line 4", true},
+        {"random bytes", Kind::File, randomBytes, "not well-formed at line ", true},
+        {"nested too deep", Kind::File, deep, "elements nested deeper than 64 levels", true},
+        {"a folder", Kind::Folder, good, "it is a folder", true},
+        {"a FIFO", Kind::Fifo, "", "it is a named pipe (FIFO), not a file", true},
+        {"a data folder that is a file", Kind::DataFolderIsAFile, good, "the data folder ", true},
+        {"a read-only data folder", Kind::ReadOnly, good, "", false},
+        {"a full data folder", Kind::Full, good, "No space left on device", false},
+    };
+    int folderNumber = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string folder = dataDir->File("case" + std::to_string(++folderNumber));
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+        std::unique_ptr<ReadOnlyFolder> readOnly;
+        std::unique_ptr<FullFolder> full;
+        switch (c.kind) {
+        case Kind::File:
+            ASSERT_TRUE(WriteWholeFile(folder + "/appConfig.xml", c.text));
+            break;
+        case Kind::Folder:
+            ASSERT_EQ(mkdir((folder + "/appConfig.xml").c_str(), 0700), 0);
+            ASSERT_TRUE(WriteWholeFile(folder + "/appConfig.xml/inside.xml", c.text));
+            break;
+        case Kind::Fifo:
+            ASSERT_EQ(mkfifo((folder + "/appConfig.xml").c_str(), 0600), 0);
+            break;
+        case Kind::DataFolderIsAFile:
+            ASSERT_EQ(rmdir(folder.c_str()), 0);
+            ASSERT_TRUE(WriteWholeFile(folder, c.text));
+            break;
+        case Kind::ReadOnly:
+            ASSERT_TRUE(WriteWholeFile(folder + "/appConfig.xml", c.text));
+            ASSERT_TRUE(WriteWholeFile(folder + "/LicenseShown", "shown\n"));
+            readOnly = std::make_unique<ReadOnlyFolder>(folder);
+            if (!readOnly->Made()) {
+                std::cout << "skipped: the folder could not be made read-only\n";
+                continue;
+            }
+            break;
+        case Kind::Full:
+            full = std::make_unique<FullFolder>(folder);
+            if (!full->Fill({{"appConfig.xml", c.text}, {"LicenseShown", "shown\n"}})) {
+                std::cout << "skipped: no small file system could be mounted (root only)\n";
+                continue;
+            }
+            break;
+        }
+        if (c.kind != Kind::ReadOnly && c.kind != Kind::Full && c.kind != Kind::DataFolderIsAFile)
+            ASSERT_TRUE(WriteWholeFile(folder + "/LicenseShown", "shown\n"));
+        SetProgramPathOverride(folder);
+        const std::string path = GetAppConfigPath();
+        const std::string watched = c.kind == Kind::DataFolderIsAFile ? folder : path;
+        const std::string before = PathSnapshot(watched);
+
+        boxes.clear();
+        OpenWindow(false);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.empty(); }, HANG_GUARD_MS)) << "no message says why";
+        ASSERT_EQ(boxes.size(), 1u);
+        const std::string& text = boxes[0].text;
+        if (c.defaults) {
+            const std::string start = "The configuration file " + path + " was not loaded: " + c.reason;
+            EXPECT_EQ(text.rfind(start, 0), 0u) << text;
+            EXPECT_NE(text.find("default settings"), std::string::npos) << text;
+            EXPECT_EQ(Find<QLineEdit>("1102")->text(), "115200");
+        } else {
+            const std::string start = "The data folder " + folder + " cannot take a save (" + c.reason;
+            EXPECT_EQ(text.rfind(start, 0), 0u) << text;
+            EXPECT_NE(text.find("will not be saved to " + path), std::string::npos) << text;
+            EXPECT_EQ(Find<QLineEdit>("1102")->text(), "9600") << "the file itself was fine";
+        }
+        EXPECT_EQ(boxes[0].icon, MessageIcon::Warning);
+
+        // A run that changes and saves settings, and closes.
+        Find<QLineEdit>("1102")->setText("38400");
+        window->SaveBaudRate();
+        TypeAndLeave(Edit(2020), "66");
+        QTest::mouseClick(Button("2005"), Qt::LeftButton);
+        answer = [](const QuestionRecord&) { return 0; };
+        CloseWindow();
+        EXPECT_EQ(PathSnapshot(watched), before);
+
+        if (c.kind == Kind::File || c.kind == Kind::Folder || c.kind == Kind::Fifo) {
+            const auto logs = GetLocalFolderFileList(folder + "/Log", "log");
+            ASSERT_EQ(logs.size(), 1u);
+            const std::string log = ReadWholeFile(folder + "/Log/" + logs[0]);
+            EXPECT_NE(log.find(path + " was not loaded: " + c.reason), std::string::npos) << log;
+        }
+    }
+}
+
+// A hand edit of the file while the window runs (here: the update address) stays
+// through the saves of the run and the one on closing.
+TEST_F(MainWindowTest, WhatAnotherProgramAddsToTheFileMeanwhileIsKept)
+{
+    WriteConfig("<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\"/>\n");
+    OpenWindow(false);
+    const std::string edited = "<?xml version=\"1.0\"?>\n<AppConfig BaudRate=\"9600\" Custom=\"mine\">\n"
+                               "\t<Upgrade Url=\"http://updates.example/palo\" />\n</AppConfig>\n";
+    WriteConfig(edited);
+    Find<QLineEdit>("1102")->setText("38400");
+    window->SaveBaudRate();
+    TypeAndLeave(Edit(2020), "66");
+    QTest::mouseClick(Button("2005"), Qt::LeftButton);
+    answer = [](const QuestionRecord&) { return 0; };
+    CloseWindow();
+    const std::string text = ConfigFileText();
+    for (const char* piece : {"Custom=\"mine\"", "<Upgrade Url=\"http://updates.example/palo\" />",
+                              "BaudRate=\"38400\"", "Gate0TriggerThreshold=\"66\""})
+        EXPECT_NE(text.find(piece), std::string::npos) << piece << "\n" << text;
+}
+
+// Refresh while connected to a path typed into the port box keeps that path in the
+// list and selected, and Disconnect names it, also when another entry was chosen
+// meanwhile.
+TEST_F(MainWindowTest, RefreshWhileConnectedKeepsTheTypedPortAndDisconnectNamesIt)
+{
+    ASSERT_TRUE(sensor.Start(sensorOptions));
+    const std::string link = dataDir->File("sensor-link");
+    ASSERT_EQ(symlink(sensor->PortPath().c_str(), link.c_str()), 0);
+    const struct {
+        const char* name;
+        std::vector<std::string> typed;  // the last one connects
+        bool chooseTheFirst;             // then the first is chosen while connected
+    } cases[] = {
+        {"the pseudo-terminal", {sensor->PortPath()}, false},
+        {"a link to it, after another path", {sensor->PortPath(), link}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OpenWindow(false);
+        QComboBox* ports = Combo("1101");
+        for (const std::string& path : c.typed) {
+            ASSERT_TRUE(FocusWidget(ports));
+            ports->lineEdit()->selectAll();
+            QTest::keyClicks(ports->lineEdit(), QString::fromStdString(path));
+            // Tab takes a path into the list; Enter in the port box presses Connect.
+            QTest::keyClick(ports->lineEdit(), &path == &c.typed.back() ? Qt::Key_Return : Qt::Key_Tab);
+        }
+        WaitForSensor();
+        ASSERT_EQ(Button("1103")->text(), "Disconn.") << LastBox().text;
+        const std::string connected = c.typed.back();
+
+        QTest::mouseClick(Button("1100"), Qt::LeftButton);  // Refresh
+        EXPECT_EQ(ports->currentText().toStdString(), connected);
+        EXPECT_EQ(window->PortNumber(), RegisterSerialPortPath(connected));
+        EXPECT_NE(window->ConnectionStatusText().toStdString().find(connected), std::string::npos)
+            << window->ConnectionStatusText().toStdString();
+        for (const std::string& path : c.typed)
+            EXPECT_GE(ports->findData(RegisterSerialPortPath(path)), 0) << path << " stays in the list";
+        if (c.chooseTheFirst)
+            ports->setCurrentIndex(ports->findData(RegisterSerialPortPath(c.typed.front())));
+
+        Connect();  // Disconn.
+        EXPECT_EQ(window->NoticeText().toStdString(), "Disconnected from " + connected + ".");
+        CloseWindow();
+    }
 }
 
 }  // namespace

@@ -142,9 +142,9 @@ TEST_F(DigitalEditTest, CommitForcesTheValueIntoItsLimitsAndNotifiesTheLimit)
         {"50", "50", ""},
         {"10", "10", ""},
         {"95", "95", ""},
-        {"9", "10", "MinValue Must >= 10"},
-        {"96", "95", "MaxValue Must <= 95"},
-        {"", "10", "MinValue Must >= 10"},
+        {"9", "10", "The value must be at least 10"},
+        {"96", "95", "The value must be at most 95"},
+        {"", "10", "The value must be at least 10"},
     };
     for (const CommitCase& c : cases) {
         SCOPED_TRACE(c.typed);
@@ -177,7 +177,7 @@ TEST_F(DigitalEditTest, DoubleLimitsUseTheirToleranceAndShortestDecimals)
     TypeText(edit, "0.2");
     ASSERT_TRUE(FocusWidget(next));
     EXPECT_EQ(edit->text().toStdString(), "0.5");
-    EXPECT_EQ(BalloonTexts(), std::vector<std::string>{"MinValue Must >= 0.5"});
+    EXPECT_EQ(BalloonTexts(), std::vector<std::string>{"The value must be at least 0.5"});
 
     // Unlike the integer types there is no half-unit margin: 8.251 is already too much.
     ASSERT_TRUE(FocusWidget(edit));
@@ -185,7 +185,7 @@ TEST_F(DigitalEditTest, DoubleLimitsUseTheirToleranceAndShortestDecimals)
     TypeText(edit, "8.251");
     ASSERT_TRUE(FocusWidget(next));
     EXPECT_EQ(edit->text().toStdString(), "8.25");
-    EXPECT_EQ(BalloonTexts().front(), "MaxValue Must <= 8.25");
+    EXPECT_EQ(BalloonTexts().front(), "The value must be at most 8.25");
     EXPECT_EQ(notified.back(), "8.25");
 }
 

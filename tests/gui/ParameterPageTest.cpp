@@ -1,6 +1,10 @@
 // The parameter page inside the main window, against the virtual sensor.
 
+#include <algorithm>
+#include <functional>
+
 #include <QAbstractButton>
+#include <QApplication>
 #include <QTest>
 
 #include "MainWindowFixture.h"
@@ -9,11 +13,25 @@
 #include "controls/widgets/NumericEdit.h"
 #include "device/RadarDevice.h"
 #include "params/ParamRules.h"
+#include "app/AppConfig.h"
 #include "app/StringTable.h"
+#include "app/XMLParser.h"
 #include "params/RadarOperatorConfig.h"
 #include "params/widgets/ParameterPage.h"
 
 namespace {
+
+// Every value the page's controls show, for comparing two moments.
+std::vector<std::string> ShownValues(const MainWindow& window)
+{
+    std::vector<std::string> values;
+    for (const NumericEdit* edit : window.FindPage<ParameterPage>()->findChildren<NumericEdit*>())
+        values.push_back(edit->objectName().toStdString() + "=" + edit->text().toStdString());
+    for (const char* id : {"2012", "2013"})
+        values.push_back(std::string(id) + "=" + window.findChild<QComboBox*>(id)->currentText().toStdString());
+    values.push_back(window.findChild<QAbstractButton*>("2015")->isChecked() ? "fast" : "normal");
+    return values;
+}
 
 class ParamPageTest : public MainWindowFixture {
 protected:
@@ -70,7 +88,7 @@ TEST_F(ParamPageTest, TypingNineIntoMaxRangeShowsTheLimitAndABalloon)
     EXPECT_DOUBLE_EQ(window->Params().DetectRangeMax, 8.4);
     const auto texts = BalloonTexts(Edit(2011));
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Range Max Value Must <= 8.4");
+    EXPECT_EQ(texts[0], "The maximum range must be at most 8.4 m");
     const BalloonItem item = Edit(2011)->Balloon()->Items()[0];
     EXPECT_EQ(item.title, "Data Invalid");
     EXPECT_EQ(item.icon, BALLOON_ICON_INFO);
@@ -89,7 +107,7 @@ TEST_F(ParamPageTest, RangeRulesCorrectTheOtherEndAndExplainUnderThatEdit)
     EXPECT_EQ(Edit(2011)->text(), "1.0");
     EXPECT_EQ(Edit(2010)->text(), "0");
     EXPECT_DOUBLE_EQ(window->Params().DetectRangeMin, 0.0);
-    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"Range Min Value Must <= 0.00"});
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"The minimum range must be at most 0.00 m"});
 
     // A minimum of 7.8 below a maximum of 8.3: clamped to 7.7, then moved out of gate 11.
     TypeAndLeave(Edit(2011), "8.3");
@@ -111,7 +129,7 @@ TEST_F(ParamPageTest, ACorrectionOfTheCommittedEditRunsTheRuleAgainBeforeItsBall
     TypeAndLeave(Edit(2010), "7.8");
     EXPECT_EQ(Edit(2010)->text(), "7.35");
     EXPECT_DOUBLE_EQ(window->Params().DetectRangeMin, 7.35);
-    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"Range Min Value Must <= 7.35"});
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"The minimum range must be at most 7.35 m"});
     EXPECT_TRUE(BalloonTexts(Edit(2011)).empty());
 }
 
@@ -127,7 +145,7 @@ TEST_F(ParamPageTest, ThresholdEditsRefuseAMinusAndForceTheirLimits)
 
     TypeAndLeave(Edit(2040), "5");
     EXPECT_EQ(Edit(2040)->text(), "10");
-    EXPECT_EQ(BalloonTexts(Edit(2040)).front(), "MinValue Must >= 10");
+    EXPECT_EQ(BalloonTexts(Edit(2040)).front(), "The value must be at least 10");
     TypeAndLeave(Edit(2016), "300");
     EXPECT_EQ(Edit(2016)->text(), "255");
 }
@@ -141,7 +159,7 @@ TEST_F(ParamPageTest, WriteThenAFreshReadReturnsTheWrittenValues)
 
     Click("2003");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Succeed setting parameters");
+    EXPECT_EQ(boxes[0].text, "The parameters were written to the sensor.");
     EXPECT_EQ(boxes[0].caption, "Success");
     EXPECT_EQ(boxes[0].icon, MessageIcon::Information);
     EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_RANGE_MIN), 3u) << "2.1 m is gate 3 when read from the edit's text";
@@ -157,7 +175,7 @@ TEST_F(ParamPageTest, WriteThenAFreshReadReturnsTheWrittenValues)
     window->FindPage<ParameterPage>()->UpdateControls();
     ASSERT_EQ(Edit(2020)->text(), "48");
     Click("2002");
-    EXPECT_EQ(LastBox().text, "Succeed reading parameters");
+    EXPECT_EQ(LastBox().text, "The parameters were read from the sensor.");
     EXPECT_EQ(Edit(2010)->text(), "2.1");
     EXPECT_EQ(Combo("2013")->currentText(), "1.0");
     EXPECT_EQ(Combo("2012")->currentText(), "3.0");
@@ -183,28 +201,19 @@ TEST_F(ParamPageTest, AnImplausibleReplyOnReadIsNamedInTheErrorBox)
     EXPECT_EQ(sensor->Counters().repliesGarbled, 4u);
 }
 
-TEST_F(ParamPageTest, ResetWithoutADeviceShowsTheDefaultsAndSaysNotConnected)
+TEST_F(ParamPageTest, ResetWithoutADeviceLeavesTheFieldsAndSaysNotConnected)
 {
     OpenWindow();
     EditAwayFromDefaults();
+    const auto typed = ShownValues(*window);
     Click("2001");
-    ExpectDefaultsShown();
+    EXPECT_EQ(ShownValues(*window), typed) << "nothing was reset, so nothing changes";
+    EXPECT_TRUE(window->FindPage<ParameterPage>()->IsUnwritten(Edit(2016)));
+    EXPECT_TRUE(questions.empty()) << "nothing to confirm without a sensor";
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Device Not Connected");
     EXPECT_EQ(boxes[0].caption, "Error");
     EXPECT_EQ(boxes[0].icon, MessageIcon::Error);
-}
-
-// Every value the page's controls show, for comparing two moments.
-std::vector<std::string> ShownValues(const MainWindow& window)
-{
-    std::vector<std::string> values;
-    for (const NumericEdit* edit : window.FindPage<ParameterPage>()->findChildren<NumericEdit*>())
-        values.push_back(edit->objectName().toStdString() + "=" + edit->text().toStdString());
-    for (const char* id : {"2012", "2013"})
-        values.push_back(std::string(id) + "=" + window.findChild<QComboBox*>(id)->currentText().toStdString());
-    values.push_back(window.findChild<QAbstractButton*>("2015")->isChecked() ? "fast" : "normal");
-    return values;
 }
 
 TEST_F(ParamPageTest, ResetOnTheSensorWritesTheFactoryTablesAndShowsWhatTheSensorHolds)
@@ -212,8 +221,10 @@ TEST_F(ParamPageTest, ResetOnTheSensorWritesTheFactoryTablesAndShowsWhatTheSenso
     OpenWindow();
     Connect();
     EditAwayFromDefaults();
+    answer = [](const QuestionRecord&) { return 0; };  // Reset
     Click("2001");
-    EXPECT_EQ(LastBox().text, "Succeed setting parameters");
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(LastBox().text, "The sensor was reset to its factory parameters and threshold tables.");
     // The hold table the sensor holds now is the factory motion table, not the default.
     for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
         EXPECT_EQ(Edit(2040 + gate)->text(), QString::number(MOTION_THRESHOLD_TABLE[gate])) << gate;
@@ -225,7 +236,7 @@ TEST_F(ParamPageTest, ResetOnTheSensorWritesTheFactoryTablesAndShowsWhatTheSenso
     // A fresh Read finds exactly what the page shows.
     const auto afterReset = ShownValues(*window);
     Click("2002");
-    EXPECT_EQ(LastBox().text, "Succeed reading parameters");
+    EXPECT_EQ(LastBox().text, "The parameters were read from the sensor.");
     EXPECT_EQ(ShownValues(*window), afterReset);
 
     const auto motion = sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD);
@@ -246,7 +257,7 @@ TEST_F(ParamPageTest, WriteShowsTheValueTheSensorStores)
     TypeAndLeave(Edit(2010), "7.35");
     ASSERT_EQ(Edit(2010)->text(), "7.35") << "a legal minimum, no rule corrects it";
     Click("2003");
-    EXPECT_EQ(LastBox().text, "Succeed setting parameters");
+    EXPECT_EQ(LastBox().text, "The parameters were written to the sensor.");
     EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_RANGE_MIN), 10u);
     EXPECT_EQ(Edit(2010)->text(), "7");
     EXPECT_NEAR(window->Params().DetectRangeMin, 7.0, 1e-9);
@@ -272,7 +283,7 @@ TEST_F(ParamPageTest, AMaximumReadFromTheSensorGivesTheSameCorrectionAsATypedOne
     ASSERT_LT(window->Params().DetectRangeMax, 8.4);
     TypeAndLeave(Edit(2010), "7.9");
     EXPECT_EQ(Edit(2010)->text(), "7.7");
-    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"Range Min Value Must <= 7.70"});
+    EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"The minimum range must be at most 7.70 m"});
     EXPECT_EQ(Edit(2011)->text(), "8.4");
 }
 
@@ -322,6 +333,7 @@ TEST_F(ParamPageTest, UnwrittenChangesAreMarkedUntilWrittenOrReadAgain)
     EXPECT_FALSE(page->HasUnwrittenChanges()) << "Read shows what the sensor holds";
 
     TypeAndLeave(Edit(2055), "90");
+    answer = [](const QuestionRecord&) { return 0; };  // Reset
     Click("2001");
     EXPECT_FALSE(page->HasUnwrittenChanges()) << "after Reset the page shows what the sensor holds";
     EXPECT_EQ(window->windowTitle(), title);
@@ -346,9 +358,9 @@ TEST_F(ParamPageTest, BalloonsSpeakChinese)
     ASSERT_NE(Edit(2011)->Balloon(), nullptr);
     const BalloonItem range = Edit(2011)->Balloon()->Items().at(0);
     EXPECT_EQ(range.title, "数据无效");
-    EXPECT_EQ(range.text, "最大检测距离必须 <= 8.4");
+    EXPECT_EQ(range.text, "最大检测距离不能大于 8.4 米");
     TypeAndLeave(Edit(2040), "5");
-    EXPECT_EQ(BalloonTexts(Edit(2040)).front(), "最小值必须 >= 10");
+    EXPECT_EQ(BalloonTexts(Edit(2040)).front(), "数值不能小于 10");
     NumericEdit* gate = Edit(2033);
     ASSERT_TRUE(FocusWidget(gate));
     gate->setCursorPosition(0);
@@ -359,7 +371,7 @@ TEST_F(ParamPageTest, BalloonsSpeakChinese)
     Connect();
     TypeAndLeave(Edit(2010), "7.35");
     Click("2003");
-    EXPECT_EQ(LastBox().text, "写入参数成功");
+    EXPECT_EQ(LastBox().text, "参数已写入传感器。");
     EXPECT_EQ(BalloonTexts(Edit(2010)), std::vector<std::string>{"传感器保存为 7.00 米（距离门 10）"});
 }
 
@@ -426,6 +438,286 @@ TEST_F(ParamPageTest, ChoosingARangeFrequencyRebuildsTheStateList)
 
     Choose("2012", "6.0");
     EXPECT_DOUBLE_EQ(window->Params().StateReportFreq, 6.0);
+}
+
+
+// ---------------------------------------------------------------- unwritten values
+
+// Values typed and not written stay when another page is shown and this one comes
+// back (also when the firmware page takes the port over); closing the window with
+// them asks, and only "Discard and close" closes.
+TEST_F(ParamPageTest, UnwrittenValuesSurvivePageSwitchesAndClosingAsksFirst)
+{
+    OpenWindow();
+    Connect();
+    ParameterPage* page = window->FindPage<ParameterPage>();
+    const QString title = window->windowTitle();
+    TypeAndLeave(Edit(2020), "66");
+    TypeAndLeave(Edit(2016), "55");
+    ASSERT_EQ(window->windowTitle(), title + "*");
+
+    for (const char* other : {"1188", "1189"}) {  // Target Info., Update FW
+        SCOPED_TRACE(other);
+        QTest::mouseClick(Button(other), Qt::LeftButton);
+        WaitForSensor();
+        ASSERT_FALSE(page->isVisible());
+        QTest::mouseClick(Button("1187"), Qt::LeftButton);
+        WaitForSensor();
+        ASSERT_TRUE(page->isVisible());
+        EXPECT_EQ(Edit(2020)->text(), "66");
+        EXPECT_EQ(Edit(2016)->text(), "55");
+        EXPECT_TRUE(page->IsUnwritten(Edit(2020)));
+        EXPECT_TRUE(page->IsUnwritten(Edit(2016)));
+        EXPECT_FALSE(page->IsUnwritten(Edit(2021)));
+        EXPECT_TRUE(window->windowTitle().startsWith(title + "*")) << window->windowTitle().toStdString();
+    }
+    EXPECT_TRUE(questions.empty()) << "a page switch loses nothing, so it asks nothing";
+
+    const struct {
+        int answer;
+        bool closes;
+    } closes[] = {{1, false}, {0, true}};  // Cancel, then Discard and close
+    for (const auto& c : closes) {
+        SCOPED_TRACE(c.answer);
+        questions.clear();
+        answer = [&c](const QuestionRecord&) { return c.answer; };
+        window->close();
+        ASSERT_EQ(questions.size(), 1u);
+        const QuestionRecord& asked = questions[0];
+        EXPECT_EQ(asked.text, "The parameter page holds values that were not written to the sensor. Close the window "
+                              "and discard them?");
+        ASSERT_EQ(asked.choices, (std::vector<std::string>{"Discard and close", "Cancel"}));
+        EXPECT_EQ(asked.choices[asked.escapeChoice], "Cancel") << "Escape or the close box keeps the values";
+        EXPECT_EQ(asked.choices[asked.defaultChoice], "Cancel") << "Enter does not discard them either";
+        EXPECT_EQ(window->isVisible(), !c.closes);
+        EXPECT_EQ(Edit(2020)->text(), "66");
+    }
+}
+
+// The text of an edit or the choice of a list, by its id.
+QString ShownText(const MainWindow& window, int id)
+{
+    const QString name = QString::number(id);
+    if (const auto* edit = window.findChild<NumericEdit*>(name))
+        return edit->text();
+    const auto* combo = window.findChild<QComboBox*>(name);
+    return combo ? combo->currentText() : QString();
+}
+
+// Another program on the line changes what the sensor holds; the window's session is
+// used for it while the window's sensor thread is idle.
+void ChangeTheSensorBehindThePage(MainWindow& window, uint32_t trigger0, uint32_t absence)
+{
+    ASSERT_TRUE(window.SensorIdle());
+    ParamSetting other;
+    ASSERT_TRUE(window.Session().ReadParameters(other));
+    other.GateTriggerThreshold[0] = trigger0;
+    other.ObjectDisappearReportTime = absence;
+    ASSERT_TRUE(window.Session().WriteParameters(other));
+}
+
+// The mark means exactly "this control differs from what the sensor holds", after
+// every way the controls or the sensor change. Each step is done on the page as it
+// was left by the one before.
+TEST_F(ParamPageTest, AMarkMeansTheControlDiffersFromWhatTheSensorHolds)
+{
+    OpenWindow();
+    Connect();
+    ParameterPage* page = window->FindPage<ParameterPage>();
+    const auto markedControls = [&] {
+        std::vector<std::string> marked;
+        for (QWidget* control : page->findChildren<QWidget*>()) {
+            if (page->IsUnwritten(control))
+                marked.push_back(control->objectName().toStdString());
+        }
+        std::sort(marked.begin(), marked.end());
+        return marked;
+    };
+    const struct {
+        const char* step;
+        std::function<void()> act;
+        std::vector<std::string> marked;
+        std::vector<std::pair<int, QString>> shown;
+    } steps[] = {
+        {"connected", [] {}, {}, {{2020, "48"}, {2011, "8.4"}}},
+        {"Read after another program changed the sensor",
+         [&] {
+             ChangeTheSensorBehindThePage(*window, 70, 120);
+             Click("2002");
+         },
+         {},
+         {{2020, "70"}, {2016, "120"}}},
+        {"Max 20 + Tab is corrected to the 8.4 the sensor holds", [&] { TypeAndLeave(Edit(2011), "20"); }, {},
+         {{2011, "8.4"}}},
+        {"a gate corrected to its limit still differs", [&] { TypeAndLeave(Edit(2021), "100"); }, {"2021"},
+         {{2021, "95"}}},
+        {"typed back to the sensor's value", [&] { TypeAndLeave(Edit(2021), "42"); }, {}, {{2021, "42"}}},
+        {"a choice in a list", [&] { Choose("2013", "1.0"); }, {"2013"}, {{2013, "1.0"}}},
+        {"Write of a range between two gates shows what is stored",
+         [&] {
+             TypeAndLeave(Edit(2010), "7.35");
+             Click("2003");
+         },
+         {},
+         {{2010, "7"}, {2013, "1.0"}}},
+        {"a cancelled Reset changes nothing",
+         [&] {
+             TypeAndLeave(Edit(2055), "90");
+             answer = [](const QuestionRecord&) { return 1; };
+             Click("2001");
+         },
+         {"2055"},
+         {{2055, "90"}, {2020, "70"}}},
+        {"Reset",
+         [&] {
+             answer = [](const QuestionRecord&) { return 0; };
+             Click("2001");
+         },
+         {},
+         {{2055, QString::number(MOTION_THRESHOLD_TABLE[15])}, {2020, "48"}, {2016, "40"}}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.step);
+        step.act();
+        EXPECT_EQ(markedControls(), step.marked);
+        EXPECT_EQ(window->windowTitle().contains("*"), !step.marked.empty());
+        for (const auto& [id, text] : step.shown)
+            EXPECT_EQ(ShownText(*window, id), text) << id;
+    }
+    EXPECT_EQ(sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD)[0], 48u) << "the Reset reached the sensor";
+}
+
+// Connecting keeps what was typed before (marked, now against the sensor's values)
+// and shows the sensor's values in every other control.
+TEST_F(ParamPageTest, ConnectingKeepsTypedValuesAndShowsTheSensorsElsewhere)
+{
+    ParamSetting held;
+    held.GateTriggerThreshold[1] = 60;
+    held.ObjectDisappearReportTime = 90;
+    ASSERT_TRUE(sensor.Start(sensorOptions));
+    ASSERT_TRUE(sensor.Open(OpenMode::CommandMode, 115200));
+    ASSERT_EQ(WriteAllParams(sensor.Line(), held), OPERATOR_OK);
+    sensor.Line().StopCmdMode();
+    sensor.CloseDevice();
+
+    OpenWindow();
+    ParameterPage* page = window->FindPage<ParameterPage>();
+    TypeAndLeave(Edit(2020), "66");
+    TypeAndLeave(Edit(2016), "90");  // typed as the sensor holds it
+    Connect();
+    EXPECT_EQ(Edit(2020)->text(), "66");
+    EXPECT_TRUE(page->IsUnwritten(Edit(2020)));
+    EXPECT_EQ(Edit(2021)->text(), "60") << "the sensor's value where nothing was typed";
+    EXPECT_FALSE(page->IsUnwritten(Edit(2021)));
+    EXPECT_EQ(Edit(2016)->text(), "90");
+    EXPECT_FALSE(page->IsUnwritten(Edit(2016))) << "the same as the sensor holds";
+    Click("2003");
+    EXPECT_EQ(sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD)[0], 66u);
+    EXPECT_EQ(sensor->GateTable(PARAM_ID_WRITE_TRIGGER_THRESHOLD)[1], 60u);
+    EXPECT_FALSE(page->HasUnwrittenChanges());
+}
+
+// The balloon of a rejected character lies over the edit below: a click there goes
+// to that edit, and so do the next keys.
+TEST_F(ParamPageTest, AClickOnTheBalloonGoesToTheControlUnderIt)
+{
+    OpenWindow(false);
+    NumericEdit* minEdit = Edit(2010);
+    NumericEdit* maxEdit = Edit(2011);
+    ASSERT_TRUE(FocusWidget(minEdit));
+    QTest::keyClick(minEdit, 'x');
+    ASSERT_NE(minEdit->Balloon(), nullptr);
+    ASSERT_TRUE(minEdit->Balloon()->isVisible());
+    const QPoint target = maxEdit->mapToGlobal(maxEdit->rect().center());
+    QWidget* hit = QApplication::widgetAt(target);
+    ASSERT_EQ(hit, minEdit->Balloon()) << "the balloon covers Max. Range where the user clicks";
+
+    QTest::mouseClick(hit, Qt::LeftButton, Qt::NoModifier, hit->mapFromGlobal(target));
+    EXPECT_FALSE(minEdit->Balloon()->isVisible());
+    ASSERT_EQ(QApplication::focusWidget(), maxEdit);
+    maxEdit->selectAll();
+    QTest::keyClicks(QApplication::focusWidget(), "5.6");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(maxEdit->text(), "5.6");
+    EXPECT_DOUBLE_EQ(window->Params().DetectRangeMax, 5.6) << "committed as a typed value";
+    EXPECT_EQ(minEdit->text(), "0");
+}
+
+
+// Save Config. saves what the page shows, through the rules a typed value goes
+// through (a corrected value is shown corrected, with its balloon), and says where
+// in the status bar; a save that cannot be made says why and leaves the file as it is.
+TEST_F(ParamPageTest, SaveConfigSavesWhatIsShownAndSaysWhere)
+{
+    const std::string damaged = "<AppConfig><ParamSetting Gate0TriggerThreshold=\"50\"/>\n<Broken";
+    const struct {
+        const char* name;
+        std::string config;  // empty: no file
+        std::vector<std::pair<int, QString>> typed;
+        std::vector<std::pair<int, std::string>> shown;  // after the save, with the balloon's text or ""
+        std::vector<std::string> saved;                  // pieces the file holds afterwards
+        std::string failure;                             // the start of the error box; empty: none
+    } cases[] = {
+        {"typed and not written", "", {{2020, "66"}, {2011, "5.6"}}, {{2020, ""}, {2011, ""}},
+         {"Gate0TriggerThreshold=\"66\"", "DetectRangeMax=\"5.60\"", "Gate1TriggerThreshold=\"42\""}, ""},
+        {"outside the rules in the file",
+         "<AppConfig><ParamSetting Gate3TriggerThreshold=\"7\" DetectRangeMax=\"20\" "
+         "ObjectDisappearReportTime=\"300\"/></AppConfig>",
+         {},
+         {{2023, "The value must be at least 10"},
+          {2011, "The maximum range must be at most 8.4 m"},
+          {2016, "The value must be at most 255"}},
+         {"Gate3TriggerThreshold=\"10\"", "DetectRangeMax=\"8.40\"", "ObjectDisappearReportTime=\"255\""}, ""},
+        {"a damaged file", damaged, {{2020, "66"}}, {}, {}, "Cannot write the configuration file "},
+    };
+    const std::string path = dataDir->File("appConfig.xml");
+    answer = [](const QuestionRecord&) { return 0; };  // closing between the cases discards
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(path.c_str());
+        if (!c.config.empty())
+            WriteConfig(c.config);
+        boxes.clear();
+        OpenWindow(false);
+        QCoreApplication::processEvents();  // the notice of a refused file, if any
+        const size_t boxesBefore = boxes.size();
+        for (const auto& [id, text] : c.typed)
+            TypeAndLeave(Edit(id), text);
+        QTest::mouseClick(Button("2005"), Qt::LeftButton);
+
+        const std::string file = ConfigFileText();
+        for (const std::string& piece : c.saved)
+            EXPECT_NE(file.find(piece), std::string::npos) << piece << "\n" << file;
+        for (const auto& [id, balloon] : c.shown) {
+            if (balloon.empty())
+                EXPECT_TRUE(BalloonTexts(Edit(id)).empty()) << id;
+            else
+                EXPECT_EQ(BalloonTexts(Edit(id)), std::vector<std::string>{balloon}) << id;
+        }
+        // What is shown is what was saved.
+        const ParamSetting shown = window->FindPage<ParameterPage>()->ControlsRecord();
+        if (c.failure.empty()) {
+            EXPECT_EQ(boxes.size(), boxesBefore) << LastBox().text;
+            EXPECT_EQ(window->NoticeText().toStdString(), "Parameters saved to " + path + ".");
+            XMLParser saved;
+            ASSERT_TRUE(saved.LoadBuffer(file.data(), file.size()));
+            ParamSetting inFile;
+            LoadParamSetting(saved.FindElement("AppConfig").FindChild("ParamSetting"), inFile);
+            EXPECT_NEAR(inFile.DetectRangeMax, shown.DetectRangeMax, 1e-9);
+            EXPECT_EQ(inFile.ObjectDisappearReportTime, shown.ObjectDisappearReportTime);
+            for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate)
+                EXPECT_EQ(inFile.GateTriggerThreshold[gate], shown.GateTriggerThreshold[gate]) << gate;
+        } else {
+            ASSERT_EQ(boxes.size(), boxesBefore + 1);
+            EXPECT_EQ(LastBox().text.rfind(c.failure + path + ": it was not loaded at start (not well-formed", 0), 0u)
+                << LastBox().text;
+            EXPECT_EQ(LastBox().icon, MessageIcon::Error);
+            EXPECT_EQ(file, c.config) << "left as it is";
+        }
+        CloseWindow();
+        if (!c.failure.empty())
+            EXPECT_EQ(ConfigFileText(), c.config) << "also after the window closed";
+    }
 }
 
 }  // namespace

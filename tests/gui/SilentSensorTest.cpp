@@ -69,6 +69,7 @@ TEST_F(SilentSensorTest, TheWindowTurnsWhileEachOperationWaitsOutItsTimeOutAndSa
         {"2002", "Failed to read parameters\nno reply within 2000 ms"},  // Read Config.
         {"2001", "Failed to set parameters\nno reply within 2000 ms"},   // Reset
     };
+    answer = [](const QuestionRecord&) { return 0; };  // Reset, when asked
     for (const Case& c : cases) {
         SCOPED_TRACE(c.button);
         boxes.clear();

@@ -281,7 +281,7 @@ TEST_F(TargetPageTest, ARecordingDescribesItselfAndReplaysWithTheLiveCurrent)
     window->FindPage<ParameterPage>()->UpdateControls();
     window->FindPage<ParameterPage>()->OnWrite();
     WaitForSensor();
-    ASSERT_EQ(LastBox().text, "Succeed setting parameters");
+    ASSERT_EQ(LastBox().text, "The parameters were written to the sensor.");
 
     const std::string folder = dataDir->File("records");
     ShowPage();

@@ -401,7 +401,7 @@ TEST_F(ThresholdGeneratorTest, ClosingWhileTheSensorScansAsksFirst)
     // The line is free for the window's own reads again.
     Button("2002")->click();
     WaitForSensor();
-    EXPECT_EQ(LastBox().text, "Succeed reading parameters");
+    EXPECT_EQ(LastBox().text, "The parameters were read from the sensor.");
 }
 
 TEST_F(ThresholdGeneratorTest, TheDialogInChinese)

@@ -39,8 +39,8 @@ TEST(CommitRangeEdit, ACorrectionOfTheCommittedEditRunsTheRuleAgainBeforeItsNoti
     const std::vector<std::string> expected = {
         "text min 7.7",
         "text min 7.35",
-        "notice min Range Min Value Must <= 7.35",
-        "notice min Range Min Value Must <= 7.70",
+        "notice min The minimum range must be at most 7.35 m",
+        "notice min The minimum range must be at most 7.70 m",
     };
     EXPECT_EQ(view.events, expected);
     EXPECT_DOUBLE_EQ(setting.DetectRangeMin, 7.35);
@@ -67,8 +67,8 @@ TEST(ParamEditSession, KeepsNoticesInTheOrderTheyAroseAndWritesWhatTheEditsShow)
     ParamEditSession session(start);
     session.CommitRangeMin("7.8", 7.8);
     ASSERT_EQ(session.Notices().size(), 2u);
-    EXPECT_EQ(session.Notices()[0].text, "Range Min Value Must <= 7.70");
-    EXPECT_EQ(session.Notices()[1].text, "Range Min Value Must <= 7.35");
+    EXPECT_EQ(session.Notices()[0].text, "The minimum range must be at most 7.70 m");
+    EXPECT_EQ(session.Notices()[1].text, "The minimum range must be at most 7.35 m");
     EXPECT_DOUBLE_EQ(session.Result().DetectRangeMin, 7.35);
 
     // A distance read as gate x 0.7 is written as its text shows it.
@@ -102,12 +102,12 @@ TEST_P(EditLimits, ForceAValueOutsideTheLimitsOntoThemAndSayWhy)
 
 INSTANTIATE_TEST_SUITE_P(
     GatesAbsenceAndGenerator, EditLimits,
-    ::testing::Values(LimitCase{5, PARAM_THRESHOLD_MIN, PARAM_THRESHOLD_MAX, true, 10, 13, "MinValue Must >= 10"},
-                      LimitCase{96, PARAM_THRESHOLD_MIN, PARAM_THRESHOLD_MAX, true, 95, 14, "MaxValue Must <= 95"},
+    ::testing::Values(LimitCase{5, PARAM_THRESHOLD_MIN, PARAM_THRESHOLD_MAX, true, 10, 13, "The value must be at least 10"},
+                      LimitCase{96, PARAM_THRESHOLD_MIN, PARAM_THRESHOLD_MAX, true, 95, 14, "The value must be at most 95"},
                       LimitCase{95, PARAM_THRESHOLD_MIN, PARAM_THRESHOLD_MAX, false, 95, 0, ""},
-                      LimitCase{300, PARAM_ABSENCE_MIN, PARAM_ABSENCE_MAX, true, 255, 14, "MaxValue Must <= 255"},
+                      LimitCase{300, PARAM_ABSENCE_MIN, PARAM_ABSENCE_MAX, true, 255, 14, "The value must be at most 255"},
                       LimitCase{0, SENSING_COEFFICIENT_MIN, SENSING_COEFFICIENT_MAX, false, 0, 0, ""},
                       LimitCase{100, SENSING_SCAN_TIME_MIN, SENSING_SCAN_TIME_MAX, true, 120, 13,
-                                "MinValue Must >= 120"}));
+                                "The value must be at least 120"}));
 
 }  // namespace

@@ -50,24 +50,24 @@ INSTANTIATE_TEST_SUITE_P(
     Examples, RangeRules,
     ::testing::Values(
         RangeCase{"MinClampedToLastGateThenPasses", 7.9, 8.4, true, 7.7, 8.4,
-                  {{RANGE_MIN, "Range Min Value Must <= 7.70", 12}}},
+                  {{RANGE_MIN, "The minimum range must be at most 7.70 m", 12}}},
         RangeCase{"MinClampedThenMovedOutOfTheMaxGate", 7.8, 8.3, true, 7.35, 8.3,
-                  {{RANGE_MIN, "Range Min Value Must <= 7.70", 12}, {RANGE_MIN, "Range Min Value Must <= 7.35", 12}}},
-        RangeCase{"NegativeMin", -1.0, 8.4, true, 0.0, 8.4, {{RANGE_MIN, "Range Min Value Must >= 0.0", 11}}},
+                  {{RANGE_MIN, "The minimum range must be at most 7.70 m", 12}, {RANGE_MIN, "The minimum range must be at most 7.35 m", 12}}},
+        RangeCase{"NegativeMin", -1.0, 8.4, true, 0.0, 8.4, {{RANGE_MIN, "The minimum range must be at least 0.0 m", 11}}},
         RangeCase{"MinInMaxGateBelowEleven", 1.5, 1.9, true, 1.5, 3.5 * 0.7,
-                  {{RANGE_MAX, "Range Max Value Must >= 2.10", 11}}},
+                  {{RANGE_MAX, "The maximum range must be at least 2.10 m", 11}}},
         RangeCase{"MinTooCloseToMaxAcrossGates", 1.3, 1.5, true, 1.3, 1.65,
-                  {{RANGE_MAX, "Range Value Max - Min  Must >= 0.35", 1001}}},
+                  {{RANGE_MAX, "The maximum range must be at least 0.35 m above the minimum", 1001}}},
         RangeCase{"MinEqualToBoundPasses", 8.4 - 0.7, 8.4, true, 8.4 - 0.7, 8.4, {}},
-        RangeCase{"MaxBothInGateOne", 0.8, 1.0, false, 0.0, 1.0, {{RANGE_MIN, "Range Min Value Must <= 0.00", 12}}},
-        RangeCase{"MaxAboveLimit", 0.0, 9.0, false, 0.0, 8.4, {{RANGE_MAX, "Range Max Value Must <= 8.4", 12}}},
-        RangeCase{"MaxBelowResolution", 0.0, 0.3, false, 0.0, 0.7, {{RANGE_MAX, "Range Max Value Must >= 0.70", 11}}},
+        RangeCase{"MaxBothInGateOne", 0.8, 1.0, false, 0.0, 1.0, {{RANGE_MIN, "The minimum range must be at most 0.00 m", 12}}},
+        RangeCase{"MaxAboveLimit", 0.0, 9.0, false, 0.0, 8.4, {{RANGE_MAX, "The maximum range must be at most 8.4 m", 12}}},
+        RangeCase{"MaxBelowResolution", 0.0, 0.3, false, 0.0, 0.7, {{RANGE_MAX, "The maximum range must be at least 0.70 m", 11}}},
         RangeCase{"MaxBelowResolutionAndSameGateAsMin", 0.71, 0.3, false, 0.0, 0.7,
-                  {{RANGE_MAX, "Range Max Value Must >= 0.70", 11}, {RANGE_MIN, "Range Min Value Must <= 0.00", 12}}},
+                  {{RANGE_MAX, "The maximum range must be at least 0.70 m", 11}, {RANGE_MIN, "The minimum range must be at most 0.00 m", 12}}},
         RangeCase{"MaxInMinGateHigher", 4.3, 4.5, false, 4.5 * 0.7, 4.5,
-                  {{RANGE_MIN, "Range Min Value Must <= 3.50", 12}}},
+                  {{RANGE_MIN, "The minimum range must be at most 3.50 m", 12}}},
         RangeCase{"MaxTooCloseToMinAcrossGates", 1.3, 1.5, false, 1.15, 1.5,
-                  {{RANGE_MIN, "Range Value Max - Min  Must >= 0.35", 1001}}},
+                  {{RANGE_MIN, "The maximum range must be at least 0.35 m above the minimum", 1001}}},
         RangeCase{"MaxEqualToLimitPasses", 0.0, 8.4, false, 0.0, 8.4, {}}),
     [](const ::testing::TestParamInfo<RangeCase>& test) { return std::string(test.param.name); });
 
@@ -78,15 +78,15 @@ INSTANTIATE_TEST_SUITE_P(
     MaximaReadFromTheSensor, RangeRules,
     ::testing::Values(
         RangeCase{"MinClampedToLastGateBelowTwelveGates", 7.9, 12 * 0.7, true, 7.7, 12 * 0.7,
-                  {{RANGE_MIN, "Range Min Value Must <= 7.70", 12}}},
+                  {{RANGE_MIN, "The minimum range must be at most 7.70 m", 12}}},
         RangeCase{"LegalMinBelowTwelveGatesPasses", 7.7, 12 * 0.7, true, 7.7, 12 * 0.7, {}},
         RangeCase{"MinOneGateBelowElevenGatesPasses", 7.0, 11 * 0.7, true, 7.0, 11 * 0.7, {}},
         RangeCase{"MinOnTheBoundaryOfThreeGates", 3 * 0.7, 3 * 0.7, true, 3 * 0.7, 4.5 * 0.7,
-                  {{RANGE_MAX, "Range Max Value Must >= 2.80", 11}}},
+                  {{RANGE_MAX, "The maximum range must be at least 2.80 m", 11}}},
         RangeCase{"MaxOfOneGateAboveAMinOfZero", 0.0, 1 * 0.7, false, 0.0, 0.7, {}},
         RangeCase{"MaxTwelveGatesWithMinInGateEleven", 7.7, 12 * 0.7, false, 7.7, 12 * 0.7, {}},
         RangeCase{"MaxFiveGatesTooCloseToMin", 3.3, 5 * 0.7, false, 5 * 0.7 - 0.35, 5 * 0.7,
-                  {{RANGE_MIN, "Range Value Max - Min  Must >= 0.35", 1001}}}),
+                  {{RANGE_MIN, "The maximum range must be at least 0.35 m above the minimum", 1001}}}),
     [](const ::testing::TestParamInfo<RangeCase>& test) { return std::string(test.param.name); });
 
 // The page applies each notice as it arises; a correction of the committed field runs
@@ -108,7 +108,7 @@ TEST(RangeRuleSink, EachNoticeArrivesAsItsStepChangedTheRecordAndLaterStepsSeeTh
         texts.push_back(notice.text);
         s.DetectRangeMin = 7.0;
     });
-    EXPECT_EQ(texts, std::vector<std::string>{"Range Min Value Must <= 7.70"});
+    EXPECT_EQ(texts, std::vector<std::string>{"The minimum range must be at most 7.70 m"});
     EXPECT_DOUBLE_EQ(s.DetectRangeMin, 7.0);
 
     s.DetectRangeMin = 0.8;
@@ -118,7 +118,7 @@ TEST(RangeRuleSink, EachNoticeArrivesAsItsStepChangedTheRecordAndLaterStepsSeeTh
         texts.push_back(notice.text);
         s.DetectRangeMin = 0.0;
     });
-    EXPECT_EQ(texts, std::vector<std::string>{"Range Max Value Must >= 0.70"});
+    EXPECT_EQ(texts, std::vector<std::string>{"The maximum range must be at least 0.70 m"});
     EXPECT_DOUBLE_EQ(s.DetectRangeMax, 0.7);
 }
 

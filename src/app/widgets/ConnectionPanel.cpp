@@ -1,5 +1,9 @@
 #include "app/widgets/ConnectionPanel.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -94,6 +98,9 @@ ConnectionPanel::~ConnectionPanel()
 
 void ConnectionPanel::RefreshPorts()
 {
+    // The selection stays when its port is still there: a Refresh while connected
+    // must not put another port in front of the one in use.
+    const int previous = portList_->currentIndex() >= 0 ? portList_->currentData().toInt() : 0;
     {
         const QSignalBlocker block(portList_);
         portList_->clear();
@@ -106,17 +113,31 @@ void ConnectionPanel::RefreshPorts()
                 text += QStringLiteral(" [%1]").arg(Text(port.byIdPath));
             portList_->addItem(text, port.portNumber);
         }
+        // Paths that are never enumerated: those of the command line, and those typed
+        // in that still exist or are selected (a pseudo-terminal that went away is dropped).
         for (const std::string& path : extraPortPaths_) {
             const int number = RegisterSerialPortPath(path);
             if (number > 0 && portList_->findData(number) < 0)
                 portList_->addItem(Text(path), number);
         }
+        std::vector<std::string> typedKept;
+        for (const std::string& path : typedPortPaths_) {
+            const int number = RegisterSerialPortPath(path);
+            if (number != previous && ::access(path.c_str(), F_OK) != 0)
+                continue;
+            typedKept.push_back(path);
+            if (portList_->findData(number) < 0)
+                portList_->addItem(Text(path), number);
+        }
+        typedPortPaths_ = std::move(typedKept);
         int selected = portList_->count() > 0 ? 0 : -1;
         if (!selectPortPath_.empty()) {
             const int wanted = portList_->findData(RegisterSerialPortPath(selectPortPath_));
             if (wanted >= 0)
                 selected = wanted;
         }
+        if (previous > 0 && portList_->findData(previous) >= 0)
+            selected = portList_->findData(previous);
         portList_->setCurrentIndex(selected);
         if (selected < 0)
             portList_->setEditText(QString());
@@ -144,6 +165,8 @@ void ConnectionPanel::AcceptTypedPort()
         return;
     }
     const int number = RegisterSerialPortPath(typed.toStdString());
+    if (std::find(typedPortPaths_.begin(), typedPortPaths_.end(), typed.toStdString()) == typedPortPaths_.end())
+        typedPortPaths_.push_back(typed.toStdString());
     int item = portList_->findData(number);
     if (item < 0) {
         portList_->addItem(typed, number);
@@ -169,7 +192,7 @@ void ConnectionPanel::SetBaudRate(int baudRate)
 
 void ConnectionPanel::ShowConnected(const std::string& version, const std::string& serialNumber)
 {
-    versionStatic_->setText(QStringLiteral("Version\uFF1A%1\nSN:%2").arg(Text(version), Text(serialNumber)));
+    versionStatic_->setText(Text(FormatStringText(TEXT_VERSION_AND_SN, version.c_str(), serialNumber.c_str())));
     versionStatic_->show();
     SetConnectText(TEXT_DISCONNECT);
 }

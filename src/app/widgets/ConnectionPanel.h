@@ -27,7 +27,9 @@ public:
     ConnectionPanel(std::vector<std::string> extraPortPaths, std::string selectPortPath, QWidget* parent);
     ~ConnectionPanel() override;
 
-    // Enumerates the ports again and selects the first (or the wanted) one.
+    // Enumerates the ports again. The selected port stays selected while it is in
+    // the list; otherwise the wanted one (selectPortPath), or the first, is selected.
+    // Paths typed in stay in the list while they exist or are selected.
     void RefreshPorts();
     // A path typed into the port list becomes an entry and the selection.
     void AcceptTypedPort();
@@ -36,7 +38,7 @@ public:
     [[nodiscard]] int BaudRate() const { return baudRate_; }
     void SetBaudRate(int baudRate);
 
-    // Connected: "Version：…\nSN:…" shown, the button says Disconn.; not connected:
+    // Connected: "Version: …\nSN: …" shown, the button says Disconn.; not connected:
     // the static hidden, the button says Connect.
     void ShowConnected(const std::string& version, const std::string& serialNumber);
     void ShowNotConnected();
@@ -59,6 +61,7 @@ private:
 
     std::vector<std::string> extraPortPaths_;
     std::string selectPortPath_;
+    std::vector<std::string> typedPortPaths_;  // accepted from the port box, in order
     int portNumber_ = 0;
     int baudRate_ = 115200;
 

@@ -157,7 +157,7 @@ void MainWindow::InitDialog()
     licence_ = new LicenceDialog(QStringLiteral("Palo520G"), this);
     licence_->ShowOnFirstStart();
 
-    QString title = QStringLiteral("%1(v%2)").arg(windowTitle(), QString::fromLatin1(PaloVersionText()));
+    QString title = QStringLiteral("%1 %2").arg(windowTitle(), QString::fromLatin1(PaloVersionText()));
     title_ = title;
     if (!options_.titleSuffix.empty())
         title += QStringLiteral(" - ") + Text(options_.titleSuffix);
@@ -190,11 +190,18 @@ void MainWindow::InitDialog()
     // A configuration file that did not load is left as it is (no save of this run
     // touches it) and the settings start from their defaults: the log and the user
     // are told why, the user once the window is up.
-    if (const std::string refusal = AppConfigRefusal(); !refusal.empty()) {
-        const std::string text = FormatStringText(TEXT_CONFIG_REFUSED, GetAppConfigPath().c_str(), refusal.c_str());
-        DbgOutputA(1, "%s\r\n", text.c_str());
-        QTimer::singleShot(0, this, [this, text] {
-            ShowMessageBox(this, DisplayText(text), LoadStringText(TEXT_ERROR), MessageIcon::Warning);
+    // A data folder that cannot take a save (read-only, full) is said at start too,
+    // rather than at the first save that fails.
+    std::string configText;
+    if (const std::string refusal = AppConfigRefusal(); !refusal.empty())
+        configText = FormatStringText(TEXT_CONFIG_REFUSED, GetAppConfigPath().c_str(), refusal.c_str());
+    else if (const std::string unwritable = AppConfigUnwritable(); !unwritable.empty())
+        configText = FormatStringText(TEXT_CONFIG_UNWRITABLE_AT_START, GetProgramPath().c_str(), unwritable.c_str(),
+                                      GetAppConfigPath().c_str());
+    if (!configText.empty()) {
+        DbgOutputA(1, "%s\r\n", configText.c_str());
+        QTimer::singleShot(0, this, [this, configText] {
+            ShowMessageBox(this, DisplayText(configText), LoadStringText(TEXT_ERROR), MessageIcon::Warning);
         });
     }
     ShowConnectionStatus();
@@ -356,6 +363,7 @@ void MainWindow::FinishConnect(int portNumber, const SensorResult& opened, const
     const SensorResult& read = session_.ReadResult();
     // A failed read leaves in the record what was read so far.
     params_ = record;
+    connectedPort_ = portNumber;
     panel_->ShowConnected(sensorVersion_, sensorSerialNumber_);
     const std::string path = SerialPortPathFromNumber(portNumber);
     ShowConnectionStatus();
@@ -399,7 +407,7 @@ void MainWindow::CloseConnection()
     for (PageSlot& slot : pages_)
         slot.page->OnDisconnecting();
     linkWatch_.stop();
-    const std::string path = SerialPortPathFromNumber(panel_->PortNumber());
+    const std::string path = SerialPortPathFromNumber(connectedPort_);
     sensorThread_.Run<bool>(
         this,
         [](SensorSession& session) {
@@ -427,7 +435,7 @@ void MainWindow::ShowConnectionStatus()
         connectionStatus_->setText(Text(LoadStringText(TEXT_NOT_CONNECTED)));
         return;
     }
-    const std::string path = SerialPortPathFromNumber(panel_->PortNumber());
+    const std::string path = SerialPortPathFromNumber(connectedPort_);
     connectionStatus_->setText(Text(sensorVersion_.empty()
                                         ? FormatStringText(TEXT_CONNECTED_SILENT, path.c_str(), panel_->BaudRate())
                                         : FormatStringText(TEXT_CONNECTED, path.c_str(), panel_->BaudRate(),
@@ -492,7 +500,7 @@ void MainWindow::WatchLink()
     for (PageSlot& slot : pages_)
         slot.page->OnConnectionLost();
     SetNotConnected();
-    const std::string text = FormatStringText(TEXT_CONNECTION_LOST, SerialPortPathFromNumber(panel_->PortNumber()).c_str());
+    const std::string text = FormatStringText(TEXT_CONNECTION_LOST, SerialPortPathFromNumber(connectedPort_).c_str());
     ShowNotice(text);
     ShowMessageBox(this, DisplayText(text), LoadStringText(TEXT_ERROR), MessageIcon::Error, true);
 }

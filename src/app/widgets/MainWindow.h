@@ -147,6 +147,9 @@ private:
     // Copies of the session's identity for the user-interface thread.
     std::string sensorVersion_;
     std::string sensorSerialNumber_;
+    // The port of the open connection: the panel's selection may change meanwhile
+    // (a Refresh, another entry chosen).
+    int connectedPort_ = 0;
     ParamSetting params_;
     FILE* logFile_ = nullptr;
     QTimer linkWatch_;

@@ -14,11 +14,36 @@
 #include "app/widgets/ToolPages.h"
 #include "sim/VirtualSensor.h"
 
+namespace {
+
+// True when the command line asks only for the help or the version text (before a
+// "--" that ends the options).
+bool AsksForHelpOrVersion(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--")
+            return false;
+        if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "--help-all" || arg == "-v" || arg == "--version")
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("palo520g-tool"));
-    QApplication::setApplicationVersion(QString::fromLatin1(PaloVersionText()));
+    // Help and version need no display: printed by a plain core application, they
+    // work over ssh, in scripts and for help2man, where a window system would be
+    // missing and the start of the GUI would abort.
+    std::unique_ptr<QCoreApplication> application;
+    if (AsksForHelpOrVersion(argc, argv))
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        application = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("palo520g-tool"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(PaloVersionText()));
     // Numbers in the configuration file and the edits always use a decimal point,
     // whatever the user's locale (Qt set the process locale from the environment).
     std::setlocale(LC_NUMERIC, "C");
@@ -55,7 +80,12 @@ int main(int argc, char** argv)
     parser.addOption(screenshotOption);
     parser.addOption(portOption);
     parser.addOption(demoOption);
-    parser.process(application);
+    parser.process(*application);
+    // Help and version end in process(); "-v" taken as the value of an option lands here.
+    if (!qobject_cast<QApplication*>(application.get())) {
+        std::fprintf(stderr, "palo520g-tool: -v, -h and -? stand for --version and --help; use --OPTION=VALUE for such a value\n");
+        return 2;
+    }
 
     AppOptions options;
     options.dataDir = parser.value(dataDirOption).toStdString();

@@ -377,12 +377,43 @@ void BalloonTip::leaveEvent(QEvent* event)
 
 void BalloonTip::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton)
-        raise();
+    if (closeRect_.contains(event->position().toPoint())) {
+        if (event->button() == Qt::LeftButton)
+            raise();
+        return;
+    }
+    // The balloon lies over the controls below the one it explains (the next edit,
+    // a button): a click on it was meant for them. The balloon goes, and the click
+    // and the focus go to what lies under it.
+    const QPointF global = event->globalPosition();
+    HideAndClear();
+    QWidget* under = QApplication::widgetAt(global.toPoint());
+    if (!under || under == this || under->window() == this)
+        return;
+    for (QWidget* candidate = under; candidate; candidate = candidate->parentWidget()) {
+        if (candidate->isEnabled() && (candidate->focusPolicy() & Qt::ClickFocus)) {
+            candidate->setFocus(Qt::MouseFocusReason);
+            break;
+        }
+        if (candidate->isWindow())
+            break;
+    }
+    clickTarget_ = under;
+    QMouseEvent press(QEvent::MouseButtonPress, under->mapFromGlobal(global), global, event->button(),
+                      event->buttons(), event->modifiers());
+    QApplication::sendEvent(under, &press);
 }
 
 void BalloonTip::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (QPointer<QWidget> target = clickTarget_) {
+        clickTarget_ = nullptr;
+        const QPointF global = event->globalPosition();
+        QMouseEvent release(QEvent::MouseButtonRelease, target->mapFromGlobal(global), global, event->button(),
+                            event->buttons(), event->modifiers());
+        QApplication::sendEvent(target, &release);
+        return;
+    }
     if (event->button() == Qt::LeftButton && closeRect_.contains(event->position().toPoint()))
         HideAndClear();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // A balloon that shows stacked messages (title, text, icon) under a control:
 // drawn completely by itself, with a tail at its top-left, a close button, a
-// display time per message and a fade-out. It never takes the focus.
+// display time per message and a fade-out. It never takes the focus, and a click
+// on it outside its close button closes it and goes on to the control under it.
 //
 // Messages are identified by a key (or, with a negative key, by title and text):
 // repeating one while it is shown restarts its time instead of adding a line.
@@ -112,6 +113,7 @@ private:
     QRect closeRect_;
     bool mouseInside_ = false;
     bool closeHot_ = false;
+    QPointer<QWidget> clickTarget_;  // gets the release of a click that went through the balloon
     QTimer countdown_;  // timer 1
     QTimer fade_;       // timer 2
 };

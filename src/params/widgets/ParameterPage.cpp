@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QShowEvent>
 
 #include "app/AppConfig.h"
 #include "app/StringTable.h"
@@ -18,6 +17,7 @@
 #include "controls/widgets/BalloonTip.h"
 #include "controls/widgets/NumericEdit.h"
 #include "controls/widgets/MessageBox.h"
+#include "params/ParamEditSession.h"
 #include "params/ParamReadBack.h"
 #include "params/RadarOperatorConfig.h"
 #include "session/widgets/SensorThread.h"
@@ -65,14 +65,14 @@ QString MarkStyle(const QWidget* widget)
 }  // namespace
 
 ParameterPage::ParameterPage(ToolPageContext& context, QWidget* parent)
-    : QWidget(parent), sensor_(context.sensor), setting_(&context.params)
+    : QWidget(parent), sensor_(context.sensor), setting_(&context.params), notify_(context.notify)
 {
     setObjectName(IdName(TEMPLATE));
     BuildControls();
 
-    // Initialisation: the section exists in memory from now on (the file is not written).
-    XMLNode section = gAppConfigDoc.FindElement("AppConfig").GetOrAddChild("ParamSetting");
-    LoadParamSetting(section, *setting_);
+    // The record starts as the configuration's section left it (the defaults when
+    // there is none); only Save Config. writes the section.
+    LoadParamSetting(gAppConfigDoc.FindElement("AppConfig").FindChild("ParamSetting"), *setting_);
 
     rangeMinEdit_->SetType(DIGITAL_DOUBLE);
     rangeMaxEdit_->SetType(DIGITAL_DOUBLE);
@@ -119,10 +119,8 @@ ParameterPage::~ParameterPage()
     // that must not reach this half-destroyed page.
     for (QObject* control : findChildren<QObject*>())
         control->disconnect(this);
-
-    XMLNode section = gAppConfigDoc.FindElement("AppConfig").GetOrAddChild("ParamSetting");
-    SaveParamSetting(section, *setting_);
-    SaveAppConfig();
+    // The section is not written here: it holds what the user saved with Save
+    // Config., not whatever was read, typed or written last.
 }
 
 void ParameterPage::BuildControls()
@@ -247,18 +245,60 @@ void ParameterPage::UpdateControls()
 
 void ParameterPage::ReadControls()
 {
-    setting_->DetectRangeMin = ParseDigitalText(rangeMinEdit_->text().toStdString());
-    setting_->DetectRangeMax = ParseDigitalText(rangeMaxEdit_->text().toStdString());
-    setting_->ResponseFreq = ResponseFreqOfSpeed(!normalRadio_->isChecked());
-    setting_->StateReportFreq = ParseDigitalText(stateFreqCombo_->currentText().toStdString());
-    setting_->RangeReportFreq = ParseDigitalText(rangeFreqCombo_->currentText().toStdString());
-    setting_->ObjectDisappearReportTime = static_cast<uint32_t>(ParseLeadingInt32(disappearEdit_->text().toStdString()));
+    *setting_ = ControlsRecord();
+}
+
+ParamSetting ParameterPage::ControlsRecord() const
+{
+    ParamSetting shown = *setting_;
+    shown.DetectRangeMin = ParseDigitalText(rangeMinEdit_->text().toStdString());
+    shown.DetectRangeMax = ParseDigitalText(rangeMaxEdit_->text().toStdString());
+    shown.ResponseFreq = ResponseFreqOfSpeed(!normalRadio_->isChecked());
+    shown.StateReportFreq = ParseDigitalText(stateFreqCombo_->currentText().toStdString());
+    shown.RangeReportFreq = ParseDigitalText(rangeFreqCombo_->currentText().toStdString());
+    shown.ObjectDisappearReportTime = static_cast<uint32_t>(ParseLeadingInt32(disappearEdit_->text().toStdString()));
     for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
-        setting_->GateTriggerThreshold[gate] =
+        shown.GateTriggerThreshold[gate] =
             static_cast<uint32_t>(ParseLeadingInt32(triggerEdits_[gate]->text().toStdString()));
-        setting_->GateHoldThreshold[gate] =
-            static_cast<uint32_t>(ParseLeadingInt32(holdEdits_[gate]->text().toStdString()));
+        shown.GateHoldThreshold[gate] = static_cast<uint32_t>(ParseLeadingInt32(holdEdits_[gate]->text().toStdString()));
     }
+    return shown;
+}
+
+void ParameterPage::ShowHeld(const ParamSetting& held)
+{
+    *setting_ = held;
+    UpdateControls();
+    TakeBaseline();
+}
+
+void ParameterPage::ShowHeldKeepingUnwritten(const ParamSetting& held)
+{
+    const ParamSetting typed = ControlsRecord();
+    ParamSetting shown = held;
+    if (IsUnwritten(rangeMinEdit_))
+        shown.DetectRangeMin = typed.DetectRangeMin;
+    if (IsUnwritten(rangeMaxEdit_))
+        shown.DetectRangeMax = typed.DetectRangeMax;
+    if (IsUnwritten(normalRadio_))
+        shown.ResponseFreq = typed.ResponseFreq;
+    if (IsUnwritten(stateFreqCombo_))
+        shown.StateReportFreq = typed.StateReportFreq;
+    if (IsUnwritten(rangeFreqCombo_))
+        shown.RangeReportFreq = typed.RangeReportFreq;
+    if (IsUnwritten(disappearEdit_))
+        shown.ObjectDisappearReportTime = typed.ObjectDisappearReportTime;
+    for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
+        if (IsUnwritten(triggerEdits_[gate]))
+            shown.GateTriggerThreshold[gate] = typed.GateTriggerThreshold[gate];
+        if (IsUnwritten(holdEdits_[gate]))
+            shown.GateHoldThreshold[gate] = typed.GateHoldThreshold[gate];
+    }
+    // The marks are taken against what the sensor holds, then the typed values come back.
+    ShowHeld(held);
+    *setting_ = shown;
+    UpdateControls();
+    RefreshMarks();
 }
 
 void ParameterPage::ShowResult(const SensorResult& result, int successId, int failureId)
@@ -299,10 +339,9 @@ void ParameterPage::OnRead()
             return outcome;
         },
         [this](ParamOutcome outcome) {
-            if (outcome.result) {
-                *setting_ = outcome.record;
-                UpdateControls();
-            }
+            // Read replaces what the page shows with what the sensor holds.
+            if (outcome.result)
+                ShowHeld(outcome.record);
             ShowResult(outcome.result, TEXT_READ_PARAMS_SUCCEEDED, TEXT_READ_PARAMS_FAILED);
         });
 }
@@ -332,7 +371,8 @@ void ParameterPage::OnWrite()
             return outcome;
         },
         [this, written = *setting_](ParamOutcome outcome) {
-            if (ShowWriteOutcome(outcome.result, outcome.readBack, outcome.record, TEXT_WRITE_READ_BACK_FAILED)) {
+            if (ShowWriteOutcome(outcome.result, outcome.readBack, outcome.readBack ? outcome.record : written,
+                                 TEXT_WRITE_READ_BACK_FAILED, TEXT_WRITE_PARAMS_SUCCEEDED)) {
                 for (const StoredDifference& difference : CompareStored(written, outcome.record))
                     ShowStoredBalloon(difference);
             }
@@ -343,38 +383,46 @@ void ParameterPage::OnReset()
 {
     if (!sensor_.CanRun())
         return;
-    InitParamSetting(*setting_);
-    UpdateControls();
+    // Nothing on the page changes unless the sensor was reset.
+    if (!sensor_.Session().IsConnected()) {
+        ShowMessageBox(this, LoadStringText(TEXT_DEVICE_NOT_CONNECTED), LoadStringText(TEXT_ERROR), MessageIcon::Error);
+        return;
+    }
+    // It replaces the sensor's tables, which a threshold generation may have made.
+    const QuestionRecord question{LoadStringText(TEXT_RESET_QUESTION), LoadStringText(TEXT_CONFIRM),
+                                  {LoadStringText(TEXT_RESET_CHOICE), LoadStringText(TEXT_CANCEL)}, 1, 1};
+    if (AskQuestion(this, question) != 0)
+        return;
+    ParamSetting defaults = *setting_;
+    InitParamSetting(defaults);
     // The sensor's hold table is now the factory motion table, not the default the
     // record holds: show what the sensor holds.
     sensor_.Run<ParamOutcome>(
         this,
-        [defaults = *setting_](SensorSession& session) {
+        [defaults](SensorSession& session) {
             ParamOutcome outcome;
             outcome.record = defaults;
             outcome.readBack.failure = SensorFailure::NotConnected;
             outcome.result = session.FactoryReset(defaults, &outcome.record, &outcome.readBack);
             return outcome;
         },
-        [this](ParamOutcome outcome) {
-            ShowWriteOutcome(outcome.result, outcome.readBack, outcome.record, TEXT_RESET_READ_BACK_FAILED);
+        [this, defaults](ParamOutcome outcome) {
+            ShowWriteOutcome(outcome.result, outcome.readBack, outcome.readBack ? outcome.record : defaults,
+                             TEXT_RESET_READ_BACK_FAILED, TEXT_RESET_SUCCEEDED);
         });
 }
 
 bool ParameterPage::ShowWriteOutcome(const SensorResult& result, const SensorResult& readBack,
-                                     const ParamSetting& stored, int readBackNote)
+                                     const ParamSetting& stored, int readBackNote, int successId)
 {
     if (!result) {
-        ShowResult(result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
+        ShowResult(result, successId, TEXT_WRITE_PARAMS_FAILED);
         return false;
     }
-    if (readBack) {
-        *setting_ = stored;
-        UpdateControls();
-    }
-    TakeBaseline();
+    // Without a read-back the sensor is taken to hold what was sent.
+    ShowHeld(stored);
     if (readBack)
-        ShowResult(result, TEXT_WRITE_PARAMS_SUCCEEDED, TEXT_WRITE_PARAMS_FAILED);
+        ShowResult(result, successId, TEXT_WRITE_PARAMS_FAILED);
     else
         ShowReadBackFailure(readBackNote, readBack);
     return readBack.Ok();
@@ -429,43 +477,66 @@ void ParameterPage::OnSensorBusy(bool busy)
 
 void ParameterPage::OnConnected()
 {
-    UpdateControls();
-    // The window has just read every parameter: the controls show what the sensor holds.
+    // The window has just read every parameter into the record. Values typed and
+    // not written stay on the page (marked, now against the sensor's values); the
+    // other controls show what the sensor holds. When the read failed the page
+    // stays as it was (the status bar says why) and the record follows it again.
     if (sensor_.Session().ReadResult())
-        TakeBaseline();
+        ShowHeldKeepingUnwritten(*setting_);
+    else
+        ReadControls();
 }
 
-void ParameterPage::ShowStoredBalloon(const StoredDifference& difference)
+LeaveAnswer ParameterPage::ConfirmLeave(PageLeave why)
 {
-    QWidget* control = nullptr;
-    if (difference.field == "DetectRangeMin")
-        control = rangeMinEdit_;
-    else if (difference.field == "DetectRangeMax")
-        control = rangeMaxEdit_;
-    else if (difference.field == "StateReportFreq")
-        control = stateFreqCombo_;
-    else if (difference.field == "RangeReportFreq")
-        control = rangeFreqCombo_;
-    else if (difference.field == "ResponseFreq")
-        control = fastRadio_->isChecked() ? static_cast<QWidget*>(fastRadio_) : normalRadio_;
-    else if (difference.field == "ObjectDisappearReportTime")
-        control = disappearEdit_;
-    else if (difference.field == "GateTriggerThreshold" && difference.gate >= 0 && difference.gate < PARAM_GATE_COUNT)
-        control = triggerEdits_[difference.gate];
-    else if (difference.field == "GateHoldThreshold" && difference.gate >= 0 && difference.gate < PARAM_GATE_COUNT)
-        control = holdEdits_[difference.gate];
+    // A page switch keeps every value as it is; closing the window would lose them.
+    if (why != PageLeave::CLOSE_WINDOW || !HasUnwrittenChanges())
+        return LeaveAnswer::LEAVE;
+    const QuestionRecord question{LoadStringText(TEXT_UNWRITTEN_ON_CLOSE), LoadStringText(TEXT_CONFIRM),
+                                  {LoadStringText(TEXT_DISCARD_AND_CLOSE), LoadStringText(TEXT_CANCEL)}, 1, 1};
+    return AskQuestion(this, question) == 0 ? LeaveAnswer::LEAVE : LeaveAnswer::STAY;
+}
+
+QWidget* ParameterPage::ControlOf(const std::string& field, int gate) const
+{
+    if (field == "DetectRangeMin")
+        return rangeMinEdit_;
+    if (field == "DetectRangeMax")
+        return rangeMaxEdit_;
+    if (field == "StateReportFreq")
+        return stateFreqCombo_;
+    if (field == "RangeReportFreq")
+        return rangeFreqCombo_;
+    if (field == "ResponseFreq")
+        return fastRadio_->isChecked() ? static_cast<QWidget*>(fastRadio_) : normalRadio_;
+    if (field == "ObjectDisappearReportTime")
+        return disappearEdit_;
+    if (field == "GateTriggerThreshold" && gate >= 0 && gate < PARAM_GATE_COUNT)
+        return triggerEdits_[gate];
+    if (field == "GateHoldThreshold" && gate >= 0 && gate < PARAM_GATE_COUNT)
+        return holdEdits_[gate];
+    return nullptr;
+}
+
+void ParameterPage::ShowBalloonAt(QWidget* control, const std::string& title, const std::string& text, int key)
+{
     if (!control)
         return;
-    const std::string title = LoadStringText(TEXT_STORED_VALUE);
     if (auto* edit = qobject_cast<NumericEdit*>(control)) {
-        edit->ShowBalloonTip(title, difference.text, BALLOON_ICON_INFO, STORED_VALUE_BALLOON_KEY);
+        edit->ShowBalloonTip(title, text, BALLOON_ICON_INFO, key);
         return;
     }
     if (!storedBalloon_)
         storedBalloon_ = BalloonTip::CreateBalloon(control);
     if (storedBalloon_)
-        storedBalloon_->ShowBalloon(title, difference.text, BALLOON_ICON_INFO,
-                                    control->mapToGlobal(QPoint(0, control->height() - 2)), STORED_VALUE_BALLOON_KEY);
+        storedBalloon_->ShowBalloon(title, text, BALLOON_ICON_INFO, control->mapToGlobal(QPoint(0, control->height() - 2)),
+                                    key);
+}
+
+void ParameterPage::ShowStoredBalloon(const StoredDifference& difference)
+{
+    ShowBalloonAt(ControlOf(difference.field, difference.gate), LoadStringText(TEXT_STORED_VALUE), difference.text,
+                  STORED_VALUE_BALLOON_KEY);
 }
 
 // ---------------------------------------------------------------- unwritten-change marks
@@ -535,9 +606,40 @@ bool ParameterPage::HasUnwrittenChanges() const
 
 void ParameterPage::OnSaveConfig()
 {
-    XMLNode section = gAppConfigDoc.FindElement("AppConfig").GetOrAddChild("ParamSetting");
-    SaveParamSetting(section, *setting_);
-    SaveAppConfig();
+    // What is saved is what the page shows, through the rules a typed value goes
+    // through (a value loaded from the file or read from a sensor may lie outside
+    // them); a value they correct is shown corrected with its balloon, as when typed.
+    const ParamSetting shown = ControlsRecord();
+    ParamEditSession edits(shown);
+    edits.CommitAbsence(shown.ObjectDisappearReportTime);
+    for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
+        edits.CommitTriggerThreshold(gate, shown.GateTriggerThreshold[gate]);
+        edits.CommitHoldThreshold(gate, shown.GateHoldThreshold[gate]);
+    }
+    edits.CommitRangeMax(rangeMaxEdit_->text().toStdString(), shown.DetectRangeMax);
+    edits.CommitRangeMin(rangeMinEdit_->text().toStdString(), shown.DetectRangeMin);
+    const ParamSetting saved = edits.Result();
+    if (!edits.Notices().empty()) {
+        *setting_ = saved;
+        UpdateControls();
+        RefreshMarks();
+        for (const ParamNotice& notice : edits.Notices())
+            ShowBalloonAt(ControlOf(notice.field, notice.gate), LoadStringText(TEXT_DATA_INVALID), notice.text,
+                          notice.key);
+    }
+
+    SaveParamSetting(gAppConfigDoc.FindElement("AppConfig").GetOrAddChild("ParamSetting"), saved);
+    const std::string path = GetAppConfigPath();
+    std::string why;
+    if (SaveAppConfig(&why)) {
+        if (notify_)
+            notify_(FormatStringText(TEXT_CONFIG_SAVED, path.c_str()));
+        return;
+    }
+    const std::string text = FormatStringText(TEXT_CONFIG_UNWRITABLE_WHY, path.c_str(), why.c_str());
+    if (notify_)
+        notify_(text);
+    ShowMessageBox(this, DisplayText(text), LoadStringText(TEXT_ERROR), MessageIcon::Error);
 }
 
 void ParameterPage::OnStateReportFreqSelected()
@@ -565,8 +667,12 @@ void ParameterPage::ShowRangeText(const RangeNotice& notice, const std::string& 
     // The rule runs again for its own correction by itself: the edit must not
     // report this change as a new commit.
     NumericEdit* edit = EditOf(notice.field);
-    const QSignalBlocker block(edit);
-    edit->setText(Text(text));
+    {
+        const QSignalBlocker block(edit);
+        edit->setText(Text(text));
+    }
+    // A correction back to what the sensor holds takes the mark away.
+    RefreshMarks();
 }
 
 void ParameterPage::ShowRangeNotice(const RangeNotice& notice)
@@ -584,13 +690,6 @@ void ParameterPage::OnRangeMaxChanged()
 {
     setting_->DetectRangeMax = ParseDigitalText(rangeMaxEdit_->text().toStdString());
     CommitRangeEdit(*setting_, RangeField::DetectRangeMax, *this);
-}
-
-void ParameterPage::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    if (!event->spontaneous())
-        UpdateControls();
 }
 
 void ParameterPage::keyPressEvent(QKeyEvent* event)

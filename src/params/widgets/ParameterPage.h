@@ -1,18 +1,20 @@
 #pragma once
 // The parameter page: shows the main window's parameter record in numeric edits,
 // combo boxes and radio buttons, reads it from and writes it to the sensor,
-// resets the sensor to factory values and keeps the record in the ParamSetting
-// section of the configuration.
+// resets the sensor to factory values and saves what it shows into the
+// ParamSetting section of the configuration (Save Config.; nothing else writes it).
 //
 // The page borrows the sensor thread and the record; it owns neither. Read,
 // Write, Reset and the read after a threshold generation run on the sensor
 // thread; their boxes show when the sensor has answered or timed out. Controls
 // carry their numeric ids as object names ("2010", "2020", ...).
 //
-// Beside the record the page keeps what each control showed after the last
-// successful Read, Write or Reset (or connection), and marks every control whose
-// value differs from that: a coloured frame around it and a coloured label. The
-// window's title gets a "*" while any control is marked.
+// Beside the record the page keeps what each control would show for what the
+// sensor holds (after the last Read, Write, Reset or connection; before the first
+// one, what the page started with), and marks every control whose value differs
+// from that: a coloured frame around it and a coloured label. The window's title
+// gets a "*" while any control is marked. Marked values stay across page switches
+// and connections; closing the window with any asks first.
 
 #include <array>
 #include <functional>
@@ -44,13 +46,14 @@ public:
     // Builds the page (template 2000) and initialises it: loads the ParamSetting
     // section into the record and shows it.
     ParameterPage(ToolPageContext& context, QWidget* parent = nullptr);
-    // Saves the record into the ParamSetting section and the file.
     ~ParameterPage() override;
 
     // Record to controls (no rule runs: the edits do not report these changes).
     void UpdateControls();
     // Controls to record, as Write uses it.
     void ReadControls();
+    // What the controls show, as a record (the record itself unchanged).
+    [[nodiscard]] ParamSetting ControlsRecord() const;
 
     void OnRead();
     void OnWrite();
@@ -72,9 +75,10 @@ public:
     // Shows the record as the window read it.
     void OnConnected() override;
     void OnSensorBusy(bool busy) override;
+    // Closing the window with unwritten values asks whether to discard them.
+    [[nodiscard]] LeaveAnswer ConfirmLeave(PageLeave why) override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
@@ -89,8 +93,16 @@ private:
     // could be read back, the marks go, and the box says how it went. True when the
     // controls show what the sensor stores.
     bool ShowWriteOutcome(const SensorResult& result, const SensorResult& readBack, const ParamSetting& stored,
-                          int readBackNote);
+                          int readBackNote, int successId);
+    // The sensor holds this record: the controls show it, unmarked.
+    void ShowHeld(const ParamSetting& held);
+    // The same, but controls that show a value not written stay as they are (and marked).
+    void ShowHeldKeepingUnwritten(const ParamSetting& held);
     [[nodiscard]] NumericEdit* EditOf(RangeField field) const;
+    // The control of a record field ("GateHoldThreshold" with its gate); null for none.
+    [[nodiscard]] QWidget* ControlOf(const std::string& field, int gate) const;
+    // Opens a balloon under a control: the edit's own, or the page's for the others.
+    void ShowBalloonAt(QWidget* control, const std::string& title, const std::string& text, int key);
     // Opens a stored-value balloon under the control of a field.
     void ShowStoredBalloon(const StoredDifference& difference);
 
@@ -111,6 +123,7 @@ private:
 
     SensorThread& sensor_;
     ParamSetting* setting_;
+    std::function<void(const std::string&)> notify_;  // the window's status bar; may be empty
 
     NumericEdit* rangeMinEdit_ = nullptr;    // 2010
     NumericEdit* rangeMaxEdit_ = nullptr;    // 2011
