@@ -204,20 +204,21 @@ bool CBootloader::UpdateFWInfo() {
         sink_.OnRunningMode(result);
         sink_.SetLabel(BootLabel::RunningMode, FormatStringText(TEXT_CURRENT_FIRMWARE, RunningModeText(result).c_str()));
         uint32_t deviceId = 0;
-        if (const uint16_t status = SendWithAck(BOOT_CMD_READ_DEVICE_ID, nullptr, 0, deviceId, commandTimeoutMs);
-            status != 0) {
+        if (const uint16_t idStatus = SendWithAck(BOOT_CMD_READ_DEVICE_ID, nullptr, 0, deviceId, commandTimeoutMs);
+            idStatus != 0) {
             Log(TEXT_BOOT_DEVICE_ID_FAILED,
-                WithCause(LoadStringText(TEXT_BOOT_DEVICE_ID_FAILED), FailureCause(status, commandTimeoutMs)));
+                WithCause(LoadStringText(TEXT_BOOT_DEVICE_ID_FAILED), FailureCause(idStatus, commandTimeoutMs)));
             sink_.SetLabel(BootLabel::DeviceId, LoadStringText(TEXT_DEVICE_ID_UNKNOWN));
         } else {
             sink_.OnDeviceId(deviceId);
             const std::string text = FormatStringText(TEXT_DEVICE_ID, deviceId);
             Log(TEXT_DEVICE_ID, text);
             sink_.SetLabel(BootLabel::DeviceId, text);
-            if (const uint16_t status = SendWithAck(BOOT_CMD_READ_PARTITIONS, nullptr, 0, result, commandTimeoutMs);
-                status != 0) {
-                Log(TEXT_BOOT_PARTITIONS_FAILED,
-                    WithCause(LoadStringText(TEXT_BOOT_PARTITIONS_FAILED), FailureCause(status, commandTimeoutMs)));
+            if (const uint16_t partitionStatus =
+                    SendWithAck(BOOT_CMD_READ_PARTITIONS, nullptr, 0, result, commandTimeoutMs);
+                partitionStatus != 0) {
+                Log(TEXT_BOOT_PARTITIONS_FAILED, WithCause(LoadStringText(TEXT_BOOT_PARTITIONS_FAILED),
+                                                           FailureCause(partitionStatus, commandTimeoutMs)));
             } else {
                 partitionMask = result;
                 sink_.OnPartitionMask(result);

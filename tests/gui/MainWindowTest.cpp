@@ -624,8 +624,9 @@ TEST_F(MainWindowTest, AConfigurationThatCannotBeUsedIsSaidAtStartAndLeftAsItIs)
             }
             break;
         }
-        if (c.kind != Kind::ReadOnly && c.kind != Kind::Full && c.kind != Kind::DataFolderIsAFile)
+        if (c.kind != Kind::ReadOnly && c.kind != Kind::Full && c.kind != Kind::DataFolderIsAFile) {
             ASSERT_TRUE(WriteWholeFile(folder + "/LicenseShown", "shown\n"));
+        }
         SetProgramPathOverride(folder);
         const std::string path = GetAppConfigPath();
         const std::string watched = c.kind == Kind::DataFolderIsAFile ? folder : path;

@@ -715,8 +715,9 @@ TEST_F(ParamPageTest, SaveConfigSavesWhatIsShownAndSaysWhere)
             EXPECT_EQ(file, c.config) << "left as it is";
         }
         CloseWindow();
-        if (!c.failure.empty())
+        if (!c.failure.empty()) {
             EXPECT_EQ(ConfigFileText(), c.config) << "also after the window closed";
+        }
     }
 }
 
