@@ -26,7 +26,6 @@
 #include "app/XMLParser.h"
 #include "common/FileUtils.h"
 #include "device/SerialPortRegistry.h"
-#include "common/FileUtils.h"
 #include "firmware/Bootloader.h"
 #include "firmware/SensorVersion.h"
 #include "session/SensorSession.h"
@@ -135,11 +134,7 @@ extern "C" void OnFlashInterrupt(int) {
 
 void InstallFlashInterruptHandler() {
     gFlashInterrupts = 0;
-    struct sigaction action = {};
-    action.sa_handler = OnFlashInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    HandleInterruptsWith(OnFlashInterrupt);
 }
 
 [[nodiscard]] int FlashInterrupts() { return gFlashInterrupts; }

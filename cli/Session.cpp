@@ -56,8 +56,12 @@ void PrintSensorFailure(const SensorResult& result, int failureId) {
 
 void InstallInterruptHandler() {
     gInterrupted = 0;
+    HandleInterruptsWith(OnInterrupt);
+}
+
+void HandleInterruptsWith(void (*handler)(int)) {
     struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);

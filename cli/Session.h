@@ -48,4 +48,6 @@ void PrintSensorFailure(const SensorResult& result, int failureId);
 // Ctrl+C: the first press sets the flag (and the commands stop cleanly); a second
 // press ends the program at once.
 void InstallInterruptHandler();
+// Ctrl+C and SIGTERM go to this handler instead (a command that counts presses).
+void HandleInterruptsWith(void (*handler)(int));
 [[nodiscard]] bool InterruptRequested();

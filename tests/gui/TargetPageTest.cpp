@@ -80,6 +80,18 @@ protected:
         WaitForSensor();
     }
 
+    // Stops the live run the page started, ticks Save Data with this folder and
+    // starts a run again.
+    void RestartRecordingInto(const std::string& folder)
+    {
+        Button("3003")->click();
+        WaitForSensor();
+        Find<QCheckBox>("3030")->click();
+        Find<QLineEdit>("3031")->setText(QString::fromStdString(folder));
+        Button("3003")->click();
+        WaitForSensor();
+    }
+
     bool WaitForReports(uint64_t count)
     {
         return QTest::qWaitFor([&] { return Page()->Worker().ReportCount() >= count; }, RUN_HANG_GUARD_MS);
@@ -591,12 +603,7 @@ TEST_F(TargetPageTest, AFolderRemovedDuringTheRunLosesTheRecordingAndSaysSo)
     Connect();
     const std::string folder = dataDir->File("going");
     ShowPage();
-    Button("3003")->click();
-    WaitForSensor();
-    Find<QCheckBox>("3030")->click();
-    Find<QLineEdit>("3031")->setText(QString::fromStdString(folder));
-    Button("3003")->click();
-    WaitForSensor();
+    RestartRecordingInto(folder);
     ASSERT_TRUE(WaitForReports(5));
     const std::string record = Page()->Worker().RecordFilePath();
     ASSERT_TRUE(std::filesystem::exists(record));
@@ -627,12 +634,7 @@ TEST_F(TargetPageTest, PathsOf300CharactersRecordReplayAndAreKept)
     OpenWindow();
     Connect();
     ShowPage();
-    Button("3003")->click();
-    WaitForSensor();
-    Find<QCheckBox>("3030")->click();
-    Find<QLineEdit>("3031")->setText(QString::fromStdString(folder));
-    Button("3003")->click();
-    WaitForSensor();
+    RestartRecordingInto(folder);
     ASSERT_TRUE(WaitForReports(20));
     Button("3003")->click();
     WaitForSensor();
