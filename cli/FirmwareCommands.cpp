@@ -202,7 +202,7 @@ void Configure(CBootloader& boot, const PortOptions& port) {
     }
 }
 
-int RunInfo(const PortOptions& port, bool json) {
+int RunFirmwareInfo(const PortOptions& port, bool json) {
     TerminalBootSink sink(json);
     SensorSession sensor;
     SensorSession::LineClaim claim = sensor.ClaimLine();
@@ -492,7 +492,7 @@ void AddFirmwareCommands(CLI::App& app, CommandList& commands) {
         auto json = std::make_shared<bool>(false);
         AddPortOptions(info, *port);
         info->add_flag("--json", *json, "Print JSON (the log lines go to standard error)");
-        commands.push_back({info, [port, json] { return RunInfo(*port, *json); }});
+        commands.push_back({info, [port, json] { return RunFirmwareInfo(*port, *json); }});
     }
     {
         CLI::App* flash = fw->add_subcommand("flash", "Download a firmware image into a partition");

@@ -30,7 +30,8 @@
 
 namespace {
 
-constexpr int RUN_HANG_GUARD_MS = 15000;
+// Hang guard for a live run: far above what it takes.
+constexpr int LIVE_GUARD_MS = 15000;
 
 const std::string SAMPLE_RECORD = std::string(PALO_SOURCE_DIR) + "/tests/data/RadarData_sample.dat";
 
@@ -94,7 +95,7 @@ protected:
 
     bool WaitForReports(uint64_t count)
     {
-        return QTest::qWaitFor([&] { return Page()->Worker().ReportCount() >= count; }, RUN_HANG_GUARD_MS);
+        return QTest::qWaitFor([&] { return Page()->Worker().ReportCount() >= count; }, LIVE_GUARD_MS);
     }
 
     // Replays a file as fast as it goes and returns every status text shown, in order.
@@ -109,7 +110,7 @@ protected:
         EXPECT_TRUE(Page()->Worker().IsRunning() || runs.count() > 0);
         // The run ends by itself at the end of the file (runStateChanged false).
         EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return !runs.isEmpty() && !runs.last().at(0).toBool(); }, RUN_HANG_GUARD_MS));
+            [&] { return !runs.isEmpty() && !runs.last().at(0).toBool(); }, LIVE_GUARD_MS));
         std::vector<QString> texts;
         for (const QList<QVariant>& signal : statuses)
             texts.push_back(signal.at(0).toString());
@@ -150,13 +151,13 @@ TEST_F(TargetPageTest, ALiveRunShowsReportsUntilStopped)
     EXPECT_TRUE(sensor->ReportOutputOn());
 
     // The scene walks someone in: the status leaves "None", the energies leave 0 dB.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->StatusText().contains("Presence"); }, RUN_HANG_GUARD_MS))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->StatusText().contains("Presence"); }, LIVE_GUARD_MS))
         << Page()->StatusText().toStdString();
     const std::vector<double> energies = Find<WaveChart>("3011")->WaveBuffer(0).GetValues();
     ASSERT_FALSE(energies.empty());
     EXPECT_GT(*std::max_element(energies.begin(), energies.end()), 0.0);
     ASSERT_TRUE(WaitForReports(200));  // past a whole cycle of the scene
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->RunStatusText().isEmpty(); }, RUN_HANG_GUARD_MS));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->RunStatusText().isEmpty(); }, LIVE_GUARD_MS));
     EXPECT_TRUE(window->RunStatusText().startsWith("Live · ")) << window->RunStatusText().toStdString();
 
     QTest::mouseClick(Button("3003"), Qt::LeftButton);
@@ -268,7 +269,7 @@ TEST_F(TargetPageTest, ReplayControlsPauseStepAndMoveTheReplay)
     Page()->SeekReplayFraction(0.5);
     QTest::mouseClick(Button("replayStep"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return Page()->Worker().ReplayPosition() > Page()->Worker().ReplayFileSize() / 2; },
-                                RUN_HANG_GUARD_MS));
+                                LIVE_GUARD_MS));
     // The seek lands on the next whole 80-byte frame; the report in progress may
     // still come before the step's own.
     EXPECT_LT(Page()->Worker().ReplayPosition(), Page()->Worker().ReplayFileSize() / 2 + 3 * 80);
@@ -310,7 +311,7 @@ TEST_F(TargetPageTest, ARecordingDescribesItselfAndReplaysWithTheLiveCurrent)
                 currents.insert(CurrentOf(s.at(0).toString()));
             return currents.size() >= 2;  // with and without a target
         },
-        RUN_HANG_GUARD_MS));
+        LIVE_GUARD_MS));
     QTest::mouseClick(Button("3003"), Qt::LeftButton);
     std::set<std::string> liveCurrents;
     for (const QList<QVariant>& s : liveStatuses)
@@ -373,7 +374,7 @@ TEST_F(TargetPageTest, AFailedRecordWriteEndsRecordingWithANoticeAndTheRunGoesOn
     small.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool noticed =
-        QTest::qWaitFor([&] { return window->NoticeText().startsWith("Recording stopped: cannot write "); }, RUN_HANG_GUARD_MS);
+        QTest::qWaitFor([&] { return window->NoticeText().startsWith("Recording stopped: cannot write "); }, LIVE_GUARD_MS);
     const uint64_t reportsAtFailure = Page()->Worker().ReportCount();
     const bool wentOn = WaitForReports(reportsAtFailure + 20);
     setrlimit(RLIMIT_FSIZE, &previous);
@@ -407,7 +408,7 @@ TEST_F(TargetPageTest, TheStatusBarSaysWhatTheConnectionIs)
               sensor->PortPath() + " · 115200 baud · v1.0.2 · P520G-SIM-0001");
     EXPECT_EQ(window->NoticeText().toStdString(), "Connected to " + sensor->PortPath() + ".");
     sensor->HangUp();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->ConnectionStatusText() == "Not connected"; }, RUN_HANG_GUARD_MS));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->ConnectionStatusText() == "Not connected"; }, LIVE_GUARD_MS));
     EXPECT_TRUE(window->NoticeText().startsWith(QString::fromStdString("The connection to " + sensor->PortPath())));
 }
 

@@ -31,7 +31,7 @@
 namespace {
 
 // Hang guard for anything the sensor or the worker does: far above what it takes.
-constexpr int RUN_HANG_GUARD_MS = 30000;
+constexpr int GENERATION_HANG_GUARD_MS = 30000;
 
 class ThresholdGeneratorTest : public MainWindowFixture {
 protected:
@@ -71,7 +71,7 @@ protected:
     }
 
     // Runs the event loop until the condition holds; false after the hang guard.
-    static bool PumpUntil(const std::function<bool()>& done, int timeoutMs = RUN_HANG_GUARD_MS)
+    static bool PumpUntil(const std::function<bool()>& done, int timeoutMs = GENERATION_HANG_GUARD_MS)
     {
         QElapsedTimer timer;
         timer.start();

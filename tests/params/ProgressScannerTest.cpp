@@ -113,15 +113,15 @@ TEST(ProgressScanner, GenerationPayloadIsThreeLittleEndianWords) {
 
 // ---- operations on a closed port ------------------------------------------------
 
-std::vector<std::string>* gLines = nullptr;
-void CollectLine(void*, uint64_t, const char* text, size_t length) {
-    if (gLines) gLines->emplace_back(text, length);
+std::vector<std::string>* gClosedPortLines = nullptr;
+void CollectClosedPortLine(void*, uint64_t, const char* text, size_t length) {
+    if (gClosedPortLines) gClosedPortLines->emplace_back(text, length);
 }
 
 TEST(RadarOperatorConfig, ClosedPortReturnsOneSendsAndLogsNothing) {
     std::vector<std::string> lines;
-    gLines = &lines;
-    DbgOutputAddCallback(CollectLine, nullptr);
+    gClosedPortLines = &lines;
+    DbgOutputAddCallback(CollectClosedPortLine, nullptr);
     SensorLine device;  // never opened
     ParamSetting s;
     s.DetectRangeMin = 1.4;
@@ -132,8 +132,8 @@ TEST(RadarOperatorConfig, ClosedPortReturnsOneSendsAndLogsNothing) {
     EXPECT_EQ(RadarOperatorConfig_ReadHoldThreshold(device, s), OPERATOR_NOT_CONNECTED);
     EXPECT_EQ(RadarOperatorConfig_WriteMotionThreshold(device), OPERATOR_NOT_CONNECTED);
     EXPECT_DOUBLE_EQ(s.DetectRangeMin, before.DetectRangeMin);
-    DbgOutputDelCallback(CollectLine);
-    gLines = nullptr;
+    DbgOutputDelCallback(CollectClosedPortLine);
+    gClosedPortLines = nullptr;
     EXPECT_TRUE(lines.empty());
 }
 

@@ -31,7 +31,7 @@ Bytes Frame(const Bytes& payload) {
     return f;
 }
 
-Bytes Progress(uint16_t percent, uint8_t type = 3) {
+Bytes ProgressFrame(uint16_t percent, uint8_t type = 3) {
     return Frame({type, static_cast<uint8_t>(percent), static_cast<uint8_t>(percent >> 8)});
 }
 
@@ -82,11 +82,11 @@ std::pair<Bytes, std::vector<int>> WellFormedStream(Rng& rng, int frames) {
             break;
         }
         case 1:
-            f = Progress(static_cast<uint16_t>(rng()), static_cast<uint8_t>(Pick(rng, 0, 2)));
+            f = ProgressFrame(static_cast<uint16_t>(rng()), static_cast<uint8_t>(Pick(rng, 0, 2)));
             break;
         default: {
             const uint16_t value = static_cast<uint16_t>(Pick(rng, 0, 300));
-            f = Progress(value);
+            f = ProgressFrame(value);
             expected.push_back(value);
         }
         }
@@ -101,10 +101,10 @@ Bytes HostileStream(Rng& rng, size_t size) {
         Bytes piece;
         switch (Pick(rng, 0, 6)) {
         case 0:
-            piece = Progress(static_cast<uint16_t>(rng()), static_cast<uint8_t>(Pick(rng, 2, 4)));
+            piece = ProgressFrame(static_cast<uint16_t>(rng()), static_cast<uint8_t>(Pick(rng, 2, 4)));
             break;
         case 1:  // a progress frame with one byte changed or cut short
-            piece = Progress(static_cast<uint16_t>(rng()));
+            piece = ProgressFrame(static_cast<uint16_t>(rng()));
             if (Pick(rng, 0, 1)) piece[Pick(rng, 0, piece.size() - 1)] ^= static_cast<uint8_t>(Pick(rng, 1, 255));
             else piece.resize(Pick(rng, 1, piece.size() - 1));
             break;
