@@ -1,3 +1,17 @@
+# palo_unity_build(<target>): with PALO_UNITY_BUILD, the target's files are compiled
+# up to eight at a time as one translation unit, so that the headers they share (Qt,
+# Google Test, JSON, CLI11) are parsed, and their inline code compiled, once per batch
+# instead of once per file. Helpers in a file's anonymous namespace then need a name
+# no other file of the target uses for something else; a file that must keep such a
+# name is left out with the source property SKIP_UNITY_BUILD_INCLUSION.
+# -DPALO_UNITY_BUILD=OFF compiles file by file (to check that each file includes
+# what it uses).
+function(palo_unity_build target)
+  if(PALO_UNITY_BUILD)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+  endif()
+endfunction()
+
 # One static library per subsystem folder keeps the layering visible and lets a
 # broken file in one subsystem leave the others buildable.
 #
@@ -21,6 +35,7 @@ function(palo_subsystem name)
     target_include_directories(palo_${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
     target_link_libraries(palo_${name} PUBLIC ${ARG_DEPS})
     set_target_properties(palo_${name} PROPERTIES AUTOMOC OFF)
+    palo_unity_build(palo_${name})
   endif()
 
   if(PALO_BUILD_GUI)
@@ -31,6 +46,7 @@ function(palo_subsystem name)
       add_library(palo_${name}_widgets STATIC ${widget_src})
       target_link_libraries(palo_${name}_widgets PUBLIC palo_${name} ${ARG_WIDGET_DEPS} Qt6::Widgets)
       set_target_properties(palo_${name}_widgets PROPERTIES AUTOMOC ON)
+      palo_unity_build(palo_${name}_widgets)
     else()
       # Always defined, so that other subsystems may name it before it has files.
       add_library(palo_${name}_widgets INTERFACE)
