@@ -107,6 +107,10 @@ TEST_F(CliRecordingTest, AFullDiskStopsTheRecordingAtOnceAndTheRunFails) {
     ASSERT_TRUE(RecursiveCreateDirectory(folder));
     if (geteuid() != 0 || mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=8k") != 0)
         GTEST_SKIP() << "needs root to mount a small file system";
+    // A report every 6 ms: the 300 take about 2 s instead of 15.
+    VirtualSensorOptions options = FastOptions();
+    options.streamTimeScale = 40.0;
+    ASSERT_TRUE(StartSim(options));
     const CliResult run = RunOnSim({"monitor", "--json", "--count", "300", "--record", folder}, 60000);
     umount2(folder.c_str(), MNT_DETACH);
     EXPECT_EQ(run.exitCode, 1);
