@@ -8,7 +8,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-wqy-microhei xvfb xauth
   help2man appstream desktop-file-utils dpkg-dev strace ccache
-  clang libclang-rt-14-dev llvm
+  clang libclang-rt-14-dev llvm lld
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
