@@ -460,7 +460,7 @@ TEST_F(TargetPageTest, ReportsQueuedBeforeTheRunEndsAreNotShownAfterIt)
                 Button("3003")->click();
                 WaitForSensor();
             }
-            if (!QTest::qWaitFor([&] { return Page()->StatusText().contains("Presence"); }, RUN_HANG_GUARD_MS))
+            if (!QTest::qWaitFor([&] { return Page()->StatusText().contains("Presence"); }, LIVE_GUARD_MS))
                 continue;
             const uint64_t before = Page()->Worker().ReportCount();
             QThread::msleep(300);
@@ -610,7 +610,7 @@ TEST_F(TargetPageTest, AFolderRemovedDuringTheRunLosesTheRecordingAndSaysSo)
     ASSERT_TRUE(std::filesystem::exists(record));
     std::filesystem::remove_all(folder);
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.empty(); }, RUN_HANG_GUARD_MS)) << "the removal is noticed during the run";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.empty(); }, LIVE_GUARD_MS)) << "the removal is noticed during the run";
     EXPECT_EQ(LastBox().text.rfind("Recording stopped: cannot write " + record +
                                        ": the file was removed during the run, and what was recorded is lost",
                                    0),
@@ -721,7 +721,7 @@ TEST_F(TargetPageTest, TheSpeedChoicesPaceByTheirOwnPeriod)
         Page()->SetReplaySpeedIndex(c.choice);
         QSignalSpy runs(Page(), &TargetPage::runStateChanged);
         Page()->ReplayFile(DescribedSample(dataDir->Path(), c.rate));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !runs.isEmpty() && !runs.last().at(0).toBool(); }, RUN_HANG_GUARD_MS));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !runs.isEmpty() && !runs.last().at(0).toBool(); }, LIVE_GUARD_MS));
         EXPECT_EQ(Page()->Worker().ReportCount(), 3u);
         window.reset();
         gAppConfigDoc.Clear();
@@ -747,7 +747,7 @@ TEST_F(TargetPageTest, AClickOnTheSliderMovesTheReplayThere)
                 const double at = static_cast<double>(Page()->Worker().ReplayPosition()) / static_cast<double>(size);
                 return std::abs(at - fraction) < 0.1;
             },
-            RUN_HANG_GUARD_MS))
+            LIVE_GUARD_MS))
             << Page()->Worker().ReplayPosition() << " of " << size;
     }
     Button("3004")->click();
