@@ -94,6 +94,22 @@ TEST_F(MainWindowTest, ConnectShowsVersionSerialNumberAndTheSensorsParameters)
     EXPECT_FALSE(window->Session().IsConnected());
 }
 
+// "Waiting for the sensor…" lasts as long as the wait: a read that reports in a
+// box, not on the status bar, gives back the notice from before it.
+TEST_F(MainWindowTest, TheWaitingNoticeEndsWithTheWait)
+{
+    ASSERT_TRUE(sensor.Start(sensorOptions));
+    OpenWindow();
+    Connect();
+    const QString before = window->NoticeText();
+    ASSERT_FALSE(before.isEmpty());
+    QTest::mouseClick(Button("2002"), Qt::LeftButton);  // Read Config.
+    EXPECT_EQ(window->NoticeText(), "Waiting for the sensor…");
+    WaitForSensor();
+    EXPECT_EQ(LastBox().text, "The parameters were read from the sensor.");
+    EXPECT_EQ(window->NoticeText(), before);
+}
+
 // A trigger table that comes back implausible twice is not shown as the sensor's:
 // the page keeps what it had and the status bar says which value was wrong.
 TEST_F(MainWindowTest, AnImplausibleReplyAtConnectIsNamedAndNotShown)

@@ -396,8 +396,18 @@ void MainWindow::ShowSensorBusy(bool busy)
             widget->unsetCursor();
         slot.page->OnSensorBusy(busy);
     }
-    if (busy)
-        ShowNotice(LoadStringText(TEXT_WAITING_FOR_SENSOR));
+    // An exchange that ends without a notice of its own (a read that answers in a
+    // box) gives back the notice from before it: "Waiting" must not outlast the wait.
+    const std::string waitingText = LoadStringText(TEXT_WAITING_FOR_SENSOR);
+    const QString waiting = Text(DisplayText(waitingText));
+    if (busy) {
+        if (notice_->text() != waiting)
+            noticeBeforeWait_ = notice_->text();
+        ShowNotice(waitingText);
+    } else if (notice_->text() == waiting) {
+        notice_->setText(noticeBeforeWait_);
+        notice_->setToolTip(noticeBeforeWait_);
+    }
 }
 
 void MainWindow::CloseConnection()

@@ -159,6 +159,7 @@ private:
     QWidget* pageArea_ = nullptr;  // 1200
     QStatusBar* statusBar_ = nullptr;
     QLabel* notice_ = nullptr;  // the last notice, on the status bar's left
+    QString noticeBeforeWait_;  // shown again when a wait for the sensor ends without a word
     QLabel* connectionStatus_ = nullptr;
     QLabel* runStatus_ = nullptr;
     QTimer runStatusTimer_;
