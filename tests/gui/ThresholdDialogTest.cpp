@@ -394,9 +394,13 @@ TEST_F(ThresholdGeneratorTest, ClosingWhileTheSensorScansAsksFirst)
             answer = nullptr;
         });
         EXPECT_EQ(questions.size(), 2u);
-        // Nothing has changed on the sensor yet: the page does not read the tables and says nothing.
+        // Nothing has changed on the sensor yet: the page does not read the tables,
+        // and the status bar says that they will change and how to see them then.
         EXPECT_EQ(PageTable(2020), pageTrigger);
         EXPECT_TRUE(boxes.empty()) << LastBox().text;
+        const std::string notice = window->NoticeText().toStdString();
+        EXPECT_EQ(notice.rfind("The sensor goes on scanning until about ", 0), 0u) << notice;
+        EXPECT_NE(notice.find("Read Config. after that shows the new ones."), std::string::npos) << notice;
     }
     // The line is free for the window's own reads again.
     Button("2002")->click();

@@ -434,7 +434,12 @@ void ParameterPage::OnGenThreshold()
         return;
     ThresholdDialog dialog(sensor_, this);
     dialog.SetInputs(DEFAULT_TRIGGER_COEFFICIENT, DEFAULT_HOLD_COEFFICIENT, DEFAULT_SCAN_TIME);
-    if (dialog.exec() != QDialog::Accepted)
+    const int closedWith = dialog.exec();
+    // Left to its scan, the sensor replaces both tables later: what the page shows
+    // is about to become old, and nothing here will notice it.
+    if (!dialog.LeftScanEnd().empty() && notify_)
+        notify_(FormatStringText(TEXT_GENERATION_LEFT_SCANNING, dialog.LeftScanEnd().c_str()));
+    if (closedWith != QDialog::Accepted)
         return;
     // The sensor holds new tables: read both. Only the threshold edits are refreshed,
     // so that values typed into the other controls and not written yet stay.

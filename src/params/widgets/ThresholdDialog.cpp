@@ -478,6 +478,7 @@ void ThresholdDialog::CloseDialog()
                                       0};
         if (AskQuestion(this, question) != 1)
             return;
+        leftScanEnd_ = ScanEndText();
     }
     // Whatever the worker still sends is of no interest once the dialog has gone.
     running_ = 0;

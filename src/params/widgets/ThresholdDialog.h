@@ -81,6 +81,9 @@ public:
     [[nodiscard]] bool Running() const { return running_ != 0; }
     // The user stopped the run, and the sensor is still scanning (the worker follows it).
     [[nodiscard]] bool StoppedScanGoingOn() const { return stoppedScan_; }
+    // When the dialog was closed while the sensor still scanned: about when the scan
+    // ends and the sensor replaces both tables ("14:05:09"); empty otherwise.
+    [[nodiscard]] const std::string& LeftScanEnd() const { return leftScanEnd_; }
     [[nodiscard]] const std::optional<GateTables>& TablesBefore() const { return before_; }
     [[nodiscard]] const std::optional<GateTables>& TablesAfter() const { return after_; }
 
@@ -121,6 +124,7 @@ private:
     int32_t success_ = 0;
     int32_t running_ = 0;
     bool stoppedScan_ = false;   // see StoppedScanGoingOn
+    std::string leftScanEnd_;  // see LeftScanEnd
     // Finished signals still to come from worker runs given up for a newer run.
     int finishesToSkip_ = 0;
     // The Undo point stays what it was before a stopped run: the next run does not take
