@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 line.push_back(static_cast<char>(data[i]));
                 continue;
             }
-            if (line.empty() || static_cast<uint8_t>(line[0]) != 0xFF) section.SetAttributeText(names[index], line);
+            if (line.empty() || static_cast<uint8_t>(line[0]) != 0xFF) section.SetAttributeText(names[index].c_str(), line);
             line.clear();
             ++index;
         }

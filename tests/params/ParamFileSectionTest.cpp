@@ -183,7 +183,7 @@ TEST(ParamFileSection, ValuesOutsideTheRulesAreCorrectedWithTheNoticesOfTypedVal
 // What the tool saves loads back as it was, without a notice: the defaults, a
 // record read from a sensor (distances gate x 0.7) and the edges of every rule.
 TEST(ParamFileSection, ASavedRecordLoadsUnchanged) {
-    std::vector<ParamSetting> records(4, Defaults());
+    std::vector<ParamSetting> records(5, Defaults());
     records[1].DetectRangeMin = 3 * 0.7;  // 2.0999999999999996, saved as "2.10"
     records[1].DetectRangeMax = 7 * 0.7;
     records[1].ResponseFreq = 1.0;
@@ -197,6 +197,9 @@ TEST(ParamFileSection, ASavedRecordLoadsUnchanged) {
     records[3].ObjectDisappearReportTime = 10;
     records[3].StateReportFreq = 8.0;
     records[3].RangeReportFreq = 8.0;
+    // A span of exactly half a gate, as the span rule sets it.
+    records[4].DetectRangeMin = 3.99;
+    records[4].DetectRangeMax = 4.34;
     for (const ParamSetting& record : records) {
         XMLParser doc;
         const std::string xml = "<AppConfig><ParamSetting/></AppConfig>";
