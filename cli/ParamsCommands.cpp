@@ -18,6 +18,7 @@
 #include "common/FileUtils.h"
 #include "common/ValueParse.h"
 #include "params/ParamEditSession.h"
+#include "params/ParamFileSection.h"
 #include "params/ParamReadBack.h"
 #include "params/ParamRules.h"
 #include "params/ParamSetting.h"
@@ -197,8 +198,10 @@ std::string StoredDifferenceName(const StoredDifference& d) {
 
 // ---------------------------------------------------------------- configuration files
 
-// The ParamSetting section of the file over the defaults. False after printing why not.
-bool LoadRecordFromConfig(const std::string& path, ParamSetting& record) {
+// The ParamSetting section of the file over the defaults, under the rules of typed
+// values, with the corrections made. False after printing why not: a value that does
+// not read refuses the whole file.
+bool LoadRecordFromConfig(const std::string& path, ParamSetting& record, std::vector<ParamNotice>& notices) {
     XMLParser doc;
     if (!LoadConfigFile(path, doc)) return false;
     const XMLNode section = doc.FindElement("AppConfig").FindChild("ParamSetting");
@@ -206,9 +209,24 @@ bool LoadRecordFromConfig(const std::string& path, ParamSetting& record) {
         PrintError(Text(TEXT_CONFIG_NO_SECTION, path.c_str()));
         return false;
     }
-    InitParamSetting(record);
-    LoadParamSetting(section, record);
+    ParamSetting defaults;
+    InitParamSetting(defaults);
+    const ParamFileSection read = ReadParamFileSection(section, defaults);
+    if (read.Refused()) {
+        PrintError(Text(TEXT_PARAM_FILE_REFUSED, VisibleText(path).c_str(),
+                        CleanText(ParamFileProblemText(read, VisibleText)).c_str()));
+        return false;
+    }
+    record = read.record;
+    notices = read.notices;
     return true;
+}
+
+// The file's corrections first, then those of the options that came after it.
+std::vector<ParamNotice> AllNotices(const std::vector<ParamNotice>& fromFile, const std::vector<ParamNotice>& edits) {
+    std::vector<ParamNotice> all = fromFile;
+    all.insert(all.end(), edits.begin(), edits.end());
+    return all;
 }
 
 // A failed write never leaves the user's file truncated, and the file keeps its mode.
@@ -274,13 +292,18 @@ bool VerifyRecord(const ParamSetting& written, const ParamSetting& read) {
 struct WritePlan {
     std::vector<EditStep> steps;
     ParamSetting fromConfig;
+    std::vector<ParamNotice> configNotices;
 };
 
 // EXIT_OK, or the code after printing why the command line or the file is wrong.
 int PlanWrite(const CLI::App* command, const EditOptions& options, WritePlan& plan) {
     if (!CollectEditSteps(command, options, plan.steps)) return EXIT_USAGE;
     InitParamSetting(plan.fromConfig);
-    if (!options.configPath.empty() && !LoadRecordFromConfig(options.configPath, plan.fromConfig)) return EXIT_FAILED;
+    if (!options.configPath.empty() &&
+        !LoadRecordFromConfig(options.configPath, plan.fromConfig, plan.configNotices)) {
+        PrintError(Text(TEXT_PARAM_FILE_NOTHING_WRITTEN));
+        return EXIT_FAILED;
+    }
     return EXIT_OK;
 }
 
@@ -300,7 +323,8 @@ int WriteToSensor(const PortOptions& port, const WritePlan& plan, const EditOpti
     ParamEditSession edits(start);
     ApplyEditSteps(edits, steps);
     const ParamSetting record = edits.Result();
-    for (const ParamNotice& notice : edits.Notices()) PrintError(ParamNoticeLine(notice));
+    const std::vector<ParamNotice> notices = AllNotices(plan.configNotices, edits.Notices());
+    for (const ParamNotice& notice : notices) PrintError(ParamNoticeLine(notice));
 
     if (const SensorResult written = sensor.WriteParameters(record); !written) {
         PrintSensorFailure(written, TEXT_WRITE_PARAMS_FAILED);
@@ -325,7 +349,7 @@ int WriteToSensor(const PortOptions& port, const WritePlan& plan, const EditOpti
         PrintError(Text(TEXT_VERIFIED));
     }
     if (options.json) {
-        PrintLine(CheckResultJson(record, edits.Notices(), options.verify ? &stored : nullptr));
+        PrintLine(CheckResultJson(record, notices, options.verify ? &stored : nullptr));
     } else {
         PrintLine(Text(TEXT_WRITE_PARAMS_SUCCEEDED));
     }
@@ -358,17 +382,19 @@ int RunCheck(const CLI::App* command, const EditOptions& options) {
     if (!CollectEditSteps(command, options, steps)) return EXIT_USAGE;
     ParamSetting start;
     InitParamSetting(start);
-    if (!options.configPath.empty() && !LoadRecordFromConfig(options.configPath, start)) return EXIT_FAILED;
+    std::vector<ParamNotice> fromFile;
+    if (!options.configPath.empty() && !LoadRecordFromConfig(options.configPath, start, fromFile)) return EXIT_FAILED;
     ParamEditSession edits(start);
     ApplyEditSteps(edits, steps);
     const ParamSetting record = edits.Result();
+    const std::vector<ParamNotice> notices = AllNotices(fromFile, edits.Notices());
     if (options.json) {
-        PrintLine(CheckResultJson(record, edits.Notices()));
+        PrintLine(CheckResultJson(record, notices));
         return EXIT_OK;
     }
     for (const std::string& line : ParamRecordLines(record)) PrintLine(line);
     // Corrections go to standard error, as every command's do.
-    for (const ParamNotice& notice : edits.Notices()) PrintError(ParamNoticeLine(notice));
+    for (const ParamNotice& notice : notices) PrintError(ParamNoticeLine(notice));
     return EXIT_OK;
 }
 

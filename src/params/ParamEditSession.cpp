@@ -148,6 +148,19 @@ void ParamEditSession::CommitHoldThreshold(int gate, double typed) {
     CommitGate("GateHoldThreshold", gate, typed, record_.GateHoldThreshold[gate]);
 }
 
+void ParamEditSession::CommitShownValues() {
+    CommitAbsence(record_.ObjectDisappearReportTime);
+    for (int gate = 0; gate < PARAM_GATE_COUNT; ++gate) {
+        CommitTriggerThreshold(gate, record_.GateTriggerThreshold[gate]);
+        CommitHoldThreshold(gate, record_.GateHoldThreshold[gate]);
+    }
+    // Copies: a commit replaces the text it is given.
+    const std::string max = maxText_;
+    CommitRangeMax(max, ParseDigitalText(max));
+    const std::string min = minText_;
+    CommitRangeMin(min, ParseDigitalText(min));
+}
+
 ParamSetting ParamEditSession::Result() const {
     ParamSetting out = record_;
     // Write takes the distances from the edits' texts, not from the record: a

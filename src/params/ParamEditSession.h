@@ -83,6 +83,10 @@ public:
     void CommitAbsence(double typed);
     void CommitTriggerThreshold(int gate, double typed);
     void CommitHoldThreshold(int gate, double typed);
+    // Commits every edit again with what it shows, as if each value had just been
+    // typed: the delay, the gates, then the range's end and start. A record that
+    // did not come from the edits (a file's) is brought under the rules this way.
+    void CommitShownValues();
 
     // The record as the page's Write reads it from the controls.
     [[nodiscard]] ParamSetting Result() const;

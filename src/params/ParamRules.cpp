@@ -17,6 +17,10 @@ std::string FormatDistance(const char* format, double value) {
 }
 
 
+// A span of exactly half a gate is enough: the comparisons allow for the rounding of
+// two-decimal distances (3.99 + 0.35 is a hair above 4.34 in doubles), so that a
+// range the rule itself set is not corrected again when committed once more.
+
 // The gate numbers of the rules are fixed by the sensor's 8.4 m limit; they do
 // not follow RangeResolution.
 constexpr int LAST_MIN_GATE = 11;
@@ -47,7 +51,7 @@ void CommitRangeMin(ParamSetting& setting, const RangeNoticeSink& apply) {
             apply({RangeField::DetectRangeMax, FormatStringText(TEXT_RANGE_MAX_AT_LEAST, (gMin + 1) * r),
                    RANGE_NOTICE_KEY_TOO_SMALL});
         }
-    } else if (setting.DetectRangeMin + r / 2 > setting.DetectRangeMax) {
+    } else if (setting.DetectRangeMin + r / 2 > setting.DetectRangeMax + BOUNDARY_TOLERANCE) {
         setting.DetectRangeMax = setting.DetectRangeMin + r / 2;
         apply({RangeField::DetectRangeMax, FormatStringText(TEXT_RANGE_SPAN_AT_LEAST, r / 2), RANGE_NOTICE_KEY_SPAN});
     }
@@ -69,7 +73,7 @@ void CommitRangeMax(ParamSetting& setting, const RangeNoticeSink& apply) {
         setting.DetectRangeMin = std::max(0.0, (gMax - 1.5) * r);
         apply({RangeField::DetectRangeMin, FormatStringText(TEXT_RANGE_MIN_AT_MOST, (gMax - 1) * r),
                RANGE_NOTICE_KEY_TOO_LARGE});
-    } else if (setting.DetectRangeMin > setting.DetectRangeMax - r / 2) {
+    } else if (setting.DetectRangeMin > setting.DetectRangeMax - r / 2 + BOUNDARY_TOLERANCE) {
         setting.DetectRangeMin = setting.DetectRangeMax - r / 2;
         apply({RangeField::DetectRangeMin, FormatStringText(TEXT_RANGE_SPAN_AT_LEAST, r / 2), RANGE_NOTICE_KEY_SPAN});
     }

@@ -176,8 +176,8 @@ TEST(CliParamsCheck, TextOutputPrintsTheRecordAndEachCorrectionOnceOnStandardErr
 TEST(CliParamsCheck, StartsFromTheConfigurationSectionAsThePageShowsIt) {
     TempDir dir;
     const std::string config = dir.File("appConfig.xml");
-    // Values as a hand-edited file may hold them: taken as they come, then the
-    // lists and radio buttons of the page snap them.
+    // Values as a hand-edited file may hold them: the lists and radio buttons of the
+    // page snap them, and the edits' limits apply as to typed values.
     WriteWholeFile(config,
                    "<?xml version=\"1.0\"?>\n<AppConfig Language=\"ENG\"><ParamSetting DetectRangeMin=\"2.10\" "
                    "DetectRangeMax=\"4.90\" ResponseFreq=\"0.7\" StateReportFreq=\"3.0\" RangeReportFreq=\"2.0\" "
@@ -191,11 +191,12 @@ TEST(CliParamsCheck, StartsFromTheConfigurationSectionAsThePageShowsIt) {
     EXPECT_NEAR(record.at("DetectRangeMax").get<double>(), 4.9, 1e-12);
     EXPECT_EQ(record.at("ResponseFreq").get<double>(), 0.5);
     EXPECT_EQ(record.at("StateReportFreq").get<double>(), 2.0);
-    // Stored values are not limits-checked; only typed ones are.
-    EXPECT_EQ(record.at("ObjectDisappearReportTime").get<double>(), 5);
-    EXPECT_EQ(record.at("GateTriggerThreshold").get<std::vector<double>>().at(3), 7);
+    EXPECT_EQ(record.at("ObjectDisappearReportTime").get<double>(), 10);
+    EXPECT_EQ(record.at("GateTriggerThreshold").get<std::vector<double>>().at(3), 10);
     ExpectNotices(NoticesOf(output), {{"StateReportFreq", 0, "3.0 Hz is not offered, 2.0 Hz is used"},
-                                      {"ResponseFreq", 0, "0.7 Hz is not offered, 0.5 Hz is used"}});
+                                      {"ResponseFreq", 0, "0.7 Hz is not offered, 0.5 Hz is used"},
+                                      {"ObjectDisappearReportTime", 13, "The value must be at least 10"},
+                                      {"GateTriggerThreshold", 13, "The value must be at least 10"}});
 
     WriteWholeFile(config, "<AppConfig><ObjectInfo/></AppConfig>");
     const CliResult noSection = RunCli({"params", "check", "--config", config});

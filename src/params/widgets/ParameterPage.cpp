@@ -10,14 +10,18 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 #include "app/AppConfig.h"
 #include "app/StringTable.h"
+#include "app/XMLParser.h"
+#include "common/DbgOutput.h"
 #include "common/ValueParse.h"
 #include "controls/widgets/BalloonTip.h"
 #include "controls/widgets/NumericEdit.h"
 #include "controls/widgets/MessageBox.h"
 #include "params/ParamEditSession.h"
+#include "params/ParamFileSection.h"
 #include "params/ParamReadBack.h"
 #include "params/RadarOperatorConfig.h"
 #include "session/widgets/SensorThread.h"
@@ -72,7 +76,7 @@ ParameterPage::ParameterPage(ToolPageContext& context, QWidget* parent)
 
     // The record starts as the configuration's section left it (the defaults when
     // there is none); only Save Config. writes the section.
-    LoadParamSetting(gAppConfigDoc.FindElement("AppConfig").FindChild("ParamSetting"), *setting_);
+    LoadConfigSection();
 
     rangeMinEdit_->SetType(DIGITAL_DOUBLE);
     rangeMaxEdit_->SetType(DIGITAL_DOUBLE);
@@ -121,6 +125,42 @@ ParameterPage::~ParameterPage()
         control->disconnect(this);
     // The section is not written here: it holds what the user saved with Save
     // Config., not whatever was read, typed or written last.
+}
+
+void ParameterPage::LoadConfigSection()
+{
+    const XMLNode section = gAppConfigDoc.FindElement("AppConfig").FindChild("ParamSetting");
+    if (!section)
+        return;
+    // Taken in as a parameter file is: a value that does not read leaves the record
+    // as it is, values outside the rules are corrected as typed ones would be.
+    const ParamFileSection read = ReadParamFileSection(section, *setting_);
+    const std::string path = GetAppConfigPath();
+    std::string text;
+    MessageIcon icon = MessageIcon::Information;
+    int caption = TEXT_NOTE;
+    if (read.Refused()) {
+        text = FormatStringText(TEXT_PARAM_SECTION_REFUSED, path.c_str(), ParamFileProblemText(read).c_str());
+        icon = MessageIcon::Warning;
+        caption = TEXT_ERROR;
+    } else {
+        *setting_ = read.record;
+        if (read.notices.empty())
+            return;
+        std::string lines;
+        for (const ParamNotice& notice : read.notices) {
+            lines += "\n" + notice.field;
+            if (notice.gate >= 0)
+                lines += "[" + std::to_string(notice.gate) + "]";
+            lines += ": " + notice.text;
+        }
+        text = FormatStringText(TEXT_PARAM_SECTION_CORRECTED, path.c_str(), lines.c_str());
+    }
+    DbgOutputA(1, "%s\r\n", text.c_str());
+    // Said once the window is up.
+    QTimer::singleShot(0, this, [this, text, icon, caption] {
+        ShowMessageBox(this, DisplayText(text), LoadStringText(caption), icon);
+    });
 }
 
 void ParameterPage::BuildControls()

@@ -83,6 +83,8 @@ protected:
 
 private:
     void BuildControls();
+    // The configuration's ParamSetting section into the record, under the rules.
+    void LoadConfigSection();
     void ShowRangeText(const RangeNotice& notice, const std::string& text) override;
     void ShowRangeNotice(const RangeNotice& notice) override;
     void ShowResult(const SensorResult& result, int successId, int failureId);
