@@ -1,14 +1,20 @@
 #include "upgrade/CUnzipper.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <random>
+#include <set>
 
 #include <zip.h>
+
+#include "app/StringTable.h"
 
 namespace fs = std::filesystem;
 
@@ -58,18 +64,76 @@ bool IsSymbolicLink(zip_t* zip, zip_uint64_t index) {
     return S_ISLNK(static_cast<mode_t>(attributes >> 16));
 }
 
-// A new folder name beside path ("<name>.<tag>-XXXXXX") that does not exist yet.
-fs::path SiblingName(const fs::path& path, const char* tag) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%06x", static_cast<unsigned>(random() & 0xFFFFFF));
-        fs::path candidate = path;
-        candidate += std::string(".") + tag + "-" + suffix;
-        std::error_code ec;
-        if (!fs::exists(candidate, ec)) return candidate;
+constexpr const char* STAGING_SUFFIX = ".unpack";
+constexpr const char* OLD_SUFFIX = ".old";
+
+// The hidden folder beside path that unpacking uses: ".<name><suffix>". Version
+// names never start with a dot, so it cannot be one.
+fs::path SiblingName(const fs::path& path, const char* suffix) {
+    return path.parent_path() / ("." + path.filename().string() + suffix);
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// "<name><tag>-XXXXXX" with six hex digits: the random names of earlier versions.
+bool IsLegacySibling(const std::string& name, const std::string& tag, std::string& base) {
+    const size_t at = name.size() >= tag.size() + 7 ? name.size() - tag.size() - 7 : std::string::npos;
+    if (at == std::string::npos || at == 0 || name.compare(at, tag.size() + 1, tag + "-") != 0) return false;
+    for (size_t i = at + tag.size() + 1; i < name.size(); ++i) {
+        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
     }
-    return {};
+    base = name.substr(0, at);
+    return true;
+}
+
+// An older destination moved aside: put back when its place is empty, else removed.
+void SettleOld(const fs::path& old, const fs::path& target) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(target, ec))) {
+        fs::rename(old, target, ec);
+        if (!ec) return;
+    }
+    fs::remove_all(old, ec);
+}
+
+// Writes all of `data` to fd; false with errno set on failure.
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Why zip_open refused the archive. libzip says "File already exists" for two
+// entries of the same name; the archive is then opened without the consistency
+// check only to find which name repeats.
+std::string OpenFailure(const std::string& archivePath, int code) {
+    if (code == ZIP_ER_EXISTS) {
+        int ignored = 0;
+        std::unique_ptr<zip_t, ZipCloser> zip(zip_open(archivePath.c_str(), ZIP_RDONLY, &ignored));
+        if (zip) {
+            std::set<std::string> seen;
+            const zip_int64_t count = zip_get_num_entries(zip.get(), ZIP_FL_UNCHANGED);
+            for (zip_int64_t i = 0; i < count && i <= UNZIP_MAX_ENTRIES; ++i) {
+                const char* name = zip_get_name(zip.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+                if (name && !seen.insert(name).second) return FormatStringText(TEXT_ZIP_DUPLICATE_NAME, name);
+            }
+        }
+        return LoadStringText(TEXT_ZIP_DUPLICATE_NAMES);
+    }
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    const std::string reason = std::string("the archive cannot be opened: ") + zip_error_strerror(&error);
+    zip_error_fini(&error);
+    return reason;
 }
 
 }  // namespace
@@ -77,13 +141,7 @@ fs::path SiblingName(const fs::path& path, const char* tag) {
 UnzipResult CUnzipper::Unzip(const std::string& archivePath, const std::string& destination, bool overwrite) {
     int code = 0;
     std::unique_ptr<zip_t, ZipCloser> zip(zip_open(archivePath.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
-    if (!zip) {
-        zip_error_t error;
-        zip_error_init_with_code(&error, code);
-        const std::string reason = std::string("the archive cannot be opened: ") + zip_error_strerror(&error);
-        zip_error_fini(&error);
-        return Fail(reason);
-    }
+    if (!zip) return Fail(OpenFailure(archivePath, code));
     const zip_int64_t count = zip_get_num_entries(zip.get(), 0);
     if (count < 0 || count > UNZIP_MAX_ENTRIES) return Fail("the archive has too many entries");
 
@@ -113,8 +171,12 @@ UnzipResult CUnzipper::Unzip(const std::string& archivePath, const std::string& 
     std::error_code ec;
     if (fs::exists(target, ec) && !overwrite) return Fail("the folder exists already: " + destination);
     fs::create_directories(parent.empty() ? fs::path(".") : parent, ec);
-    const fs::path staging = SiblingName(target, "unpack");
-    if (staging.empty() || !fs::create_directory(staging, ec)) {
+    const fs::path staging = SiblingName(target, STAGING_SUFFIX);
+    const fs::path old = SiblingName(target, OLD_SUFFIX);
+    // What a killed run left for this destination.
+    fs::remove_all(staging, ec);
+    if (fs::exists(fs::symlink_status(old, ec))) SettleOld(old, target);
+    if (!fs::create_directory(staging, ec)) {
         return Fail("cannot create a folder beside " + destination + ": " + ec.message());
     }
     const auto abandon = [&](const std::string& reason) {
@@ -134,41 +196,86 @@ UnzipResult CUnzipper::Unzip(const std::string& archivePath, const std::string& 
             continue;
         }
         fs::create_directories(out.parent_path(), ec);
+        // The user is told the file's place in the destination, not in the hidden staging folder.
+        const std::string shown = (target / fs::path(name).relative_path()).string();
+        const auto writeFailed = [&](int error) {
+            return abandon(FormatStringText(TEXT_CANNOT_WRITE_FILE_BECAUSE, shown.c_str(), std::strerror(error)));
+        };
         std::unique_ptr<zip_file_t, ZipFileCloser> in(zip_fopen_index(zip.get(), i, 0));
         if (!in) return abandon("cannot read the entry " + name + ": " + zip_strerror(zip.get()));
-        std::ofstream file(out, std::ios::binary | std::ios::trunc);
-        if (!file) return abandon("cannot write " + out.string());
+        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) return writeFailed(errno);
         uint64_t written = 0;
         while (true) {
             const zip_int64_t n = zip_fread(in.get(), buffer.data(), buffer.size());
-            if (n < 0) return abandon("the entry " + name + " is damaged: " + zip_file_strerror(in.get()));
+            if (n < 0) {
+                ::close(fd);
+                return abandon("the entry " + name + " is damaged: " + zip_file_strerror(in.get()));
+            }
             if (n == 0) break;
             written += static_cast<uint64_t>(n);
             // The declared size bounds what is written, whatever the data says.
-            if (written > size) return abandon("the entry " + name + " is longer than it says");
-            file.write(buffer.data(), n);
+            if (written > size) {
+                ::close(fd);
+                return abandon("the entry " + name + " is longer than it says");
+            }
+            if (!WriteAll(fd, buffer.data(), static_cast<size_t>(n))) {
+                const int error = errno;
+                ::close(fd);
+                return writeFailed(error);
+            }
         }
-        file.close();
-        if (!file || written != size) return abandon("cannot write " + out.string());
+        if (::close(fd) != 0) return writeFailed(errno);
+        if (written != size) return abandon("the entry " + name + " is shorter than it says");
         result.files.push_back(name);
     }
 
     // The complete new folder takes the old one's place.
-    fs::path old;
-    if (fs::exists(target, ec)) {
-        old = SiblingName(target, "old");
+    bool movedAside = false;
+    if (fs::exists(fs::symlink_status(target, ec))) {
         fs::rename(target, old, ec);
         if (ec) return abandon("cannot replace " + destination + ": " + ec.message());
+        movedAside = true;
     }
     fs::rename(staging, target, ec);
     if (ec) {
         std::error_code ignored;
-        if (!old.empty()) fs::rename(old, target, ignored);
+        if (movedAside) fs::rename(old, target, ignored);
         return abandon("cannot move the images into " + destination + ": " + ec.message());
     }
-    if (!old.empty()) fs::remove_all(old, ec);
+    if (movedAside) fs::remove_all(old, ec);
     result.ok = true;
     return result;
+}
+
+void CleanUnpackLeftovers(const std::string& folder) {
+    std::error_code ec;
+    std::vector<fs::path> staging, old;
+    for (const auto& item : fs::directory_iterator(folder, ec)) {
+        const std::string name = item.path().filename().string();
+        std::string base;
+        if (!item.is_directory(ec) || item.is_symlink(ec)) continue;
+        if (name[0] == '.' && name.size() > std::strlen(STAGING_SUFFIX) + 1 && EndsWith(name, STAGING_SUFFIX)) {
+            staging.push_back(item.path());
+        } else if (name[0] == '.' && name.size() > std::strlen(OLD_SUFFIX) + 1 && EndsWith(name, OLD_SUFFIX)) {
+            old.push_back(item.path());
+        } else if (IsLegacySibling(name, STAGING_SUFFIX, base)) {
+            staging.push_back(item.path());
+        } else if (IsLegacySibling(name, OLD_SUFFIX, base)) {
+            old.push_back(item.path());
+        }
+    }
+    for (const fs::path& path : staging) fs::remove_all(path, ec);
+    for (const fs::path& path : old) {
+        const std::string name = path.filename().string();
+        std::string base;
+        if (name[0] == '.') {
+            base = name.substr(1, name.size() - 1 - std::strlen(OLD_SUFFIX));
+        } else {
+            IsLegacySibling(name, OLD_SUFFIX, base);
+        }
+        SettleOld(path, path.parent_path() / base);
+    }
 }
 
 bool CreateZipArchive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries,

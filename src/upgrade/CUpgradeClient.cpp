@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
 #include "common/Version.h"
+#include "upgrade/CUnzipper.h"
 #include "upgrade/Sha256.h"
 
 namespace fs = std::filesystem;
@@ -97,7 +99,7 @@ struct FileSink {
     uint64_t limit = 0;
     uint64_t written = 0;
     bool tooLong = false;
-    bool writeFailed = false;
+    int writeError = 0;  // errno of the write that failed
     CSha256 sha;
     INetFileCopyProgressListener* listener = nullptr;
     uint64_t expectedSize = 0;
@@ -116,7 +118,7 @@ size_t WriteFile(char* data, size_t size, size_t count, void* user) {
         const ssize_t w = ::write(sink->fd, data + done, n - done);
         if (w < 0) {
             if (errno == EINTR) continue;
-            sink->writeFailed = true;
+            sink->writeError = errno;
             return 0;
         }
         done += static_cast<size_t>(w);
@@ -143,6 +145,22 @@ int ReportProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t,
         return 1;  // aborts the transfer
     }
     return 0;
+}
+
+// Earlier versions of the tool downloaded to "<name>.part-XXXXXX" (mkstemp's
+// random suffix) beside the archive, which a killed process left behind.
+void RemoveLegacyTemporaries(const fs::path& local) {
+    const std::string prefix = local.filename().string() + ".part-";
+    std::error_code ec;
+    for (const auto& item : fs::directory_iterator(local.parent_path(), ec)) {
+        const std::string name = item.path().filename().string();
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                         [](unsigned char c) { return std::isalnum(c) != 0; })) {
+            continue;
+        }
+        if (item.is_regular_file(ec) && !item.is_symlink(ec)) fs::remove(item.path(), ec);
+    }
 }
 
 }  // namespace
@@ -249,8 +267,15 @@ bool CUpgradeClient::DownloadFile(const std::string& source, const std::string& 
     uint64_t size = 0;
     if (!ParseExpectation(expected, sha256, size)) return Fail(LoadStringText(TEXT_ARCHIVE_EXPECTATION_UNKNOWN));
 
-    std::string tempPath = localPath + ".part-XXXXXX";
-    const int fd = ::mkstemp(tempPath.data());
+    if (size > ARCHIVE_MAX_BYTES) {
+        return Fail(FormatStringText(TEXT_ARCHIVE_SIZE_OVER_LIMIT, std::to_string(size).c_str(),
+                                     std::to_string(ARCHIVE_MAX_BYTES).c_str()));
+    }
+
+    const fs::path local(localPath);
+    RemoveLegacyTemporaries(local);
+    const std::string tempPath = (local.parent_path() / ("." + local.filename().string() + ".part")).string();
+    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return Fail(FormatStringText(TEXT_CANNOT_CREATE_FILE_BESIDE, localPath.c_str(), std::strerror(errno)));
 
     CURL* curl = curl_easy_init();
@@ -275,16 +300,17 @@ bool CUpgradeClient::DownloadFile(const std::string& source, const std::string& 
     const CURLcode code = curl_easy_perform(curl);
     const std::string curlFailure = code != CURLE_OK ? CurlFailure(curl, source, code, errorBuffer) : std::string();
     curl_easy_cleanup(curl);
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
+    int writeError = sink.writeError;
+    if (::fsync(fd) != 0 && writeError == 0) writeError = errno;
+    if (::close(fd) != 0 && writeError == 0) writeError = errno;
 
     std::string failure;
     if (sink.cancelled) {
         failure = LoadStringText(TEXT_DOWNLOAD_CANCELLED);
     } else if (sink.tooLong) {
         failure = FormatStringText(TEXT_ARCHIVE_TOO_LONG, std::to_string(size).c_str());
-    } else if (sink.writeFailed || !synced) {
-        failure = FormatStringText(TEXT_CANNOT_WRITE_FILE, tempPath.c_str());
+    } else if (writeError != 0) {
+        failure = FormatStringText(TEXT_CANNOT_WRITE_FILE_BECAUSE, localPath.c_str(), std::strerror(writeError));
     } else if (code != CURLE_OK) {
         failure = curlFailure;
     } else if (sink.written != size) {

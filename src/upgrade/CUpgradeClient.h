@@ -75,10 +75,15 @@ public:
     // False (LastError set) before Logon or for a version the catalogue lacks.
     bool GetVersionInfo(const std::string& version, VersionInfo& info);
 
-    // Fetches source into a temporary file beside localPath and renames it to
-    // localPath only when its size and SHA-256 match expected ("<sha256>:<size>");
-    // any failure removes the temporary and any older file at localPath. False with
-    // LastError set on failure; a cancelled transfer says so.
+    // Fetches source into a temporary file beside localPath (".<name>.part", one
+    // fixed name, so a process killed half-way leaves at most one, which the next
+    // download replaces; callers serialise downloads to one path) and renames it to
+    // localPath only when its size and SHA-256 match expected ("<sha256>:<size>").
+    // A size above ARCHIVE_MAX_BYTES is refused before anything is sent, and the
+    // transfer stops as soon as the server sends more than the size. Any failure
+    // removes the temporary and any older file at localPath. False with LastError
+    // set on failure: a cancelled transfer says so, a failed write gives the
+    // system's reason.
     bool DownloadFile(const std::string& source, const std::string& localPath, const std::string& expected,
                       INetFileCopyProgressListener* listener);
 

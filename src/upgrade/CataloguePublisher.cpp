@@ -1,8 +1,11 @@
 #include "upgrade/CataloguePublisher.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 
 #include "common/FileUtils.h"
@@ -12,6 +15,40 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The catalogue's text. Only a regular file of at most CATALOGUE_MAX_BYTES is
+// read: a FIFO in its place would block the publisher for ever, a device or a
+// huge file never end. False with the reason in why.
+bool ReadCatalogueFile(const std::string& path, std::string& text, std::string& why) {
+    why.clear();
+    const int fd = OpenRegularFile(path, &why);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size < 0 || static_cast<uint64_t>(st.st_size) > CATALOGUE_MAX_BYTES) {
+        why = "it is larger than " + std::to_string(CATALOGUE_MAX_BYTES) + " bytes";
+        ::close(fd);
+        return false;
+    }
+    text.assign(static_cast<size_t>(st.st_size), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) why = std::strerror(errno);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (done < text.size()) {
+        if (why.empty()) why = "it became shorter while it was read";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool PublishFirmwareVersion(const std::string& catalogueFolder, const std::string& version,
                             const std::vector<std::pair<int, std::string>>& images, const std::string& notes,
                             PublishedVersion* published, std::string* error) {
@@ -19,7 +56,8 @@ bool PublishFirmwareVersion(const std::string& catalogueFolder, const std::strin
         if (error) *error = reason;
         return false;
     };
-    if (!IsPlainVersionName(version)) return fail("the version name \"" + version + "\" is not a plain name");
+    std::string why;
+    if (!CheckVersionName(version, &why)) return fail(why);
     if (images.empty()) return fail("no image given");
 
     // The existing catalogue is read first: a damaged one is not overwritten.
@@ -27,10 +65,8 @@ bool PublishFirmwareVersion(const std::string& catalogueFolder, const std::strin
     FirmwareCatalogue catalogue;
     std::error_code ec;
     if (fs::exists(cataloguePath, ec)) {
-        std::ifstream in(cataloguePath, std::ios::binary);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!in && !in.eof()) return fail("cannot read " + cataloguePath);
-        std::string why;
+        std::string text;
+        if (!ReadCatalogueFile(cataloguePath, text, why)) return fail("cannot read " + cataloguePath + ": " + why);
         if (!ParseCatalogue(text, catalogue, &why)) return fail(cataloguePath + ": " + why);
     }
 
@@ -48,7 +84,6 @@ bool PublishFirmwareVersion(const std::string& catalogueFolder, const std::strin
     // The zip is made beside the old one and renamed over it, so that a server
     // never hands out half an archive.
     const std::string temporary = archive + ".new";
-    std::string why;
     if (!CreateZipArchive(temporary, entries, &why)) return fail(why);
     CatalogueEntry entry;
     entry.version = version;

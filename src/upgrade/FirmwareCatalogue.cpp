@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/StringTable.h"
+
 namespace {
 
 void SetError(std::string* error, const std::string& text) {
@@ -30,12 +32,33 @@ bool IsSha256Hex(const std::string& text) {
            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
 }
 
-bool IsPlainVersionName(const std::string& version) {
-    if (version.empty() || version.size() > 64 || version[0] == '.') return false;
-    return std::all_of(version.begin(), version.end(), [](unsigned char c) {
-        return std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == '+';
-    });
+bool CheckVersionName(const std::string& version, std::string* why) {
+    const auto refuse = [&](int id) {
+        SetError(why, FormatStringText(id, version.c_str()));
+        return false;
+    };
+    if (version.empty()) return refuse(TEXT_VERSION_NAME_EMPTY);
+    if (version.size() > 64) return refuse(TEXT_VERSION_NAME_TOO_LONG);
+    if (!std::all_of(version.begin(), version.end(), [](unsigned char c) {
+            return std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == '+';
+        })) {
+        return refuse(TEXT_VERSION_NAME_CHARACTERS);
+    }
+    // Covers "." and "..", and the hidden temporaries of the firmware folder.
+    if (version[0] == '.') return refuse(TEXT_VERSION_NAME_LEADING_DOT);
+    // The firmware folder holds download.zip (and held download.zip.part-XXXXXX
+    // and <version>.unpack-XXXXXX/ temporaries, which a fetch now removes); a
+    // catalogue folder holds catalogue.json. Compared without case, for file
+    // systems that ignore it.
+    const std::string lower = Lower(version);
+    if (lower.rfind("download.zip", 0) == 0 || lower == "catalogue.json" ||
+        lower.find(".unpack-") != std::string::npos || lower.find(".old-") != std::string::npos) {
+        return refuse(TEXT_VERSION_NAME_RESERVED);
+    }
+    return true;
 }
+
+bool IsPlainVersionName(const std::string& version) { return CheckVersionName(version, nullptr); }
 
 bool ParseCatalogue(const std::string& text, FirmwareCatalogue& catalogue, std::string* error) {
     nlohmann::json root;
@@ -58,10 +81,7 @@ bool ParseCatalogue(const std::string& text, FirmwareCatalogue& catalogue, std::
             return false;
         }
         entry.version = item["version"].get<std::string>();
-        if (!IsPlainVersionName(entry.version)) {
-            SetError(error, "the version name \"" + entry.version + "\" is not a plain name");
-            return false;
-        }
+        if (!CheckVersionName(entry.version, error)) return false;
         const auto field = [&](const char* name) -> std::string {
             return "version " + entry.version + ": \"" + name + "\" is missing or wrong";
         };
@@ -150,10 +170,37 @@ bool ResolveArchiveUrl(const std::string& baseUrl, const std::string& archive, s
     if (archive[0] == '/' || archive[0] == '\\') return refuse("is absolute");
     if (archive.find(':') != std::string::npos) return refuse("is not relative to the update address");
     if (archive.find_first_of("?#\\") != std::string::npos) return refuse("has a query or a backslash");
+    // A server and libcurl's file:// both decode "%2e%2e" into "..": the segments
+    // are checked as they will be read, and an encoded separator or dot, which
+    // could only serve to hide one, is refused outright.
+    std::string decoded;
+    for (size_t i = 0; i < archive.size(); ++i) {
+        if (archive[i] != '%') {
+            decoded += archive[i];
+            continue;
+        }
+        const auto hex = [&](size_t at) -> int {
+            if (at >= archive.size() || !std::isxdigit(static_cast<unsigned char>(archive[at]))) return -1;
+            const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(archive[at])));
+            return c <= '9' ? c - '0' : c - 'a' + 10;
+        };
+        const int high = hex(i + 1), low = hex(i + 2);
+        if (high < 0 || low < 0) {
+            SetError(error, FormatStringText(TEXT_ARCHIVE_PATH_BAD_ESCAPE, archive.c_str()));
+            return false;
+        }
+        const auto byte = static_cast<unsigned char>(high * 16 + low);
+        if (byte == '/' || byte == '\\' || byte == '.' || byte < 0x20 || byte == 0x7F) {
+            SetError(error, FormatStringText(TEXT_ARCHIVE_PATH_ENCODED, archive.c_str()));
+            return false;
+        }
+        decoded += static_cast<char>(byte);
+        i += 2;
+    }
     size_t start = 0;
-    while (start <= archive.size()) {
-        const size_t end = std::min(archive.find('/', start), archive.size());
-        const std::string segment = archive.substr(start, end - start);
+    while (start <= decoded.size()) {
+        const size_t end = std::min(decoded.find('/', start), decoded.size());
+        const std::string segment = decoded.substr(start, end - start);
         if (segment == ".." || segment == "." || segment.empty()) return refuse("has an empty, '.' or '..' segment");
         start = end + 1;
     }

@@ -51,12 +51,20 @@ bool ParseCatalogue(const std::string& text, FirmwareCatalogue& catalogue, std::
 // The numbers of a version, or nullopt when it does not parse.
 [[nodiscard]] std::optional<std::vector<uint64_t>> ParseVersionNumbers(const std::string& version);
 
-// True for a name that is safe as one folder name: letters, digits, '.', '-', '_',
-// '+', not starting with '.', at most 64 characters.
+// True for a name that is safe as one folder name beside the tool's own files:
+// letters, digits, '.', '-', '_', '+', not starting with '.', at most 64
+// characters, and none of the names the firmware folder and a catalogue folder use
+// for their own files (download.zip and what begins with it, catalogue.json, and
+// the ".unpack-"/".old-" folders of earlier unpacking), in any letter case.
 [[nodiscard]] bool IsPlainVersionName(const std::string& version);
+// The same check with the reason, for the user, in *why when the name is refused.
+bool CheckVersionName(const std::string& version, std::string* why);
 // The archive's URL: the update address (ending in '/') joined with the relative
-// archive path. False when the path is absolute, carries a scheme, a query or a
-// '..' segment.
+// archive path. False when the path is absolute, carries a scheme, a query, a
+// backslash, or an empty, '.' or '..' segment. Percent-encoding is decoded before
+// these checks; an encoded '/', '\\', '.' or control byte, or a '%' that does not
+// start two hex digits, is refused, so that no server or file:// read can see a
+// segment the check did not.
 bool ResolveArchiveUrl(const std::string& baseUrl, const std::string& archive, std::string& url, std::string* error);
 // True for 64 hex digits.
 [[nodiscard]] bool IsSha256Hex(const std::string& text);

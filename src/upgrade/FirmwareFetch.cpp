@@ -1,6 +1,12 @@
 #include "upgrade/FirmwareFetch.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "app/StringTable.h"
 #include "common/FileUtils.h"
@@ -29,6 +35,46 @@ std::vector<std::string> NewerVersions(const std::string& history, const std::st
     return newer;
 }
 
+namespace {
+
+// An exclusive lock on the firmware folder for one fetch, so that the window and
+// a command line (or two command lines) never share the fixed temporary names.
+// Released by the system when the process ends, however it ends.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder) {
+        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) {
+            reason_ = FormatStringText(TEXT_CANNOT_OPEN_FOLDER, folder.c_str(), std::strerror(errno));
+            return;
+        }
+        int rc;
+        do {
+            rc = ::flock(fd_, LOCK_EX | LOCK_NB);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            reason_ = errno == EWOULDBLOCK ? FormatStringText(TEXT_FETCH_RUNNING, folder.c_str())
+                                           : FormatStringText(TEXT_CANNOT_OPEN_FOLDER, folder.c_str(), std::strerror(errno));
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~FolderLock() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    [[nodiscard]] bool Held() const { return fd_ >= 0; }
+    [[nodiscard]] const std::string& Reason() const { return reason_; }
+
+private:
+    int fd_ = -1;
+    std::string reason_;
+};
+
+}  // namespace
+
 int FirmwareFetchResult::MessageId() const {
     switch (stage) {
     case Stage::Logon: return TEXT_SERVER_LOGON_FAILED;
@@ -51,12 +97,21 @@ FirmwareFetchResult FetchFirmwareVersion(CUpgradeClient& client, const std::stri
     if (!client.Logon()) return fail(FirmwareFetchResult::Stage::Logon, client.LastError());
     VersionInfo info;
     if (!client.GetVersionInfo(version, info)) return fail(FirmwareFetchResult::Stage::VersionInfo, client.LastError());
-    // The catalogue only admits plain version names, so the folder stays inside.
+    // The catalogue only admits plain version names, so the folder stays inside
+    // and never meets the folder's own files; checked again here, where it matters.
+    std::string why;
+    if (!CheckVersionName(info.version, &why)) return fail(FirmwareFetchResult::Stage::VersionInfo, why);
     result.versionFolder = CombinePathName(firmwareFolder, info.version);
-    if (!RecursiveCreateDirectory(result.versionFolder)) {
+    // Only the firmware folder is made now: the version folder appears with its
+    // images, so a failed fetch leaves no empty one behind.
+    if (!RecursiveCreateDirectory(firmwareFolder)) {
         return fail(FirmwareFetchResult::Stage::Download,
-                    FormatStringText(TEXT_CANNOT_CREATE_FOLDER, result.versionFolder.c_str()));
+                    FormatStringText(TEXT_CANNOT_CREATE_FOLDER, firmwareFolder.c_str()));
     }
+    FolderLock lock(firmwareFolder);
+    if (!lock.Held()) return fail(FirmwareFetchResult::Stage::Download, lock.Reason());
+    // The lock makes every temporary in the folder a leftover of a run that ended.
+    CleanUnpackLeftovers(firmwareFolder);
     const std::string archive = FirmwareArchivePath(firmwareFolder);
     if (!client.DownloadFile(info.source, archive, info.expected, listener)) {
         return fail(FirmwareFetchResult::Stage::Download, client.LastError());

@@ -6,7 +6,8 @@
 //   <data folder>/FW_Image/<version>/APP0.bin  the images of a version
 //
 // Every fetch downloads to the same archive path and replaces the version
-// folder's images as a whole.
+// folder's images as a whole. A failed fetch leaves no archive and no new folder;
+// an older version folder stays as it was.
 
 #include <string>
 #include <vector>
@@ -40,8 +41,10 @@ struct FirmwareFetchResult {
 };
 
 // Logs on, finds the version, downloads and verifies its archive, and unpacks it
-// into the version folder (created with its parents). The listener sees the
-// download's progress.
+// into the version folder (created with its parents only once the images are
+// complete). One fetch at a time per firmware folder: a second one fails at once
+// with the reason. Each fetch removes what earlier fetches that were killed left
+// (temporary files and folders). The listener sees the download's progress.
 [[nodiscard]] FirmwareFetchResult FetchFirmwareVersion(CUpgradeClient& client, const std::string& version,
                                                        const std::string& firmwareFolder,
                                                        INetFileCopyProgressListener* listener);

@@ -2,7 +2,8 @@
 // Checked:
 // - a refused text leaves the catalogue the caller had and says why;
 // - every entry of a taken catalogue has a plain version name, a 64-digit lower-case
-//   sha256 and an archive path that stays under the update address once resolved;
+//   sha256 and an archive path that stays under the update address once resolved, read
+//   as written and read as a server or file:// reads it (percent-decoded);
 // - a taken catalogue written as JSON parses again to the same product and entries;
 // - version order, over the entries' versions, the version-like words of the input and
 //   the empty text, is reflexive, antisymmetric and transitive, and ranks a version that
@@ -53,6 +54,21 @@ std::vector<std::string> VersionWords(const std::string& text, size_t limit) {
     return words;
 }
 
+// The path as a server or libcurl's file:// sees it: every "%XX" decoded once.
+std::string PercentDecoded(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 void CheckOrder(const std::vector<std::string>& versions) {
     const size_t n = versions.size();
     std::vector<int> cmp(n * n);
@@ -100,6 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // Seen as a path under the address's folder, the archive cannot climb out of it.
             const std::string resolved = (std::filesystem::path("/fw") / entry.archive).lexically_normal().string();
             FUZZ_CHECK(resolved.rfind("/fw/", 0) == 0 && resolved.size() > 4);
+            const std::string decoded = PercentDecoded(entry.archive);
+            FUZZ_CHECK(decoded.find('\\') == std::string::npos);
+            const std::string read = (std::filesystem::path("/fw") / decoded).lexically_normal().string();
+            FUZZ_CHECK(read.rfind("/fw/", 0) == 0 && read.size() > 4 && read.find("/../") == std::string::npos);
             if (versions.size() < 24 && std::find(versions.begin(), versions.end(), entry.version) == versions.end())
                 versions.push_back(entry.version);
         }

@@ -23,7 +23,9 @@
 #include "firmware/Bootloader.h"
 #include "firmware/SensorInBootloader.h"
 #include "firmware/widgets/FirmwarePage.h"
+#include "upgrade/CUnzipper.h"
 #include "upgrade/CataloguePublisher.h"
+#include "upgrade/FirmwareCatalogue.h"
 
 namespace {
 
@@ -345,6 +347,45 @@ TEST_F(DownloadPageTest, ServerFailuresSayWhyInTheWindowsLanguage) {
         EXPECT_EQ(boxes[0].icon, MessageIcon::Error);
         CloseWindow();
     }
+}
+
+// A fetch the core refuses (here a catalogue entry larger than any archive that
+// unpacks within the limits): the box says why in the window's language, nothing
+// is asked for, and the firmware folder holds nothing afterwards.
+TEST_F(DownloadPageTest, ARefusedFetchSaysWhyAndLeavesNothing) {
+    unsetenv(UPDATE_URL_ENVIRONMENT);
+    Publish("1.0.3", {0});
+    FirmwareCatalogue list;
+    ASSERT_TRUE(ParseCatalogue(ReadWholeFile(catalogue_ + "/catalogue.json"), list, nullptr));
+    list.versions[0].size = 1000000000000000ull;
+    ASSERT_TRUE(WriteWholeFile(catalogue_ + "/catalogue.json", CatalogueToJson(list)));
+    const std::string limit = std::to_string(ARCHIVE_MAX_BYTES);
+    const struct {
+        UiLanguage language;
+        std::string text;
+    } cases[] = {
+        {UiLanguage::English, "Failed to download the firmware from the update server.\nReason: the catalogue gives the "
+                              "archive 1000000000000000 bytes, more than an archive of at most 64 MiB of images can "
+                              "have (" + limit + " bytes)"},
+        {UiLanguage::SimplifiedChinese, "从升级服务器下载固件失败。\n原因：目录给出的固件包大小为 1000000000000000 "
+                                        "字节，超过了解压后至多 64 MiB 的固件包可能的大小（" + limit + " 字节）"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.language));
+        SetUiLanguage(c.language);
+        boxes.clear();
+        OpenFirmwarePage();
+        ASSERT_TRUE(RunWorker("CheckVersionButton")) << LastBox().text;
+        EXPECT_FALSE(RunWorker("GetFWButton"));
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, c.text);
+        EXPECT_EQ(boxes[0].icon, MessageIcon::Error);
+        std::error_code ec;
+        EXPECT_TRUE(!std::filesystem::exists(dataDir->File("FW_Image"), ec) ||
+                    std::filesystem::is_empty(dataDir->File("FW_Image"), ec));
+        CloseWindow();
+    }
+    SetUiLanguage(UiLanguage::English);
 }
 
 // The address lives in a field of the page and in appConfig.xml: typed, it is saved;

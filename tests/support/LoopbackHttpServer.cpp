@@ -101,6 +101,16 @@ void LoopbackHttpServer::Serve(int client) {
         std::lock_guard<std::mutex> lock(faultMutex_);
         if (auto it = faults_.find(path); it != faults_.end()) fault = it->second;
     }
+    if (fault.first == Fault::Endless) {
+        // HTTP/1.0 without a length: the body ends when the connection does.
+        const char header[] = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
+        if (!SendAll(client, header, sizeof header - 1)) return;
+        while (SendAll(client, body.data(), body.size())) {
+            pollfd stop{stopPipe_[0], POLLIN, 0};
+            if (::poll(&stop, 1, 0) > 0) return;
+        }
+        return;
+    }
     const std::string header = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
                                std::to_string(body.size()) + "\r\n\r\n";
     if (!SendAll(client, header.data(), header.size())) return;

@@ -3,7 +3,8 @@
 // the files of a folder on a port of its own, one connection at a time, on its own
 // thread. A path can be made to misbehave: cut short (the header promises the whole
 // file, the connection closes after some bytes) or stalled (some bytes, then
-// silence until the server stops).
+// silence until the server stops), or endless (no length in the header, the file
+// sent again and again until the client hangs up).
 
 #include <atomic>
 #include <map>
@@ -13,7 +14,7 @@
 
 class LoopbackHttpServer {
 public:
-    enum class Fault { None, CutShort, Stall };
+    enum class Fault { None, CutShort, Stall, Endless };
 
     // Serves root ("/a/b.zip" is root + "/a/b.zip"); listens at once.
     explicit LoopbackHttpServer(std::string root);
