@@ -390,8 +390,6 @@ void TargetPage::StartRealtimeShow()
                                ? FormatStringText(TEXT_REPLAY_DESCRIPTION_UNUSABLE, name.c_str(), read.error.c_str())
                                : FormatStringText(TEXT_REPLAY_UNDESCRIBED, name.c_str());
         }
-        if (read.found && (!read.usable || !read.replaced.empty()))
-            DbgOutputA(2, "%s\r\n", startNotice_.c_str());
     }
 
     // The displays start empty, with this run's thresholds, before the worker can
