@@ -9,6 +9,7 @@
 
 struct ParamSetting;
 struct ParamNotice;
+struct ReplayDescription;
 class XMLParser;
 
 void AddDeviceCommands(CLI::App& app, CommandList& commands);     // ports, info
@@ -28,6 +29,10 @@ void AddFirmwareCommands(CLI::App& app, CommandList& commands);   // fw info|fla
 [[nodiscard]] std::vector<std::string> GateTableLines(const ParamSetting& setting);
 [[nodiscard]] Json ParamNoticeJson(const ParamNotice& notice);
 [[nodiscard]] std::string ParamNoticeLine(const ParamNotice& notice);
+
+// Says on standard error when a record's description is there but cannot be used,
+// or when some of its values gave way to the defaults.
+void ReportDescriptionProblems(const ReplayDescription& description);
 
 // Reads a configuration file into doc. False after printing why it failed.
 bool LoadConfigFile(const std::string& path, XMLParser& doc);

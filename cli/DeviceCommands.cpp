@@ -45,8 +45,10 @@ int RunPorts(bool json) {
          Text(TEXT_COLUMN_BY_ID)}};
     for (const SerialPortInfo& port : ports) {
         const std::string usb = UsbId(port);
-        rows.push_back({port.path, usb.empty() ? "-" : usb, port.description.empty() ? "-" : VisibleText(port.description),
-                        port.byIdPath.empty() ? "-" : port.byIdPath});
+        // Device and link names come from the system and the adapter's own strings.
+        rows.push_back({VisibleText(port.path), usb.empty() ? "-" : usb,
+                        port.description.empty() ? "-" : VisibleText(port.description),
+                        port.byIdPath.empty() ? "-" : VisibleText(port.byIdPath)});
     }
     for (const std::string& line : FormatTable(rows)) PrintLine(line);
     return EXIT_OK;

@@ -25,6 +25,7 @@
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
 #include "common/FileUtils.h"
+#include "common/ValueParse.h"
 #include "device/SerialPortRegistry.h"
 #include "firmware/Bootloader.h"
 #include "firmware/SensorVersion.h"
@@ -320,9 +321,11 @@ CUpgradeClient MakeClient(const UpdateOptions& options) {
     return CUpgradeClient(UpdateAddressFromSettings(doc.FindElement("AppConfig")));
 }
 
+// The reason may quote the server: a version name, an archive path, a status text.
 void PrintServerFailure(int messageId, const CUpgradeClient& client, const std::string& reason) {
     PrintError(Text(messageId));
-    PrintError(client.Address().empty() ? Text(TEXT_NO_UPDATE_ADDRESS_CLI) : Text(TEXT_REASON, reason.c_str()));
+    PrintError(client.Address().empty() ? Text(TEXT_NO_UPDATE_ADDRESS_CLI)
+                                        : Text(TEXT_REASON, VisibleText(reason).c_str()));
 }
 
 // Fetch progress: the bar on a terminal, Ctrl+C cancels.
@@ -390,9 +393,13 @@ int RunVersions(const UpdateOptions& options, const std::string& portPath, int b
         PrintLine(JsonText(out));
         return EXIT_OK;
     }
-    PrintLine(Text(TEXT_UPDATE_ADDRESS, client.Address().c_str()));
+    // Everything below comes from the server or the sensor and reaches a terminal.
+    PrintLine(Text(TEXT_UPDATE_ADDRESS, VisibleText(client.Address()).c_str()));
     if (sensorVersion) {
-        PrintLine(sensorVersion->empty() ? Text(TEXT_SENSOR_FIRMWARE_UNKNOWN) : Text(TEXT_SENSOR_FIRMWARE, sensorVersion->c_str()));
+        const std::string shown = IsPrintableAscii(*sensorVersion)
+                                      ? *sensorVersion
+                                      : Text(TEXT_SUSPICIOUS_TEXT, VisibleText(*sensorVersion).c_str());
+        PrintLine(sensorVersion->empty() ? Text(TEXT_SENSOR_FIRMWARE_UNKNOWN) : Text(TEXT_SENSOR_FIRMWARE, shown.c_str()));
     }
     if (client.Catalogue().versions.empty()) {
         PrintLine(Text(TEXT_CATALOGUE_EMPTY));
@@ -403,9 +410,9 @@ int RunVersions(const UpdateOptions& options, const std::string& portPath, int b
     if (sensorVersion) rows.back().push_back(Text(TEXT_COLUMN_NEWER));
     rows.back().push_back(Text(TEXT_COLUMN_NOTES));
     for (const CatalogueEntry& entry : client.Catalogue().versions) {
-        rows.push_back({entry.version, std::to_string(entry.size)});
+        rows.push_back({VisibleText(entry.version), std::to_string(entry.size)});
         if (sensorVersion) rows.back().push_back(isNewer(entry.version) ? Text(TEXT_YES) : "");
-        rows.back().push_back(entry.notes);
+        rows.back().push_back(VisibleText(entry.notes));
     }
     for (const std::string& line : FormatTable(rows)) PrintLine(line);
     return EXIT_OK;
@@ -424,8 +431,10 @@ int RunFetch(const UpdateOptions& options, const std::string& version, bool json
         out["images"] = result.images;
         PrintLine(JsonText(out));
     } else {
-        PrintLine(Text(TEXT_FETCHED_INTO, version.c_str(), result.versionFolder.c_str()));
-        for (const std::string& image : result.images) PrintLine("  " + CombinePathName(result.versionFolder, image));
+        // The image names come from the archive.
+        PrintLine(Text(TEXT_FETCHED_INTO, VisibleText(version).c_str(), VisibleText(result.versionFolder).c_str()));
+        for (const std::string& image : result.images)
+            PrintLine("  " + VisibleText(CombinePathName(result.versionFolder, image)));
     }
     return EXIT_OK;
 }
@@ -441,10 +450,10 @@ int RunUpdate(const UpdateOptions& options, const std::string& version, int part
             const std::string image = PartitionImagePath(result.versionFolder, partition);
             if (!IsFileExist(image)) {
                 PrintError(Text(TEXT_BIN_FILE_ERROR));
-                PrintError(Text(TEXT_NO_IMAGE_FOR_PARTITION, version.c_str(), partition, partition));
+                PrintError(Text(TEXT_NO_IMAGE_FOR_PARTITION, VisibleText(version).c_str(), partition, partition));
                 return {};
             }
-            PrintLine(Text(TEXT_FETCHED_INTO, version.c_str(), image.c_str()));
+            PrintLine(Text(TEXT_FETCHED_INTO, VisibleText(version).c_str(), VisibleText(image).c_str()));
             return image;
         },
         partition, false);

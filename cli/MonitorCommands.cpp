@@ -19,6 +19,7 @@
 #include "common/Version.h"
 #include "monitor/AcquisitionWorker.h"
 #include "monitor/CurrentEstimate.h"
+#include "monitor/RecordSidecar.h"
 #include "params/ParamSetting.h"
 #include "params/RadarOperatorConfig.h"
 
@@ -250,10 +251,11 @@ int RunReplay(const ReplayOptions& options) {
     }
     // The recording's own description gives the parameters and constants of the live
     // run; a --config given here still decides.
-    RecordSidecar description;
-    if (ReadRecordSidecar(SidecarPathOf(path), description)) {
-        setting = description.params;
-        constants = description.constants;
+    const ReplayDescription description = LoadReplayDescription(path);
+    ReportDescriptionProblems(description);
+    if (description.usable) {
+        setting = description.sidecar.params;
+        constants = description.sidecar.constants;
     }
     if (!options.configPath.empty() && !LoadEstimateInputs(options.configPath, &setting, constants)) return EXIT_FAILED;
 
@@ -284,6 +286,17 @@ int RunReplay(const ReplayOptions& options) {
 
 }  // namespace
 
+void ReportDescriptionProblems(const ReplayDescription& description) {
+    if (description.found && !description.usable) {
+        PrintError(Text(TEXT_DESCRIPTION_UNUSABLE, VisibleText(description.path).c_str(),
+                        VisibleText(description.error).c_str()));
+    } else if (!description.replaced.empty()) {
+        std::string list;
+        for (const std::string& item : description.replaced) list += (list.empty() ? "" : ", ") + item;
+        PrintError(Text(TEXT_DESCRIPTION_VALUES_REPLACED, VisibleText(description.path).c_str(), VisibleText(list).c_str()));
+    }
+}
+
 void AddMonitorCommands(CLI::App& app, CommandList& commands) {
     {
         CLI::App* monitor = app.add_subcommand("monitor", "Print live target reports");
@@ -291,12 +304,20 @@ void AddMonitorCommands(CLI::App& app, CommandList& commands) {
         AddPortOptions(monitor, options->port);
         monitor->add_flag("--json", options->json, "One JSON object per report");
         monitor->add_option("-n,--count", options->count, "Stop after this many reports")->check(CLI::PositiveNumber);
-        monitor->add_option("--record", options->recordFolder, "Record the raw stream into a file in this folder");
+        CLI::Option* record =
+            monitor->add_option("--record", options->recordFolder, "Record the raw stream into a file in this folder");
         monitor->add_option("--config", options->configPath, "appConfig.xml whose ObjectInfo supplies the current constants")
             ->check(CLI::ExistingFile);
         monitor->add_option("--timeout", options->timeoutSeconds, "Fail when no report arrives for this many seconds")
             ->check(CLI::NonNegativeNumber);
-        commands.push_back({monitor, [options] { return RunMonitor(*options); }});
+        commands.push_back({monitor, [options, record] {
+            // An empty folder name would run without recording while the user asked for a record.
+            if (record->count() > 0 && options->recordFolder.empty()) {
+                PrintError(Text(TEXT_RECORD_FOLDER_EMPTY));
+                return EXIT_USAGE;
+            }
+            return RunMonitor(*options);
+        }});
     }
     {
         CLI::App* replay = app.add_subcommand("replay", "Decode a record file");

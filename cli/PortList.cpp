@@ -1,17 +1,21 @@
 #include "PortList.h"
 
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include <CLI/CLI.hpp>
 
 #include "app/StringIds.h"
 #include "Output.h"
+#include "common/FileUtils.h"
 
 namespace {
+
+// A list of ports is a few lines; a larger file is not one.
+constexpr size_t MAX_PORT_LIST_SIZE = 1 << 20;
 
 std::string Trimmed(const std::string& text) {
     const size_t first = text.find_first_not_of(" \t\r");
@@ -27,11 +31,14 @@ std::string Trimmed(const std::string& text) {
 bool CollectPorts(const PortListOptions& options, std::vector<std::string>& ports) {
     ports = options.ports;
     if (!options.portsFrom.empty()) {
-        std::ifstream file(options.portsFrom);
-        if (!file) {
-            PrintError(Text(TEXT_PORT_LIST_UNREADABLE, options.portsFrom.c_str()));
+        // Only a regular file of a sensible size: a FIFO would wait for a writer for ever.
+        std::string text;
+        std::string why;
+        if (!ReadRegularFile(options.portsFrom, MAX_PORT_LIST_SIZE, text, &why)) {
+            PrintError(Text(TEXT_PORT_LIST_UNREADABLE_WHY, VisibleText(options.portsFrom).c_str(), why.c_str()));
             return false;
         }
+        std::istringstream file(text);
         std::string line;
         while (std::getline(file, line)) {
             line = Trimmed(line.substr(0, line.find('#')));

@@ -39,8 +39,10 @@ struct RecordStats {
 
 bool Collect(const std::string& path, RecordStats& stats) {
     stats.path = path;
-    RecordSidecar description;
-    if (ReadRecordSidecar(SidecarPathOf(path), description)) {
+    const ReplayDescription read = LoadReplayDescription(path);
+    ReportDescriptionProblems(read);
+    if (read.usable) {
+        const RecordSidecar& description = read.sidecar;
         stats.described = true;
         if (description.params.RangeResolution > 0) stats.rangeResolution = description.params.RangeResolution;
         long long start = 0;

@@ -243,6 +243,46 @@ size_t ReadFileData(const std::string& path, uint8_t** data, std::string* why) {
 
 void ReleaseFileData(uint8_t* data) { std::free(data); }
 
+bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string& text, std::string* why) {
+    text.clear();
+    const int fd = OpenRegularFile(path, why);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) > maxBytes) {
+        if (why) *why = "larger than " + std::to_string(maxBytes) + " bytes";
+        close(fd);
+        return false;
+    }
+    // The size is checked again while reading: the file may grow meanwhile.
+    text.resize(static_cast<size_t>(st.st_size) + 1);
+    size_t done = 0;
+    for (;;) {
+        if (done == text.size()) {
+            if (text.size() > maxBytes) break;
+            text.resize(std::min(maxBytes + 1, text.size() * 2));
+        }
+        const ssize_t n = read(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            close(fd);
+            text.clear();
+            if (why) *why = std::strerror(error);
+            return false;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    if (done > maxBytes) {
+        text.clear();
+        if (why) *why = "larger than " + std::to_string(maxBytes) + " bytes";
+        return false;
+    }
+    text.resize(done);
+    return true;
+}
+
 namespace {
 
 // The file a path finally names: symbolic links followed one by one, so that a
@@ -265,6 +305,45 @@ bool Fail(std::string* why, const std::string& text, int error) {
     if (why) *why = text;
     errno = error;
     return false;
+}
+
+// Writes the complete temporary's bytes over the target in place, so that every hard
+// link of the target sees them. The room for a longer text is taken first: when the
+// file cannot grow, nothing of it has been touched and false says so.
+bool RewriteInPlace(const std::string& temporary, const std::string& target) {
+    const int from = open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    if (from < 0) return false;
+    const int to = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    struct stat newStat {}, oldStat {};
+    bool ok = to >= 0 && fstat(from, &newStat) == 0 && fstat(to, &oldStat) == 0 && S_ISREG(oldStat.st_mode);
+    if (ok && newStat.st_size > oldStat.st_size)
+        ok = posix_fallocate(to, oldStat.st_size, newStat.st_size - oldStat.st_size) == 0;
+    if (!ok) {
+        close(from);
+        if (to >= 0) close(to);
+        return false;
+    }
+    char buffer[65536];
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = read(from, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < n;) {
+            const ssize_t w = pwrite(to, buffer + done, static_cast<size_t>(n - done), offset);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) ok = false;
+            else done += w, offset += w;
+        }
+        if (!ok) break;
+    }
+    if (ok) ok = ftruncate(to, offset) == 0 && fsync(to) == 0;
+    close(from);
+    close(to);
+    return ok;
 }
 
 }  // namespace
@@ -327,6 +406,11 @@ bool SaveFileSafely(const std::string& path, const std::function<bool(std::FILE*
         ok = false, error = EBUSY;
     if (std::fclose(file) != 0 && ok) ok = false, error = errno;
     if (ok && beforeRename) beforeRename(temporary);
+    // A rename would give this name a new file and leave the other names on the old one.
+    if (ok && exists && old.st_nlink > 1 && RewriteInPlace(temporary, target)) {
+        unlink(temporary.c_str());
+        return true;
+    }
     if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) ok = false, error = errno;
     if (!ok) {
         if (error == EBUSY) return Fail(why, "saved by another program at the same time", EBUSY);

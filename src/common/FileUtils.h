@@ -55,14 +55,22 @@ int OpenRegularFile(const std::string& path, std::string* why = nullptr);
 // True when OpenRegularFile would succeed (the file is opened and closed again).
 [[nodiscard]] bool IsReadableRegularFile(const std::string& path, std::string* why = nullptr);
 void ReleaseFileData(uint8_t* data);
+// Reads a whole regular file of at most maxBytes into text. A FIFO, a device or a
+// folder is refused at once, a larger file before anything is read. False with the
+// reason in `why` (when given); text is then empty.
+bool ReadRegularFile(const std::string& path, size_t maxBytes, std::string& text, std::string* why = nullptr);
 
 // Replaces the file at path with what `write` puts into the stream it is given:
 // the text goes to a temporary file beside the old one (".NAME.tmp", one fixed name,
 // so a save killed half-way leaves at most one, which the next save replaces), is
 // flushed to disk and then renamed over it, so that a reader sees the old file or the
 // new one, never a part. A symbolic link is followed: its target is updated and the
-// link stays. The new file keeps the old one's permission bits, and its owner when
-// running as root (a new file gets 0666 less the umask). An existing file that is not
+// link stays. A file with more than one name (hard links) is rewritten in place once
+// the new text is complete, so that every name sees it: a reader may then see a part
+// of it during that write, and where the file cannot grow to the new size the save
+// renames as usual and the other names keep the old text. The new file keeps the old
+// one's permission bits, and its owner when running as root (a new file gets 0666
+// less the umask). An existing file that is not
 // a regular file, or that the user may not write, is refused. False when `write`
 // returns false or any step fails; the old file is then untouched, the temporary
 // removed, errno and `why` (when given) say why. `beforeRename`, when set, runs with

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "monitor/CurrentEstimate.h"
 #include "params/ParamSetting.h"
@@ -42,6 +43,24 @@ struct RecordSidecar {
 // Writes the whole description (UTF-8 JSON) through a temporary file, so that a
 // reader never sees half of it. False with the reason in *error.
 bool WriteRecordSidecar(const std::string& path, const RecordSidecar& sidecar, std::string* error = nullptr);
+// A description is a page of text; anything larger is no description.
+constexpr size_t MAX_SIDECAR_SIZE = 1 << 20;
+
 // Reads a description; fields that are missing keep their defaults, unknown ones are
-// ignored. False with the reason when the file is missing or is not a description.
-bool ReadRecordSidecar(const std::string& path, RecordSidecar& sidecar, std::string* error = nullptr);
+// ignored. A member of the wrong kind or out of its field's range keeps the default
+// too, and `replaced` (when given) gets "name value" for each, in file order. False
+// with the reason when the file is missing, is no regular file (a folder, a FIFO), is
+// larger than MAX_SIDECAR_SIZE or is not a description; sidecar is then untouched.
+bool ReadRecordSidecar(const std::string& path, RecordSidecar& sidecar, std::string* error = nullptr,
+                       std::vector<std::string>* replaced = nullptr);
+
+// The description of a record file as a replay takes it, with what its user must be told.
+struct ReplayDescription {
+    bool found = false;                 // a file is there beside the record (usable or not)
+    bool usable = false;                // it was read; sidecar holds it
+    std::string path;                   // the description's path
+    std::string error;                  // why a found description cannot be used
+    std::vector<std::string> replaced;  // "name value" of each member that kept its default
+    RecordSidecar sidecar;
+};
+[[nodiscard]] ReplayDescription LoadReplayDescription(const std::string& recordPath);

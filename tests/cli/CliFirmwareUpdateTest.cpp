@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "SimFixture.h"
+#include "common/FileUtils.h"
 #include "support/LoopbackHttpServer.h"
 
 namespace {
@@ -81,6 +82,62 @@ TEST_F(CliFirmwareUpdateTest, TextsThatAreNotUtf8GiveValidJson) {
     EXPECT_EQ(json.at("sensor_version").get<std::string>(), "1.0.\xEF\xBF\xBD");
     ASSERT_EQ(json.at("versions").size(), 1u);
     EXPECT_EQ(json.at("versions").at(0).at("notes").get<std::string>(), "caf\xEF\xBF\xBD");
+}
+
+// True when the text has no control character but the line end and is UTF-8: nothing
+// a terminal would act on.
+::testing::AssertionResult SafeForATerminal(const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if ((c < 0x20 && c != '\n') || c == 0x7F || c == 0xFF || c == 0xFE)
+            return ::testing::AssertionFailure() << "byte " << int(c) << " at " << i << " in: " << text;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Texts from the update server and the sensor reach the terminal escaped, as info shows them.
+TEST_F(CliFirmwareUpdateTest, TextsFromTheServerAndTheSensorAreEscapedOnATerminal) {
+    const std::string zeros(64, '0');
+    const auto catalogue = [&](const std::string& version, const std::string& archive, const std::string& notes) {
+        return R"({"product": "Palo520G", "versions": [{"version": ")" + version + R"(", "archive": ")" + archive +
+               R"(", "size": 1, "sha256": ")" + zeros + R"(", "notes": ")" + notes + R"("}]})";
+    };
+    const struct {
+        const char* name;
+        std::string catalogue;
+        std::string sensorVersion;  // empty: no --port
+        int exitCode;
+        std::string shown;
+    } cases[] = {
+        {"notes with a screen clear, a window title, a bell and a NUL",
+         catalogue("1.0.3", "1.0.3/firmware.zip", R"(fixes\u001b[2J\u001b]0;PWN\u0007 and\u0000 more)"), "", 0,
+         R"(fixes\x1b[2J\x1b]0;PWN\x07 and\x00 more)"},
+        {"notes in Chinese stay readable", catalogue("1.0.3", "1.0.3/firmware.zip", "修复"), "", 0, "修复"},
+        {"version name in the error", catalogue(R"(1.0\u001b[2J)", "1.0.3/firmware.zip", ""), "", 1, R"(1.0\x1b[2J)"},
+        {"archive path in the error", catalogue("1.0.3", R"(1.0.3/\u001b]0;PWN\u0007?x)", ""), "", 1,
+         R"(1.0.3/\x1b]0;PWN\x07?x)"},
+        {"sensor version with escapes", catalogue("1.0.3", "1.0.3/firmware.zip", ""), "1\x1b[2J\x1b]0;PWN\x07", 0,
+         R"(1\x1b[2J\x1b]0;PWN\x07 (suspicious: not printable ASCII))"},
+        {"sensor version with a raw 0xFF", catalogue("1.0.3", "1.0.3/firmware.zip", ""), "v1.0.\xFF", 0,
+         R"(firmware 1.0.\xff (suspicious: not printable ASCII))"},
+    };
+    ASSERT_TRUE(RecursiveCreateDirectory(catalogue_));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(WriteWholeFile(catalogue_ + "/catalogue.json", c.catalogue));
+        std::vector<std::string> args = {"fw", "versions", "--update-url", FileUrl()};
+        if (!c.sensorVersion.empty()) {
+            VirtualSensorOptions options = FastOptions();
+            options.version = c.sensorVersion;
+            ASSERT_TRUE(StartSim(options));
+            args.insert(args.end(), {"--port", Port()});
+        }
+        const CliResult result = RunCli(args);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_TRUE(SafeForATerminal(result.out));
+        EXPECT_TRUE(SafeForATerminal(result.err));
+        EXPECT_TRUE(Contains(result.out + result.err, c.shown));
+    }
 }
 
 TEST_F(CliFirmwareUpdateTest, UpdateFetchesOverHttpAndFlashesThePartition) {

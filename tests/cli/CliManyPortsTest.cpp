@@ -1,4 +1,5 @@
 // Commands on a row of sensors at once: --port more than once and --ports-from.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -185,18 +186,23 @@ TEST_F(CliManyPortsTest, AListThatCannotBeUsedIsAUsageError) {
     WriteWholeFile(empty, "# nothing here\n\n");
     const std::string link = dir_.File("sensor0");
     ASSERT_EQ(::symlink(Port(0).c_str(), link.c_str()), 0);
+    // Nobody writes into it: reading it would wait for ever.
+    const std::string fifo = dir_.File("ports.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const struct {
         std::vector<std::string> args;
         std::string message;
     } cases[] = {
         {{"info", "--ports-from", empty}, "No ports in the list"},
+        {{"info", "--ports-from", fifo}, "Cannot read the list of ports " + fifo + ": not a regular file"},
         {{"info", "--port", Port(0), "--port", Port(0)}, "named more than once"},
         // The same adapter under a second name would fail to open twice over.
         {{"info", "--port", Port(0), "--port", link}, "named more than once"},
         {{"info"}, "--port or --ports-from"},
     };
     for (const auto& c : cases) {
-        const CliResult result = RunCli(c.args);
+        const CliResult result = RunCli(c.args, 20000);
+        EXPECT_FALSE(result.timedOut) << c.message;
         EXPECT_EQ(result.exitCode, 2) << c.message;
         EXPECT_TRUE(Contains(result.err, c.message));
         EXPECT_EQ(sensors_[0]->Counters().commandsReceived, 0u) << "no port may be opened for " << c.message;

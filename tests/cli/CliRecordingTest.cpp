@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -100,6 +101,45 @@ TEST_F(CliRecordingTest, AFolderThatCannotTakeTheRecordFailsBeforeTheRun) {
         EXPECT_EQ(run.err.find("Monitoring"), std::string::npos) << "the run never started";
         EXPECT_TRUE(run.out.empty()) << run.out;
     }
+    // An empty name used to run without recording and without a word.
+    const CliResult empty = RunOnSim({"monitor", "--count", "5", "--record", ""});
+    EXPECT_EQ(empty.exitCode, 2);
+    EXPECT_TRUE(Contains(empty.err, "--record needs a folder: an empty name would record nothing."));
+    EXPECT_TRUE(empty.out.empty()) << empty.out;
+}
+
+TEST_F(CliRecordingTest, AFileSizeLimitStopsTheRecordingWithItsReasonAndTheDescriptionSaysSo) {
+    // SIGXFSZ used to kill the run (exit 153) with the description still at "recording".
+    VirtualSensorOptions options = FastOptions();
+    options.streamTimeScale = 40.0;
+    ASSERT_TRUE(StartSim(options));
+    const std::string folder = dir_.File("limited");
+    ASSERT_TRUE(RecursiveCreateDirectory(folder));
+    // The child inherits the limit; this process writes nothing while it is set, and
+    // leaves SIGXFSZ at its default so that the child does not inherit it ignored.
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit small = previous;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    CliProcess monitor({"monitor", "--json", "--count", "150", "--port", Port(), "--record", folder});
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &previous), 0);
+    const CliResult run = monitor.Wait(60000);
+
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    const std::vector<std::string> files = GetLocalFolderFileList(folder, "dat");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string record = folder + "/" + files[0];
+    EXPECT_TRUE(Contains(run.err, "Recording stopped: cannot write " + record + ": File too large"));
+    EXPECT_EQ(NonEmptyLines(run.out).size(), 150u) << "the run goes on without recording";
+    EXPECT_LE(std::filesystem::file_size(record), 4096u);
+    RecordSidecar description;
+    ASSERT_TRUE(ReadRecordSidecar(SidecarPathOf(record), description));
+    EXPECT_EQ(description.status, SIDECAR_INCOMPLETE);
+    EXPECT_EQ(description.error, "File too large");
+    EXPECT_FALSE(description.endedNormally);
+    EXPECT_EQ(description.bytesWritten, std::filesystem::file_size(record));
 }
 
 TEST_F(CliRecordingTest, AFullDiskStopsTheRecordingAtOnceAndTheRunFails) {

@@ -1,12 +1,16 @@
 // replay's output formats and the stats command, on committed record files.
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include "CliRunner.h"
 #include "JsonOutput.h"
+#include "SimFixture.h"
 
 namespace {
 
@@ -95,6 +99,65 @@ TEST(CliStats, CountsStatesDistancesAndWhatTheScannerRejected) {
     ASSERT_EQ(text.exitCode, 0) << text.err;
     EXPECT_NE(text.out.find("9 frames, 9 reports; 1 frames rejected, 9 bytes skipped"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("RadarData_sample.dat"), std::string::npos) << "every file given";
+}
+
+TEST(CliReplayOutput, ADescriptionThatCannotBeUsedIsNamedAndTheDefaultsAreUsed) {
+    // A folder used to end replay with the raw exception text, a FIFO hung replay and
+    // stats, and values out of range printed "null" as the current.
+    TempDir dir;
+    const std::string record = dir.File("RadarData_x.dat");
+    const std::string description = dir.File("RadarData_x.json");
+    ASSERT_TRUE(WriteWholeFile(record, ReadWholeFile(DATA + "RadarData_stats.dat")));
+    const CliResult undescribed = RunCli({"replay", "--format", "csv", record});
+    ASSERT_EQ(undescribed.exitCode, 0) << undescribed.err;
+    EXPECT_TRUE(undescribed.err.empty()) << "no description is no problem: " << undescribed.err;
+    const CliResult undescribedStats = RunCli({"stats", "--json", record});
+    ASSERT_EQ(undescribedStats.exitCode, 0) << undescribedStats.err;
+
+    const std::string unusable = "The description " + description + " cannot be used (";
+    const std::string replaced = "The description " + description + " has values that cannot be used; the defaults are used for: ";
+    const struct {
+        const char* name;
+        void (*make)(const std::string& path);
+        std::string notice;
+        bool described;  // stats: its time span is still used
+    } cases[] = {
+        {"folder", [](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0); },
+         unusable + "Is a directory); the defaults are used.", false},
+        {"FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
+         unusable + "not a regular file); the defaults are used.", false},
+        {"malformed", [](const std::string& path) { ASSERT_TRUE(WriteWholeFile(path, "{\"format\": \"palo520g-rec")); },
+         unusable + "not a record description); the defaults are used.", false},
+        {"huge", [](const std::string& path) { ASSERT_TRUE(WriteWholeFile(path, std::string(2 << 20, ' '))); },
+         unusable + "larger than 1048576 bytes); the defaults are used.", false},
+        {"out of range",
+         [](const std::string& path) {
+             ASSERT_TRUE(WriteWholeFile(path, R"({"format": "palo520g-record", "start_time": "2026-01-01T00:00:00+00:00",
+                 "end_time": "2026-01-01T00:00:09+00:00",
+                 "param_setting": {"ResponseFreq": 0, "RangeReportFreq": 1e308, "RangeResolution": -0.7},
+                 "current_constants": {"CurrentDetectValueMA": 1e308}})"));
+         },
+         replaced + "RangeResolution -0.7, ResponseFreq 0, RangeReportFreq 1e+308, CurrentDetectValueMA 1e+308", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(description);
+        c.make(description);
+        const CliResult replay = RunCli({"replay", "--format", "csv", record}, 20000);
+        EXPECT_FALSE(replay.timedOut);
+        EXPECT_EQ(replay.exitCode, 0) << replay.err;
+        EXPECT_TRUE(Contains(replay.err, c.notice)) << replay.err;
+        EXPECT_EQ(replay.out, undescribed.out) << "the defaults, with a current in every row";
+
+        const CliResult stats = RunCli({"stats", "--json", record}, 20000);
+        EXPECT_FALSE(stats.timedOut);
+        EXPECT_EQ(stats.exitCode, 0) << stats.err;
+        EXPECT_TRUE(Contains(stats.err, c.notice)) << stats.err;
+        const std::vector<Json> objects = ParseJsonLines(stats.out);
+        ASSERT_EQ(objects.size(), 1u);
+        EXPECT_EQ(objects[0].at("described").get<bool>(), c.described);
+        EXPECT_EQ(objects[0].at("distance_histogram"), ParseJsonLines(undescribedStats.out).at(0).at("distance_histogram"));
+    }
 }
 
 }  // namespace

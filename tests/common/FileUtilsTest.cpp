@@ -59,6 +59,38 @@ TEST(FileUtils, ReadFileData) {
     EXPECT_EQ(ReadFileData(dir.File("empty"), &data), 0u);
 }
 
+TEST(FileUtils, ReadRegularFileReadsOnlyRegularFilesUpToTheCap) {
+    TempDir dir;
+    ASSERT_TRUE(WriteWholeFile(dir.File("small"), "0123456789"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("empty"), ""));
+    ASSERT_TRUE(WriteWholeFile(dir.File("large"), std::string(100000, 'x')));
+    ASSERT_EQ(mkdir(dir.File("folder").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);  // no writer: an open or read would wait for ever
+    const struct {
+        const char* name;
+        size_t cap;
+        bool ok;
+        std::string textOrWhy;
+    } cases[] = {
+        {"small", 10, true, "0123456789"},
+        {"empty", 10, true, ""},
+        {"large", 100000, true, std::string(100000, 'x')},
+        {"small", 9, false, "larger than 9 bytes"},
+        {"large", 65536, false, "larger than 65536 bytes"},
+        {"folder", 10, false, "Is a directory"},
+        {"fifo", 10, false, "not a regular file"},
+        {"missing", 10, false, "No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " cap " + std::to_string(c.cap));
+        std::string text = "left over";
+        std::string why;
+        EXPECT_EQ(ReadRegularFile(dir.File(c.name), c.cap, text, &why), c.ok);
+        EXPECT_EQ(c.ok ? text : why, c.textOrWhy);
+        if (!c.ok) EXPECT_TRUE(text.empty());
+    }
+}
+
 TEST(FileUtils, DataFolderOverrideWins) {
     TempDir dir;
     SetProgramPathOverride(dir.File("data"));

@@ -129,6 +129,40 @@ TEST(SaveFileSafely, SavingThroughASymbolicLinkUpdatesItsTargetAndKeepsTheLink) 
     }
 }
 
+TEST(SaveFileSafely, AFileWithHardLinksIsUpdatedUnderEveryName) {
+    // A rename used to give the saved name a new file and leave the other names on the old text.
+    const struct {
+        const char* name;
+        std::string before;
+        std::string after;
+    } cases[] = {
+        {"longer text", "old", "a new text, longer than the old one"},
+        {"shorter text", "an old text, longer than the new one", "new"},
+        {"empty text", "old", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.File("config.xml");
+        ASSERT_TRUE(WriteWholeFile(path, c.before));
+        ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+        ASSERT_EQ(link(path.c_str(), dir.File("other-name.xml").c_str()), 0);
+
+        ASSERT_TRUE(SaveFileSafely(path, [&c](std::FILE* file) {
+            return std::fwrite(c.after.data(), 1, c.after.size(), file) == c.after.size();
+        }));
+        EXPECT_EQ(ReadWholeFile(path), c.after);
+        EXPECT_EQ(ReadWholeFile(dir.File("other-name.xml")), c.after);
+        struct stat saved {}, other {};
+        ASSERT_EQ(stat(path.c_str(), &saved), 0);
+        ASSERT_EQ(stat(dir.File("other-name.xml").c_str(), &other), 0);
+        EXPECT_EQ(saved.st_ino, other.st_ino) << "still one file";
+        EXPECT_EQ(saved.st_nlink, 2u);
+        EXPECT_EQ(ModeOf(path), 0640u);
+        EXPECT_EQ(GetLocalFolderFileList(dir.Path()).size(), 2u) << "no temporary left";
+    }
+}
+
 TEST(SaveFileSafely, ADanglingLinkCreatesTheFileItPointsTo) {
     TempDir dir;
     ASSERT_EQ(symlink("real.xml", dir.File("l.xml").c_str()), 0);

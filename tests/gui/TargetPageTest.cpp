@@ -4,6 +4,7 @@
 // replay speeds and the position slider, and texts that fit their controls.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -397,6 +398,53 @@ TEST_F(TargetPageTest, AFailedRecordWriteEndsRecordingWithANoticeAndTheRunGoesOn
     window.reset();  // the log is complete once the window has closed it
     EXPECT_NE(ReadWholeFile(dataDir->File("Log/" + logs.front())).find("Recording stopped"), std::string::npos)
         << "the log says so too";
+}
+
+TEST_F(TargetPageTest, ADescriptionThatCannotBeUsedIsSaidAndTheReplayGoesOn)
+{
+    // A folder used to abort the window, a FIFO to hang it, and values out of range to
+    // reach the current and the axes.
+    OpenWindow(false);
+    ShowPage();
+    const std::string record = dataDir->File("RadarData_x.dat");
+    const std::string description = SidecarPathOf(record);
+    ASSERT_TRUE(WriteWholeFile(record, ReadWholeFile(SAMPLE_RECORD)));
+    const struct {
+        const char* name;
+        void (*make)(const std::string& path);
+        std::string notice;
+    } cases[] = {
+        {"folder", [](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0); },
+         "Replaying RadarData_x.dat with the current parameters: its description cannot be used (Is a directory)."},
+        {"FIFO", [](const std::string& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },
+         "Replaying RadarData_x.dat with the current parameters: its description cannot be used (not a regular file)."},
+        {"malformed", [](const std::string& path) { ASSERT_TRUE(WriteWholeFile(path, "{\"format\":")); },
+         "Replaying RadarData_x.dat with the current parameters: its description cannot be used (not a record "
+         "description)."},
+        {"out of range",
+         [](const std::string& path) {
+             ASSERT_TRUE(WriteWholeFile(path, R"({"format": "palo520g-record", "param_setting":
+                 {"ResponseFreq": 0, "DetectRangeMax": 1e300, "StateReportFreq": -4}})"));
+         },
+         "Replaying RadarData_x.dat with the parameters it was recorded with; the defaults are used for values that "
+         "cannot be used: DetectRangeMax 1e+300, ResponseFreq 0, StateReportFreq -4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(description);
+        c.make(description);
+        QSignalSpy statuses(Page(), &TargetPage::statusUpdated);
+        QSignalSpy runs(Page(), &TargetPage::runStateChanged);
+        Page()->SetReplaySpeedIndex(static_cast<int>(TargetPage::ReplayChoices().size()) - 1);
+        Page()->ReplayFile(record);
+        // Said as the replay starts; its end is said after it.
+        EXPECT_EQ(window->NoticeText().toStdString(), c.notice);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !runs.isEmpty() && !runs.last().at(0).toBool(); }, LIVE_GUARD_MS));
+        ASSERT_GE(statuses.size(), 2);
+        EXPECT_EQ(CurrentOf(statuses.at(statuses.size() - 2).at(0).toString()), "0.05535")
+            << "the default parameters' current";
+        EXPECT_EQ(Page()->Worker().ReportCount(), 3u);
+    }
 }
 
 TEST_F(TargetPageTest, TheStatusBarSaysWhatTheConnectionIs)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -34,6 +35,9 @@ bool AsksForHelpOrVersion(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    // A file size limit (ulimit -f) would otherwise kill the tool in the middle of a
+    // recording; ignored, the write fails with EFBIG and the recording stops with its reason.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Help and version need no display: printed by a plain core application, they
     // work over ssh, in scripts and for help2man, where a window system would be
     // missing and the start of the GUI would abort.

@@ -370,18 +370,25 @@ void TargetPage::StartRealtimeShow()
                            ? FormatStringText(TEXT_RECORDING_TO, worker_.saveDataPath.c_str())
                            : FormatStringText(TEXT_LIVE_STARTED, SerialPortPathFromNumber(portNumber_).c_str());
     } else {
-        RecordSidecar description;
-        if (ReadRecordSidecar(SidecarPathOf(worker_.lastReplayFile), description)) {
+        const ReplayDescription read = LoadReplayDescription(worker_.lastReplayFile);
+        const std::string name = FileNameOf(worker_.lastReplayFile);
+        if (read.usable) {
+            const RecordSidecar& description = read.sidecar;
             replayDescription_ = description;
             // A rate no sensor reports at (a hand-edited description) leaves ×1 at the
             // configured interval.
             const double rate = description.params.StateReportFreq;
             if (rate >= MIN_RECORDED_RATE && rate <= MAX_RECORDED_RATE)
                 recordedPeriodMs_ = 1000.0 / rate;
-            startNotice_ = FormatStringText(TEXT_REPLAY_DESCRIBED, FileNameOf(worker_.lastReplayFile).c_str());
+            std::string list;
+            for (const std::string& item : read.replaced) list += (list.empty() ? "" : ", ") + item;
+            startNotice_ = list.empty() ? FormatStringText(TEXT_REPLAY_DESCRIBED, name.c_str())
+                                        : FormatStringText(TEXT_REPLAY_DESCRIPTION_REPLACED, name.c_str(), list.c_str());
         } else {
             replayDescription_.reset();
-            startNotice_ = FormatStringText(TEXT_REPLAY_UNDESCRIBED, FileNameOf(worker_.lastReplayFile).c_str());
+            startNotice_ = read.found
+                               ? FormatStringText(TEXT_REPLAY_DESCRIPTION_UNUSABLE, name.c_str(), read.error.c_str())
+                               : FormatStringText(TEXT_REPLAY_UNDESCRIBED, name.c_str());
         }
     }
 
