@@ -154,6 +154,12 @@ void ReadParams(const json& object, ParamSetting& p, std::vector<std::string>* r
         if (minGiven) member.Replaced("DetectRangeMin", *member.Find("DetectRangeMin"));
         if (maxGiven) member.Replaced("DetectRangeMax", *member.Find("DetectRangeMax"));
     }
+    // A range the file leaves out keeps the default, which must fit the file's gates
+    // too: when it does not, the gate length is what cannot be right.
+    if (p.DetectRangeMax > farthest) {
+        if (const json* resolution = member.Find("RangeResolution")) member.Replaced("RangeResolution", *resolution);
+        p.RangeResolution = defaults.RangeResolution;
+    }
     member.Real("ResponseFreq", p.ResponseFreq, MIN_FREQUENCY, MAX_FREQUENCY);
     member.Real("StateReportFreq", p.StateReportFreq, MIN_FREQUENCY, MAX_FREQUENCY);
     member.Real("RangeReportFreq", p.RangeReportFreq, MIN_FREQUENCY, MAX_FREQUENCY);

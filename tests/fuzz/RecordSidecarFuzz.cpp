@@ -4,9 +4,12 @@
 //   says why;
 // - a whole-number field holds its member's number, or its default when the member is
 //   no whole number the field can hold: never a number cut down to the field's size;
+// - what reads is usable: every value within its range, the range within the 16
+//   gates and not empty, the current constants finite and within reason;
 // - a description that reads writes back, and the written file reads to exactly the
 //   same fields (parse, write, parse), starting from the defaults.
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +22,7 @@
 #include "FuzzFiles.h"
 #include "SameValues.h"
 #include "common/FileUtils.h"
+#include "monitor/CurrentEstimate.h"
 #include "monitor/RecordSidecar.h"
 
 namespace {
@@ -66,6 +70,19 @@ void CheckWholeNumbers(const std::string& text, const RecordSidecar& read) {
     }
 }
 
+void CheckUsable(const RecordSidecar& read) {
+    const ParamSetting& p = read.params;
+    FUZZ_CHECK(p.RangeResolution >= 0.05 && p.RangeResolution <= 2.0);
+    FUZZ_CHECK(p.DetectRangeMin >= 0 && p.DetectRangeMin < p.DetectRangeMax);
+    FUZZ_CHECK(p.DetectRangeMax <= PARAM_GATE_COUNT * p.RangeResolution + 1e-6);
+    for (const double frequency : {p.ResponseFreq, p.StateReportFreq, p.RangeReportFreq})
+        FUZZ_CHECK(frequency >= 0.1 && frequency <= 100.0);
+    const CurrentConstants& k = read.constants;
+    for (const double constant : {k.CurrentDetectTimeMS, k.CurrentDetectValueMA, k.CurrentLPValueMA,
+                                  k.CurrentReportTimeMS, k.CurrentReportValueMA})
+        FUZZ_CHECK(std::isfinite(constant) && constant >= 0.0 && constant <= 1000.0);
+}
+
 bool Read(const std::string& path, RecordSidecar& sidecar, std::string& error) {
     try {
         return ReadRecordSidecar(path, sidecar, &error);
@@ -92,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     CheckWholeNumbers(std::string(reinterpret_cast<const char*>(data), size), first);
+    CheckUsable(first);
 
     std::string why;
     FUZZ_CHECK(WriteRecordSidecar(output, first, &why));

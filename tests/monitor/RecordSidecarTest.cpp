@@ -116,6 +116,7 @@ TEST(RecordSidecar, ValuesOutOfTheirRangeKeepTheDefaultAndAreNamed) {
         {"empty range", R"("DetectRangeMin": 5.6, "DetectRangeMax": 2.1)", false,
          {"DetectRangeMin 5.6", "DetectRangeMax 2.1"}},
         {"gate of no length", R"("RangeResolution": 0)", false, {"RangeResolution 0"}},
+        {"gates too short for the range left out", R"("RangeResolution": 0.05)", false, {"RangeResolution 0.05"}},
         {"text for a number", R"("DetectRangeMin": "near")", false, {"DetectRangeMin \"near\""}},
         {"table of 15", R"("GateHoldThreshold": [1,2,3])", false, {"GateHoldThreshold [1,2,3]"}},
         {"threshold of 300 dB", R"("GateHoldThreshold": [300,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16])", false,
