@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
@@ -385,18 +386,24 @@ TEST(WaveWnd, WorkerAppendsWhileTheUiPaints) {
     wnd.SetValueRange(0, 10);
     std::atomic<bool> stop{false};
     std::vector<double> appended;  // the worker's own, read after the join
+    std::atomic<size_t> appendedCount{0};
     std::thread worker([&] {
         double v = 0;
         while (!stop) {
             wnd.WaveBuffer(0).Append(&v, 1);
             appended.push_back(v);
+            ++appendedCount;
             v = v > 9 ? 0 : v + 0.5;
             wnd.MarkBackgroundDirty();
             wnd.RequestRepaint();
             std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
     });
-    for (int i = 0; i < 50; ++i) {
+    // At least 50 paints, and on until the worker has appended through many of them
+    // (a loaded machine may give it little time).
+    QElapsedTimer guard;
+    guard.start();
+    for (int i = 0; (i < 50 || appendedCount < 50) && guard.elapsed() < 20000; ++i) {
         QApplication::processEvents();
         Grab(wnd);
     }
