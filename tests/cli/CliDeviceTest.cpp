@@ -78,6 +78,21 @@ TEST_F(CliStablePortNameTest, PortsShowTheByIdNameAndPortAcceptsIt) {
     EXPECT_TRUE(Contains(info.out, "Serial number: P520G-SIM-0001"));
 }
 
+// A link's name comes from outside the tool: one that carries terminal controls
+// is listed escaped, never raw.
+TEST_F(CliStablePortNameTest, AByIdNameWithTerminalControlsIsListedEscaped) {
+    ASSERT_TRUE(StartSim());
+    const std::string hostile = "usb-\x1b[2J\x1b]0;PWN\x07-\xff-port0";
+    ASSERT_EQ(::symlink(Port().c_str(), dir_.File(hostile).c_str()), 0);
+
+    const CliResult text = RunCli({"ports"});
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_EQ(text.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(text.out.find('\x07'), std::string::npos);
+    EXPECT_EQ(text.out.find('\xff'), std::string::npos);
+    EXPECT_TRUE(Contains(text.out, "usb-\\x1b[2J\\x1b]0;PWN\\x07-\\xff-port0")) << text.out;
+}
+
 class CliInfoTest : public CliSimTest {};
 
 TEST_F(CliInfoTest, ShowsTheSensorsVersionAndSerialNumber) {
