@@ -1,4 +1,4 @@
-// params read | write | check | reset | save | load
+// params read | write | check | reset | save | load (diff: ProfileCommands.cpp)
 #include <unistd.h>
 
 #include <cctype>
@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
@@ -13,12 +14,14 @@
 #include "Commands.h"
 #include "Output.h"
 #include "PortList.h"
+#include "ProfileCommands.h"
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
 #include "common/FileUtils.h"
 #include "common/ValueParse.h"
 #include "params/ParamEditSession.h"
 #include "params/ParamFileSection.h"
+#include "params/ParamProfile.h"
 #include "params/ParamReadBack.h"
 #include "params/ParamRules.h"
 #include "params/ParamSetting.h"
@@ -48,8 +51,10 @@ struct EditStep {
 struct EditOptions {
     std::map<CLI::Option*, EditKind> kinds;
     std::string configPath;
+    std::string profilePath;  // params load FILE when FILE is a profile
     bool json = false;
     bool verify = false;
+    bool dryRun = false;
 };
 
 void AddEditOptions(CLI::App* command, EditOptions& options) {
@@ -293,6 +298,7 @@ struct WritePlan {
     std::vector<EditStep> steps;
     ParamSetting fromConfig;
     std::vector<ParamNotice> configNotices;
+    std::optional<ParamProfile> profile;  // applied over each sensor's own record
 };
 
 // EXIT_OK, or the code after printing why the command line or the file is wrong.
@@ -303,6 +309,13 @@ int PlanWrite(const CLI::App* command, const EditOptions& options, WritePlan& pl
         !LoadRecordFromConfig(options.configPath, plan.fromConfig, plan.configNotices)) {
         PrintError(Text(TEXT_PARAM_FILE_NOTHING_WRITTEN));
         return EXIT_FAILED;
+    }
+    if (!options.profilePath.empty()) {
+        plan.profile.emplace();
+        if (!LoadProfileFile(options.profilePath, *plan.profile)) {
+            PrintError(Text(TEXT_PARAM_FILE_NOTHING_WRITTEN));
+            return EXIT_FAILED;
+        }
     }
     return EXIT_OK;
 }
@@ -316,15 +329,31 @@ int WriteToSensor(const PortOptions& port, const WritePlan& plan, const EditOpti
     DeviceSession session;
     if (const int rc = session.Open(port); rc != EXIT_OK) return rc;
     SensorSession& sensor = session.Sensor();
-    if (options.configPath.empty()) {
-        if (const int rc = ReadRecord(sensor, start); rc != EXIT_OK) return rc;
+    // What the sensor holds: the start of a write without a file, and what a dry run compares with.
+    ParamSetting current = start;
+    if (options.configPath.empty() || options.dryRun) {
+        if (const int rc = ReadRecord(sensor, current); rc != EXIT_OK) return rc;
+        if (options.configPath.empty()) start = current;
     }
 
-    ParamEditSession edits(start);
-    ApplyEditSteps(edits, steps);
-    const ParamSetting record = edits.Result();
-    const std::vector<ParamNotice> notices = AllNotices(plan.configNotices, edits.Notices());
+    ParamSetting record;
+    std::vector<ParamNotice> notices;
+    if (plan.profile) {
+        // Only the profile's keys change; the rest stays as this sensor holds it.
+        ProfileApplication applied = ApplyProfile(*plan.profile, start);
+        record = applied.record;
+        notices = std::move(applied.notices);
+    } else {
+        ParamEditSession edits(start);
+        ApplyEditSteps(edits, steps);
+        record = edits.Result();
+        notices = AllNotices(plan.configNotices, edits.Notices());
+    }
     for (const ParamNotice& notice : notices) PrintError(ParamNoticeLine(notice));
+    if (options.dryRun) {
+        PrintDryRun(current, record, notices, options.json);
+        return EXIT_OK;
+    }
 
     if (const SensorResult written = sensor.WriteParameters(record); !written) {
         PrintSensorFailure(written, TEXT_WRITE_PARAMS_FAILED);
@@ -370,7 +399,10 @@ int RunRead(const PortOptions& port, bool json) {
     InitParamSetting(record);
     if (const int rc = ReadRecord(session.Sensor(), record); rc != EXIT_OK) return rc;
     if (json) {
-        PrintLine(JsonTextShortest(ParamRecordJson(record)));
+        // The format's name and version make the output a profile that params load takes.
+        Json profile = {{"format", PROFILE_FORMAT}, {"version", PROFILE_VERSION}};
+        profile.update(ParamRecordJson(record));
+        PrintLine(JsonTextShortest(profile));
     } else {
         for (const std::string& line : ParamRecordLines(record)) PrintLine(line);
     }
@@ -528,7 +560,7 @@ bool LoadConfigFile(const std::string& path, XMLParser& doc) {
 // ---------------------------------------------------------------- commands
 
 void AddParamsCommands(CLI::App& app, CommandList& commands) {
-    CLI::App* params = app.add_subcommand("params", "Read, write, check, reset, save and load the parameters");
+    CLI::App* params = app.add_subcommand("params", "Read, write, check, reset, save, load and compare the parameters");
     params->require_subcommand(1);
 
     {
@@ -560,6 +592,7 @@ void AddParamsCommands(CLI::App& app, CommandList& commands) {
         check->add_flag("--json", options->json, "Print JSON");
         commands.push_back({check, [options, check] { return RunCheck(check, *options); }});
     }
+    AddParamsDiffCommand(params, commands);
     {
         CLI::App* reset = params->add_subcommand("reset", "Write the factory parameters and tables");
         auto port = std::make_shared<PortListOptions>();
@@ -572,23 +605,51 @@ void AddParamsCommands(CLI::App& app, CommandList& commands) {
                             }});
     }
     {
-        CLI::App* save = params->add_subcommand("save", "Read the sensor's parameters into a configuration file");
+        CLI::App* save = params->add_subcommand(
+            "save", "Read the sensor's parameters into a profile or a configuration file");
         auto port = std::make_shared<PortOptions>();
         auto path = std::make_shared<std::string>();
+        auto profile = std::make_shared<std::string>();
+        auto notes = std::make_shared<std::string>();
         AddPortOptions(save, *port);
-        save->add_option("--config", *path, "appConfig.xml to update (created when missing)")->required();
-        commands.push_back({save, [port, path] { return RunSave(*port, *path); }});
+        save->add_option("--config", *path, "appConfig.xml to update (created when missing)");
+        save->add_option("--profile", *profile, "Profile file to write (replaced when it exists)");
+        save->add_option("--notes", *notes, "Notes to keep in the profile");
+        commands.push_back({save, [port, path, profile, notes] {
+                                if (path->empty() == profile->empty()) {
+                                    PrintError(Text(TEXT_SAVE_NEEDS_FILE));
+                                    return EXIT_USAGE;
+                                }
+                                if (!profile->empty()) return RunProfileSave(*port, *profile, *notes);
+                                return RunSave(*port, *path);
+                            }});
     }
     {
-        CLI::App* load = params->add_subcommand("load", "Write a configuration file's parameters to the sensor");
+        CLI::App* load = params->add_subcommand(
+            "load", "Write a profile's (or a configuration file's) parameters to the sensor");
         auto port = std::make_shared<PortListOptions>();
         auto options = std::make_shared<EditOptions>();
+        auto file = std::make_shared<std::string>();
         AddPortListOptions(load, *port);
+        load->add_option("file", *file, "Profile (or appConfig.xml) to load")->check(CLI::ExistingFile);
         load->add_option("--config", options->configPath, "appConfig.xml with a ParamSetting section")
-            ->required()
             ->check(CLI::ExistingFile);
         load->add_flag("--verify", options->verify, "Read the parameters back and fail when they differ");
+        load->add_flag("--dry-run", options->dryRun, "Show what would change on each sensor; write nothing");
         load->add_flag("--json", options->json, "Print the written record and the notices as JSON");
-        commands.push_back({load, [port, options, load] { return RunWrite(*port, load, *options); }});
+        commands.push_back({load, [port, options, load, file] {
+                                if (file->empty() == options->configPath.empty()) {
+                                    PrintError(Text(TEXT_LOAD_NEEDS_FILE));
+                                    return EXIT_USAGE;
+                                }
+                                // The XML files of params save --config keep loading by name.
+                                if (!file->empty()) {
+                                    if (LooksLikeConfigFile(*file))
+                                        options->configPath = *file;
+                                    else
+                                        options->profilePath = *file;
+                                }
+                                return RunWrite(*port, load, *options);
+                            }});
     }
 }

@@ -218,7 +218,8 @@ TEST_F(CliParamsDeviceTest, ReadPrintsTheSensorsRecordWithItsFieldNames) {
     ASSERT_EQ(json.exitCode, 0) << json.err;
     Json record;
     ASSERT_TRUE(ParseJson(json.out, record)) << json.out;
-    EXPECT_EQ(Keys(record), (std::vector<std::string>{"RangeResolution", "DetectRangeMin", "DetectRangeMax",
+    // The format's name and version first: the output is a profile params load takes.
+    EXPECT_EQ(Keys(record), (std::vector<std::string>{"format", "version", "RangeResolution", "DetectRangeMin", "DetectRangeMax",
                                                        "ResponseFreq", "StateReportFreq", "RangeReportFreq",
                                                        "ObjectDisappearReportTime", "GateTriggerThreshold",
                                                        "GateHoldThreshold"}));
