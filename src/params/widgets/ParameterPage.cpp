@@ -66,6 +66,16 @@ QString MarkStyle(const QWidget* widget)
     return QStringLiteral("QLineEdit { border: 2px solid %1; border-radius: 2px; background: #fff4e6; }").arg(colour);
 }
 
+// A control whose value differs from a compared profile: the same frame in blue,
+// so that it does not read as unwritten.
+constexpr const char* COMPARED_COLOUR = "#1f6fd1";
+
+QString ComparedMarkStyle(const QWidget* widget)
+{
+    return MarkStyle(widget).replace(QString::fromLatin1(MARK_COLOUR), QString::fromLatin1(COMPARED_COLOUR))
+        .replace(QStringLiteral("#fff4e6"), QStringLiteral("#e8f0fc"));
+}
+
 }  // namespace
 
 ParameterPage::ParameterPage(ToolPageContext& context, QWidget* parent)
@@ -238,10 +248,11 @@ void ParameterPage::BuildControls()
     for (const ButtonSpec& spec : buttons) {
         auto* button = new QPushButton(Caption(std::to_string(spec.id)), this);
         button->setObjectName(IdName(spec.id));
-        button->setGeometry(x, 378, 120, 32);
+        button->setGeometry(x, 378, 100, 32);
         connect(button, &QPushButton::clicked, this, spec.handler);
-        x += 132;
+        x += 110;
     }
+    BuildProfileButton(QRect(x, 378, 116, 32));
 
     // Only the user's choices run the handlers; UpdateControls never does.
     connect(stateFreqCombo_, &QComboBox::activated, this, &ParameterPage::OnStateReportFreqSelected);
@@ -588,7 +599,7 @@ void ParameterPage::ShowStoredBalloon(const StoredDifference& difference)
 
 void ParameterPage::AddMarkedControl(std::vector<QWidget*> framed, QWidget* label, std::function<QString()> value)
 {
-    MarkedControl mark{std::move(framed), label, std::move(value), QString(), false};
+    MarkedControl mark{std::move(framed), label, std::move(value), QString(), false, false, QString(), QString()};
     mark.baseline = mark.value();
     marks_.push_back(std::move(mark));
 }
@@ -607,20 +618,34 @@ void ParameterPage::TakeTableBaseline()
     RefreshMarks();
 }
 
+void ParameterPage::StyleMark(MarkedControl& mark)
+{
+    std::vector<QWidget*> widgets = mark.framed;
+    if (mark.label)
+        widgets.push_back(mark.label);
+    for (QWidget* widget : widgets) {
+        widget->setStyleSheet(mark.marked     ? MarkStyle(widget)
+                              : mark.compared ? ComparedMarkStyle(widget)
+                                              : QString());
+    }
+    for (QWidget* widget : mark.framed)
+        widget->setToolTip(mark.compared ? mark.comparedTip : QString());
+}
+
 void ParameterPage::RefreshMarks()
 {
     bool any = false;
     for (MarkedControl& mark : marks_) {
-        const bool marked = mark.value() != mark.baseline;
+        const QString value = mark.value();
+        const bool marked = value != mark.baseline;
+        // A comparison's mark lasts while the control shows what was compared.
+        const bool compared = mark.compared && value == mark.comparedValue;
         any = any || marked;
-        if (marked == mark.marked)
+        if (marked == mark.marked && compared == mark.compared)
             continue;
         mark.marked = marked;
-        std::vector<QWidget*> widgets = mark.framed;
-        if (mark.label)
-            widgets.push_back(mark.label);
-        for (QWidget* widget : widgets)
-            widget->setStyleSheet(marked ? MarkStyle(widget) : QString());
+        mark.compared = compared;
+        StyleMark(mark);
     }
     // The window shows a "*" in its title while the page holds unwritten values. It
     // builds that title itself: setWindowModified would want a "[*]" placeholder in
@@ -642,6 +667,24 @@ bool ParameterPage::IsUnwritten(const QWidget* control) const
             return mark.marked;
     }
     return false;
+}
+
+bool ParameterPage::IsMarkedByComparison(const QWidget* control) const
+{
+    for (const MarkedControl& mark : marks_) {
+        if (std::find(mark.framed.begin(), mark.framed.end(), control) != mark.framed.end())
+            return mark.compared;
+    }
+    return false;
+}
+
+ParameterPage::MarkedControl* ParameterPage::MarkOf(const QWidget* control)
+{
+    for (MarkedControl& mark : marks_) {
+        if (std::find(mark.framed.begin(), mark.framed.end(), control) != mark.framed.end())
+            return &mark;
+    }
+    return nullptr;
 }
 
 bool ParameterPage::HasUnwrittenChanges() const

@@ -15,6 +15,12 @@
 // from that: a coloured frame around it and a coloured label. The window's title
 // gets a "*" while any control is marked. Marked values stay across page switches
 // and connections; closing the window with any asks first.
+//
+// Profiles (the Profile button's menu): Save Profile writes what the page shows to
+// a profile file; Load Profile takes a profile's values into the controls under the
+// rules of typed values, marked as unwritten until Write; Compare with Profile marks,
+// in another colour, the controls whose value differs from the profile's and writes
+// nothing. The folder last used is offered again.
 
 #include <array>
 #include <functional>
@@ -60,6 +66,15 @@ public:
     void OnReset();
     void OnGenThreshold();
     void OnSaveConfig();
+    void OnSaveProfile();
+    void OnLoadProfile();
+    void OnCompareProfile();
+
+    // Chooses the file of a profile dialog: the title, true to save; an empty
+    // result cancels. Tests put a hook in place of the file dialog; returns the
+    // previous hook.
+    using ProfileFileHook = std::function<QString(const QString& title, bool save)>;
+    static ProfileFileHook SetProfileFileHook(ProfileFileHook hook);
     void OnStateReportFreqSelected();
     void OnRangeReportFreqSelected();
     void OnRangeMinChanged();
@@ -69,6 +84,9 @@ public:
     // read from it; the control's frame and label are marked.
     [[nodiscard]] bool IsUnwritten(const QWidget* control) const;
     [[nodiscard]] bool HasUnwrittenChanges() const;
+    // True while a control is marked as differing from the profile last compared
+    // (until its value changes or another comparison runs).
+    [[nodiscard]] bool IsMarkedByComparison(const QWidget* control) const;
 
     // --- IToolPage ---
     QWidget* PageWidget() override { return this; }
@@ -83,6 +101,8 @@ protected:
 
 private:
     void BuildControls();
+    // The Profile button (2006) and its menu: Save, Load, Compare.
+    void BuildProfileButton(QRect geometry);
     // The configuration's ParamSetting section into the record, under the rules.
     void LoadConfigSection();
     void ShowRangeText(const RangeNotice& notice, const std::string& text) override;
@@ -115,7 +135,15 @@ private:
         std::function<QString()> value;      // the value shown, as compared
         QString baseline;                    // the value after the last Read, Write or Reset
         bool marked = false;
+        bool compared = false;               // differs from the profile last compared
+        QString comparedValue;               // the value shown when it was compared
+        QString comparedTip;                 // the profile's value, as a tool tip
     };
+    // The frame and colour of a mark as it stands: unwritten first, then compared.
+    void StyleMark(MarkedControl& mark);
+    [[nodiscard]] MarkedControl* MarkOf(const QWidget* control);
+    // The profile file a dialog chose; empty when cancelled.
+    [[nodiscard]] QString ChooseProfileFile(int titleId, bool save);
     void AddMarkedControl(std::vector<QWidget*> framed, QWidget* label, std::function<QString()> value);
     // What the controls show now is what the sensor holds: no marks.
     void TakeBaseline();
