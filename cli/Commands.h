@@ -13,7 +13,7 @@ struct ReplayDescription;
 class XMLParser;
 
 void AddDeviceCommands(CLI::App& app, CommandList& commands);     // ports, info
-void AddParamsCommands(CLI::App& app, CommandList& commands);     // params read|write|check|reset|save|load
+void AddParamsCommands(CLI::App& app, CommandList& commands);     // params read|write|check|reset|save|load|diff
 void AddMonitorCommands(CLI::App& app, CommandList& commands);    // monitor, replay
 void AddStatsCommand(CLI::App& app, CommandList& commands);       // stats
 void AddThresholdCommand(CLI::App& app, CommandList& commands);   // threshold

@@ -12,12 +12,6 @@ constexpr const char* HEAD = R"({"format": "palo520g-profile", "version": 1)";
 
 std::string Profile(const std::string& members) { return std::string(HEAD) + (members.empty() ? "" : ", ") + members + "}"; }
 
-std::vector<std::string> WithPort(std::vector<std::string> args, const std::string& port) {
-    args.push_back("--port");
-    args.push_back(port);
-    return args;
-}
-
 // Lines that name a parameter (the corrections), without the other messages.
 std::vector<std::string> CorrectionLines(const std::string& err) {
     std::vector<std::string> lines;
@@ -26,6 +20,8 @@ std::vector<std::string> CorrectionLines(const std::string& err) {
             lines.push_back(line);
     return lines;
 }
+
+}  // namespace
 
 class CliProfileTest : public CliSimTest {
 protected:
@@ -53,8 +49,6 @@ protected:
 
     SimulatedSensor other_;
 };
-
-}  // namespace
 
 TEST_F(CliProfileTest, ASavedProfileLoadedOnASecondSensorMakesBothTheSame) {
     const CliResult write = RunOnSim({"params", "write", "--max", "4.9", "--min", "2.1", "--absence", "77",

@@ -1,4 +1,8 @@
 // The parameter page's profiles against the virtual sensor: Save, Load, Compare.
+// With PALO_SCREENSHOT_DIR set, pictures of the page after Load and after Compare
+// are saved there (profile-load-en.png, profile-compare-en.png).
+
+#include <cstdlib>
 
 #include <QAction>
 #include <QAbstractButton>
@@ -39,6 +43,12 @@ protected:
         QAction* item = page_->findChild<QAction*>(QString::fromLatin1(action));
         ASSERT_NE(item, nullptr) << action;
         item->trigger();
+    }
+
+    void SaveScreenshot(const std::string& name)
+    {
+        if (const char* dir = std::getenv("PALO_SCREENSHOT_DIR"); dir && *dir)
+            window->grab().save(QString::fromStdString(std::string(dir) + "/" + name));
     }
 
     std::string WriteProfile(const std::string& members)
@@ -82,6 +92,7 @@ TEST_F(ProfilePageTest, LoadingMarksTheLoadedValuesAndNothingReachesTheSensorUnt
     EXPECT_NE(LastBox().text.find("Notes: ceiling"), std::string::npos) << LastBox().text;
     EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_DISAPPEAR_TIME).value_or(0), heldDelay) << "loading wrote to the sensor";
     EXPECT_EQ(sensor->GateTable(PARAM_ID_WRITE_HOLD_THRESHOLD), heldHold);
+    SaveScreenshot("profile-load-en.png");
 
     QTest::mouseClick(Button("2003"), Qt::LeftButton);
     WaitForSensor();
@@ -107,6 +118,8 @@ TEST_F(ProfilePageTest, CompareMarksOnlyTheFieldsThatDifferAndWritesNothing)
     const std::string saved = files_.File("saved.json");
     Run("action:SaveProfile", saved);
     ASSERT_EQ(titles_, std::vector<std::string>{"Save Profile (save)"});
+    EXPECT_NE(ConfigFileText().find("LastProfileFolder=\"" + files_.Path() + "\""), std::string::npos)
+        << "the folder is offered again next time";
     Run("action:CompareProfile", saved);
     EXPECT_NE(LastBox().text.find("The page shows the same values as the profile"), std::string::npos)
         << LastBox().text;
@@ -137,6 +150,7 @@ TEST_F(ProfilePageTest, CompareMarksOnlyTheFieldsThatDifferAndWritesNothing)
     EXPECT_EQ((std::vector<std::string>{Edit(2016)->text().toStdString(), Edit(2025)->text().toStdString()}), before);
     EXPECT_FALSE(page_->HasUnwrittenChanges());
     EXPECT_EQ(sensor->ConfigValue(DETECT_KEY_DISAPPEAR_TIME).value_or(0), 40u);
+    SaveScreenshot("profile-compare-en.png");
 
     // Typing a value ends that field's comparison mark; it is unwritten now instead.
     TypeAndLeave(Edit(2016), "200");

@@ -20,7 +20,7 @@
 // a profile file; Load Profile takes a profile's values into the controls under the
 // rules of typed values, marked as unwritten until Write; Compare with Profile marks,
 // in another colour, the controls whose value differs from the profile's and writes
-// nothing. The folder last used is offered again.
+// nothing. The folder last used is offered again (LastProfileFolder in the configuration).
 
 #include <array>
 #include <functional>

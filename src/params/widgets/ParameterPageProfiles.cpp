@@ -8,8 +8,10 @@
 #include <QMenu>
 #include <QPushButton>
 
+#include "app/AppConfig.h"
 #include "app/StringIds.h"
 #include "app/StringTable.h"
+#include "app/XMLParser.h"
 #include "common/FileUtils.h"
 #include "controls/widgets/MessageBox.h"
 #include "params/ParamProfile.h"
@@ -26,11 +28,26 @@ ParameterPage::ProfileFileHook& ProfileFileHookSlot()
     return hook;
 }
 
-// The folder of the last profile saved, loaded or compared, offered again while the program runs.
-QString& LastProfileFolder()
+// The folder of the last profile saved, loaded or compared, offered again; kept
+// in the configuration's LastProfileFolder.
+constexpr const char* PROFILE_FOLDER_SETTING = "LastProfileFolder";
+
+QString LastProfileFolder()
 {
-    static QString folder;
-    return folder;
+    std::string folder;
+    ReadConfigPath(gAppConfigDoc.FindElement("AppConfig"), PROFILE_FOLDER_SETTING, folder);
+    return QString::fromStdString(folder);
+}
+
+void RememberProfileFolder(const QString& folder)
+{
+    XMLNode root = gAppConfigDoc.FindElement("AppConfig");
+    if (!root || folder == LastProfileFolder())
+        return;
+    WriteConfigPath(root, PROFILE_FOLDER_SETTING, folder.toStdString());
+    // A folder that cannot take the save only loses this convenience; the
+    // configuration's own saves say why.
+    (void)SaveAppConfig();
 }
 
 QString PageText(int id)
@@ -112,7 +129,7 @@ QString ParameterPage::ChooseProfileFile(int titleId, bool save)
             path += QStringLiteral(".json");
     }
     if (!path.isEmpty())
-        LastProfileFolder() = QFileInfo(path).absolutePath();
+        RememberProfileFolder(QFileInfo(path).absolutePath());
     return path;
 }
 
