@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -190,8 +191,18 @@ ProfileRead ReadProfileText(const std::string& text) {
     ProfileRead out;
     InitParamSetting(out.profile.record);
     Json doc;
+    // A key given twice, as a careless merge leaves it, would have one of its values
+    // dropped without a word: the first such key of the top level is noted.
+    std::set<std::string> keys;
+    std::string duplicate;
+    const Json::parser_callback_t noteKeys = [&](int depth, Json::parse_event_t event, Json& parsed) {
+        if (event == Json::parse_event_t::key && depth == 1 && parsed.is_string() &&
+            !keys.insert(parsed.get<std::string>()).second && duplicate.empty())
+            duplicate = parsed.get<std::string>();
+        return true;
+    };
     try {
-        doc = Json::parse(text);
+        doc = Json::parse(text, noteKeys);
     } catch (const Json::exception& error) {
         out.problem = ProfileProblem::NotJson;
         // "[json.exception.parse_error.101] parse error at line 3, column 5: …" without its tag.
@@ -203,6 +214,11 @@ ProfileRead ReadProfileText(const std::string& text) {
     }
     if (!doc.is_object()) {
         out.problem = ProfileProblem::NotObject;
+        return out;
+    }
+    if (!duplicate.empty()) {
+        out.problem = ProfileProblem::DuplicateKey;
+        out.key = duplicate;
         return out;
     }
     const auto dumped = [](const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); };
@@ -283,6 +299,7 @@ std::string ProfileProblemText(const ProfileRead& read, std::string (*visible)(c
     case ProfileProblem::NewerVersion:
         return FormatStringText(TEXT_PROFILE_NEWER_VERSION, value.c_str(), PROFILE_VERSION);
     case ProfileProblem::UnknownKey: return FormatStringText(TEXT_PROFILE_UNKNOWN_KEY, shown(read.key).c_str());
+    case ProfileProblem::DuplicateKey: return FormatStringText(TEXT_PROFILE_DUPLICATE_KEY, shown(read.key).c_str());
     case ProfileProblem::NotText: return FormatStringText(TEXT_PROFILE_NOT_TEXT, key.c_str(), value.c_str());
     case ProfileProblem::NotWholeNumber: return FormatStringText(TEXT_PROFILE_NOT_WHOLE, key.c_str(), value.c_str());
     case ProfileProblem::NotNumber: return FormatStringText(TEXT_PROFILE_NOT_NUMBER, key.c_str(), value.c_str());

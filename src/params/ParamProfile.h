@@ -70,6 +70,7 @@ enum class ProfileProblem {
     BadVersion,      // "version" missing or not a whole number from 1
     NewerVersion,    // value: the version named
     UnknownKey,      // key: a key that is not a profile key (a typo would otherwise be dropped)
+    DuplicateKey,    // key: a key given twice (one of the two would be dropped without a word)
     NotText,         // key, value: notes, firmware_version or serial_number that is not a string
     NotWholeNumber,  // key, value: delay that is not a whole number within 32 bits
     NotNumber,       // key, value: a distance or frequency that is not a finite number of 0 or more
