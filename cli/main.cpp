@@ -1,6 +1,7 @@
 // palo520g: every device operation of the tool from a shell, for scripts and test rigs.
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -99,5 +100,8 @@ int main(int argc, char** argv) {
         rc = EXIT_FAILED;
     }
     if (verbose) DbgOutputDelCallback(DebugToStderr);
+    // The command's result stands; the trace's gap is said, so that nobody reads it as whole.
+    if (const std::shared_ptr<WireTrace> trace = CurrentWireTrace(); trace && trace->WriteError() != 0)
+        PrintError(Text(TEXT_TRACE_OPEN_FAILED, VisibleText(trace->Path()).c_str(), std::strerror(trace->WriteError())));
     return rc;
 }

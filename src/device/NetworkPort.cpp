@@ -454,7 +454,8 @@ private:
                 return SerialOpenResult::NoComPortControl;
             }
             if (!Receive()) {
-                return SerialOpenResult::NoServer;
+                // It took the connection and closed it: not a server of this kind.
+                return SerialOpenResult::NoComPortControl;
             }
         }
         // Bytes the line delivered before the rate was set belong to no exchange.

@@ -95,9 +95,17 @@ WireTrace::~WireTrace()
 void WireTrace::WriteLine(const std::string& line)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::fwrite(line.data(), 1, line.size(), file_);
-    std::fputc('\n', file_);
-    std::fflush(file_);
+    const bool written = std::fwrite(line.data(), 1, line.size(), file_) == line.size() &&
+                         std::fputc('\n', file_) != EOF && std::fflush(file_) == 0;
+    if (!written && writeError_ == 0) {
+        writeError_ = errno != 0 ? errno : EIO;
+    }
+}
+
+int WireTrace::WriteError()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return writeError_;
 }
 
 void WireTrace::Exchange(const std::string& port, uint16_t command, std::chrono::system_clock::time_point started,

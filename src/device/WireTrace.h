@@ -43,6 +43,9 @@ public:
     WireTrace& operator=(const WireTrace&) = delete;
 
     [[nodiscard]] const std::string& Path() const { return path_; }
+    // The errno of the first line that could not be written (a full disk), 0 while
+    // every line was: a trace with a gap must not pass for a whole one.
+    [[nodiscard]] int WriteError();
 
     // One command and what came back while its reply was awaited.
     void Exchange(const std::string& port, uint16_t command, std::chrono::system_clock::time_point started,
@@ -60,8 +63,9 @@ private:
     void WriteLine(const std::string& line);
 
     std::string path_;
-    std::mutex mutex_;       //!< Protects file_: every port of the process writes through it.
+    std::mutex mutex_;       //!< Protects file_ and writeError_: every port of the process writes through it.
     std::FILE* file_ = nullptr;
+    int writeError_ = 0;
 };
 
 // The name of a command word in a trace ("enter-command-mode", "read-detection");

@@ -129,13 +129,18 @@ TEST_F(CliWireTraceTest, TraceOfAWriteFitsOnOneScreenAndShowsEveryExchange) {
         EXPECT_TRUE(has(name)) << name << " missing in:\n" << text;
 }
 
-TEST_F(CliWireTraceTest, AnUnwritableTraceFileIsAUsageErrorBeforeAnyExchange) {
+TEST_F(CliWireTraceTest, AnUnwritableTraceFileIsSaidAndNothingIsSentWithoutOne) {
     ASSERT_TRUE(StartSim());
     const uint64_t commandsBefore = sim_->Counters().commandsReceived;
     const CliResult result = RunOnSim({"info", "--trace", dir_.File("no-such-folder/x.trace")});
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_TRUE(Contains(result.err, "Cannot write the wire trace"));
     EXPECT_EQ(sim_->Counters().commandsReceived, commandsBefore);
+
+    // A trace that fills the disk: the command's result stands, the gap is said.
+    const CliResult full = RunOnSim({"info", "--trace", "/dev/full"});
+    EXPECT_EQ(full.exitCode, 0) << full.err;
+    EXPECT_TRUE(Contains(full.err, "Cannot write the wire trace /dev/full: No space left on device"));
 }
 
 TEST_F(CliWireTraceTest, InfoOnASensorInItsBootloaderNamesTheStateAndTheRecovery) {

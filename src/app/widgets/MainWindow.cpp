@@ -534,16 +534,13 @@ void MainWindow::WatchLink()
     SetNotConnected();
     const std::string path = SerialPortPathFromNumber(connectedPort_);
     std::string text = FormatStringText(TEXT_CONNECTION_LOST, path.c_str());
+    ShowNotice(text);
     if (AutoReconnect() && connectedPort_ > 0) {
         // The watch starts before the box: the box waits for a user, the reconnect
         // does not (on a bench nobody may be there to close it).
         reconnecting_ = true;
         returnWatch_.start();
-        const std::string reconnecting = FormatStringText(TEXT_RECONNECTING_NOTICE, path.c_str());
-        ShowNotice(reconnecting);
-        text += "\n\n" + reconnecting;
-    } else {
-        ShowNotice(text);
+        text += "\n\n" + FormatStringText(TEXT_RECONNECTING_NOTICE, path.c_str());
     }
     ShowMessageBox(this, DisplayText(text), LoadStringText(TEXT_ERROR), MessageIcon::Error, true);
 }
