@@ -10,8 +10,12 @@
 #include "PortList.h"
 #include "common/ValueParse.h"
 #include "device/SerialPortRegistry.h"
+#include "firmware/Bootloader.h"
 
 namespace {
+
+// Short: a sensor that answered nothing so far adds this to the wait.
+constexpr int BOOTLOADER_QUERY_TIMEOUT_MS = 1000;
 
 std::string UsbId(const SerialPortInfo& port) {
     if (port.usbVendorId < 0 || port.usbProductId < 0) return {};
@@ -54,6 +58,14 @@ int RunPorts(bool json) {
     return EXIT_OK;
 }
 
+// Asks the running mode of a sensor that did not give its identity; true when it is
+// its bootloader.
+bool SensorInBootloader(SensorSession& sensor) {
+    SensorSession::LineClaim claim = sensor.ClaimLine();
+    uint32_t mode = 0;
+    return QueryRunningMode(claim.Line(), mode, BOOTLOADER_QUERY_TIMEOUT_MS) && mode == RUNNING_MODE_BOOTLOADER;
+}
+
 int RunInfo(const PortOptions& options, bool json) {
     DeviceSession session;
     if (const int rc = session.Open(options); rc != EXIT_OK) return rc;
@@ -62,6 +74,18 @@ int RunInfo(const PortOptions& options, bool json) {
     const SensorResult identity = session.Sensor().ReadIdentity();
     version = session.Sensor().Version();
     serialNumber = session.Sensor().SerialNumber();
+    if (!identity && SensorInBootloader(session.Sensor())) {
+        // After an interrupted download the sensor runs only its bootloader: say so and
+        // name the way back, rather than "no answer", which sends a user to the cabling.
+        if (json) {
+            PrintLine(JsonText({{"version", nullptr},
+                                {"serial_number", nullptr},
+                                {"running_mode", "bootloader"},
+                                {"recovery", "palo520g fw flash --port " + options.port + " --partition N IMAGE"}}));
+        }
+        PrintError(Text(TEXT_INFO_IN_BOOTLOADER, VisibleText(options.port).c_str(), VisibleText(options.port).c_str()));
+        return EXIT_IN_BOOTLOADER;
+    }
     if (!identity) {
         PrintError(Text(TEXT_INFO_FAILED));
         if (!identity.commandModeEntered) PrintError(Text(TEXT_SENSOR_SILENT));

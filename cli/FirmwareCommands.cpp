@@ -21,6 +21,7 @@
 #include "app/StringIds.h"
 #include "Commands.h"
 #include "Output.h"
+#include "PortWait.h"
 #include "PortList.h"
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
@@ -204,6 +205,7 @@ void Configure(CBootloader& boot, const PortOptions& port) {
 }
 
 int RunFirmwareInfo(const PortOptions& port, bool json) {
+    if (!WaitForPortToAppear(port.port)) return EXIT_PORT_ERROR;
     TerminalBootSink sink(json);
     SensorSession sensor;
     SensorSession::LineClaim claim = sensor.ClaimLine();
@@ -234,6 +236,7 @@ int RunFirmwareInfo(const PortOptions& port, bool json) {
 // Ctrl+C as above (InstallFlashInterruptHandler first).
 int QueryAndFlash(const PortOptions& port, const std::function<std::string()>& imageForPartition, int partition,
                   bool json) {
+    if (!WaitForPortToAppear(port.port)) return EXIT_PORT_ERROR;
     TerminalBootSink sink(json);
     SensorSession sensor;
     SensorSession::LineClaim claim = sensor.ClaimLine();

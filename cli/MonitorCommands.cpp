@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -12,6 +13,7 @@
 #include "app/StringIds.h"
 #include "Commands.h"
 #include "Output.h"
+#include "PortWait.h"
 #include "ReportFormat.h"
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
@@ -75,6 +77,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         Finish(RunEnd::DeviceLost);
     }
+    // Takes reports again after a lost line came back; the count goes on.
+    void Resume() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (end_ == RunEnd::DeviceLost) end_ = RunEnd::None;
+        lastReport_ = Clock::now();
+    }
     // Said at once; the run goes on without recording and ends with a failure code.
     void OnRecordFailed() override {
         recordFailed_ = true;
@@ -133,6 +141,7 @@ struct MonitorOptions {
     std::string recordFolder;
     std::string configPath;
     int timeoutSeconds = 0;
+    bool reconnect = false;
 };
 
 struct ReplayOptions {
@@ -179,6 +188,33 @@ int FinishRun(RunEnd end, CAcquisitionWorker& worker, ReportPrinter& printer, bo
     default: break;
     }
     return printer.RecordFailed() ? EXIT_FAILED : rc;
+}
+
+// --reconnect: after the line was lost, waits for the port to come back, opens it
+// and starts the worker again (a recording goes on in a new file). RunEnd::None
+// when the run goes on; Interrupted when Ctrl+C came first.
+RunEnd Reconnect(const PortOptions& port, SensorSession& sensor, SensorSession::LineClaim& claim,
+                 CAcquisitionWorker& worker, ReportPrinter& printer) {
+    worker.Stop();
+    printer.Flush();
+    if (worker.saveData && !printer.RecordFailed() && !worker.RecordFilePath().empty())
+        PrintError(Text(TEXT_RECORDED, worker.RecordFilePath().c_str()));
+    claim.Release();
+    sensor.Close();
+    PrintError(Text(TEXT_LINE_LOST_WAITING, VisibleText(port.port).c_str()));
+    for (;;) {
+        if (!WaitForPortToReturn(port.port)) return RunEnd::Interrupted;
+        // The node of a replugged adapter may show before it can be opened (udev is
+        // still setting its permissions): try again until it opens.
+        if (sensor.Open(port.port, port.baud)) break;
+        if (InterruptRequested()) return RunEnd::Interrupted;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    claim = sensor.ClaimLine();
+    printer.Resume();
+    if (worker.Start() != ACQUISITION_STARTED) return RunEnd::DeviceLost;
+    PrintError(Text(TEXT_LINE_BACK, VisibleText(port.port).c_str()));
+    return RunEnd::None;
 }
 
 int RunMonitor(const MonitorOptions& options) {
@@ -228,7 +264,11 @@ int RunMonitor(const MonitorOptions& options) {
         return EXIT_FAILED;
     }
     PrintError(Text(TEXT_MONITORING, options.port.port.c_str()));
-    const RunEnd end = printer.Wait(worker, options.timeoutSeconds);
+    RunEnd end = printer.Wait(worker, options.timeoutSeconds);
+    while (end == RunEnd::DeviceLost && options.reconnect) {
+        end = Reconnect(options.port, sensor, claim, worker, printer);
+        if (end == RunEnd::None) end = printer.Wait(worker, options.timeoutSeconds);
+    }
     const int rc = FinishRun(end, worker, printer, worker.saveData != 0);
     if (end == RunEnd::Timeout) {
         PrintError(Text(TEXT_NO_REPORT_TIMEOUT, options.timeoutSeconds));
@@ -308,6 +348,8 @@ void AddMonitorCommands(CLI::App& app, CommandList& commands) {
             monitor->add_option("--record", options->recordFolder, "Record the raw stream into a file in this folder");
         monitor->add_option("--config", options->configPath, "appConfig.xml whose ObjectInfo supplies the current constants")
             ->check(CLI::ExistingFile);
+        monitor->add_flag("--reconnect", options->reconnect,
+                          "Keep going when the line is lost: wait for the port to come back and go on");
         monitor->add_option("--timeout", options->timeoutSeconds, "Fail when no report arrives for this many seconds")
             ->check(CLI::NonNegativeNumber);
         commands.push_back({monitor, [options, record] {

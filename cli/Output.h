@@ -14,6 +14,7 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;      // the sensor or the operation failed
 constexpr int EXIT_USAGE = 2;       // the command line is wrong
 constexpr int EXIT_PORT_ERROR = 3;  // the port could not be opened
+constexpr int EXIT_IN_BOOTLOADER = 4;  // the sensor runs its bootloader only (a download did not complete)
 
 // The text of a string id formatted like printf, with the Windows line ends of the
 // table ("\r\n") reduced to what a terminal wants and any trailing line end removed.

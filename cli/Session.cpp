@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Output.h"
+#include "PortWait.h"
 #include "app/StringIds.h"
 #include "params/RadarOperatorConfig.h"
 
@@ -34,6 +35,7 @@ void AddPortOptions(CLI::App* command, PortOptions& options) {
 // ---------------------------------------------------------------- device
 
 int DeviceSession::Open(const PortOptions& options) {
+    if (!WaitForPortToAppear(options.port)) return EXIT_PORT_ERROR;
     // Opened without entering command mode: each command brackets its own sequence.
     const SensorResult opened = sensor_.Open(options.port, options.baud);
     if (opened) return EXIT_OK;

@@ -1,6 +1,7 @@
 // palo520g: every device operation of the tool from a shell, for scripts and test rigs.
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -8,10 +9,12 @@
 
 #include "Commands.h"
 #include "Output.h"
+#include "PortWait.h"
 #include "app/AppConfig.h"
 #include "app/StringTable.h"
 #include "common/DbgOutput.h"
 #include "common/Version.h"
+#include "device/WireTrace.h"
 
 namespace {
 
@@ -43,6 +46,11 @@ int main(int argc, char** argv) {
     app.add_option("--lang", language, "Language of the texts: ENG or CHS")
         ->check(CLI::IsMember({"ENG", "CHS"}, CLI::ignore_case));
     app.add_flag("-v,--verbose", verbose, "Show the debug lines of the device operations on standard error");
+    std::string tracePath;
+    app.add_option("--trace", tracePath, "Write every byte sent to and received from the sensor to this file");
+    int waitForPortSeconds = 0;
+    app.add_option("--wait-for-port", waitForPortSeconds, "Wait up to this many seconds for the port to appear")
+        ->check(CLI::Range(0, 86400));
 
     CommandList commands;
     AddDeviceCommands(app, commands);
@@ -68,6 +76,17 @@ int main(int argc, char** argv) {
         DbgOutputAddCallback(DebugToStderr, nullptr);
     }
 
+    SetPortWaitSeconds(waitForPortSeconds);
+    if (!tracePath.empty()) {
+        std::string why;
+        std::shared_ptr<WireTrace> trace = WireTrace::Create(tracePath, &why);
+        if (!trace) {
+            PrintError(Text(TEXT_TRACE_OPEN_FAILED, VisibleText(tracePath).c_str(), why.c_str()));
+            return EXIT_USAGE;
+        }
+        SetWireTrace(std::move(trace));
+    }
+
     int rc = EXIT_USAGE;
     try {
         for (const CommandEntry& entry : commands) {
@@ -81,5 +100,8 @@ int main(int argc, char** argv) {
         rc = EXIT_FAILED;
     }
     if (verbose) DbgOutputDelCallback(DebugToStderr);
+    // The command's result stands; the trace's gap is said, so that nobody reads it as whole.
+    if (const std::shared_ptr<WireTrace> trace = CurrentWireTrace(); trace && trace->WriteError() != 0)
+        PrintError(Text(TEXT_TRACE_OPEN_FAILED, VisibleText(trace->Path()).c_str(), std::strerror(trace->WriteError())));
     return rc;
 }

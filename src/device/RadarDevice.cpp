@@ -14,8 +14,10 @@
 #include "common/ByteOrder.h"
 #include "common/ValueParse.h"
 #include "device/CommandFraming.h"
+#include "device/NetworkPort.h"
 #include "device/SerialPort.h"
 #include "device/SerialPortRegistry.h"
+#include "device/WireTrace.h"
 
 namespace {
 
@@ -58,6 +60,10 @@ eRADAR_OPEN_ERROR ToOpenError(SerialOpenResult result)
         return eRADAR_OPEN_IS_FOLDER;
     case SerialOpenResult::NotSerialPort:
         return eRADAR_OPEN_NOT_A_SERIAL_PORT;
+    case SerialOpenResult::NoServer:
+        return eRADAR_OPEN_NO_SERVER;
+    case SerialOpenResult::NoComPortControl:
+        return eRADAR_OPEN_NO_LINE_CONTROL;
     case SerialOpenResult::Other:
         break;
     }
@@ -67,7 +73,7 @@ eRADAR_OPEN_ERROR ToOpenError(SerialOpenResult result)
 }  // namespace
 
 struct TAVO_RadarDevice {
-    std::unique_ptr<SerialPort> port = CreateSerialPort();
+    std::unique_ptr<SerialPort> port = CreatePortForAnyName();
     // Serialises every use of the line and of the fields below it between the
     // controlling thread and the worker. CancelRead, IsConnected and the two
     // atomics need no lock.
@@ -80,14 +86,21 @@ struct TAVO_RadarDevice {
     // How the last exchange ended and how long it waited, for the caller to say why a call failed.
     std::atomic<uint16_t> lastStatus{RADAR_STATUS_OK};
     std::atomic<int> lastTimeoutMs{0};
+    std::string path;  //!< What was opened last, as the wire trace names the port; under ioMutex.
 };
 
 namespace {
 
 // Sends one command and waits for its acknowledgement; the reply payload lands
 // in `reply`. Caller holds ioMutex.
+// `seen` (when not null) gets the frame sent and every byte received, for the wire trace.
+struct ExchangeBytes {
+    std::vector<uint8_t> sent;
+    std::vector<uint8_t> received;
+};
+
 uint16_t ExchangeOnce(TAVO_RadarDevice& device, uint16_t command, const uint8_t* payload, size_t length, int timeoutMs,
-                  std::vector<uint8_t>& reply)
+                  std::vector<uint8_t>& reply, ExchangeBytes* seen)
 {
     reply.clear();
     if (!device.port->IsOpen()) {
@@ -99,6 +112,9 @@ uint16_t ExchangeOnce(TAVO_RadarDevice& device, uint16_t command, const uint8_t*
     device.port->DiscardInput();
 
     const std::vector<uint8_t> frame = BuildCommandFrame(command, payload, length);
+    if (seen != nullptr) {
+        seen->sent = frame;
+    }
     if (!device.port->Write(frame.data(), frame.size(), WRITE_TIMEOUT_MS)) {
         return RADAR_ERR_WRITE_FAILED;
     }
@@ -126,6 +142,19 @@ uint16_t ExchangeOnce(TAVO_RadarDevice& device, uint16_t command, const uint8_t*
             return RADAR_ERR_NOT_CONNECTED;
         }
         received.insert(received.end(), chunk, chunk + n);
+        if (seen != nullptr) {
+            seen->received.insert(seen->received.end(), chunk, chunk + n);
+        }
+    }
+}
+
+TraceOutcome OutcomeOf(uint16_t status, bool sent)
+{
+    switch (status) {
+    case RADAR_STATUS_OK: return TraceOutcome::Ok;
+    case RADAR_ERR_TIMEOUT: return TraceOutcome::Timeout;
+    case RADAR_ERR_WRITE_FAILED: return TraceOutcome::WriteFailed;
+    default: return sent ? TraceOutcome::LineLost : TraceOutcome::NotOpen;
     }
 }
 
@@ -147,7 +176,18 @@ uint16_t Exchange(TAVO_RadarDevice& device, uint16_t command, const uint8_t* pay
                   std::vector<uint8_t>& reply)
 {
     device.lastTimeoutMs.store(timeoutMs);
-    return NoteStatus(device, ExchangeOnce(device, command, payload, length, timeoutMs, reply));
+    const std::shared_ptr<WireTrace> trace = CurrentWireTrace();
+    if (!trace) {
+        return NoteStatus(device, ExchangeOnce(device, command, payload, length, timeoutMs, reply, nullptr));
+    }
+    ExchangeBytes seen;
+    const auto started = std::chrono::system_clock::now();
+    const auto startedSteady = Clock::now();
+    const uint16_t status = ExchangeOnce(device, command, payload, length, timeoutMs, reply, &seen);
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - startedSteady).count();
+    trace->Exchange(device.path, command, started, seen.sent, seen.received, OutcomeOf(status, !seen.sent.empty()),
+                    static_cast<int>(waited));
+    return NoteStatus(device, status);
 }
 
 int EnterCommandMode(TAVO_RadarDevice& device, int protocolVersion, int timeoutMs)
@@ -234,6 +274,10 @@ int OpenPath(TAVO_RadarDevice* device, const std::string& path, int baudRate, in
     device->bufferSize.store(DEFAULT_BUFFER_SIZE);
     const SerialOpenResult result = device->port->Open(path, baudRate);
     device->lastOpenError.store(ToOpenError(result));
+    device->path = path;
+    if (const std::shared_ptr<WireTrace> trace = CurrentWireTrace()) {
+        trace->Event(path, result == SerialOpenResult::Ok ? "open-" + std::to_string(baudRate) + "-baud" : "open-failed");
+    }
     if (result != SerialOpenResult::Ok) {
         return 0;
     }
@@ -320,6 +364,11 @@ void TAVO_Interface_RadarDevice_Serial_Close(TAVO_RadarDeviceHandle device)
         return;
     }
     std::lock_guard<std::mutex> lock(device->ioMutex);
+    if (device->port->IsOpen()) {
+        if (const std::shared_ptr<WireTrace> trace = CurrentWireTrace()) {
+            trace->Event(device->path, "close");
+        }
+    }
     device->port->Close();
     device->pending.clear();
 }
@@ -450,7 +499,12 @@ void TAVO_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(TAVO_RadarDevice
     }
     const std::vector<uint8_t> frame =
         BuildCommandFrame(command, static_cast<const uint8_t*>(payload), static_cast<size_t>(length));
-    device->port->Write(frame.data(), frame.size(), WRITE_TIMEOUT_MS);
+    const auto started = std::chrono::system_clock::now();
+    const bool written = device->port->Write(frame.data(), frame.size(), WRITE_TIMEOUT_MS);
+    if (const std::shared_ptr<WireTrace> trace = CurrentWireTrace()) {
+        trace->Exchange(device->path, command, started, frame, {},
+                        written ? TraceOutcome::NoReplyWanted : TraceOutcome::WriteFailed, 0);
+    }
 }
 
 int TAVO_Interface_RadarDevice_ReadData(TAVO_RadarDeviceHandle device, void* buffer, int capacity, int timeoutMs,
@@ -469,7 +523,18 @@ int TAVO_Interface_RadarDevice_ReadData(TAVO_RadarDeviceHandle device, void* buf
         }
         if (device->port->IsOpen()) {
             // Bytes, 0 on a time-out or cancel, or -1 from the read that met a hang-up.
-            return device->port->Read(static_cast<uint8_t*>(buffer), static_cast<size_t>(capacity), timeoutMs, true);
+            const int n = device->port->Read(static_cast<uint8_t*>(buffer), static_cast<size_t>(capacity), timeoutMs, true);
+            if (n != 0) {
+                if (const std::shared_ptr<WireTrace> trace = CurrentWireTrace()) {
+                    if (n > 0) {
+                        trace->Stream(device->path, std::chrono::system_clock::now(), static_cast<uint8_t*>(buffer),
+                                      static_cast<size_t>(n));
+                    } else {
+                        trace->Event(device->path, "line-lost");
+                    }
+                }
+            }
+            return n;
         }
     }
     // No line: idle like a read that times out, so that a retrying worker does not

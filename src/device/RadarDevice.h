@@ -43,6 +43,8 @@ enum eRADAR_OPEN_ERROR : int {
     eRADAR_OPEN_CONTROLLING_TERMINAL = 6,  // the process's own terminal (/dev/tty) is refused
     eRADAR_OPEN_IS_FOLDER = 7,             // the path names a folder
     eRADAR_OPEN_NOT_A_SERIAL_PORT = 8,     // a file or a device that is not a terminal (/dev/null)
+    eRADAR_OPEN_NO_SERVER = 9,             // tcp:// or rfc2217://: refused, or no answer to the connect
+    eRADAR_OPEN_NO_LINE_CONTROL = 10,      // rfc2217://: the server did not answer the line settings
 };
 
 // Reply check: (protocol version, reply payload, its length, caller's context) -> status, 0 = ok.

@@ -22,6 +22,8 @@ enum class SerialOpenResult {
     ControllingTerminal,  // the terminal this process runs in, never a sensor's line
     IsFolder,             // the path names a folder
     NotSerialPort,        // a file or a device that is not a terminal
+    NoServer,             // a network port: nothing accepted the connection
+    NoComPortControl,     // an RFC 2217 port: the server did not take the line settings
     Other,
 };
 

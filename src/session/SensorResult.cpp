@@ -57,6 +57,8 @@ std::string OpenErrorText(eRADAR_OPEN_ERROR error)
     case eRADAR_OPEN_CONTROLLING_TERMINAL: return LoadStringText(TEXT_CONTROLLING_TERMINAL);
     case eRADAR_OPEN_IS_FOLDER: return LoadStringText(TEXT_PORT_IS_FOLDER);
     case eRADAR_OPEN_NOT_A_SERIAL_PORT: return LoadStringText(TEXT_PORT_NOT_SERIAL);
+    case eRADAR_OPEN_NO_SERVER: return LoadStringText(TEXT_NETWORK_NO_SERVER);
+    case eRADAR_OPEN_NO_LINE_CONTROL: return LoadStringText(TEXT_NETWORK_NO_LINE_CONTROL);
     default: return LoadStringText(TEXT_PORT_NOT_OPENED);
     }
 }

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -23,7 +24,9 @@
 #include "controls/widgets/UiFont.h"
 #include "app/widgets/ConnectionPanel.h"
 #include "common/DbgOutput.h"
+#include "device/NetworkPort.h"
 #include "device/SerialPortRegistry.h"
+#include "device/WireTrace.h"
 #include "firmware/SensorVersion.h"
 #include "params/RadarOperatorConfig.h"
 #include "params/widgets/ParameterPage.h"
@@ -150,6 +153,8 @@ void MainWindow::BuildControls()
 
     linkWatch_.setInterval(options_.linkWatchPeriodMs);
     connect(&linkWatch_, &QTimer::timeout, this, &MainWindow::WatchLink);
+    returnWatch_.setInterval(options_.linkWatchPeriodMs);
+    connect(&returnWatch_, &QTimer::timeout, this, &MainWindow::WatchForReturn);
 }
 
 void MainWindow::InitDialog()
@@ -167,6 +172,9 @@ void MainWindow::InitDialog()
     int baudRate = 115200;
     ReadConfigValue(appConfig, "BaudRate", baudRate);
     panel_->SetBaudRate(baudRate);
+    // A wire trace switched on in an earlier run goes on into the same file.
+    if (const auto trace = appConfig.GetAttributeText("WireTraceFile"); trace && !trace->empty())
+        SetWireTraceFile(*trace);
 
     // Pages in the page area, the first one shown.
     ToolPageContext context{sensorThread_, params_, [this](const std::string& text) { ShowNotice(text); },
@@ -219,6 +227,7 @@ void MainWindow::InitDialog()
 MainWindow::~MainWindow()
 {
     linkWatch_.stop();
+    returnWatch_.stop();
     runStatusTimer_.stop();
     resizeTool_.SetEnabled(false);
     resizeTool_.ClearItems();
@@ -290,6 +299,9 @@ void MainWindow::OnConnect()
     // page's run on the line ends with the connection; it only keeps Connect waiting.
     if (sensorThread_.IsBusy())
         return;
+    // The user takes over: no reconnect of the lost port behind their back.
+    returnWatch_.stop();
+    reconnecting_ = false;
     panel_->AcceptTypedPort();
     const int portNumber = panel_->PortNumber();
     const int baudRate = panel_->BaudRate();
@@ -349,6 +361,15 @@ void MainWindow::OfferFirmwarePage(int portNumber)
 
 void MainWindow::FinishConnect(int portNumber, const SensorResult& opened, const ParamSetting& record)
 {
+    if (!opened && reconnecting_) {
+        // The port is back but does not open yet (udev still setting its permissions,
+        // a server that has not taken it up): tried again on the next tick.
+        ShowNotice(FormatStringText(TEXT_RECONNECTING_NOTICE, SerialPortPathFromNumber(portNumber).c_str()) + " (" +
+                   SensorResultText(opened) + ")");
+        panel_->SetConnectText(TEXT_CONNECT);
+        returnWatch_.start();
+        return;
+    }
     if (!opened) {
         // The box says why, so that a user knows what to change.
         ShowNotice(SensorResultText(opened));
@@ -374,8 +395,9 @@ void MainWindow::FinishConnect(int portNumber, const SensorResult& opened, const
             text += " (" + SensorResultText(read) + ")";
         ShowNotice(text);
     } else {
-        ShowNotice(FormatStringText(TEXT_CONNECTED_TO, path.c_str()));
+        ShowNotice(FormatStringText(reconnecting_ ? TEXT_RECONNECTED_TO : TEXT_CONNECTED_TO, path.c_str()));
     }
+    reconnecting_ = false;
     // The page keeps what it had for what could not be read (or could not be right): say so.
     if (!sensorVersion_.empty() && !read)
         ShowNotice(LoadStringText(TEXT_READ_PARAMS_FAILED) + ": " + SensorResultText(read));
@@ -510,9 +532,88 @@ void MainWindow::WatchLink()
     for (PageSlot& slot : pages_)
         slot.page->OnConnectionLost();
     SetNotConnected();
-    const std::string text = FormatStringText(TEXT_CONNECTION_LOST, SerialPortPathFromNumber(connectedPort_).c_str());
+    const std::string path = SerialPortPathFromNumber(connectedPort_);
+    std::string text = FormatStringText(TEXT_CONNECTION_LOST, path.c_str());
     ShowNotice(text);
+    if (AutoReconnect() && connectedPort_ > 0) {
+        // The watch starts before the box: the box waits for a user, the reconnect
+        // does not (on a bench nobody may be there to close it).
+        reconnecting_ = true;
+        returnWatch_.start();
+        text += "\n\n" + FormatStringText(TEXT_RECONNECTING_NOTICE, path.c_str());
+    }
     ShowMessageBox(this, DisplayText(text), LoadStringText(TEXT_ERROR), MessageIcon::Error, true);
+}
+
+void MainWindow::WatchForReturn()
+{
+    if (!reconnecting_) {
+        returnWatch_.stop();
+        return;
+    }
+    if (sensorThread_.IsBusy() || session_.IsConnected() || session_.IsLineClaimed())
+        return;
+    // A device path is looked for here; a network address is tried by the connect
+    // itself, on the sensor thread, so that an unreachable host never holds the window.
+    const std::string path = SerialPortPathFromNumber(connectedPort_);
+    if (!IsNetworkPortName(path) && !PortPresent(path))
+        return;
+    returnWatch_.stop();
+    ConnectDevice(connectedPort_, panel_->BaudRate());
+}
+
+bool MainWindow::AutoReconnect() const
+{
+    int on = 1;
+    ReadConfigValue(gAppConfigDoc.FindElement("AppConfig"), "AutoReconnect", on);
+    return on != 0;
+}
+
+void MainWindow::SetAutoReconnect(bool on)
+{
+    XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");
+    appConfig.SetAttributeInt64("AutoReconnect", on ? 1 : 0);
+    SaveAppConfig();
+    if (!on && reconnecting_) {
+        reconnecting_ = false;
+        returnWatch_.stop();
+    }
+}
+
+bool MainWindow::SetWireTraceFile(const std::string& path)
+{
+    const std::shared_ptr<WireTrace> before = CurrentWireTrace();
+    std::shared_ptr<WireTrace> trace;
+    if (!path.empty()) {
+        std::string why;
+        trace = WireTrace::Create(path, &why);
+        if (!trace) {
+            ShowMessageBox(this, DisplayText(FormatStringText(TEXT_TRACE_OPEN_FAILED, path.c_str(), why.c_str())),
+                           LoadStringText(TEXT_ERROR), MessageIcon::Error, true);
+            return false;
+        }
+    }
+    SetWireTrace(trace);
+    XMLNode appConfig = gAppConfigDoc.FindElement("AppConfig");
+    appConfig.SetAttributeText("WireTraceFile", path);
+    SaveAppConfig();
+    if (trace)
+        ShowNotice(FormatStringText(TEXT_WIRE_TRACE_ON, path.c_str()));
+    else if (before)
+        ShowNotice(FormatStringText(TEXT_WIRE_TRACE_OFF, before->Path().c_str()));
+    return true;
+}
+
+void MainWindow::ChooseWireTraceFile()
+{
+    if (CurrentWireTrace()) {
+        SetWireTraceFile({});
+        return;
+    }
+    const QString chosen = QFileDialog::getSaveFileName(
+        this, Text(LoadStringText(TEXT_MENU_WIRE_TRACE)), Text(GetProgramPath() + "/wire.trace"));
+    if (!chosen.isEmpty())
+        SetWireTraceFile(chosen.toStdString());
 }
 
 void MainWindow::SaveBaudRate()
@@ -653,6 +754,15 @@ void MainWindow::contextMenuEvent(QContextMenuEvent* event)
     QMenu menu(this);
     QAction* action = menu.addAction(Text(about));
     connect(action, &QAction::triggered, this, &MainWindow::ShowAbout);
+    menu.addSeparator();
+    QAction* reconnect = menu.addAction(Text(LoadStringText(TEXT_MENU_RECONNECT)));
+    reconnect->setCheckable(true);
+    reconnect->setChecked(AutoReconnect());
+    connect(reconnect, &QAction::toggled, this, &MainWindow::SetAutoReconnect);
+    QAction* trace = menu.addAction(Text(LoadStringText(TEXT_MENU_WIRE_TRACE)));
+    trace->setCheckable(true);
+    trace->setChecked(CurrentWireTrace() != nullptr);
+    connect(trace, &QAction::triggered, this, &MainWindow::ChooseWireTraceFile);
     menu.exec(event->globalPos());
 }
 

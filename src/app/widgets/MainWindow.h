@@ -105,6 +105,13 @@ public:
     // What the About item shows beside the licence: versions, build date and the
     // connected sensor.
     [[nodiscard]] std::string AboutText() const;
+    // True while a lost line is watched for its return, to connect again by itself.
+    [[nodiscard]] bool Reconnecting() const { return reconnecting_; }
+    // The settings the window's context menu switches: reconnect after a replug (on
+    // unless switched off), and the wire trace into a file (empty = off).
+    void SetAutoReconnect(bool on);
+    [[nodiscard]] bool AutoReconnect() const;
+    bool SetWireTraceFile(const std::string& path);
 
 
 protected:
@@ -128,6 +135,9 @@ private:
     void SetNotConnected();
     void HandPortSelection(int portNumber, int baudRate);
     void WatchLink();
+    // While reconnecting: connects again once the lost port is back.
+    void WatchForReturn();
+    void ChooseWireTraceFile();
     void ShowConnectionStatus();
     void ShowSensorBusy(bool busy);
     void OnPageWorkEnded();
@@ -153,6 +163,8 @@ private:
     ParamSetting params_;
     FILE* logFile_ = nullptr;
     QTimer linkWatch_;
+    QTimer returnWatch_;        // runs while reconnecting_
+    bool reconnecting_ = false;  // the line was lost and the same port is watched for
     std::vector<PageSlot> pages_;  // in button order; destroyed first to last
 
     ConnectionPanel* panel_ = nullptr;
