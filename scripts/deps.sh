@@ -9,6 +9,7 @@ PACKAGES=(
   fonts-wqy-microhei xvfb xauth
   help2man appstream desktop-file-utils dpkg-dev strace ccache
   clang libclang-rt-14-dev llvm lld
+  lintian man-db
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
