@@ -35,10 +35,11 @@ class ReportPrinter : public IAcquisitionSink {
 public:
     // mode: how the lines are written (LineWriter): in blocks for a replay without
     // pauses, per read for a live run, each by itself for a paced replay.
+    // stamped: each JSON line carries the time it was read (a live run).
     ReportPrinter(ReportFormat format, long long count, const ParamSetting& setting, const CurrentConstants& constants,
-                  LineWriter::Mode mode)
-        : format_(format), count_(count), setting_(setting), constants_(constants), mode_(mode), writer_(mode),
-          lastReport_(Clock::now()) {
+                  LineWriter::Mode mode, bool stamped = false)
+        : format_(format), count_(count), setting_(setting), constants_(constants), mode_(mode), stamped_(stamped),
+          writer_(mode), runStart_(Clock::now()), lastReport_(runStart_) {
         if (format_ == ReportFormat::Csv) {
             writer_.Line() += ReportCsvHeader();
             writer_.EndLine();
@@ -49,7 +50,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         if (end_ != RunEnd::None) return;  // nothing after the count or a stop
         const double current = EstimateCurrent(report.state, setting_, constants_);
-        AppendReportLine(writer_.Line(), format_, report, current, static_cast<unsigned long long>(printed_));
+        if (stamped_) {
+            const ReportStamp stamp = MakeReportStamp(runStart_);
+            AppendReportLine(writer_.Line(), format_, report, current, static_cast<unsigned long long>(printed_), &stamp);
+        } else {
+            AppendReportLine(writer_.Line(), format_, report, current, static_cast<unsigned long long>(printed_));
+        }
         if (!writer_.EndLine()) {
             Finish(RunEnd::OutputClosed);
             return;
@@ -88,8 +94,9 @@ public:
     [[nodiscard]] bool RecordFailed() const { return recordFailed_.load(); }
 
     // Waits until the run ends by itself, Ctrl+C is pressed, the worker is gone or no
-    // report came for timeoutSeconds (0 = no limit). Later reports are not printed.
-    RunEnd Wait(const CAcquisitionWorker& worker, int timeoutSeconds) {
+    // report came for timeoutSeconds (0 = no limit), or the run has lasted durationSeconds
+    // (0 = no limit; it then ends as after its count). Later reports are not printed.
+    RunEnd Wait(const CAcquisitionWorker& worker, int timeoutSeconds, double durationSeconds = 0) {
         std::unique_lock<std::mutex> lock(mutex_);
         while (end_ == RunEnd::None) {
             changed_.wait_for(lock, std::chrono::milliseconds(50));
@@ -100,6 +107,9 @@ public:
                 end_ = RunEnd::WorkerEnded;
             } else if (timeoutSeconds > 0 && Clock::now() - lastReport_ > std::chrono::seconds(timeoutSeconds)) {
                 end_ = RunEnd::Timeout;
+            } else if (durationSeconds > 0 &&
+                       Clock::now() - runStart_ >= std::chrono::duration<double>(durationSeconds)) {
+                end_ = RunEnd::Count;
             }
         }
         return end_;
@@ -116,11 +126,13 @@ private:
     const ParamSetting setting_;
     const CurrentConstants constants_;
     const LineWriter::Mode mode_;
+    const bool stamped_;
     std::mutex mutex_;  //!< Protects end_, printed_, writer_ and lastReport_.
     LineWriter writer_;
     std::condition_variable changed_;
     RunEnd end_ = RunEnd::None;
     long long printed_ = 0;
+    const Clock::time_point runStart_;
     Clock::time_point lastReport_;
     std::atomic<bool> recordFailed_{false};
     const CAcquisitionWorker* worker_ = nullptr;
@@ -133,6 +145,7 @@ struct MonitorOptions {
     std::string recordFolder;
     std::string configPath;
     int timeoutSeconds = 0;
+    double durationSeconds = 0;  // --duration; 0 = until the count or Ctrl+C
 };
 
 struct ReplayOptions {
@@ -202,7 +215,7 @@ int RunMonitor(const MonitorOptions& options) {
     }
 
     ReportPrinter printer(options.json ? ReportFormat::JsonLine : ReportFormat::Text, options.count, setting, constants,
-                          LineWriter::BATCH);
+                          LineWriter::BATCH, true);
     SensorSession::LineClaim claim = sensor.ClaimLine();
     CAcquisitionWorker worker(&claim.Line(), printer);
     printer.SetWorker(&worker);
@@ -228,7 +241,7 @@ int RunMonitor(const MonitorOptions& options) {
         return EXIT_FAILED;
     }
     PrintError(Text(TEXT_MONITORING, options.port.port.c_str()));
-    const RunEnd end = printer.Wait(worker, options.timeoutSeconds);
+    const RunEnd end = printer.Wait(worker, options.timeoutSeconds, options.durationSeconds);
     const int rc = FinishRun(end, worker, printer, worker.saveData != 0);
     if (end == RunEnd::Timeout) {
         PrintError(Text(TEXT_NO_REPORT_TIMEOUT, options.timeoutSeconds));
@@ -310,6 +323,8 @@ void AddMonitorCommands(CLI::App& app, CommandList& commands) {
             ->check(CLI::ExistingFile);
         monitor->add_option("--timeout", options->timeoutSeconds, "Fail when no report arrives for this many seconds")
             ->check(CLI::NonNegativeNumber);
+        monitor->add_option("--duration", options->durationSeconds, "Stop after this many seconds (success)")
+            ->check(CLI::PositiveNumber);
         commands.push_back({monitor, [options, record] {
             // An empty folder name would run without recording while the user asked for a record.
             if (record->count() > 0 && options->recordFolder.empty()) {

@@ -426,7 +426,7 @@ int RunReset(const PortOptions& port, bool json) {
 }
 
 // The sensor's record into the file's ParamSetting section; the rest of the file stays.
-int RunSave(const PortOptions& port, const std::string& path) {
+int RunSave(const PortOptions& port, const std::string& path, bool json) {
     XMLParser doc;
     const bool exists = ::access(path.c_str(), F_OK) == 0;
     if (exists && !LoadConfigFile(path, doc)) return EXIT_FAILED;
@@ -442,7 +442,10 @@ int RunSave(const PortOptions& port, const std::string& path) {
         PrintError(Text(TEXT_CONFIG_UNWRITABLE_WHY, path.c_str(), why.c_str()));
         return EXIT_FAILED;
     }
-    PrintLine(Text(TEXT_CONFIG_SAVED, path.c_str()));
+    if (json)
+        PrintLine(JsonTextShortest({{"config", path}, {"record", ParamRecordJson(record)}}));
+    else
+        PrintLine(Text(TEXT_CONFIG_SAVED, path.c_str()));
     return EXIT_OK;
 }
 
@@ -577,7 +580,9 @@ void AddParamsCommands(CLI::App& app, CommandList& commands) {
         auto path = std::make_shared<std::string>();
         AddPortOptions(save, *port);
         save->add_option("--config", *path, "appConfig.xml to update (created when missing)")->required();
-        commands.push_back({save, [port, path] { return RunSave(*port, *path); }});
+        auto json = std::make_shared<bool>(false);
+        save->add_flag("--json", *json, "Print the file and the saved record as JSON");
+        commands.push_back({save, [port, path, json] { return RunSave(*port, *path, *json); }});
     }
     {
         CLI::App* load = params->add_subcommand("load", "Write a configuration file's parameters to the sensor");
