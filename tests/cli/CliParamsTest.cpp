@@ -218,7 +218,7 @@ TEST_F(CliParamsDeviceTest, ReadPrintsTheSensorsRecordWithItsFieldNames) {
     ASSERT_EQ(json.exitCode, 0) << json.err;
     Json record;
     ASSERT_TRUE(ParseJson(json.out, record)) << json.out;
-    EXPECT_EQ(Keys(record), (std::vector<std::string>{"RangeResolution", "DetectRangeMin", "DetectRangeMax",
+    EXPECT_EQ(Keys(record), (std::vector<std::string>{"format", "RangeResolution", "DetectRangeMin", "DetectRangeMax",
                                                        "ResponseFreq", "StateReportFreq", "RangeReportFreq",
                                                        "ObjectDisappearReportTime", "GateTriggerThreshold",
                                                        "GateHoldThreshold"}));
@@ -468,7 +468,7 @@ TEST(CliParamsReset, JsonOnManyPortsPrintsOneObjectPerPort) {
     for (const Json& object : objects) {
         const std::string port = object.at("port").get<std::string>();
         SCOPED_TRACE(port);
-        EXPECT_EQ(Keys(object), (std::vector<std::string>{"port", "ok", "exit_code", "result", "errors"}));
+        EXPECT_EQ(Keys(object), (std::vector<std::string>{"format", "port", "ok", "exit_code", "result", "errors"}));
         if (port == missing) {
             EXPECT_FALSE(object.at("ok").get<bool>());
             EXPECT_EQ(object.at("exit_code").get<int>(), 3);
