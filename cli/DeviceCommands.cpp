@@ -24,8 +24,17 @@ std::string UsbId(const SerialPortInfo& port) {
     return text;
 }
 
-int RunPorts(bool json) {
+// One name a line for shell completion: the stable by-id names, then the device paths.
+int PrintPortNames(const std::vector<SerialPortInfo>& ports) {
+    for (const SerialPortInfo& port : ports)
+        if (!port.byIdPath.empty()) PrintLine(port.byIdPath);
+    for (const SerialPortInfo& port : ports) PrintLine(port.path);
+    return EXIT_OK;
+}
+
+int RunPorts(bool json, bool namesOnly) {
     const std::vector<SerialPortInfo> ports = EnumSerialPortName();
+    if (namesOnly) return PrintPortNames(ports);
     if (json) {
         Json items = Json::array();
         for (const SerialPortInfo& port : ports) {
@@ -37,7 +46,8 @@ int RunPorts(bool json) {
                              {"usb_product_id", port.usbProductId < 0 ? Json() : Json(port.usbProductId)},
                              {"by_id", port.byIdPath.empty() ? Json() : Json(port.byIdPath)}});
         }
-        PrintLine(JsonText(items));
+        // One object, as every command prints: the list is its member.
+        PrintLine(JsonText(Json{{"ports", items}}));
         return EXIT_OK;
     }
     if (ports.empty()) {
@@ -116,8 +126,11 @@ void AddDeviceCommands(CLI::App& app, CommandList& commands) {
     {
         CLI::App* ports = app.add_subcommand("ports", "List the serial ports with description and USB ids");
         auto json = std::make_shared<bool>(false);
-        ports->add_flag("--json", *json, "Print JSON");
-        commands.push_back({ports, [json] { return RunPorts(*json); }});
+        auto names = std::make_shared<bool>(false);
+        CLI::Option* jsonFlag = ports->add_flag("--json", *json, "Print JSON");
+        ports->add_flag("--names", *names, "Only the names, stable ones first, one a line (for shell completion)")
+            ->excludes(jsonFlag);
+        commands.push_back({ports, [json, names] { return RunPorts(*json, *names); }});
     }
     {
         CLI::App* info = app.add_subcommand("info", "Show the sensor's firmware version and serial number");

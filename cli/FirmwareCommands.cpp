@@ -18,6 +18,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/AppConfig.h"
 #include "app/StringIds.h"
 #include "Commands.h"
 #include "Output.h"
@@ -318,7 +319,7 @@ CUpgradeClient MakeClient(const UpdateOptions& options) {
     XMLParser doc;
     // The data folder's configuration may name the address, as it does for the window.
     uint8_t* data = nullptr;
-    const size_t length = ReadFileData(CombinePathName(GetProgramPath(), "appConfig.xml"), &data);
+    const size_t length = ReadFileData(GetAppConfigPath(), &data);
     if (length > 0) doc.LoadBuffer(data, length);
     ReleaseFileData(data);
     return CUpgradeClient(UpdateAddressFromSettings(doc.FindElement("AppConfig")));
@@ -442,7 +443,8 @@ int RunFetch(const UpdateOptions& options, const std::string& version, bool json
     return EXIT_OK;
 }
 
-int RunUpdate(const UpdateOptions& options, const std::string& version, int partition, const PortOptions& port) {
+int RunUpdate(const UpdateOptions& options, const std::string& version, int partition, const PortOptions& port,
+              bool json) {
     CUpgradeClient client = MakeClient(options);
     InstallFlashInterruptHandler();
     return QueryAndFlash(
@@ -456,14 +458,17 @@ int RunUpdate(const UpdateOptions& options, const std::string& version, int part
                 PrintError(Text(TEXT_NO_IMAGE_FOR_PARTITION, VisibleText(version).c_str(), partition, partition));
                 return {};
             }
-            PrintLine(Text(TEXT_FETCHED_INTO, VisibleText(version).c_str(), VisibleText(image).c_str()));
+            // With --json standard output holds only the flash's object.
+            const std::string fetched = Text(TEXT_FETCHED_INTO, VisibleText(version).c_str(), VisibleText(image).c_str());
+            if (json) PrintError(fetched);
+            else PrintLine(fetched);
             return image;
         },
-        partition, false);
+        partition, json);
 }
 
 int RunPublish(const std::string& folder, const std::string& version, const std::vector<std::string>& images,
-               const std::vector<std::string>& byPartition, const std::string& notes) {
+               const std::vector<std::string>& byPartition, const std::string& notes, bool json) {
     std::vector<std::pair<int, std::string>> list;
     for (size_t i = 0; i < images.size(); ++i) list.emplace_back(static_cast<int>(i), images[i]);
     for (const std::string& item : byPartition) {
@@ -488,8 +493,15 @@ int RunPublish(const std::string& folder, const std::string& version, const std:
         PrintError(error);
         return EXIT_FAILED;
     }
-    PrintLine(Text(TEXT_PUBLISHED, version.c_str(), published.archivePath.c_str(),
-                   static_cast<unsigned long long>(published.size), published.sha256.c_str()));
+    if (json)
+        PrintLine(JsonText({{"version", version},
+                            {"archive", published.archivePath},
+                            {"size", published.size},
+                            {"sha256", published.sha256},
+                            {"catalogue", CombinePathName(folder, "catalogue.json")}}));
+    else
+        PrintLine(Text(TEXT_PUBLISHED, version.c_str(), published.archivePath.c_str(),
+                       static_cast<unsigned long long>(published.size), published.sha256.c_str()));
     return EXIT_OK;
 }
 
@@ -557,7 +569,9 @@ void AddFirmwareCommands(CLI::App& app, CommandList& commands) {
         update->add_option("--partition", *partition, "Partition index (APP<N>.bin of the version)")
             ->required()
             ->check(CLI::Range(0, 31));
-        commands.push_back({update, [=] { return RunUpdate(*options, *version, *partition, *port); }});
+        auto json = std::make_shared<bool>(false);
+        update->add_flag("--json", *json, "Print JSON (the log lines go to standard error)");
+        commands.push_back({update, [=] { return RunUpdate(*options, *version, *partition, *port, *json); }});
     }
     {
         CLI::App* publish = fw->add_subcommand("publish", "Add a version to a catalogue folder (for the firmware's maker)");
@@ -572,12 +586,14 @@ void AddFirmwareCommands(CLI::App& app, CommandList& commands) {
             ->check(CLI::ExistingFile);
         publish->add_option("--partition", *byPartition, "N=FILE: the image of partition N")->allow_extra_args(false);
         publish->add_option("--notes", *notes, "Release notes shown with the version");
+        auto json = std::make_shared<bool>(false);
+        publish->add_flag("--json", *json, "Print JSON");
         commands.push_back({publish, [=] {
             if (images->empty() && byPartition->empty()) {
                 PrintError("fw publish: give at least one image");
                 return EXIT_USAGE;
             }
-            return RunPublish(*folder, *version, *images, *byPartition, *notes);
+            return RunPublish(*folder, *version, *images, *byPartition, *notes, *json);
         }});
     }
 }

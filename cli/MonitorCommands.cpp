@@ -37,10 +37,11 @@ class ReportPrinter : public IAcquisitionSink {
 public:
     // mode: how the lines are written (LineWriter): in blocks for a replay without
     // pauses, per read for a live run, each by itself for a paced replay.
+    // stamped: each JSON line carries the time it was read (a live run).
     ReportPrinter(ReportFormat format, long long count, const ParamSetting& setting, const CurrentConstants& constants,
-                  LineWriter::Mode mode)
-        : format_(format), count_(count), setting_(setting), constants_(constants), mode_(mode), writer_(mode),
-          lastReport_(Clock::now()) {
+                  LineWriter::Mode mode, bool stamped = false)
+        : format_(format), count_(count), setting_(setting), constants_(constants), mode_(mode), stamped_(stamped),
+          writer_(mode), runStart_(Clock::now()), lastReport_(runStart_) {
         if (format_ == ReportFormat::Csv) {
             writer_.Line() += ReportCsvHeader();
             writer_.EndLine();
@@ -51,7 +52,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         if (end_ != RunEnd::None) return;  // nothing after the count or a stop
         const double current = EstimateCurrent(report.state, setting_, constants_);
-        AppendReportLine(writer_.Line(), format_, report, current, static_cast<unsigned long long>(printed_));
+        if (stamped_) {
+            const ReportStamp stamp = MakeReportStamp(runStart_);
+            AppendReportLine(writer_.Line(), format_, report, current, static_cast<unsigned long long>(printed_), &stamp);
+        } else {
+            AppendReportLine(writer_.Line(), format_, report, current, static_cast<unsigned long long>(printed_));
+        }
         if (!writer_.EndLine()) {
             Finish(RunEnd::OutputClosed);
             return;
@@ -96,8 +102,9 @@ public:
     [[nodiscard]] bool RecordFailed() const { return recordFailed_.load(); }
 
     // Waits until the run ends by itself, Ctrl+C is pressed, the worker is gone or no
-    // report came for timeoutSeconds (0 = no limit). Later reports are not printed.
-    RunEnd Wait(const CAcquisitionWorker& worker, int timeoutSeconds) {
+    // report came for timeoutSeconds (0 = no limit), or the run has lasted durationSeconds
+    // (0 = no limit; it then ends as after its count). Later reports are not printed.
+    RunEnd Wait(const CAcquisitionWorker& worker, int timeoutSeconds, double durationSeconds = 0) {
         std::unique_lock<std::mutex> lock(mutex_);
         while (end_ == RunEnd::None) {
             changed_.wait_for(lock, std::chrono::milliseconds(50));
@@ -108,6 +115,9 @@ public:
                 end_ = RunEnd::WorkerEnded;
             } else if (timeoutSeconds > 0 && Clock::now() - lastReport_ > std::chrono::seconds(timeoutSeconds)) {
                 end_ = RunEnd::Timeout;
+            } else if (durationSeconds > 0 &&
+                       Clock::now() - runStart_ >= std::chrono::duration<double>(durationSeconds)) {
+                end_ = RunEnd::Count;
             }
         }
         return end_;
@@ -124,11 +134,13 @@ private:
     const ParamSetting setting_;
     const CurrentConstants constants_;
     const LineWriter::Mode mode_;
+    const bool stamped_;
     std::mutex mutex_;  //!< Protects end_, printed_, writer_ and lastReport_.
     LineWriter writer_;
     std::condition_variable changed_;
     RunEnd end_ = RunEnd::None;
     long long printed_ = 0;
+    const Clock::time_point runStart_;
     Clock::time_point lastReport_;
     std::atomic<bool> recordFailed_{false};
     const CAcquisitionWorker* worker_ = nullptr;
@@ -142,6 +154,7 @@ struct MonitorOptions {
     std::string configPath;
     int timeoutSeconds = 0;
     bool reconnect = false;
+    double durationSeconds = 0;  // --duration; 0 = until the count or Ctrl+C
 };
 
 struct ReplayOptions {
@@ -238,7 +251,7 @@ int RunMonitor(const MonitorOptions& options) {
     }
 
     ReportPrinter printer(options.json ? ReportFormat::JsonLine : ReportFormat::Text, options.count, setting, constants,
-                          LineWriter::BATCH);
+                          LineWriter::BATCH, true);
     SensorSession::LineClaim claim = sensor.ClaimLine();
     CAcquisitionWorker worker(&claim.Line(), printer);
     printer.SetWorker(&worker);
@@ -264,10 +277,10 @@ int RunMonitor(const MonitorOptions& options) {
         return EXIT_FAILED;
     }
     PrintError(Text(TEXT_MONITORING, options.port.port.c_str()));
-    RunEnd end = printer.Wait(worker, options.timeoutSeconds);
+    RunEnd end = printer.Wait(worker, options.timeoutSeconds, options.durationSeconds);
     while (end == RunEnd::DeviceLost && options.reconnect) {
         end = Reconnect(options.port, sensor, claim, worker, printer);
-        if (end == RunEnd::None) end = printer.Wait(worker, options.timeoutSeconds);
+        if (end == RunEnd::None) end = printer.Wait(worker, options.timeoutSeconds, options.durationSeconds);
     }
     const int rc = FinishRun(end, worker, printer, worker.saveData != 0);
     if (end == RunEnd::Timeout) {
@@ -352,6 +365,8 @@ void AddMonitorCommands(CLI::App& app, CommandList& commands) {
                           "Keep going when the line is lost: wait for the port to come back and go on");
         monitor->add_option("--timeout", options->timeoutSeconds, "Fail when no report arrives for this many seconds")
             ->check(CLI::NonNegativeNumber);
+        monitor->add_option("--duration", options->durationSeconds, "Stop after this many seconds (success)")
+            ->check(CLI::PositiveNumber);
         commands.push_back({monitor, [options, record] {
             // An empty folder name would run without recording while the user asked for a record.
             if (record->count() > 0 && options->recordFolder.empty()) {

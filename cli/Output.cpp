@@ -138,7 +138,21 @@ std::string VisibleText(const std::string& text) {
 
 // ---------------------------------------------------------------- JSON
 
-std::string JsonText(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+namespace {
+
+std::string DumpJsonValue(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+// The object with its "format" first, the rest in their order.
+Json WithJsonFormat(const Json& value) {
+    if (!value.is_object() || value.contains("format")) return value;
+    Json out{{"format", JSON_FORMAT}};
+    for (const auto& member : value.items()) out[member.key()] = member.value();
+    return out;
+}
+
+}  // namespace
+
+std::string JsonText(const Json& value) { return DumpJsonValue(WithJsonFormat(value)); }
 
 namespace {
 
@@ -150,7 +164,7 @@ void AppendShortest(std::string& out, const Json& value) {
         for (const auto& member : value.items()) {
             if (!first) out += ',';
             first = false;
-            out += JsonText(member.key());
+            out += DumpJsonValue(member.key());
             out += ':';
             AppendShortest(out, member.value());
         }
@@ -178,7 +192,7 @@ void AppendShortest(std::string& out, const Json& value) {
         return;
     }
     default:
-        out += JsonText(value);
+        out += DumpJsonValue(value);
         return;
     }
 }
@@ -187,7 +201,7 @@ void AppendShortest(std::string& out, const Json& value) {
 
 std::string JsonTextShortest(const Json& value) {
     std::string out;
-    AppendShortest(out, value);
+    AppendShortest(out, WithJsonFormat(value));
     return out;
 }
 

@@ -78,7 +78,13 @@ private:
 // reports a second against 1.4 million for the hand-written line.
 using Json = nlohmann::ordered_json;
 
-// The compact text of a value as nlohmann writes it; text that is not UTF-8 has
+// The version of the JSON objects the tool prints (docs/json.md). Every object printed
+// as a line carries it first, as "format"; it grows when a field changes meaning or
+// goes away, not when one is added.
+constexpr int JSON_FORMAT = 1;
+
+// The compact text of a value as nlohmann writes it; a top-level object without a
+// "format" member gets "format": JSON_FORMAT first; text that is not UTF-8 has
 // U+FFFD in place of the bad bytes, control characters are escaped ("\n", "\u001b").
 [[nodiscard]] std::string JsonText(const Json& value);
 // The same, but every double written as the shortest text that reads back as the

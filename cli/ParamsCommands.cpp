@@ -458,7 +458,7 @@ int RunReset(const PortOptions& port, bool json) {
 }
 
 // The sensor's record into the file's ParamSetting section; the rest of the file stays.
-int RunSave(const PortOptions& port, const std::string& path) {
+int RunSave(const PortOptions& port, const std::string& path, bool json) {
     XMLParser doc;
     const bool exists = ::access(path.c_str(), F_OK) == 0;
     if (exists && !LoadConfigFile(path, doc)) return EXIT_FAILED;
@@ -474,7 +474,10 @@ int RunSave(const PortOptions& port, const std::string& path) {
         PrintError(Text(TEXT_CONFIG_UNWRITABLE_WHY, path.c_str(), why.c_str()));
         return EXIT_FAILED;
     }
-    PrintLine(Text(TEXT_CONFIG_SAVED, path.c_str()));
+    if (json)
+        PrintLine(JsonTextShortest({{"config", path}, {"record", ParamRecordJson(record)}}));
+    else
+        PrintLine(Text(TEXT_CONFIG_SAVED, path.c_str()));
     return EXIT_OK;
 }
 
@@ -613,15 +616,19 @@ void AddParamsCommands(CLI::App& app, CommandList& commands) {
         auto notes = std::make_shared<std::string>();
         AddPortOptions(save, *port);
         save->add_option("--config", *path, "appConfig.xml to update (created when missing)");
-        save->add_option("--profile", *profile, "Profile file to write (replaced when it exists)");
+        CLI::Option* profileOption =
+            save->add_option("--profile", *profile, "Profile file to write (replaced when it exists)");
         save->add_option("--notes", *notes, "Notes to keep in the profile");
-        commands.push_back({save, [port, path, profile, notes] {
+        auto json = std::make_shared<bool>(false);
+        save->add_flag("--json", *json, "Print the file and the saved record as JSON (with --config)")
+            ->excludes(profileOption);
+        commands.push_back({save, [port, path, profile, notes, json] {
                                 if (path->empty() == profile->empty()) {
                                     PrintError(Text(TEXT_SAVE_NEEDS_FILE));
                                     return EXIT_USAGE;
                                 }
                                 if (!profile->empty()) return RunProfileSave(*port, *profile, *notes);
-                                return RunSave(*port, *path);
+                                return RunSave(*port, *path, *json);
                             }});
     }
     {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 #include "Output.h"
 #include "app/StringTable.h"
@@ -98,16 +99,48 @@ const std::string& PaddedStateText(int state) {
     return state >= 0 && state < 4 ? texts[static_cast<size_t>(state)] : other;
 }
 
+const char* StateName(int state) {
+    static const char* const names[] = {"none", "none_alt", "moving", "motionless"};
+    return state >= 0 && state < 4 ? names[state] : "other";
+}
+
+ReportStamp MakeReportStamp(std::chrono::steady_clock::time_point runStart) {
+    using namespace std::chrono;
+    ReportStamp stamp;
+    stamp.runSeconds = duration<double>(steady_clock::now() - runStart).count();
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    const long long millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%03lldZ", millis);
+    stamp.isoTime = text;
+    return stamp;
+}
+
 void AppendReportLine(std::string& out, ReportFormat format, const TargetReport& report, double current,
-                      unsigned long long index) {
+                      unsigned long long index, const ReportStamp* stamp) {
     switch (format) {
     case ReportFormat::JsonLine:
         // The one JSON text of the tool not built with nlohmann (see Output.h): this
         // line is written for every report, and a tree per report measured about six
         // times slower. It also keeps current_ma at five fixed decimals, which
         // nlohmann's number output cannot give.
-        out += "{\"state\":";
+        out += "{\"format\":";
+        AppendInt(out, JSON_FORMAT);
+        if (stamp) {
+            out += ",\"time\":\"";
+            out += stamp->isoTime;
+            out += "\",\"t_s\":";
+            AppendFixed(out, stamp->runSeconds, 3);
+        }
+        out += ",\"state\":";
         AppendInt(out, report.state);
+        out += ",\"state_name\":\"";
+        out += StateName(report.state);
+        out += '"';
         out += ",\"distance_cm\":";
         AppendInt(out, report.distanceCm);
         out += ",\"gates_raw\":[";

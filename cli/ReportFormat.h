@@ -2,16 +2,30 @@
 // One target report as a line of the monitor and replay commands: JSON, CSV or the
 // aligned text, formatted into a caller's reused buffer without temporaries.
 
+#include <chrono>
 #include <string>
 
 #include "monitor/FrameScanner.h"
 
 enum class ReportFormat { Text, JsonLine, Csv };
 
+// When a live report was read: wall-clock time as ISO 8601 in UTC with milliseconds
+// ("2026-12-11T09:30:05.123Z") and monotonic seconds since the run began.
+struct ReportStamp {
+    std::string isoTime;
+    double runSeconds = 0;
+};
+// The stamp for now; runStart is the run's start on the steady clock.
+[[nodiscard]] ReportStamp MakeReportStamp(std::chrono::steady_clock::time_point runStart);
+
+// The word for a state code in JSON: "none", "none_alt", "moving", "motionless", else "other".
+[[nodiscard]] const char* StateName(int state);
+
 // Appends the line for the report (without the line end) to out. index is the
-// report's number in the run (CSV only); current the estimate in mA.
+// report's number in the run (CSV only); current the estimate in mA; stamp, when
+// given, adds "time" and "t_s" to a JSON line (a live run; a record holds no times).
 void AppendReportLine(std::string& out, ReportFormat format, const TargetReport& report, double current,
-                      unsigned long long index);
+                      unsigned long long index, const ReportStamp* stamp = nullptr);
 
 // The CSV column names, in the order AppendReportLine writes them.
 [[nodiscard]] std::string ReportCsvHeader();

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <tuple>
 
 #include <CLI/CLI.hpp>
 
@@ -25,6 +26,10 @@ struct ThresholdOptions {
     std::string scan = std::to_string(DEFAULT_SCAN_TIME);
     bool json = false;
     int timeoutSeconds = 0;
+    // The old names of the coefficients, still taken: params write's --trigger and
+    // --hold take whole tables, so the same words here meant something else.
+    std::string oldTrigger;
+    std::string oldHold;
 };
 
 // Progress into the bar; the end of the run to the waiting main thread.
@@ -102,12 +107,23 @@ bool TakeInput(const char* name, const std::string& text, long long minimum, lon
     return true;
 }
 
-int RunThreshold(const ThresholdOptions& options) {
+int RunThreshold(ThresholdOptions options) {
+    // A notice names the option as it was typed.
+    const char* triggerName = "--trigger-coefficient";
+    const char* holdName = "--hold-coefficient";
+    for (auto [old, name, value, target] :
+         {std::tuple{"--trigger", &triggerName, &options.oldTrigger, &options.trigger},
+          std::tuple{"--hold", &holdName, &options.oldHold, &options.hold}}) {
+        if (value->empty()) continue;
+        PrintError(Text(TEXT_OPTION_RENAMED, old, *name, old));
+        *name = old;
+        *target = *value;
+    }
     int trigger = 0;
     int hold = 0;
     int scan = 0;
-    if (!TakeInput("--trigger", options.trigger, SENSING_COEFFICIENT_MIN, SENSING_COEFFICIENT_MAX, trigger) ||
-        !TakeInput("--hold", options.hold, SENSING_COEFFICIENT_MIN, SENSING_COEFFICIENT_MAX, hold) ||
+    if (!TakeInput(triggerName, options.trigger, SENSING_COEFFICIENT_MIN, SENSING_COEFFICIENT_MAX, trigger) ||
+        !TakeInput(holdName, options.hold, SENSING_COEFFICIENT_MIN, SENSING_COEFFICIENT_MAX, hold) ||
         !TakeInput("--scan", options.scan, SENSING_SCAN_TIME_MIN, SENSING_SCAN_TIME_MAX, scan)) {
         return EXIT_USAGE;
     }
@@ -177,8 +193,14 @@ void AddThresholdCommand(CLI::App& app, CommandList& commands) {
     CLI::App* threshold = app.add_subcommand("threshold", "Let the sensor generate its thresholds, then read them");
     auto options = std::make_shared<ThresholdOptions>();
     AddPortOptions(threshold, options->port);
-    threshold->add_option("--trigger", options->trigger, "Trigger threshold coefficient, 0-10 dB")->capture_default_str();
-    threshold->add_option("--hold", options->hold, "Hold threshold coefficient, 0-10 dB")->capture_default_str();
+    CLI::Option* trigger =
+        threshold->add_option("--trigger-coefficient", options->trigger, "Trigger threshold coefficient, 0-10 dB")
+            ->capture_default_str();
+    CLI::Option* hold = threshold->add_option("--hold-coefficient", options->hold, "Hold threshold coefficient, 0-10 dB")
+                            ->capture_default_str();
+    // The old names, out of the help; each excludes its new name.
+    threshold->add_option("--trigger", options->oldTrigger)->group("")->excludes(trigger);
+    threshold->add_option("--hold", options->oldHold)->group("")->excludes(hold);
     threshold->add_option("--scan", options->scan, "Scan time, 120-240 s")->capture_default_str();
     threshold->add_option("--timeout", options->timeoutSeconds, "Fail when generation takes longer than this, s")
         ->check(CLI::NonNegativeNumber);

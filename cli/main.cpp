@@ -37,10 +37,13 @@ int main(int argc, char** argv) {
     // LANGUAGE, as GNU gettext reads them), as it does for the windows.
     ApplyConfiguredLanguage(XMLNode());
 
-    CLI::App app{"palo520g: set up and watch a Palo520G radar presence sensor"};
+    // Named, so that help and manual pages say "palo520g" whatever path started it.
+    CLI::App app{"palo520g: set up and watch a Palo520G radar presence sensor", "palo520g"};
     app.fallthrough();
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("palo520g ") + PaloVersionText());
+    // Every command's help with that of all its subcommands: its manual page is made from it.
+    app.set_help_all_flag("--help-all", "Print the help of this command and of all its subcommands");
     std::string language;
     bool verbose = false;
     app.add_option("--lang", language, "Language of the texts: ENG or CHS")

@@ -9,7 +9,7 @@ PACKAGES=(
   fonts-wqy-microhei xvfb xauth
   help2man appstream desktop-file-utils dpkg-dev strace ccache
   clang libclang-rt-14-dev llvm lld
-  ser2net
+  ser2net lintian man-db
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -14,6 +14,7 @@
 #include "app/StringTable.h"
 #include "common/DbgOutput.h"
 #include "common/FileUtils.h"
+#include "common/UserPlaces.h"
 #include "common/Utf8Text.h"
 #include "common/ValueParse.h"
 
@@ -114,7 +115,7 @@ bool TrySaveIntoFolder(const std::string& folder, std::string& why) {
 
 void SetAppConfigBeforeRenameHook(AppConfigBeforeRenameHook hook) { gBeforeRename = hook; }
 
-std::string GetAppConfigPath() { return CombinePathName(GetProgramPath(), "appConfig.xml"); }
+std::string GetAppConfigPath() { return CombinePathName(GetConfigFolder(), "appConfig.xml"); }
 
 XMLNode LoadAppConfig() {
     gAppConfigDoc.Clear();
@@ -124,7 +125,7 @@ XMLNode LoadAppConfig() {
     gRefused = false;
     gRefusal = {};
     gUnwritable.clear();
-    const std::string folder = GetProgramPath();
+    const std::string folder = GetConfigFolder();
     const std::string path = GetAppConfigPath();
     std::string text;
     bool exists = false;
@@ -177,7 +178,7 @@ bool SaveAppConfig(std::string* why) {
     std::string current;
     bool exists = false;
     ConfigProblem problem;
-    if (!ReadConfigFile(GetProgramPath(), path, current, exists, problem)) return fail(ProblemText(problem));
+    if (!ReadConfigFile(GetConfigFolder(), path, current, exists, problem)) return fail(ProblemText(problem));
     // Someone changed the file since this run read or wrote it (a hand edit): their
     // change stays and this run's changes go on top of it.
     if (exists && !current.empty() && (!gDiskExists || current != gDiskText)) {

@@ -4,6 +4,7 @@
 
 #include "common/DbgOutput.h"
 #include "common/FileUtils.h"
+#include "common/UserPlaces.h"
 
 namespace {
 std::mutex gLogWriteMutex;  //!< Serialises writes to the log file from any thread.
@@ -24,11 +25,11 @@ void LogWriteCallback(void* context, uint64_t /*reserved*/, const char* text, si
     std::fflush(file);
 }
 
-FILE* OpenLogOutput(const std::string& dataFolder) {
-    const std::string folder = CombinePathName(dataFolder, "Log");
+FILE* OpenLogOutput(const std::string& folder) {
     FILE* file = nullptr;
     if (RecursiveCreateDirectory(folder)) {
-        const std::string path = CombinePathName(folder, GetFileNameByDate(".log", "Palo520G_TOOL_"));
+        PruneLogFolder(folder, LOG_FILE_PREFIX, LOG_KEEP_FILES - 1, LOG_KEEP_BYTES);
+        const std::string path = CombinePathName(folder, GetFileNameByDate(".log", LOG_FILE_PREFIX));
         file = std::fopen(path.c_str(), "wb");
     }
     DbgOutputAddCallback(LogWriteCallback, file);

@@ -54,6 +54,15 @@ void SetProgramPathOverride(const std::string& folder) {
     gOverride = folder.empty() ? std::string() : GetFileAbsolutePath(folder, fs::current_path().string());
 }
 
+bool ProgramPathHoldsEverything() {
+    {
+        std::lock_guard<std::mutex> lock(gOverrideMutex);
+        if (!gOverride.empty()) return true;
+    }
+    const std::string exeFolder = GetExecutableFolder();
+    return IsWritableFolder(exeFolder) && !IsInstalledProgram(exeFolder);
+}
+
 std::string GetProgramPath() {
     {
         std::lock_guard<std::mutex> lock(gOverrideMutex);

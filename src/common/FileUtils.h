@@ -14,6 +14,10 @@
 [[nodiscard]] std::string GetProgramPath();
 // Makes every later GetProgramPath return this folder (empty = automatic choice again).
 void SetProgramPathOverride(const std::string& folder);
+// True when the data folder also holds the configuration and the logs: a --data-dir
+// override, or a portable program run from a writable folder. Otherwise those live
+// in the XDG places (UserPlaces.h).
+[[nodiscard]] bool ProgramPathHoldsEverything();
 // The folder of the running executable.
 [[nodiscard]] std::string GetExecutableFolder();
 // A read-only resource (images, skins) by relative path: beside the executable,

@@ -1,6 +1,33 @@
 #include "session/SensorResult.h"
 
+#include <cstdio>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+
 #include "app/StringTable.h"
+
+namespace {
+
+// Joining dialout helps only where the port belongs to that group; for any other
+// port (a pseudo-terminal, a rule's own group) the user is told whose it is.
+std::string PermissionDeniedText(const std::string& path)
+{
+    struct stat st {};
+    if (path.empty() || stat(path.c_str(), &st) != 0)
+        return LoadStringText(TEXT_PERMISSION_DENIED);
+    const group* grp = getgrgid(st.st_gid);
+    const std::string groupName = grp ? grp->gr_name : std::to_string(st.st_gid);
+    if (groupName == "dialout")
+        return LoadStringText(TEXT_PERMISSION_DENIED);
+    const passwd* owner = getpwuid(st.st_uid);
+    const std::string ownerName = owner ? owner->pw_name : std::to_string(st.st_uid);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return FormatStringText(TEXT_PERMISSION_DENIED_OWNER, path.c_str(), ownerName.c_str(), groupName.c_str(), mode);
+}
+
+}  // namespace
 
 SensorResult SensorResult::FromStatus(uint16_t status, int timeoutMs)
 {
@@ -65,5 +92,7 @@ std::string OpenErrorText(eRADAR_OPEN_ERROR error)
 
 std::string PortOpenFailureText(const std::string& path, eRADAR_OPEN_ERROR error)
 {
-    return FormatStringText(TEXT_CANNOT_OPEN_PORT, path.c_str(), OpenErrorText(error).c_str());
+    const std::string reason =
+        error == eRADAR_OPEN_PERMISSION_DENIED ? PermissionDeniedText(path) : OpenErrorText(error);
+    return FormatStringText(TEXT_CANNOT_OPEN_PORT, path.c_str(), reason.c_str());
 }

@@ -45,5 +45,6 @@ struct SensorResult {
 
 // The sentence for a reason an open failed, in the user-interface language.
 [[nodiscard]] std::string OpenErrorText(eRADAR_OPEN_ERROR error);
-// "Cannot open the port PATH: reason".
+// "Cannot open the port PATH: reason". A refused permission names the port's owner, group
+// and mode, unless the group is dialout (then joining that group is the advice).
 [[nodiscard]] std::string PortOpenFailureText(const std::string& path, eRADAR_OPEN_ERROR error);

@@ -20,14 +20,16 @@ bool IsPrintable(const std::string& text) {
     return true;
 }
 
-TEST(CliPorts, ListsPortsAsTableOrJsonArray) {
+TEST(CliPorts, ListsPortsAsTableOrJsonObject) {
     const CliResult text = RunCli({"ports"});
     EXPECT_EQ(text.exitCode, 0) << text.err;
 
     const CliResult json = RunCli({"ports", "--json"});
     ASSERT_EQ(json.exitCode, 0) << json.err;
-    Json ports;
-    ASSERT_TRUE(ParseJson(json.out, ports)) << json.out;
+    Json object;
+    ASSERT_TRUE(ParseJson(json.out, object)) << json.out;
+    EXPECT_EQ(object.at("format"), 1);
+    const Json& ports = object.at("ports");
     ASSERT_TRUE(ports.is_array());
     for (const Json& port : ports) {
         EXPECT_TRUE(port.at("path").is_string());
@@ -54,8 +56,9 @@ TEST_F(CliStablePortNameTest, PortsShowTheByIdNameAndPortAcceptsIt) {
 
     const CliResult json = RunCli({"ports", "--json"});
     ASSERT_EQ(json.exitCode, 0) << json.err;
-    Json ports;
-    ASSERT_TRUE(ParseJson(json.out, ports)) << json.out;
+    Json object;
+    ASSERT_TRUE(ParseJson(json.out, object)) << json.out;
+    const Json& ports = object.at("ports");
     int found = 0;
     for (const Json& port : ports) {
         if (port.at("by_id").is_null()) continue;

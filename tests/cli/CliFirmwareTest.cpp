@@ -21,8 +21,9 @@ protected:
 };
 
 TEST_F(CliThresholdTest, GeneratesThenPrintsBothTablesAsTheSensorHoldsThem) {
-    const CliResult result = RunOnSim({"threshold", "--json", "--trigger", "3", "--hold", "2"});
+    const CliResult result = RunOnSim({"threshold", "--json", "--trigger-coefficient", "3", "--hold-coefficient", "2"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err.find("is now"), std::string::npos) << result.err;
     EXPECT_TRUE(Contains(result.err, "Successfully generated."));
     // Not a terminal: no progress bar.
     EXPECT_EQ(result.err.find('\r'), std::string::npos);
@@ -44,9 +45,17 @@ TEST_F(CliThresholdTest, GeneratesThenPrintsBothTablesAsTheSensorHoldsThem) {
 TEST_F(CliThresholdTest, InputsAreForcedIntoTheDialogsLimits) {
     const CliResult result = RunOnSim({"threshold", "--trigger", "11", "--scan", "300"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
+    // The old name of the coefficient still works, says its new one, and names itself in notices.
+    EXPECT_TRUE(Contains(result.err, "--trigger is now --trigger-coefficient"));
     EXPECT_TRUE(Contains(result.err, "--trigger: The value must be at most 10 (key 14)"));
     EXPECT_TRUE(Contains(result.err, "--scan: The value must be at most 240 (key 14)"));
     EXPECT_TRUE(Contains(result.out, "GateHoldThreshold"));
+}
+
+TEST_F(CliThresholdTest, AnOldAndANewNameOfOneCoefficientTogetherAreAUsageError) {
+    const CliResult result = RunOnSim({"threshold", "--trigger", "3", "--trigger-coefficient", "4"});
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_FALSE(sim_->Generating());
 }
 
 TEST_F(CliThresholdTest, ProgressBarOnlyOnATerminal) {

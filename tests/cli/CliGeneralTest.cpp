@@ -125,6 +125,9 @@ TEST(ToolWithoutDisplay, HelpAndVersionPrintAndEndWithZero) {
         std::string expected;
     } cases[] = {
         {"--help", "--data-dir <DIR>"},
+        // -v is --verbose, as in palo520g; the version has only its long name.
+        {"--help", "-v, --verbose"},
+        {"--help", "Start on page NAME: params, target or firmware."},
         {"--version", std::string("palo520g-tool ") + PaloVersionText()},
     };
     for (const auto& c : cases) {

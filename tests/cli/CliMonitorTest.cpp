@@ -183,12 +183,15 @@ TEST_F(CliMonitorTest, ReplayOfTheRecordGivesTheReportsTheLiveRunPrinted) {
     const CliResult replay = RunCli({"replay", "--json", "--count", "12", record});
     ASSERT_EQ(replay.exitCode, 0) << replay.err;
     ASSERT_EQ(NonEmptyLines(live.out).size(), 12u);
-    EXPECT_EQ(replay.out, live.out);
+    // The same lines, but for the reading times a record does not hold.
+    const std::string liveReports = WithoutReadTimes(live.out);
+    EXPECT_NE(liveReports, live.out);
+    EXPECT_EQ(replay.out, liveReports);
 
     // Without a count the replay goes on to the reports recorded after the twelfth.
     const CliResult whole = RunCli({"replay", "--json", record});
     ASSERT_EQ(whole.exitCode, 0);
-    EXPECT_EQ(whole.out.substr(0, live.out.size()), live.out);
+    EXPECT_EQ(whole.out.substr(0, liveReports.size()), liveReports);
 }
 
 TEST_F(CliMonitorTest, CtrlCStopsCleanlyAndSwitchesTheReportOutputOff) {

@@ -469,7 +469,7 @@ TEST(CliParamsReset, JsonOnManyPortsPrintsOneObjectPerPort) {
     for (const Json& object : objects) {
         const std::string port = object.at("port").get<std::string>();
         SCOPED_TRACE(port);
-        EXPECT_EQ(Keys(object), (std::vector<std::string>{"port", "ok", "exit_code", "result", "errors"}));
+        EXPECT_EQ(Keys(object), (std::vector<std::string>{"format", "port", "ok", "exit_code", "result", "errors"}));
         if (port == missing) {
             EXPECT_FALSE(object.at("ok").get<bool>());
             EXPECT_EQ(object.at("exit_code").get<int>(), 3);

@@ -24,7 +24,7 @@ protected:
         const std::string folder = dir_.File(name);
         const CliResult live = RunOnSim({"monitor", "--json", "--count", std::to_string(count), "--record", folder});
         EXPECT_EQ(live.exitCode, 0) << live.err;
-        if (liveOut) *liveOut = live.out;
+        if (liveOut) *liveOut = WithoutReadTimes(live.out);
         const std::vector<std::string> files = GetLocalFolderFileList(folder, "dat");
         return files.size() == 1 ? folder + "/" + files[0] : std::string();
     }

@@ -1,5 +1,6 @@
 #include "JsonOutput.h"
 
+#include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,11 @@ std::vector<Json> ParseJsonLines(const std::string& text) {
         values.push_back(std::move(value));
     }
     return values;
+}
+
+std::string WithoutReadTimes(const std::string& lines) {
+    static const std::regex times(R"(,"time":"[^"]*","t_s":[0-9.]+)");
+    return std::regex_replace(lines, times, "");
 }
 
 std::vector<std::string> Keys(const Json& object) {

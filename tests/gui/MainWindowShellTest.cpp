@@ -4,6 +4,7 @@
 
 #include <QFontInfo>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QTest>
 
 #include "MainWindowFixture.h"
@@ -12,6 +13,7 @@
 #include "app/widgets/ToolApplication.h"
 #include "app/widgets/LicenceDialog.h"
 #include "common/FileUtils.h"
+#include "support/TempDir.h"
 #include "controls/widgets/NumericEdit.h"
 
 namespace {
@@ -39,6 +41,20 @@ TEST_F(MainWindowShellTest, AboutShowsVersionsBuildDateAndTheConnectedSensorBesi
     EXPECT_NE(text.find(std::string("Build date: ") + PaloBuildDateText()), std::string::npos) << text;
     EXPECT_NE(text.find(std::string("Qt version: ") + qVersion()), std::string::npos) << text;
     EXPECT_NE(text.find("Sensor: not connected"), std::string::npos) << text;
+    // One licence everywhere: the About box names it, the dialog shows the project's LICENSE,
+    // and the package's metadata and copyright file say the same.
+    EXPECT_NE(text.find("Licence: MIT"), std::string::npos) << text;
+    const std::string licence = window->Licence()->findChild<QPlainTextEdit*>("LicenseText")->toPlainText().toStdString();
+    const std::string projectLicence = ReadWholeFile(std::string(PALO_SOURCE_DIR) + "/LICENSE");
+    ASSERT_FALSE(projectLicence.empty());
+    EXPECT_EQ(projectLicence.rfind("MIT License\n", 0), 0u);
+    EXPECT_NE(licence.find(projectLicence), std::string::npos) << licence;
+    EXPECT_NE(ReadWholeFile(std::string(PALO_SOURCE_DIR) + "/packaging/io.github.palo520g.Tool.metainfo.xml")
+                  .find("<project_license>MIT</project_license>"),
+              std::string::npos);
+    const std::string copyright = ReadWholeFile(std::string(PALO_SOURCE_DIR) + "/packaging/debian/copyright");
+    EXPECT_NE(copyright.find("License: Expat"), std::string::npos);
+    EXPECT_NE(copyright.find("Permission is hereby granted, free of charge"), std::string::npos);
     // "YYYY-MM-DD"
     const std::string date = PaloBuildDateText();
     ASSERT_EQ(date.size(), 10u);

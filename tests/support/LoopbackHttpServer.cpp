@@ -43,7 +43,9 @@ LoopbackHttpServer::LoopbackHttpServer(std::string root) : root_(std::move(root)
 
 LoopbackHttpServer::~LoopbackHttpServer() {
     const char byte = 1;
-    (void)::write(stopPipe_[1], &byte, 1);
+    if (::write(stopPipe_[1], &byte, 1) < 0) {
+        // Cannot happen: the pipe is ours, empty and open.
+    }
     thread_.join();
     ::close(listener_);
     ::close(stopPipe_[0]);

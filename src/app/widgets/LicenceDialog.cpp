@@ -12,6 +12,7 @@
 
 #include "app/StringTable.h"
 #include "common/FileUtils.h"
+#include "common/UserPlaces.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ LicenceDialog::LicenceDialog(const QString& productName, QWidget* parent) : QDia
 
 bool LicenceDialog::ShowOnFirstStart()
 {
-    const std::string marker = CombinePathName(GetProgramPath(), SHOWN_MARKER);
+    const std::string marker = CombinePathName(GetConfigFolder(), SHOWN_MARKER);
     if (IsFileExist(marker))
         return false;
     Present();

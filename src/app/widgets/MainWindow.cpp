@@ -20,6 +20,7 @@
 #include "app/LogOutput.h"
 #include "app/StringTable.h"
 #include "common/FileUtils.h"
+#include "common/UserPlaces.h"
 #include "controls/widgets/MessageBox.h"
 #include "controls/widgets/UiFont.h"
 #include "app/widgets/ConnectionPanel.h"
@@ -194,7 +195,7 @@ void MainWindow::InitDialog()
     }
     panel_->SetConnectEnabled(true);
 
-    logFile_ = OpenLogOutput(GetProgramPath());
+    logFile_ = OpenLogOutput(GetLogFolder());
     // A configuration file that did not load is left as it is (no save of this run
     // touches it) and the settings start from their defaults: the log and the user
     // are told why, the user once the window is up.
@@ -664,7 +665,8 @@ std::string MainWindow::AboutText() const
 {
     std::string text = FormatStringText(TEXT_ABOUT_VERSION, PaloVersionText()) + "\n" +
                        FormatStringText(TEXT_ABOUT_BUILD_DATE, PaloBuildDateText()) + "\n" +
-                       FormatStringText(TEXT_ABOUT_QT_VERSION, qVersion()) + "\n";
+                       FormatStringText(TEXT_ABOUT_QT_VERSION, qVersion()) + "\n" +
+                       LoadStringText(TEXT_ABOUT_LICENCE) + "\n";
     if (session_.IsConnected())
         text += FormatStringText(TEXT_ABOUT_SENSOR, sensorVersion_.c_str(), sensorSerialNumber_.c_str());
     else

@@ -19,6 +19,7 @@
 #include "app/AppConfig.h"
 #include "app/StringTable.h"
 #include "monitor/widgets/TargetPage.h"
+#include "common/DbgOutput.h"
 #include "common/FileUtils.h"
 #include "controls/widgets/MessageBox.h"
 #include "controls/widgets/UiFont.h"
@@ -82,6 +83,9 @@ std::string ToolApplication::LoadConfigurationAndLanguage(const AppOptions& opti
 {
     if (!options.dataDir.empty())
         SetProgramPathOverride(options.dataDir);
+    // Before the configuration is read from its new place.
+    if (PlacesMove moved = MoveOldDataFolder(); !moved.items.empty())
+        placesMove_ = std::move(moved);
 
     XMLNode appConfig = LoadAppConfig();
     const std::string localeName = ApplyConfiguredLanguage(appConfig);
@@ -107,6 +111,30 @@ std::string ToolApplication::LoadConfigurationAndLanguage(const AppOptions& opti
     return localeName;
 }
 
+void ToolApplication::ReportPlacesMove(MainWindow& window) const
+{
+    std::string moved;
+    std::string left;
+    for (const PlacesMove::Item& item : placesMove_.items) {
+        if (item.problem.empty())
+            moved += "  " + item.from + " -> " + item.to + "\n";
+        else
+            left += "  " + item.from + ": " + item.problem + "\n";
+    }
+    if (moved.empty() && left.empty())
+        return;
+    std::string text;
+    if (!moved.empty())
+        text = FormatStringText(TEXT_PLACES_MOVED, moved.c_str());
+    if (!left.empty())
+        text += (text.empty() ? "" : "\n") + FormatStringText(TEXT_PLACES_NOT_MOVED, left.c_str());
+    DbgOutputA(1, "%s\r\n", text.c_str());
+    const MessageIcon icon = left.empty() ? MessageIcon::Information : MessageIcon::Warning;
+    QTimer::singleShot(0, &window, [&window, text, icon] {
+        ShowMessageBox(&window, text, LoadStringText(TEXT_NOTE), icon);
+    });
+}
+
 int ToolApplication::InitInstance(const AppOptions& options)
 {
     LoadConfigurationAndLanguage(options);
@@ -129,6 +157,7 @@ int ToolApplication::InitInstance(const AppOptions& options)
         }
         if (!options.screenshotPath.empty())
             TakeScreenshotOnceShown(window, options.screenshotPath, options.screenshotDelayMs);
+        ReportPlacesMove(window);
         window.exec();
     }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/widgets/MainWindow.h"
+#include "common/UserPlaces.h"
 #include "common/Version.h"
 
 class QTranslator;
@@ -40,5 +41,9 @@ public:
     std::string LoadConfigurationAndLanguage(const AppOptions& options);
 
 private:
+    // Shows, once the window is up, what moving an older data folder did.
+    void ReportPlacesMove(MainWindow& window) const;
+
     std::vector<std::unique_ptr<QTranslator>> translators_;
+    PlacesMove placesMove_;  // what this start moved from an older data folder
 };

@@ -13,9 +13,26 @@
 #include "app/StringTable.h"
 #include "app/widgets/ToolApplication.h"
 #include "app/widgets/ToolPages.h"
+#include "common/DbgOutput.h"
 #include "sim/VirtualSensor.h"
 
 namespace {
+
+// -v: the run's log lines on standard error as well.
+void LogToStderr(void* /*context*/, uint64_t /*reserved*/, const char* text, size_t length)
+{
+    std::fwrite(text, 1, length, stderr);
+}
+
+// "params, target or firmware": the page names, as --page takes them.
+QString PageNamesText()
+{
+    QStringList names;
+    for (const ToolPageSpec& spec : ToolPageSpecs())
+        names.push_back(QString::fromStdString(spec.name));
+    const QString last = names.isEmpty() ? QString() : names.takeLast();
+    return names.isEmpty() ? last : names.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
 
 // True when the command line asks only for the help or the version text (before a
 // "--" that ends the options).
@@ -25,7 +42,7 @@ bool AsksForHelpOrVersion(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--")
             return false;
-        if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "--help-all" || arg == "-v" || arg == "--version")
+        if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "--help-all" || arg == "--version")
             return true;
     }
     return false;
@@ -55,7 +72,12 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Sets up a Palo520G radar presence sensor over a serial port."));
     parser.addHelpOption();
-    parser.addVersionOption();
+    // -v is --verbose, as in palo520g; the version has only its long name.
+    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Displays version information."));
+    const QCommandLineOption verboseOption(QStringList{QStringLiteral("v"), QStringLiteral("verbose")},
+                                           QStringLiteral("Also print the log lines on standard error."));
+    parser.addOption(versionOption);
+    parser.addOption(verboseOption);
     const QCommandLineOption dataDirOption(QStringLiteral("data-dir"),
                                            QStringLiteral("Keep appConfig.xml, Log and SaveData in DIR."),
                                            QStringLiteral("DIR"));
@@ -69,7 +91,7 @@ int main(int argc, char** argv)
         QStringLiteral("Connect to the selected port, save a picture of the window to FILE and end."),
         QStringLiteral("FILE"));
     const QCommandLineOption pageOption(QStringLiteral("page"),
-                                        QStringLiteral("Show this page at start: params, target or firmware."),
+                                        QStringLiteral("Start on page NAME: %1.").arg(PageNamesText()),
                                         QStringLiteral("NAME"));
     const QCommandLineOption delayOption(QStringLiteral("screenshot-delay-ms"),
                                          QStringLiteral("Take the --screenshot picture N ms after connecting (default 0: at once)."),
@@ -85,11 +107,18 @@ int main(int argc, char** argv)
     parser.addOption(portOption);
     parser.addOption(demoOption);
     parser.process(*application);
-    // Help and version end in process(); "-v" taken as the value of an option lands here.
+    if (parser.isSet(versionOption)) {
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+                    qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    // Help ends in process(); "-h" taken as the value of an option lands here.
     if (!qobject_cast<QApplication*>(application.get())) {
-        std::fprintf(stderr, "palo520g-tool: -v, -h and -? stand for --version and --help; use --OPTION=VALUE for such a value\n");
+        std::fprintf(stderr, "palo520g-tool: -h and -? stand for --help; use --OPTION=VALUE for such a value\n");
         return 2;
     }
+    if (parser.isSet(verboseOption))
+        DbgOutputAddCallback(LogToStderr, nullptr);
 
     AppOptions options;
     options.dataDir = parser.value(dataDirOption).toStdString();
