@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +43,7 @@ const std::string& RecordFile() {
             std::fwrite(frame.data(), 1, frame.size(), out);
         }
         if (out) std::fclose(out);
+        std::atexit([] { std::remove(RecordFile().c_str()); });
         return file;
     }();
     return path;
@@ -55,12 +58,13 @@ struct ReferenceTables {
     int currentSize[256];
 };
 
-// The shortest "%.*g" that reads back as the same double.
+// The shortest "%.*g" without an exponent that reads back as the same double (the
+// decibels are between 0 and 57).
 int ShortestText(char* out, size_t size, double value) {
     int n = 0;
     for (int precision = 1; precision <= 17; ++precision) {
         n = std::snprintf(out, size, "%.*g", precision, value);
-        if (std::strtod(out, nullptr) == value) break;
+        if (!std::strchr(out, 'e') && std::strtod(out, nullptr) == value) break;
     }
     return n;
 }
@@ -211,32 +215,75 @@ std::string ReadAll(const std::string& path) {
     return bytes;
 }
 
-void BM_CReferenceToDevNull(benchmark::State& state) {
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// The C reference and palo520g replay --json in turn, each to /dev/null; the
+// medians of both and of the ratio pair by pair, which keeps the ratio meaningful
+// when the machine's speed drifts during the run.
+void BM_JsonAgainstCReference(benchmark::State& state) {
     const std::string& file = RecordFile();
     // Only a reference that prints the same bytes is a fair yardstick.
     const std::string tool = RecordFile() + ".tool.jsonl";
     const std::string reference = RecordFile() + ".reference.jsonl";
     const bool ran = RunReplay({"replay", "--json", file}, tool.c_str()) == 0 && RunReference(file, reference.c_str()) == 0;
     const bool same = ran && ReadAll(tool) == ReadAll(reference);
-    std::remove(tool.c_str());
-    std::remove(reference.c_str());
     if (!same) {
-        state.SkipWithError("the C reference does not print what palo520g replay --json prints");
+        state.SkipWithError(("the C reference does not print what palo520g replay --json prints: compare " + tool +
+                             " with " + reference).c_str());
         return;
     }
+    std::remove(tool.c_str());
+    std::remove(reference.c_str());
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> toolMs, referenceMs, ratios;
     for (auto _ : state) {
-        if (RunReference(file, "/dev/null") != 0) {
-            state.SkipWithError("the C reference failed");
+        const auto t0 = Clock::now();
+        const int referenceRc = RunReference(file, "/dev/null");
+        const auto t1 = Clock::now();
+        const int toolRc = RunReplay({"replay", "--json", file});
+        const auto t2 = Clock::now();
+        if (referenceRc != 0 || toolRc != 0) {
+            state.SkipWithError("a run failed");
             return;
         }
+        referenceMs.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+        toolMs.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
+        ratios.push_back(toolMs.back() / referenceMs.back());
     }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * FRAMES);
+    state.counters["reference_ms"] = Median(referenceMs);
+    state.counters["replay_json_ms"] = Median(toolMs);
+    state.counters["ratio"] = Median(ratios);
+    state.counters["reference_reports_per_s"] = FRAMES / (Median(referenceMs) / 1000.0);
+    state.counters["replay_json_reports_per_s"] = FRAMES / (Median(toolMs) / 1000.0);
 }
 
-// The reference first, so the two JSON figures stand side by side.
-BENCHMARK(BM_CReferenceToDevNull)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
+// The program's start alone (a file of one report): the share of each run above
+// that is not replaying.
+void BM_ReplayStartOnly(benchmark::State& state) {
+    const std::string file = RecordFile() + ".one.dat";
+    uint16_t raw[TARGET_GATE_COUNT] = {};
+    const auto payload = BuildTargetReportPayload(0, 100, raw);
+    const auto frame = BuildReportFrame(payload.data(), static_cast<uint16_t>(payload.size()));
+    if (std::FILE* out = std::fopen(file.c_str(), "wb")) {
+        std::fwrite(frame.data(), 1, frame.size(), out);
+        std::fclose(out);
+    }
+    for (auto _ : state) {
+        if (RunReplay({"replay", "--json", file}) != 0) {
+            state.SkipWithError("palo520g replay failed");
+            break;
+        }
+    }
+    std::remove(file.c_str());
+}
+
+BENCHMARK(BM_JsonAgainstCReference)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(11);
 BENCHMARK_CAPTURE(BM_ReplayToDevNull, jsonl, "jsonl")
     ->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ReplayStartOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK_CAPTURE(BM_ReplayToDevNull, text, "text")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_ReplayToDevNull, csv, "csv")->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -230,8 +230,31 @@ char* PutUnsigned(char* p, Unsigned v) {
     return p + n;
 }
 
+char* PutPair(char* p, uint32_t v) {
+    std::memcpy(p, &DIGIT_PAIRS[static_cast<size_t>(v) * 2], 2);
+    return p + 2;
+}
+
+char* PutUpTo99(char* p, uint32_t v) {
+    if (v >= 10) return PutPair(p, v);
+    *p = static_cast<char>('0' + v);
+    return p + 1;
+}
+
+// The values of a report are mostly below 100000 (16-bit fields): their digits
+// without a loop or a count.
+inline char* PutSmallUnsigned(char* p, uint32_t v) {
+    if (v < 100) return PutUpTo99(p, v);
+    if (v < 10000) return PutPair(PutUpTo99(p, v / 100), v % 100);
+    if (v < 1000000) {
+        const uint32_t low = v % 10000;
+        return PutPair(PutPair(PutUpTo99(p, v / 10000), low / 100), low % 100);
+    }
+    return PutUnsigned(p, v);
+}
+
 char* PutInt(char* p, int32_t v) {
-    if (v >= 0) return PutUnsigned(p, static_cast<uint32_t>(v));
+    if (v >= 0) return PutSmallUnsigned(p, static_cast<uint32_t>(v));
     *p++ = '-';
     return PutUnsigned(p, static_cast<uint32_t>(0u - static_cast<uint32_t>(v)));
 }
@@ -243,7 +266,7 @@ char* PutMetres(char* p, int32_t cm) {
         const auto end = std::to_chars(p, p + 16, cm / 100.0, std::chars_format::fixed, 2);
         return end.ptr;
     }
-    p = PutUnsigned(p, static_cast<uint32_t>(cm) / 100);
+    p = PutSmallUnsigned(p, static_cast<uint32_t>(cm) / 100);
     *p = '.';
     std::memcpy(p + 1, &DIGIT_PAIRS[static_cast<size_t>(cm % 100) * 2], 2);
     return p + 3;

@@ -353,6 +353,8 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
     if (replay) {
         source = std::fopen(lastReplayFile.c_str(), "rb");
         if (!source) return;
+        // Large reads: the chunks are small, and a read call per 4 KiB showed in a fast replay.
+        std::setvbuf(source, nullptr, _IOFBF, 64 * 1024);
         if (std::fseek(source, 0, SEEK_END) == 0) {
             const long size = std::ftell(source);
             replayFileSize_ = size > 0 ? static_cast<uint64_t>(size) : 0;
