@@ -38,7 +38,8 @@ void AppendFixed(std::string& out, double value, int decimals) {
         out += "null";
         return;
     }
-    char buffer[64];
+    // Room for the largest double's 309 integer digits and the decimals asked.
+    char buffer[320 + 17];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
     out.append(buffer, result.ptr);
 }

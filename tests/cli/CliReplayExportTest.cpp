@@ -63,7 +63,7 @@ std::string Shortest(double value) {
 
 std::string Printf(const char* format, double value) {
     if (!std::isfinite(value)) return "null";
-    char text[64];
+    char text[400];  // the largest double in "%.5f" is 316 characters
     std::snprintf(text, sizeof text, format, value);
     return text;
 }
@@ -120,6 +120,40 @@ TEST(CliReplayOutput, EveryDistanceRawValueAndStatePrintsAsPrintfWouldPrintIt) {
         if (jsonLines[i] != expectedJson || csvLines[i + 1] != expectedCsv) ++wrong;
         EXPECT_EQ(jsonLines[i], expectedJson) << i;
         EXPECT_EQ(csvLines[i + 1], expectedCsv) << i;
+    }
+}
+
+TEST(CliReplayOutput, ACurrentOfHundredsOfDigitsIsPrintedWhole) {
+    // Constants from a hand-edited configuration can make the estimate enormous; its
+    // fixed-point text once overran the buffer and the line ended in stray bytes.
+    TempDir dir;
+    const std::string config = dir.File("appConfig.xml");
+    ASSERT_TRUE(WriteWholeFile(config, "<?xml version=\"1.0\"?>\n<AppConfig><ObjectInfo CurrentLPValueMA=\"1e200\" "
+                                       "CurrentDetectValueMA=\"1e200\"/></AppConfig>\n"));
+    for (const char* format : {"jsonl", "csv", "text"}) {
+        const CliResult result = RunCli({"replay", "--format", format, "--config", config, "-n", "1", DATA + "RadarData_stats.dat"});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const std::vector<std::string> lines = NonEmptyLines(result.out);
+        ASSERT_FALSE(lines.empty()) << format;
+        const std::string& line = lines.back();
+        EXPECT_EQ(line.find('\0'), std::string::npos) << format;
+        // The estimate of state 0 in full, "%.5f": about 200 integer digits.
+        ParamSetting setting;
+        InitParamSetting(setting);
+        CurrentConstants constants;
+        constants.CurrentLPValueMA = 1e200;
+        constants.CurrentDetectValueMA = 1e200;
+        const std::string current = Printf("%.5f", EstimateCurrent(0, setting, constants));
+        ASSERT_GT(current.size(), 200u);
+        const std::string ending = std::string(format) == "jsonl" ? ":" + current + "}"
+                                   : std::string(format) == "csv" ? "," + current
+                                                                  : " " + current + " mA  |";
+        EXPECT_NE(line.find(ending), std::string::npos) << format << ": " << line;
+        if (std::string(format) == "jsonl") {
+            const std::vector<Json> objects = ParseJsonLines(result.out);
+            ASSERT_EQ(objects.size(), 1u);
+            EXPECT_NEAR(objects[0].at("current_ma").get<double>() / 1e200, 1.0, 1e-9);
+        }
     }
 }
 
