@@ -29,7 +29,9 @@ namespace {
 constexpr int FRAMES = 500000;
 
 const std::string& RecordFile() {
-    static const std::string path = [] {
+    // Never destroyed: the exit handler that removes the file runs after the
+    // destructors of statics made later than it was registered.
+    static const std::string& path = *new std::string([] {
         const std::string file =
             (std::filesystem::temp_directory_path() / ("palo520g-bench-replay-" + std::to_string(getpid()) + ".dat")).string();
         std::FILE* out = std::fopen(file.c_str(), "wb");
@@ -43,9 +45,10 @@ const std::string& RecordFile() {
             std::fwrite(frame.data(), 1, frame.size(), out);
         }
         if (out) std::fclose(out);
-        std::atexit([] { std::remove(RecordFile().c_str()); });
         return file;
-    }();
+    }());
+    static const bool removedAtExit = std::atexit([] { std::remove(RecordFile().c_str()); }) == 0;
+    (void)removedAtExit;
     return path;
 }
 
