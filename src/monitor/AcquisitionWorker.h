@@ -88,6 +88,12 @@ public:
     std::optional<RecordSidecar> recordDescription;
     // Replay: the first reports of the file are read without notice and without a pause.
     uint64_t replaySkipReports = 0;
+    // What the worker keeps of each report. A sink that prints the raw values itself
+    // (the command-line tool) clears both: the reports then reach it without the
+    // gates' decibels, and LastReport/GetStateHistory stay empty, which spares a
+    // lock and the history's shift per report.
+    bool decodeDecibels = true;
+    bool keepLastReport = true;
     // The run turns the sensor's report output on as it starts and off as it ends.
     // An owner that does both itself (off the thread that waits in Stop) clears it.
     bool switchReportOutput = true;
@@ -167,7 +173,7 @@ private:
     // Stop, Seek, Step and Resume notify it, so a wait never outlives them.
     mutable std::mutex controlMutex_;  //!< Protects paused_, steps_, seekTo_ and interrupt_ changes.
     std::condition_variable controlChanged_;
-    bool paused_ = false;
+    std::atomic<bool> paused_{false};  // changed under controlMutex_; read without it by an unpaced replay
     int steps_ = 0;
     long long seekTo_ = -1;
     std::atomic<int> interrupt_{0};  // the scanner's stop: set by Stop and by a seek
