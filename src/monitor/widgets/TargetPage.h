@@ -72,6 +72,8 @@ public:
     void OnBrowse();    // 3032
     // The status text and the indicator from the last report.
     void UpdateStatus();
+    // The status text and the indicator for one report, as each report's notice shows them.
+    void ShowStatus(int state, int distanceCm);
     void SetupCharts();
     // The parameter record's thresholds and detection range on the charts.
     void RefreshParams();
@@ -144,7 +146,6 @@ private:
     void FillSpeedChoices();
     void ApplyReplaySpeed(int index);
 
-    void ShowStatus(int state, int distanceCm);
     void BuildControls();
     void LoadPictures();
     void LoadKeys();
