@@ -176,6 +176,7 @@ private:
     quint64 currentRun_ = 0;    // the number of the run going on; 0 = none
 
     ColorLabel* indicator_ = nullptr;   // 3001
+    int shownPicture_ = -1;             // the state picture the indicator shows; -1 = none yet
     ColorLabel* statusText_ = nullptr;  // 3002
     QPushButton* startButton_ = nullptr;  // 3003
     QPushButton* replayButton_ = nullptr; // 3004
