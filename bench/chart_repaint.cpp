@@ -26,8 +26,10 @@ QApplication& App() {
     static char name[] = "bench_chart_repaint";
     static char* argv[] = {name, nullptr};
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's own statics go first at exit, and an application torn
+    // down after a shown window would crash there.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 std::unique_ptr<WaveChart> MakeChart() {

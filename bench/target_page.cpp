@@ -50,8 +50,10 @@ QApplication& App() {
     static char name[] = "bench_target_page";
     static char* argv[] = {name, nullptr};
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's own statics go first at exit, and an application torn
+    // down after a shown window would crash there.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 // A data folder of its own, so that the bench never touches a user's configuration.
