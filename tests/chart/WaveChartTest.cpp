@@ -4,7 +4,9 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QTest>
 
 #include <algorithm>
 #include <atomic>
@@ -451,4 +453,34 @@ TEST(WaveWnd, HorizontalRangeFollowsTheFirstSampleCountUntilSetExplicitly) {
     explicitFirst.SetSampleCount(0);
     EXPECT_EQ(explicitFirst.Strip(WaveChart::STRIP_BOTTOM).axis.maxValue, 15.0) << "an explicit range is kept";
     EXPECT_EQ(explicitFirst.SampleCount(), 1) << "at least one sample";
+}
+
+// A new sample repaints the plot only: the strips stay as they are on screen.
+TEST(WaveWnd, ANewSampleRepaintsOnlyThePlot) {
+    WaveChart wnd;
+    Basic(wnd, 400, 200, 240);
+    wnd.SetValueRange(0, 10);
+    wnd.SetWaveColor(0, Qt::white);
+    struct RegionRecorder : QObject {
+        std::vector<QRegion> regions;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) regions.push_back(static_cast<QPaintEvent*>(event)->region());
+            return false;
+        }
+    } recorder;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&wnd));
+    QApplication::processEvents();
+    wnd.installEventFilter(&recorder);
+    const ChartRect& plot = wnd.PlotRect();
+    const QRect plotRect(plot.left, plot.top, plot.Width(), plot.Height());
+
+    const double v = 7.0;
+    wnd.WaveBuffer(0).Append(&v, 1);
+    wnd.RequestRepaint();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.regions.empty(); }, 5000));
+    EXPECT_EQ(recorder.regions.back(), QRegion(plotRect));
+    // What was painted there is the new sample's curve: bright pixels at the right edge.
+    const QImage shown = Grab(wnd);
+    EXPECT_GT(CountBright(shown, {plot.right - 20, plot.top, plot.right, plot.bottom}), 0);
+
 }

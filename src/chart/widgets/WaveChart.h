@@ -16,6 +16,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPointF>
 #include <QWidget>
 
 #include <array>
@@ -232,6 +233,10 @@ private:
     double viewMin_ = -32767.0;
     double viewMax_ = 32767.0;
 
+    // The convex pieces of the last wide curve drawn (corners, and how many each has),
+    // kept to save allocating them on every paint.
+    std::vector<QPointF> pieceCorners_;
+    std::vector<int> pieceSizes_;
     QImage backBuffer_;  // client-sized
     QImage plotBuffer_;  // plot-sized background layer
     CBaseLock textLock_;  //!< Guards texts_.

@@ -290,9 +290,13 @@ void TargetPage::ShowStatus(int state, int distanceCm)
     if (statusId != 0) {
         text = Text(DisplayText(
             FormatStringText(TEXT_TARGET_STATUS, LoadStringText(statusId).c_str(), distance, current)));
-        indicator_->SetBitmap(stateImages_[picture].get());
+        // The picture is scaled to the indicator at each paint: it is painted again
+        // only when the state changes, not with every report.
+        if (picture != shownPicture_) {
+            indicator_->SetBitmap(stateImages_[picture].get());
+            shownPicture_ = picture;
+        }
     }
-    indicator_->update();
     if (text != statusText_->text()) {
         statusText_->setText(text);
         emit statusUpdated(text);

@@ -72,6 +72,8 @@ public:
     void OnBrowse();    // 3032
     // The status text and the indicator from the last report.
     void UpdateStatus();
+    // The status text and the indicator for one report, as each report's notice shows them.
+    void ShowStatus(int state, int distanceCm);
     void SetupCharts();
     // The parameter record's thresholds and detection range on the charts.
     void RefreshParams();
@@ -144,7 +146,6 @@ private:
     void FillSpeedChoices();
     void ApplyReplaySpeed(int index);
 
-    void ShowStatus(int state, int distanceCm);
     void BuildControls();
     void LoadPictures();
     void LoadKeys();
@@ -175,6 +176,7 @@ private:
     quint64 currentRun_ = 0;    // the number of the run going on; 0 = none
 
     ColorLabel* indicator_ = nullptr;   // 3001
+    int shownPicture_ = -1;             // the state picture the indicator shows; -1 = none yet
     ColorLabel* statusText_ = nullptr;  // 3002
     QPushButton* startButton_ = nullptr;  // 3003
     QPushButton* replayButton_ = nullptr; // 3004
