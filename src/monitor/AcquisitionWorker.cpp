@@ -410,10 +410,16 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
             if (got < 1) continue;
             n = static_cast<size_t>(got);
         }
+        const bool gather = !replay && n < chunk.size();
         if (record) RecordChunk(record, chunk.data(), n);
         sink_.OnRawChunk(chunk.data(), n);
         ScanFrames(carry, chunk.data(), n, handler, interrupt_);
         sink_.OnChunkDone();
+        if (gather) {
+            std::unique_lock<std::mutex> lock(controlMutex_);
+            controlChanged_.wait_for(lock, std::chrono::milliseconds(LIVE_GATHER_MS),
+                                     [this] { return stopRequested_.load() != 0; });
+        }
     }
 
     if (source) std::fclose(source);

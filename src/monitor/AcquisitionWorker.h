@@ -27,6 +27,10 @@ constexpr uint8_t STATE_NO_REPORT = 0xFF;
 constexpr int DEFAULT_REPLAY_INTERVAL = 500;  // ms
 constexpr int REPLAY_CHUNK_SIZE = 1024;
 constexpr int LIVE_READ_TIMEOUT_MS = 2000;
+// After a live read that did not fill the buffer, the worker lets the line gather
+// bytes this long before it reads again: a line at full speed then wakes it some
+// 50 times a second instead of for every few bytes the adapter hands on.
+constexpr int LIVE_GATHER_MS = 20;
 
 using StateHistory = std::array<uint8_t, STATE_HISTORY_LENGTH>;
 

@@ -919,3 +919,23 @@ TEST_F(TargetPageTest, TheStatePictureIsPaintedOnlyWhenTheStateChanges)
     ASSERT_TRUE(report(TARGET_STATE_MOVING, 300));
     EXPECT_EQ(indicator->grab().toImage(), moving);
 }
+
+namespace {
+
+// Reports faster than the frame rate: each one's status is told, and the label
+// ends up showing the newest, after at most a frame.
+TEST_F(TargetPageTest, TheStatusLabelShowsTheNewestReportWithinAFrame)
+{
+    OpenWindow();
+    ShowPage();
+    ColorLabel* label = Find<ColorLabel>("3002");
+    QSignalSpy statuses(Page(), &TargetPage::statusUpdated);
+    for (int cm = 101; cm <= 150; ++cm)
+        Page()->ShowStatus(TARGET_STATE_MOVING, cm);
+    EXPECT_EQ(statuses.count(), 50);
+    EXPECT_TRUE(Page()->StatusText().contains("1.50m")) << Page()->StatusText().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label->text() == Page()->StatusText(); }, LIVE_GUARD_MS))
+        << label->text().toStdString();
+}
+
+}  // namespace

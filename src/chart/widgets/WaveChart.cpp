@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPolygon>
+#include <QTimer>
 #include <QToolTip>
 
 #include <algorithm>
@@ -677,6 +678,13 @@ void WaveChart::Paint(QPainter& target) {
 }
 
 void WaveChart::paintEvent(QPaintEvent*) {
+    QElapsedTimer paintClock;
+    paintClock.start();
+    struct PaintTime {
+        QElapsedTimer& clock;
+        qint64& result;
+        ~PaintTime() { result = clock.nsecsElapsed(); }
+    } paintTime{paintClock, lastPaintNs_};
     QPainter painter(this);
     if (backBuffer_.isNull()) {
         painter.fillRect(rect(), frameColor_);
@@ -692,14 +700,31 @@ void WaveChart::RequestRepaint() {
     QMetaObject::invokeMethod(
         this,
         [this] {
-            repaintQueued_.store(false);
-            // New samples change the plot only; the strips follow when they are dirty.
-            bool stripsDirty = false;
-            for (const AxisStrip& strip : strips_) stripsDirty = stripsDirty || strip.dirty;
-            if (stripsDirty || plotRect_.IsEmpty())
-                update();
+            const auto repaint = [this] {
+                repaintQueued_.store(false);
+                lastSampleRepaintMs_ = frameClock_.elapsed();
+                // New samples change the plot only; the strips follow when they are dirty.
+                bool stripsDirty = false;
+                for (const AxisStrip& strip : strips_) stripsDirty = stripsDirty || strip.dirty;
+                if (stripsDirty || plotRect_.IsEmpty())
+                    update();
+                else
+                    update(ToQRect(plotRect_));
+            };
+            if (!frameClock_.isValid()) {
+                frameClock_.start();
+                repaint();
+                return;
+            }
+            // Samples that come sooner than a frame after the last repaint wait for the
+            // next frame; the request stays queued, so they are painted together.
+            const qint64 interval = std::clamp<qint64>(lastPaintNs_ * FRAME_PAINT_SHARE / 1000000, FRAME_INTERVAL_MS,
+                                                       FRAME_INTERVAL_MAX_MS);
+            const qint64 wait = lastSampleRepaintMs_ + interval - frameClock_.elapsed();
+            if (wait > 0)
+                QTimer::singleShot(static_cast<int>(wait), this, repaint);
             else
-                update(ToQRect(plotRect_));
+                repaint();
         },
         Qt::QueuedConnection);
 }

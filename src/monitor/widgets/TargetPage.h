@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include "app/widgets/IToolPage.h"
@@ -190,6 +191,11 @@ private:
     QPushButton* stepButton_ = nullptr;
     QComboBox* speedCombo_ = nullptr;
     QTimer* replayTimer_ = nullptr;
+    // The status text changes with every report; it is shown at most once a frame
+    // (the charts' frame interval), the newest text when the frame comes.
+    QString statusShown_;           // the text of the newest report, shown or waiting
+    QTimer* statusTimer_ = nullptr; // runs while a text waits for its frame
+    QElapsedTimer statusClock_;     // since the last text was put on the label
 
     struct BitmapDeleter {
         void operator()(GpBitmap* b) const { Gdiplus_DeleteBitmap(b); }
