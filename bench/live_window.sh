@@ -10,9 +10,12 @@
 # distances drawn at random over the whole range). Prints, per size, the reports per
 # second the sensor sent and the CPU of the tool and of Xvfb, in per cent of
 # one core, over SECONDS (default 30) after 5 s of settling, with the load average.
+# PALO_TOOL=PATH runs another build's palo520g-tool against this build's simulator
+# (before and after a change, in the same run).
 set -eu
 
 BUILD=$(cd "${1:-build}" && pwd)
+TOOL=${PALO_TOOL:-$BUILD/palo520g-tool}
 RUN_SECONDS=${2:-30}
 SHAPE=${3:-random_full}
 SETTLE_SECONDS=5
@@ -65,7 +68,7 @@ for SIZE in default 1920x1080; do
     [ "$SIZE" = default ] || GEOMETRY="-geometry ${SIZE}+0+0"
     # --screenshot connects at start and keeps the live view running until the picture is taken.
     # shellcheck disable=SC2086
-    DISPLAY=":$DISPLAY_NUMBER" "$BUILD/palo520g-tool" --data-dir "$WORK/data-$SIZE" --port "$WORK/sensor" \
+    DISPLAY=":$DISPLAY_NUMBER" "$TOOL" --data-dir "$WORK/data-$SIZE" --port "$WORK/sensor" \
         --page target --screenshot "$WORK/$SIZE.png" \
         --screenshot-delay-ms $(((SETTLE_SECONDS + RUN_SECONDS + 30) * 1000)) $GEOMETRY >"$WORK/tool.out" 2>&1 &
     TOOLPID=$!
