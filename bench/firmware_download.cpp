@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "device/SensorLine.h"
 #include "device/SerialPortRegistry.h"
 #include "firmware/Bootloader.h"
 #include "sim/VirtualSensor.h"
@@ -84,7 +85,8 @@ void BM_DownloadImage64KiB(benchmark::State& state) {
     }
 
     NullSink sink(sensor);
-    CBootloader boot(sink);
+    SensorLine line;
+    CBootloader boot(sink, &line);
     boot.portNumber = RegisterSerialPortPath(sensor.PortPath());
     boot.baudRate = BAUD;
     // One download first leaves the sensor in its bootloader; the query then says

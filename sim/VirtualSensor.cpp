@@ -180,14 +180,21 @@ struct VirtualSensor::Impl {
         if (!options.pacing) {
             TakeChunk(model->Output().size());
         } else {
+            if (sending.empty()) {
+                if (nowMs < nextSendMs) {
+                    return nextSendMs;
+                }
+                // About 2 ms of the line at a time: a chunk goes on the line when the
+                // last one is through and reaches the tool when its own last byte is.
+                const double bytesPerMs = LineBytesPerMs();
+                TakeChunk(static_cast<size_t>(std::max(1.0, std::floor(bytesPerMs * 2.0))));
+                // A chunk that follows the last one closely (a late wake-up) starts where
+                // that one ended; after an idle line, it starts now.
+                const double start = nowMs - nextSendMs > 1.0 ? nowMs : nextSendMs;
+                nextSendMs = start + sending.size() / bytesPerMs;
+            }
             if (nowMs < nextSendMs) {
                 return nextSendMs;
-            }
-            const double bytesPerMs = LineBytesPerMs();
-            if (sending.empty()) {
-                // About 2 ms of the line at a time; the next chunk may start when this one is through.
-                TakeChunk(static_cast<size_t>(std::max(1.0, std::floor(bytesPerMs * 2.0))));
-                nextSendMs = std::max(nextSendMs, nowMs - 1.0) + sending.size() / bytesPerMs;
             }
         }
         while (!sending.empty()) {
