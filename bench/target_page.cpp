@@ -1,6 +1,7 @@
 // The target page in the main window at 1920 x 1080: a full repaint of the page
 // (both charts with the band, every layer rendered again), the repaint after one new
-// report (what Qt repaints then: the two charts and the status text), and the CPU
+// report for each data shape at the window's default size and at 1920 x 1080 (what
+// the event loop repaints and flushes then), and the CPU
 // the tool uses during a live run against palo520g-sim at the sensor's fastest
 // report rate (8 Hz state and range reports), measured over 30 s.
 //
@@ -25,7 +26,9 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -38,6 +41,8 @@
 #include "monitor/widgets/TargetPage.h"
 #include "params/widgets/ParameterPage.h"
 
+#include "ChartShapes.h"
+
 namespace {
 
 QApplication& App() {
@@ -45,8 +50,10 @@ QApplication& App() {
     static char name[] = "bench_target_page";
     static char* argv[] = {name, nullptr};
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: Qt's own statics go first at exit, and an application torn
+    // down after a shown window would crash there.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 // A data folder of its own, so that the bench never touches a user's configuration.
@@ -63,18 +70,39 @@ std::string DataFolder() {
     return folder;
 }
 
-std::unique_ptr<MainWindow> OpenWindow(MainWindowOptions options = {}) {
+// The window at 1920 x 1080, or at the size it opens with.
+std::unique_ptr<MainWindow> OpenWindow(MainWindowOptions options = {}, bool fullHd = true) {
     App();
     SetProgramPathOverride(DataFolder());
     LoadAppConfig();
     auto window = std::make_unique<MainWindow>(std::move(options));
     window->show();
-    window->resize(1920, 1080);
+    if (fullHd) window->resize(1920, 1080);
     QApplication::processEvents();
     window->OnPageButton(1188);
     QApplication::processEvents();
     return window;
 }
+
+// Counts the paint events of the widgets it watches, by object name.
+class PaintCounter : public QObject {
+public:
+    std::map<QString, int> byName;
+    int others = 0;
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            const QString name = object->objectName();
+            if (name == "3001" || name == "3010" || name == "3011")
+                ++byName[name];
+            else
+                ++others;
+        }
+        return false;
+    }
+    double Count(const char* a, const char* b = nullptr) {
+        return byName[a] + (b ? byName[b] : 0);
+    }
+};
 
 TargetPage* TargetPageOf(MainWindow& window) {
     return dynamic_cast<TargetPage*>(window.Page(1188));
@@ -117,22 +145,49 @@ void BM_FullPageRepaint(benchmark::State& state) {
 }
 BENCHMARK(BM_FullPageRepaint)->Unit(benchmark::kMillisecond);
 
+// What one report costs the window when the window paints it, one frame after the
+// last (CPU time of the window's thread): the charts take it (as the worker's hook does),
+// the page shows its status (as the report's notice does), and the event loop
+// repaints what changed (the charts, the status text, the state picture when the
+// state changed) and flushes the window's backing store. The steps shape changes
+// state with each step (none at 0, a moving target at the maximum).
 void BM_RepaintAfterOneReport(benchmark::State& state) {
-    auto window = OpenWindow();
+    const auto shape = static_cast<ChartShape>(state.range(0));
+    auto window = OpenWindow({}, state.range(1) != 0);
     TargetPage& page = *TargetPageOf(*window);
-    Feed(page);
-    QImage screen(window->size(), QImage::Format_RGB32);
-    QWidget* repainted[3] = {window->findChild<WaveChart*>("3011"), window->findChild<WaveChart*>("3010"),
-                             window->findChild<ColorLabel*>("3002")};
-    for (QWidget* widget : repainted) RenderInto(*widget, screen);
-    int n = 240;
+    std::mt19937 random(7);
+    int64_t n = 0;
+    const auto report = [&] {
+        TargetReport r = ReportNumber(static_cast<int>(n));
+        const double metres = ShapeValue(shape, n++, random);
+        r.distanceCm = static_cast<int>(metres * 100 + 0.5);
+        r.state = shape == ChartShape::STEPS && r.distanceCm == 0 ? TARGET_STATE_NONE : TARGET_STATE_MOVING;
+        return r;
+    };
+    for (int i = 0; i < 240; ++i) page.Charts().AppendReport(report());
+    QApplication::processEvents();
+    QApplication::processEvents();
+    PaintCounter counter;
+    for (QWidget* widget : window->findChildren<QWidget*>()) widget->installEventFilter(&counter);
     for (auto _ : state) {
-        page.Charts().AppendReport(ReportNumber(n++));
-        page.UpdateStatus();
-        for (QWidget* widget : repainted) RenderInto(*widget, screen);
+        const TargetReport r = report();
+        const double before = counter.Count("3010");
+        page.Charts().AppendReport(r);
+        page.ShowStatus(r.state, r.distanceCm);
+        // The charts repaint at most once a frame interval: the loop waits for that
+        // paint, idle, so the CPU time is one report's and one frame's work.
+        while (counter.Count("3010") == before) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QApplication::processEvents();
     }
+    const double iterations = static_cast<double>(state.iterations());
+    state.counters["chart_paints"] = counter.Count("3010", "3011") / iterations;
+    state.counters["picture_paints"] = counter.Count("3001") / iterations;
+    state.counters["other_paints"] = counter.others / iterations;
+    state.counters["window_w"] = window->width();
+    state.counters["range_chart_w"] = window->findChild<WaveChart*>("3010")->width();
+    state.SetLabel(ShapeName(shape));
 }
-BENCHMARK(BM_RepaintAfterOneReport)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RepaintAfterOneReport)->Apply(ShapeSizeArgs)->Iterations(100)->Unit(benchmark::kMillisecond);
 
 // Runs the event loop for a while, as the tool's own loop does (QTest::qWait would
 // poll and sleep in steps, which costs CPU of its own).

@@ -1,4 +1,6 @@
 // monitor, replay: target reports of the acquisition worker, live or from a record file.
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -33,6 +35,11 @@ enum class RunEnd { None, Count, ReplayEnd, DeviceLost, Interrupted, OutputClose
 
 // Prints each decoded report as it arrives (on the worker thread) and tells the
 // waiting main thread how the run ended.
+//
+// The line writer belongs to the worker thread while the run goes on and to the
+// main thread once the worker is joined (Flush). A report costs no lock and no
+// clock read: the end is an atomic, and the silence timeout is judged by the main
+// thread from the count of printed reports.
 class ReportPrinter : public IAcquisitionSink {
 public:
     // mode: how the lines are written (LineWriter): in blocks for a replay without
@@ -41,7 +48,10 @@ public:
     ReportPrinter(ReportFormat format, long long count, const ParamSetting& setting, const CurrentConstants& constants,
                   LineWriter::Mode mode, bool stamped = false)
         : format_(format), count_(count), setting_(setting), constants_(constants), mode_(mode), stamped_(stamped),
-          writer_(mode), runStart_(Clock::now()), lastReport_(runStart_) {
+          writer_(mode), formatter_(format), runStart_(Clock::now()) {
+        // The estimate depends on the state alone: one value per state a report can carry.
+        for (size_t s = 0; s < currents_.size(); ++s)
+            currents_[s] = EstimateCurrent(static_cast<int>(s), setting_, constants_);
         if (format_ == ReportFormat::Csv) {
             writer_.Line() += ReportCsvHeader();
             writer_.EndLine();
@@ -49,45 +59,41 @@ public:
     }
 
     void OnNewReport(const TargetReport& report) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (end_ != RunEnd::None) return;  // nothing after the count or a stop
-        const double current = EstimateCurrent(report.state, setting_, constants_);
+        if (end_.load(std::memory_order_acquire) != RunEnd::None) return;  // nothing after the count or a stop
+        const double current = report.state >= 0 && static_cast<size_t>(report.state) < currents_.size()
+                                   ? currents_[static_cast<size_t>(report.state)]
+                                   : EstimateCurrent(report.state, setting_, constants_);
         if (stamped_) {
             const ReportStamp stamp = MakeReportStamp(runStart_);
-            AppendReportLine(writer_.Line(), format_, report, current, static_cast<unsigned long long>(printed_), &stamp);
+            formatter_.Append(writer_.Line(), report, current, static_cast<unsigned long long>(printed_), &stamp);
         } else {
-            AppendReportLine(writer_.Line(), format_, report, current, static_cast<unsigned long long>(printed_));
+            formatter_.Append(writer_.Line(), report, current, static_cast<unsigned long long>(printed_));
         }
         if (!writer_.EndLine()) {
             Finish(RunEnd::OutputClosed);
             return;
         }
-        lastReport_ = Clock::now();
-        if (++printed_ >= count_ && count_ > 0) Finish(RunEnd::Count);
+        const long long printed = printed_ + 1;
+        printed_ = printed;
+        printedCount_.store(printed, std::memory_order_relaxed);
+        if (printed >= count_ && count_ > 0) Finish(RunEnd::Count);
     }
     // The lines of one read go out together, as soon as it is scanned.
     void OnChunkDone() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (end_ == RunEnd::None && mode_ == LineWriter::BATCH && !writer_.Flush()) Finish(RunEnd::OutputClosed);
+        if (end_.load(std::memory_order_acquire) == RunEnd::None && mode_ == LineWriter::BATCH && !writer_.Flush())
+            Finish(RunEnd::OutputClosed);
     }
-    // Writes the lines still gathered; false when standard output is gone.
-    bool Flush() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return writer_.Flush();
-    }
-    void OnReplayEnd() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        Finish(RunEnd::ReplayEnd);
-    }
-    void OnDeviceLost() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        Finish(RunEnd::DeviceLost);
-    }
-    // Takes reports again after a lost line came back; the count goes on.
+    // Writes the lines still gathered; false when standard output is gone. Only
+    // once the worker has been stopped.
+    bool Flush() { return writer_.Flush(); }
+    void OnReplayEnd() override { Finish(RunEnd::ReplayEnd); }
+    void OnDeviceLost() override { Finish(RunEnd::DeviceLost); }
+    // Takes reports again after a lost line came back (the worker is stopped); the
+    // count goes on.
     void Resume() {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (end_ == RunEnd::DeviceLost) end_ = RunEnd::None;
-        lastReport_ = Clock::now();
+        RunEnd lost = RunEnd::DeviceLost;
+        end_.compare_exchange_strong(lost, RunEnd::None, std::memory_order_acq_rel);
     }
     // Said at once; the run goes on without recording and ends with a failure code.
     void OnRecordFailed() override {
@@ -106,26 +112,38 @@ public:
     // (0 = no limit; it then ends as after its count). Later reports are not printed.
     RunEnd Wait(const CAcquisitionWorker& worker, int timeoutSeconds, double durationSeconds = 0) {
         std::unique_lock<std::mutex> lock(mutex_);
-        while (end_ == RunEnd::None) {
+        long long seen = printedCount_.load(std::memory_order_relaxed);
+        Clock::time_point lastReport = Clock::now();
+        while (end_.load() == RunEnd::None) {
             changed_.wait_for(lock, std::chrono::milliseconds(50));
-            if (end_ != RunEnd::None) break;
+            if (end_.load() != RunEnd::None) break;
+            const Clock::time_point now = Clock::now();
+            if (const long long printed = printedCount_.load(std::memory_order_relaxed); printed != seen) {
+                seen = printed;
+                lastReport = now;
+            }
             if (InterruptRequested()) {
-                end_ = RunEnd::Interrupted;
+                Finish(RunEnd::Interrupted, lock);
             } else if (!worker.IsWorkerActive()) {
-                end_ = RunEnd::WorkerEnded;
-            } else if (timeoutSeconds > 0 && Clock::now() - lastReport_ > std::chrono::seconds(timeoutSeconds)) {
-                end_ = RunEnd::Timeout;
-            } else if (durationSeconds > 0 &&
-                       Clock::now() - runStart_ >= std::chrono::duration<double>(durationSeconds)) {
-                end_ = RunEnd::Count;
+                Finish(RunEnd::WorkerEnded, lock);
+            } else if (timeoutSeconds > 0 && now - lastReport > std::chrono::seconds(timeoutSeconds)) {
+                Finish(RunEnd::Timeout, lock);
+            } else if (durationSeconds > 0 && now - runStart_ >= std::chrono::duration<double>(durationSeconds)) {
+                Finish(RunEnd::Count, lock);
             }
         }
-        return end_;
+        return end_.load();
     }
 
 private:
+    // The first end decides; the waiting thread is woken.
     void Finish(RunEnd end) {
-        if (end_ == RunEnd::None) end_ = end;
+        std::unique_lock<std::mutex> lock(mutex_);
+        Finish(end, lock);
+    }
+    void Finish(RunEnd end, std::unique_lock<std::mutex>& /*held*/) {
+        RunEnd none = RunEnd::None;
+        end_.compare_exchange_strong(none, end, std::memory_order_acq_rel);
         changed_.notify_all();
     }
 
@@ -135,13 +153,15 @@ private:
     const CurrentConstants constants_;
     const LineWriter::Mode mode_;
     const bool stamped_;
-    std::mutex mutex_;  //!< Protects end_, printed_, writer_ and lastReport_.
-    LineWriter writer_;
-    std::condition_variable changed_;
-    RunEnd end_ = RunEnd::None;
-    long long printed_ = 0;
+    LineWriter writer_;               // worker thread during the run, then the main thread
+    ReportLineFormatter formatter_;   // worker thread
     const Clock::time_point runStart_;
-    Clock::time_point lastReport_;
+    std::array<double, 256> currents_{};
+    long long printed_ = 0;           // worker thread
+    std::atomic<long long> printedCount_{0};  // printed_, for the main thread's timeout
+    std::mutex mutex_;  //!< Protects the waits on changed_ (end_ changes under it, so no wake is missed).
+    std::condition_variable changed_;
+    std::atomic<RunEnd> end_{RunEnd::None};
     std::atomic<bool> recordFailed_{false};
     const CAcquisitionWorker* worker_ = nullptr;
 };
@@ -256,6 +276,8 @@ int RunMonitor(const MonitorOptions& options) {
     CAcquisitionWorker worker(&claim.Line(), printer);
     printer.SetWorker(&worker);
     worker.replayMode = 0;
+    worker.decodeDecibels = false;
+    worker.keepLastReport = false;
     if (!options.recordFolder.empty()) {
         worker.saveData = 1;
         worker.saveDataPath = std::filesystem::absolute(options.recordFolder).lexically_normal().string();
@@ -319,6 +341,9 @@ int RunReplay(const ReplayOptions& options) {
                           constants, paced ? LineWriter::EACH_LINE : LineWriter::BLOCKS);
     CAcquisitionWorker worker(nullptr, printer);
     worker.replayMode = 1;
+    // The lines are made from the raw values; nobody reads the last report.
+    worker.decodeDecibels = false;
+    worker.keepLastReport = false;
     worker.replayInterval = options.intervalMs;
     worker.SetReplaySpeed(options.speed);
     worker.replaySkipReports = static_cast<uint64_t>(options.from);

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -79,6 +80,13 @@ struct VirtualSensor::Impl {
     int wakeFd = -1;
     double lineOpenedMs = -1;  //!< When a tool first flushed the line or sent a byte; -1 before.
     double nextSendMs = 0;
+    // Paced receiving: the tool's writes with the time each has come through the line.
+    struct Arriving {
+        double atMs;
+        std::vector<uint8_t> bytes;
+    };
+    std::deque<Arriving> arriving;
+    double receiveLineFreeMs = 0;  //!< When the line has carried every byte the tool wrote so far.
     std::mt19937 faultRandom;
     Clock::time_point origin;
 
@@ -172,15 +180,21 @@ struct VirtualSensor::Impl {
         if (!options.pacing) {
             TakeChunk(model->Output().size());
         } else {
+            if (sending.empty()) {
+                if (nowMs < nextSendMs) {
+                    return nextSendMs;
+                }
+                // About 2 ms of the line at a time: a chunk goes on the line when the
+                // last one is through and reaches the tool when its own last byte is.
+                const double bytesPerMs = LineBytesPerMs();
+                TakeChunk(static_cast<size_t>(std::max(1.0, std::floor(bytesPerMs * 2.0))));
+                // A chunk that follows the last one closely (a late wake-up) starts where
+                // that one ended; after an idle line, it starts now.
+                const double start = nowMs - nextSendMs > 1.0 ? nowMs : nextSendMs;
+                nextSendMs = start + sending.size() / bytesPerMs;
+            }
             if (nowMs < nextSendMs) {
                 return nextSendMs;
-            }
-            const int baud = options.baudRate > 0 ? options.baudRate : (lineBaud.load() > 0 ? lineBaud.load() : FALLBACK_BAUD);
-            const double bytesPerMs = baud / 10000.0;  // 10 bits per byte: start, 8 data, stop
-            if (sending.empty()) {
-                // About 2 ms of the line at a time; the next chunk may start when this one is through.
-                TakeChunk(static_cast<size_t>(std::max(1.0, std::floor(bytesPerMs * 2.0))));
-                nextSendMs = std::max(nextSendMs, nowMs - 1.0) + sending.size() / bytesPerMs;
             }
         }
         while (!sending.empty()) {
@@ -221,6 +235,11 @@ struct VirtualSensor::Impl {
         if (lineOpenedMs < 0) {
             lineOpenedMs = now;
         }
+        if (options.paceReceive) {
+            receiveLineFreeMs = std::max(receiveLineFreeMs, now) + static_cast<double>(length - 1) / LineBytesPerMs();
+            arriving.push_back({receiveLineFreeMs, std::vector<uint8_t>(packet + 1, packet + length)});
+            return;
+        }
         std::lock_guard<std::mutex> lock(mutex);
         model->Receive(packet + 1, length - 1, now);
     }
@@ -235,6 +254,24 @@ struct VirtualSensor::Impl {
         return lineOpenedMs + options.hangUpAfterMs;
     }
 
+    [[nodiscard]] double LineBytesPerMs() const
+    {
+        const int baud = options.baudRate > 0 ? options.baudRate : (lineBaud.load() > 0 ? lineBaud.load() : FALLBACK_BAUD);
+        return baud / 10000.0;  // 10 bits per byte: start, 8 data, stop
+    }
+
+    // Hands the sensor the tool's bytes that have come through the line by now;
+    // returns when the next ones will have.
+    double Deliver(double nowMs)
+    {
+        while (!arriving.empty() && arriving.front().atMs <= nowMs) {
+            std::lock_guard<std::mutex> lock(mutex);
+            model->Receive(arriving.front().bytes.data(), arriving.front().bytes.size(), arriving.front().atMs);
+            arriving.pop_front();
+        }
+        return arriving.empty() ? NEVER_MS : arriving.front().atMs;
+    }
+
     void Run()
     {
         uint8_t buffer[4096 + 1];
@@ -245,11 +282,11 @@ struct VirtualSensor::Impl {
                 break;
             }
             ReadLineBaud();
-            double next;
+            double next = Deliver(now);
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 model->Tick(now);
-                next = model->NextEventMs();
+                next = std::min(next, model->NextEventMs());
             }
             next = std::min({next, Send(now), hangUpAt});
             now = NowMs();

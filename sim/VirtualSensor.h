@@ -29,6 +29,11 @@ struct VirtualSensorOptions {
 
     // --- timing ---
     bool pacing = true;        // send at most baud/10 bytes per second
+    // Take the tool's bytes no faster than the line would bring them: each write of
+    // the tool reaches the sensor when its last byte would have arrived at baud/10
+    // bytes per second after the bytes before it. Off, a pseudo-terminal hands the
+    // sensor a whole command at the moment it is written.
+    bool paceReceive = false;
     int baudRate = 0;          // pacing rate; 0 follows the rate the tool set on the line
     double timeScale = 1.0;    // threshold generation runs this many times faster than real time
     double streamTimeScale = 1.0;  // report period and scenario clock run this many times faster

@@ -56,6 +56,16 @@ bool ParseGarble(const std::string& text, VirtualSensorOptions& options)
     return true;
 }
 
+// The counters line, flushed: at the end, and on SIGUSR1 while running.
+void PrintCounters(const char* when, const VirtualSensorCounters& c)
+{
+    std::printf("%s: received %llu bytes (%llu commands), sent %llu bytes (%llu replies, %llu reports)\n", when,
+                static_cast<unsigned long long>(c.bytesReceived), static_cast<unsigned long long>(c.commandsReceived),
+                static_cast<unsigned long long>(c.bytesSent), static_cast<unsigned long long>(c.acksSent),
+                static_cast<unsigned long long>(c.reportFramesSent));
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -72,6 +82,8 @@ int main(int argc, char** argv)
     app.add_option("--replay", options.replayFile, "Stream the target reports of this record file, in a loop")
         ->check(CLI::ExistingFile);
     app.add_flag("--no-pacing", noPacing, "Send as fast as possible instead of at the line's baud rate");
+    app.add_flag("--pace-receive", options.paceReceive,
+                 "Take the tool's bytes at the baud rate too, as a real line brings them");
     app.add_option("--baud", options.baudRate, "Pace output at this rate (default: the rate the tool sets)")
         ->check(CLI::NonNegativeNumber);
     app.add_option("--time-scale", options.timeScale, "Run threshold generation this many times faster")
@@ -121,6 +133,7 @@ int main(int argc, char** argv)
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     VirtualSensor sensor(options);
@@ -146,15 +159,14 @@ int main(int argc, char** argv)
         if (signal == SIGINT || signal == SIGTERM) {
             break;
         }
+        if (signal == SIGUSR1) {
+            PrintCounters("running", sensor.Counters());
+        }
     }
     const bool hungUp = !sensor.IsRunning();
     sensor.Stop();
     if (!quiet) {
-        const VirtualSensorCounters c = sensor.Counters();
-        std::printf("%s: received %llu bytes (%llu commands), sent %llu bytes (%llu replies, %llu reports)\n",
-                    hungUp ? "hung up" : "stopped", static_cast<unsigned long long>(c.bytesReceived),
-                    static_cast<unsigned long long>(c.commandsReceived), static_cast<unsigned long long>(c.bytesSent),
-                    static_cast<unsigned long long>(c.acksSent), static_cast<unsigned long long>(c.reportFramesSent));
+        PrintCounters(hungUp ? "hung up" : "stopped", sensor.Counters());
     }
     return 0;
 }

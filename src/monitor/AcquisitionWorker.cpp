@@ -198,12 +198,16 @@ bool CAcquisitionWorker::WaitWhilePaused(std::unique_lock<std::mutex>& lock) {
 }
 
 bool CAcquisitionWorker::PaceReplay() {
-    std::unique_lock<std::mutex> lock(controlMutex_);
     const double speed = replaySpeed_.load();
     // A negative interval from a hand-edited configuration means no pause, not an
     // endless wait; an interval of 0 or the fastest speed skips the wait altogether.
     const double period = replayPeriod_.load() >= 0 ? replayPeriod_.load() : replayInterval;
-    if (period > 0 && speed > 0 && !paused_) {
+    const bool pacing = period > 0 && speed > 0;
+    // Unpaced and nothing asked: no lock per report. A stop or a seek sets interrupt_,
+    // and a pause asked now holds the next report.
+    if (!pacing && !paused_.load() && !interrupt_.load()) return true;
+    std::unique_lock<std::mutex> lock(controlMutex_);
+    if (pacing && !paused_) {
         const auto pause = std::chrono::microseconds(std::llround(period * 1000.0 / speed));
         controlChanged_.wait_for(lock, pause, [this] { return stopRequested_.load() || seekTo_ >= 0; });
     }
@@ -222,18 +226,19 @@ void CAcquisitionWorker::SwitchReportOutput(uint32_t on) {
 
 void CAcquisitionWorker::HandlePayload(const uint8_t* payload, bool replay, uint64_t frameEnd) {
     TargetReport decoded;
-    if (DecodeTargetReport(payload, decoded)) {
+    if (decodeDecibels ? DecodeTargetReport(payload, decoded) : DecodeTargetReportRaw(payload, decoded)) {
         if (replay && replayReports_++ < replaySkipReports) return;
-        {
+        if (keepLastReport) {
             std::lock_guard<std::mutex> lock(reportMutex_);
             report_ = decoded;
             std::copy(history_.begin() + 1, history_.end(), history_.begin());
             history_.back() = static_cast<uint8_t>(decoded.state & 0xFF);
             bandDirty_ = true;
         }
-        reportCount_.fetch_add(1);
+        // Only this thread counts: a plain store, no locked increment.
+        reportCount_.store(reportCount_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         if (sidecar_) ++sidecar_->reportsWritten;
-        if (replay) replayPosition_ = frameEnd;
+        if (replay) replayPosition_.store(frameEnd, std::memory_order_relaxed);
         sink_.OnNewReport(decoded);
     }
     // Replay paces every accepted 70-byte frame, whatever its type. A stop or a seek
@@ -348,6 +353,8 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
     if (replay) {
         source = std::fopen(lastReplayFile.c_str(), "rb");
         if (!source) return;
+        // Large reads: the chunks are small, and a read call per 4 KiB showed in a fast replay.
+        std::setvbuf(source, nullptr, _IOFBF, 64 * 1024);
         if (std::fseek(source, 0, SEEK_END) == 0) {
             const long size = std::ftell(source);
             replayFileSize_ = size > 0 ? static_cast<uint64_t>(size) : 0;
@@ -403,10 +410,16 @@ void CAcquisitionWorker::ThreadFunc(uint64_t param) {
             if (got < 1) continue;
             n = static_cast<size_t>(got);
         }
+        const bool gather = !replay && n < chunk.size();
         if (record) RecordChunk(record, chunk.data(), n);
         sink_.OnRawChunk(chunk.data(), n);
         ScanFrames(carry, chunk.data(), n, handler, interrupt_);
         sink_.OnChunkDone();
+        if (gather) {
+            std::unique_lock<std::mutex> lock(controlMutex_);
+            controlChanged_.wait_for(lock, std::chrono::milliseconds(LIVE_GATHER_MS),
+                                     [this] { return stopRequested_.load() != 0; });
+        }
     }
 
     if (source) std::fclose(source);

@@ -27,6 +27,10 @@ constexpr uint8_t STATE_NO_REPORT = 0xFF;
 constexpr int DEFAULT_REPLAY_INTERVAL = 500;  // ms
 constexpr int REPLAY_CHUNK_SIZE = 1024;
 constexpr int LIVE_READ_TIMEOUT_MS = 2000;
+// After a live read that did not fill the buffer, the worker lets the line gather
+// bytes this long before it reads again: a line at full speed then wakes it some
+// 50 times a second instead of for every few bytes the adapter hands on.
+constexpr int LIVE_GATHER_MS = 20;
 
 using StateHistory = std::array<uint8_t, STATE_HISTORY_LENGTH>;
 
@@ -88,6 +92,12 @@ public:
     std::optional<RecordSidecar> recordDescription;
     // Replay: the first reports of the file are read without notice and without a pause.
     uint64_t replaySkipReports = 0;
+    // What the worker keeps of each report. A sink that prints the raw values itself
+    // (the command-line tool) clears both: the reports then reach it without the
+    // gates' decibels, and LastReport/GetStateHistory stay empty, which spares a
+    // lock and the history's shift per report.
+    bool decodeDecibels = true;
+    bool keepLastReport = true;
     // The run turns the sensor's report output on as it starts and off as it ends.
     // An owner that does both itself (off the thread that waits in Stop) clears it.
     bool switchReportOutput = true;
@@ -167,7 +177,7 @@ private:
     // Stop, Seek, Step and Resume notify it, so a wait never outlives them.
     mutable std::mutex controlMutex_;  //!< Protects paused_, steps_, seekTo_ and interrupt_ changes.
     std::condition_variable controlChanged_;
-    bool paused_ = false;
+    std::atomic<bool> paused_{false};  // changed under controlMutex_; read without it by an unpaced replay
     int steps_ = 0;
     long long seekTo_ = -1;
     std::atomic<int> interrupt_{0};  // the scanner's stop: set by Stop and by a seek

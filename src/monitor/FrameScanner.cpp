@@ -73,14 +73,18 @@ double GateEnergyDb(uint32_t raw) {
     return DbOfQuotient(q);
 }
 
-bool DecodeTargetReport(const uint8_t* payload, TargetReport& report) {
+bool DecodeTargetReportRaw(const uint8_t* payload, TargetReport& report) {
     if (!payload || payload[0] != TARGET_REPORT_TYPE) return false;
     report.state = payload[1];
     report.distanceCm = ReadLE16(payload + 2);
-    for (int g = 0; g < TARGET_GATE_COUNT; ++g) {
-        report.gateRaw[g] = ReadLE16(payload + 6 + 4 * g);
+    for (int g = 0; g < TARGET_GATE_COUNT; ++g) report.gateRaw[g] = ReadLE16(payload + 6 + 4 * g);
+    return true;
+}
+
+bool DecodeTargetReport(const uint8_t* payload, TargetReport& report) {
+    if (!DecodeTargetReportRaw(payload, report)) return false;
+    for (int g = 0; g < TARGET_GATE_COUNT; ++g)
         report.gateEnergyDb[g] = GateEnergyDb(static_cast<uint32_t>(report.gateRaw[g]));
-    }
     return true;
 }
 

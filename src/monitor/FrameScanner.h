@@ -56,6 +56,9 @@ void ScanFrames(CBaseBuffer& carry, const uint8_t* chunk, size_t length, const R
 
 // Decodes a 70-byte payload into report; false and no change when the type is not 1.
 bool DecodeTargetReport(const uint8_t* payload, TargetReport& report);
+// The same without the decibels: gateEnergyDb is left as it was (for a reader that
+// formats the raw values itself).
+bool DecodeTargetReportRaw(const uint8_t* payload, TargetReport& report);
 
 // Stream building, for the simulator and tests: the frame around a payload, and a
 // 70-byte target payload (the uninterpreted bytes zero).

@@ -4,7 +4,9 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QTest>
 
 #include <algorithm>
 #include <atomic>
@@ -409,8 +411,8 @@ TEST(WaveWnd, WorkerAppendsWhileTheUiPaints) {
     }
     stop = true;
     worker.join();
-    QApplication::processEvents();
-    EXPECT_FALSE(wnd.IsRepaintPending()) << "the queued request ran";
+    // The last request runs within a frame interval.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !wnd.IsRepaintPending(); }, 5000)) << "the queued request ran";
     // Every value appended while the window painted is in the buffer, in order:
     // the newest 480 at the end of the two blocks, zeros before them if fewer came.
     CWaveBuffer& buffer = wnd.WaveBuffer(0);
@@ -451,4 +453,76 @@ TEST(WaveWnd, HorizontalRangeFollowsTheFirstSampleCountUntilSetExplicitly) {
     explicitFirst.SetSampleCount(0);
     EXPECT_EQ(explicitFirst.Strip(WaveChart::STRIP_BOTTOM).axis.maxValue, 15.0) << "an explicit range is kept";
     EXPECT_EQ(explicitFirst.SampleCount(), 1) << "at least one sample";
+}
+
+// A new sample repaints the plot only: the strips stay as they are on screen.
+TEST(WaveWnd, ANewSampleRepaintsOnlyThePlot) {
+    WaveChart wnd;
+    Basic(wnd, 400, 200, 240);
+    wnd.SetValueRange(0, 10);
+    wnd.SetWaveColor(0, Qt::white);
+    struct RegionRecorder : QObject {
+        std::vector<QRegion> regions;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) regions.push_back(static_cast<QPaintEvent*>(event)->region());
+            return false;
+        }
+    } recorder;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&wnd));
+    QApplication::processEvents();
+    wnd.installEventFilter(&recorder);
+    const ChartRect& plot = wnd.PlotRect();
+    const QRect plotRect(plot.left, plot.top, plot.Width(), plot.Height());
+
+    const double v = 7.0;
+    wnd.WaveBuffer(0).Append(&v, 1);
+    wnd.RequestRepaint();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !recorder.regions.empty(); }, 5000));
+    EXPECT_EQ(recorder.regions.back(), QRegion(plotRect));
+    // What was painted there is the new sample's curve: bright pixels at the right edge.
+    const QImage shown = Grab(wnd);
+    EXPECT_GT(CountBright(shown, {plot.right - 20, plot.top, plot.right, plot.bottom}), 0);
+
+}
+
+// Samples coming faster than the frame rate are painted together: at most one paint
+// per frame interval, and the newest sample is on screen at the end.
+TEST(WaveWnd, SamplesFasterThanTheFrameRateArePaintedOncePerFrame) {
+    WaveChart wnd;
+    Basic(wnd, 400, 200, 240);
+    wnd.SetValueRange(0, 10);
+    wnd.SetWaveColor(0, Qt::white);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&wnd));
+    QApplication::processEvents();
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    wnd.installEventFilter(&counter);
+
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 100; ++i) {
+        const double v = 1.0;
+        wnd.WaveBuffer(0).Append(&v, 1);
+        wnd.RequestRepaint();
+        QApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    const double top = 9.0;
+    wnd.WaveBuffer(0).Append(&top, 1);
+    wnd.RequestRepaint();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !wnd.IsRepaintPending(); }, 5000));
+    QApplication::processEvents();
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_GE(counter.paints, 1);
+    EXPECT_LE(counter.paints, elapsed / WaveChart::FRAME_INTERVAL_MS + 1)
+        << counter.paints << " paints in " << elapsed << " ms";
+    // The last sample, near the top, was painted: bright pixels at the right edge's top.
+    const ChartRect& plot = wnd.PlotRect();
+    const QImage shown = Grab(wnd);
+    EXPECT_GT(CountBright(shown, {plot.right - 20, plot.top, plot.right, plot.top + plot.Height() / 4}), 0);
 }

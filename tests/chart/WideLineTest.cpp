@@ -50,6 +50,8 @@ TEST(WideLine, LooksLikeQtsAntiAliasedStroke) {
         int lineWidth;
         int samples;
         double (*value)(int i, std::mt19937& random);
+        int width = 1200;
+        int height = 700;
     } cases[] = {
         {"smooth", 5, 240, [](int i, std::mt19937&) { return 50 + 40 * std::sin(i * 0.05); }},
         {"energy steps", 5, 16, [](int i, std::mt19937&) { return i < 3 ? 48.0 - 6 * i : 31.0; }},
@@ -57,6 +59,13 @@ TEST(WideLine, LooksLikeQtsAntiAliasedStroke) {
          [](int i, std::mt19937& random) { return i % 17 == 0 ? 95.0 : 20 + static_cast<double>(random() % 40); }},
         {"width 3", 3, 240, [](int i, std::mt19937&) { return 50 + 45 * std::sin(i * 0.3); }},
         {"width 8", 8, 120, [](int i, std::mt19937& random) { return 10 + static_cast<double>(random() % 80) + 0 * i; }},
+        // Flat runs at the plot's edges and jumps across all of it: drawn as rectangles.
+        {"steps", 5, 240, [](int i, std::mt19937&) { return (i / 8) % 2 ? 100.0 : 0.0; }},
+        // More samples than columns: one point per column, every jump nearly upright.
+        {"random, narrow", 5, 240, [](int, std::mt19937& random) { return static_cast<double>(random() % 101); }, 230,
+         206},
+        {"random, default size", 5, 240, [](int, std::mt19937& random) { return static_cast<double>(random() % 101); },
+         428, 206},
     };
     for (const Case& c : cases) {
         WaveChart wnd;
@@ -70,7 +79,7 @@ TEST(WideLine, LooksLikeQtsAntiAliasedStroke) {
         wnd.SetValueRange(0, 100);
         wnd.SetSampleCount(c.samples);
         wnd.SetWholeBlocksOnly(0);
-        wnd.resize(1200, 700);
+        wnd.resize(c.width, c.height);
         wnd.show();
         wnd.Initialize();
         std::mt19937 random(3);

@@ -1,6 +1,10 @@
 // replay's output formats and the stats command, on committed record files.
 #include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +16,9 @@
 #include "CliRunner.h"
 #include "JsonOutput.h"
 #include "SimFixture.h"
+#include "monitor/CurrentEstimate.h"
+#include "monitor/FrameScanner.h"
+#include "params/ParamSetting.h"
 
 namespace {
 
@@ -78,6 +85,107 @@ TEST(CliReplayOutput, TwentyThousandFramesPrintExactlyWhatTheyAlwaysPrinted) {
                       static_cast<long>(Count(result.out, ",\"state_name\":\"")));
         }
         EXPECT_EQ(Fnv1a(json ? WithoutAddedMembers(result.out) : result.out), c.digest) << c.args[1];
+    }
+}
+
+std::string Shortest(double value) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+std::string Printf(const char* format, double value) {
+    if (!std::isfinite(value)) return "null";
+    char text[400];  // the largest double in "%.5f" is 316 characters
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+TEST(CliReplayOutput, EveryDistanceRawValueAndStatePrintsAsPrintfWouldPrintIt) {
+    // 65536 reports: report i has distance i, gate 0 raw i, state i % 256 (states
+    // past 3 have no current: "null"), the other gates spread over the 16-bit range
+    // and the edges of the energy table (100, 101, 199, 200, 65535).
+    TempDir dir;
+    const std::string record = dir.File("RadarData_sweep.dat");
+    std::string bytes;
+    std::vector<std::array<uint16_t, TARGET_GATE_COUNT>> raws;
+    const uint16_t edges[] = {0, 100, 101, 199, 200, 65499, 65500, 65535};
+    for (uint32_t i = 0; i < 65536; ++i) {
+        std::array<uint16_t, TARGET_GATE_COUNT> raw{};
+        raw[0] = static_cast<uint16_t>(i);
+        raw[1] = edges[i % 8];
+        for (int g = 2; g < TARGET_GATE_COUNT; ++g) raw[g] = static_cast<uint16_t>((i * 2654435761u) >> (g + 4));
+        raws.push_back(raw);
+        const auto payload = BuildTargetReportPayload(static_cast<uint8_t>(i % 256), static_cast<uint16_t>(i), raw.data());
+        const auto frame = BuildReportFrame(payload.data(), static_cast<uint16_t>(payload.size()));
+        bytes.append(frame.begin(), frame.end());
+    }
+    ASSERT_TRUE(WriteWholeFile(record, bytes));
+
+    ParamSetting setting;
+    InitParamSetting(setting);
+    const CurrentConstants constants;
+    const CliResult json = RunCli({"replay", "--json", record});
+    const CliResult csv = RunCli({"replay", "--format", "csv", record});
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    ASSERT_EQ(csv.exitCode, 0) << csv.err;
+    const std::vector<std::string> jsonLines = NonEmptyLines(json.out);
+    const std::vector<std::string> csvLines = NonEmptyLines(csv.out);
+    ASSERT_EQ(jsonLines.size(), 65536u);
+    ASSERT_EQ(csvLines.size(), 65537u);
+    int wrong = 0;
+    for (uint32_t i = 0; i < 65536 && wrong < 5; ++i) {
+        const int state = static_cast<int>(i % 256);
+        const std::string current = Printf("%.5f", EstimateCurrent(state, setting, constants));
+        std::string rawList, dbList, rawCells, dbCells;
+        for (int g = 0; g < TARGET_GATE_COUNT; ++g) {
+            const uint16_t raw = raws[i][static_cast<size_t>(g)];
+            rawList += (g ? "," : "") + std::to_string(raw);
+            dbList += (g ? "," : "") + Shortest(GateEnergyDb(raw));
+            rawCells += "," + std::to_string(raw);
+            dbCells += "," + Shortest(GateEnergyDb(raw));
+        }
+        const std::string expectedJson = "{\"state\":" + std::to_string(state) + ",\"distance_cm\":" + std::to_string(i) +
+                                         ",\"gates_raw\":[" + rawList + "],\"gates_db\":[" + dbList +
+                                         "],\"current_ma\":" + current + "}";
+        const std::string expectedCsv = std::to_string(i) + "," + std::to_string(state) + "," +
+                                        Printf("%.2f", i / 100.0) + dbCells + rawCells + "," + current;
+        if (jsonLines[i] != expectedJson || csvLines[i + 1] != expectedCsv) ++wrong;
+        EXPECT_EQ(jsonLines[i], expectedJson) << i;
+        EXPECT_EQ(csvLines[i + 1], expectedCsv) << i;
+    }
+}
+
+TEST(CliReplayOutput, ACurrentOfHundredsOfDigitsIsPrintedWhole) {
+    // Constants from a hand-edited configuration can make the estimate enormous; its
+    // fixed-point text once overran the buffer and the line ended in stray bytes.
+    TempDir dir;
+    const std::string config = dir.File("appConfig.xml");
+    ASSERT_TRUE(WriteWholeFile(config, "<?xml version=\"1.0\"?>\n<AppConfig><ObjectInfo CurrentLPValueMA=\"1e200\" "
+                                       "CurrentDetectValueMA=\"1e200\"/></AppConfig>\n"));
+    for (const char* format : {"jsonl", "csv", "text"}) {
+        const CliResult result = RunCli({"replay", "--format", format, "--config", config, "-n", "1", DATA + "RadarData_stats.dat"});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const std::vector<std::string> lines = NonEmptyLines(result.out);
+        ASSERT_FALSE(lines.empty()) << format;
+        const std::string& line = lines.back();
+        EXPECT_EQ(line.find('\0'), std::string::npos) << format;
+        // The estimate of state 0 in full, "%.5f": about 200 integer digits.
+        ParamSetting setting;
+        InitParamSetting(setting);
+        CurrentConstants constants;
+        constants.CurrentLPValueMA = 1e200;
+        constants.CurrentDetectValueMA = 1e200;
+        const std::string current = Printf("%.5f", EstimateCurrent(0, setting, constants));
+        ASSERT_GT(current.size(), 200u);
+        const std::string ending = std::string(format) == "jsonl" ? ":" + current + "}"
+                                   : std::string(format) == "csv" ? "," + current
+                                                                  : " " + current + " mA  |";
+        EXPECT_NE(line.find(ending), std::string::npos) << format << ": " << line;
+        if (std::string(format) == "jsonl") {
+            const std::vector<Json> objects = ParseJsonLines(result.out);
+            ASSERT_EQ(objects.size(), 1u);
+            EXPECT_NEAR(objects[0].at("current_ma").get<double>() / 1e200, 1.0, 1e-9);
+        }
     }
 }
 

@@ -872,3 +872,70 @@ TEST_F(TargetPageTest, TheTextsFitTheirControlsInBothLanguages)
 }
 
 }  // namespace
+
+// Reports repaint the charts and the status; the state picture is painted again
+// only when the state changes, and then shows the new state's picture.
+TEST_F(TargetPageTest, TheStatePictureIsPaintedOnlyWhenTheStateChanges)
+{
+    OpenWindow();
+    ShowPage();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ColorLabel* indicator = Find<ColorLabel>("3001");
+    WaveChart* range = Find<WaveChart>("3010");
+    struct Counter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            paints += event->type() == QEvent::Paint;
+            return false;
+        }
+    } indicatorPaints, rangePaints;
+    const auto report = [&](int state, int distanceCm) {
+        TargetReport r;
+        r.state = state;
+        r.distanceCm = distanceCm;
+        const int before = rangePaints.paints;
+        Page()->Charts().AppendReport(r);
+        Page()->ShowStatus(state, distanceCm);
+        // The window repaints everything that changed in one pass.
+        return QTest::qWaitFor([&] { return rangePaints.paints > before; }, LIVE_GUARD_MS);
+    };
+    range->installEventFilter(&rangePaints);
+    const QImage nobody = indicator->grab().toImage();
+    ASSERT_TRUE(report(TARGET_STATE_MOVING, 150));
+    QApplication::processEvents();
+    const QImage moving = indicator->grab().toImage();
+    EXPECT_NE(moving, nobody) << "the moving target's picture";
+    indicator->installEventFilter(&indicatorPaints);
+
+    for (int distance : {160, 230, 410, 90}) {
+        ASSERT_TRUE(report(TARGET_STATE_MOVING, distance));
+        EXPECT_EQ(indicatorPaints.paints, 0) << "same state, at " << distance << " cm";
+        EXPECT_TRUE(Page()->StatusText().contains(QString::number(distance / 100.0, 'f', 2)));
+    }
+    ASSERT_TRUE(report(TARGET_STATE_NONE, 0));
+    EXPECT_GT(indicatorPaints.paints, 0) << "the state changed";
+    EXPECT_EQ(indicator->grab().toImage(), nobody);
+    ASSERT_TRUE(report(TARGET_STATE_MOVING, 300));
+    EXPECT_EQ(indicator->grab().toImage(), moving);
+}
+
+namespace {
+
+// Reports faster than the frame rate: each one's status is told, and the label
+// ends up showing the newest, after at most a frame.
+TEST_F(TargetPageTest, TheStatusLabelShowsTheNewestReportWithinAFrame)
+{
+    OpenWindow();
+    ShowPage();
+    ColorLabel* label = Find<ColorLabel>("3002");
+    QSignalSpy statuses(Page(), &TargetPage::statusUpdated);
+    for (int cm = 101; cm <= 150; ++cm)
+        Page()->ShowStatus(TARGET_STATE_MOVING, cm);
+    EXPECT_EQ(statuses.count(), 50);
+    EXPECT_TRUE(Page()->StatusText().contains("1.50m")) << Page()->StatusText().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label->text() == Page()->StatusText(); }, LIVE_GUARD_MS))
+        << label->text().toStdString();
+}
+
+}  // namespace

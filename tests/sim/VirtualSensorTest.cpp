@@ -57,6 +57,24 @@ TEST(VirtualSensor, PacesItsOutputAtTheLinesBaudRate)
     EXPECT_GE(SecondsSince(start), 0.9);
 }
 
+TEST(VirtualSensor, PacesWhatItReceivesWhenAsked)
+{
+    VirtualSensorOptions options;
+    options.reportOutputOn = false;
+    options.paceReceive = true;
+    SimulatedSensor sensor;
+    ASSERT_TRUE(sensor.StartAndOpen(options, OpenMode::Plain, 19200));
+
+    // A command of about 1900 bytes at 19200 baud: one second on the wire, and the
+    // sensor sees none of it before its last byte has come through.
+    const std::vector<uint8_t> payload(1900, 0x55);
+    const auto start = Clock::now();
+    TAVO_Interface_RadarDevice_Protocol_SendCommand_NoCheckAck(sensor.Device(), 0x00FF, payload.data(),
+                                                               static_cast<int>(payload.size()));
+    ASSERT_TRUE(WaitUntil([&] { return sensor->Counters().bytesReceived >= payload.size(); }));
+    EXPECT_GE(SecondsSince(start), 0.9);
+}
+
 TEST(VirtualSensor, WithoutPacingALargeBurstArrivesWhole)
 {
     VirtualSensorOptions options;

@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPolygon>
+#include <QTimer>
 #include <QToolTip>
 
 #include <algorithm>
@@ -485,9 +486,20 @@ void WaveChart::ComposeWaves(QPainter& painter) {
 
 // The outline of a polyline drawn with a wide pen, flat ends and miter joins (clipped
 // at Qt's default miter limit of twice the pen's width): the left offsets forward,
-// the right ones back. Filled with the winding rule, so that the
-// loops a sharp turn makes stay filled.
-static QPolygonF WideLineOutline(const QPolygon& line, double halfWidth) {
+// the right ones back. Its inside is also handed out as small convex pieces, whose
+// union is the outline's winding fill: one quadrilateral per segment and one fan
+// from the vertex per join's outer side. Filling the pieces one by one costs in
+// proportion to the pixels they cover; one fill of the whole outline costs, per row,
+// in proportion to the edges that cross it, which a curve that jumps up and down
+// makes hundreds.
+static QPolygonF WideLineOutline(const QPolygon& line, double halfWidth, std::vector<QPointF>& pieceCorners,
+                                 std::vector<int>& pieceSizes) {
+    pieceCorners.clear();
+    pieceSizes.clear();
+    const auto addPiece = [&](std::initializer_list<QPointF> corners) {
+        pieceCorners.insert(pieceCorners.end(), corners);
+        pieceSizes.push_back(static_cast<int>(corners.size()));
+    };
     const int n = line.size();
     QPolygonF left;
     QPolygonF right;
@@ -540,13 +552,26 @@ static QPolygonF WideLineOutline(const QPolygon& line, double halfWidth) {
                 left << a + normal;
                 right << a - normal;
             } else if (cross < 0) {
-                for (const QPointF& o : outerJoin(previousNormal, normal)) left << a + o;
+                const QPolygonF join = outerJoin(previousNormal, normal);
+                for (const QPointF& o : join) left << a + o;
                 right << a - previousNormal << a << a - normal;
+                pieceCorners.push_back(a);
+                pieceCorners.push_back(a + previousNormal);
+                for (const QPointF& o : join) pieceCorners.push_back(a + o);
+                pieceCorners.push_back(a + normal);
+                pieceSizes.push_back(3 + static_cast<int>(join.size()));
             } else {
                 left << a + previousNormal << a << a + normal;
-                for (const QPointF& o : outerJoin(-previousNormal, -normal)) right << a + o;
+                const QPolygonF join = outerJoin(-previousNormal, -normal);
+                for (const QPointF& o : join) right << a + o;
+                pieceCorners.push_back(a);
+                pieceCorners.push_back(a - previousNormal);
+                for (const QPointF& o : join) pieceCorners.push_back(a + o);
+                pieceCorners.push_back(a - normal);
+                pieceSizes.push_back(3 + static_cast<int>(join.size()));
             }
         }
+        addPiece({a + normal, b + normal, b - normal, a - normal});
         previousNormal = normal;
         dxPrevious = dx / length;
         dyPrevious = dy / length;
@@ -559,6 +584,14 @@ static QPolygonF WideLineOutline(const QPolygon& line, double halfWidth) {
     QPolygonF outline = left;
     for (auto it = right.crbegin(); it != right.crend(); ++it) outline << *it;
     return outline;
+}
+
+// Whether four corners in drawing order make a rectangle whose sides lie on pixel edges.
+static bool IsPixelAlignedRectangle(const QPointF* c) {
+    const auto whole = [](double v) { return v == std::floor(v); };
+    if (!whole(c[0].x()) || !whole(c[0].y()) || !whole(c[2].x()) || !whole(c[2].y())) return false;
+    return (c[0].x() == c[1].x() && c[2].x() == c[3].x() && c[0].y() == c[3].y() && c[1].y() == c[2].y()) ||
+           (c[0].y() == c[1].y() && c[2].y() == c[3].y() && c[0].x() == c[3].x() && c[1].x() == c[2].x());
 }
 
 void WaveChart::DrawCurve(QPainter& painter, const WaveInfo& wave) {
@@ -581,10 +614,19 @@ void WaveChart::DrawCurve(QPainter& painter, const WaveInfo& wave) {
         // anti-aliased polyline but costs a fifth of it, since Qt's rasterizer
         // spends most of a wide anti-aliased stroke on coverage of the inside.
         // The hairline adds half a pixel on each side: the outline is that much inside.
-        const QPolygonF outline = WideLineOutline(line, lineWidth_ / 2.0 - 0.5);
+        const QPolygonF outline = WideLineOutline(line, lineWidth_ / 2.0 - 0.5, pieceCorners_, pieceSizes_);
         painter.setPen(Qt::NoPen);
         painter.setBrush(color);
-        painter.drawPolygon(outline, Qt::WindingFill);
+        const QPointF* corners = pieceCorners_.data();
+        for (const int size : pieceSizes_) {
+            // A segment straight up, down or across on whole pixels is a rectangle: the
+            // quickest fill there is, and the same pixels.
+            if (size == 4 && IsPixelAlignedRectangle(corners))
+                painter.fillRect(QRectF(corners[0], corners[2]).normalized().toRect(), color);
+            else
+                painter.drawConvexPolygon(corners, size);
+            corners += size;
+        }
         painter.setRenderHint(QPainter::Antialiasing);
         QPen edge(color);
         edge.setWidthF(1.0);
@@ -636,6 +678,13 @@ void WaveChart::Paint(QPainter& target) {
 }
 
 void WaveChart::paintEvent(QPaintEvent*) {
+    QElapsedTimer paintClock;
+    paintClock.start();
+    struct PaintTime {
+        QElapsedTimer& clock;
+        qint64& result;
+        ~PaintTime() { result = clock.nsecsElapsed(); }
+    } paintTime{paintClock, lastPaintNs_};
     QPainter painter(this);
     if (backBuffer_.isNull()) {
         painter.fillRect(rect(), frameColor_);
@@ -651,8 +700,31 @@ void WaveChart::RequestRepaint() {
     QMetaObject::invokeMethod(
         this,
         [this] {
-            repaintQueued_.store(false);
-            update();
+            const auto repaint = [this] {
+                repaintQueued_.store(false);
+                lastSampleRepaintMs_ = frameClock_.elapsed();
+                // New samples change the plot only; the strips follow when they are dirty.
+                bool stripsDirty = false;
+                for (const AxisStrip& strip : strips_) stripsDirty = stripsDirty || strip.dirty;
+                if (stripsDirty || plotRect_.IsEmpty())
+                    update();
+                else
+                    update(ToQRect(plotRect_));
+            };
+            if (!frameClock_.isValid()) {
+                frameClock_.start();
+                repaint();
+                return;
+            }
+            // Samples that come sooner than a frame after the last repaint wait for the
+            // next frame; the request stays queued, so they are painted together.
+            const qint64 interval = std::clamp<qint64>(lastPaintNs_ * FRAME_PAINT_SHARE / 1000000, FRAME_INTERVAL_MS,
+                                                       FRAME_INTERVAL_MAX_MS);
+            const qint64 wait = lastSampleRepaintMs_ + interval - frameClock_.elapsed();
+            if (wait > 0)
+                QTimer::singleShot(static_cast<int>(wait), this, repaint);
+            else
+                repaint();
         },
         Qt::QueuedConnection);
 }

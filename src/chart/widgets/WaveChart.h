@@ -15,7 +15,9 @@
 // window.
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QPointF>
 #include <QWidget>
 
 #include <array>
@@ -74,6 +76,14 @@ class WaveChart : public QWidget {
     Q_OBJECT
 
 public:
+    // Shortest time between two repaints for new samples: 25 frames a second. When a
+    // paint takes long (a large window, a slow machine), the frames come further
+    // apart, FRAME_PAINT_SHARE times the last paint's time, so that painting keeps to
+    // a small share of a processor; but never further than FRAME_INTERVAL_MAX_MS.
+    static constexpr int FRAME_INTERVAL_MS = 40;
+    static constexpr int FRAME_PAINT_SHARE = 40;
+    static constexpr int FRAME_INTERVAL_MAX_MS = 200;
+
     static constexpr int MAX_WAVES = 256;
 
     // The four axis strips around the plot.
@@ -162,7 +172,10 @@ public:
     // The samples of a wave (index 0 .. MAX_WAVES - 1). A worker may append to it
     // (the buffer locks itself) and then call RequestRepaint.
     [[nodiscard]] CWaveBuffer& WaveBuffer(int index);
-    // Repaint request: at most one is queued at a time.
+    // Repaint request: at most one is queued at a time, and repaints that new
+    // samples ask for come at most one per frame interval (FRAME_INTERVAL_MS): a
+    // sensor reporting 140 times a second would otherwise have the chart painted 140
+    // times a second, far more often than anyone can see it move.
     void RequestRepaint();
     [[nodiscard]] bool IsRepaintPending() const { return repaintQueued_.load(); }
     // The background layer is rendered again at the next paint.
@@ -232,6 +245,10 @@ private:
     double viewMin_ = -32767.0;
     double viewMax_ = 32767.0;
 
+    // The convex pieces of the last wide curve drawn (corners, and how many each has),
+    // kept to save allocating them on every paint.
+    std::vector<QPointF> pieceCorners_;
+    std::vector<int> pieceSizes_;
     QImage backBuffer_;  // client-sized
     QImage plotBuffer_;  // plot-sized background layer
     CBaseLock textLock_;  //!< Guards texts_.
@@ -247,6 +264,9 @@ private:
     QPoint lastMouse_{-1, -1};
     QString tooltipText_;
     std::atomic<bool> repaintQueued_{false};
+    QElapsedTimer frameClock_;        // started at the first sample repaint
+    qint64 lastSampleRepaintMs_ = 0;  // frameClock_ time of the last sample repaint
+    qint64 lastPaintNs_ = 0;          // how long the last paint took
 };
 
 // Qt alignment flags of an axis label's format.

@@ -14,6 +14,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <utility>
 
 #include <QObject>
 
@@ -27,10 +29,19 @@ public:
 
     // Runs on the worker thread for every report, before reportArrived is emitted.
     void SetReportHook(std::function<void(const TargetReport&)> hook) { reportHook_ = std::move(hook); }
-    // The number the next run's signals carry; set while no worker runs.
-    void SetRun(quint64 run) { run_ = run; }
+    // The number the next run's signals carry, and whether the run tells the page of
+    // every report (a replay, which may step through them) or only of the newest in
+    // each chunk the line gave (a live run, whose page shows the current state); set
+    // while no worker runs.
+    void SetRun(quint64 run, bool everyReport = true)
+    {
+        run_ = run;
+        everyReport_ = everyReport;
+        newest_.reset();
+    }
 
     void OnNewReport(const TargetReport& report) override;
+    void OnChunkDone() override;
     void OnReplayEnd() override { emit replayEnded(run_.load()); }
     void OnDeviceLost() override { emit lineLost(run_.load()); }
     void OnRecordFailed() override { emit recordingFailed(run_.load()); }
@@ -48,4 +59,6 @@ signals:
 private:
     std::function<void(const TargetReport&)> reportHook_;  // set before the run starts
     std::atomic<quint64> run_{0};
+    bool everyReport_ = true;               // set before the run starts
+    std::optional<std::pair<int, int>> newest_;  // worker thread: state and distance not yet told
 };

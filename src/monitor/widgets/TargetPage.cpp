@@ -194,6 +194,13 @@ void TargetPage::BuildControls()
     replayTimer_ = new QTimer(this);
     replayTimer_->setInterval(REPLAY_CONTROLS_PERIOD_MS);
     connect(replayTimer_, &QTimer::timeout, this, &TargetPage::UpdateReplayControls);
+
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setSingleShot(true);
+    connect(statusTimer_, &QTimer::timeout, this, [this] {
+        statusText_->setText(statusShown_);
+        statusClock_.start();
+    });
 }
 
 void TargetPage::LoadPictures()
@@ -290,18 +297,33 @@ void TargetPage::ShowStatus(int state, int distanceCm)
     if (statusId != 0) {
         text = Text(DisplayText(
             FormatStringText(TEXT_TARGET_STATUS, LoadStringText(statusId).c_str(), distance, current)));
-        indicator_->SetBitmap(stateImages_[picture].get());
+        // The picture is scaled to the indicator at each paint: it is painted again
+        // only when the state changes, not with every report.
+        if (picture != shownPicture_) {
+            indicator_->SetBitmap(stateImages_[picture].get());
+            shownPicture_ = picture;
+        }
     }
-    indicator_->update();
-    if (text != statusText_->text()) {
-        statusText_->setText(text);
-        emit statusUpdated(text);
+    if (text == statusShown_)
+        return;
+    statusShown_ = text;
+    emit statusUpdated(text);
+    // A text sooner than a frame after the last one waits for the frame; the newest
+    // text then is the one shown.
+    const qint64 wait = statusClock_.isValid() ? WaveChart::FRAME_INTERVAL_MS - statusClock_.elapsed() : 0;
+    if (wait > 0) {
+        if (!statusTimer_->isActive())
+            statusTimer_->start(static_cast<int>(wait));
+        return;
     }
+    statusTimer_->stop();
+    statusText_->setText(text);
+    statusClock_.start();
 }
 
 QString TargetPage::StatusText() const
 {
-    return statusText_->text();
+    return statusShown_;
 }
 
 // ---- runs ----
@@ -427,7 +449,7 @@ void TargetPage::StartWorker()
     claim_ = sensor_.Session().ClaimLine();
     worker_.SetLine(&claim_.Line());
     // The notices of this run carry its number; those of earlier runs are dropped.
-    events_.SetRun(++runCounter_);
+    events_.SetRun(++runCounter_, replay);
     currentRun_ = runCounter_;
     const int result = worker_.Start();
     UpdateStatus();

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include "app/widgets/IToolPage.h"
@@ -72,6 +73,8 @@ public:
     void OnBrowse();    // 3032
     // The status text and the indicator from the last report.
     void UpdateStatus();
+    // The status text and the indicator for one report, as each report's notice shows them.
+    void ShowStatus(int state, int distanceCm);
     void SetupCharts();
     // The parameter record's thresholds and detection range on the charts.
     void RefreshParams();
@@ -144,7 +147,6 @@ private:
     void FillSpeedChoices();
     void ApplyReplaySpeed(int index);
 
-    void ShowStatus(int state, int distanceCm);
     void BuildControls();
     void LoadPictures();
     void LoadKeys();
@@ -175,6 +177,7 @@ private:
     quint64 currentRun_ = 0;    // the number of the run going on; 0 = none
 
     ColorLabel* indicator_ = nullptr;   // 3001
+    int shownPicture_ = -1;             // the state picture the indicator shows; -1 = none yet
     ColorLabel* statusText_ = nullptr;  // 3002
     QPushButton* startButton_ = nullptr;  // 3003
     QPushButton* replayButton_ = nullptr; // 3004
@@ -188,6 +191,11 @@ private:
     QPushButton* stepButton_ = nullptr;
     QComboBox* speedCombo_ = nullptr;
     QTimer* replayTimer_ = nullptr;
+    // The status text changes with every report; it is shown at most once a frame
+    // (the charts' frame interval), the newest text when the frame comes.
+    QString statusShown_;           // the text of the newest report, shown or waiting
+    QTimer* statusTimer_ = nullptr; // runs while a text waits for its frame
+    QElapsedTimer statusClock_;     // since the last text was put on the label
 
     struct BitmapDeleter {
         void operator()(GpBitmap* b) const { Gdiplus_DeleteBitmap(b); }
