@@ -103,7 +103,7 @@ char* PutUnsigned(char* p, unsigned v) {
 unsigned Le16(const unsigned char* b) { return b[0] | (b[1] << 8); }
 
 const char* const STATE_NAMES[5] = {"none", "none_alt", "moving", "motionless", "other"};
-const size_t STATE_NAME_SIZES[5] = {4, 8, 6, 10, 5};
+const int STATE_NAME_SIZES[5] = {4, 8, 6, 10, 5};
 
 // Reads the record file in blocks, finds the report frames and writes one JSON line
 // per target report to out. The tables are made before the run.
