@@ -144,7 +144,10 @@ TEST(CliReplayOutput, EveryDistanceRawValueAndStatePrintsAsPrintfWouldPrintIt) {
             rawCells += "," + std::to_string(raw);
             dbCells += "," + Shortest(GateEnergyDb(raw));
         }
-        const std::string expectedJson = "{\"state\":" + std::to_string(state) + ",\"distance_cm\":" + std::to_string(i) +
+        static const char* const names[] = {"none", "none_alt", "moving", "motionless"};
+        const std::string stateName = state < 4 ? names[state] : "other";
+        const std::string expectedJson = "{\"format\":1,\"state\":" + std::to_string(state) + ",\"state_name\":\"" +
+                                         stateName + "\",\"distance_cm\":" + std::to_string(i) +
                                          ",\"gates_raw\":[" + rawList + "],\"gates_db\":[" + dbList +
                                          "],\"current_ma\":" + current + "}";
         const std::string expectedCsv = std::to_string(i) + "," + std::to_string(state) + "," +
