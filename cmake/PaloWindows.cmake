@@ -53,7 +53,7 @@ target_link_libraries(PkgConfig::LIBZIP INTERFACE ${PALO_MINGW_ZLIB})
 
 # Narrow strings are UTF-8 in this code base; the manifest asks Windows (10 1903
 # and later) to use UTF-8 as the process code page, so file and port names in
-# narrow API calls are read as UTF-8 too. Files open in binary mode by default.
+# narrow API calls are read as UTF-8 too.
 if(MINGW)
   add_compile_options("SHELL:-include ${CMAKE_SOURCE_DIR}/src/common/PosixOnWindows.h")
   # Headers of that name for the files that include them.
@@ -61,6 +61,3 @@ if(MINGW)
 endif()
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
 set(PALO_WINDOWS_MANIFEST_RC ${CMAKE_SOURCE_DIR}/packaging/windows/palo520g.rc)
-if(MINGW)
-  link_libraries(/usr/${PALO_MINGW_PREFIX}/lib/binmode.o)
-endif()

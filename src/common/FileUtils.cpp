@@ -411,7 +411,10 @@ bool SaveFileSafely(const std::string& path, const std::function<bool(std::FILE*
         unlink(temporary.c_str());
         return true;
     }
-    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) ok = false, error = errno;
+    // rename(2) on POSIX; on Windows the one call that replaces an existing file.
+    std::error_code renamed;
+    if (ok) fs::rename(temporary, target, renamed);
+    if (ok && renamed) ok = false, error = renamed.value();
     if (!ok) {
         if (error == EBUSY) return Fail(why, "saved by another program at the same time", EBUSY);
         unlink(temporary.c_str());

@@ -3,7 +3,7 @@
 // few POSIX file calls the core uses, with their Windows meaning. Flags Windows has
 // no use for are 0 (O_NONBLOCK: a FIFO cannot be opened by name; O_CLOEXEC: handles
 // are not inherited), ownership and modes do not exist, and files open in binary
-// mode (binmode.o). What cannot be mapped (signals, locks, terminals) is handled in
+// mode. What cannot be mapped (signals, locks, terminals) is handled in
 // the platform files, not here. No <windows.h>: its macros would reach every file.
 
 #ifdef __cplusplus
@@ -27,8 +27,10 @@
 #ifndef O_NONBLOCK
 #define O_NONBLOCK 0
 #endif
+// Every open() of this code base passes O_CLOEXEC: on Windows that is "not inherited",
+// plus binary mode, the only one the code means (text mode would turn "\n" into "\r\n").
 #ifndef O_CLOEXEC
-#define O_CLOEXEC 0
+#define O_CLOEXEC (_O_NOINHERIT | _O_BINARY)
 #endif
 #ifndef O_NOFOLLOW
 #define O_NOFOLLOW 0
@@ -90,6 +92,10 @@ inline int sigaction(int signal_number, const struct sigaction* action, struct s
     return signal(signal_number, action->sa_handler) == SIG_ERR ? -1 : 0;
 }
 #pragma GCC diagnostic pop
+// No symbolic links to tell apart from their targets (a link to a file reads as the file).
 inline int lstat(const char* path, struct stat* out) { return stat(path, out); }
+// fstat() with the device stat() gives, so that the two can be compared (PosixOnWindowsWin32.cpp).
+int PaloFstat(int fd, struct stat* out);
+#define fstat PaloFstat
 }
 #endif
