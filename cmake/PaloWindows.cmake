@@ -1,9 +1,9 @@
 # Dependencies of a Windows build. Debian ships no Windows build of pugixml,
 # libserialport, libcurl, libzip or libcrypto, so Windows' own libraries stand
 # in behind the project's small interfaces: XmlLite for the configuration files,
-# the registry and SetupAPI for ports, WinHTTP for the update client, BCrypt for
-# SHA-256, and zlib (MinGW build from Debian) where a zip is read. The targets
-# below carry the names the subsystems link, so their lists stay as on Linux.
+# the registry and SetupAPI for ports, BCrypt for SHA-256. (The update client's
+# transfers and zip archives are not offered on Windows yet.) The targets below
+# carry the names the subsystems link, so their lists stay as on Linux.
 
 # The header-only libraries are the ones the Linux build uses. Their folders are
 # linked into a folder of their own: adding /usr/include itself to a cross
@@ -35,21 +35,15 @@ foreach(package CLI11 nlohmann_json)
 endforeach()
 find_package(nlohmann_json 3.10 REQUIRED)
 
-find_library(PALO_MINGW_ZLIB NAMES z zlib)
-if(NOT PALO_MINGW_ZLIB)
-  message(FATAL_ERROR "zlib for MinGW is missing: install libz-mingw-w64-dev (scripts/deps.sh)")
-endif()
-
 add_library(pugixml::pugixml INTERFACE IMPORTED)
 target_link_libraries(pugixml::pugixml INTERFACE ole32 shlwapi)
 add_library(PkgConfig::SERIALPORT INTERFACE IMPORTED)
 target_link_libraries(PkgConfig::SERIALPORT INTERFACE setupapi advapi32)
 add_library(CURL::libcurl INTERFACE IMPORTED)
-target_link_libraries(CURL::libcurl INTERFACE winhttp)
 add_library(OpenSSL::Crypto INTERFACE IMPORTED)
 target_link_libraries(OpenSSL::Crypto INTERFACE bcrypt)
+# Zip archives are not read or written by the Windows build yet (CUnzipperWin32.cpp).
 add_library(PkgConfig::LIBZIP INTERFACE IMPORTED)
-target_link_libraries(PkgConfig::LIBZIP INTERFACE ${PALO_MINGW_ZLIB})
 
 # Narrow strings are UTF-8 in this code base; the manifest asks Windows (10 1903
 # and later) to use UTF-8 as the process code page, so file and port names in

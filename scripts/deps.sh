@@ -9,6 +9,7 @@ PACKAGES=(
   fonts-wqy-microhei xvfb xauth
   help2man appstream desktop-file-utils dpkg-dev strace ccache
   clang libclang-rt-14-dev llvm lld
+  wine64 g++-mingw-w64-x86-64-posix python3
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -17,6 +17,7 @@
 #include <time.h>
 #endif
 #include <fcntl.h>
+#include <direct.h>
 #include <io.h>
 #include <signal.h>
 #include <string.h>
@@ -42,6 +43,9 @@
 #define F_GETFL 3
 #define F_SETFL 4
 #endif
+// Folders have no execute bit, and the C runtime's access() refuses a mode that asks for one.
+#undef X_OK
+#define X_OK 0
 #ifndef AT_FDCWD
 #define AT_FDCWD (-100)
 #define AT_EACCESS 0x200
@@ -92,8 +96,15 @@ inline int sigaction(int signal_number, const struct sigaction* action, struct s
     return signal(signal_number, action->sa_handler) == SIG_ERR ? -1 : 0;
 }
 #pragma GCC diagnostic pop
+inline char* mkdtemp(char* pattern)
+{
+    if (_mktemp_s(pattern, strlen(pattern) + 1) != 0) return nullptr;
+    return _mkdir(pattern) == 0 ? pattern : nullptr;
+}
 // No symbolic links to tell apart from their targets (a link to a file reads as the file).
 inline int lstat(const char* path, struct stat* out) { return stat(path, out); }
+// The running program's path in UTF-8 (GetModuleFileNameW); empty when unknown.
+const char* PaloExecutablePath();
 // fstat() with the device stat() gives, so that the two can be compared (PosixOnWindowsWin32.cpp).
 int PaloFstat(int fd, struct stat* out);
 #define fstat PaloFstat

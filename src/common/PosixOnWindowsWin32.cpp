@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <cwctype>
+#include <string>
+
+#include "common/WideText.h"
 
 // This file defines the replacement; it calls the C runtime's own.
 #undef fstat
@@ -56,3 +59,17 @@ namespace {
 // fopen() and open() without a mode of their own open in binary mode too.
 [[maybe_unused]] const int gBinaryMode = (_fmode = _O_BINARY);
 }  // namespace
+
+const char* PaloExecutablePath()
+{
+    static const std::string path = [] {
+        std::wstring buffer(MAX_PATH, L'\0');
+        for (;;) {
+            const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+            if (length == 0) return std::string();
+            if (length < buffer.size()) return Utf8FromWide(buffer.data(), length);
+            buffer.resize(buffer.size() * 2);
+        }
+    }();
+    return path.c_str();
+}
