@@ -218,11 +218,35 @@ void ReadAttributes(IXmlReader* reader, Item& item)
 
 std::string DescribeXmlLiteError(HRESULT rc)
 {
-    char text[80];
+    struct Reason {
+        unsigned long code;
+        const char* text;
+    };
+    static const Reason reasons[] = {
+        {MX_E_INPUTEND, "unexpected end of file"},
+        {MX_E_ENCODING, "unsupported encoding"},
+        {MX_E_ENCODINGSWITCH, "unsupported encoding"},
+        {MX_E_ENCODINGSIGNATURE, "unsupported encoding"},
+        {WC_E_ENCNAME, "unknown encoding name"},
+        {WC_E_SYNTAX, "syntax error"},
+        {WC_E_GREATERTHAN, "'>' expected"},
+        {WC_E_QUOTE, "quote expected"},
+        {WC_E_EQUAL, "'=' expected"},
+        {WC_E_LESSTHAN, "'<' where it is not allowed"},
+        {WC_E_NAMECHARACTER, "a name holds a character names may not hold"},
+        {NC_E_QNAMECHARACTER, "a name holds a character names may not hold"},
+        {WC_E_ROOTELEMENT, "no element, or text outside the elements"},
+        {WC_E_ELEMENTMATCH, "an end tag does not match its start tag"},
+        {WC_E_XMLDECL, "the declaration is not at the start"},
+        {WC_E_UNDECLAREDENTITY, "an unknown entity"},
+        {WC_E_MOREDATA, "text after the last element"},
+        {WC_E_DTDPROHIBITED, "a document type declaration is not accepted"},
+    };
     const auto code = static_cast<unsigned long>(rc);
-    if (code == MX_E_INPUTEND) return "unexpected end of file";
-    if (code >= MX_E_ENCODING && code <= MX_E_ENCODINGSIGNATURE) return "unsupported encoding";
-    if (code == 0xc00cee3aUL) return "a document type declaration is not accepted";
+    for (const Reason& reason : reasons) {
+        if (reason.code == code) return reason.text;
+    }
+    char text[80];
     std::snprintf(text, sizeof text, "XmlLite error 0x%08lx", code);
     return text;
 }
