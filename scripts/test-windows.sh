@@ -25,8 +25,9 @@ if [ ! -d "$WINEPREFIX/dosdevices" ]; then
   echo "Creating the Wine prefix $WINEPREFIX"
   wineboot --init >/dev/null 2>&1
 fi
-# One server for every run below, instead of one started and stopped per run.
-wineserver -p 120
+# One server for every run below, instead of one started and stopped per run. Its
+# output is dropped: it prints its whole object table when a serial line hangs up.
+wineserver -p 120 >/dev/null 2>&1
 
 # map_port COMn program args...: starts a program that prints its pseudo-terminal
 # first and maps that terminal as COMn.

@@ -348,9 +348,9 @@ bool XMLParser::LoadBuffer(const void* data, size_t size) {
         lastError_ = "XmlLite could not be started";
         return false;
     }
-    // More than one top-level element is read, as on Linux (the first of a name is used).
-    // Wine's XmlLite lacks the property and refuses such a file instead.
-    reader.pointer->SetProperty(XmlReaderProperty_ConformanceLevel, XmlConformanceLevel_Fragment);
+    // A document has one top-level element: a file with more is refused here, where the
+    // Linux build reads it. (Fragment conformance would read it, but may refuse the
+    // declaration every saved file starts with.)
     const auto* bytes = static_cast<const unsigned char*>(data);
     // A byte order mark of UTF-16 or a declaration naming another encoding: the tree is UTF-8 regardless.
     bool otherEncoding = size >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF));
