@@ -83,7 +83,11 @@ Json PortResult(const std::string& port, int rc, const std::vector<std::string>&
 void AddPortListOptions(CLI::App* command, PortListOptions& options) {
     command->add_option(
         "-p,--port", options.ports,
+#ifdef _WIN32
+        "Serial port (COM3); repeat for many sensors")
+#else
         "Serial device path (/dev/ttyUSB0, /dev/serial/by-id/..., a pseudo-terminal); repeat for many sensors")
+#endif
         ->allow_extra_args(false);  // "--port A IMAGE": IMAGE is not a second port
     command->add_option("--ports-from", options.portsFrom,
                                             "File with one serial device path a line (# starts a comment)")

@@ -25,8 +25,12 @@ extern "C" void OnInterrupt(int) {
 }  // namespace
 
 void AddPortOptions(CLI::App* command, PortOptions& options) {
+#ifdef _WIN32
+    command->add_option("-p,--port", options.port, "Serial port (COM3)")->required();
+#else
     command->add_option("-p,--port", options.port, "Serial device path (/dev/ttyUSB0, a pseudo-terminal)")
         ->required();
+#endif
     command->add_option("-b,--baud", options.baud, "Baud rate")
         ->capture_default_str()
         ->check(CLI::Range(1, 4000000));

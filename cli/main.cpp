@@ -27,12 +27,14 @@ void DebugToStderr(void* /*context*/, uint64_t /*reserved*/, const char* text, s
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifndef _WIN32  // Windows has neither signal: a write to a closed pipe just fails.
     // A reader that goes away (monitor | head) ends a run through a failed write,
     // so that the run still stops cleanly and switches the sensor's output off.
     std::signal(SIGPIPE, SIG_IGN);
     // A file size limit (ulimit -f) would otherwise kill a recording run at once; ignored,
     // the write fails with EFBIG and the run says so and ends its description.
     std::signal(SIGXFSZ, SIG_IGN);
+#endif
     // Without --lang the environment chooses (LC_ALL, LC_MESSAGES, LANG, then
     // LANGUAGE, as GNU gettext reads them), as it does for the windows.
     ApplyConfiguredLanguage(XMLNode());

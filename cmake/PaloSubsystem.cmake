@@ -12,6 +12,26 @@ function(palo_unity_build target)
   endif()
 endfunction()
 
+# palo_platform_sources(<list variable>): the platform split by file name.
+# Foo<Posix>.cpp is built everywhere but Windows, FooWin32.cpp only on Windows,
+# and a Foo.cpp that has a FooWin32.cpp beside it is the non-Windows version of it.
+function(palo_platform_sources var)
+  set(kept)
+  foreach(file ${${var}})
+    get_filename_component(dir ${file} DIRECTORY)
+    get_filename_component(stem ${file} NAME_WE)
+    if(WIN32)
+      if(stem MATCHES "Posix$" OR EXISTS ${dir}/${stem}Win32.cpp)
+        continue()
+      endif()
+    elseif(stem MATCHES "Win32$")
+      continue()
+    endif()
+    list(APPEND kept ${file})
+  endforeach()
+  set(${var} ${kept} PARENT_SCOPE)
+endfunction()
+
 # One static library per subsystem folder keeps the layering visible and lets a
 # broken file in one subsystem leave the others buildable.
 #
@@ -22,6 +42,7 @@ endfunction()
 function(palo_subsystem name)
   cmake_parse_arguments(ARG "" "" "DEPS;WIDGET_DEPS" ${ARGN})
   file(GLOB core_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  palo_platform_sources(core_src)
   if(core_src)
     add_library(palo_${name} STATIC ${core_src})
   else()

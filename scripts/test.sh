@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite, then the same
-# suite on an AddressSanitizer + UndefinedBehaviorSanitizer build (clang) and each
-# fuzz target for FUZZ_SECONDS (20) seconds; scripts/fuzz.sh alone runs them longer.
-#   scripts/test.sh            all three stages
+# suite on an AddressSanitizer + UndefinedBehaviorSanitizer build (clang), each
+# fuzz target for FUZZ_SECONDS (20) seconds (scripts/fuzz.sh alone runs them
+# longer), and the Windows build under Wine (scripts/test-windows.sh).
+#   scripts/test.sh            all four stages
 #   scripts/test.sh --quick    only the suite on the normal build
 # PALO_SANITIZE=1 scripts/test.sh --quick runs only the suite on the sanitizer build.
 # Tests run two per core (PALO_TEST_JOBS to change it): most of their time they
@@ -39,4 +40,6 @@ stage "test suite, AddressSanitizer + UndefinedBehaviorSanitizer"
 PALO_SANITIZE=1 suite -E '^fuzz_'
 stage "fuzz targets, ${FUZZ_SECONDS} s each"
 scripts/fuzz.sh build-asan
+stage "Windows build under Wine"
+scripts/test-windows.sh
 stage "done"

@@ -11,15 +11,24 @@
 #include <optional>
 #include <string>
 
+#ifdef _WIN32
+// Windows has no pugixml: the same handles over a small tree that XmlLite fills.
+#include "app/XmlTree.h"
+using XmlRawNode = XmlTreeNode;
+using XmlRawDocument = XmlTreeDocument;
+#else
 #include <pugixml.hpp>
+using XmlRawNode = pugi::xml_node;
+using XmlRawDocument = pugi::xml_document;
+#endif
 
 class XMLNode {
 public:
     XMLNode() = default;
-    explicit XMLNode(pugi::xml_node node) : node_(node) {}
+    explicit XMLNode(XmlRawNode node) : node_(node) {}
 
     [[nodiscard]] explicit operator bool() const { return !node_.empty(); }
-    [[nodiscard]] pugi::xml_node Raw() const { return node_; }
+    [[nodiscard]] XmlRawNode Raw() const { return node_; }
 
     // First child element of that name, or an empty handle.
     [[nodiscard]] XMLNode FindChild(const char* name) const;
@@ -38,7 +47,7 @@ public:
     bool SetAttributeDouble(const char* name, double value, const char* format);
 
 private:
-    pugi::xml_node node_;
+    XmlRawNode node_;
 };
 
 // Elements nested deeper than this are refused: nothing this tool writes comes near,
@@ -69,13 +78,13 @@ public:
     [[nodiscard]] XMLNode FindElement(const char* name) const;
     // The document node itself (for appending top-level elements).
     [[nodiscard]] XMLNode Document() { return XMLNode(doc_); }
-    [[nodiscard]] pugi::xml_node Root() const { return doc_; }
+    [[nodiscard]] XmlRawNode Root() const { return doc_; }
     void Clear() { doc_.reset(); }
     // Replaces the tree with a copy of other's. Handles into the old tree are invalid afterwards.
     void CopyFrom(const XMLParser& other);
 
 private:
-    pugi::xml_document doc_;
+    XmlRawDocument doc_;
     std::string lastError_;
     bool tooDeep_ = false;
 };

@@ -44,7 +44,12 @@ std::string Lower(std::string s) {
 
 std::string GetExecutableFolder() {
     std::error_code ec;
+#ifdef _WIN32
+    const fs::path exe = fs::u8path(PaloExecutablePath());
+    if (exe.empty()) return fs::current_path(ec).string();
+#else
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+#endif
     if (ec) return fs::current_path(ec).string();
     return exe.parent_path().string();
 }
@@ -74,9 +79,16 @@ std::string GetProgramPath() {
     const std::string exeFolder = GetExecutableFolder();
     if (IsWritableFolder(exeFolder) && !IsInstalledProgram(exeFolder)) return exeFolder;
     std::string base;
+#ifdef _WIN32
+    std::error_code ec;
+    // %APPDATA%, the roaming profile folder, when the program's own folder cannot be written.
+    if (const char* appData = std::getenv("APPDATA"); appData && *appData) base = appData;
+    else base = fs::temp_directory_path(ec).string();
+#else
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) base = xdg;
     else if (const char* home = std::getenv("HOME"); home && *home) base = CombinePathName(home, ".local/share");
     else base = "/tmp";
+#endif
     const std::string folder = CombinePathName(base, "palo520g");
     RecursiveCreateDirectory(folder);
     return folder;
@@ -420,7 +432,10 @@ bool SaveFileSafely(const std::string& path, const std::function<bool(std::FILE*
         unlink(temporary.c_str());
         return true;
     }
-    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) ok = false, error = errno;
+    // rename(2) on POSIX; on Windows the one call that replaces an existing file.
+    std::error_code renamed;
+    if (ok) fs::rename(temporary, target, renamed);
+    if (ok && renamed) ok = false, error = renamed.value();
     if (!ok) {
         if (error == EBUSY) return Fail(why, "saved by another program at the same time", EBUSY);
         unlink(temporary.c_str());

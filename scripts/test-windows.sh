@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Cross-builds palo520g.exe and the Windows unit tests (scripts/build-windows.sh)
+# and runs them under Wine: the unit tests, whose serial cases talk to
+# tests/windows/echo_peer.py mapped as COM7, then the command-line tool against
+# the simulator, whose pseudo-terminal is mapped as COM5 (dosdevices/com5 -> the
+# pty, and a SERIALCOMM entry as a driver would make). Prints each step's time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+started=$(date +%s.%N)
+linux_build=$(scripts/build.sh | tail -n 1)    # for the simulator
+win_build=$(scripts/build-windows.sh | tail -n 1)
+export WINEPREFIX=${WINEPREFIX:-$PWD/$win_build/wine-prefix}
+export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [ ! -d "$WINEPREFIX/dosdevices" ]; then
+  echo "Creating the Wine prefix $WINEPREFIX"
+  wineboot --init >/dev/null 2>&1
+fi
+# One server for every run below, instead of one started and stopped per run. Its
+# output is dropped: it prints its whole object table when a serial line hangs up.
+wineserver -p 120 >/dev/null 2>&1
+
+# map_port COMn program args...: starts a program that prints its pseudo-terminal
+# first and maps that terminal as COMn.
+map_port() {
+  local name=$1 lower
+  shift
+  "$@" >"$work/$name.out" 2>"$work/$name.err" &
+  pids+=($!)
+  for _ in $(seq 100); do
+    [ -s "$work/$name.out" ] && break
+    sleep 0.1
+  done
+  local pty
+  pty=$(head -n 1 "$work/$name.out")
+  [ -c "$pty" ] || { echo "no terminal for $name: $(cat "$work/$name.err")"; exit 1; }
+  lower=$(echo "$name" | tr '[:upper:]' '[:lower:]')
+  ln -sfn "$pty" "$WINEPREFIX/dosdevices/$lower"
+  wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "\\Device\\PaloTest$name" /t REG_SZ /d "$name" /f >/dev/null 2>&1
+}
+
+failures=0
+# step NAME EXPECTED-TEXT program args...: runs it, which must exit 0 and print the text.
+step() {
+  local name=$1 expected=$2 begin end
+  shift 2
+  begin=$(date +%s.%N)
+  if "$@" >"$work/step.out" 2>&1 && grep -qF -- "$expected" "$work/step.out"; then
+    end=$(date +%s.%N)
+    printf 'ok    %-28s %6.1f s\n' "$name" "$(awk "BEGIN { print $end - $begin }")"
+  else
+    failures=$((failures + 1))
+    printf 'FAIL  %s (wanted "%s")\n' "$name" "$expected"
+    sed 's/^/      /' "$work/step.out" | tail -n 20
+  fi
+}
+
+echo "== unit tests under Wine"
+map_port COM7 python3 tests/windows/echo_peer.py
+# Every case must run: a skipped serial case would mean the echo port was not there.
+step "windows_tests.exe" "all cases ran" bash -c "out=\$(PALO520G_TEST_ECHO_PORT=COM7 wine '$win_build/windows_tests.exe' 2>&1); \
+  echo \"\$out\" | grep -E '^\[  (PASSED|FAILED|SKIPPED) '; echo \"\$out\" | grep -q '^\[  PASSED  \]' \
+  && ! echo \"\$out\" | grep -qE '^\[  (FAILED|SKIPPED) ' && echo 'all cases ran'"
+
+echo "== palo520g.exe under Wine against the simulator on COM5"
+map_port COM5 "$linux_build/palo520g-sim" --quiet --time-scale 200 --stream-time-scale 5 --reset-delay 50
+exe=$win_build/palo520g.exe
+config="Z:$(echo "$work/appConfig.xml" | tr / '\\')"
+head -c 16384 /dev/urandom >"$work/APP0.bin"
+image="Z:$(echo "$work/APP0.bin" | tr / '\\')"
+step "--version" "palo520g " wine "$exe" --version
+step "ports" "COM5" wine "$exe" ports
+step "info" "Serial number:" wine "$exe" info --port COM5
+step "params read" "GateTriggerThreshold" wine "$exe" params read --port COM5
+step "params write --verify" "Parameters verified." \
+  wine "$exe" params write --port COM5 --max 5 --absence 20 --verify
+step "params save" "Parameters saved" wine "$exe" params save --port COM5 --config "$config"
+# A second save replaces the file it wrote.
+step "params save (replace)" "Parameters saved" wine "$exe" params save --port COM5 --config "$config"
+step "params load --verify" "Parameters verified." wine "$exe" params load --port COM5 --config "$config" --verify
+step "monitor --count 20" "20 reports" \
+  bash -c "wine '$exe' monitor --port COM5 --count 20 --json | grep -c '^{' | sed 's/\$/ reports/'"
+step "fw flash (16 KiB)" "Download successful" wine "$exe" fw flash "$image" --partition 0 --port COM5
+step "a missing port is named" "COM404" bash -c "! wine '$exe' info --port COM404"
+
+ended=$(date +%s.%N)
+printf '%d failed; %.0f s in all\n' "$failures" "$(awk "BEGIN { print $ended - $started }")"
+[ "$failures" -eq 0 ]
