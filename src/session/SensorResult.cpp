@@ -1,9 +1,11 @@
 #include "session/SensorResult.h"
 
 #include <cstdio>
+#ifndef _WIN32
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#endif
 
 #include "app/StringTable.h"
 
@@ -13,6 +15,10 @@ namespace {
 // port (a pseudo-terminal, a rule's own group) the user is told whose it is.
 std::string PermissionDeniedText(const std::string& path)
 {
+#ifdef _WIN32
+    (void)path;
+    return LoadStringText(TEXT_PERMISSION_DENIED);
+#else
     struct stat st {};
     if (path.empty() || stat(path.c_str(), &st) != 0)
         return LoadStringText(TEXT_PERMISSION_DENIED);
@@ -25,6 +31,7 @@ std::string PermissionDeniedText(const std::string& path)
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
     return FormatStringText(TEXT_PERMISSION_DENIED_OWNER, path.c_str(), ownerName.c_str(), groupName.c_str(), mode);
+#endif
 }
 
 }  // namespace
