@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "common/DbgOutput.h"
+#include "device/CancelEvent.h"
 
 namespace {
 
@@ -209,13 +210,9 @@ void AppendSubnegotiation(std::vector<uint8_t>& out, uint8_t command, const std:
 
 class NetworkSerialPort final : public SerialPort {
 public:
-    NetworkSerialPort() { wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
     ~NetworkSerialPort() override
     {
         Close();
-        if (wakeFd_ >= 0) {
-            ::close(wakeFd_);
-        }
     }
 
     SerialOpenResult Open(const std::string& path, int baudRate) override
@@ -288,7 +285,7 @@ public:
             if (!data_.empty()) {
                 return TakeData(buffer, capacity);
             }
-            pollfd pfds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+            pollfd pfds[2] = {{fd_, POLLIN, 0}, {cancel_.Fd(), POLLIN, 0}};
             const int ready = ::poll(pfds, cancellable ? 2 : 1, LeftMs(deadline));
             if (ready < 0) {
                 if (errno == EINTR) {
@@ -301,7 +298,7 @@ public:
                 return 0;
             }
             if (cancellable && (pfds[1].revents & POLLIN)) {
-                ConsumeCancel();
+                cancel_.Consume();
                 return 0;
             }
             if (pfds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -351,32 +348,11 @@ public:
         return true;
     }
 
-    void CancelRead() override
-    {
-        const uint64_t one = 1;
-        if (wakeFd_ >= 0) {
-            [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof(one));
-        }
-    }
+    void CancelRead() override { cancel_.Signal(); }
 
-    void ClearCancel() override { ConsumeCancel(); }
+    void ClearCancel() override { cancel_.Consume(); }
 
-    bool WaitForCancel(int timeoutMs) override
-    {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-        for (;;) {
-            pollfd pfd{wakeFd_, POLLIN, 0};
-            const int ready = ::poll(&pfd, 1, LeftMs(deadline));
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready > 0) {
-                ConsumeCancel();
-                return true;
-            }
-            return false;
-        }
-    }
+    bool WaitForCancel(int timeoutMs) override { return cancel_.Wait(timeoutMs); }
 
 private:
     SerialOpenResult Connect(const NetworkPortName& name)
@@ -517,14 +493,6 @@ private:
         return static_cast<int>(n);
     }
 
-    void ConsumeCancel()
-    {
-        uint64_t count = 0;
-        if (wakeFd_ >= 0) {
-            [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof(count));
-        }
-    }
-
     void HangUp(const char* where, int error)
     {
         DbgOutputA(2, "Network line lost (%s, errno %d), port closed\r\n", where, error);
@@ -535,7 +503,7 @@ private:
     bool telnet_ = false;            //!< RFC 2217: Telnet framing on the connection; as fd_.
     TelnetReader reader_;            //!< As fd_.
     std::vector<uint8_t> data_;      //!< Line bytes received but not yet read; as fd_.
-    int wakeFd_ = -1;                //!< Lives as long as the object; CancelRead writes it from any thread.
+    CancelEvent cancel_;             //!< CancelRead signals it from any thread.
     std::atomic<bool> open_{false};  //!< What IsOpen reports to any thread.
 };
 

@@ -17,6 +17,7 @@
 #include <chrono>
 
 #include "common/DbgOutput.h"
+#include "device/CancelEvent.h"
 
 namespace {
 
@@ -51,13 +52,9 @@ SerialOpenResult ResultFromErrno(int error)
 
 class PosixSerialPort final : public SerialPort {
 public:
-    PosixSerialPort() { wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
     ~PosixSerialPort() override
     {
         Close();
-        if (wakeFd_ >= 0) {
-            ::close(wakeFd_);
-        }
     }
 
     SerialOpenResult Open(const std::string& path, int baudRate) override
@@ -181,7 +178,7 @@ public:
         }
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
         for (;;) {
-            pollfd pfds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+            pollfd pfds[2] = {{fd_, POLLIN, 0}, {cancel_.Fd(), POLLIN, 0}};
             const int ready = ::poll(pfds, cancellable ? 2 : 1, RemainingMs(deadline));
             if (ready < 0) {
                 if (errno == EINTR) {
@@ -194,7 +191,7 @@ public:
                 return 0;
             }
             if (cancellable && (pfds[1].revents & POLLIN)) {
-                ConsumeCancel();
+                cancel_.Consume();
                 return 0;
             }
             const short events = pfds[0].revents;
@@ -237,42 +234,13 @@ public:
         return true;
     }
 
-    void CancelRead() override
-    {
-        const uint64_t one = 1;
-        if (wakeFd_ >= 0) {
-            [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof(one));
-        }
-    }
+    void CancelRead() override { cancel_.Signal(); }
 
-    void ClearCancel() override { ConsumeCancel(); }
+    void ClearCancel() override { cancel_.Consume(); }
 
-    bool WaitForCancel(int timeoutMs) override
-    {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-        for (;;) {
-            pollfd pfd{wakeFd_, POLLIN, 0};
-            const int ready = ::poll(&pfd, 1, RemainingMs(deadline));
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready > 0) {
-                ConsumeCancel();
-                return true;
-            }
-            return false;
-        }
-    }
+    bool WaitForCancel(int timeoutMs) override { return cancel_.Wait(timeoutMs); }
 
 private:
-    void ConsumeCancel()
-    {
-        uint64_t count = 0;
-        if (wakeFd_ >= 0) {
-            [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof(count));
-        }
-    }
-
     void HangUp(const char* where, int error)
     {
         DbgOutputA(2, "Serial line lost (%s, errno %d), port closed\r\n", where, error);
@@ -281,7 +249,7 @@ private:
 
     int fd_ = -1;                    //!< Used only by the thread that holds the device handle's I/O lock.
     struct termios2 saved_ {};  // the line's settings before Open
-    int wakeFd_ = -1;                //!< Lives as long as the object; CancelRead writes it from any thread.
+    CancelEvent cancel_;             //!< CancelRead signals it from any thread.
     std::atomic<bool> open_{false};  //!< What IsOpen reports to any thread.
 };
 

@@ -24,9 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::mutex gOverrideMutex;  //!< Protects gUrlOverride.
-std::string gUrlOverride;
-
 void GlobalInit() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -165,44 +162,9 @@ void RemoveLegacyTemporaries(const fs::path& local) {
 
 }  // namespace
 
-void SetUpdateUrlOverride(const std::string& url) {
-    std::lock_guard<std::mutex> lock(gOverrideMutex);
-    gUrlOverride = url;
-}
-
-std::string UpdateAddressFromSettings(XMLNode appConfig) {
-    {
-        std::lock_guard<std::mutex> lock(gOverrideMutex);
-        if (!gUrlOverride.empty()) return gUrlOverride;
-    }
-    if (const char* env = std::getenv(UPDATE_URL_ENVIRONMENT); env && *env) return env;
-    if (const auto url = appConfig.FindChild("Upgrade").GetAttributeText("Url"); url && !url->empty()) return *url;
-    return {};
-}
-
-std::string FormatExpectation(const std::string& sha256, uint64_t size) {
-    return sha256 + ":" + std::to_string(size);
-}
-
-bool ParseExpectation(const std::string& text, std::string& sha256, uint64_t& size) {
-    const size_t colon = text.find(':');
-    if (colon != 64 || !IsSha256Hex(text.substr(0, 64))) return false;
-    const std::string digits = text.substr(colon + 1);
-    if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
-    sha256 = text.substr(0, 64);
-    for (char& c : sha256) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    size = std::stoull(digits);
-    return true;
-}
-
 CUpgradeClient::CUpgradeClient(std::string address) : address_(std::move(address)) {
     if (!address_.empty() && address_.back() != '/') address_ += '/';
     GlobalInit();
-}
-
-bool CUpgradeClient::Fail(const std::string& reason) {
-    lastError_ = reason;
-    return false;
 }
 
 bool CUpgradeClient::FetchText(const std::string& url, size_t maxBytes, std::string& text) {
@@ -219,43 +181,6 @@ bool CUpgradeClient::FetchText(const std::string& url, size_t maxBytes, std::str
     curl_easy_cleanup(curl);
     if (sink.tooLong) return Fail(FormatStringText(TEXT_NET_TOO_LARGE, url.c_str(), std::to_string(maxBytes).c_str()));
     if (code != CURLE_OK) return Fail(failure);
-    return true;
-}
-
-bool CUpgradeClient::Logon() {
-    loggedOn_ = false;
-    if (address_.empty()) return Fail(LoadStringText(TEXT_NET_NO_ADDRESS));
-    std::string text;
-    if (!FetchText(address_ + CATALOGUE_FILE_NAME, CATALOGUE_MAX_BYTES, text)) return false;
-    FirmwareCatalogue catalogue;
-    std::string error;
-    if (!ParseCatalogue(text, catalogue, &error)) {
-        return Fail(FormatStringText(TEXT_CATALOGUE_INVALID, (address_ + CATALOGUE_FILE_NAME).c_str(), error.c_str()));
-    }
-    catalogue_ = std::move(catalogue);
-    loggedOn_ = true;
-    return true;
-}
-
-bool CUpgradeClient::GetHistoryVersion(std::string& versions) {
-    if (!loggedOn_) return Fail(LoadStringText(TEXT_CATALOGUE_NOT_READ));
-    versions.clear();
-    for (const CatalogueEntry& entry : catalogue_.versions) {
-        if (!versions.empty()) versions += ';';
-        versions += entry.version;
-    }
-    return true;
-}
-
-bool CUpgradeClient::GetVersionInfo(const std::string& version, VersionInfo& info) {
-    if (!loggedOn_) return Fail(LoadStringText(TEXT_CATALOGUE_NOT_READ));
-    const CatalogueEntry* entry = catalogue_.Find(version);
-    if (!entry) return Fail(FormatStringText(TEXT_CATALOGUE_NO_VERSION, version.c_str()));
-    std::string error;
-    if (!ResolveArchiveUrl(address_, entry->archive, info.source, &error)) return Fail(error);
-    info.version = entry->version;
-    info.expected = FormatExpectation(entry->sha256, entry->size);
-    info.notes = entry->notes;
     return true;
 }
 
