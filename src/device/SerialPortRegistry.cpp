@@ -1,4 +1,4 @@
-// Port numbers for paths, and the system's serial ports through libserialport.
+// The system's serial ports through libserialport (port numbers: SerialPortNumbers.cpp).
 
 #include "device/SerialPortRegistry.h"
 
@@ -8,20 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <mutex>
 
 namespace {
-
-struct Registry {
-    std::mutex mutex;                //!< Protects paths.
-    std::vector<std::string> paths;  //!< Port number n is paths[n - 1].
-};
-
-Registry& TheRegistry()
-{
-    static Registry registry;
-    return registry;
-}
 
 // Device path -> by-id link. udev makes one link per device; should a folder hold
 // two for one device, the first by name wins so that the choice is stable.
@@ -53,31 +41,6 @@ std::string SerialByIdFolder()
 {
     const char* folder = std::getenv("PALO520G_SERIAL_BY_ID_DIR");
     return folder != nullptr && *folder != '\0' ? folder : "/dev/serial/by-id";
-}
-
-int RegisterSerialPortPath(const std::string& path)
-{
-    if (path.empty()) {
-        return 0;
-    }
-    Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    const auto found = std::find(registry.paths.begin(), registry.paths.end(), path);
-    if (found != registry.paths.end()) {
-        return static_cast<int>(found - registry.paths.begin()) + 1;
-    }
-    registry.paths.push_back(path);
-    return static_cast<int>(registry.paths.size());
-}
-
-std::string SerialPortPathFromNumber(int portNumber)
-{
-    Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    if (portNumber <= 0 || static_cast<size_t>(portNumber) > registry.paths.size()) {
-        return {};
-    }
-    return registry.paths[static_cast<size_t>(portNumber) - 1];
 }
 
 std::vector<SerialPortInfo> EnumSerialPortName()

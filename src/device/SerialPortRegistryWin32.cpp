@@ -1,4 +1,4 @@
-// Port numbers for paths, and the system's serial ports on Windows: the names
+// The system's serial ports on Windows (port numbers: SerialPortNumbers.cpp): the names
 // from the registry's HARDWARE\DEVICEMAP\SERIALCOMM (every driver that offers a
 // COM port enters it there), with descriptions and USB ids from SetupAPI where
 // the device manager knows the port. Windows has no by-id names: a COM number
@@ -15,22 +15,10 @@
 #include <cwchar>
 #include <cwctype>
 #include <map>
-#include <mutex>
 
 #include "common/WideText.h"
 
 namespace {
-
-struct Registry {
-    std::mutex mutex;                //!< Protects paths.
-    std::vector<std::string> paths;  //!< Port number n is paths[n - 1].
-};
-
-Registry& TheRegistry()
-{
-    static Registry registry;
-    return registry;
-}
 
 // "COM12" -> 12, for sorting COM2 before COM10; 0 for other names.
 unsigned long ComNumber(const std::string& name)
@@ -154,31 +142,6 @@ std::map<std::string, DeviceDetails> SetupApiDetails()
 std::string SerialByIdFolder()
 {
     return {};
-}
-
-int RegisterSerialPortPath(const std::string& path)
-{
-    if (path.empty()) {
-        return 0;
-    }
-    Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    const auto found = std::find(registry.paths.begin(), registry.paths.end(), path);
-    if (found != registry.paths.end()) {
-        return static_cast<int>(found - registry.paths.begin()) + 1;
-    }
-    registry.paths.push_back(path);
-    return static_cast<int>(registry.paths.size());
-}
-
-std::string SerialPortPathFromNumber(int portNumber)
-{
-    Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    if (portNumber <= 0 || static_cast<size_t>(portNumber) > registry.paths.size()) {
-        return {};
-    }
-    return registry.paths[static_cast<size_t>(portNumber) - 1];
 }
 
 std::vector<SerialPortInfo> EnumSerialPortName()
