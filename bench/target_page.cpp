@@ -210,7 +210,7 @@ public:
         const std::string sim = std::string(PALO_BINARY_DIR) + "/palo520g-sim";
         pid_ = fork();
         if (pid_ == 0) {
-            std::freopen("/dev/null", "w", stdout);
+            if (!std::freopen("/dev/null", "w", stdout)) _exit(126);
             execl(sim.c_str(), sim.c_str(), "--link", link.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }

@@ -871,8 +871,6 @@ TEST_F(TargetPageTest, TheTextsFitTheirControlsInBothLanguages)
     }
 }
 
-}  // namespace
-
 // Reports repaint the charts and the status; the state picture is painted again
 // only when the state changes, and then shows the new state's picture.
 TEST_F(TargetPageTest, TheStatePictureIsPaintedOnlyWhenTheStateChanges)
@@ -919,8 +917,6 @@ TEST_F(TargetPageTest, TheStatePictureIsPaintedOnlyWhenTheStateChanges)
     ASSERT_TRUE(report(TARGET_STATE_MOVING, 300));
     EXPECT_EQ(indicator->grab().toImage(), moving);
 }
-
-namespace {
 
 // Reports faster than the frame rate: each one's status is told, and the label
 // ends up showing the newest, after at most a frame.

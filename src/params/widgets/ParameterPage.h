@@ -33,6 +33,7 @@
 #include "app/widgets/IToolPage.h"
 #include "session/SensorResult.h"
 #include "params/ParamEditSession.h"
+#include "params/ParamProfile.h"
 #include "params/ParamSetting.h"
 
 class BalloonTip;
@@ -144,6 +145,9 @@ private:
     [[nodiscard]] MarkedControl* MarkOf(const QWidget* control);
     // The profile file a dialog chose; empty when cancelled.
     [[nodiscard]] QString ChooseProfileFile(int titleId, bool save);
+    // Asks for a profile and reads it; a refused file is said in a box. False when
+    // nothing was chosen or the file was refused.
+    bool ChooseAndReadProfile(int titleId, std::string& file, ParamProfile& profile);
     void AddMarkedControl(std::vector<QWidget*> framed, QWidget* label, std::function<QString()> value);
     // What the controls show now is what the sensor holds: no marks.
     void TakeBaseline();

@@ -157,19 +157,27 @@ void ParameterPage::OnSaveProfile()
     ShowMessageBox(this, DisplayText(message), LoadStringText(TEXT_ERROR), MessageIcon::Error);
 }
 
-void ParameterPage::OnLoadProfile()
+bool ParameterPage::ChooseAndReadProfile(int titleId, std::string& file, ParamProfile& profile)
 {
-    const QString path = ChooseProfileFile(TEXT_PROFILE_LOAD_TITLE, false);
+    const QString path = ChooseProfileFile(titleId, false);
     if (path.isEmpty())
-        return;
-    const std::string file = path.toStdString();
-    ParamProfile profile;
+        return false;
+    file = path.toStdString();
     std::string why;
     if (!ReadProfileFile(path, profile, why)) {
         ShowMessageBox(this, DisplayText(FormatStringText(TEXT_PROFILE_REFUSED_PAGE, file.c_str(), why.c_str())),
                        LoadStringText(TEXT_ERROR), MessageIcon::Error);
-        return;
+        return false;
     }
+    return true;
+}
+
+void ParameterPage::OnLoadProfile()
+{
+    std::string file;
+    ParamProfile profile;
+    if (!ChooseAndReadProfile(TEXT_PROFILE_LOAD_TITLE, file, profile))
+        return;
     // Over what the page shows, under the rules of typed values; nothing goes to
     // the sensor: the changed controls are marked as unwritten until Write.
     const ParamSetting before = ControlsRecord();
@@ -180,8 +188,9 @@ void ParameterPage::OnLoadProfile()
     const ParamSetting after = ControlsRecord();
     const auto changed = static_cast<int>(CompareProfiles(ProfileOfRecord(before), ProfileOfRecord(after)).size());
 
-    std::string text = changed == 0 ? FormatStringText(TEXT_PROFILE_LOADED_NOTHING, file.c_str())
-                                    : FormatStringText(TEXT_PROFILE_LOADED, file.c_str(), changed);
+    const std::string headline = changed == 0 ? FormatStringText(TEXT_PROFILE_LOADED_NOTHING, file.c_str())
+                                              : FormatStringText(TEXT_PROFILE_LOADED, file.c_str(), changed);
+    std::string text = headline;
     if (!applied.notices.empty()) {
         text += "\r\n\r\n" + LoadStringText(TEXT_PROFILE_CORRECTIONS);
         for (const ParamNotice& notice : applied.notices) {
@@ -194,25 +203,17 @@ void ParameterPage::OnLoadProfile()
     if (!profile.notes.empty())
         text += "\r\n\r\n" + FormatStringText(TEXT_PROFILE_NOTES, profile.notes.c_str());
     if (notify_)
-        notify_(changed == 0 ? FormatStringText(TEXT_PROFILE_LOADED_NOTHING, file.c_str())
-                             : FormatStringText(TEXT_PROFILE_LOADED, file.c_str(), changed));
+        notify_(headline);
     ShowMessageBox(this, DisplayText(text), LoadStringText(TEXT_PROFILE_LOAD_TITLE),
                    applied.notices.empty() ? MessageIcon::Information : MessageIcon::Warning);
 }
 
 void ParameterPage::OnCompareProfile()
 {
-    const QString path = ChooseProfileFile(TEXT_PROFILE_COMPARE_TITLE, false);
-    if (path.isEmpty())
-        return;
-    const std::string file = path.toStdString();
+    std::string file;
     ParamProfile profile;
-    std::string why;
-    if (!ReadProfileFile(path, profile, why)) {
-        ShowMessageBox(this, DisplayText(FormatStringText(TEXT_PROFILE_REFUSED_PAGE, file.c_str(), why.c_str())),
-                       LoadStringText(TEXT_ERROR), MessageIcon::Error);
+    if (!ChooseAndReadProfile(TEXT_PROFILE_COMPARE_TITLE, file, profile))
         return;
-    }
     // The page against the profile's keys only, as a sensor is compared with it.
     const std::vector<ProfileDifference> differences = CompareProfiles(ProfileOfRecord(ControlsRecord()), profile);
     for (MarkedControl& mark : marks_) {
