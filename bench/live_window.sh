@@ -11,7 +11,8 @@
 # second the sensor sent and the CPU of the tool and of Xvfb, in per cent of
 # one core, over SECONDS (default 30) after 5 s of settling, with the load average.
 # PALO_TOOL=PATH runs another build's palo520g-tool against this build's simulator
-# (before and after a change, in the same run).
+# (before and after a change, in the same run); PALO_SIZES="default" measures only
+# the sizes named.
 set -eu
 
 BUILD=$(cd "${1:-build}" && pwd)
@@ -53,7 +54,7 @@ while [ -e "/tmp/.X11-unix/X$DISPLAY_NUMBER" ] || [ -e "/tmp/.X$DISPLAY_NUMBER-l
 done
 
 printf '%-10s %9s %12s %12s  %s\n' size reports/s tool_%core xvfb_%core load
-for SIZE in default 1920x1080; do
+for SIZE in ${PALO_SIZES:-default 1920x1080}; do
     Xvfb ":$DISPLAY_NUMBER" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
     XPID=$!
     while [ ! -e "/tmp/.X11-unix/X$DISPLAY_NUMBER" ]; do sleep 0.05; done

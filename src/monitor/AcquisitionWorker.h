@@ -29,8 +29,9 @@ constexpr int REPLAY_CHUNK_SIZE = 1024;
 constexpr int LIVE_READ_TIMEOUT_MS = 2000;
 // After a live read that did not fill the buffer, the worker lets the line gather
 // bytes this long before it reads again: a line at full speed then wakes it some
-// 50 times a second instead of for every few bytes the adapter hands on.
-constexpr int LIVE_GATHER_MS = 20;
+// 25 times a second instead of for every few bytes the adapter hands on. It is the
+// window's frame interval: a report waits no longer than it would for its frame.
+constexpr int LIVE_GATHER_MS = 40;
 
 using StateHistory = std::array<uint8_t, STATE_HISTORY_LENGTH>;
 

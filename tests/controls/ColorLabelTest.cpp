@@ -149,3 +149,36 @@ TEST(ColorStatic, FontSetAfterTheDarkStyleIsTheOneDrawn) {
     ASSERT_EQ(bands.size(), 1u);
     EXPECT_GE(bands[0].second - bands[0].first, 20) << "the control draws with the font it holds now";
 }
+
+// The label keeps the heights of lines it measured; a new font, size or text is laid
+// out exactly as a label drawing it for the first time lays it out.
+TEST(ColorStatic, ALabelShowingNewTextsDrawsThemAsAFreshLabelDoes) {
+    struct Step {
+        QString text;
+        int pixelSize;  // 0: the dark style's 9 points
+        QSize size;
+    } steps[] = {
+        {"Alpha\r\nBravo\r\n", 0, {220, 90}},
+        {"Alpha\r\nBravo 2\r\n", 0, {220, 90}},
+        {"Alpha\r\nBravo 2\r\n", 24, {220, 90}},
+        {"Alpha\r\nBravo 2\r\n", 24, {220, 140}},
+        {"Alpha\r\n\r\nCharlie\r\n", 9, {120, 140}},
+    };
+    ColorLabel reused;
+    reused.SetDarkStyle(nullptr, steps[0].text, 9);
+    for (const Step& step : steps) {
+        ColorLabel fresh;
+        fresh.SetDarkStyle(nullptr, step.text, 9);
+        for (ColorLabel* label : {&reused, &fresh}) {
+            if (step.pixelSize > 0) {
+                QFont font = label->font();
+                font.setPixelSize(step.pixelSize);
+                label->setFont(font);
+            }
+            label->resize(step.size);
+            label->setText(step.text);
+        }
+        EXPECT_EQ(reused.grab().toImage(), fresh.grab().toImage())
+            << step.text.toStdString() << " at " << step.pixelSize << " px";
+    }
+}

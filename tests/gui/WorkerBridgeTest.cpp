@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -136,6 +137,50 @@ TEST(WorkerSinks, NoticesFromAnotherThreadArriveOnTheWindowsThreadInOrder) {
     for (int p = 0; p <= 100; ++p) EXPECT_EQ(dialog.received[p], (Received{"progress", p, 0, ui}));
     EXPECT_EQ(dialog.received.back(), (Received{"finished", 1, 0, ui}));
     EXPECT_EQ(page.received, (std::vector<Received>{{"record failed", 0, 0, ui}, {"line lost", 0, 0, ui}}));
+}
+
+// A live run's page is told that there is a newer report once, and not again until
+// it has taken the newest: the reads in between wake nobody, and nothing is lost.
+TEST(WorkerSinks, ALiveRunTellsThePageOnceUntilItTakesTheNewestReport) {
+    RecordingWindow page;
+    AcquisitionEventSink acquisition;
+    page.Listen(acquisition);
+    acquisition.SetRun(1, false);
+    // Reads of three reports each, from another thread: the page hears of the first read only.
+    const auto reads = [&](int first, int count) {
+        std::thread worker([&] {
+            for (int read = 0; read < count; ++read) {
+                for (int k = 0; k < 3; ++k) {
+                    TargetReport report;
+                    report.state = TARGET_STATE_MOVING;
+                    report.distanceCm = first + read * 3 + k;
+                    acquisition.OnNewReport(report);
+                }
+                acquisition.OnChunkDone();
+            }
+        });
+        worker.join();
+    };
+    reads(100, 5);
+    ASSERT_TRUE(PumpUntil([&] { return !page.received.empty(); }));
+    QCoreApplication::processEvents();
+    QThread* ui = QThread::currentThread();
+    EXPECT_EQ(page.received, (std::vector<Received>{{"report", TARGET_STATE_MOVING, 102, ui}}));
+    // Taking gives the newest report of the last read, once.
+    EXPECT_EQ(acquisition.TakeNewest(), std::make_optional(std::make_pair(int{TARGET_STATE_MOVING}, 114)));
+    EXPECT_EQ(acquisition.TakeNewest(), std::nullopt);
+    // After the take, the next read is told again.
+    reads(200, 2);
+    ASSERT_TRUE(PumpUntil([&] { return page.received.size() == 2; }));
+    EXPECT_EQ(page.received.back(), (Received{"report", TARGET_STATE_MOVING, 202, ui}));
+    EXPECT_EQ(acquisition.TakeNewest(), std::make_optional(std::make_pair(int{TARGET_STATE_MOVING}, 205)));
+    // A new run starts with nothing untaken and tells its first read.
+    reads(300, 1);
+    acquisition.SetRun(2, false);
+    EXPECT_EQ(acquisition.TakeNewest(), std::nullopt);
+    reads(400, 1);
+    ASSERT_TRUE(PumpUntil([&] { return page.received.size() == 4; }));
+    EXPECT_EQ(page.received.back(), (Received{"report", TARGET_STATE_MOVING, 402, ui}));
 }
 
 TEST(WorkerSinks, AWindowDeletedBeforeItsLoopRunsMissesItsNotices) {

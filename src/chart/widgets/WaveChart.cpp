@@ -1,5 +1,7 @@
 #include "chart/widgets/WaveChart.h"
 
+#include "chart/widgets/FrameClock.h"
+
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
@@ -14,6 +16,7 @@
 #include <cstring>
 
 #include "chart/WaveView.h"
+#include "chart/widgets/FrameClock.h"
 #include "controls/imagelib/GdiplusObjects.h"
 
 namespace {
@@ -700,9 +703,10 @@ void WaveChart::RequestRepaint() {
     QMetaObject::invokeMethod(
         this,
         [this] {
-            const auto repaint = [this] {
+            FrameClock& frames = FrameClock::Instance();
+            const auto repaint = [this, &frames] {
                 repaintQueued_.store(false);
-                lastSampleRepaintMs_ = frameClock_.elapsed();
+                lastSampleRepaintMs_ = frames.NowMs();
                 // New samples change the plot only; the strips follow when they are dirty.
                 bool stripsDirty = false;
                 for (const AxisStrip& strip : strips_) stripsDirty = stripsDirty || strip.dirty;
@@ -711,8 +715,7 @@ void WaveChart::RequestRepaint() {
                 else
                     update(ToQRect(plotRect_));
             };
-            if (!frameClock_.isValid()) {
-                frameClock_.start();
+            if (lastSampleRepaintMs_ < 0) {
                 repaint();
                 return;
             }
@@ -720,11 +723,10 @@ void WaveChart::RequestRepaint() {
             // next frame; the request stays queued, so they are painted together.
             const qint64 interval = std::clamp<qint64>(lastPaintNs_ * FRAME_PAINT_SHARE / 1000000, FRAME_INTERVAL_MS,
                                                        FRAME_INTERVAL_MAX_MS);
-            const qint64 wait = lastSampleRepaintMs_ + interval - frameClock_.elapsed();
-            if (wait > 0)
-                QTimer::singleShot(static_cast<int>(wait), this, repaint);
-            else
+            if (lastSampleRepaintMs_ + interval <= frames.NowMs())
                 repaint();
+            else
+                frames.RunAt(this, lastSampleRepaintMs_ + interval, repaint);
         },
         Qt::QueuedConnection);
 }

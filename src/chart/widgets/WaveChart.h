@@ -29,6 +29,7 @@
 #include "chart/CCoordinate.h"
 #include "chart/CWaveBuffer.h"
 #include "chart/ChartRect.h"
+#include "chart/widgets/FrameClock.h"
 #include "common/BaseLock.h"
 
 class QPainter;
@@ -77,11 +78,12 @@ class WaveChart : public QWidget {
 
 public:
     // Shortest time between two repaints for new samples: 25 frames a second. When a
-    // paint takes long (a large window, a slow machine), the frames come further
-    // apart, FRAME_PAINT_SHARE times the last paint's time, so that painting keeps to
-    // a small share of a processor; but never further than FRAME_INTERVAL_MAX_MS.
-    static constexpr int FRAME_INTERVAL_MS = 40;
-    static constexpr int FRAME_PAINT_SHARE = 40;
+    // paint takes long (a large window, a dense curve, a slow machine), the frames
+    // come further apart, FRAME_PAINT_SHARE times the last paint's time, so that
+    // repainting for new samples keeps to about 1 % of a processor per chart; but
+    // never further than FRAME_INTERVAL_MAX_MS.
+    static constexpr int FRAME_INTERVAL_MS = FrameClock::FRAME_INTERVAL_MS;
+    static constexpr int FRAME_PAINT_SHARE = 100;
     static constexpr int FRAME_INTERVAL_MAX_MS = 200;
 
     static constexpr int MAX_WAVES = 256;
@@ -264,8 +266,7 @@ private:
     QPoint lastMouse_{-1, -1};
     QString tooltipText_;
     std::atomic<bool> repaintQueued_{false};
-    QElapsedTimer frameClock_;        // started at the first sample repaint
-    qint64 lastSampleRepaintMs_ = 0;  // frameClock_ time of the last sample repaint
+    qint64 lastSampleRepaintMs_ = -1;  // FrameClock time of the last sample repaint; -1 before the first
     qint64 lastPaintNs_ = 0;          // how long the last paint took
 };
 

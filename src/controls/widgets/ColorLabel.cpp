@@ -125,6 +125,16 @@ void ColorLabel::DrawLines(QPainter& painter, const QRect& rect, const QFont& fo
     const int measureFlags = GpStringFormatToQtFlags(&format);
     const QFontMetricsF metrics(font, painter.device());
 
+    const QString measuredFor = QStringLiteral("%1|%2|%3|%4|%5")
+                                    .arg(font.key())
+                                    .arg(painter.device()->logicalDpiY())
+                                    .arg(rect.width())
+                                    .arg(rect.height())
+                                    .arg(measureFlags);
+    if (measuredFor != lineHeightsFor_ || lineHeights_.size() > 64) {
+        lineHeights_.clear();
+        lineHeightsFor_ = measuredFor;
+    }
     QStringList lines;
     std::vector<double> heights;
     for (const QString& piece : pieces) {
@@ -133,7 +143,10 @@ void ColorLabel::DrawLines(QPainter& painter, const QRect& rect, const QFont& fo
         lines << line;
         // An empty line still takes the height of one line of the font.
         const QString measured = line.isEmpty() ? QStringLiteral(" ") : line;
-        heights.push_back(metrics.boundingRect(QRectF(rect), measureFlags, measured).height());
+        auto known = lineHeights_.constFind(measured);
+        if (known == lineHeights_.constEnd())
+            known = lineHeights_.insert(measured, metrics.boundingRect(QRectF(rect), measureFlags, measured).height());
+        heights.push_back(*known);
     }
     const std::vector<double> tops = LineTops(heights, rect.top(), rect.height(), lineAlign_);
 

@@ -4,6 +4,7 @@
 // alignment, either as one block or as lines spread evenly over the height.
 
 #include <QColor>
+#include <QHash>
 #include <QLabel>
 
 #include <memory>
@@ -66,4 +67,8 @@ private:
     int lineAlign_ = STRING_ALIGN_CENTER;
     int formatFlags_ = 0;
     int layoutMode_ = LAYOUT_BLOCK;
+    // Line heights as measured for the font, width and flags in lineHeightsFor_: a
+    // status label repainted several times a second mostly shows lines it had before.
+    mutable QHash<QString, double> lineHeights_;
+    mutable QString lineHeightsFor_;
 };

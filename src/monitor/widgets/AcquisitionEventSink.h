@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -30,15 +31,26 @@ public:
     // Runs on the worker thread for every report, before reportArrived is emitted.
     void SetReportHook(std::function<void(const TargetReport&)> hook) { reportHook_ = std::move(hook); }
     // The number the next run's signals carry, and whether the run tells the page of
-    // every report (a replay, which may step through them) or only of the newest in
-    // each chunk the line gave (a live run, whose page shows the current state); set
-    // while no worker runs.
+    // every report (a replay, which may step through them) or only that there is a
+    // newer one (a live run, whose page shows the current state); set while no
+    // worker runs.
+    //
+    // In a live run, reportArrived is emitted for the newest report of a chunk the
+    // line gave and then not again until the page has taken the newest with
+    // TakeNewest: a page that shows the state a few times a second is not woken for
+    // every read.
     void SetRun(quint64 run, bool everyReport = true)
     {
         run_ = run;
         everyReport_ = everyReport;
         newest_.reset();
+        std::lock_guard lock(takeLock_);
+        untaken_.reset();
+        told_ = false;
     }
+    // Page's thread, live runs: the newest report's state and distance not taken yet,
+    // if any; the next chunk is told again.
+    std::optional<std::pair<int, int>> TakeNewest();
 
     void OnNewReport(const TargetReport& report) override;
     void OnChunkDone() override;
@@ -60,5 +72,9 @@ private:
     std::function<void(const TargetReport&)> reportHook_;  // set before the run starts
     std::atomic<quint64> run_{0};
     bool everyReport_ = true;               // set before the run starts
-    std::optional<std::pair<int, int>> newest_;  // worker thread: state and distance not yet told
+    std::optional<std::pair<int, int>> newest_;  // worker thread: state and distance of this chunk's newest
+
+    std::mutex takeLock_;
+    std::optional<std::pair<int, int>> untaken_;  // under takeLock_: the newest the page has not taken
+    bool told_ = false;                            // under takeLock_: reportArrived was emitted since the last take
 };

@@ -1,5 +1,7 @@
 #include "monitor/widgets/RangeChart.h"
 
+#include <algorithm>
+
 #include "app/StringIds.h"
 #include "monitor/AcquisitionWorker.h"
 #include "monitor/widgets/TargetChartText.h"
@@ -51,11 +53,18 @@ void RangeChart::AppendReport(const TargetReport& report) {
     if (!ready_.load()) return;
     const double metres = report.distanceCm / 100.0;
     wnd_.WaveBuffer(0).Append(&metres, 1);
-    wnd_.MarkBackgroundDirty();
+    // The band shows the states of the last STATE_HISTORY_LENGTH reports: once they
+    // are all this report's state, one more of it leaves the band as it is.
+    const int code = report.state & 0xFF;
+    const int run = code == sameStateCode_.load() ? sameStateRun_.load() + 1 : 1;
+    sameStateCode_.store(code);
+    sameStateRun_.store(std::min(run, STATE_HISTORY_LENGTH + 1));
+    if (run <= STATE_HISTORY_LENGTH) wnd_.MarkBackgroundDirty();
     wnd_.RequestRepaint();
 }
 
 void RangeChart::Clear() {
+    sameStateRun_.store(0);
     wnd_.ClearData();
     wnd_.MarkBackgroundDirty();
     wnd_.RequestRepaint();

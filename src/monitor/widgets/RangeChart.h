@@ -30,7 +30,8 @@ public:
     void SetDetectRange(const ParamSetting& params);
 
     // Any thread: appends the report's distance in metres and has the background
-    // (the state band) rendered again at the next paint. Nothing before the first Setup.
+    // (the state band) rendered again at the next paint, unless the band is all this
+    // report's state already. Nothing before the first Setup.
     void AppendReport(const TargetReport& report);
     // Empties the curve (it lies at 0 m again) and has the band painted anew.
     void Clear();
@@ -40,4 +41,8 @@ public:
 private:
     WaveChart& wnd_;
     std::atomic<bool> ready_{false};  // set once the window is configured for doubles
+    // The state code of the last reports and how many in a row had it (up to one more
+    // than the band holds); Clear starts the count again.
+    std::atomic<int> sameStateCode_{-1};
+    std::atomic<int> sameStateRun_{0};
 };

@@ -195,12 +195,6 @@ void TargetPage::BuildControls()
     replayTimer_->setInterval(REPLAY_CONTROLS_PERIOD_MS);
     connect(replayTimer_, &QTimer::timeout, this, &TargetPage::UpdateReplayControls);
 
-    statusTimer_ = new QTimer(this);
-    statusTimer_->setSingleShot(true);
-    connect(statusTimer_, &QTimer::timeout, this, [this] {
-        statusText_->setText(statusShown_);
-        statusClock_.start();
-    });
 }
 
 void TargetPage::LoadPictures()
@@ -267,6 +261,22 @@ void TargetPage::UpdateStatus()
 
 void TargetPage::ShowStatus(int state, int distanceCm)
 {
+    if (!TakeStatus(state, distanceCm))
+        return;
+    // A text sooner than STATUS_INTERVAL_MS after the last one waits for its frame;
+    // the newest text then is the one shown.
+    FrameClock& frames = FrameClock::Instance();
+    if (frames.IsWaiting(statusText_))
+        return;
+    if (statusPutMs_ >= 0 && frames.NowMs() < statusPutMs_ + STATUS_INTERVAL_MS) {
+        frames.RunAt(statusText_, statusPutMs_ + STATUS_INTERVAL_MS, [this] { PutStatus(); });
+        return;
+    }
+    PutStatus();
+}
+
+bool TargetPage::TakeStatus(int state, int distanceCm)
+{
     TargetReport report;
     report.state = state;
     report.distanceCm = distanceCm;
@@ -305,20 +315,21 @@ void TargetPage::ShowStatus(int state, int distanceCm)
         }
     }
     if (text == statusShown_)
-        return;
+        return false;
     statusShown_ = text;
     emit statusUpdated(text);
-    // A text sooner than a frame after the last one waits for the frame; the newest
-    // text then is the one shown.
-    const qint64 wait = statusClock_.isValid() ? WaveChart::FRAME_INTERVAL_MS - statusClock_.elapsed() : 0;
-    if (wait > 0) {
-        if (!statusTimer_->isActive())
-            statusTimer_->start(static_cast<int>(wait));
-        return;
+    return true;
+}
+
+void TargetPage::PutStatus()
+{
+    // A live run told of a newer report while this frame was waiting; it is taken now.
+    if (currentRun_ != 0 && worker_.replayMode == 0) {
+        if (const auto newest = events_.TakeNewest())
+            TakeStatus(newest->first, newest->second);
     }
-    statusTimer_->stop();
-    statusText_->setText(text);
-    statusClock_.start();
+    statusText_->setText(statusShown_);
+    statusPutMs_ = FrameClock::Instance().NowMs();
 }
 
 QString TargetPage::StatusText() const
@@ -544,8 +555,17 @@ std::string TargetPage::EndNotice(RunEnd why) const
 
 void TargetPage::OnReport(quint64 run, int state, int distanceCm)
 {
-    if (run == currentRun_)
+    if (run != currentRun_)
+        return;
+    if (worker_.replayMode != 0) {
         ShowStatus(state, distanceCm);
+        return;
+    }
+    // A live run: the newest report is taken now, or by the status frame that waits.
+    if (FrameClock::Instance().IsWaiting(statusText_))
+        return;
+    if (const auto newest = events_.TakeNewest())
+        ShowStatus(newest->first, newest->second);
 }
 
 void TargetPage::OnReplayEnded(quint64 run)

@@ -28,6 +28,7 @@
 #include <QWidget>
 
 #include "app/widgets/IToolPage.h"
+#include "chart/widgets/FrameClock.h"
 #include "controls/imagelib/GdiplusImage.h"
 #include "controls/widgets/ScreenSaverInhibitor.h"
 #include "monitor/AcquisitionWorker.h"
@@ -75,6 +76,10 @@ public:
     void UpdateStatus();
     // The status text and the indicator for one report, as each report's notice shows them.
     void ShowStatus(int state, int distanceCm);
+    // The text and the picture for one report; false when the text is the one already there.
+    bool TakeStatus(int state, int distanceCm);
+    // Puts the newest text on the label.
+    void PutStatus();
     void SetupCharts();
     // The parameter record's thresholds and detection range on the charts.
     void RefreshParams();
@@ -191,11 +196,13 @@ private:
     QPushButton* stepButton_ = nullptr;
     QComboBox* speedCombo_ = nullptr;
     QTimer* replayTimer_ = nullptr;
-    // The status text changes with every report; it is shown at most once a frame
-    // (the charts' frame interval), the newest text when the frame comes.
+    // The status text changes with every report; the label takes a new one at most
+    // every STATUS_INTERVAL_MS, on the charts' frame clock, the newest text when its
+    // frame comes: a sensor reporting 140 times a second would otherwise have it
+    // laid out and painted that often, faster than anyone can read it.
+    static constexpr int STATUS_INTERVAL_MS = 3 * FrameClock::FRAME_INTERVAL_MS;
     QString statusShown_;           // the text of the newest report, shown or waiting
-    QTimer* statusTimer_ = nullptr; // runs while a text waits for its frame
-    QElapsedTimer statusClock_;     // since the last text was put on the label
+    qint64 statusPutMs_ = -1;       // FrameClock time the label last took a text
 
     struct BitmapDeleter {
         void operator()(GpBitmap* b) const { Gdiplus_DeleteBitmap(b); }

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QMouseEvent>
+#include <QPainter>
 
 #include <atomic>
 #include <string>
@@ -14,6 +15,7 @@
 #include "app/XMLParser.h"
 #include "chart/widgets/WaveChart.h"
 #include "monitor/AcquisitionWorker.h"
+#include "monitor/widgets/RangeChart.h"
 #include "monitor/widgets/TargetCharts.h"
 #include "params/ParamSetting.h"
 #include "support/TempDir.h"
@@ -292,6 +294,53 @@ TEST_F(TargetChartsTest, TooltipsNameTheGateOrTheTimeAndTheValue) {
     EXPECT_EQ(range.TooltipText().toStdString(), "No. 0.2s Range: 2.5 m");
     MoveMouse(range, {PLOT_LEFT, PLOT_HEIGHT - 2});
     EXPECT_EQ(range.TooltipText().toStdString(), "No. 60.0s Range: 0.0 m");
+}
+
+// The state band is painted into the range chart's background: a report redraws it
+// while the band can still change, and not once every entry holds the same state.
+TEST(RangeChartBand, IsPaintedAgainOnlyWhileTheStatesInItDiffer) {
+    struct CountingBand : IWaveChartDrawListener {
+        int backgrounds = 0;
+        void OnDrawBackground(const WaveWndSurface&, const ChartRect&, uint64_t) override { ++backgrounds; }
+    } band;
+    WaveChart wnd;
+    wnd.resize(WIDTH, HEIGHT);
+    RangeChart chart(wnd);
+    chart.Setup(TargetChartSettings{}, 1.0, ParamSetting{}, &band, nullptr);
+    QImage target(WIDTH, HEIGHT, QImage::Format_RGB32);
+    // Appends the reports and paints once; how many background renders that took.
+    const auto renders = [&](int state, int count) {
+        for (int i = 0; i < count; ++i) {
+            TargetReport report;
+            report.state = state;
+            report.distanceCm = 100 + i % 50;
+            chart.AppendReport(report);
+        }
+        const int before = band.backgrounds;
+        QPainter painter(&target);
+        wnd.Paint(painter);
+        return band.backgrounds - before;
+    };
+    chart.Clear();
+    struct Step {
+        int state;
+        int count;
+        int renders;
+    } steps[] = {
+        {TARGET_STATE_MOVING, 1, 1},
+        {TARGET_STATE_MOVING, STATE_HISTORY_LENGTH - 1, 1},  // the last entry of another state scrolls out
+        {TARGET_STATE_MOVING, 1, 0},
+        {TARGET_STATE_MOVING, 500, 0},
+        {TARGET_STATE_MOTIONLESS, 1, 1},
+        {TARGET_STATE_MOVING, 1, 1},
+        {TARGET_STATE_MOVING, STATE_HISTORY_LENGTH - 1, 1},
+        {TARGET_STATE_MOVING, 1, 0},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i)
+        EXPECT_EQ(renders(steps[i].state, steps[i].count), steps[i].renders) << "step " << i;
+    // A cleared chart starts from an empty band.
+    chart.Clear();
+    EXPECT_EQ(renders(TARGET_STATE_MOVING, 1), 1);
 }
 
 }  // namespace
