@@ -40,6 +40,8 @@ target_link_libraries(pugixml::pugixml INTERFACE ole32 shlwapi)
 add_library(PkgConfig::SERIALPORT INTERFACE IMPORTED)
 target_link_libraries(PkgConfig::SERIALPORT INTERFACE setupapi advapi32)
 add_library(CURL::libcurl INTERFACE IMPORTED)
+add_library(palo_network INTERFACE)
+target_link_libraries(palo_network INTERFACE CURL::libcurl)
 add_library(OpenSSL::Crypto INTERFACE IMPORTED)
 target_link_libraries(OpenSSL::Crypto INTERFACE bcrypt)
 # Zip archives are not read or written by the Windows build yet (CUnzipperWin32.cpp).

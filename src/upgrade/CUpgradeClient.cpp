@@ -10,48 +10,42 @@
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
-
-#include <curl/curl.h>
 
 #include "app/StringTable.h"
 #include "app/XMLParser.h"
 #include "common/Version.h"
 #include "upgrade/CUnzipper.h"
+#include "upgrade/CurlLibrary.h"
 #include "upgrade/Sha256.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-void GlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 // The options every request shares: the schemes allowed, redirects within http(s),
 // time-outs by stall rather than by total time (a slow line may take long), and
 // certificate checks left at libcurl's default (on).
-void CommonOptions(CURL* curl, const std::string& url, int stallTimeoutS, char* errorBuffer) {
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,file");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(CUpgradeClient::CONNECT_TIMEOUT_S));
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallTimeoutS));
+void CommonOptions(const CurlLibrary& lib, CURL* curl, const std::string& url, int stallTimeoutS, char* errorBuffer) {
+    lib.easy_setopt(curl, CURLOPT_URL, url.c_str());
+    lib.easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    lib.easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib.easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,file");
+    lib.easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    lib.easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    lib.easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+    lib.easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+    lib.easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(CUpgradeClient::CONNECT_TIMEOUT_S));
+    lib.easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib.easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallTimeoutS));
     const std::string agent = std::string("palo520g/") + PaloVersionText();
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());  // copied by libcurl
+    lib.easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());  // copied by libcurl
 }
 
 // Why a transfer of url failed, in the user-interface language for the failures a
 // user meets (a wrong address, a server that is down); libcurl's own words for the rest.
-std::string CurlFailure(CURL* curl, const std::string& url, CURLcode code, const char* errorBuffer) {
-    std::string text = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
+std::string CurlFailure(const CurlLibrary& lib, CURL* curl, const std::string& url, CURLcode code,
+                        const char* errorBuffer) {
+    std::string text = errorBuffer[0] ? errorBuffer : lib.easy_strerror(code);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -60,7 +54,7 @@ std::string CurlFailure(CURL* curl, const std::string& url, CURLcode code, const
     case CURLE_OPERATION_TIMEDOUT: return FormatStringText(TEXT_NET_TIMED_OUT, url.c_str());
     case CURLE_HTTP_RETURNED_ERROR: {
         long status = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        lib.easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         return FormatStringText(TEXT_NET_HTTP_STATUS, url.c_str(), static_cast<int>(status));
     }
     case CURLE_FILE_COULDNT_READ_FILE: return FormatStringText(TEXT_NET_FILE_MISSING, url.c_str());
@@ -126,6 +120,7 @@ size_t WriteFile(char* data, size_t size, size_t count, void* user) {
 }
 
 struct ProgressContext {
+    const CurlLibrary* lib;
     CURL* curl;
     FileSink* sink;
 };
@@ -135,7 +130,7 @@ int ReportProgress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t,
     FileSink* sink = context->sink;
     if (!sink->listener) return 0;
     curl_off_t speed = 0;
-    curl_easy_getinfo(context->curl, CURLINFO_SPEED_DOWNLOAD_T, &speed);
+    context->lib->easy_getinfo(context->curl, CURLINFO_SPEED_DOWNLOAD_T, &speed);
     const uint64_t total = dltotal > 0 ? static_cast<uint64_t>(dltotal) : sink->expectedSize;
     if (sink->listener->OnProgress(nullptr, static_cast<uint64_t>(dlnow), total, static_cast<double>(speed)) == 0) {
         sink->cancelled = true;
@@ -164,21 +159,24 @@ void RemoveLegacyTemporaries(const fs::path& local) {
 
 CUpgradeClient::CUpgradeClient(std::string address) : address_(std::move(address)) {
     if (!address_.empty() && address_.back() != '/') address_ += '/';
-    GlobalInit();
 }
 
 bool CUpgradeClient::FetchText(const std::string& url, size_t maxBytes, std::string& text) {
-    CURL* curl = curl_easy_init();
+    std::string why;
+    const CurlLibrary* library = LoadCurl(&why);
+    if (!library) return Fail(why);
+    const CurlLibrary& lib = *library;
+    CURL* curl = lib.easy_init();
     if (!curl) return Fail(LoadStringText(TEXT_NET_INIT_FAILED));
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    CommonOptions(curl, url, stallTimeoutS_, errorBuffer);
+    CommonOptions(lib, curl, url, stallTimeoutS_, errorBuffer);
     text.clear();
     TextSink sink{&text, maxBytes};
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteText);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-    const CURLcode code = curl_easy_perform(curl);
-    const std::string failure = code != CURLE_OK ? CurlFailure(curl, url, code, errorBuffer) : std::string();
-    curl_easy_cleanup(curl);
+    lib.easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteText);
+    lib.easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    const CURLcode code = lib.easy_perform(curl);
+    const std::string failure = code != CURLE_OK ? CurlFailure(lib, curl, url, code, errorBuffer) : std::string();
+    lib.easy_cleanup(curl);
     if (sink.tooLong) return Fail(FormatStringText(TEXT_NET_TOO_LARGE, url.c_str(), std::to_string(maxBytes).c_str()));
     if (code != CURLE_OK) return Fail(failure);
     return true;
@@ -197,34 +195,39 @@ bool CUpgradeClient::DownloadFile(const std::string& source, const std::string& 
                                      std::to_string(ARCHIVE_MAX_BYTES).c_str()));
     }
 
+    std::string why;
+    const CurlLibrary* library = LoadCurl(&why);
+    if (!library) return Fail(why);
+    const CurlLibrary& lib = *library;
+
     const fs::path local(localPath);
     RemoveLegacyTemporaries(local);
     const std::string tempPath = (local.parent_path() / ("." + local.filename().string() + ".part")).string();
     const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return Fail(FormatStringText(TEXT_CANNOT_CREATE_FILE_BESIDE, localPath.c_str(), std::strerror(errno)));
 
-    CURL* curl = curl_easy_init();
+    CURL* curl = lib.easy_init();
     if (!curl) {
         ::close(fd);
         ::unlink(tempPath.c_str());
         return Fail(LoadStringText(TEXT_NET_INIT_FAILED));
     }
     char errorBuffer[CURL_ERROR_SIZE] = {};
-    CommonOptions(curl, source, stallTimeoutS_, errorBuffer);
+    CommonOptions(lib, curl, source, stallTimeoutS_, errorBuffer);
     FileSink sink;
     sink.fd = fd;
     sink.limit = size;
     sink.listener = listener;
     sink.expectedSize = size;
-    ProgressContext progress{curl, &sink};
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteFile);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ReportProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &progress);
-    const CURLcode code = curl_easy_perform(curl);
-    const std::string curlFailure = code != CURLE_OK ? CurlFailure(curl, source, code, errorBuffer) : std::string();
-    curl_easy_cleanup(curl);
+    ProgressContext progress{&lib, curl, &sink};
+    lib.easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteFile);
+    lib.easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    lib.easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    lib.easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ReportProgress);
+    lib.easy_setopt(curl, CURLOPT_XFERINFODATA, &progress);
+    const CURLcode code = lib.easy_perform(curl);
+    const std::string curlFailure = code != CURLE_OK ? CurlFailure(lib, curl, source, code, errorBuffer) : std::string();
+    lib.easy_cleanup(curl);
     int writeError = sink.writeError;
     if (::fsync(fd) != 0 && writeError == 0) writeError = errno;
     if (::close(fd) != 0 && writeError == 0) writeError = errno;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include <curl/curl.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -23,6 +21,7 @@
 #include "common/FileUtils.h"
 #include "controls/widgets/MessageBox.h"
 #include "controls/widgets/UiFont.h"
+#include "upgrade/CurlLibrary.h"
 
 namespace {
 
@@ -140,8 +139,10 @@ int ToolApplication::InitInstance(const AppOptions& options)
     LoadConfigurationAndLanguage(options);
 
     // The network library serves the firmware download; the tool does not start without it.
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-        ShowMessageBox(nullptr, LoadStringText(TEXT_NETWORK_INIT_FAILED), LoadStringText(TEXT_ERROR), MessageIcon::Error);
+    std::string why;
+    if (!LoadCurl(&why)) {
+        ShowMessageBox(nullptr, LoadStringText(TEXT_NETWORK_INIT_FAILED) + "\n\n" + why, LoadStringText(TEXT_ERROR),
+                       MessageIcon::Error);
         return 1;
     }
 
@@ -161,6 +162,6 @@ int ToolApplication::InitInstance(const AppOptions& options)
         window.exec();
     }
 
-    curl_global_cleanup();
+    UnloadCurl();
     return 0;
 }
