@@ -526,3 +526,48 @@ TEST(WaveWnd, SamplesFasterThanTheFrameRateArePaintedOncePerFrame) {
     const QImage shown = Grab(wnd);
     EXPECT_GT(CountBright(shown, {plot.right - 20, plot.top, plot.right, plot.top + plot.Height() / 4}), 0);
 }
+
+namespace {
+
+// Paints that take long stretch the frames for fast samples, but a sample that comes
+// well after the last repaint, as a sensor's do, is painted at once.
+TEST(WaveWnd, SlowPaintsStretchFramesOnlyForFastSamples) {
+    WaveChart wnd;
+    Basic(wnd, 400, 200, 240);
+    wnd.SetValueRange(0, 10);
+    struct SlowPaint : IWaveChartDrawListener {
+        void OnDrawEnd(const WaveWndSurface&, const ChartRect&, uint64_t) override {
+            std::this_thread::sleep_for(std::chrono::milliseconds(4));
+        }
+    } slow;
+    wnd.SetDrawListener(&slow, 0);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&wnd));
+    const auto sample = [&] {
+        const double v = 5.0;
+        wnd.WaveBuffer(0).Append(&v, 1);
+        wnd.RequestRepaint();
+    };
+    // The first repaint, and with it the time of a paint: some 4 ms, so a fast
+    // sample's frame is 100 times that, 200 ms at most.
+    sample();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !wnd.IsRepaintPending(); }, 5000));
+    QApplication::processEvents();
+    // A sample right after a repaint waits for its stretched frame (tried up to three
+    // times: a machine that stalls between the two may let SLOW_SAMPLES_MS pass).
+    bool waited = false;
+    for (int attempt = 0; attempt < 3 && !waited; ++attempt) {
+        sample();
+        QApplication::processEvents();
+        waited = wnd.IsRepaintPending();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !wnd.IsRepaintPending(); }, 5000));
+        QApplication::processEvents();
+    }
+    EXPECT_TRUE(waited);
+    // One that comes SLOW_SAMPLES_MS or more after the last repaint does not.
+    std::this_thread::sleep_for(std::chrono::milliseconds(WaveChart::SLOW_SAMPLES_MS + 20));
+    sample();
+    QApplication::processEvents();
+    EXPECT_FALSE(wnd.IsRepaintPending());
+}
+
+}  // namespace

@@ -721,9 +721,13 @@ void WaveChart::RequestRepaint() {
             }
             // Samples that come sooner than a frame after the last repaint wait for the
             // next frame; the request stays queued, so they are painted together.
-            const qint64 interval = std::clamp<qint64>(lastPaintNs_ * FRAME_PAINT_SHARE / 1000000, FRAME_INTERVAL_MS,
-                                                       FRAME_INTERVAL_MAX_MS);
-            if (lastSampleRepaintMs_ + interval <= frames.NowMs())
+            const qint64 sinceRepaint = frames.NowMs() - lastSampleRepaintMs_;
+            const qint64 interval =
+                sinceRepaint >= SLOW_SAMPLES_MS
+                    ? FRAME_INTERVAL_MS
+                    : std::clamp<qint64>(lastPaintNs_ * FRAME_PAINT_SHARE / 1000000, FRAME_INTERVAL_MS,
+                                         FRAME_INTERVAL_MAX_MS);
+            if (sinceRepaint >= interval)
                 repaint();
             else
                 frames.RunAt(this, lastSampleRepaintMs_ + interval, repaint);

@@ -82,9 +82,13 @@ public:
     // come further apart, FRAME_PAINT_SHARE times the last paint's time, so that
     // repainting for new samples keeps to about 1 % of a processor per chart; but
     // never further than FRAME_INTERVAL_MAX_MS.
+    // Samples that come at least SLOW_SAMPLES_MS after the last repaint (a sensor
+    // reports 8 times a second at most) are each painted at once, whatever a
+    // paint costs: the longer frames are for sources faster than anyone follows.
     static constexpr int FRAME_INTERVAL_MS = FrameClock::FRAME_INTERVAL_MS;
     static constexpr int FRAME_PAINT_SHARE = 100;
     static constexpr int FRAME_INTERVAL_MAX_MS = 200;
+    static constexpr int SLOW_SAMPLES_MS = 100;
 
     static constexpr int MAX_WAVES = 256;
 
