@@ -3,7 +3,8 @@
 # and runs them under Wine: the unit tests, whose serial cases talk to
 # tests/windows/echo_peer.py mapped as COM7, then the command-line tool against
 # the simulator, whose pseudo-terminal is mapped as COM5 (dosdevices/com5 -> the
-# pty, and a SERIALCOMM entry as a driver would make). Prints each step's time.
+# pty, and a SERIALCOMM entry as a driver would make), and against an update
+# server on loopback (tests/windows/http_peer.py). Prints each step's time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -92,6 +93,39 @@ step "monitor --count 20" "20 reports" \
   bash -c "wine '$exe' monitor --port COM5 --count 20 --json | grep -c '^{' | sed 's/\$/ reports/'"
 step "fw flash (16 KiB)" "Download successful" wine "$exe" fw flash "$image" --partition 0 --port COM5
 step "a missing port is named" "COM404" bash -c "! wine '$exe' info --port COM404"
+
+echo "== palo520g.exe: an update server on loopback and firmware zips"
+# Windows names for the script's files: Z: is the root of the Linux file system.
+winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+# fails program args...: the program must fail (its message is checked by step).
+fails() { ! "$@"; }
+site=$work/site
+data=$work/data
+step "fw publish (writes a zip)" "Published 1.0.3" wine "$exe" fw publish --catalogue "$(winpath "$site")" 1.0.3 "$image"
+python3 tests/windows/http_peer.py "$site" 1.0.3 >"$work/http.out" 2>"$work/http.err" &
+pids+=($!)
+for _ in $(seq 100); do
+  [ -s "$work/http.out" ] && break
+  sleep 0.1
+done
+url=$(head -n 1 "$work/http.out")
+[ -n "$url" ] || { echo "no update server: $(cat "$work/http.err")"; exit 1; }
+update=(--update-url "$url" --data-dir "$(winpath "$data")")
+step "fw versions" "1.0.8" wine "$exe" fw versions --update-url "$url"
+step "fw versions over file://" "1.0.3" wine "$exe" fw versions --update-url "file:///$(winpath "$site" | tr '\\' /)/"
+step "fw fetch" "the image unpacked" bash -c "wine '$exe' fw fetch 1.0.3 --update-url '$url' --data-dir '$(winpath "$data")' \
+  && cmp '$data/FW_Image/1.0.3/APP0.bin' '$work/APP0.bin' && echo 'the image unpacked'"
+step "fw update (zip to partition 0)" "Download successful" \
+  wine "$exe" fw update 1.0.3 --partition 0 --port COM5 "${update[@]}"
+step "server down" "could not be reached" fails wine "$exe" fw versions --update-url http://127.0.0.1:1/
+step "archive missing (404)" "HTTP status 404" fails wine "$exe" fw fetch 1.0.8 "${update[@]}"
+step "archive cut short" "closed the connection after" fails wine "$exe" fw fetch 1.0.4 "${update[@]}"
+step "archive too long" "more than the catalogue's" fails wine "$exe" fw fetch 1.0.5 "${update[@]}"
+step "zip entry ../evil.bin" "leaves its folder" fails wine "$exe" fw fetch 1.0.6 "${update[@]}"
+step "zip entry with a bad CRC" "CRC error" fails wine "$exe" fw fetch 1.0.7 "${update[@]}"
+# The failed fetches left neither an archive, a temporary nor a folder; 1.0.3 is whole.
+step "failures leave only 1.0.3" "only 1.0.3" bash -c "cd '$data/FW_Image' && [ \"\$(find . | sort | tr '\n' ' ')\" = '. ./1.0.3 ./1.0.3/APP0.bin ' ] \
+  && [ ! -e '$work/evil.bin' ] && cmp 1.0.3/APP0.bin '$work/APP0.bin' && echo 'only 1.0.3'"
 
 ended=$(date +%s.%N)
 printf '%d failed; %.0f s in all\n' "$failures" "$(awk "BEGIN { print $ended - $started }")"

@@ -4,25 +4,10 @@
 
 #include "upgrade/CUnzipper.h"
 
-#include "upgrade/UnpackFolder.h"
 #include "upgrade/ZipFile.h"
 
 UnzipResult CUnzipper::Unzip(const std::string& archivePath, const std::string& destination, bool overwrite) {
-    ZipReader zip;
-    std::string why;
-    if (!zip.Open(archivePath, UNZIP_MAX_ENTRIES, why)) return UnzipFailure(why);
-    std::vector<UnpackEntry> entries;
-    for (const ZipEntry& entry : zip.Entries()) {
-        UnpackEntry unpack;
-        unpack.name = entry.name;
-        unpack.size = entry.size;
-        unpack.link = entry.IsSymbolicLink();
-        entries.push_back(std::move(unpack));
-    }
-    return UnpackEntries(entries, destination, overwrite,
-                         [&](size_t index, const std::function<bool(const char*, size_t)>& write) {
-                             return zip.Extract(index, write);
-                         });
+    return UnzipWithZipReader(archivePath, destination, overwrite);
 }
 
 bool CreateZipArchive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries,

@@ -13,6 +13,7 @@
 #include <zlib.h>
 
 #include "app/StringTable.h"
+#include "upgrade/UnpackFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -323,9 +324,10 @@ std::string ZipReader::Extract(size_t index, const std::function<bool(const char
             z.avail_out = static_cast<uInt>(out.size());
             rc = inflate(&z, Z_NO_FLUSH);
             const size_t n = out.size() - z.avail_out;
-            if ((rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) || (rc == Z_BUF_ERROR && n == 0 && z.avail_in > 0)) {
-                return damaged("Compressed data invalid");
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+                return damaged((std::string("Zlib error: ") + zError(rc)).c_str());
             }
+            if (rc == Z_BUF_ERROR && n == 0 && z.avail_in > 0) return damaged("Compressed data invalid");
             if (n > 0 && !deliver(out.data(), n)) return {};
             // Bounded by the declared size, whatever the data says.
             if (produced > entry.size) return "the entry " + entry.name + " is longer than it says";
@@ -335,6 +337,24 @@ std::string ZipReader::Extract(size_t index, const std::function<bool(const char
     if (produced < entry.size) return "the entry " + entry.name + " is shorter than it says";
     if (static_cast<uint32_t>(crc) != entry.crc32) return damaged("CRC error");
     return {};
+}
+
+UnzipResult UnzipWithZipReader(const std::string& archivePath, const std::string& destination, bool overwrite) {
+    ZipReader zip;
+    std::string why;
+    if (!zip.Open(archivePath, UNZIP_MAX_ENTRIES, why)) return UnzipFailure(why);
+    std::vector<UnpackEntry> entries;
+    for (const ZipEntry& entry : zip.Entries()) {
+        UnpackEntry unpack;
+        unpack.name = entry.name;
+        unpack.size = entry.size;
+        unpack.link = entry.IsSymbolicLink();
+        entries.push_back(std::move(unpack));
+    }
+    return UnpackEntries(entries, destination, overwrite,
+                         [&](size_t index, const std::function<bool(const char*, size_t)>& write) {
+                             return zip.Extract(index, write);
+                         });
 }
 
 // ---- writing -----------------------------------------------------------------

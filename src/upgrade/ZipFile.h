@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "upgrade/CUnzipper.h"
+
 struct ZipEntry {
     std::string name;                 // as stored (UTF-8 or the archive's code page)
     uint16_t madeBy = 0;              // high byte: the system whose attributes follow
@@ -70,3 +72,7 @@ private:
 // written; nothing is left at path then.
 bool WriteZipFile(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries,
                   std::string* error);
+
+// CUnzipper::Unzip over this reader (the Windows build's; every build has it, for tests).
+[[nodiscard]] UnzipResult UnzipWithZipReader(const std::string& archivePath, const std::string& destination,
+                                             bool overwrite);
