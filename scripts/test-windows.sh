@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds palo520g.exe and the Windows unit tests (scripts/build-windows.sh)
 # and runs them under Wine: the unit tests, whose serial cases talk to
-# tests/windows/echo_peer.py mapped as COM7, then the command-line tool against
+# tests/windows/echo_peer.py mapped as COM7 and whose update client cases talk to
+# tests/windows/http_peer.py, then the command-line tool against
 # the simulator, whose pseudo-terminal is mapped as COM5 (dosdevices/com5 -> the
 # pty, and a SERIALCOMM entry as a driver would make), and against an update
 # server on loopback (tests/windows/http_peer.py). Prints each step's time.
@@ -66,10 +67,29 @@ step() {
   fi
 }
 
+# serve_updates NAME SITE VERSION: serves the catalogue folder SITE, which holds
+# VERSION, from tests/windows/http_peer.py (which adds versions that go wrong);
+# sets served_url to its address.
+serve_updates() {
+  python3 tests/windows/http_peer.py "$2" "$3" >"$work/$1.out" 2>"$work/$1.err" &
+  pids+=($!)
+  for _ in $(seq 100); do
+    [ -s "$work/$1.out" ] && break
+    sleep 0.1
+  done
+  [ -s "$work/$1.out" ] || { echo "no update server: $(cat "$work/$1.err")" >&2; exit 1; }
+  served_url=$(head -n 1 "$work/$1.out")
+}
+
 echo "== unit tests under Wine"
 map_port COM7 python3 tests/windows/echo_peer.py
+head -c 20000 /dev/urandom >"$work/unit-image.bin"
+"$linux_build/palo520g" fw publish --catalogue "$work/unit-site" 1.0.3 "$work/unit-image.bin" >/dev/null
+serve_updates unit-site "$work/unit-site" 1.0.3
+unit_url=$served_url
 # Every case must run: a skipped serial case would mean the echo port was not there.
-step "windows_tests.exe" "all cases ran" bash -c "out=\$(PALO520G_TEST_ECHO_PORT=COM7 wine '$win_build/windows_tests.exe' 2>&1); \
+step "windows_tests.exe" "all cases ran" bash -c "out=\$(PALO520G_TEST_ECHO_PORT=COM7 PALO520G_TEST_UPDATE_URL='$unit_url' \\
+  wine '$win_build/windows_tests.exe' 2>&1); \
   echo \"\$out\" | grep -E '^\[  (PASSED|FAILED|SKIPPED) '; echo \"\$out\" | grep -q '^\[  PASSED  \]' \
   && ! echo \"\$out\" | grep -qE '^\[  (FAILED|SKIPPED) ' && echo 'all cases ran'"
 
@@ -102,14 +122,8 @@ fails() { ! "$@"; }
 site=$work/site
 data=$work/data
 step "fw publish (writes a zip)" "Published 1.0.3" wine "$exe" fw publish --catalogue "$(winpath "$site")" 1.0.3 "$image"
-python3 tests/windows/http_peer.py "$site" 1.0.3 >"$work/http.out" 2>"$work/http.err" &
-pids+=($!)
-for _ in $(seq 100); do
-  [ -s "$work/http.out" ] && break
-  sleep 0.1
-done
-url=$(head -n 1 "$work/http.out")
-[ -n "$url" ] || { echo "no update server: $(cat "$work/http.err")"; exit 1; }
+serve_updates site "$site" 1.0.3
+url=$served_url
 update=(--update-url "$url" --data-dir "$(winpath "$data")")
 step "fw versions" "1.0.8" wine "$exe" fw versions --update-url "$url"
 step "fw versions over file://" "1.0.3" wine "$exe" fw versions --update-url "file:///$(winpath "$site" | tr '\\' /)/"

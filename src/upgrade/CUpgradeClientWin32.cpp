@@ -11,6 +11,7 @@
 
 #include "upgrade/CUpgradeClient.h"
 
+#include <winsock2.h>
 #include <windows.h>
 #include <winhttp.h>
 
@@ -66,8 +67,11 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
 std::string NetworkFailure(const std::string& url, DWORD error) {
     switch (error) {
     case ERROR_WINHTTP_NAME_NOT_RESOLVED: return FormatStringText(TEXT_NET_HOST_UNKNOWN, url.c_str());
-    case ERROR_WINHTTP_CANNOT_CONNECT: return FormatStringText(TEXT_NET_UNREACHABLE, url.c_str());
-    case ERROR_WINHTTP_TIMEOUT: return FormatStringText(TEXT_NET_TIMED_OUT, url.c_str());
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case WSAECONNREFUSED: return FormatStringText(TEXT_NET_UNREACHABLE, url.c_str());
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:  // what Wine's WinHTTP gives for a silent server
+        return FormatStringText(TEXT_NET_TIMED_OUT, url.c_str());
     case ERROR_WINHTTP_INVALID_URL:
     case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return FormatStringText(TEXT_NET_BAD_ADDRESS, url.c_str());
     case ERROR_WINHTTP_REDIRECT_FAILED:
@@ -97,8 +101,8 @@ std::string NetworkFailure(const std::string& url, DWORD error) {
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
     }
     if (buffer) LocalFree(buffer);
-    if (text.empty()) text = Win32ErrorText(error);
-    return FormatStringText(TEXT_NET_OTHER, url.c_str(), (text + " (" + std::to_string(error) + ")").c_str());
+    text = text.empty() ? Win32ErrorText(error) : text + " (" + std::to_string(error) + ")";
+    return FormatStringText(TEXT_NET_OTHER, url.c_str(), text.c_str());
 }
 
 // "file:///C:/fw/catalogue.json" or "file://localhost/C:/..." -> "C:/fw/catalogue.json",
@@ -253,8 +257,9 @@ Outcome Transfer(const std::string& url, int stallTimeoutS, const BodySink& sink
         DWORD got = 0;
         if (!WinHttpReadData(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got)) {
             const DWORD error = GetLastError();
-            // A connection closed before the promised length is a body cut short, as below.
-            if (error != ERROR_WINHTTP_CONNECTION_ERROR || length == 0) return fail(error);
+            // A connection closed or reset before the promised length is a body cut short, as below.
+            const bool closed = error == ERROR_WINHTTP_CONNECTION_ERROR || error == WSAECONNRESET;
+            if (!closed || length == 0) return fail(error);
             break;
         }
         if (got == 0) break;

@@ -8,6 +8,7 @@ folder that palo520g.exe fw publish wrote, after adding versions that go wrong:
   1.0.6  an archive with an entry named ../evil.bin
   1.0.7  an archive whose image fails its CRC-32
   1.0.8  an archive the server does not have (404)
+  1.0.9  the archive of 1.0.3, stalled: half of it, then silence for a minute
 
 Prints "http://127.0.0.1:PORT/" as its first line, then serves until killed.
 Usage: http_peer.py SITE_FOLDER VERSION_WITH_AN_ARCHIVE
@@ -17,6 +18,7 @@ import http.server
 import json
 import os
 import sys
+import time
 import zipfile
 
 site, good = sys.argv[1], sys.argv[2]
@@ -49,6 +51,7 @@ catalogue["versions"] += [
     entry("1.0.7", "bad/1.0.7/firmware.zip",
           write_zip(os.path.join(site, "bad/1.0.7/firmware.zip"), "APP0.bin", b"image" * 100, damage=True)),
     entry("1.0.8", "missing/firmware.zip", b"never served"),
+    entry("1.0.9", "stall/" + good + "/firmware.zip", good_bytes),
 ]
 json.dump(catalogue, open(catalogue_path, "w"), indent=2)
 
@@ -61,21 +64,24 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         pass
 
     def do_GET(self):
-        for fault in ("cut", "long"):
+        for fault in ("cut", "long", "stall"):
             prefix = "/" + fault + "/"
             if self.path.startswith(prefix):
                 data = open(os.path.join(site, self.path[len(prefix):]), "rb").read()
                 self.send_response(200)
                 self.send_header("Content-Type", "application/zip")
-                self.send_header("Content-Length", str(len(data) if fault == "cut" else len(data) + 1000))
+                self.send_header("Content-Length", str(len(data) + (1000 if fault == "long" else 0)))
                 self.end_headers()
-                self.wfile.write(data[: len(data) // 2] if fault == "cut" else data + bytes(1000))
+                self.wfile.write(data + bytes(1000) if fault == "long" else data[: len(data) // 2])
                 self.wfile.flush()
+                if fault == "stall":
+                    time.sleep(60)
                 self.close_connection = True
                 return
         super().do_GET()
 
 
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+server.daemon_threads = True
 print("http://127.0.0.1:%d/" % server.server_address[1], flush=True)
 server.serve_forever()
