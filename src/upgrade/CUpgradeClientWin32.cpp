@@ -62,8 +62,41 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
     return true;
 }
 
+// WinHTTP's own words for error with its number: from winhttp.dll's message table
+// where it has one (Windows), else a short description (Wine has none).
+std::string WinHttpErrorText(DWORD error) {
+    std::string text;
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        GetModuleHandleW(L"winhttp.dll"), error, 0,
+                                        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (length > 0 && buffer) text = Utf8FromWide(buffer, length);
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
+        text.pop_back();
+    }
+    if (text.empty()) {
+        switch (error) {
+        case ERROR_WINHTTP_SECURE_FAILURE: text = "the server's certificate or the secure channel was refused"; break;
+        case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: text = "the secure channel could not be set up"; break;
+        case ERROR_WINHTTP_SECURE_INVALID_CA: text = "the certificate's authority is not trusted"; break;
+        case ERROR_WINHTTP_SECURE_INVALID_CERT: text = "the certificate is not valid"; break;
+        case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: text = "the certificate is for another name"; break;
+        case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: text = "the certificate has expired or is not valid yet"; break;
+        case ERROR_WINHTTP_SECURE_CERT_REVOKED: text = "the certificate was revoked"; break;
+        case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE: text = "the certificate is not for a server"; break;
+        case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED: text = "the server asks for a client certificate"; break;
+        case ERROR_WINHTTP_CONNECTION_ERROR: text = "the connection to the server was lost"; break;
+        case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: text = "the server's answer could not be understood"; break;
+        default: return Win32ErrorText(error);
+        }
+    }
+    return text + " (" + std::to_string(error) + ")";
+}
+
 // The WinHTTP reason for error, in the user-interface language for the failures a
-// user meets, as the Linux client words them; the system's words for the rest.
+// user meets, as the Linux client words them; WinHTTP's own words for the rest.
 std::string NetworkFailure(const std::string& url, DWORD error) {
     switch (error) {
     case ERROR_WINHTTP_NAME_NOT_RESOLVED: return FormatStringText(TEXT_NET_HOST_UNKNOWN, url.c_str());
@@ -84,25 +117,10 @@ std::string NetworkFailure(const std::string& url, DWORD error) {
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
     case ERROR_WINHTTP_SECURE_CERT_REVOKED:
     case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-    case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED: {
-        return FormatStringText(TEXT_NET_SECURE_FAILED, url.c_str(), Win32ErrorText(error).c_str());
+    case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
+        return FormatStringText(TEXT_NET_SECURE_FAILED, url.c_str(), WinHttpErrorText(error).c_str());
+    default: return FormatStringText(TEXT_NET_OTHER, url.c_str(), WinHttpErrorText(error).c_str());
     }
-    default: break;
-    }
-    // WinHTTP's messages live in its own module, not the system's table.
-    std::string text;
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        GetModuleHandleW(L"winhttp.dll"), error, 0,
-                                        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    if (length > 0 && buffer) {
-        text = Utf8FromWide(buffer, length);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    }
-    if (buffer) LocalFree(buffer);
-    text = text.empty() ? Win32ErrorText(error) : text + " (" + std::to_string(error) + ")";
-    return FormatStringText(TEXT_NET_OTHER, url.c_str(), text.c_str());
 }
 
 // "file:///C:/fw/catalogue.json" or "file://localhost/C:/..." -> "C:/fw/catalogue.json",

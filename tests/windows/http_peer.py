@@ -10,6 +10,9 @@ folder that palo520g.exe fw publish wrote, after adding versions that go wrong:
   1.0.8  an archive the server does not have (404)
   1.0.9  the archive of 1.0.3, stalled: half of it, then silence for a minute
 
+and two redirections: /moved/PATH answers "302, see /PATH", /loop/PATH answers
+"302, see /loop/PATH" for ever.
+
 Prints "http://127.0.0.1:PORT/" as its first line, then serves until killed.
 Usage: http_peer.py SITE_FOLDER VERSION_WITH_AN_ARCHIVE
 """
@@ -43,6 +46,8 @@ def write_zip(path, name, data, damage=False):
 
 good_bytes = open(archive, "rb").read()
 catalogue = json.load(open(catalogue_path))
+# Run again on the same folder, it replaces what it added before.
+catalogue["versions"] = [v for v in catalogue["versions"] if v["version"] < "1.0.4" or v["version"] > "1.0.9"]
 catalogue["versions"] += [
     entry("1.0.4", "cut/" + good + "/firmware.zip", good_bytes),
     entry("1.0.5", "long/" + good + "/firmware.zip", good_bytes),
@@ -64,6 +69,13 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         pass
 
     def do_GET(self):
+        for prefix, target in (("/moved/", "/"), ("/loop/", "/loop/")):
+            if self.path.startswith(prefix):
+                self.send_response(302)
+                self.send_header("Location", target + self.path[len(prefix):])
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
         for fault in ("cut", "long", "stall"):
             prefix = "/" + fault + "/"
             if self.path.startswith(prefix):
