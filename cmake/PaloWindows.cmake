@@ -1,8 +1,9 @@
 # Dependencies of a Windows build. Debian ships no Windows build of pugixml,
 # libserialport, libcurl, libzip or libcrypto, so Windows' own libraries stand
 # in behind the project's small interfaces: XmlLite for the configuration files,
-# the registry and SetupAPI for ports, BCrypt for SHA-256, WinHTTP for the update
-# client's transfers, and zlib under the project's own zip code. The targets below
+# the registry and SetupAPI for ports, Winsock for network ports, BCrypt for
+# SHA-256, WinHTTP for the update client's transfers, and zlib under the
+# project's own zip code. The targets below
 # carry the names the subsystems link, so their lists stay as on Linux.
 
 # The header-only libraries are the ones the Linux build uses. Their folders are
@@ -38,7 +39,7 @@ find_package(nlohmann_json 3.10 REQUIRED)
 add_library(pugixml::pugixml INTERFACE IMPORTED)
 target_link_libraries(pugixml::pugixml INTERFACE ole32 shlwapi)
 add_library(PkgConfig::SERIALPORT INTERFACE IMPORTED)
-target_link_libraries(PkgConfig::SERIALPORT INTERFACE setupapi advapi32)
+target_link_libraries(PkgConfig::SERIALPORT INTERFACE setupapi advapi32 ws2_32)
 add_library(CURL::libcurl INTERFACE IMPORTED)
 target_link_libraries(CURL::libcurl INTERFACE winhttp)
 add_library(OpenSSL::Crypto INTERFACE IMPORTED)

@@ -4,8 +4,9 @@
 # tests/windows/echo_peer.py mapped as COM7 and whose update client cases talk to
 # tests/windows/http_peer.py, then the command-line tool against
 # the simulator, whose pseudo-terminal is mapped as COM5 (dosdevices/com5 -> the
-# pty, and a SERIALCOMM entry as a driver would make), and against an update
-# server on loopback (tests/windows/http_peer.py). Prints each step's time.
+# pty, and a SERIALCOMM entry as a driver would make), against an update server
+# on loopback (tests/windows/http_peer.py), and through ser2net as tcp:// and
+# rfc2217:// network ports. Prints each step's time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -140,6 +141,42 @@ step "zip entry with a bad CRC" "CRC error" fails wine "$exe" fw fetch 1.0.7 "${
 # The failed fetches left neither an archive, a temporary nor a folder; 1.0.3 is whole.
 step "failures leave only 1.0.3" "only 1.0.3" bash -c "cd '$data/FW_Image' && [ \"\$(find . | sort | tr '\n' ' ')\" = '. ./1.0.3 ./1.0.3/APP0.bin ' ] \
   && [ ! -e '$work/evil.bin' ] && cmp 1.0.3/APP0.bin '$work/APP0.bin' && echo 'only 1.0.3'"
+
+echo "== palo520g.exe: network ports through ser2net"
+# A second simulator, so that these steps do not depend on what the firmware steps
+# left in the first one, served by ser2net raw (tcp://) and as RFC 2217.
+"$linux_build/palo520g-sim" --quiet --time-scale 200 --stream-time-scale 5 --reset-delay 50 \
+  >"$work/net-sim.out" 2>"$work/net-sim.err" &
+pids+=($!)
+for _ in $(seq 100); do
+  [ -s "$work/net-sim.out" ] && break
+  sleep 0.1
+done
+net_pty=$(head -n 1 "$work/net-sim.out")
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+raw_port=$(free_port)
+rfc_port=$(free_port)
+printf '%s\n' "connection: &raw" "  accepter: tcp,127.0.0.1,$raw_port" \
+  "  connector: serialdev,$net_pty,115200n81,local" "  options:" "    kickolduser: true" \
+  "connection: &rfc2217" "  accepter: telnet(rfc2217),tcp,127.0.0.1,$rfc_port" \
+  "  connector: serialdev,$net_pty,115200n81,local" "  options:" "    kickolduser: true" >"$work/ser2net.yaml"
+ser2net=$(command -v ser2net || echo /usr/sbin/ser2net)
+"$ser2net" -n -u -P "$work/ser2net.pid" -c "$work/ser2net.yaml" >"$work/ser2net.log" 2>&1 &
+pids+=($!)
+listening() { python3 -c "import socket; socket.create_connection(('127.0.0.1', $1), 1).close()" 2>/dev/null; }
+for _ in $(seq 100); do
+  listening "$raw_port" && listening "$rfc_port" && break
+  sleep 0.1
+done
+step "info over tcp://" "Serial number:" wine "$exe" info --port "tcp://127.0.0.1:$raw_port"
+step "params write over rfc2217://" "Parameters verified." \
+  wine "$exe" params write --port "rfc2217://127.0.0.1:$rfc_port" --max 5 --absence 20 --verify
+step "monitor over rfc2217://" "20 reports" \
+  bash -c "wine '$exe' monitor --port rfc2217://127.0.0.1:$rfc_port --count 20 --json | grep -c '^{' | sed 's/\$/ reports/'"
+# The image's 0xFF bytes are doubled on the way (Telnet) and must arrive once.
+step "fw flash over rfc2217://" "Download successful" \
+  wine "$exe" fw flash "$image" --partition 0 --port "rfc2217://127.0.0.1:$rfc_port"
+step "a port without a server" "nothing accepted the connection" fails wine "$exe" info --port "tcp://127.0.0.1:1"
 
 ended=$(date +%s.%N)
 printf '%d failed; %.0f s in all\n' "$failures" "$(awk "BEGIN { print $ended - $started }")"
