@@ -132,6 +132,16 @@ step "fw fetch" "the image unpacked" bash -c "wine '$exe' fw fetch 1.0.3 --updat
   && cmp '$data/FW_Image/1.0.3/APP0.bin' '$work/APP0.bin' && echo 'the image unpacked'"
 step "fw update (zip to partition 0)" "Download successful" \
   wine "$exe" fw update 1.0.3 --partition 0 --port COM5 "${update[@]}"
+# One fetch into a folder at a time: a second one is refused while the first
+# waits on a stalled server (which closes after 3 s and so ends it).
+wine "$exe" fw fetch 1.0.9 "${update[@]}" >"$work/stalled.out" 2>&1 &
+stalled=$!
+for _ in $(seq 100); do
+  [ -e "$data/FW_Image/.download.zip.part" ] && break
+  sleep 0.1
+done
+step "a second fetch is refused" "another fetch into" fails wine "$exe" fw fetch 1.0.3 "${update[@]}"
+wait "$stalled" || true
 step "server down" "could not be reached" fails wine "$exe" fw versions --update-url http://127.0.0.1:1/
 step "archive missing (404)" "HTTP status 404" fails wine "$exe" fw fetch 1.0.8 "${update[@]}"
 step "archive cut short" "closed the connection after" fails wine "$exe" fw fetch 1.0.4 "${update[@]}"

@@ -8,7 +8,8 @@ folder that palo520g.exe fw publish wrote, after adding versions that go wrong:
   1.0.6  an archive with an entry named ../evil.bin
   1.0.7  an archive whose image fails its CRC-32
   1.0.8  an archive the server does not have (404)
-  1.0.9  the archive of 1.0.3, stalled: half of it, then silence for a minute
+  1.0.9  the archive of 1.0.3, stalled: half of it, then 3 s of silence, then
+         the connection closes
 
 and two redirections: /moved/PATH answers "302, see /PATH", /loop/PATH answers
 "302, see /loop/PATH" for ever.
@@ -87,7 +88,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 self.wfile.write(data + bytes(1000) if fault == "long" else data[: len(data) // 2])
                 self.wfile.flush()
                 if fault == "stall":
-                    time.sleep(60)
+                    time.sleep(3)
                 self.close_connection = True
                 return
         super().do_GET()
