@@ -4,10 +4,10 @@
 // within http(s), at most five, a connect time-out and a stall time-out rather than
 // a total one, the same size limits, and the same texts for the same failures.
 //
-// WinHTTP is used synchronously on the caller's thread. The listener is called
-// once the server answered and after every piece of the body, so a cancel takes
-// effect at the next piece; a server that went silent ends the transfer at the
-// stall time-out.
+// WinHTTP is used synchronously on a thread of each transfer's own; the listener
+// is called on the caller's thread once the server answered, after every piece
+// of the body and about four times a second while nothing arrives, so that a
+// cancel takes effect at once, as with libcurl.
 
 #include "upgrade/CUpgradeClient.h"
 
@@ -15,12 +15,17 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app/StringTable.h"
@@ -35,6 +40,12 @@ namespace {
 
 constexpr DWORD MAX_REDIRECTS = 5;
 constexpr size_t TRANSFER_PIECE_BYTES = 64 * 1024;
+// Pieces read ahead of the caller at most.
+constexpr size_t QUEUED_PIECES = 16;
+// How often the listener hears from a transfer that receives nothing.
+constexpr std::chrono::milliseconds TICK{250};
+// How long a stopped transfer waits for the thread that waits on WinHTTP to end.
+constexpr std::chrono::milliseconds STOP_GRACE{200};
 
 struct HandleCloser {
     void operator()(void* handle) const {
@@ -49,6 +60,8 @@ struct BodySink {
     // Called once the server answered, with the body's length when it sent one (0 when not).
     std::function<bool(uint64_t length)> started;
     std::function<bool(const char* data, size_t size)> piece;
+    // Called while nothing arrives, about every TICK.
+    std::function<bool()> tick = [] { return true; };
 };
 
 enum class Outcome { Done, StoppedBySink, Failed };
@@ -191,6 +204,92 @@ Outcome ReadLocalFile(const std::string& url, const BodySink& sink, std::string&
     return outcome;
 }
 
+// What the thread that waits on WinHTTP hands the caller's thread, in order: the
+// answer's status and length, the pieces of the body, the end.
+struct TransferEvents {
+    std::mutex mutex;  //!< Protects every member below.
+    std::condition_variable changed;
+    bool answered = false;
+    DWORD status = 0;
+    uint64_t length = 0;  // 0 when the server sent none
+    std::deque<std::string> pieces;
+    bool ended = false;
+    DWORD error = 0;      // why it ended; 0 at the end of the body
+    bool stop = false;    // the caller wants nothing more
+};
+
+// A transfer's state, shared with the thread that waits on WinHTTP, which may
+// outlive the call that started it (see Transfer).
+struct TransferState {
+    TransferEvents events;
+    InternetHandle session;
+    InternetHandle connection;
+};
+
+// Sends the request and reads the answer into events, keeping at most
+// QUEUED_PIECES pieces ahead of the caller, until the body ends, a call fails or
+// the caller stops (closing the request ends a call in progress).
+void WaitForTheServer(HINTERNET request, TransferEvents& events) {
+    DWORD error = 0;
+    DWORD status = 0;
+    const auto finish = [&](DWORD why) {
+        std::lock_guard<std::mutex> guard(events.mutex);
+        events.ended = true;
+        events.error = events.stop ? 0 : why;
+        events.changed.notify_all();
+    };
+    if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(request, nullptr)) {
+        return finish(GetLastError());
+    }
+    DWORD statusSize = sizeof status;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX)) {
+        return finish(GetLastError());
+    }
+    uint64_t length = 0;
+    wchar_t lengthText[32] = {};
+    DWORD lengthSize = sizeof lengthText;
+    if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, lengthText,
+                            &lengthSize, WINHTTP_NO_HEADER_INDEX)) {
+        length = _wcstoui64(lengthText, nullptr, 10);
+    }
+    {
+        std::lock_guard<std::mutex> guard(events.mutex);
+        events.answered = true;
+        events.status = status;
+        events.length = length;
+        events.changed.notify_all();
+    }
+    if (status < 200 || status >= 300) return finish(0);
+    std::vector<char> buffer(TRANSFER_PIECE_BYTES);
+    while (true) {
+        {
+            std::unique_lock<std::mutex> lock(events.mutex);
+            events.changed.wait(lock, [&] { return events.stop || events.pieces.size() < QUEUED_PIECES; });
+            if (events.stop) break;
+        }
+        // Waits for some of the body (a read alone may wait to fill the buffer), then takes it.
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available)) {
+            error = GetLastError();
+            break;
+        }
+        if (available == 0) break;
+        DWORD got = 0;
+        const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(buffer.size()));
+        if (!WinHttpReadData(request, buffer.data(), wanted, &got)) {
+            error = GetLastError();
+            break;
+        }
+        if (got == 0) break;
+        std::lock_guard<std::mutex> guard(events.mutex);
+        events.pieces.emplace_back(buffer.data(), got);
+        events.changed.notify_all();
+    }
+    finish(error);
+}
+
 // Fetches url (http, https or file) and hands its body to the sink. On Failed,
 // failure says why; on StoppedBySink the sink knows.
 Outcome Transfer(const std::string& url, int stallTimeoutS, const BodySink& sink, std::string& failure) {
@@ -244,52 +343,97 @@ Outcome Transfer(const std::string& url, int stallTimeoutS, const BodySink& sink
     InternetHandle request(WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
                                               WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return fail(GetLastError());
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(request.get(), nullptr)) {
-        return fail(GetLastError());
-    }
-
-    DWORD status = 0;
-    DWORD statusSize = sizeof status;
-    if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX)) {
-        return fail(GetLastError());
-    }
-    // Anything but a success, after the redirects WinHTTP followed, is the server's refusal.
-    if (status < 200 || status >= 300) {
-        failure = FormatStringText(TEXT_NET_HTTP_STATUS, url.c_str(), static_cast<int>(status));
-        return Outcome::Failed;
-    }
+    // The request runs on a thread of its own, so that this thread can call the
+    // listener while the server is silent and stop the transfer at once. That
+    // thread owns the session and the connection until it ends (see below).
+    auto state = std::make_shared<TransferState>();
+    state->session = std::move(session);
+    state->connection = std::move(connection);
+    TransferEvents& events = state->events;
+    std::thread waiter([state, handle = request.get()] { WaitForTheServer(handle, state->events); });
+    std::unique_lock<std::mutex> lock(events.mutex);
+    bool answerTaken = false;
     uint64_t length = 0;
-    wchar_t lengthText[32] = {};
-    DWORD lengthSize = sizeof lengthText;
-    if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, lengthText,
-                            &lengthSize, WINHTTP_NO_HEADER_INDEX)) {
-        length = _wcstoui64(lengthText, nullptr, 10);
-    }
-    if (!sink.started(length)) return Outcome::StoppedBySink;
-
-    std::vector<char> buffer(TRANSFER_PIECE_BYTES);
     uint64_t received = 0;
-    while (true) {
-        DWORD got = 0;
-        if (!WinHttpReadData(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got)) {
-            const DWORD error = GetLastError();
-            // A connection closed or reset before the promised length is a body cut short, as below.
-            const bool closed = error == ERROR_WINHTTP_CONNECTION_ERROR || error == WSAECONNRESET;
-            if (!closed || length == 0) return fail(error);
-            break;
+    Outcome outcome = Outcome::Done;
+    bool stopping = false;
+    while (!stopping) {
+        const bool woken = events.changed.wait_for(lock, TICK, [&] {
+            return (events.answered && !answerTaken) || !events.pieces.empty() || events.ended;
+        });
+        if (!woken) {
+            lock.unlock();
+            const bool goOn = sink.tick();
+            lock.lock();
+            if (!goOn) {
+                outcome = Outcome::StoppedBySink;
+                stopping = true;
+            }
+            continue;
         }
-        if (got == 0) break;
-        received += got;
-        if (!sink.piece(buffer.data(), got)) return Outcome::StoppedBySink;
+        if (events.answered && !answerTaken) {
+            answerTaken = true;
+            const DWORD status = events.status;
+            length = events.length;
+            lock.unlock();
+            // Anything but a success, after the redirects WinHTTP followed, is the server's refusal.
+            if (status < 200 || status >= 300) {
+                failure = FormatStringText(TEXT_NET_HTTP_STATUS, url.c_str(), static_cast<int>(status));
+                outcome = Outcome::Failed;
+                stopping = true;
+            } else if (!sink.started(length)) {
+                outcome = Outcome::StoppedBySink;
+                stopping = true;
+            }
+            lock.lock();
+            continue;
+        }
+        if (!events.pieces.empty()) {
+            const std::string piece = std::move(events.pieces.front());
+            events.pieces.pop_front();
+            events.changed.notify_all();  // room for the next piece
+            lock.unlock();
+            received += piece.size();
+            const bool goOn = sink.piece(piece.data(), piece.size());
+            lock.lock();
+            if (!goOn) {
+                outcome = Outcome::StoppedBySink;
+                stopping = true;
+            }
+            continue;
+        }
+        // Ended, and every piece handed on.
+        const DWORD error = events.error;
+        // A connection closed or reset before the promised length is a body cut short, as below.
+        const bool closed = error == ERROR_WINHTTP_CONNECTION_ERROR || error == WSAECONNRESET;
+        if (error != 0 && !(closed && length > 0)) {
+            outcome = fail(error);
+        } else if (length > 0 && received < length) {
+            failure = FormatStringText(TEXT_NET_BODY_CUT, url.c_str(), std::to_string(received).c_str(),
+                                       std::to_string(length).c_str());
+            outcome = Outcome::Failed;
+        }
+        break;
     }
-    if (length > 0 && received < length) {
-        failure = FormatStringText(TEXT_NET_BODY_CUT, url.c_str(), std::to_string(received).c_str(),
-                                   std::to_string(length).c_str());
-        return Outcome::Failed;
+    events.stop = true;
+    events.changed.notify_all();
+    if (!events.ended) {
+        // Closing the request ends the call the other thread waits in on Windows;
+        // Wine's WinHTTP lets the call wait on until the server answers or the
+        // stall time-out. The transfer is over either way: that thread is left
+        // to end by itself, with what it uses, and this one returns now.
+        WinHttpCloseHandle(request.release());
+        events.changed.wait_for(lock, STOP_GRACE, [&] { return events.ended; });
     }
-    return Outcome::Done;
+    const bool ended = events.ended;
+    lock.unlock();
+    if (ended) {
+        waiter.join();
+        request.reset();  // before its connection and session, which state closes
+    } else {
+        waiter.detach();
+    }
+    return outcome;
 }
 
 }  // namespace
@@ -372,6 +516,7 @@ bool CUpgradeClient::DownloadFile(const std::string& source, const std::string& 
         }
         return report();
     };
+    sink.tick = report;
     sink.piece = [&](const char* data, size_t n) {
         if (written + n > size) {
             tooLong = true;

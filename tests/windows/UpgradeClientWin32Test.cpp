@@ -28,14 +28,18 @@ public:
     int OnProgress(void*, uint64_t done, uint64_t total, double) override
     {
         ++calls;
+        // A call with nothing new after some bytes came: the transfer is waiting.
+        const bool idle = calls > 1 && done > 0 && done == lastDone;
         lastDone = done;
         lastTotal = total;
+        if (cancelWhenIdle && idle) return 0;
         return cancelAfter >= 0 && calls > cancelAfter ? 0 : 1;
     }
     int calls = 0;
     uint64_t lastDone = 0;
     uint64_t lastTotal = 0;
     int cancelAfter = -1;
+    bool cancelWhenIdle = false;
 };
 
 }  // namespace
@@ -112,19 +116,26 @@ TEST(UpgradeClientWin32, DownloadsWithProgressAndKeepsNothingOnFailure)
         std::string source;
         std::string expected;  // the expectation text given to DownloadFile
         int cancelAfter;
+        bool cancelWhenIdle;
         int stallSeconds;
         std::string reason;
     };
     const std::string sizeText = std::to_string(size);
     const std::string cut = sourceOf("1.0.4"), missing = sourceOf("1.0.8");
+    const std::string stalled = sourceOf("1.0.9");
+    const std::string cancelled = LoadStringText(TEXT_DOWNLOAD_CANCELLED);
     const Case cases[] = {
-        {"cut short", cut, good.expected, -1, 20,
+        {"cut short", cut, good.expected, -1, false, 20,
          FormatStringText(TEXT_NET_BODY_CUT, cut.c_str(), std::to_string(size / 2).c_str(), sizeText.c_str())},
-        {"too long", sourceOf("1.0.5"), good.expected, -1, 20, FormatStringText(TEXT_ARCHIVE_TOO_LONG, sizeText.c_str())},
-        {"missing", missing, good.expected, -1, 20, FormatStringText(TEXT_NET_HTTP_STATUS, missing.c_str(), 404)},
-        {"stalled", sourceOf("1.0.9"), good.expected, -1, 1, FormatStringText(TEXT_NET_TIMED_OUT, sourceOf("1.0.9").c_str())},
-        {"cancelled", good.source, good.expected, 1, 20, LoadStringText(TEXT_DOWNLOAD_CANCELLED)},
-        {"other digest", good.source, FormatExpectation(std::string(64, '0'), size), -1, 20,
+        {"too long", sourceOf("1.0.5"), good.expected, -1, false, 20,
+         FormatStringText(TEXT_ARCHIVE_TOO_LONG, sizeText.c_str())},
+        {"missing", missing, good.expected, -1, false, 20,
+         FormatStringText(TEXT_NET_HTTP_STATUS, missing.c_str(), 404)},
+        {"stalled", stalled, good.expected, -1, false, 1, FormatStringText(TEXT_NET_TIMED_OUT, stalled.c_str())},
+        {"cancelled", good.source, good.expected, 1, false, 20, cancelled},
+        // The listener hears from a silent server and can cancel before it closes.
+        {"cancelled while the server is silent", stalled, good.expected, -1, true, 20, cancelled},
+        {"other digest", good.source, FormatExpectation(std::string(64, '0'), size), -1, false, 20,
          FormatStringText(TEXT_ARCHIVE_DIGEST_MISMATCH, sha256.c_str(), std::string(64, '0').c_str())},
     };
     for (const Case& c : cases) {
@@ -133,6 +144,7 @@ TEST(UpgradeClientWin32, DownloadsWithProgressAndKeepsNothingOnFailure)
         ASSERT_TRUE(WriteWholeFile(local, "an older archive"));
         Listener watcher;
         watcher.cancelAfter = c.cancelAfter;
+        watcher.cancelWhenIdle = c.cancelWhenIdle;
         client.SetStallTimeout(c.stallSeconds);
         EXPECT_FALSE(client.DownloadFile(c.source, local, c.expected, &watcher));
         EXPECT_EQ(client.LastError(), c.reason);
