@@ -418,10 +418,10 @@ Outcome Transfer(const std::string& url, int stallTimeoutS, const BodySink& sink
     events.stop = true;
     events.changed.notify_all();
     if (!events.ended) {
-        // Closing the request ends the call the other thread waits in on Windows;
-        // Wine's WinHTTP lets the call wait on until the server answers or the
-        // stall time-out. The transfer is over either way: that thread is left
-        // to end by itself, with what it uses, and this one returns now.
+        // Closing the request is meant to end the call the other thread waits in;
+        // Wine's WinHTTP lets the call wait on until the server sends or the stall
+        // time-out. The transfer is over either way: that thread is left to end
+        // by itself, with what it uses, and this one returns now.
         WinHttpCloseHandle(request.release());
         events.changed.wait_for(lock, STOP_GRACE, [&] { return events.ended; });
     }

@@ -70,10 +70,10 @@ TEST(UpgradeClientWin32, ReadsTheCatalogueAndSaysWhyAFetchFailed)
          FormatStringText(TEXT_NET_FILE_MISSING, "file:///Z:/no/such/catalogue.json")},
     };
     // Redirections are followed, up to five.
-    std::string text;
-    EXPECT_TRUE(client.FetchText(url + "moved/catalogue.json", 4096, text)) << client.LastError();
-    EXPECT_NE(text.find("\"1.0.9\""), std::string::npos) << text;
-    EXPECT_FALSE(client.FetchText(url + "loop/catalogue.json", 4096, text));
+    std::string moved;
+    EXPECT_TRUE(client.FetchText(url + "moved/catalogue.json", 4096, moved)) << client.LastError();
+    EXPECT_NE(moved.find("\"1.0.9\""), std::string::npos) << moved;
+    EXPECT_FALSE(client.FetchText(url + "loop/catalogue.json", 4096, moved));
     EXPECT_EQ(client.LastError(), FormatStringText(TEXT_NET_OTHER, (url + "loop/catalogue.json").c_str(),
                                                    LoadStringText(TEXT_NET_REDIRECT_FAILED).c_str()));
 
