@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include "app/StringTable.h"
 
@@ -101,10 +102,17 @@ UnzipResult UnpackEntries(const std::vector<UnpackEntry>& entries, const std::st
                           const UnpackReader& read) {
     // Every entry is checked before anything is written.
     uint64_t total = 0;
+    std::set<std::string> keys;
     for (const UnpackEntry& entry : entries) {
         if (!entry.readable) return Fail("the archive has an unreadable entry");
         std::string why;
         if (!IsSafeEntryName(entry.name, why)) return Fail("the archive " + why);
+        if (!IsEntryNameUsableHere(entry.name, why)) return Fail("the archive " + why);
+        // Exact repeats never get here (the readers refuse them); names this system
+        // takes for one file would make one entry overwrite another.
+        if (!keys.insert(EntryNameKey(entry.name)).second) {
+            return Fail(FormatStringText(TEXT_ZIP_DUPLICATE_NAME, entry.name.c_str()));
+        }
         if (entry.link) return Fail("the archive has a link entry: " + entry.name);
         total += entry.size;
         if (entry.size > UNZIP_MAX_TOTAL_BYTES || total > UNZIP_MAX_TOTAL_BYTES) {

@@ -31,3 +31,12 @@ using UnpackReader = std::function<std::string(size_t index, const std::function
                                         bool overwrite, const UnpackReader& read);
 
 [[nodiscard]] UnzipResult UnzipFailure(const std::string& reason);
+
+// The rules of this system's file names beyond a safe relative name
+// (UnpackNamesPosix.cpp, UnpackNamesWin32.cpp): false with the reason ("has an
+// entry ...") for a name the system would not take as a plain file inside the
+// folder.
+bool IsEntryNameUsableHere(const std::string& name, std::string& why);
+// The form two names share when this system's file system takes them for one
+// file (on Windows, letters in one case).
+[[nodiscard]] std::string EntryNameKey(const std::string& name);
