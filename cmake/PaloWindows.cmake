@@ -1,8 +1,9 @@
 # Dependencies of a Windows build. Debian ships no Windows build of pugixml,
 # libserialport, libcurl, libzip or libcrypto, so Windows' own libraries stand
 # in behind the project's small interfaces: XmlLite for the configuration files,
-# the registry and SetupAPI for ports, BCrypt for SHA-256. (The update client's
-# transfers and zip archives are not offered on Windows yet.) The targets below
+# the registry and SetupAPI for ports, Winsock for network ports, BCrypt for
+# SHA-256, WinHTTP for the update client's transfers, and zlib under the
+# project's own zip code. The targets below
 # carry the names the subsystems link, so their lists stay as on Linux.
 
 # The header-only libraries are the ones the Linux build uses. Their folders are
@@ -38,14 +39,23 @@ find_package(nlohmann_json 3.10 REQUIRED)
 add_library(pugixml::pugixml INTERFACE IMPORTED)
 target_link_libraries(pugixml::pugixml INTERFACE ole32 shlwapi)
 add_library(PkgConfig::SERIALPORT INTERFACE IMPORTED)
-target_link_libraries(PkgConfig::SERIALPORT INTERFACE setupapi advapi32)
+target_link_libraries(PkgConfig::SERIALPORT INTERFACE setupapi advapi32 ws2_32)
 add_library(CURL::libcurl INTERFACE IMPORTED)
+target_link_libraries(CURL::libcurl INTERFACE winhttp)
 add_library(palo_network INTERFACE)
 target_link_libraries(palo_network INTERFACE CURL::libcurl)
 add_library(OpenSSL::Crypto INTERFACE IMPORTED)
 target_link_libraries(OpenSSL::Crypto INTERFACE bcrypt)
-# Zip archives are not read or written by the Windows build yet (CUnzipperWin32.cpp).
+# Zip archives are read and written by the project's own code over zlib
+# (libz-mingw-w64-dev), linked statically like everything else.
 add_library(PkgConfig::LIBZIP INTERFACE IMPORTED)
+# The static archive by its full name: find_library prefers the DLL's import library.
+set(PALO_MINGW_ZLIB ${CMAKE_FIND_ROOT_PATH}/lib/libz.a)
+if(NOT EXISTS ${PALO_MINGW_ZLIB} OR NOT EXISTS ${CMAKE_FIND_ROOT_PATH}/include/zlib.h)
+  message(FATAL_ERROR "${PALO_MINGW_ZLIB} is missing: install libz-mingw-w64-dev (scripts/deps.sh)")
+endif()
+add_library(ZLIB::ZLIB STATIC IMPORTED)
+set_target_properties(ZLIB::ZLIB PROPERTIES IMPORTED_LOCATION ${PALO_MINGW_ZLIB})
 
 # Narrow strings are UTF-8 in this code base; the manifest asks Windows (10 1903
 # and later) to use UTF-8 as the process code page, so file and port names in

@@ -10,7 +10,7 @@ PACKAGES=(
   help2man appstream desktop-file-utils dpkg-dev strace ccache
   clang libclang-rt-14-dev llvm lld
   ser2net lintian man-db
-  wine64 g++-mingw-w64-x86-64-posix python3
+  wine64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev zlib1g-dev python3
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,5 +1,6 @@
 // Network ports: a TCP connection that carries the line's bytes, raw or inside
-// Telnet with the COM-PORT option (RFC 2217), behind the serial line's interface.
+// Telnet with the COM-PORT option (RFC 2217, TelnetComPort.h), behind the serial
+// line's interface. POSIX sockets; NetworkPortWin32.cpp is the Winsock version.
 
 #include "device/NetworkPort.h"
 
@@ -23,6 +24,7 @@
 
 #include "common/DbgOutput.h"
 #include "device/CancelEvent.h"
+#include "device/TelnetComPort.h"
 
 namespace {
 
@@ -32,138 +34,11 @@ using Clock = std::chrono::steady_clock;
 constexpr int CONNECT_TIMEOUT_MS = 3000;
 constexpr int SETTINGS_REPLY_TIMEOUT_MS = 3000;
 
-// Telnet (RFC 854) and its COM-PORT option (RFC 2217).
-constexpr uint8_t TELNET_IAC = 255;
-constexpr uint8_t TELNET_DONT = 254;
-constexpr uint8_t TELNET_DO = 253;
-constexpr uint8_t TELNET_WONT = 252;
-constexpr uint8_t TELNET_WILL = 251;
-constexpr uint8_t TELNET_SB = 250;
-constexpr uint8_t TELNET_SE = 240;
-constexpr uint8_t OPTION_BINARY = 0;
-constexpr uint8_t OPTION_SUPPRESS_GO_AHEAD = 3;
-constexpr uint8_t OPTION_COM_PORT = 44;
-constexpr uint8_t COM_PORT_SET_BAUDRATE = 1;
-constexpr uint8_t COM_PORT_SET_DATASIZE = 2;
-constexpr uint8_t COM_PORT_SET_PARITY = 3;
-constexpr uint8_t COM_PORT_SET_STOPSIZE = 4;
-constexpr uint8_t COM_PORT_SET_CONTROL = 5;
-constexpr uint8_t COM_PORT_SERVER_OFFSET = 100;  // a server's answer carries the command + 100
-constexpr uint8_t PARITY_NONE = 1;
-constexpr uint8_t STOPSIZE_ONE = 1;
-constexpr uint8_t CONTROL_NO_FLOW = 1;
-// Longest subnegotiation kept; a server's COM-PORT answers are a few bytes.
-constexpr size_t MAX_SUBNEGOTIATION = 64;
-
 int LeftMs(Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
-
-// Splits Telnet commands off the bytes a server sends: Feed gives the line's bytes;
-// negotiation requests are answered through `answers`, COM-PORT answers are kept.
-class TelnetReader {
-public:
-    void Reset()
-    {
-        state_ = State::Data;
-        sub_.clear();
-        baudReply_ = 0;
-        baudReplied_ = false;
-    }
-
-    // Appends the data bytes of `in` to `out` and the negotiation answers to `answers`.
-    void Feed(const uint8_t* in, size_t length, std::vector<uint8_t>& out, std::vector<uint8_t>& answers)
-    {
-        for (size_t i = 0; i < length; ++i) {
-            const uint8_t byte = in[i];
-            switch (state_) {
-            case State::Data:
-                if (byte == TELNET_IAC) {
-                    state_ = State::Command;
-                } else {
-                    out.push_back(byte);
-                }
-                break;
-            case State::Command:
-                if (byte == TELNET_IAC) {
-                    out.push_back(byte);  // an escaped 0xFF of the line
-                    state_ = State::Data;
-                } else if (byte >= TELNET_WILL && byte <= TELNET_DONT) {
-                    verb_ = byte;
-                    state_ = State::Option;
-                } else if (byte == TELNET_SB) {
-                    sub_.clear();
-                    state_ = State::Sub;
-                } else {
-                    state_ = State::Data;  // NOP, GA and the like carry nothing for the line
-                }
-                break;
-            case State::Option:
-                Answer(verb_, byte, answers);
-                state_ = State::Data;
-                break;
-            case State::Sub:
-                if (byte == TELNET_IAC) {
-                    state_ = State::SubIac;
-                } else if (sub_.size() < MAX_SUBNEGOTIATION) {
-                    sub_.push_back(byte);
-                }
-                break;
-            case State::SubIac:
-                if (byte == TELNET_SE) {
-                    EndSubnegotiation();
-                    state_ = State::Data;
-                } else {
-                    if (sub_.size() < MAX_SUBNEGOTIATION) {
-                        sub_.push_back(byte);  // IAC IAC inside: one 0xFF
-                    }
-                    state_ = State::Sub;
-                }
-                break;
-            }
-        }
-    }
-
-    [[nodiscard]] bool BaudReplied() const { return baudReplied_; }
-    [[nodiscard]] uint32_t BaudReply() const { return baudReply_; }
-
-private:
-    enum class State { Data, Command, Option, Sub, SubIac };
-
-    static bool Wanted(uint8_t option)
-    {
-        return option == OPTION_BINARY || option == OPTION_SUPPRESS_GO_AHEAD || option == OPTION_COM_PORT;
-    }
-
-    // The options this side offered and asked for at open are already agreed; any
-    // other is refused, so that neither side waits for it.
-    static void Answer(uint8_t verb, uint8_t option, std::vector<uint8_t>& answers)
-    {
-        if (verb == TELNET_DO && !Wanted(option)) {
-            answers.insert(answers.end(), {TELNET_IAC, TELNET_WONT, option});
-        } else if (verb == TELNET_WILL && !Wanted(option)) {
-            answers.insert(answers.end(), {TELNET_IAC, TELNET_DONT, option});
-        }
-    }
-
-    void EndSubnegotiation()
-    {
-        if (sub_.size() >= 6 && sub_[0] == OPTION_COM_PORT &&
-            sub_[1] == COM_PORT_SERVER_OFFSET + COM_PORT_SET_BAUDRATE) {
-            baudReply_ = (static_cast<uint32_t>(sub_[2]) << 24) | (static_cast<uint32_t>(sub_[3]) << 16) |
-                         (static_cast<uint32_t>(sub_[4]) << 8) | sub_[5];
-            baudReplied_ = true;
-        }
-    }
-
-    State state_ = State::Data;
-    uint8_t verb_ = 0;
-    std::vector<uint8_t> sub_;
-    uint32_t baudReply_ = 0;
-    bool baudReplied_ = false;
-};
 
 bool ConnectOne(int fd, const addrinfo* address)
 {
@@ -194,18 +69,6 @@ bool ConnectOne(int fd, const addrinfo* address)
         DbgOutputA(2, "Network port connect failed: errno %d\r\n", error);
     }
     return error == 0;
-}
-
-void AppendSubnegotiation(std::vector<uint8_t>& out, uint8_t command, const std::vector<uint8_t>& value)
-{
-    out.insert(out.end(), {TELNET_IAC, TELNET_SB, OPTION_COM_PORT, command});
-    for (const uint8_t byte : value) {
-        out.push_back(byte);
-        if (byte == TELNET_IAC) {
-            out.push_back(TELNET_IAC);
-        }
-    }
-    out.insert(out.end(), {TELNET_IAC, TELNET_SE});
 }
 
 class NetworkSerialPort final : public SerialPort {
@@ -264,14 +127,7 @@ public:
         if (!telnet_) {
             return SendAll(data, length, timeoutMs);
         }
-        std::vector<uint8_t> escaped;
-        escaped.reserve(length + 8);
-        for (size_t i = 0; i < length; ++i) {
-            escaped.push_back(data[i]);
-            if (data[i] == TELNET_IAC) {
-                escaped.push_back(TELNET_IAC);
-            }
-        }
+        const std::vector<uint8_t> escaped = EscapeTelnetData(data, length);
         return SendAll(escaped.data(), escaped.size(), timeoutMs);
     }
 
@@ -390,17 +246,7 @@ private:
     // the rate, and waits for the server to answer the rate.
     SerialOpenResult SendLineSettings(uint32_t baudRate)
     {
-        std::vector<uint8_t> out = {TELNET_IAC, TELNET_WILL, OPTION_COM_PORT,          TELNET_IAC, TELNET_WILL,
-                                    OPTION_BINARY, TELNET_IAC, TELNET_DO, OPTION_BINARY, TELNET_IAC,
-                                    TELNET_WILL, OPTION_SUPPRESS_GO_AHEAD, TELNET_IAC, TELNET_DO,
-                                    OPTION_SUPPRESS_GO_AHEAD};
-        AppendSubnegotiation(out, COM_PORT_SET_BAUDRATE,
-                             {static_cast<uint8_t>(baudRate >> 24), static_cast<uint8_t>(baudRate >> 16),
-                              static_cast<uint8_t>(baudRate >> 8), static_cast<uint8_t>(baudRate)});
-        AppendSubnegotiation(out, COM_PORT_SET_DATASIZE, {8});
-        AppendSubnegotiation(out, COM_PORT_SET_PARITY, {PARITY_NONE});
-        AppendSubnegotiation(out, COM_PORT_SET_STOPSIZE, {STOPSIZE_ONE});
-        AppendSubnegotiation(out, COM_PORT_SET_CONTROL, {CONTROL_NO_FLOW});
+        const std::vector<uint8_t> out = LineSettingsRequest(baudRate);
         if (!SendAll(out.data(), out.size(), SETTINGS_REPLY_TIMEOUT_MS)) {
             return SerialOpenResult::NoServer;
         }
@@ -507,50 +353,6 @@ private:
     std::atomic<bool> open_{false};  //!< What IsOpen reports to any thread.
 };
 
-// Opens the kind of line the name asks for. Cancels go to both, so that one
-// made while the other kind is being opened is not lost (Open clears it anyway).
-class AnyNamePort final : public SerialPort {
-public:
-    AnyNamePort() : local_(CreateSerialPort()), network_(CreateNetworkPort()), active_(local_.get()) {}
-
-    SerialOpenResult Open(const std::string& path, int baudRate) override
-    {
-        SerialPort* chosen = IsNetworkPortName(path) ? network_.get() : local_.get();
-        SerialPort* other = chosen == local_.get() ? network_.get() : local_.get();
-        other->Close();
-        active_.store(chosen);
-        return chosen->Open(path, baudRate);
-    }
-    void Close() override { active_.load()->Close(); }
-    bool IsOpen() const override { return active_.load()->IsOpen(); }
-    bool Write(const uint8_t* data, size_t length, int timeoutMs) override
-    {
-        return active_.load()->Write(data, length, timeoutMs);
-    }
-    int Read(uint8_t* buffer, size_t capacity, int timeoutMs, bool cancellable) override
-    {
-        return active_.load()->Read(buffer, capacity, timeoutMs, cancellable);
-    }
-    void DiscardInput() override { active_.load()->DiscardInput(); }
-    bool CheckLine() override { return active_.load()->CheckLine(); }
-    void CancelRead() override
-    {
-        local_->CancelRead();
-        network_->CancelRead();
-    }
-    void ClearCancel() override
-    {
-        local_->ClearCancel();
-        network_->ClearCancel();
-    }
-    bool WaitForCancel(int timeoutMs) override { return active_.load()->WaitForCancel(timeoutMs); }
-
-private:
-    std::unique_ptr<SerialPort> local_;
-    std::unique_ptr<SerialPort> network_;
-    std::atomic<SerialPort*> active_;  //!< Changed by Open only; read by any thread.
-};
-
 }  // namespace
 
 bool PortPresent(const std::string& name)
@@ -583,9 +385,4 @@ bool PortPresent(const std::string& name)
 std::unique_ptr<SerialPort> CreateNetworkPort()
 {
     return std::make_unique<NetworkSerialPort>();
-}
-
-std::unique_ptr<SerialPort> CreatePortForAnyName()
-{
-    return std::make_unique<AnyNamePort>();
 }

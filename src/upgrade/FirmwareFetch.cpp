@@ -1,16 +1,11 @@
 #include "upgrade/FirmwareFetch.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "app/StringTable.h"
 #include "common/FileUtils.h"
 #include "upgrade/CUnzipper.h"
+#include "upgrade/FetchFolderLock.h"
 
 std::string FirmwareFolder() { return CombinePathName(GetProgramPath(), FIRMWARE_FOLDER_NAME); }
 
@@ -35,45 +30,6 @@ std::vector<std::string> NewerVersions(const std::string& history, const std::st
     return newer;
 }
 
-namespace {
-
-// An exclusive lock on the firmware folder for one fetch, so that the window and
-// a command line (or two command lines) never share the fixed temporary names.
-// Released by the system when the process ends, however it ends.
-class FolderLock {
-public:
-    explicit FolderLock(const std::string& folder) {
-        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd_ < 0) {
-            reason_ = FormatStringText(TEXT_CANNOT_OPEN_FOLDER, folder.c_str(), std::strerror(errno));
-            return;
-        }
-        int rc;
-        do {
-            rc = ::flock(fd_, LOCK_EX | LOCK_NB);
-        } while (rc != 0 && errno == EINTR);
-        if (rc != 0) {
-            reason_ = errno == EWOULDBLOCK ? FormatStringText(TEXT_FETCH_RUNNING, folder.c_str())
-                                           : FormatStringText(TEXT_CANNOT_OPEN_FOLDER, folder.c_str(), std::strerror(errno));
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~FolderLock() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-
-    [[nodiscard]] bool Held() const { return fd_ >= 0; }
-    [[nodiscard]] const std::string& Reason() const { return reason_; }
-
-private:
-    int fd_ = -1;
-    std::string reason_;
-};
-
-}  // namespace
 
 int FirmwareFetchResult::MessageId() const {
     switch (stage) {
@@ -108,7 +64,7 @@ FirmwareFetchResult FetchFirmwareVersion(CUpgradeClient& client, const std::stri
         return fail(FirmwareFetchResult::Stage::Download,
                     FormatStringText(TEXT_CANNOT_CREATE_FOLDER, firmwareFolder.c_str()));
     }
-    FolderLock lock(firmwareFolder);
+    FetchFolderLock lock(firmwareFolder);
     if (!lock.Held()) return fail(FirmwareFetchResult::Stage::Download, lock.Reason());
     // The lock makes every temporary in the folder a leftover of a run that ended.
     CleanUnpackLeftovers(firmwareFolder);

@@ -10,6 +10,8 @@
 //   nothing of the older folder; every name reported is a regular file in it, and
 //   every regular file in it was reported.
 // The folders are removed after each run, so every run starts from the same state.
+// Built twice: over libzip (CUnzipper.cpp) and, with PALO_FUZZ_ZIP_READER, over the
+// project's own zip reader (ZipFile.cpp).
 
 #include <cstdint>
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include "FuzzCheck.h"
 #include "FuzzFiles.h"
 #include "upgrade/CUnzipper.h"
+#include "upgrade/ZipFile.h"
 
 namespace fs = std::filesystem;
 
@@ -67,7 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         WriteWhole(target / OLD_NAME, OLD_TEXT, sizeof OLD_TEXT - 1);
     }
 
+#ifdef PALO_FUZZ_ZIP_READER
+    const UnzipResult result = UnzipWithZipReader(archive, target, true);
+#else
     const UnzipResult result = CUnzipper::Unzip(archive, target, true);
+#endif
     FUZZ_CHECK(result.ok == result.reason.empty());
 
     std::set<std::string> expected = {"download.zip", "neighbour.txt"};
