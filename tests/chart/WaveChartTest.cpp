@@ -548,7 +548,7 @@ TEST(WaveWnd, SlowPaintsStretchFramesOnlyForFastSamples) {
         wnd.RequestRepaint();
     };
     // The first repaint, and with it the time of a paint: some 4 ms, so a fast
-    // sample's frame is 100 times that, 200 ms at most.
+    // sample's frame is FRAME_PAINT_SHARE times that, FRAME_INTERVAL_MAX_MS at most.
     sample();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !wnd.IsRepaintPending(); }, 5000));
     QApplication::processEvents();

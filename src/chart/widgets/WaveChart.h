@@ -80,13 +80,13 @@ public:
     // Shortest time between two repaints for new samples: 25 frames a second. When a
     // paint takes long (a large window, a dense curve, a slow machine), the frames
     // come further apart, FRAME_PAINT_SHARE times the last paint's time, so that
-    // repainting for new samples keeps to about 1 % of a processor per chart; but
-    // never further than FRAME_INTERVAL_MAX_MS.
+    // repainting for new samples keeps to about half a percent of a processor per
+    // chart; but never further than FRAME_INTERVAL_MAX_MS.
     // Samples that come at least SLOW_SAMPLES_MS after the last repaint (a sensor
     // reports 8 times a second at most) are each painted at once, whatever a
     // paint costs: the longer frames are for sources faster than anyone follows.
     static constexpr int FRAME_INTERVAL_MS = FrameClock::FRAME_INTERVAL_MS;
-    static constexpr int FRAME_PAINT_SHARE = 100;
+    static constexpr int FRAME_PAINT_SHARE = 200;
     static constexpr int FRAME_INTERVAL_MAX_MS = 200;
     static constexpr int SLOW_SAMPLES_MS = 100;
 
