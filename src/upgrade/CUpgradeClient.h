@@ -15,10 +15,12 @@
 //   DownloadFile        the verified archive at a local path
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "upgrade/FirmwareCatalogue.h"
 
+class CSha256;
 class XMLNode;
 
 // Progress of a transfer: bytes done, total bytes (the catalogue's size when the
@@ -95,6 +97,15 @@ public:
 
 private:
     bool Fail(const std::string& reason);
+    // The start of every download: the old archive at localPath goes, and the
+    // expectation must name a SHA-256 and a size within ARCHIVE_MAX_BYTES.
+    bool BeginDownload(const std::string& localPath, const std::string& expected, std::string& sha256,
+                       uint64_t& size);
+    // The end of every download. A transfer that went through (failure empty) must
+    // have brought size bytes of the expected digest; then the temporary file takes
+    // the archive's name. Otherwise the temporary file goes and the reason is kept.
+    bool EndDownload(std::string failure, const std::filesystem::path& temp, const std::string& localPath,
+                     uint64_t written, uint64_t size, CSha256& sha, const std::string& sha256);
 
     std::string address_;
     int stallTimeoutS_ = DEFAULT_STALL_TIMEOUT_S;

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 
 #include "app/StringTable.h"
@@ -52,6 +53,39 @@ bool ParseExpectation(const std::string& text, std::string& sha256, uint64_t& si
 bool CUpgradeClient::Fail(const std::string& reason) {
     lastError_ = reason;
     return false;
+}
+
+bool CUpgradeClient::BeginDownload(const std::string& localPath, const std::string& expected, std::string& sha256,
+                                   uint64_t& size) {
+    std::error_code ec;
+    std::filesystem::remove(localPath, ec);  // an older archive must not pass for this one
+    if (!ParseExpectation(expected, sha256, size)) return Fail(LoadStringText(TEXT_ARCHIVE_EXPECTATION_UNKNOWN));
+    if (size > ARCHIVE_MAX_BYTES) {
+        return Fail(FormatStringText(TEXT_ARCHIVE_SIZE_OVER_LIMIT, std::to_string(size).c_str(),
+                                     std::to_string(ARCHIVE_MAX_BYTES).c_str()));
+    }
+    return true;
+}
+
+bool CUpgradeClient::EndDownload(std::string failure, const std::filesystem::path& temp, const std::string& localPath,
+                                 uint64_t written, uint64_t size, CSha256& sha, const std::string& sha256) {
+    if (failure.empty() && written != size) {
+        failure = FormatStringText(TEXT_ARCHIVE_SIZE_MISMATCH, std::to_string(written).c_str(),
+                                   std::to_string(size).c_str());
+    } else if (failure.empty()) {
+        if (const std::string digest = sha.HexDigest(); digest != sha256)
+            failure = FormatStringText(TEXT_ARCHIVE_DIGEST_MISMATCH, digest.c_str(), sha256.c_str());
+    }
+    std::error_code ec;
+    if (failure.empty()) {
+        std::filesystem::rename(temp, std::filesystem::path(localPath), ec);
+        if (ec) failure = FormatStringText(TEXT_CANNOT_RENAME_ARCHIVE, localPath.c_str(), ec.message().c_str());
+    }
+    if (!failure.empty()) {
+        std::filesystem::remove(temp, ec);
+        return Fail(failure);
+    }
+    return true;
 }
 
 bool CUpgradeClient::Logon() {

@@ -473,15 +473,9 @@ bool CUpgradeClient::FetchText(const std::string& url, size_t maxBytes, std::str
 
 bool CUpgradeClient::DownloadFile(const std::string& source, const std::string& localPath,
                                   const std::string& expected, INetFileCopyProgressListener* listener) {
-    std::error_code ec;
-    fs::remove(localPath, ec);  // an older archive must not pass for this one
     std::string sha256;
     uint64_t size = 0;
-    if (!ParseExpectation(expected, sha256, size)) return Fail(LoadStringText(TEXT_ARCHIVE_EXPECTATION_UNKNOWN));
-    if (size > ARCHIVE_MAX_BYTES) {
-        return Fail(FormatStringText(TEXT_ARCHIVE_SIZE_OVER_LIMIT, std::to_string(size).c_str(),
-                                     std::to_string(ARCHIVE_MAX_BYTES).c_str()));
-    }
+    if (!BeginDownload(localPath, expected, sha256, size)) return false;
 
     // Narrow names are UTF-8 in this process (its manifest sets the code page).
     const fs::path local(localPath);
@@ -546,19 +540,6 @@ bool CUpgradeClient::DownloadFile(const std::string& source, const std::string& 
         failure = FormatStringText(TEXT_CANNOT_WRITE_FILE_BECAUSE, localPath.c_str(), Win32ErrorText(writeError).c_str());
     } else if (outcome != Outcome::Done) {
         failure = transferFailure;
-    } else if (written != size) {
-        failure = FormatStringText(TEXT_ARCHIVE_SIZE_MISMATCH, std::to_string(written).c_str(),
-                                   std::to_string(size).c_str());
-    } else if (const std::string digest = sha.HexDigest(); digest != sha256) {
-        failure = FormatStringText(TEXT_ARCHIVE_DIGEST_MISMATCH, digest.c_str(), sha256.c_str());
     }
-    if (failure.empty()) {
-        fs::rename(temp, local, ec);
-        if (ec) failure = FormatStringText(TEXT_CANNOT_RENAME_ARCHIVE, localPath.c_str(), ec.message().c_str());
-    }
-    if (!failure.empty()) {
-        fs::remove(temp, ec);
-        return Fail(failure);
-    }
-    return true;
+    return EndDownload(failure, temp, localPath, written, size, sha, sha256);
 }
