@@ -1,12 +1,9 @@
 #include "chart/widgets/WaveChart.h"
 
-#include "chart/widgets/FrameClock.h"
-
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPolygon>
-#include <QTimer>
 #include <QToolTip>
 
 #include <algorithm>

@@ -194,7 +194,6 @@ void TargetPage::BuildControls()
     replayTimer_ = new QTimer(this);
     replayTimer_->setInterval(REPLAY_CONTROLS_PERIOD_MS);
     connect(replayTimer_, &QTimer::timeout, this, &TargetPage::UpdateReplayControls);
-
 }
 
 void TargetPage::LoadPictures()

@@ -24,7 +24,6 @@
 #include <string>
 #include <vector>
 
-#include <QElapsedTimer>
 #include <QWidget>
 
 #include "app/widgets/IToolPage.h"
@@ -76,10 +75,6 @@ public:
     void UpdateStatus();
     // The status text and the indicator for one report, as each report's notice shows them.
     void ShowStatus(int state, int distanceCm);
-    // The text and the picture for one report; false when the text is the one already there.
-    bool TakeStatus(int state, int distanceCm);
-    // Puts the newest text on the label.
-    void PutStatus();
     void SetupCharts();
     // The parameter record's thresholds and detection range on the charts.
     void RefreshParams();
@@ -143,6 +138,10 @@ private:
     void OnReplayEnded(quint64 run);
     void OnLineLost(quint64 run);
     void OnRecordFailed(quint64 run);
+    // The text and the picture for one report; false when the text is the one already there.
+    bool TakeStatus(int state, int distanceCm);
+    // Puts the newest text on the label.
+    void PutStatus();
     void EndRun(RunEnd why);
     [[nodiscard]] std::string EndNotice(RunEnd why) const;
     // Recording into worker_.saveDataPath is possible; else the user is told, Save
